@@ -1,0 +1,205 @@
+// The log bridge's per-thread line assembly and main-thread delivery.
+#include "FFmpegLogger.h"
+
+#include "Assertion.h"
+#include "FFmpegApi.h"
+#include "MainThread.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr const char* Unit = "FFmpegLogger";
+constexpr const char* SecondInstanceText = "Allow creating only one instance of TFFLogger.";
+
+std::mutex InstanceLock;
+TFFLogger* Instance = nullptr;
+std::unique_ptr<TFFLogger> OwnedInstance; // the one GetLogger made, if any
+
+// Library messages above this number are dropped before any formatting.
+std::atomic<int> Threshold{AV_LOG_INFO};
+
+// The part of a line each thread has produced so far, without its end.
+std::mutex PendingLock;
+std::unordered_map<unsigned, std::string> PendingLines;
+
+std::string VFormat(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0)
+        return std::string();
+    if (static_cast<std::size_t>(needed) < sizeof small)
+        return std::string(small, static_cast<std::size_t>(needed));
+    std::vector<char> large(static_cast<std::size_t>(needed) + 1);
+    va_copy(copy, args);
+    std::vsnprintf(large.data(), large.size(), format, copy);
+    va_end(copy);
+    return std::string(large.data(), static_cast<std::size_t>(needed));
+}
+
+void LibraryCallback(void* context, int level, const char* format, va_list args) {
+    if (level > Threshold.load(std::memory_order_relaxed))
+        return;
+    if (TFFLogger* logger = Instance)
+        logger->LibraryLog(context, level, format, args);
+}
+
+} // namespace
+
+int LogLevelToLibrary(TLogLevel level) { return (static_cast<int>(level) - 1) * 8; }
+
+TLogLevel LibraryToLogLevel(int number) {
+    return static_cast<TLogLevel>(std::clamp(number / 8 + 1, 0, static_cast<int>(llDebug)));
+}
+
+TFFLogger::TFFLogger() : LogLevel(LibraryToLogLevel(Threshold.load())) {
+    std::lock_guard<std::mutex> guard(InstanceLock);
+    SP_ASSERT(Instance == nullptr, SecondInstanceText, Unit);
+    Instance = this;
+}
+
+TFFLogger::~TFFLogger() {
+    std::lock_guard<std::mutex> guard(InstanceLock);
+    if (Instance == this)
+        Instance = nullptr;
+}
+
+TFFLogger* GetLogger() {
+    {
+        std::lock_guard<std::mutex> guard(InstanceLock);
+        if (Instance)
+            return Instance;
+    }
+    auto created = std::make_unique<TFFLogger>();
+    std::lock_guard<std::mutex> guard(InstanceLock);
+    OwnedInstance = std::move(created);
+    return Instance;
+}
+
+TLogLevel TFFLogger::GetLogLevel() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return LogLevel;
+}
+
+void TFFLogger::SetLogLevel(TLogLevel level) {
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        LogLevel = level;
+    }
+    if (ff::av_log_set_level) {
+        ff::av_log_set_level(LogLevelToLibrary(level));
+        Threshold = LogLevelToLibrary(level);
+    }
+}
+
+void TFFLogger::SetLogLevelByName(const std::string& text) {
+    static const std::pair<const char*, int> names[] = {
+        {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC}, {"fatal", AV_LOG_FATAL},
+        {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
+        {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG},
+    };
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const auto& [name, number] : names) {
+        if (lower == name) {
+            SetLogLevel(LibraryToLogLevel(number));
+            return;
+        }
+    }
+    std::size_t used = 0;
+    int number = 0;
+    try {
+        number = std::stoi(text, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size())
+        throw std::invalid_argument("'" + text + "' is not a valid integer value");
+    SetLogLevel(LibraryToLogLevel(number));
+}
+
+void TFFLogger::SetOnLog(TLogEvent handler) {
+    std::lock_guard<std::mutex> guard(Lock);
+    OnLog = std::move(handler);
+}
+
+bool TFFLogger::HasOnLog() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return static_cast<bool>(OnLog);
+}
+
+void TFFLogger::InstallCallback() {
+    SP_ASSERT(ff::av_log_set_callback != nullptr, "Assertion failure", Unit);
+    ff::av_log_set_callback(LibraryCallback);
+}
+
+void TFFLogger::Log(const void* sender, TLogLevel level, const std::string& message) {
+    TLogLevel current;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (!OnLog)
+            return;
+        current = LogLevel;
+    }
+    if (level <= current || (level == llVerbose && current != llQuiet))
+        Deliver(sender, CurrentThreadId(), level, message);
+}
+
+void TFFLogger::LogF(const void* sender, TLogLevel level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string message = VFormat(format, args);
+    va_end(args);
+    Log(sender, level, message);
+}
+
+void TFFLogger::LibraryLog(void* context, int levelNumber, const char* format, va_list args) {
+    const unsigned threadId = CurrentThreadId();
+    const AVClass* avClass = context ? *static_cast<AVClass**>(context) : nullptr;
+    std::string text;
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        text = std::move(PendingLines[threadId]);
+    }
+    if (text.empty() && avClass) {
+        char prefix[256];
+        const char* name = avClass->item_name ? avClass->item_name(context) : avClass->class_name;
+        std::snprintf(prefix, sizeof prefix, "[%s @ %p]", name ? name : "", context);
+        text = prefix;
+    }
+    text += VFormat(format, args);
+
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        PendingLines[threadId] = text.substr(start);
+    }
+    const TLogLevel level = LibraryToLogLevel(levelNumber);
+    for (const std::string& line : lines)
+        Deliver(this, threadId, level, line);
+}
+
+void TFFLogger::Deliver(const void* sender, unsigned threadId, TLogLevel level,
+                        const std::string& line) {
+    TLogEvent handler;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        handler = OnLog;
+    }
+    if (handler)
+        Synchronize([&] { handler(sender, threadId, level, line); });
+}

@@ -1,0 +1,34 @@
+// The main-thread hand-over: work produced on worker threads (log lines, previews) is run on
+// the thread that started the program, the producer waiting until it has run.
+// The window installs a wake-up that posts to its event loop; other front ends pump
+// CheckSynchronize() themselves. Every wait loop on the main thread must pump it too.
+#ifndef SOUNDPICK_FFBIND_MAINTHREAD_H
+#define SOUNDPICK_FFBIND_MAINTHREAD_H
+
+#include <chrono>
+#include <functional>
+
+// Runs fn on the main thread: at once when called there, else queued; the calling thread blocks
+// until the main thread has run it. An exception thrown by fn reaches the caller.
+void Synchronize(const std::function<void()>& fn);
+
+// Runs every queued hand-over; call only on the main thread. Returns true when any ran.
+bool CheckSynchronize();
+
+// Waits on the main thread until done() is true, serving hand-overs meanwhile; elsewhere it
+// simply polls. The poll period bounds the reaction time.
+void WaitServingMainThread(const std::function<bool()>& done,
+                           std::chrono::milliseconds pollPeriod = std::chrono::milliseconds(10));
+
+// Called (on any thread) whenever a hand-over is queued; the window posts an event from it.
+void SetMainThreadWakeup(std::function<void()> wakeup);
+
+bool IsMainThread();
+
+// Makes the calling thread the main thread (the program's first thread is by default).
+void SetMainThread();
+
+// The kernel's identifier of the calling thread, as shown in log lines.
+unsigned CurrentThreadId();
+
+#endif

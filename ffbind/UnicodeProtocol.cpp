@@ -1,0 +1,4 @@
+// The "unicode" protocol.
+#include "UnicodeProtocol.h"
+
+bool RegisterUnicodeProtocol() { return true; }
