@@ -10,7 +10,7 @@ started=$(date +%s)
 run_suite() { # run_suite BUILD-DIR CMAKE-ARGS...
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DSOUNDPICK_FIXTURES_DIR="$PWD/build/fixtures" "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
 }
