@@ -1,0 +1,427 @@
+// The conversion engine: one object per conversion task, taking its work as command-line style
+// options, opening inputs, creating outputs and running the transcode on a worker thread.
+#ifndef SOUNDPICK_ENGINE_FFMPEG_H
+#define SOUNDPICK_ENGINE_FFMPEG_H
+
+#include "ffbind/FFHandles.h"
+#include "ffbind/FFmpegApi.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TBitmap24;      // ffbind/FFUtils.h
+class TConvertThread; // the run's worker thread (engine/EngineThread.h)
+
+// Raised wherever a conversion cannot go on and by the set-up operations for rejected options.
+class FFmpegException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The run-time's number conversion errors ("'%s' is not a valid integer value", ...).
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
+constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
+constexpr int MAX_STREAM_MAPS = 400;
+constexpr int MAX_METADATA_MAPS = 20;
+
+// Sentinel of AudioQscale: no audio quality scale set.
+constexpr float AudioQscaleUnset = -99999.0f;
+
+// One `map` option: which input stream feeds the next output stream, and which stream it is
+// synchronised to.
+struct TStreamMap {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    int SyncFileIndex = 0;
+    int SyncStreamIndex = 0;
+};
+
+// One `map_meta_data` option: the output file whose metadata comes from the input file.
+struct TMetadataMap {
+    int OutFile = 0;
+    int InFile = 0;
+};
+
+// A period in which the video hooks act, in microseconds.
+struct THookTimeRange {
+    int64_t StartUs = 0;
+    int64_t EndUs = 0;
+};
+
+enum THookAction { haContinue, haIgnore, haStop };
+
+// Priority of a run's worker thread (per-thread nice 19, 10, 5, 0).
+enum TConvertPriority { cpIdle, cpLowest, cpLower, cpNormal };
+
+// Holder of the library-level (generic) options: templates that validate and store the values
+// of SetGenericOption; their settings are copied into the real codec and format contexts when
+// inputs, outputs and streams are created. Private options of an encoder or muxer (found only
+// on a context made for that codec or format) cannot live in a template; they are kept as text
+// pairs and handed to avcodec_open2 / avformat_write_header.
+struct TOptionContexts {
+    // The options set so far, in setting order (an option set twice appears once).
+    std::vector<const AVOption*> SetOptions;
+    // One template per media kind, in the order video, audio, data, subtitle, attachment.
+    CodecContextPtr Codecs[5];
+    // Template format context (not opened).
+    OutputFormatPtr Format;
+    // Scaler context for a 16 x 16 picture of pixel format 0 with ScalerFlags.
+    SwsPtr Scaler;
+    // Codec private options by media kind (same order as Codecs) and muxer private options.
+    DictionaryPtr CodecPrivate[5];
+    DictionaryPtr FormatPrivate;
+
+    bool Created() const { return Codecs[0] != nullptr; }
+    AVCodecContext* Codec(AVMediaType kind) const { return Codecs[kind].get(); }
+};
+
+// The option state: every field set by the option vocabulary, with its default. Reset to these
+// defaults by InitDefaults. Times are microseconds unless the name says otherwise.
+struct TOptionState {
+    const AVInputFormat* InputFormat = nullptr;   // `f`; none = probe
+    const AVOutputFormat* OutputFormat = nullptr; // `f`; none = guess from the name
+    std::vector<TStreamMap> StreamMaps;           // `map`; count = size()
+    std::vector<TMetadataMap> MetadataMaps;       // `map_meta_data`
+    std::vector<std::pair<std::string, std::string>> MetadataPairs; // `metadata`
+    int64_t RecordingTime = std::numeric_limits<int64_t>::max();    // `t`; max = no limit
+    int RecordingTimeMs = -1;  // expected output duration for progress, milliseconds; -1 unknown
+    int64_t StartTime = 0;     // `ss`; applies to the next input only
+    int64_t InputTsOffset = 0; // `itsoffset`
+    int64_t RecordingTimestamp = 0;                // `timestamp`, seconds since 1970
+    double InputTsScale[MAX_FILES][MAX_STREAMS]{}; // `itsscale` (input file x stream)
+    int64_t LimitFileSize = 0;                     // `fs`, bytes; 0 = no limit
+    int MaxFrames[4] = {2147483647, 2147483647, 2147483647, 2147483647}; // video, audio, data, sub
+    AVRational FrameRate = {0, 0};                                       // `r`; 0/0 = from input
+    int FrameWidth = 0, FrameHeight = 0;                                 // `s`, less the crops
+    float FrameAspectRatio = 0;                                          // `aspect`
+    int FramePixFmt = -1;                                                // `pix_fmt`; -1 none
+    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    uint8_t PadColor[3] = {16, 128, 128}; // Y, U, V
+    int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    float VideoQscale = 0;
+    std::vector<uint16_t> IntraMatrix, InterMatrix; // 64 coefficients each, or empty (none)
+    std::string VideoRcOverride;                    // `rc_override`; empty = none
+    bool VideoDisable = false;
+    int VideoDiscard = 0;
+    std::string VideoCodecName; // empty = none
+    bool VideoStreamCopy = false;
+    uint32_t VideoCodecTag = 0;
+    bool SameQuality = false;
+    bool Deinterlace = false;
+    int TopFieldFirst = -1;
+    int MeThreshold = 0;
+    int IntraDcPrecision = 8;
+    bool IntraOnly = false;
+    bool LoopInput = false;
+    int LoopOutput = -1;
+    bool QpHistogram = false;
+    std::string VideoFilters;
+    int AudioSampleRate = 44100;
+    int AudioChannels = 2;
+    float AudioQscale = AudioQscaleUnset;
+    bool AudioDisable = false;
+    std::string AudioCodecName;
+    bool AudioStreamCopy = false;
+    uint32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int AudioSampleFmt = -1;         // AVSampleFormat; -1 none
+    uint64_t AudioChannelLayout = 0; // channel mask of the last input's audio; 0 = unknown
+    int AudioVolume = 256;           // 256 = unchanged
+    bool SubtitleDisable = false;
+    std::string SubtitleCodecName;
+    bool SubtitleStreamCopy = false;
+    std::string SubtitleLanguage;
+    uint32_t SubtitleCodecTag = 0;
+    float MuxPreload = 0.5f;  // seconds
+    float MuxMaxDelay = 0.7f; // seconds
+    int Pass = 0;             // 0, 1 or 2
+    std::string PassLogFileName;
+    bool HexDump = false, PacketDump = false, Psnr = false;
+    int VideoSyncMethod = -1;
+    int AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f; // seconds
+    bool CopyTs = false;
+    bool Shortest = false;
+    int VideoGlobalHeader = 0;
+    std::string VstatsFileName; // empty = none
+    int ProgramId = 0;
+    int CopyInitialNonKeyframes = 0;
+    bool RateEmulation = false;
+    int VideoChannel = 0;
+    std::string VideoStandard; // `tvstd`; empty = none
+    bool ExitOnError = false;
+    bool UsingVhook = false;
+    int Verbose = 1;
+    bool InputSync = false;
+    bool ForceFps = false;
+    float DtsDeltaThreshold = 10.0f; // seconds
+    int ScalerFlags = 4;             // SWS_BICUBIC; the scaler template's "sws_flags"
+    int ThreadCount = 1;
+    std::string LastError; // the last set-up error message
+    // Pending bitstream filters by kind (`vbsf`, `absf`, `sbsf`): validated filter names,
+    // consumed by the next stream of that kind. Filters need the stream's parameters, so the
+    // run creates the filter contexts.
+    std::vector<std::string> VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
+    bool ImageCompatibility = false; // `f pgmyuv`
+
+    // Periods in which the video hooks act, sorted by end time; empty = the whole duration.
+    std::vector<THookTimeRange> HookTimeRanges;
+    int HookTimeRangeIndex = 0;
+};
+
+// One stream created on an output. Streams no longer carry a codec context: each output stream
+// gets an encoder context owned by the engine, filled by stream creation and opened by the
+// transcode initialisation.
+struct TOutputStreamSetup {
+    AVStream* Stream = nullptr;
+    // Allocated for the chosen encoder (or with no codec for a stream copy); holds codec id and
+    // type, rates, sizes, formats, flags, quality and the copied generic options.
+    CodecContextPtr Encoder;
+    // The encoder chosen or guessed; none for a stream copy or when no encoder exists for the
+    // guessed id (the transcode then reports it).
+    const AVCodec* Codec = nullptr;
+    bool StreamCopy = false;
+    // Private options of the encoder (presets and generic options that only the encoder
+    // knows), to pass to avcodec_open2.
+    DictionaryPtr EncoderOptions;
+    // Bitstream filter names for this stream, moved from the pending list of its kind.
+    std::vector<std::string> BitstreamFilters;
+};
+
+// One created output file with its streams. The file is open for writing (pb) unless its format
+// has no file; CloseOutputFiles closes it and deletes it when it stayed empty.
+struct TOutputFileSetup {
+    OutputFormatPtr Context;
+    std::filesystem::path FileName;
+    // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
+    DictionaryPtr MuxerOptions;
+    std::vector<TOutputStreamSetup> Streams; // by stream index
+};
+
+// One opened input file.
+struct TInputFileSetup {
+    IOContextPtr IO; // custom I/O context when one serves the file (freed after the context)
+    InputFormatPtr Context;
+    std::filesystem::path FileName;
+};
+
+class TCustomFFmpeg : public TOptionState {
+public:
+    // Engine as sender; frame number, fps, current duration (ms), quality, bit rate (kbit/s),
+    // current size (bytes), total output duration (ms, -1 unknown). Fires on the run's thread.
+    using TProgressEvent = std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS,
+                                              int ACurrentDuration, float AQuality, float ABitRate,
+                                              int64_t ACurrentSize, int ATotalOutputDuration)>;
+    // Fires once when a run ends, on the run's thread or a terminate thread.
+    using TTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
+    using TBeforeHookEvent =
+        std::function<void(TCustomFFmpeg* Sender, int64_t APTS, THookAction& AHookAction)>;
+    using TCustomHookEvent =
+        std::function<void(TCustomFFmpeg* Sender, TBitmap24& ABitmap, int AFrameNumber,
+                           int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+    using TPreviewBitmapEvent = std::function<void(TCustomFFmpeg* Sender, TBitmap24& ABitmap,
+                                                   int AFrameNumber, int64_t APTS)>;
+
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    // ---- Life -----------------------------------------------------------------------------
+    // Every option field to its default and the run state to empty.
+    void InitDefaults();
+    // Clears the engine for reuse before a task's options are applied and creates the option
+    // contexts. Does nothing while the libraries are not loaded.
+    void Reset();
+    // Releases everything a conversion acquired (files, contexts, buffers). Safe to repeat.
+    void CloseAll();
+
+    // ---- Options (caller's thread, before the run) -----------------------------------------
+    // Applies one option; raises FFmpegException, EConvertError or EAssertionFailed when the
+    // option is rejected. Unknown names go to SetGenericOption silently.
+    void SetOption(const std::string& Name, const std::string& Value);
+    // Sets a library-level option on the option contexts; false when unknown or invalid.
+    bool SetGenericOption(const std::string& Name, const std::string& Value);
+    bool SetGenericOption(const std::string& Name, int64_t Value);
+
+    void SetInputFormat(const std::string& Name);
+    void SetOutputFormat(const std::string& Name);
+    void SetAudioCodec(const std::string& Name);
+    void SetVideoCodec(const std::string& Name);
+    void SetSubtitleCodec(const std::string& Name);
+    void SetAudioSampleRate(int ValueHz);
+    void SetAudioChannels(int Value);
+    void SetAudioVolume(int Value);
+    void SetAudioSyncMethod(int Value);
+    void SetVideoSyncMethod(int Value);
+    void SetMuxMaxDelay(float Seconds);
+    void SetMuxPreload(float Seconds);
+    void SetAudioTag(const std::string& Tag);
+    void SetVideoTag(const std::string& Tag);
+    void SetFrameRate(const std::string& Value);
+    void SetFrameSize(const std::string& Value);
+    void SetAspectRatio(const std::string& Value);
+    void SetCropTop(int Value);
+    void SetCropBottom(int Value);
+    void SetCropLeft(int Value);
+    void SetCropRight(int Value);
+    void SetPadTop(int Value);
+    void SetPadBottom(int Value);
+    void SetPadLeft(int Value);
+    void SetPadRight(int Value);
+    void SetPadColor(int ColorBGR);
+    void SetVideoFilters(const std::string& Value);
+    void SetProgramId(int Value);
+    void SetStartTime(int64_t TimeUs);
+    void SetRecordingTime(int64_t TimeUs);
+    void SetRecordingTimeMs(int TimeMs);
+    void AddMetadata(const std::string& Key, const std::string& Value);
+    void SetVerbose(int Value);
+    // `apre`, `vpre`, `spre`: the option name's first letter selects the kind.
+    void LoadPreset(const std::string& OptionName, const std::string& Value);
+    // Target settings: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc", "film" or
+    // anything else to detect it; the fallback norm when detection finds none.
+    void SetTarget(const std::string& Type, const std::string& Norm,
+                   const std::string& FallbackNorm);
+    // Copies the ranges, sorted by end time, and starts at the first.
+    void SetHookTimeRanges(const std::vector<THookTimeRange>& Ranges);
+
+    // ---- Inputs and outputs (caller's thread, before the run) -------------------------------
+    // Opens one input; false with LastError set when it cannot be used (nothing appended).
+    bool OpenInputFile(const std::filesystem::path& FileName);
+    // Creates one output with its streams; the number of output file entries, or -1 with
+    // LastError set (nothing appended, no file left behind).
+    int OpenOutputFile(const std::filesystem::path& FileName, bool Join = false);
+    // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
+    bool FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder, AVCodecID& Id);
+    // Add one stream of a kind to a created output; raise FFmpegException on failure.
+    void new_video_stream(TOutputFileSetup& Output);
+    void new_audio_stream(TOutputFileSetup& Output);
+    void new_subtitle_stream(TOutputFileSetup& Output);
+
+    // The set-up record behind an output file entry (join replicas share one record).
+    TOutputFileSetup& OutputFileSetup(int OutputIndex);
+    TOutputStreamSetup& OutputStreamSetup(int OutputIndex, int StreamIndex);
+    int InputFileCount() const { return static_cast<int>(InputFiles.size()); }
+    int OutputFileCount() const { return static_cast<int>(OutputFiles.size()); }
+
+    // ---- Run (engine run files) -------------------------------------------------------------
+    // Starts a run once per Reset: threaded, returns the created worker (the caller starts it)
+    // or nullptr; not threaded, converts on the caller's thread and returns nullptr.
+    TConvertThread* StartConvert(bool Threaded, TConvertPriority Priority);
+    void Pause();
+    void Resume();
+    void RequestStop(bool Wait);
+    void Stop(bool Wait);
+    // The body of a run: transcode, record an error, release everything, DoTerminate.
+    void Run();
+    // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
+    void DoTerminate();
+
+    // ---- Events -----------------------------------------------------------------------------
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+    TBeforeHookEvent OnBeforeHook;
+    TCustomHookEvent OnCustomHook;
+    TPreviewBitmapEvent OnPreviewBitmap;
+
+    // ---- Opened inputs and created outputs ----------------------------------------------
+    // Opened inputs in opening order (views of InputSetups; count = size()).
+    std::vector<AVFormatContext*> InputFiles;
+    int64_t InputFileTsOffsets[MAX_FILES]{}; // added to every time stamp of input n
+    // The forced decoder of each input stream in global stream order (nullptr when none).
+    std::vector<const AVCodec*> InputCodecs;
+    // A decoder context per input stream in global stream order, filled from the stream's
+    // parameters with the decoding generic options and the thread count; opened by the
+    // transcode initialisation.
+    std::vector<CodecContextPtr> InputDecoders;
+    // Output file entries in order; in join mode one file appears once per input (views of
+    // OutputSetups; count = size()).
+    std::vector<AVFormatContext*> OutputFiles;
+    // The encoder named by the codec-name option of each created output stream, in creation
+    // order (nullptr when no name was set).
+    std::vector<const AVCodec*> OutputCodecs;
+    bool JoinMode = false;
+    // An output uses video filters (read by the video output path).
+    bool UseVideoFilters = false;
+    TOptionContexts OptionContexts;
+
+    // ---- Run flags and results ------------------------------------------------------------
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Finished{false};
+    std::atomic<bool> Terminated{false};
+    std::atomic<bool> ErrorOccurred{false};
+    std::string ErrorMessage;
+    int64_t ProgressInterval = 500000; // microseconds between progress reports
+    int64_t PreviewInterval = 100000;  // microseconds between preview pictures
+    std::atomic<TConvertThread*> ConvertThread{nullptr};
+    uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
+
+    // ==== Run state (engine run engineer: add run fields here) ==============================
+    // ==== end of run state ==================================================================
+
+protected:
+    // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
+    void CreateOptionContexts();
+    void FreeOptionContexts();
+    void CloseOutputFiles();
+    void CloseInputFiles();
+    // Copies the generic options set so far whose flags include Mask from a template to a
+    // real context (codec, format).
+    void CopyGenericOptions(void* Target, void* Template, int Mask);
+    // Adds the codec private options of a kind that the encoder knows to a dictionary.
+    void CollectPrivateOptions(AVMediaType Kind, const AVCodec* Codec, AVDictionary** Options);
+    // Logs once per engine that an option's library setting no longer exists.
+    void LogMissingEffect(const std::string& Option, const char* Effect);
+    // Run-side halves of InitDefaults and CloseAll (engine run files).
+    void InitRunDefaults();
+    void CloseRunState();
+    // Loads a video hook from its arguments (module path first) into the engine's chain;
+    // false when it cannot be loaded (video hook files).
+    bool AddVideoHook(const std::vector<std::string>& Args);
+
+    std::vector<std::unique_ptr<TInputFileSetup>> InputSetups;
+    std::vector<std::unique_ptr<TOutputFileSetup>> OutputSetups;
+    std::vector<std::string> MissingEffectsLogged;
+
+private:
+    void ApplyFormat(const std::string& Value, bool Input, bool Output);
+    void ApplyStreamMap(const std::string& Value);
+    void ApplyMetadataMap(const std::string& Value);
+    void ApplyTime(const std::string& Name, const std::string& Value);
+    void ApplyTsScale(const std::string& Value);
+    void ApplyBitRate(const std::string& Name, const std::string& Value);
+    void ApplyCodecName(char Kind, const std::string& Value);
+    void ApplyCodecTag(char Kind, const std::string& Value);
+    void ApplyCrop(int& Field, int Value, bool Vertical);
+    void ApplyPixelFormat(const std::string& Value);
+    void ApplySampleFormat(const std::string& Value);
+    void ApplyMatrix(std::vector<uint16_t>& Matrix, const std::string& Value);
+    void ApplyVstats();
+    void ApplyVideoHook(const std::string& Value);
+    void ApplyBitstreamFilter(char Kind, const std::string& Value);
+    void ApplyTarget(const std::string& Value);
+    void NewStreamOnLastOutput(AVMediaType Kind);
+    bool SetOptionOnTemplates(const std::string& Name, const std::string& Value, bool& Found);
+};
+
+// Strict number conversions of option values; raise EConvertError with the run-time's texts.
+int StrToInt(const std::string& Text);
+int64_t StrToInt64(const std::string& Text);
+double StrToFloat(const std::string& Text);
+
+#endif
