@@ -1,0 +1,260 @@
+// The shared wording of sizes, durations, errors and codecs, and the picture converter.
+#include "FFUtils.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+constexpr int64_t KiB = 1024;
+constexpr int64_t MiB = 1024 * KiB;
+constexpr int64_t GiB = 1024 * MiB;
+
+std::string Trimmed(const char* text) {
+    std::string value = text ? text : "";
+    const std::size_t first = value.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::string();
+    const std::size_t last = value.find_last_not_of(" \t\r\n");
+    return value.substr(first, last - first + 1);
+}
+
+bool IsPrintableTag(uint32_t tag) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const unsigned byte = (tag >> shift) & 0xff;
+        if (byte < 32 || byte > 126)
+            return false;
+    }
+    return true;
+}
+
+std::string CodecDescription(AVCodecID id, uint32_t tag, TCodecRole role) {
+    const AVCodec* codec =
+        role == crEncoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
+    if (codec) {
+        const std::string longName = Trimmed(codec->long_name);
+        return longName.empty() ? codec->name : Format("%s(%s)", codec->name, longName.c_str());
+    }
+    if (id == AV_CODEC_ID_MPEG2TS)
+        return "mpeg2ts";
+    // The codec is known to the libraries but this build has no coder for it.
+    if (const AVCodecDescriptor* descriptor = ff::avcodec_descriptor_get(id)) {
+        const std::string name = Trimmed(descriptor->name);
+        if (!name.empty())
+            return name;
+    }
+    if (IsPrintableTag(tag))
+        return Format("%c%c%c%c / 0x%04X", tag & 0xff, (tag >> 8) & 0xff, (tag >> 16) & 0xff,
+                      (tag >> 24) & 0xff, tag);
+    return Format("0x%04x", tag);
+}
+
+} // namespace
+
+std::string SizeText(int64_t sizeBytes) {
+    if (sizeBytes > GiB)
+        return Format("%.2f GB", static_cast<double>(sizeBytes) / GiB);
+    if (sizeBytes > MiB)
+        return Format("%.2f MB", static_cast<double>(sizeBytes) / MiB);
+    if (sizeBytes > KiB)
+        return Format("%.2f KB", static_cast<double>(sizeBytes) / KiB);
+    return Format("%lld Byte", static_cast<long long>(sizeBytes));
+}
+
+std::string DurationText(int64_t durationUs) {
+    const int64_t seconds = durationUs / 1000000;
+    const long long hours = seconds / 60 / 60;
+    const long long minutes = seconds / 60 % 60;
+    const long long secs = seconds % 60;
+    const long long milliseconds = durationUs % 1000000 * 1000 / 1000000;
+    return Format("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, secs, milliseconds);
+}
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (ff::av_strerror && ff::av_strerror(code, text, sizeof text) == 0)
+        return text;
+    if (code < 0 && code > -4096)
+        return std::strerror(-code);
+    return Format("Error number %d occurred", code);
+}
+
+std::string OpenErrorText(const std::string& name, int code) {
+    const char* text = "%s: Error while opening file";
+    switch (code) {
+    case AVERROR_DEMUXER_NOT_FOUND:
+    case AVERROR_MUXER_NOT_FOUND:
+    case AVERROR(EILSEQ):
+        text = "%s: Unknown format";
+        break;
+    case AVERROR(EDOM):
+        text = "%s: Incorrect image filename syntax.\r\n"
+               "Use '%%d' to specify the image number:\r\n"
+               "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+               "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.";
+        break;
+    case AVERROR_INVALIDDATA:
+    case AVERROR(EINVAL):
+        text = "%s: Error while parsing header";
+        break;
+    case AVERROR(ENOMEM):
+        text = "%s: memory allocation error occurred";
+        break;
+    case AVERROR(EIO):
+    case AVERROR_EOF:
+        text = "%s: I/O error occurred\r\n"
+               "Usually that means that input file is truncated and/or corrupted.";
+        break;
+    case AVERROR(ENOENT):
+        text = "%s: no such file or directory";
+        break;
+    }
+    std::string result;
+    for (const char* p = text; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            result += name;
+            ++p;
+        } else if (p[0] == '%' && p[1] == '%') {
+            result += '%';
+            ++p;
+        } else {
+            result += *p;
+        }
+    }
+    return result;
+}
+
+std::string CodecDescription(const AVCodecContext* context, TCodecRole role) {
+    return CodecDescription(context->codec_id, context->codec_tag, role);
+}
+
+std::string CodecDescription(const AVCodecParameters* parameters, TCodecRole role) {
+    return CodecDescription(parameters->codec_id, parameters->codec_tag, role);
+}
+
+std::string MediaTypeName(int mediaType) {
+    switch (mediaType) {
+    case AVMEDIA_TYPE_VIDEO:
+        return "Video";
+    case AVMEDIA_TYPE_AUDIO:
+        return "Audio";
+    case AVMEDIA_TYPE_DATA:
+        return "Data";
+    case AVMEDIA_TYPE_SUBTITLE:
+        return "Subtitle";
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return "Attachment";
+    default:
+        return "Unknown";
+    }
+}
+
+std::string MetadataValue(const AVDictionary* dictionary, const char* key,
+                          const std::string& defaultValue) {
+    const AVDictionaryEntry* entry = ff::av_dict_get(dictionary, key, nullptr, 0);
+    return entry && entry->value ? entry->value : defaultValue;
+}
+
+bool SplitFirst(std::string& source, const std::string& delimiter, bool removeHead,
+                std::string& head) {
+    const std::size_t position = source.find(delimiter);
+    if (position == std::string::npos) {
+        head = source;
+        if (removeHead)
+            source.clear();
+        return false;
+    }
+    head = source.substr(0, position);
+    if (removeHead)
+        source.erase(0, position + delimiter.size());
+    return true;
+}
+
+void TBitmap24::SetSize(int width, int height) {
+    if (width == WidthPx && height == HeightPx)
+        return;
+    WidthPx = width > 0 ? width : 0;
+    HeightPx = height > 0 ? height : 0;
+    Pixels.assign(static_cast<std::size_t>(Stride()) * HeightPx, 0);
+}
+
+namespace {
+
+// Makes Buffer hold a picture of the target format and lays the picture planes over it.
+bool PrepareBuffer(TPictureConverter& converter, int height, int width) {
+    constexpr int Alignment = 32; // keeps the scaler on its fast paths
+    const int size = ff::av_image_get_buffer_size(converter.TargetFormat, width, height, Alignment);
+    if (size < 0)
+        return false;
+    if (!converter.Buffer || converter.BufferSize < size) {
+        converter.Buffer.reset(ff::av_malloc(static_cast<std::size_t>(size)));
+        converter.BufferSize = converter.Buffer ? size : 0;
+        if (!converter.Buffer)
+            return false;
+    }
+    return ff::av_image_fill_arrays(converter.PictureData, converter.PictureLinesize,
+                                    static_cast<const uint8_t*>(converter.Buffer.get()),
+                                    converter.TargetFormat, width, height, Alignment) >= 0;
+}
+
+} // namespace
+
+bool ConvertPicture(TPictureConverter& converter, const uint8_t* const data[], const int linesize[],
+                    AVPixelFormat format, int height, int width) {
+    if (width <= 0 || height <= 0)
+        return false;
+    if (!converter.Bitmap)
+        converter.Bitmap = std::make_unique<TBitmap24>();
+    converter.Bitmap->SetSize(width, height);
+    if (format == converter.TargetFormat) {
+        converter.SourceData = data;
+        converter.SourceLinesize = linesize;
+    } else {
+        if (!PrepareBuffer(converter, height, width))
+            return false;
+        converter.Scaler.reset(ff::sws_getCachedContext(
+            converter.Scaler.release(), width, height, format, width, height,
+            converter.TargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!converter.Scaler)
+            return false;
+        ff::sws_scale(converter.Scaler.get(), data, linesize, 0, height, converter.PictureData,
+                      converter.PictureLinesize);
+        converter.SourceData = converter.PictureData;
+        converter.SourceLinesize = converter.PictureLinesize;
+    }
+    // A row of the bitmap holds width x 3 bytes of picture; a library line may be longer.
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (int i = 0; i < height; ++i)
+        std::memcpy(converter.Bitmap->Row(i),
+                    converter.SourceData[0] +
+                        static_cast<std::ptrdiff_t>(i) * converter.SourceLinesize[0],
+                    rowBytes);
+    return true;
+}
+
+void ResetPictureConverter(TPictureConverter& converter) {
+    converter.Bitmap.reset();
+    converter.Buffer.reset();
+    converter.Scaler.reset();
+    converter.Scaler2.reset();
+    converter.TargetFormat = AV_PIX_FMT_BGR24;
+    converter.BitmapFormat = 24;
+    converter.BufferSize = 0;
+    std::fill(std::begin(converter.PictureData), std::end(converter.PictureData), nullptr);
+    std::fill(std::begin(converter.PictureLinesize), std::end(converter.PictureLinesize), 0);
+    converter.SourceData = nullptr;
+    converter.SourceLinesize = nullptr;
+}
