@@ -1,0 +1,188 @@
+// The conversion component: the one object a front end talks to. It loads the libraries, holds
+// the task list (one engine per input file), turns option records into engine options, runs the
+// tasks one after another or several at once, and reports each task's progress and end by index.
+// No library types cross this header.
+#ifndef SOUNDPICK_COMPONENT_FFMPEGCOMPONENT_H
+#define SOUNDPICK_COMPONENT_FFMPEGCOMPONENT_H
+
+#include "component/OptionRecords.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class TAVProbe;           // probe/AVProbe.h
+class TBitmap24;          // ffbind/FFUtils.h
+class TFFmpeg;            // component/FFmpegTask.h
+class TFFmpegList;        // component/FFmpegList.h
+class TTerminateDelivery; // component/TerminateDelivery.h
+
+// Priority of each task's worker thread (nice 19, 10, 5, 0), by the engine's ordinals.
+enum TTaskPriority { tpIdle, tpLowest, tpLower, tpNormal };
+
+// A before-hook handler's answer for one video frame, by the engine's ordinals.
+enum TTaskHookAction { thContinue, thIgnore, thStop };
+
+// Component events carry no sender; each starts with the task's index in the list.
+//
+// Progress of a running task: frame number, frames per second, current output duration (ms),
+// quality, bit rate (kbit/s), output size (bytes), expected total output duration (ms, 0 or less
+// when unknown). Runs on the task's worker thread (the caller's thread with a thread count of 0),
+// inside the component's EventLock, so handlers of concurrent tasks never overlap.
+using TProgressEvent =
+    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
+// End of a task: AFinished true when it converted to the end, false when stopped; AException true
+// with AMessage when it failed. AIndex -1 (with true, false, "") follows the last task's end.
+// With a thread count above 0 it runs on the component's delivery thread, one event at a time
+// and in the order the ends happened; with a thread count of 0 on the caller's thread inside
+// StartTasks.
+using TTerminateEvent =
+    std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+// Asked before video hooks act on a frame; runs on the task's worker thread.
+using TBeforeHookEvent =
+    std::function<void(int AIndex, int64_t APTS, TTaskHookAction& AHookAction)>;
+// A decoded video frame for a custom hook; runs on the task's worker thread. Set AUpdate when the
+// bitmap was changed, AStopHook to stop receiving frames.
+using TCustomHookEvent = std::function<void(int AIndex, TBitmap24& ABitmap, int AFrameNumber,
+                                            int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+// A preview picture of a running task; runs on the main thread (the worker waits meanwhile).
+using TPreviewBitmapEvent =
+    std::function<void(int AIndex, const TBitmap24& ABitmap, int AFrameNumber, int64_t APTS)>;
+
+class TCustomFFmpegComponent {
+public:
+    TCustomFFmpegComponent();
+    // Waits for a handler in progress, then stops and waits for every task and delivery.
+    virtual ~TCustomFFmpegComponent();
+    TCustomFFmpegComponent(const TCustomFFmpegComponent&) = delete;
+    TCustomFFmpegComponent& operator=(const TCustomFFmpegComponent&) = delete;
+
+    // ---- Operations (main thread) --------------------------------------------------------------
+    // Loads the FFmpeg libraries from a folder (empty: the system's); false with LastErrorText.
+    bool LoadLibraries(const TPathFileName& folder);
+    void UnloadLibraries();
+
+    // Creates a task and opens its input; the new index, or -1 with LastErrorText (no task left).
+    // Options with an empty FileName take fileName. Without options the defaults apply.
+    int AddTaskInput(const TPathFileName& fileName, const TInputOptions* options = nullptr);
+    // Applies output options to a task and creates its output file; false with LastErrorText
+    // (the task stays in the list; the caller deletes it).
+    bool SetTaskOutput(int index, const TPathFileName& fileName,
+                       const TOutputOptions* options = nullptr);
+    // Frees a task (stopping it first if it runs); later tasks move down one index.
+    void DeleteTask(int index);
+    // Frees every task, clears LastErrorText and the thread mode.
+    void ClearTaskList();
+
+    // Runs every task: a thread count of 0 converts them one after another on the calling
+    // thread and returns when all have ended; above 0 runs them on worker threads, at most that
+    // many at once, and returns at once. OnTerminate reports each end, then -1.
+    void StartTasks(int threadCount);
+    // No further task starts; every task is asked to stop (running ones finish their output up
+    // to this point, waiting ones report their end without converting). With wait, returns when
+    // all have ended, serving main-thread hand-overs meanwhile.
+    void StopTasks(bool wait);
+    // Holds every running task between two packets; ResumeTasks lets them go on.
+    void PauseTasks();
+    void ResumeTasks();
+
+    // The probe a front end inspects files with before adding them.
+    TAVProbe& Probe() { return *ProbeObject; }
+    std::string LastErrorText() const;
+    int TaskCount() const;
+    // The task at an index (valid until it is deleted), or nullptr.
+    TFFmpeg* Task(int index) const;
+    bool ThreadMode() const { return ThreadModeFlag; }
+
+    // Clears every event handler, waiting for a progress or terminate handler in progress.
+    // Use this (not assignment) to detach handlers while tasks run.
+    void DetachEvents();
+
+protected:
+    // ---- Properties (published by TFFmpegComponent) -------------------------------------------
+    std::string GetVersion() const { return "2.5"; }
+    bool GetPreview() const { return PreviewFlag; }
+    // Also sets the flag on every task in the list.
+    void SetPreview(bool value);
+    bool GetPreviewBitmap() const { return PreviewBitmapFlag; }
+    void SetPreviewBitmap(bool value);
+    // Milliseconds between progress events; values of 100 or less store 100.
+    int GetProgressInterval() const { return ProgressIntervalMs; }
+    void SetProgressInterval(int valueMs);
+    TTaskPriority GetThreadPriority() const { return Priority; }
+    void SetThreadPriority(TTaskPriority value) { Priority = value; }
+
+    // Events: assign before StartTasks (see DetachEvents).
+    TBeforeHookEvent OnBeforeHook;
+    TCustomHookEvent OnCustomHook;
+    TPreviewBitmapEvent OnPreviewBitmap;
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+
+    // ---- Engine callbacks of each task ---------------------------------------------------------
+    virtual void TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action);
+    virtual void TaskCustomHook(TFFmpeg& task, TBitmap24& bitmap, int frameNumber, int64_t pts,
+                                bool& update, bool& stopHook);
+    virtual void TaskPreviewBitmap(TFFmpeg& task, TBitmap24& bitmap, int frameNumber, int64_t pts);
+    virtual void TaskProgress(TFFmpeg& task, int frameNumber, int fps, int currentDurationMs,
+                              float quality, float bitRate, int64_t currentSizeBytes,
+                              int totalOutputDurationMs);
+    virtual void TaskTerminated(TFFmpeg& task);
+
+    // Serialises progress and terminate handling of all tasks; re-entrant so that a task that
+    // cannot start may report its end from inside StartNextTask on the same thread.
+    std::recursive_mutex EventLock;
+
+private:
+    void StartNextTask();
+    void StartTask(TFFmpeg& task);
+    void AllTasksEnded();
+    void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
+    void InstallTaskCallbacks(TFFmpeg& task);
+    void SetTaskFlag(uint8_t bit, bool value);
+
+    std::unique_ptr<TAVProbe> ProbeObject;
+    std::unique_ptr<TFFmpegList> Tasks;
+    std::unique_ptr<TTerminateDelivery> Delivery;
+
+    mutable std::mutex ErrorLock; // guards LastError
+    std::string LastError;
+
+    std::atomic<bool> ThreadModeFlag{false};
+    // The run's bookkeeping; changed only inside EventLock.
+    int NextTaskIndex = -1;
+    int TasksToStart = 0;
+    int TasksEnded = 0;
+    const int Verbosity = 1;
+
+    std::atomic<bool> PreviewFlag{false};
+    std::atomic<bool> PreviewBitmapFlag{false};
+    std::atomic<int> ProgressIntervalMs{500};
+    std::atomic<TTaskPriority> Priority{tpNormal};
+};
+
+// The component with its properties and events published.
+class TFFmpegComponent : public TCustomFFmpegComponent {
+public:
+    using TCustomFFmpegComponent::GetPreview;
+    using TCustomFFmpegComponent::GetPreviewBitmap;
+    using TCustomFFmpegComponent::GetProgressInterval;
+    using TCustomFFmpegComponent::GetThreadPriority;
+    using TCustomFFmpegComponent::GetVersion;
+    using TCustomFFmpegComponent::SetPreview;
+    using TCustomFFmpegComponent::SetPreviewBitmap;
+    using TCustomFFmpegComponent::SetProgressInterval;
+    using TCustomFFmpegComponent::SetThreadPriority;
+
+    using TCustomFFmpegComponent::OnBeforeHook;
+    using TCustomFFmpegComponent::OnCustomHook;
+    using TCustomFFmpegComponent::OnPreviewBitmap;
+    using TCustomFFmpegComponent::OnProgress;
+    using TCustomFFmpegComponent::OnTerminate;
+};
+
+#endif

@@ -1,0 +1,54 @@
+// One conversion task (TFFmpeg): an engine with its position in the task list, its own copies of
+// the option records and a probe describing the input the engine opened.
+#ifndef SOUNDPICK_COMPONENT_FFMPEGTASK_H
+#define SOUNDPICK_COMPONENT_FFMPEGTASK_H
+
+#include "component/OptionRecords.h"
+#include "engine/FFmpeg.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class TAVProbe;
+
+// Which lines of an ExtraOptions text an ApplyExtraOptions call applies.
+enum TExtraOptionsKind {
+    eoOrdinary, // every name but the preset and new-stream ones
+    eoPreset,   // "apre", "vpre", "spre"
+    eoNewStream // "newvideo", "newaudio", "newsubtitle"
+};
+
+class TFFmpeg : public TCustomFFmpeg {
+public:
+    TFFmpeg();
+    ~TFFmpeg() override;
+
+    // Applies the "name=value" lines of text whose names are of the given kind, in order, through
+    // SetOption. A line without "=" has an empty value.
+    void ApplyExtraOptions(const std::string& text, TExtraOptionsKind kind);
+
+    // The input record to the engine, before the input file is opened: ordinary extra options,
+    // forced format, start time, program.
+    void ApplyInputOptions(const TInputOptions& options);
+    // The output record to the engine, before the output file is added: target, ordinary extra
+    // options, every field in its fixed order, preset extra options. Hooks are the component's.
+    void ApplyOutputOptions(const TOutputOptions& options);
+
+    // Attaches the task's probe to the input the engine opened last.
+    void AttachProbe();
+    TAVProbe& Probe() { return *TaskProbe; }
+
+    // Position in the task list; -1 until added. Read by worker threads while the list renumbers.
+    std::atomic<int> Index{-1};
+    TInputOptions InputOptions;
+    TOutputOptions OutputOptions;
+
+private:
+    void ApplyOutputFields(const TOutputOptions& options);
+    void ApplyStreamInfo(const TStreamInfo& info);
+
+    std::unique_ptr<TAVProbe> TaskProbe;
+};
+
+#endif

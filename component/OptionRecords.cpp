@@ -1,0 +1,76 @@
+// Hook-period parsing and creation-time conversion of the option records.
+#include "component/OptionRecords.h"
+
+#include <charconv>
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+// Blanks and control characters around a text, as the option texts are trimmed.
+std::string Trim(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
+// A decimal 64-bit integer filling the whole text, else -1.
+int64_t DecimalOrMinusOne(const std::string& text) {
+    int64_t value = 0;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end || begin == end)
+        return -1;
+    return value;
+}
+
+// Days between 1899-12-30 (date-time zero) and 1970-01-01.
+constexpr double UnixEpochDays = 25569.0;
+constexpr double SecondsPerDay = 86400.0;
+
+} // namespace
+
+std::vector<THookPeriodUs> ParseHookPTSPeriods(const std::string& text) {
+    std::vector<THookPeriodUs> periods;
+    std::string rest = Trim(text);
+    if (rest.empty())
+        return periods;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        std::string piece = Trim(rest.substr(0, comma));
+        const std::size_t dash = piece.find('-');
+        const std::string startText = Trim(piece.substr(0, dash));
+        const std::string endText = dash == std::string::npos ? "" : Trim(piece.substr(dash + 1));
+        const int64_t startUs = DecimalOrMinusOne(startText) * 1000;
+        const int64_t endUs = DecimalOrMinusOne(endText) * 1000;
+        if (endUs >= startUs && endUs >= 0)
+            periods.emplace_back(startUs, endUs);
+        if (comma == std::string::npos)
+            break;
+        rest = rest.substr(comma + 1);
+    }
+    return periods;
+}
+
+int64_t DateTimeToUnixSeconds(double localDateTime) {
+    tzset();
+    // `timezone` is seconds west of UTC for standard time: UTC = local + bias.
+    const double biasMinutes = static_cast<double>(timezone) / 60.0;
+    return std::llround((localDateTime - UnixEpochDays + biasMinutes / 1440.0) * SecondsPerDay);
+}
+
+bool TimestampToUnixSeconds(double timestamp, int64_t& unixSeconds) {
+    if (timestamp < 0)
+        return false;
+    // "Now" is taken from the clock itself, so it is right in summer time too.
+    unixSeconds = timestamp == 0 ? static_cast<int64_t>(std::time(nullptr))
+                                 : DateTimeToUnixSeconds(timestamp);
+    return true;
+}

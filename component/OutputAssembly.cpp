@@ -1,0 +1,156 @@
+// The output option assembly: format rules, number fields, clip and output file name.
+#include "component/OutputAssembly.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <system_error>
+
+namespace {
+
+// The formats whose input video is never read ("vn=1" on the input).
+constexpr const char* AudioOnlyFormats = "aac ac3 mp2 mp3 wav wma";
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A field read as a decimal integer (blanks around it allowed), else the fallback.
+int32_t DecimalOr(const std::string& text, int32_t fallback) {
+    std::size_t first = text.find_first_not_of(" \t");
+    std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos)
+        return fallback;
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    if (*begin == '+')
+        ++begin;
+    int32_t value = 0;
+    auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end || begin == end)
+        return fallback;
+    return value;
+}
+
+bool IsClaimed(const TOutputChoices& choices, const TPathFileName& name) {
+    return std::find(choices.ClaimedNames.begin(), choices.ClaimedNames.end(), name) !=
+           choices.ClaimedNames.end();
+}
+
+bool Exists(const TPathFileName& name) {
+    std::error_code error;
+    return std::filesystem::exists(name, error);
+}
+
+// The output's name without "_(new)" and extension: folder and input name part.
+TPathFileName OutputBase(const TOutputChoices& choices) {
+    TPathFileName input = choices.InputFileName;
+    if (choices.OutputFolderText == SameAsInputFolder)
+        return input.parent_path() / input.stem();
+    return TPathFileName(choices.OutputFolderText) / input.stem();
+}
+
+TClipMs ChosenClip(const TOutputChoices& choices) {
+    return ClipStartAndLength(choices.SelectionStart, choices.SelectionEnd, choices.ScaleUs,
+                              choices.InputDurationUs);
+}
+
+// The fields a format sets on the output record.
+void ApplyFormatRule(const std::string& lowerFormat, TOutputOptions& options) {
+    if (lowerFormat == "wma") {
+        options.NoVideo = true;
+        options.AudioCodec = "wmav2";
+    } else if (lowerFormat == "ogg") {
+        options.VideoCodec = "libtheora";
+        options.AudioCodec = "flac";
+    }
+}
+
+} // namespace
+
+const std::vector<std::string>& OutputFormatCaptions() {
+    static const std::vector<std::string> captions = {"Mp3",  "Mp2", "Wma", "Ogg", "Aac", "M4a",
+                                                      "Flac", "Ac3", "Wav", "Au",  "Ra"};
+    return captions;
+}
+
+std::string FormatExtension(const std::string& formatCaption) {
+    return "." + LowerCase(formatCaption);
+}
+
+bool FormatDisablesInputVideo(const std::string& formatCaption) {
+    const std::string lower = LowerCase(formatCaption);
+    return !lower.empty() && std::string(AudioOnlyFormats).find(lower) != std::string::npos;
+}
+
+TClipMs ClipStartAndLength(int64_t selectionStart, int64_t selectionEnd, int64_t scaleUs,
+                           int64_t durationUs) {
+    int64_t startMs = selectionStart * scaleUs / 1000;
+    int64_t endMs = selectionEnd * scaleUs / 1000;
+    const int64_t totalMs = durationUs / 1000;
+    const bool durationKnown = totalMs > 0;
+    if (startMs < 0 || (durationKnown && startMs >= totalMs))
+        startMs = 0;
+    if (durationKnown && (startMs >= endMs || endMs > totalMs))
+        endMs = totalMs;
+    if (endMs < startMs)
+        endMs = startMs;
+    return {startMs, endMs - startMs};
+}
+
+bool ClipChosen(const TOutputChoices& choices) {
+    return choices.CutClipEnabled && choices.CutClip && choices.SelectionEnd > 0 &&
+           choices.SelectionStart < choices.SelectionEnd;
+}
+
+TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
+    const TPathFileName base = OutputBase(choices);
+    const std::string extension = FormatExtension(choices.FormatCaption);
+    TPathFileName name = base.string() + "_(new)" + extension;
+    const bool plainTaken = IsClaimed(choices, name) || (!choices.Overwrite && Exists(name));
+    if (!plainTaken)
+        return name;
+    for (int n = 1;; ++n) {
+        name = base.string() + "_(new_" + std::to_string(n) + ")" + extension;
+        if (!IsClaimed(choices, name) && !Exists(name))
+            return name;
+    }
+}
+
+TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
+    TOutputOptions options;
+    const std::string extension = FormatExtension(choices.FormatCaption);
+    if (choices.ChannelsCaption == "Mono")
+        options.Channels = 1;
+    else if (choices.ChannelsCaption == "Stereo")
+        options.Channels = 2;
+    if (choices.SampleRateCaption != "Auto")
+        options.SampleRate = DecimalOr(choices.SampleRateCaption, 22050);
+    if (choices.AdjustVolume)
+        options.Volume = DecimalOr(choices.VolumeText, -1);
+    if (choices.AdjustBitRate)
+        options.AudioBitrate = DecimalOr(choices.BitRateText, 64) * 1000;
+    if (ClipChosen(choices))
+        options.DurationMs = static_cast<int32_t>(ChosenClip(choices).LengthMs);
+    options.CopyTimestamp = choices.CopyTimestamp;
+    ApplyFormatRule(LowerCase(choices.FormatCaption), options);
+    options.StreamInfo.Timestamp = 0; // the current time as the creation time
+    options.FileExt = extension;
+    options.FileName = OutputFileNameFor(choices);
+    options.NoSubtitle = true;
+    options.ExtraOptions = choices.ExtraOutputOptions;
+    return options;
+}
+
+TInputOptions BuildInputOptions(const TOutputChoices& choices) {
+    TInputOptions options;
+    options.FileName = choices.InputFileName;
+    options.FormatName = choices.InputFormatName;
+    if (ClipChosen(choices))
+        options.StartMs = static_cast<int32_t>(ChosenClip(choices).StartMs);
+    if (FormatDisablesInputVideo(choices.FormatCaption))
+        options.ExtraOptions = "vn=1";
+    return options;
+}

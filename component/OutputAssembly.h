@@ -1,0 +1,81 @@
+// The output option assembly: turns the choices made for one input file (in the options dialog
+// or on the command line) into the task's option records and output file name. Shared by the
+// window and soundpick-cli; no toolkit types.
+#ifndef SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
+#define SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
+
+#include "component/OptionRecords.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The output folder text that means "beside the input file".
+inline constexpr const char* SameAsInputFolder = "<same as input>";
+
+// Everything the assembly reads, as the dialog shows it (captions and field texts).
+struct TOutputChoices {
+    // The input, as the probe describes it.
+    TPathFileName InputFileName;
+    std::string InputFormatName;  // forced input format; empty when detected
+    int64_t InputDurationUs = -1; // -1 when unknown
+
+    std::string FormatCaption = "Mp3";      // one of OutputFormatCaptions()
+    std::string SampleRateCaption = "Auto"; // "Auto" or a rate in Hz
+    std::string ChannelsCaption = "Auto";   // "Auto", "Mono" or "Stereo"
+    bool AdjustVolume = false;
+    std::string VolumeText = "256"; // 256 = unchanged
+    bool AdjustBitRate = false;
+    std::string BitRateText = "64"; // kbit/s
+
+    // The clip: slider selection in slider steps of ScaleUs microseconds each.
+    bool CutClipEnabled = false;
+    bool CutClip = false;
+    int64_t SelectionStart = 0;
+    int64_t SelectionEnd = 0;
+    int64_t ScaleUs = 1;
+
+    std::string OutputFolderText = SameAsInputFolder; // or a folder, with or without a trailing "/"
+    bool CopyTimestamp = false;
+    bool Overwrite = false;
+
+    // Output names already given to other tasks of the list: never chosen again, so two tasks
+    // cannot write the same file.
+    std::vector<TPathFileName> ClaimedNames;
+    // Further engine options for the output, one "name=value" per line (command line only).
+    std::string ExtraOutputOptions;
+};
+
+// The output format captions in the dialog's order: "Mp3", "Mp2", ... "Ra".
+const std::vector<std::string>& OutputFormatCaptions();
+
+// "." + the caption in lower case.
+std::string FormatExtension(const std::string& formatCaption);
+
+// True when the input's video is not read for this format ("vn=1" on the input).
+bool FormatDisablesInputVideo(const std::string& formatCaption);
+
+// The clip in milliseconds, from a slider selection (steps of scaleUs microseconds) and the
+// input's duration: a start outside the input becomes 0, an end beyond it or not after the start
+// becomes the duration. An unknown duration (not above 0) limits nothing.
+struct TClipMs {
+    int64_t StartMs = 0;
+    int64_t LengthMs = 0;
+};
+TClipMs ClipStartAndLength(int64_t selectionStart, int64_t selectionEnd, int64_t scaleUs,
+                           int64_t durationUs);
+
+// True when the choices ask for a clip (the check box enabled and checked, a selection end above
+// 0 and a start below it).
+bool ClipChosen(const TOutputChoices& choices);
+
+// The output file name: the input's folder (or the chosen one) and name without extension,
+// "_(new)" and the format's extension; when that exists (and overwriting is off) or is claimed,
+// "_(new_1)", "_(new_2)" and so on.
+TPathFileName OutputFileNameFor(const TOutputChoices& choices);
+
+// The task's records. Both read only the choices (and the file system for the name).
+TOutputOptions BuildOutputOptions(const TOutputChoices& choices);
+TInputOptions BuildInputOptions(const TOutputChoices& choices);
+
+#endif
