@@ -223,6 +223,9 @@ bool ConvertPicture(TPictureConverter& converter, const uint8_t* const data[], c
         converter.SourceData = data;
         converter.SourceLinesize = linesize;
     } else {
+        // The scaler aborts the process on a format it does not know instead of failing.
+        if (!ff::sws_isSupportedInput(format) || !ff::sws_isSupportedOutput(converter.TargetFormat))
+            return false;
         if (!PrepareBuffer(converter, height, width))
             return false;
         converter.Scaler.reset(ff::sws_getCachedContext(
