@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fenv.h>
+#include <link.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -50,14 +51,37 @@ constexpr const char* PostprocFileName = "libpostproc.so.56";
 
 // SDL is bound only for the check that a build has every name; nothing calls it.
 constexpr const char* SdlEntryPoints[] = {
-    "SDL_Init",          "SDL_Quit",           "SDL_GetError",          "SDL_AddTimer",
-    "SDL_OpenAudio",     "SDL_PauseAudio",     "SDL_CloseAudio",        "SDL_MixAudio",
-    "SDL_WaitEvent",     "SDL_PushEvent",      "SDL_EventState",        "SDL_GetVideoInfo",
-    "SDL_SetVideoMode",  "SDL_UpdateRect",     "SDL_MapRGB",            "SDL_FillRect",
-    "SDL_CreateYUVOverlay", "SDL_LockYUVOverlay", "SDL_UnlockYUVOverlay", "SDL_DisplayYUVOverlay",
-    "SDL_FreeYUVOverlay", "SDL_CreateMutex",   "SDL_mutexP",            "SDL_mutexV",
-    "SDL_DestroyMutex",  "SDL_CreateCond",     "SDL_DestroyCond",       "SDL_CondSignal",
-    "SDL_CondWait",      "SDL_CreateThread",   "SDL_WaitThread",
+    "SDL_Init",
+    "SDL_Quit",
+    "SDL_GetError",
+    "SDL_AddTimer",
+    "SDL_OpenAudio",
+    "SDL_PauseAudio",
+    "SDL_CloseAudio",
+    "SDL_MixAudio",
+    "SDL_WaitEvent",
+    "SDL_PushEvent",
+    "SDL_EventState",
+    "SDL_GetVideoInfo",
+    "SDL_SetVideoMode",
+    "SDL_UpdateRect",
+    "SDL_MapRGB",
+    "SDL_FillRect",
+    "SDL_CreateYUVOverlay",
+    "SDL_LockYUVOverlay",
+    "SDL_UnlockYUVOverlay",
+    "SDL_DisplayYUVOverlay",
+    "SDL_FreeYUVOverlay",
+    "SDL_CreateMutex",
+    "SDL_mutexP",
+    "SDL_mutexV",
+    "SDL_DestroyMutex",
+    "SDL_CreateCond",
+    "SDL_DestroyCond",
+    "SDL_CondSignal",
+    "SDL_CondWait",
+    "SDL_CreateThread",
+    "SDL_WaitThread",
 };
 void* SdlBound[std::size(SdlEntryPoints)];
 
@@ -70,15 +94,38 @@ std::string SystemMessage(const char* text) {
     return message;
 }
 
+// True when the address lies in the library of the handle itself: dlsym also searches the
+// libraries a library depends on, and a name found there does not make this build complete.
+bool DefinedInLibrary(void* handle, void* address) {
+    link_map* library = nullptr;
+    link_map* owner = nullptr;
+    Dl_info info;
+    return dlinfo(handle, RTLD_DI_LINKMAP, &library) == 0 &&
+           dladdr1(address, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) != 0 &&
+           owner == library;
+}
+
+std::string LibraryPathOf(void* handle, const std::string& fileName) {
+    link_map* library = nullptr;
+    return dlinfo(handle, RTLD_DI_LINKMAP, &library) == 0 && library->l_name && *library->l_name
+               ? library->l_name
+               : fileName;
+}
+
 template <typename TFunction>
 void BindEntryPoint(void* handle, const char* name, const std::string& fileName, TFunction& slot) {
     dlerror();
     void* address = dlsym(handle, name);
+    std::string error;
     if (!address) {
-        const char* error = dlerror();
-        throw std::runtime_error("Load function " + std::string(name) + "@" + fileName +
-                                 " error: " + SystemMessage(error ? error : "symbol not found"));
+        const char* text = dlerror();
+        error = text ? text : LibraryPathOf(handle, fileName) + ": undefined symbol: " + name;
+    } else if (!DefinedInLibrary(handle, address)) {
+        error = LibraryPathOf(handle, fileName) + ": undefined symbol: " + name;
     }
+    if (!error.empty())
+        throw std::runtime_error("Load function " + std::string(name) + "@" + fileName +
+                                 " error: " + SystemMessage(error.c_str()));
     slot = reinterpret_cast<TFunction>(address);
 }
 
@@ -217,17 +264,21 @@ std::string FolderText(const TPathFileName& folder) {
 
 } // namespace
 
-const TLibraryKinds DefaultLibraries = {LibAVCodec, LibAVFilter, LibAVFormat,  LibAVUtil,
+const TLibraryKinds DefaultLibraries = {LibAVCodec, LibAVFilter,   LibAVFormat, LibAVUtil,
                                         LibSwScale, LibSwResample, LibMyUtil};
 
-TFFmpegLoader::TFFmpegLoader() {
+TFFmpegLoader::TFFmpegLoader() : SavedExceptions(fegetexcept()) {
     // Arithmetic inside the libraries must never trap in the host.
     fedisableexcept(FE_ALL_EXCEPT);
 }
 
-TFFmpegLoader::~TFFmpegLoader() = default;
+TFFmpegLoader::~TFFmpegLoader() {
+    feenableexcept(SavedExceptions);
+}
 
-void TFFmpegLoader::SetLibraryPath(const TPathFileName& path) { LibraryPath = path; }
+void TFFmpegLoader::SetLibraryPath(const TPathFileName& path) {
+    LibraryPath = path;
+}
 
 std::string TFFmpegLoader::LibraryFileName(TLibraryKind kind) {
     const TLibraryItem& item = LibraryTable[kind];
@@ -243,9 +294,12 @@ void* TFFmpegLoader::LoadModule(const TPathFileName& folder, const std::string& 
     if (IsFileIn(folder, name)) {
         TCurrentDirectoryGuard directoryGuard;
         std::error_code ignored;
+        // Taken before the folder becomes the current directory, which a relative folder
+        // would then no longer name.
+        const TPathFileName file = std::filesystem::absolute(folder / name, ignored);
         std::filesystem::current_path(folder, ignored);
         PrependToSearchPath(folder.string());
-        handle = dlopen((folder / name).c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     } else {
         handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
@@ -283,6 +337,8 @@ bool TFFmpegLoader::LoadLib(TLibraryKind kind) {
             status.Bound = true;
         } catch (const std::exception& e) {
             LastErrorMessage = e.what();
+            // The names bound before the failing one would point into the freed module.
+            Unbind(kind);
         }
     }
     if (!status.Bound) {
@@ -347,7 +403,9 @@ void TFFmpegLoader::UnloadLibs(const TLibraryKinds& kinds) {
             UnloadLib(*kind);
 }
 
-std::string TFFmpegLoader::GetLastErrorMessage() const { return LastErrorMessage; }
+std::string TFFmpegLoader::GetLastErrorMessage() const {
+    return LastErrorMessage;
+}
 
 TFFmpegLoader& Loader() {
     static TFFmpegLoader loader;

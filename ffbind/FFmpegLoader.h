@@ -85,6 +85,7 @@ private:
     void* OpenCompanion(TLibraryKind kind);
     void AfterLoad(TLibraryKind kind);
 
+    int SavedExceptions; // floating-point traps enabled before construction
     TPathFileName LibraryPath;
     std::string LastErrorMessage;
     TLibraryStatus Status[LibraryKindCount];

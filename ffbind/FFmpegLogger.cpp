@@ -19,9 +19,10 @@ namespace {
 constexpr const char* Unit = "FFmpegLogger";
 constexpr const char* SecondInstanceText = "Allow creating only one instance of TFFLogger.";
 
-std::mutex InstanceLock;
-TFFLogger* Instance = nullptr;
-std::unique_ptr<TFFLogger> OwnedInstance; // the one GetLogger made, if any
+std::mutex InstanceLock;                   // guards changes of Instance
+std::atomic<TFFLogger*> Instance{nullptr}; // read without the lock by the library callback
+std::mutex CreationLock;                   // makes GetLogger's check and creation one step
+std::unique_ptr<TFFLogger> OwnedInstance;  // the one GetLogger made, if any
 
 // Library messages above this number are dropped before any formatting.
 std::atomic<int> Threshold{AV_LOG_INFO};
@@ -47,16 +48,28 @@ std::string VFormat(const char* format, va_list args) {
     return std::string(large.data(), static_cast<std::size_t>(needed));
 }
 
+// The libraries' level number without the colour bits they may carry above the low byte.
+int PlainLevel(int level) {
+    return level >= 0 ? level & 0xff : level;
+}
+
+// Called by the libraries from C: nothing may be thrown through it.
 void LibraryCallback(void* context, int level, const char* format, va_list args) {
-    if (level > Threshold.load(std::memory_order_relaxed))
+    if (PlainLevel(level) > Threshold.load(std::memory_order_relaxed))
         return;
-    if (TFFLogger* logger = Instance)
-        logger->LibraryLog(context, level, format, args);
+    try {
+        if (TFFLogger* logger = Instance.load())
+            logger->LibraryLog(context, level, format, args);
+    } catch (...) {
+        // A failing handler loses its line; the library call goes on.
+    }
 }
 
 } // namespace
 
-int LogLevelToLibrary(TLogLevel level) { return (static_cast<int>(level) - 1) * 8; }
+int LogLevelToLibrary(TLogLevel level) {
+    return (static_cast<int>(level) - 1) * 8;
+}
 
 TLogLevel LibraryToLogLevel(int number) {
     return static_cast<TLogLevel>(std::clamp(number / 8 + 1, 0, static_cast<int>(llDebug)));
@@ -75,15 +88,13 @@ TFFLogger::~TFFLogger() {
 }
 
 TFFLogger* GetLogger() {
-    {
-        std::lock_guard<std::mutex> guard(InstanceLock);
-        if (Instance)
-            return Instance;
-    }
-    auto created = std::make_unique<TFFLogger>();
-    std::lock_guard<std::mutex> guard(InstanceLock);
-    OwnedInstance = std::move(created);
-    return Instance;
+    if (TFFLogger* existing = Instance.load())
+        return existing;
+    std::lock_guard<std::mutex> creation(CreationLock);
+    if (TFFLogger* existing = Instance.load())
+        return existing;
+    OwnedInstance = std::make_unique<TFFLogger>();
+    return OwnedInstance.get();
 }
 
 TLogLevel TFFLogger::GetLogLevel() const {
@@ -104,7 +115,7 @@ void TFFLogger::SetLogLevel(TLogLevel level) {
 
 void TFFLogger::SetLogLevelByName(const std::string& text) {
     static const std::pair<const char*, int> names[] = {
-        {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC}, {"fatal", AV_LOG_FATAL},
+        {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC},     {"fatal", AV_LOG_FATAL},
         {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
         {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG},
     };
@@ -165,6 +176,9 @@ void TFFLogger::LogF(const void* sender, TLogLevel level, const char* format, ..
 }
 
 void TFFLogger::LibraryLog(void* context, int levelNumber, const char* format, va_list args) {
+    levelNumber = PlainLevel(levelNumber);
+    if (levelNumber > Threshold.load(std::memory_order_relaxed))
+        return;
     const unsigned threadId = CurrentThreadId();
     const AVClass* avClass = context ? *static_cast<AVClass**>(context) : nullptr;
     std::string text;

@@ -46,7 +46,9 @@ bool IsMainThread() {
     return State().MainId == std::this_thread::get_id();
 }
 
-unsigned CurrentThreadId() { return static_cast<unsigned>(gettid()); }
+unsigned CurrentThreadId() {
+    return static_cast<unsigned>(gettid());
+}
 
 void SetMainThreadWakeup(std::function<void()> wakeup) {
     std::lock_guard<std::mutex> guard(State().Lock);
@@ -102,7 +104,8 @@ bool CheckSynchronize() {
     }
 }
 
-void WaitServingMainThread(const std::function<bool()>& done, std::chrono::milliseconds pollPeriod) {
+void WaitServingMainThread(const std::function<bool()>& done,
+                           std::chrono::milliseconds pollPeriod) {
     const bool onMain = IsMainThread();
     auto& state = State();
     while (!done()) {
@@ -116,4 +119,22 @@ void WaitServingMainThread(const std::function<bool()>& done, std::chrono::milli
     }
     if (onMain)
         CheckSynchronize();
+}
+
+std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex) {
+    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+    if (lock.owns_lock() || !IsMainThread()) {
+        if (!lock.owns_lock())
+            lock.lock();
+        return lock;
+    }
+    auto& state = State();
+    while (!lock.try_lock()) {
+        if (CheckSynchronize())
+            continue;
+        std::unique_lock<std::mutex> queueLock(state.Lock);
+        state.QueuedSignal.wait_for(queueLock, std::chrono::milliseconds(1),
+                                    [&] { return !state.Queue.empty(); });
+    }
+    return lock;
 }

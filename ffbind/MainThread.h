@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 
 // Runs fn on the main thread: at once when called there, else queued; the calling thread blocks
 // until the main thread has run it. An exception thrown by fn reaches the caller.
@@ -19,6 +20,11 @@ bool CheckSynchronize();
 // simply polls. The poll period bounds the reaction time.
 void WaitServingMainThread(const std::function<bool()>& done,
                            std::chrono::milliseconds pollPeriod = std::chrono::milliseconds(10));
+
+// Locks a mutex; on the main thread it serves hand-overs while the mutex is held elsewhere, so
+// that a worker holding it while it hands a log line over cannot deadlock with the main thread
+// (the probe's codec opening under CodecLock, for example).
+std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex);
 
 // Called (on any thread) whenever a hand-over is queued; the window posts an event from it.
 void SetMainThreadWakeup(std::function<void()> wakeup);

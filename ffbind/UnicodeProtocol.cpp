@@ -126,8 +126,7 @@ TPathFileName URLToFileName(const std::string& url) {
 }
 
 bool RegisterUnicodeProtocol() {
-    SP_ASSERT(ff::avio_alloc_context && ff::avio_context_free && ff::av_malloc, "Assertion failure",
-              Unit);
+    SP_ASSERT(ff::avio_alloc_context && ff::avio_context_free, "Assertion failure", Unit);
     return true;
 }
 
