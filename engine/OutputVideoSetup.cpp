@@ -1,0 +1,109 @@
+// Preparation of an encoded video stream (crop, pad, rescale, filters) and the video
+// statistics lines.
+#include "engine/FFmpeg.h"
+#include "engine/OutputVideo.h"
+#include "engine/VideoHooks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+bool FiltersInUse(const TCustomFFmpeg& engine) {
+    return engine.UseVideoFilters || !engine.VideoFilters.empty();
+}
+
+} // namespace
+
+int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& ost) {
+    if (engine.CropTop || engine.CropBottom || engine.CropLeft || engine.CropRight) {
+        engine.LastError = "Cannot enable crop options and filters at the same time.";
+        return -1;
+    }
+    const AVCodecContext* dec = ist.Dec;
+    AVCodecContext* enc = ost.Enc;
+    TVideoFilterInput input;
+    input.Width = dec->width;
+    input.Height = dec->height;
+    input.PixelFormat = dec->pix_fmt;
+    input.SampleAspect = dec->sample_aspect_ratio;
+    const int padWidth = engine.PadLeft + engine.PadRight;
+    const int padHeight = engine.PadTop + engine.PadBottom;
+    std::vector<TVideoFilterStep> steps;
+    if (dec->width + padWidth != enc->width || dec->height + padHeight != enc->height) {
+        char size[64];
+        std::snprintf(size, sizeof size, "%d:%d", enc->width - padWidth, enc->height - padHeight);
+        steps.push_back({"scale", size});
+    }
+    TVideoFilterGraph& graph = ost.Video->Filters;
+    if (graph.Configure(input, engine.VideoFilters, enc->pix_fmt, engine.ScalerFlags, steps) < 0)
+        return -1;
+    const int width = graph.OutputWidth();
+    const int height = graph.OutputHeight();
+    if (padWidth + padHeight != 0 && (width != engine.FrameWidth || height != engine.FrameHeight)) {
+        engine.LastError = "Cannot enable pad options and the filters which resize frame at the "
+                           "same time. (crop, rotate, scale, transpose, etc.)";
+        return -1;
+    }
+    enc->width = width + padWidth;
+    enc->height = height + padHeight;
+    return 0;
+}
+
+void TCustomFFmpeg::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
+    AVCodecContext* enc = Ost.Enc;
+    const AVCodecContext* dec = Ist.Dec;
+    if (enc->pix_fmt == AV_PIX_FMT_NONE)
+        throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
+    Ost.Video.reset(new TVideoOutputState);
+    TVideoOutputState& state = *Ost.Video;
+    state.Crop = CropTop || CropBottom || CropLeft || CropRight;
+    state.CropBands = {CropTop, CropBottom, CropLeft, CropRight};
+    state.InitialCropBands = state.CropBands;
+    state.InitialWidth = state.InputWidth = dec->width;
+    state.InitialHeight = state.InputHeight = dec->height;
+    state.InputFormat = dec->pix_fmt;
+    state.Pad = PadTop || PadBottom || PadLeft || PadRight;
+    state.PadBands = {PadTop, PadBottom, PadLeft, PadRight};
+    enc->bits_per_raw_sample = 0;
+    if (!FiltersInUse(*this))
+        return;
+    // The graph crops and scales; the path itself only pads.
+    state.Crop = false;
+    state.CropBands = state.InitialCropBands = TVideoBands();
+    LastError.clear();
+    if (ConfigureFilters(*this, Ist, Ost) < 0) {
+        LastError = LastError.empty() ? std::string("Error opening filters!")
+                                      : "Error opening filters: " + LastError;
+        throw FFmpegException(LastError);
+    }
+}
+
+void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameSize) {
+    TVideoHookState& hooks = VideoHookStateOf(*this);
+    if (!hooks.Vstats) {
+        hooks.Vstats.reset(std::fopen(VstatsFileName.c_str(), "w"));
+        if (!hooks.Vstats)
+            throw FFmpegException("fopen fail: " + VstatsFileName);
+    }
+    std::FILE* file = hooks.Vstats.get();
+    const AVCodecContext* enc = Ost.Enc;
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !Ost.Video)
+        return;
+    const TVideoOutputState& state = *Ost.Video;
+    std::fprintf(file, "frame= %5d q= %2.1f ", Ost.FrameNumber, state.LastQuality / 118.0);
+    if (enc->flags & AV_CODEC_FLAG_PSNR) {
+        const double pixels = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+        std::fprintf(file, "PSNR= %6.2f ",
+                     -10.0 * std::log10(static_cast<double>(state.LastPlaneError) / pixels));
+    }
+    std::fprintf(file, "f_size= %6d ", FrameSize);
+    const double timeBase = av_q2d(enc->time_base);
+    const double t = std::max(static_cast<double>(Ost.SyncOpts) * timeBase, 0.01);
+    const double frameRate = FrameSize * 8 / timeBase / 1000.0;
+    const double averageRate = static_cast<double>(VideoSize) * 8 / t / 1000.0;
+    std::fprintf(file, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 static_cast<double>(VideoSize) / 1024, t, frameRate, averageRate);
+    std::fprintf(file, "type= %c\n", state.LastPictureType);
+}

@@ -1,0 +1,46 @@
+// The engine-wide state of the video path: the decoded-picture counter and hook action, the
+// video-hook chain, the picture records of the custom hook and of the previews, the preview
+// window and the video statistics file. One per engine (TCustomFFmpeg::VideoHooks), made on
+// first use and released when the engine clears itself.
+#ifndef SOUNDPICK_ENGINE_VIDEOHOOKS_H
+#define SOUNDPICK_ENGINE_VIDEOHOOKS_H
+
+#include "engine/FFmpeg.h"
+#include "engine/VideoFilters.h"
+#include "ffbind/FFUtils.h"
+#include "ffbind/FrameHook.h"
+#include "ffbind/Previewer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+struct TFileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+struct TVideoHookState {
+    int HookFrameCounter = 0; // decoded video pictures; AFrameNumber of hooks and previews
+    THookAction HookAction = haContinue;
+    TFrameHookChain Chain;            // option `vhook`
+    TPictureConverter CustomHook;     // the picture handed to OnCustomHook and back
+    TPictureConverter PreviewPicture; // the picture of OnPreviewBitmap and the window
+    std::unique_ptr<TPreviewer> Previewer;
+    int64_t LastPreviewUs = 0;                      // wall clock of the last preview
+    TVideoFilterGraph Deinterlacer;                 // made for the first picture to deinterlace
+    std::unique_ptr<std::FILE, TFileCloser> Vstats; // opened on the first statistics line
+};
+
+// The engine's state, made when first asked for.
+TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine);
+
+// Serialises preview delivery of every engine of the process (shared with the component).
+std::mutex& PreviewLock();
+
+// Shows an encoded picture as a preview when the engine asks for previews and PreviewInterval
+// has passed: to OnPreviewBitmap, or else in the preview window. A conversion or window failure
+// ends that kind of preview for the run. pts in microseconds. Runs under PreviewLock.
+void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs);
+
+#endif
