@@ -12,7 +12,9 @@ std::filesystem::path FixturesDir() {
     return fromEnvironment ? fromEnvironment : SOUNDPICK_FIXTURES_DEFAULT;
 }
 
-std::filesystem::path Fixture(const std::string& name) { return FixturesDir() / name; }
+std::filesystem::path Fixture(const std::string& name) {
+    return FixturesDir() / name;
+}
 
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
@@ -63,10 +65,9 @@ double ProbeDuration(const std::filesystem::path& file) {
 }
 
 int ProbeStreamCount(const std::filesystem::path& file, const std::string& kind) {
-    const std::string output =
-        RunCommand("ffprobe -v error -select_streams " + kind +
-                   " -show_entries stream=index -of csv=p=0 " + ShellQuote(file.string()) +
-                   " 2>/dev/null");
+    const std::string output = RunCommand("ffprobe -v error -select_streams " + kind +
+                                          " -show_entries stream=index -of csv=p=0 " +
+                                          ShellQuote(file.string()) + " 2>/dev/null");
     int count = 0;
     for (char c : output)
         count += c == '\n';
@@ -96,7 +97,8 @@ double TDecodedAudio::Rms(int channel, double fromSeconds, double toSeconds) con
     if (SampleRateHz <= 0 || Channels <= 0)
         return 0;
     const std::size_t frames = Samples.size() / Channels;
-    const std::size_t first = std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
+    const std::size_t first =
+        std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
     const std::size_t last = std::min(frames, static_cast<std::size_t>(toSeconds * SampleRateHz));
     double sum = 0;
     std::size_t count = 0;
@@ -117,7 +119,8 @@ double TDecodedAudio::ZeroCrossingFrequency(int channel, double fromSeconds,
     if (SampleRateHz <= 0 || Channels <= 0)
         return 0;
     const std::size_t frames = Samples.size() / Channels;
-    const std::size_t first = std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
+    const std::size_t first =
+        std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
     const std::size_t last = std::min(frames, static_cast<std::size_t>(toSeconds * SampleRateHz));
     int crossings = 0;
     for (std::size_t i = first + 1; i < last; ++i) {
