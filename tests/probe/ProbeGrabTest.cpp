@@ -1,0 +1,177 @@
+// Seeking and picture grabbing, checked against the pictures the ffmpeg tool decodes at the
+// same times.
+#include "probe/AVProbe.h"
+#include "support/TestLibs.h"
+#include "support/TestMedia.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+// The picture ffmpeg shows at a time, as rows of width x 3 bytes (B, G, R).
+std::string OraclePicture(const std::filesystem::path& file, double seconds) {
+    const std::string start = seconds > 0 ? " -ss " + std::to_string(seconds) : "";
+    return RunCommand("ffmpeg -v error -nostdin" + start + " -i " + ShellQuote(file.string()) +
+                      " -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+}
+
+// Mean absolute difference of the bytes of two pictures of the same size.
+double MeanDifference(const TBitmap24& bitmap, const std::string& oracle) {
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.Width()) * 3;
+    EXPECT_EQ(oracle.size(), rowBytes * bitmap.Height());
+    if (oracle.size() != rowBytes * bitmap.Height())
+        return 1e9;
+    double sum = 0;
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (std::size_t x = 0; x < rowBytes; ++x)
+            sum += std::abs(int(bitmap.Row(y)[x]) - int(uint8_t(oracle[y * rowBytes + x])));
+    return sum / oracle.size();
+}
+
+bool IsBlack(const TBitmap24& bitmap) {
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width() * 3; ++x)
+            if (bitmap.Row(y)[x] != 0)
+                return false;
+    return true;
+}
+
+class ProbeGrabTest : public testing::Test {
+protected:
+    void SetUp() override { EnsureLibsLoaded(); }
+
+    void Load(const std::string& name) {
+        file = Fixture(name);
+        ASSERT_TRUE(probe.LoadFile(file)) << probe.LastError();
+    }
+
+    // The grabbed picture is ffmpeg's picture at `seconds` and clearly not the one at `other`.
+    void ExpectPictureAt(const TBitmap24& bitmap, double seconds, double other) {
+        const double same = MeanDifference(bitmap, OraclePicture(file, seconds));
+        const double different = MeanDifference(bitmap, OraclePicture(file, other));
+        EXPECT_LT(same, 2.0) << "at " << seconds;
+        EXPECT_GT(different, same * 3 + 0.1) << "the picture at " << other << " looks the same";
+    }
+
+    std::filesystem::path file;
+    TAVProbe probe;
+};
+
+// A PAL-sized YUV stream goes through the scaler; the picture is the one at the time asked,
+// also between key frames, and grabbing on continues with the next picture.
+TEST_F(ProbeGrabTest, GrabShowsThePictureAtTheSoughtTime) {
+    Load("video_720x576.mp4");
+    ASSERT_TRUE(probe.Seek(-1, 1'000'000)) << probe.LastError();
+    const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+    ASSERT_EQ(bitmap.Width(), 720);
+    ASSERT_EQ(bitmap.Height(), 576);
+    ExpectPictureAt(bitmap, 1.0, 0.0);
+    ExpectPictureAt(probe.GetLastBitmap(), 1.0, 0.0);
+    ASSERT_TRUE(probe.Seek(-1, 1'480'000));
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 1.48, 1.0);
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 1.52, 1.48);
+    // Back to the start.
+    ASSERT_TRUE(probe.Seek(-1, 0));
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.0, 1.52);
+}
+
+// Other containers and codecs: VP9 in Matroska (planar RGB), MPEG-4 in AVI, H.264 in MPEG-TS.
+TEST_F(ProbeGrabTest, GrabWorksAcrossContainers) {
+    for (const char* name : {"video_vp9_opus.mkv", "video_mpeg4_mp3.avi", "two_programs.ts"}) {
+        SCOPED_TRACE(name);
+        Load(name);
+        ASSERT_TRUE(probe.Seek(-1, 1'000'000)) << probe.LastError();
+        const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+        ASSERT_GT(bitmap.Width(), 0) << probe.LastError();
+        EXPECT_EQ(bitmap.Width(), std::stoi(ProbeValue(file, "stream=width", "v:0")));
+        EXPECT_FALSE(IsBlack(bitmap));
+    }
+}
+
+// The end: grabbing on runs out into a black picture of the stream's size, and a time beyond
+// the end either is refused or reaches the same end.
+TEST_F(ProbeGrabTest, EndOfStreamGivesBlackPicture) {
+    Load("video_h264_aac.mp4");
+    ASSERT_TRUE(probe.Seek(-1, 3'900'000));
+    EXPECT_FALSE(IsBlack(probe.GetFrameBitmap(-1))) << probe.LastError();
+    int grabs = 0;
+    while (probe.LastError() != "stream eof reached." && grabs < 10) {
+        probe.GetFrameBitmap(-1);
+        ++grabs;
+    }
+    EXPECT_EQ(probe.LastError(), "stream eof reached.");
+    EXPECT_LE(grabs, 3) << "a 25 fps stream has at most two pictures after 3.9 s of 4 s";
+    EXPECT_EQ(probe.GetFrameBitmap(-1).Width(), 320);
+    EXPECT_TRUE(IsBlack(probe.GetFrameBitmap(-1)));
+    EXPECT_FALSE(IsBlack(probe.GetLastBitmap())) << "the last good picture is kept";
+
+    if (probe.Seek(-1, 100'000'000)) {
+        const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+        EXPECT_EQ(probe.LastError(), "stream eof reached.");
+        EXPECT_EQ(bitmap.Width(), 320);
+        EXPECT_TRUE(IsBlack(bitmap));
+    } else {
+        EXPECT_EQ(probe.LastError(), "could not seek to position 100.000");
+    }
+    // And the probe comes back from the end.
+    ASSERT_TRUE(probe.Seek(-1, 2'000'000));
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 2.0, 1.0);
+}
+
+// A still picture: seeking is a no-op and the second grab repeats the first picture.
+TEST_F(ProbeGrabTest, StillImageIsDecodedOnce) {
+    Load("still.jpg");
+    ASSERT_EQ(probe.GetFormatName(), "image2");
+    EXPECT_TRUE(probe.Seek(-1, 5'000'000));
+    const TBitmap24 first = probe.GetFrameBitmap(-1);
+    ASSERT_EQ(first.Width(), 320);
+    EXPECT_LT(MeanDifference(first, OraclePicture(file, 0.0)), 2.0);
+    EXPECT_TRUE(probe.Seek(-1, 0));
+    const TBitmap24& second = probe.GetFrameBitmap(-1);
+    ASSERT_EQ(second.Height(), first.Height());
+    EXPECT_EQ(0, std::memcmp(second.Data(), first.Data(),
+                             static_cast<std::size_t>(first.Stride()) * first.Height()));
+}
+
+// Grabs that cannot be made leave an empty bitmap and say why.
+TEST_F(ProbeGrabTest, WrongStreamsGiveEmptyBitmap) {
+    Load("video_h264_aac.mp4");
+    ASSERT_GT(probe.GetFrameBitmap(-1).Width(), 0);
+    EXPECT_EQ(probe.GetFrameBitmap(1).Width(), 0);
+    EXPECT_EQ(probe.LastError(), "stream #1 is not video stream.");
+    EXPECT_EQ(probe.GetFrameBitmap(2).Height(), 0);
+    EXPECT_EQ(probe.LastError(), "stream index #2 is invalid.");
+    EXPECT_FALSE(probe.Seek(9, 0));
+    EXPECT_EQ(probe.LastError(), "stream index #9 is invalid.");
+    Load("tone_mono.wav");
+    EXPECT_TRUE(probe.Seek(-1, 1'000'000)) << "sound alone can be sought";
+    EXPECT_EQ(probe.GetFrameBitmap(-1).Width(), 0);
+    EXPECT_EQ(probe.LastError(), "no video stream.");
+    EXPECT_EQ(probe.GetLastBitmap().Width(), 0) << "closing the last file forgot its picture";
+}
+
+// One probe through many files and grabs: the decoder follows the file, pictures keep their
+// own size, and every grab stays correct.
+TEST_F(ProbeGrabTest, ProbeIsReusedAcrossFiles) {
+    const char* names[] = {"video_720x576.mp4", "video_only.mp4", "subtitled.mkv"};
+    std::vector<std::pair<int, int>> sizes;
+    for (const char* name : names)
+        sizes.emplace_back(std::stoi(ProbeValue(Fixture(name), "stream=width", "v:0")),
+                           std::stoi(ProbeValue(Fixture(name), "stream=height", "v:0")));
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            SCOPED_TRACE(names[i]);
+            Load(names[i]);
+            ASSERT_TRUE(probe.Seek(-1, 1'000'000));
+            const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+            EXPECT_EQ(bitmap.Width(), sizes[i].first);
+            EXPECT_EQ(bitmap.Height(), sizes[i].second);
+        }
+    }
+    ExpectPictureAt(probe.GetLastBitmap(), 1.0, 0.0);
+}
+
+} // namespace
