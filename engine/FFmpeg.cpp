@@ -1,8 +1,92 @@
 // The conversion engine's life (defaults, reset, release) and its option table.
 #include "engine/FFmpeg.h"
 
+#include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char* Unit = "FFmpeg";
+
+std::string Trim(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string Format(const char* format, const std::string& a) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, format, a.c_str());
+    return buffer;
+}
+
+// Booleans are true unless the value is exactly "0".
+bool ToBool(const std::string& value) {
+    return value != "0";
+}
+
+} // namespace
+
+// ---- Strict number conversions ------------------------------------------------------------
+
+int64_t StrToInt64(const std::string& Text) {
+    std::string text = Trim(Text);
+    const char* begin = text.c_str();
+    const char* digits = begin + ((*begin == '-' || *begin == '+') ? 1 : 0);
+    int base = 10;
+    if (*digits == '$') { // the run-time's hexadecimal prefix
+        base = 16;
+        ++digits;
+    } else if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits += 2;
+    }
+    bool valid = std::isxdigit(static_cast<unsigned char>(*digits)) &&
+                 (base == 16 || std::isdigit(static_cast<unsigned char>(*digits)));
+    char* end = nullptr;
+    errno = 0;
+    long long value = valid ? std::strtoll(digits, &end, base) : 0;
+    if (!valid || *end != '\0' || errno == ERANGE)
+        throw EConvertError(Format("'%s' is not a valid integer value", Text));
+    return *begin == '-' ? -value : value;
+}
+
+int StrToInt(const std::string& Text) {
+    int64_t value = StrToInt64(Text);
+    if (value < INT32_MIN || value > INT32_MAX)
+        throw EConvertError(Format("'%s' is not a valid integer value", Text));
+    return static_cast<int>(value);
+}
+
+double StrToFloat(const std::string& Text) {
+    std::string text = Trim(Text);
+    // Plain decimal notation only: no hexadecimal, infinity or NaN spellings.
+    bool valid = !text.empty() && text.find_first_not_of("0123456789+-.eE") == std::string::npos &&
+                 text.find_first_of("0123456789") != std::string::npos;
+    char* end = nullptr;
+    double value = valid ? std::strtod(text.c_str(), &end) : 0;
+    if (!valid || *end != '\0' || !std::isfinite(value))
+        throw EConvertError(Format("'%s' is not a valid floating point value", Text));
+    return value;
+}
+
+void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value) {
+    AVDictionary* dictionary = Dictionary.release();
+    ff::av_dict_set(&dictionary, Key.c_str(), Value.c_str(), 0);
+    Dictionary.reset(dictionary);
+}
+
+// ---- Life -----------------------------------------------------------------------------------
 
 TCustomFFmpeg::TCustomFFmpeg() {
     InitDefaults();
@@ -44,6 +128,13 @@ void TCustomFFmpeg::CloseAll() {
     CloseRunState();
     CloseOutputFiles();
     CloseInputFiles();
+    InputCodecs.clear();
+    InputDecoders.clear();
+    OutputCodecs.clear();
+    IntraMatrix.clear();
+    InterMatrix.clear();
+    VideoRcOverride.clear();
+    VstatsFileName.clear();
 }
 
 void TCustomFFmpeg::CreateOptionContexts() {
@@ -76,4 +167,621 @@ TOutputFileSetup& TCustomFFmpeg::OutputFileSetup(int OutputIndex) {
 
 TOutputStreamSetup& TCustomFFmpeg::OutputStreamSetup(int OutputIndex, int StreamIndex) {
     return OutputFileSetup(OutputIndex).Streams.at(StreamIndex);
+}
+
+void TCustomFFmpeg::LogMissingEffect(const std::string& Option, const char* Effect) {
+    if (std::find(MissingEffectsLogged.begin(), MissingEffectsLogged.end(), Option) !=
+        MissingEffectsLogged.end())
+        return;
+    MissingEffectsLogged.push_back(Option);
+    GetLogger()->LogF(this, llInfo, "Option %s: %s", Option.c_str(), Effect);
+}
+
+// ---- The option table -------------------------------------------------------------------------
+
+void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value) {
+    using THandler = void (*)(TCustomFFmpeg & e, const std::string& n, const std::string& v);
+    struct TEntry {
+        const char* Name;
+        THandler Apply;
+    };
+    static const THandler doNothing = [](TCustomFFmpeg& e, const std::string& n,
+                                         const std::string&) {
+        GetLogger()->Log(&e, llInfo, "Do nothing: option - " + n);
+    };
+    // In recognition order; the first entry equal to the name wins.
+    static const TEntry table[] = {
+        {"L", doNothing},
+        {"h", doNothing},
+        {"version", doNothing},
+        {"formats", doNothing},
+        {"f", [](auto& e, auto&, auto& v) { e.ApplyFormat(v, true, true); }},
+        {"i", doNothing},
+        {"y", doNothing},
+        {"map", [](auto& e, auto&, auto& v) { e.ApplyStreamMap(v); }},
+        {"map_meta_data", [](auto& e, auto&, auto& v) { e.ApplyMetadataMap(v); }},
+        {"t", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
+        {"fs", [](auto& e, auto&, auto& v) { e.LimitFileSize = StrToInt64(v); }},
+        {"ss", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
+        {"itsoffset", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
+        {"itsscale", [](auto& e, auto&, auto& v) { e.ApplyTsScale(v); }},
+        {"timestamp", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
+        {"metadata", [](auto& e, auto&, auto& v) { e.ApplyMetadataPair(v); }},
+        {"dframes", [](auto& e, auto&, auto& v) { e.MaxFrames[AVMEDIA_TYPE_DATA] = StrToInt(v); }},
+        {"benchmark", doNothing},
+        {"dump", [](auto& e, auto&, auto& v) { e.PacketDump = ToBool(v); }},
+        {"hex", [](auto& e, auto&, auto& v) { e.HexDump = ToBool(v); }},
+        {"re", [](auto& e, auto&, auto& v) { e.RateEmulation = ToBool(v); }},
+        {"loop_input", [](auto& e, auto&, auto& v) { e.LoopInput = ToBool(v); }},
+        {"loop_output", [](auto& e, auto&, auto& v) { e.LoopOutput = StrToInt(v); }},
+        {"v", [](auto& e, auto&, auto& v) { e.Verbose = StrToInt(v); }},
+        {"loglevel", [](auto&, auto&, auto& v) { GetLogger()->SetLogLevelByName(v); }},
+        {"target", [](auto& e, auto&, auto& v) { e.ApplyTarget(v); }},
+        {"threads",
+         [](auto&, auto& n, auto&) { throw FFmpegException("TODO: option - " + n); }},
+        {"vsync", [](auto& e, auto&, auto& v) { e.VideoSyncMethod = StrToInt(v); }},
+        {"async", [](auto& e, auto&, auto& v) { e.AudioSyncMethod = StrToInt(v); }},
+        {"adrift_threshold",
+         [](auto& e, auto&, auto& v) { e.AudioDriftThreshold = float(StrToFloat(v)); }},
+        {"vglobal", [](auto& e, auto&, auto& v) { e.VideoGlobalHeader = StrToInt(v); }},
+        {"copyts", [](auto& e, auto&, auto&) { e.CopyTs = true; }},
+        {"shortest", [](auto& e, auto&, auto& v) { e.Shortest = ToBool(v); }},
+        {"dts_delta_threshold",
+         [](auto& e, auto&, auto& v) { e.DtsDeltaThreshold = float(StrToFloat(v)); }},
+        {"programid", [](auto& e, auto&, auto& v) { e.ProgramId = StrToInt(v); }},
+        {"xerror", [](auto& e, auto&, auto&) { e.ExitOnError = true; }},
+        {"copyinkf", [](auto& e, auto&, auto& v) { e.CopyInitialNonKeyframes = StrToInt(v); }},
+        {"b", [](auto& e, auto& n, auto& v) { e.ApplyBitRate(n, v); }},
+        {"vb", [](auto& e, auto& n, auto& v) { e.ApplyBitRate(n, v); }},
+        {"vframes",
+         [](auto& e, auto&, auto& v) { e.MaxFrames[AVMEDIA_TYPE_VIDEO] = StrToInt(v); }},
+        {"r", [](auto& e, auto&, auto& v) { e.SetFrameRate(v); }},
+        {"s", [](auto& e, auto&, auto& v) { e.SetFrameSize(v); }},
+        {"aspect", [](auto& e, auto&, auto& v) { e.SetAspectRatio(v); }},
+        {"pix_fmt", [](auto& e, auto&, auto& v) { e.ApplyPixelFormat(v); }},
+        {"croptop", [](auto& e, auto&, auto& v) { e.SetCropTop(StrToInt(v)); }},
+        {"cropbottom", [](auto& e, auto&, auto& v) { e.SetCropBottom(StrToInt(v)); }},
+        {"cropleft", [](auto& e, auto&, auto& v) { e.SetCropLeft(StrToInt(v)); }},
+        {"cropright", [](auto& e, auto&, auto& v) { e.SetCropRight(StrToInt(v)); }},
+        {"padtop", [](auto& e, auto&, auto& v) { e.SetPadTop(StrToInt(v)); }},
+        {"padbottom", [](auto& e, auto&, auto& v) { e.SetPadBottom(StrToInt(v)); }},
+        {"padleft", [](auto& e, auto&, auto& v) { e.SetPadLeft(StrToInt(v)); }},
+        {"padright", [](auto& e, auto&, auto& v) { e.SetPadRight(StrToInt(v)); }},
+        {"padcolor", [](auto& e, auto&, auto& v) { e.SetPadColor(StrToInt(v)); }},
+        {"intra", [](auto& e, auto&, auto& v) { e.IntraOnly = ToBool(v); }},
+        {"vn", [](auto& e, auto&, auto& v) { e.VideoDisable = ToBool(v); }},
+        {"vdt", [](auto& e, auto&, auto& v) { e.VideoDiscard = StrToInt(v); }},
+        {"qscale", [](auto& e, auto&, auto& v) { e.ApplyQscale(v); }},
+        {"rc_override", [](auto& e, auto&, auto& v) { e.VideoRcOverride = v; }},
+        {"vcodec", [](auto& e, auto&, auto& v) { e.ApplyCodecName('v', v); }},
+        {"me_threshold", [](auto& e, auto& n, auto& v) {
+             e.MeThreshold = StrToInt(v);
+             e.LogMissingEffect(n, "the libraries no longer have a motion-estimation "
+                                   "threshold; the value is kept but has no effect");
+         }},
+        {"sameq", [](auto& e, auto&, auto& v) { e.SameQuality = ToBool(v); }},
+        {"pass", [](auto& e, auto&, auto& v) { e.ApplyPass(v); }},
+        {"passlogfile", [](auto& e, auto&, auto& v) { e.PassLogFileName = v; }},
+        {"deinterlace", [](auto& e, auto&, auto& v) { e.Deinterlace = ToBool(v); }},
+        {"psnr", [](auto& e, auto&, auto& v) { e.Psnr = ToBool(v); }},
+        {"vstats", [](auto& e, auto&, auto&) { e.ApplyVstats(); }},
+        {"vstats_file", [](auto& e, auto&, auto& v) { e.VstatsFileName = v; }},
+        {"vhook", [](auto& e, auto&, auto& v) { e.ApplyVideoHook(v); }},
+        {"vfilters", [](auto& e, auto&, auto& v) { e.SetVideoFilters(v); }},
+        {"intra_matrix", [](auto& e, auto&, auto& v) { e.ApplyMatrix(e.IntraMatrix, v); }},
+        {"inter_matrix", [](auto& e, auto&, auto& v) { e.ApplyMatrix(e.InterMatrix, v); }},
+        {"top", [](auto& e, auto&, auto& v) { e.TopFieldFirst = StrToInt(v); }},
+        {"dc", [](auto& e, auto&, auto& v) { e.IntraDcPrecision = StrToInt(v); }},
+        {"vtag", [](auto& e, auto&, auto& v) { e.ApplyCodecTag('v', v); }},
+        {"newvideo", [](auto& e, auto&, auto&) { e.NewStreamOnLastOutput(AVMEDIA_TYPE_VIDEO); }},
+        {"qphist", [](auto& e, auto&, auto& v) { e.QpHistogram = ToBool(v); }},
+        {"force_fps", [](auto& e, auto&, auto& v) { e.ForceFps = ToBool(v); }},
+        {"ab", [](auto& e, auto& n, auto& v) { e.ApplyBitRate(n, v); }},
+        {"aframes",
+         [](auto& e, auto&, auto& v) { e.MaxFrames[AVMEDIA_TYPE_AUDIO] = StrToInt(v); }},
+        {"aq", [](auto& e, auto&, auto& v) { e.AudioQscale = float(StrToFloat(v)); }},
+        {"ar", [](auto& e, auto&, auto& v) { e.SetAudioSampleRate(StrToInt(v)); }},
+        {"ac", [](auto& e, auto&, auto& v) { e.SetAudioChannels(StrToInt(v)); }},
+        {"an", [](auto& e, auto&, auto& v) { e.AudioDisable = ToBool(v); }},
+        {"acodec", [](auto& e, auto&, auto& v) { e.ApplyCodecName('a', v); }},
+        {"atag", [](auto& e, auto&, auto& v) { e.ApplyCodecTag('a', v); }},
+        {"vol", [](auto& e, auto&, auto& v) { e.AudioVolume = StrToInt(v); }},
+        {"newaudio", [](auto& e, auto&, auto&) { e.NewStreamOnLastOutput(AVMEDIA_TYPE_AUDIO); }},
+        {"alang", [](auto& e, auto&, auto& v) { e.AudioLanguage = v; }},
+        {"sample_fmt", [](auto& e, auto&, auto& v) { e.ApplySampleFormat(v); }},
+        {"sn", [](auto& e, auto&, auto& v) { e.SubtitleDisable = ToBool(v); }},
+        {"scodec", [](auto& e, auto&, auto& v) { e.ApplyCodecName('s', v); }},
+        {"newsubtitle",
+         [](auto& e, auto&, auto&) { e.NewStreamOnLastOutput(AVMEDIA_TYPE_SUBTITLE); }},
+        {"slang", [](auto& e, auto&, auto& v) { e.SubtitleLanguage = v; }},
+        {"stag", [](auto& e, auto&, auto& v) { e.ApplyCodecTag('s', v); }},
+        {"vc", [](auto& e, auto&, auto& v) { e.VideoChannel = StrToInt(v); }},
+        {"tvstd", [](auto& e, auto&, auto& v) { e.VideoStandard = v; }},
+        {"isync", [](auto& e, auto&, auto& v) { e.InputSync = ToBool(v); }},
+        {"muxdelay", [](auto& e, auto&, auto& v) { e.MuxMaxDelay = float(StrToFloat(v)); }},
+        {"muxpreload", [](auto& e, auto&, auto& v) { e.MuxPreload = float(StrToFloat(v)); }},
+        {"absf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
+        {"vbsf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
+        {"sbsf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
+        {"apre", [](auto& e, auto& n, auto& v) { e.LoadPreset(n, v); }},
+        {"vpre", [](auto& e, auto& n, auto& v) { e.LoadPreset(n, v); }},
+        {"spre", [](auto& e, auto& n, auto& v) { e.LoadPreset(n, v); }},
+    };
+    for (const TEntry& entry : table) {
+        if (Name == entry.Name) {
+            entry.Apply(*this, Name, Value);
+            return;
+        }
+    }
+    SetGenericOption(Name, Value); // an unknown option is dropped without a message
+}
+
+// ---- Option handlers ------------------------------------------------------------------------
+
+void TCustomFFmpeg::ApplyFormat(const std::string& Value, bool Input, bool Output) {
+    if (Value.empty())
+        return;
+    std::string name = Value;
+    if (name == "pgmyuv") {
+        name = "image2";
+        ImageCompatibility = true;
+        GetLogger()->Log(this, llInfo, "pgmyuv format is deprecated, use image2");
+    }
+    const AVInputFormat* input = Input ? ff::av_find_input_format(name.c_str()) : nullptr;
+    const AVOutputFormat* output =
+        Output ? ff::av_guess_format(name.c_str(), nullptr, nullptr) : nullptr;
+    if (Input && Output && !input && !output)
+        throw FFmpegException(Format("Unknown input or output format: %s", name));
+    if (Input && !Output && !input)
+        throw FFmpegException(Format("Unknown input format: %s", name));
+    if (Output && !Input && !output)
+        throw FFmpegException(Format("Unknown output format: %s", name));
+    if (Input)
+        InputFormat = input;
+    if (Output)
+        OutputFormat = output;
+}
+
+// Reads "a<sep>b" with base-detecting integers; any single character separates.
+static int ReadMapInteger(const char*& text) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 0);
+    text = end;
+    return static_cast<int>(value);
+}
+
+static void SkipSeparator(const char*& text) {
+    if (*text)
+        ++text;
+}
+
+void TCustomFFmpeg::ApplyStreamMap(const std::string& Value) {
+    if (StreamMaps.size() >= MAX_STREAM_MAPS)
+        throw FFmpegException("Too many stream maps (at most 400)");
+    TStreamMap map;
+    const char* text = Value.c_str();
+    map.FileIndex = ReadMapInteger(text);
+    SkipSeparator(text);
+    map.StreamIndex = ReadMapInteger(text);
+    if (*text) {
+        SkipSeparator(text);
+        map.SyncFileIndex = ReadMapInteger(text);
+        SkipSeparator(text);
+        map.SyncStreamIndex = ReadMapInteger(text);
+    } else {
+        map.SyncFileIndex = map.FileIndex;
+        map.SyncStreamIndex = map.StreamIndex;
+    }
+    StreamMaps.push_back(map);
+}
+
+void TCustomFFmpeg::ApplyMetadataMap(const std::string& Value) {
+    if (MetadataMaps.size() >= MAX_METADATA_MAPS)
+        throw FFmpegException("Too many metadata maps (at most 20)");
+    TMetadataMap map;
+    const char* text = Value.c_str();
+    map.OutFile = ReadMapInteger(text);
+    SkipSeparator(text);
+    map.InFile = ReadMapInteger(text);
+    MetadataMaps.push_back(map);
+}
+
+void TCustomFFmpeg::ApplyTime(const std::string& Name, const std::string& Value) {
+    bool isDate = Name == "timestamp";
+    int64_t time = 0;
+    if (ff::av_parse_time(&time, Value.c_str(), isDate ? 0 : 1) < 0) {
+        char message[1024];
+        std::snprintf(message, sizeof message, "Invalid %s specification for %s: %s",
+                      isDate ? "date" : "duration", Name.c_str(), Value.c_str());
+        throw FFmpegException(message);
+    }
+    if (Name == "t")
+        SetRecordingTime(time);
+    else if (Name == "ss")
+        StartTime = time;
+    else if (Name == "itsoffset")
+        InputTsOffset = time;
+    else
+        RecordingTimestamp = std::llround(time / 1000000.0);
+}
+
+void TCustomFFmpeg::ApplyTsScale(const std::string& Value) {
+    const char* text = Value.c_str();
+    char* end = nullptr;
+    long stream = std::strtol(text, &end, 0);
+    text = end;
+    SkipSeparator(text);
+    double scale = std::strtod(text, nullptr);
+    if (stream < 0 || stream >= MAX_STREAMS) {
+        char message[64];
+        std::snprintf(message, sizeof message, "stream index over MAX_STREAMS(%d)", MAX_STREAMS);
+        throw FFmpegException(message);
+    }
+    if (InputFileCount() >= MAX_FILES)
+        throw FFmpegException("Too many input files (at most 20)");
+    InputTsScale[InputFileCount()][stream] = scale;
+}
+
+void TCustomFFmpeg::ApplyMetadataPair(const std::string& Value) {
+    std::size_t equal = Value.find('=');
+    if (equal == std::string::npos)
+        throw FFmpegException("Missing =");
+    AddMetadata(Value.substr(0, equal), Value.substr(equal + 1));
+}
+
+void TCustomFFmpeg::ApplyBitRate(const std::string& Name, const std::string& Value) {
+    if (Name.empty() || Value.empty() || !SetGenericOption(Name, Value))
+        return;
+    AVCodecContext* context =
+        OptionContexts.Codec(Name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO);
+    int64_t bitRate = 0;
+    ff::av_opt_get_int(context, "b", 0, &bitRate);
+    if (bitRate < 1000)
+        GetLogger()->Log(this, llWarning,
+                         "WARNING: The bitrate parameter is set too low. It takes bits/s as "
+                         "argument, not kbits/s");
+}
+
+void TCustomFFmpeg::ApplyQscale(const std::string& Value) {
+    double quality = StrToFloat(Value);
+    if (quality <= 0 || quality > 255)
+        throw FFmpegException("qscale must be > 0.0 and <= 255");
+    VideoQscale = static_cast<float>(quality);
+}
+
+void TCustomFFmpeg::ApplyPass(const std::string& Value) {
+    int pass = StrToInt(Value);
+    if (pass != 1 && pass != 2)
+        throw FFmpegException("pass number can be only 1 or 2");
+    Pass = pass;
+}
+
+void TCustomFFmpeg::ApplyCodecName(char Kind, const std::string& Value) {
+    if (Value.empty())
+        return;
+    std::string& name =
+        Kind == 'v' ? VideoCodecName : (Kind == 'a' ? AudioCodecName : SubtitleCodecName);
+    bool& copy =
+        Kind == 'v' ? VideoStreamCopy : (Kind == 'a' ? AudioStreamCopy : SubtitleStreamCopy);
+    name.clear();
+    if (Value == "copy")
+        copy = true; // a later name does not clear it: stream creation consumes both
+    else
+        name = Value;
+}
+
+void TCustomFFmpeg::ApplyCodecTag(char Kind, const std::string& Value) {
+    if (Value.empty())
+        return;
+    if (Kind == 'v')
+        SP_ASSERT(Value.size() == 4, "video tag parameter must be 4 chars", Unit);
+    else if (Kind == 'a')
+        SP_ASSERT(Value.size() == 4, "audio tag parameter must be 4 chars", Unit);
+    else
+        SP_ASSERT(Value.size() == 4, "subtitle tag parameter must be 4 chars", Unit);
+    uint32_t tag = MKTAG(Value[0], Value[1], Value[2], Value[3]);
+    (Kind == 'v' ? VideoCodecTag : (Kind == 'a' ? AudioCodecTag : SubtitleCodecTag)) = tag;
+}
+
+void TCustomFFmpeg::ApplyPixelFormat(const std::string& Value) {
+    if (Value == "list") {
+        char line[128];
+        GetLogger()->Log(this, llInfo,
+                         Trim(ff::av_get_pix_fmt_string(line, sizeof line, AV_PIX_FMT_NONE)));
+        for (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_next(nullptr); desc;
+             desc = ff::av_pix_fmt_desc_next(desc)) {
+            AVPixelFormat format = ff::av_pix_fmt_desc_get_id(desc);
+            GetLogger()->Log(this, llInfo,
+                             Trim(ff::av_get_pix_fmt_string(line, sizeof line, format)));
+        }
+        return;
+    }
+    int format = ff::av_get_pix_fmt(Value.c_str());
+    if (format == AV_PIX_FMT_NONE)
+        throw FFmpegException(Format("Unknown pixel format requested: %s", Value));
+    FramePixFmt = format;
+}
+
+void TCustomFFmpeg::ApplySampleFormat(const std::string& Value) {
+    if (Value == "list") {
+        char line[128];
+        for (int format = AV_SAMPLE_FMT_NONE; format < AV_SAMPLE_FMT_NB; ++format)
+            GetLogger()->Log(
+                this, llInfo,
+                Trim(ff::av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(format))));
+        return;
+    }
+    AudioSampleFmt = ff::av_get_sample_fmt(Value.c_str()); // unknown stays -1
+}
+
+void TCustomFFmpeg::ApplyMatrix(std::vector<uint16_t>& Matrix, const std::string& Value) {
+    Matrix.assign(64, 0);
+    const char* text = Value.c_str();
+    for (int i = 0; i < 64; ++i) {
+        Matrix[i] = static_cast<uint16_t>(std::atoi(text));
+        if (i == 63)
+            break;
+        text = std::strchr(text, ',');
+        if (!text) {
+            char message[1100];
+            std::snprintf(message, sizeof message, "Syntax error in matrix \"%s\" at coeff %d",
+                          Value.c_str(), i);
+            throw FFmpegException(message);
+        }
+        ++text;
+    }
+}
+
+void TCustomFFmpeg::ApplyVstats() {
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    std::time_t now = std::time(nullptr);
+    char stamp[16];
+    std::strftime(stamp, sizeof stamp, "%H%M%S", std::localtime(&now));
+    VstatsFileName = exe.parent_path().string() + "/vstats_" + stamp + ".log";
+}
+
+void TCustomFFmpeg::ApplyVideoHook(const std::string& Value) {
+    const char* separators = Value.find('|') != std::string::npos ? "|" : " ";
+    std::vector<std::string> args;
+    std::size_t position = 0;
+    while (args.size() < 254) {
+        std::size_t begin = Value.find_first_not_of(separators, position);
+        if (begin == std::string::npos)
+            break;
+        std::size_t end = Value.find_first_of(separators, begin);
+        args.push_back(Value.substr(begin, end - begin));
+        if (end == std::string::npos)
+            break;
+        position = end;
+    }
+    if (args.empty() || !AddVideoHook(args))
+        throw FFmpegException("Failed to add video hook function: " + Value);
+    UsingVhook = true;
+}
+
+void TCustomFFmpeg::ApplyBitstreamFilter(char Kind, const std::string& Value) {
+    if (Value.empty() || Value[0] == '=')
+        return;
+    std::string name = Value.substr(0, Value.find('='));
+    if (!ff::av_bsf_get_by_name(name.c_str()))
+        throw FFmpegException(Format("Unknown bitstream filter %s", Trim(Value)));
+    (Kind == 'v'   ? VideoBitstreamFilters
+     : Kind == 'a' ? AudioBitstreamFilters
+                   : SubtitleBitstreamFilters)
+        .push_back(name);
+}
+
+void TCustomFFmpeg::ApplyTarget(const std::string& Value) {
+    std::string type = Trim(Value);
+    std::string norm = "auto";
+    for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
+        if (type.rfind(prefix, 0) == 0) {
+            norm.assign(prefix, std::strlen(prefix) - 1);
+            type.erase(0, std::strlen(prefix));
+            break;
+        }
+    }
+    SetTarget(type, norm, "ntsc");
+}
+
+void TCustomFFmpeg::NewStreamOnLastOutput(AVMediaType Kind) {
+    if (OutputFiles.empty())
+        throw FFmpegException("At least one output file must be specified");
+    TOutputFileSetup& output = OutputFileSetup(OutputFileCount() - 1);
+    if (Kind == AVMEDIA_TYPE_VIDEO)
+        new_video_stream(output);
+    else if (Kind == AVMEDIA_TYPE_AUDIO)
+        new_audio_stream(output);
+    else
+        new_subtitle_stream(output);
+}
+
+// ---- Direct setters -------------------------------------------------------------------------
+
+void TCustomFFmpeg::SetInputFormat(const std::string& Name) {
+    ApplyFormat(Name, true, false);
+}
+void TCustomFFmpeg::SetOutputFormat(const std::string& Name) {
+    ApplyFormat(Name, false, true);
+}
+void TCustomFFmpeg::SetAudioCodec(const std::string& Name) {
+    ApplyCodecName('a', Name);
+}
+void TCustomFFmpeg::SetVideoCodec(const std::string& Name) {
+    ApplyCodecName('v', Name);
+}
+void TCustomFFmpeg::SetSubtitleCodec(const std::string& Name) {
+    ApplyCodecName('s', Name);
+}
+
+void TCustomFFmpeg::SetAudioSampleRate(int ValueHz) {
+    if (ValueHz > 0)
+        AudioSampleRate = ValueHz;
+}
+
+void TCustomFFmpeg::SetAudioChannels(int Value) {
+    if (Value > 0)
+        AudioChannels = Value;
+}
+
+void TCustomFFmpeg::SetAudioVolume(int Value) {
+    if (Value >= 0)
+        AudioVolume = Value;
+}
+
+void TCustomFFmpeg::SetAudioSyncMethod(int Value) {
+    AudioSyncMethod = Value;
+}
+void TCustomFFmpeg::SetVideoSyncMethod(int Value) {
+    VideoSyncMethod = Value;
+}
+
+void TCustomFFmpeg::SetMuxMaxDelay(float Seconds) {
+    if (Seconds > 0)
+        MuxMaxDelay = Seconds;
+}
+
+void TCustomFFmpeg::SetMuxPreload(float Seconds) {
+    if (Seconds > 0)
+        MuxPreload = Seconds;
+}
+
+void TCustomFFmpeg::SetAudioTag(const std::string& Tag) {
+    ApplyCodecTag('a', Tag);
+}
+void TCustomFFmpeg::SetVideoTag(const std::string& Tag) {
+    ApplyCodecTag('v', Tag);
+}
+
+void TCustomFFmpeg::SetFrameRate(const std::string& Value) {
+    if (Value.empty())
+        return;
+    if (ff::av_parse_video_rate(&FrameRate, Value.c_str()) < 0)
+        throw FFmpegException("Incorrect frame rate");
+}
+
+void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
+    if (ff::av_parse_video_size(&FrameWidth, &FrameHeight, Value.c_str()) < 0)
+        throw FFmpegException("Incorrect frame size");
+    if (FrameWidth % 2 != 0 || FrameHeight % 2 != 0)
+        throw FFmpegException("Frame size must be a multiple of 2");
+}
+
+void TCustomFFmpeg::SetAspectRatio(const std::string& Value) {
+    if (Value.empty())
+        return;
+    double ratio = 0;
+    std::size_t colon = Value.find(':');
+    if (colon != std::string::npos) {
+        long x = std::strtol(Value.c_str(), nullptr, 10);
+        long y = std::strtol(Value.c_str() + colon + 1, nullptr, 10);
+        ratio = y > 0 ? double(x) / double(y) : 0;
+    } else {
+        ratio = std::strtod(Value.c_str(), nullptr);
+    }
+    if (ratio == 0)
+        throw FFmpegException("Incorrect aspect ratio specification.");
+    FrameAspectRatio = static_cast<float>(ratio);
+}
+
+// A crop of nothing (0) needs no picture to crop: it is accepted before the input is known.
+void TCustomFFmpeg::ApplyCrop(int& Field, int Value, bool Vertical) {
+    if (Value <= 0)
+        return;
+    int& size = Vertical ? FrameHeight : FrameWidth;
+    if (Value >= size)
+        throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
+                              " crop dimensions are outside the range of the original image.\n"
+                              "Remember to crop first and scale second.");
+    Field = Value;
+    size -= Value;
+}
+
+void TCustomFFmpeg::SetCropTop(int Value) {
+    ApplyCrop(CropTop, Value, true);
+}
+void TCustomFFmpeg::SetCropBottom(int Value) {
+    ApplyCrop(CropBottom, Value, true);
+}
+void TCustomFFmpeg::SetCropLeft(int Value) {
+    ApplyCrop(CropLeft, Value, false);
+}
+void TCustomFFmpeg::SetCropRight(int Value) {
+    ApplyCrop(CropRight, Value, false);
+}
+
+void TCustomFFmpeg::SetPadTop(int Value) {
+    if (Value >= 0)
+        PadTop = Value;
+}
+
+void TCustomFFmpeg::SetPadBottom(int Value) {
+    if (Value >= 0)
+        PadBottom = Value;
+}
+
+void TCustomFFmpeg::SetPadLeft(int Value) {
+    if (Value >= 0)
+        PadLeft = Value;
+}
+
+void TCustomFFmpeg::SetPadRight(int Value) {
+    if (Value >= 0)
+        PadRight = Value;
+}
+
+// The colour 0xBBGGRR in the video's Y, U, V with 10-bit fixed-point coefficients.
+void TCustomFFmpeg::SetPadColor(int ColorBGR) {
+    auto fix = [](double c) { return static_cast<int>(std::nearbyint(c * 1024 + 0.5)); };
+    int r = ColorBGR & 0xFF, g = (ColorBGR >> 8) & 0xFF, b = (ColorBGR >> 16) & 0xFF;
+    int y = (fix(0.299) * r + fix(0.587) * g + fix(0.114) * b + 512) >> 10;
+    int u = 128 + ((-fix(0.16874) * r - fix(0.33126) * g + fix(0.5) * b + 512 - 1) >> 10);
+    int v = 128 + ((fix(0.5) * r - fix(0.41869) * g - fix(0.08131) * b + 512 - 1) >> 10);
+    PadColor[0] = static_cast<uint8_t>(std::clamp(y, 0, 255));
+    PadColor[1] = static_cast<uint8_t>(std::clamp(u, 0, 255));
+    PadColor[2] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+void TCustomFFmpeg::SetVideoFilters(const std::string& Value) {
+    VideoFilters = Value;
+}
+
+void TCustomFFmpeg::SetProgramId(int Value) {
+    if (Value >= 0)
+        ProgramId = Value;
+}
+
+void TCustomFFmpeg::SetStartTime(int64_t TimeUs) {
+    if (TimeUs > 0)
+        StartTime = TimeUs;
+}
+
+void TCustomFFmpeg::SetRecordingTime(int64_t TimeUs) {
+    if (TimeUs <= 0)
+        return;
+    RecordingTime = TimeUs;
+    RecordingTimeMs = static_cast<int>(std::min<int64_t>(TimeUs / 1000, INT32_MAX));
+}
+
+void TCustomFFmpeg::SetRecordingTimeMs(int TimeMs) {
+    if (TimeMs <= 0)
+        return;
+    RecordingTime = int64_t(TimeMs) * 1000;
+    RecordingTimeMs = TimeMs;
+}
+
+void TCustomFFmpeg::AddMetadata(const std::string& Key, const std::string& Value) {
+    MetadataPairs.emplace_back(Key, Value);
+}
+
+void TCustomFFmpeg::SetVerbose(int Value) {
+    Verbose = Value;
+}
+
+void TCustomFFmpeg::SetHookTimeRanges(const std::vector<THookTimeRange>& Ranges) {
+    HookTimeRanges = Ranges;
+    HookTimeRangeIndex = 0;
+    std::sort(HookTimeRanges.begin(), HookTimeRanges.end(),
+              [](const THookTimeRange& a, const THookTimeRange& b) { return a.EndUs < b.EndUs; });
 }
