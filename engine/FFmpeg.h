@@ -3,8 +3,11 @@
 #ifndef SOUNDPICK_ENGINE_FFMPEG_H
 #define SOUNDPICK_ENGINE_FFMPEG_H
 
+#include "engine/EngineThread.h"
+#include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
+#include "ffbind/UnicodeProtocol.h"
 
 #include <atomic>
 #include <cstdint>
@@ -17,8 +20,11 @@
 #include <utility>
 #include <vector>
 
-class TBitmap24;      // ffbind/FFUtils.h
-class TConvertThread; // the run's worker thread (engine/EngineThread.h)
+class TBitmap24;        // ffbind/FFUtils.h
+struct TVideoHookState; // engine/VideoHooks.h
+struct TVideoHookStateDeleter {
+    void operator()(TVideoHookState* state) const;
+};
 
 // Raised wherever a conversion cannot go on and by the set-up operations for rejected options.
 class FFmpegException : public std::runtime_error {
@@ -62,9 +68,6 @@ struct THookTimeRange {
 };
 
 enum THookAction { haContinue, haIgnore, haStop };
-
-// Priority of a run's worker thread (per-thread nice 19, 10, 5, 0).
-enum TConvertPriority { cpIdle, cpLowest, cpLower, cpNormal };
 
 // Holder of the library-level (generic) options: templates that validate and store the values
 // of SetGenericOption; their settings are copied into the real codec and format contexts when
@@ -201,9 +204,11 @@ struct TOutputStreamSetup {
     std::vector<std::string> BitstreamFilters;
 };
 
-// One created output file with its streams. The file is open for writing (pb) unless its format
-// has no file; CloseOutputFiles closes it and deletes it when it stayed empty.
+// One created output file with its streams. The file is open for writing (IO, set as the
+// context's pb) unless its format has no file; CloseOutputFiles closes it, deletes it when it
+// stayed empty, and frees the context.
 struct TOutputFileSetup {
+    TMediaIO IO;
     OutputFormatPtr Context;
     std::filesystem::path FileName;
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
@@ -211,10 +216,9 @@ struct TOutputFileSetup {
     std::vector<TOutputStreamSetup> Streams; // by stream index
 };
 
-// One opened input file.
+// One opened input file: the format context and the I/O serving it.
 struct TInputFileSetup {
-    IOContextPtr IO; // custom I/O context when one serves the file (freed after the context)
-    InputFormatPtr Context;
+    TInputContext Input;
     std::filesystem::path FileName;
 };
 
@@ -372,6 +376,90 @@ public:
     uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
 
     // ==== Run state (engine run engineer: add run fields here) ==============================
+    // A worker is held at the pause gate now.
+    bool Paused() const;
+
+    // The run's stream tables (built by TranscodeInit, released by FreeStreamTables).
+    std::vector<TInputFile> InputFileTable;
+    std::vector<std::unique_ptr<TInputStream>> InputStreams;
+    std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
+    // Codec contexts opened by this run and not yet closed.
+    std::vector<AVCodecContext*> OpenEncoders;
+    std::vector<AVCodecContext*> OpenDecoders;
+    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes written per kind, headers
+    int FramesDuplicated = 0, FramesDropped = 0;
+    int64_t TimerStart = 0;     // wall clock of the start of the loop, microseconds
+    int CurrentJoinFile = 0;    // join mode: the input file being read
+    std::vector<bool> NoPacket; // per input file: it answered "try again" since the last read
+
+    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
+    void Transcode();
+    void TranscodeInit();
+    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
+    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    // Filters (bitstream filters of the stream) and writes one packet whose times are in the
+    // output stream's time base. Takes the packet's reference.
+    void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    // Sends a frame to the stream's encoder (nullptr drains it) and
+    // writes every packet it gives.
+    void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
+    void CloseEncoders();
+    void CloseDecoders();
+    void FreeStreamTables();
+    // Closes whatever codec a failed run left open.
+    void CloseOpenCodecs();
+
+    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
+    void ReportProgress(bool Last);
+    // Video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream at
+    // initialisation (raises on failure), the decoded picture's hooks, and one picture to
+    // encode; FrameSize receives the bytes encoded. Filtering happens inside OutputVideo.
+    void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
+    void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
+    void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+                     AVFrame* Picture, int& FrameSize);
+    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameSize);
+    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+                        AVSubtitle* Subtitle, int64_t PacketPts);
+    // Engine-wide video state (hook counter and action, hook chain, picture records, preview
+    // window, statistics file), made on first use (engine/VideoHooks.h); reset it in CloseAll.
+    std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
+    // Run internals.
+    // Joins a finished worker and terminate thread (not from themselves).
+    void ReleaseRunThreads();
+    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
+    std::unique_ptr<TConvertThread> Worker;
+    std::unique_ptr<TEngineThread> TerminateThread;
+    std::atomic<bool> TerminatePending{false};
+    TPauseGate PauseGate;
+    // Join mode: the output group whose encoders a decoder flush drains (-1: none).
+    int JoinDrainGroup = -1;
+    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
+    void MapStreams();
+    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
+    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
+    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
+    void OpenPassLog(TOutputStream& Ost);
+    void OpenOutputEncoders();
+    void OpenInputDecoders();
+    void CopyMappedMetadata();
+    void CreateBitstreamFilters();
+    void WriteHeaders();
+    void LogStreamMapping();
+    // Logs the stream mapping and the message (at llError), then raises it.
+    [[noreturn]] void FailWithMapping(const std::string& Message);
+    void CloseCodec(std::vector<AVCodecContext*>& List, AVCodecContext* Context);
+    // Steps of the loop and of packet processing (engine/Transcode.cpp,
+    // engine/ProcessInputPacket.cpp).
+    int ChooseInputFile(double& OutputTimeMin);
+    double OutputTime(const TOutputStream& Ost) const;
+    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
+    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
+                         int64_t PacketPts);
+    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
+    void DrainEncoders(int IstIndex);
+    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     // ==== end of run state ==================================================================
 
 protected:
@@ -404,6 +492,9 @@ private:
     void ApplyMetadataMap(const std::string& Value);
     void ApplyTime(const std::string& Name, const std::string& Value);
     void ApplyTsScale(const std::string& Value);
+    void ApplyMetadataPair(const std::string& Value);
+    void ApplyQscale(const std::string& Value);
+    void ApplyPass(const std::string& Value);
     void ApplyBitRate(const std::string& Name, const std::string& Value);
     void ApplyCodecName(char Kind, const std::string& Value);
     void ApplyCodecTag(char Kind, const std::string& Value);
@@ -416,8 +507,27 @@ private:
     void ApplyBitstreamFilter(char Kind, const std::string& Value);
     void ApplyTarget(const std::string& Value);
     void NewStreamOnLastOutput(AVMediaType Kind);
+    void TakeInputStream(AVStream* Stream, unsigned Index,
+                         std::vector<const AVCodec*>& ForcedDecoders,
+                         std::vector<CodecContextPtr>& Decoders);
+    void ApplyPresetLine(const std::string& Preset, const std::string& Line);
+    int DetectNorm(const std::string& FallbackNorm);
+    void ApplyOutputMetadata(AVFormatContext* Output);
+    void ApplyMuxingSettings(TOutputFileSetup& Output);
+    // The common start of the stream creators: a new stream of a kind with its encoder
+    // context, the pending bitstream filters of the kind and the codec tag.
+    TOutputStreamSetup& AddOutputStream(TOutputFileSetup& Output, AVMediaType Kind,
+                                        const AVCodec* Codec);
+    const AVCodec* ChooseEncoder(TOutputFileSetup& Output, AVMediaType Kind, std::string& CodecName,
+                                 AVCodecID& Id);
+    void ApplyRcOverride(AVCodecContext* Encoder);
+    void SetVideoEncoder(AVCodecContext* Encoder, const AVCodec* Codec);
+    void TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context);
     bool SetOptionOnTemplates(const std::string& Name, const std::string& Value, bool& Found);
 };
+
+// Sets one entry of an owned dictionary (created on first use).
+void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value);
 
 // Strict number conversions of option values; raise EConvertError with the run-time's texts.
 int StrToInt(const std::string& Text);

@@ -54,9 +54,11 @@
     X(av_get_picture_type_char) \
     X(av_get_pix_fmt) \
     X(av_get_pix_fmt_name) \
+    X(av_get_pix_fmt_string) \
     X(av_get_planar_sample_fmt) \
     X(av_get_sample_fmt) \
     X(av_get_sample_fmt_name) \
+    X(av_get_sample_fmt_string) \
     X(av_get_token) \
     X(av_gettime) \
     X(av_gettime_relative) \
@@ -240,6 +242,7 @@
     X(av_interleaved_write_frame) \
     X(av_muxer_iterate) \
     X(av_new_program) \
+    X(av_pkt_dump_log2) \
     X(av_probe_input_buffer2) \
     X(av_probe_input_format) \
     X(av_probe_input_format2) \
