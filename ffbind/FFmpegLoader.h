@@ -95,7 +95,8 @@ private:
 TFFmpegLoader& Loader();
 
 // Held around codec opening and closing and stream-information probing by every engine and the
-// probe.
+// probe. Workers may hand log lines to the main thread while they hold it, so the main thread
+// takes it with LockServingMainThread(CodecLock()) (MainThread.h), never by blocking.
 std::mutex& CodecLock();
 
 #endif

@@ -90,9 +90,19 @@ int OpenOutputIO(AVFormatContext* context, const std::string& url, TMediaIO& io)
 // An opened input: the format context and the I/O serving it. The format context is closed
 // before the I/O (member order).
 struct TInputContext {
+    TInputContext() = default;
+    TInputContext(TInputContext&&) = default;
+    // Closes the format context before the I/O it reads through.
+    TInputContext& operator=(TInputContext&& other) noexcept {
+        Format.reset();
+        IO = std::move(other.IO);
+        Format = std::move(other.Format);
+        return *this;
+    }
+    explicit operator bool() const { return Format != nullptr; }
+
     TMediaIO IO;
     InputFormatPtr Format;
-    explicit operator bool() const { return Format != nullptr; }
 };
 
 // Opens an input for reading its header (avformat_open_input): for a "unicode:utf8:" URL through

@@ -302,3 +302,21 @@ TEST(UnicodeProtocolTest, PlainOutputNameIsOpenedByTheLibraries) {
     EXPECT_EQ(OpenOutputIO(output.get(), (folder / "none" / "a.wav").string(), io),
               AVERROR(ENOENT));
 }
+
+// Assigning a newly opened input closes the old one, format context before its I/O, and the
+// new one reads on.
+TEST(UnicodeProtocolTest, ReassignedInputReplacesTheOldOne) {
+    EnsureLibsLoaded();
+    int error = 0;
+    TInputContext input =
+        OpenInputContext(UnicodeURL(Fixture("tone_1k_stereo.mp3")), nullptr, nullptr, &error);
+    ASSERT_TRUE(input) << ErrorText(error);
+    input = OpenInputContext(UnicodeURL(Fixture("tone_1k_stereo.wav")), nullptr, nullptr, &error);
+    ASSERT_TRUE(input) << ErrorText(error);
+    EXPECT_STREQ(input.Format->iformat->name, "wav");
+    PacketPtr packet(ff::av_packet_alloc());
+    EXPECT_GE(ff::av_read_frame(input.Format.get(), packet.get()), 0);
+    input = TInputContext();
+    EXPECT_FALSE(input);
+    EXPECT_FALSE(input.IO);
+}
