@@ -8,17 +8,6 @@
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string Format(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
 constexpr int64_t KiB = 1024;
 constexpr int64_t MiB = 1024 * KiB;
 constexpr int64_t GiB = 1024 * MiB;
@@ -46,7 +35,7 @@ std::string CodecDescription(AVCodecID id, uint32_t tag, TCodecRole role) {
         role == crEncoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
     if (codec) {
         const std::string longName = Trimmed(codec->long_name);
-        return longName.empty() ? codec->name : Format("%s(%s)", codec->name, longName.c_str());
+        return longName.empty() ? codec->name : FormatText("%s(%s)", codec->name, longName.c_str());
     }
     if (id == AV_CODEC_ID_MPEG2TS)
         return "mpeg2ts";
@@ -57,21 +46,46 @@ std::string CodecDescription(AVCodecID id, uint32_t tag, TCodecRole role) {
             return name;
     }
     if (IsPrintableTag(tag))
-        return Format("%c%c%c%c / 0x%04X", tag & 0xff, (tag >> 8) & 0xff, (tag >> 16) & 0xff,
-                      (tag >> 24) & 0xff, tag);
-    return Format("0x%04x", tag);
+        return FormatText("%c%c%c%c / 0x%04X", tag & 0xff, (tag >> 8) & 0xff, (tag >> 16) & 0xff,
+                          (tag >> 24) & 0xff, tag);
+    return FormatText("0x%04x", tag);
 }
 
 } // namespace
 
+std::string FormatTextV(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0)
+        return std::string();
+    if (static_cast<std::size_t>(needed) < sizeof small)
+        return std::string(small, static_cast<std::size_t>(needed));
+    std::string text(static_cast<std::size_t>(needed), '\0');
+    va_copy(copy, args);
+    std::vsnprintf(text.data(), text.size() + 1, format, copy);
+    va_end(copy);
+    return text;
+}
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatTextV(format, args);
+    va_end(args);
+    return text;
+}
+
 std::string SizeText(int64_t sizeBytes) {
     if (sizeBytes > GiB)
-        return Format("%.2f GB", static_cast<double>(sizeBytes) / GiB);
+        return FormatText("%.2f GB", static_cast<double>(sizeBytes) / GiB);
     if (sizeBytes > MiB)
-        return Format("%.2f MB", static_cast<double>(sizeBytes) / MiB);
+        return FormatText("%.2f MB", static_cast<double>(sizeBytes) / MiB);
     if (sizeBytes > KiB)
-        return Format("%.2f KB", static_cast<double>(sizeBytes) / KiB);
-    return Format("%lld Byte", static_cast<long long>(sizeBytes));
+        return FormatText("%.2f KB", static_cast<double>(sizeBytes) / KiB);
+    return FormatText("%lld Byte", static_cast<long long>(sizeBytes));
 }
 
 std::string DurationText(int64_t durationUs) {
@@ -80,7 +94,7 @@ std::string DurationText(int64_t durationUs) {
     const long long minutes = seconds / 60 % 60;
     const long long secs = seconds % 60;
     const long long milliseconds = durationUs % 1000000 * 1000 / 1000000;
-    return Format("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, secs, milliseconds);
+    return FormatText("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, secs, milliseconds);
 }
 
 std::string ErrorText(int code) {
@@ -89,7 +103,7 @@ std::string ErrorText(int code) {
         return text;
     if (code < 0 && code > -4096)
         return std::strerror(-code);
-    return Format("Error number %d occurred", code);
+    return FormatText("Error number %d occurred", code);
 }
 
 std::string OpenErrorText(const std::string& name, int code) {

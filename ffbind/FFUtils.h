@@ -6,10 +6,15 @@
 
 #include "FFHandles.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+// printf-style formatting into a text of any length (the program's Format(...)).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatTextV(const char* format, va_list args);
 
 // "1.50 MB", "1024 Byte": a byte count as shown in the media information.
 std::string SizeText(int64_t sizeBytes);

@@ -2,6 +2,7 @@
 #include "FFmpegLogger.h"
 
 #include "Assertion.h"
+#include "FFUtils.h"
 #include "FFmpegApi.h"
 #include "MainThread.h"
 
@@ -30,23 +31,6 @@ std::atomic<int> Threshold{AV_LOG_INFO};
 // The part of a line each thread has produced so far, without its end.
 std::mutex PendingLock;
 std::unordered_map<unsigned, std::string> PendingLines;
-
-std::string VFormat(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    char small[512];
-    const int needed = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (needed < 0)
-        return std::string();
-    if (static_cast<std::size_t>(needed) < sizeof small)
-        return std::string(small, static_cast<std::size_t>(needed));
-    std::vector<char> large(static_cast<std::size_t>(needed) + 1);
-    va_copy(copy, args);
-    std::vsnprintf(large.data(), large.size(), format, copy);
-    va_end(copy);
-    return std::string(large.data(), static_cast<std::size_t>(needed));
-}
 
 // The libraries' level number without the colour bits they may carry above the low byte.
 int PlainLevel(int level) {
@@ -170,7 +154,7 @@ void TFFLogger::Log(const void* sender, TLogLevel level, const std::string& mess
 void TFFLogger::LogF(const void* sender, TLogLevel level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string message = VFormat(format, args);
+    const std::string message = FormatTextV(format, args);
     va_end(args);
     Log(sender, level, message);
 }
@@ -192,7 +176,7 @@ void TFFLogger::LibraryLog(void* context, int levelNumber, const char* format, v
         std::snprintf(prefix, sizeof prefix, "[%s @ %p]", name ? name : "", context);
         text = prefix;
     }
-    text += VFormat(format, args);
+    text += FormatTextV(format, args);
 
     std::vector<std::string> lines;
     std::size_t start = 0;

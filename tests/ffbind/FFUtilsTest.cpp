@@ -53,6 +53,13 @@ TEST(FFUtilsTest, OpenErrorTextKeepsPercentSignsOfTextAndName) {
     EXPECT_EQ(OpenErrorText("100%s.wav", AVERROR(ENOENT)), "100%s.wav: no such file or directory");
 }
 
+// Formatting is not cut at any buffer size.
+TEST(FFUtilsTest, FormatTextHasNoLengthLimit) {
+    EXPECT_EQ(FormatText("%s=%d", "a", 5), "a=5");
+    const std::string longText(5000, 'x');
+    EXPECT_EQ(FormatText("[%s]", longText.c_str()), "[" + longText + "]");
+}
+
 TEST(FFUtilsTest, MediaTypeNames) {
     EXPECT_EQ(MediaTypeName(0), "Video");
     EXPECT_EQ(MediaTypeName(1), "Audio");
