@@ -273,6 +273,9 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
         ReadQualityStats(state, *packet);
         if (ost.LogFile && enc->stats_out)
             std::fputs(enc->stats_out, ost.LogFile);
+        // A packet lasts one output frame: containers take the stream's length from it.
+        if (packet->duration <= 0)
+            packet->duration = 1;
         ff::av_packet_rescale_ts(packet, enc->time_base, ost.St->time_base);
         packet->stream_index = ost.St->index;
         engine.WriteOutputPacket(output, ost, packet);

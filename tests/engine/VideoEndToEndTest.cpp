@@ -1,0 +1,91 @@
+// Whole conversions from a video input into the containers that keep the picture: the picture
+// is re-encoded beside the sound, with the input's size and frame rate.
+#include "RunHarness.h"
+
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+double ProbeNumber(const std::filesystem::path& file, const std::string& entry,
+                   const std::string& stream) {
+    return std::atof(ProbeValue(file, entry, stream).c_str());
+}
+
+// The frame rate ffprobe reports, as a number ("25/1" -> 25).
+double ProbeFrameRate(const std::filesystem::path& file) {
+    const std::string rate = ProbeValue(file, "stream=avg_frame_rate", "v:0");
+    const std::size_t slash = rate.find('/');
+    if (slash == std::string::npos)
+        return std::atof(rate.c_str());
+    const double den = std::atof(rate.c_str() + slash + 1);
+    return den == 0 ? 0 : std::atof(rate.c_str()) / den;
+}
+
+// The duration of a stream from its decoded packets (containers without stream durations).
+double StreamSeconds(const std::filesystem::path& file, const std::string& kind) {
+    const std::string out = RunCommand(
+        "ffprobe -v error -select_streams " + kind +
+        ":0 -show_entries packet=pts_time,duration_time -of csv=p=0 " + ShellQuote(file.string()));
+    double end = 0;
+    std::size_t position = 0;
+    while (position < out.size()) {
+        const std::size_t eol = out.find('\n', position);
+        const std::string line = out.substr(position, eol - position);
+        position = eol == std::string::npos ? out.size() : eol + 1;
+        const std::size_t comma = line.find(',');
+        if (comma == std::string::npos)
+            continue;
+        end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + comma + 1));
+    }
+    return end;
+}
+
+struct TContainerCase {
+    const char* Extension;
+    TOptionList Options; // what the options dialog gives for the format
+    const char* VideoCodec;
+    const char* AudioCodec;
+};
+
+class VideoEndToEndTest : public ::testing::TestWithParam<TContainerCase> {};
+
+} // namespace
+
+// The output carries the picture re-encoded with the input's size and rate, and both streams
+// last as long as each other within a frame.
+TEST_P(VideoEndToEndTest, VideoInputKeepsItsPicture) {
+    const TContainerCase& format = GetParam();
+    TTempFolder folder;
+    const std::filesystem::path output = folder / (std::string("out.") + format.Extension);
+    TEngineUnderTest run;
+    run.OpenInputs({}, {Fixture("video_h264_aac.mp4")});
+    TOptionList options = format.Options;
+    options.push_back({"ar", "44100"});
+    options.push_back({"ac", "2"});
+    run.CreateOutput(options, output);
+    run.RunToEnd();
+    ASSERT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
+
+    EXPECT_EQ(ProbeValue(output, "stream=codec_name", "v:0"), format.VideoCodec);
+    EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), format.AudioCodec);
+    EXPECT_EQ(ProbeValue(output, "stream=width", "v:0"), "320");
+    EXPECT_EQ(ProbeValue(output, "stream=height", "v:0"), "240");
+    EXPECT_NEAR(ProbeFrameRate(output), 25.0, 0.01);
+    const double video = StreamSeconds(output, "v");
+    const double audio = StreamSeconds(output, "a");
+    EXPECT_NEAR(video, 4.0, 0.1);
+    EXPECT_NEAR(video, audio, 1.0 / 25 + 0.001);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, VideoEndToEndTest,
+    ::testing::Values(
+        TContainerCase{"ogg", {{"vcodec", "libtheora"}, {"acodec", "flac"}}, "theora", "flac"},
+        TContainerCase{"m4a", {}, "h264", "aac"}, TContainerCase{"ra", {}, "rv10", "ac3"}),
+    [](const auto& info) { return std::string(info.param.Extension); });
