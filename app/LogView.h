@@ -1,0 +1,34 @@
+// The main window's log pane: lines are appended only, collected and written in batches so
+// that a flood of library messages keeps the window responsive; the oldest lines give way
+// beyond MaxLogLines.
+#ifndef SOUNDPICK_APP_LOGVIEW_H
+#define SOUNDPICK_APP_LOGVIEW_H
+
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTimer>
+
+class TLogView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    static constexpr int MaxLogLines = 100000;
+    static constexpr int FlushPeriodMs = 50;
+
+    explicit TLogView(QWidget* parent = nullptr);
+
+    void AppendLine(const QString& line);
+    // An empty line, the message and an empty line: how the window's own task messages look.
+    void AppendWithBlankLines(const QString& message);
+    void Clear();
+
+    // Writes the pending lines now (the timer does it otherwise).
+    void Flush();
+    // Every line, pending ones included.
+    QString Text();
+
+private:
+    QStringList Pending;
+    QTimer FlushTimer;
+};
+
+#endif

@@ -1,0 +1,508 @@
+// The main window.
+#include "MainFrm.h"
+
+#include "HTMLHelp_Decl.h"
+#include "LogView.h"
+#include "OptionFrm.h"
+#include "ProgressDelegate.h"
+#include "TaskListModel.h"
+#include "UtilFuncs.h"
+
+#include "component/OutputAssembly.h"
+#include "probe/AVProbe.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int ClientWidth = 667;
+constexpr int ClientHeight = 417;
+constexpr int ToolBarRowHeight = 55;
+constexpr int ToolButtonWidth = 60;
+constexpr int LogHeight = 114;
+
+// Where "More Free Software..." leads: the libraries this program is built on.
+const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
+
+// Closes the component's probe when a file's turn is over, however it ends.
+struct TProbeCloser {
+    TAVProbe& Probe;
+    ~TProbeCloser() { Probe.CloseFile(); }
+};
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent), Component(std::make_unique<TFFmpegComponent>()),
+      Commands(std::make_unique<TMainActions>(this)) {
+    Relay = new TTaskEventRelay(
+        [this](int AIndex, const TTaskProgress& progress) { ApplyProgress(AIndex, progress); },
+        [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+            ApplyTerminate(AIndex, AFinished, AException, AMessage);
+        },
+        this);
+    Component->OnProgress = [this](int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                   float AQuality, float ABitRate, int64_t ACurrentSize,
+                                   int ATotalOutputDuration) {
+        TesselProgress(AIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
+                       ACurrentSize, ATotalOutputDuration);
+    };
+    Component->OnTerminate = [this](int AIndex, bool AFinished, bool AException,
+                                    const std::string& AMessage) {
+        TesselTerminate(AIndex, AFinished, AException, AMessage);
+    };
+    // No task of this window enables hooks; the handlers leave the engine's defaults.
+    Component->OnBeforeHook = [](int, int64_t, TTaskHookAction&) {};
+    Component->OnCustomHook = [](int, TBitmap24&, int, int64_t, bool&, bool&) {};
+    GetLogger()->SetOnLog(
+        [this](const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
+               const std::string& ALogMsg) { FFLoggerLog(Sender, AThreadID, ALogLevel, ALogMsg); });
+    BuildWindow();
+    ConnectCommands();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    GetLogger()->SetOnLog(nullptr);
+    Component->DetachEvents();
+    Relay->Detach();
+    Component.reset(); // stops and waits for every task while the window still exists
+}
+
+void TfrmMain::BuildWindow() {
+    setWindowTitle(QStringLiteral("Soundpick 2015 8.1.2"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/soundpick.svg")));
+    setAcceptDrops(true);
+
+    auto* ToolBarMain = new QToolBar(this);
+    ToolBarMain->setObjectName(QStringLiteral("ToolBarMain"));
+    ToolBarMain->setMovable(false);
+    ToolBarMain->setFloatable(false);
+    ToolBarMain->setIconSize(QSize(32, 32));
+    ToolBarMain->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBarMain->setContextMenuPolicy(Qt::PreventContextMenu);
+    Commands->BuildToolBar(ToolBarMain);
+    for (QAction* action : ToolBarMain->actions()) {
+        if (QWidget* button = ToolBarMain->widgetForAction(action);
+            button && !action->isSeparator())
+            button->setMinimumWidth(ToolButtonWidth);
+    }
+    addToolBar(Qt::TopToolBarArea, ToolBarMain);
+    Commands->BuildMainMenu(menuBar());
+
+    Rows = new TTaskListModel(this);
+    lvFiles = new QTreeView(this);
+    lvFiles->setObjectName(QStringLiteral("lvFiles"));
+    lvFiles->setModel(Rows);
+    lvFiles->setRootIsDecorated(false);
+    lvFiles->setUniformRowHeights(true);
+    lvFiles->setItemsExpandable(false);
+    lvFiles->setAllColumnsShowFocus(true);
+    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvFiles->setIconSize(QSize(20, 20));
+    lvFiles->setItemDelegateForColumn(tcProgress, new TProgressDelegate(lvFiles));
+    lvFiles->header()->setStretchLastSection(false);
+    for (int column = 0; column < tcColumnCount; ++column)
+        lvFiles->setColumnWidth(column, TTaskListModel::ColumnWidth(column));
+    lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The selection stays visible when the list loses the focus.
+    QPalette palette = lvFiles->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    lvFiles->setPalette(palette);
+
+    PopupMenu1 = new QMenu(this);
+    Commands->BuildPopupMenu(PopupMenu1);
+
+    mmoLog = new TLogView(this);
+    mmoLog->setObjectName(QStringLiteral("mmoLog"));
+
+    auto* Splitter = new QSplitter(Qt::Vertical, this);
+    Splitter->setObjectName(QStringLiteral("Splitter"));
+    Splitter->setHandleWidth(3);
+    Splitter->setChildrenCollapsible(false);
+    Splitter->addWidget(lvFiles);
+    Splitter->addWidget(mmoLog);
+    Splitter->setStretchFactor(0, 1);
+    Splitter->setStretchFactor(1, 0);
+    Splitter->setSizes({ClientHeight - LogHeight, LogHeight});
+    setCentralWidget(Splitter);
+
+    // The status panes are laid out but nothing writes to them.
+    QStatusBar* RzStatusBar = statusBar();
+    RzStatusBar->setObjectName(QStringLiteral("RzStatusBar"));
+    auto* StatusPane0 = new QLabel(RzStatusBar);
+    StatusPane0->setObjectName(QStringLiteral("StatusPane0"));
+    auto* StatusPane1 = new QLabel(RzStatusBar);
+    StatusPane1->setObjectName(QStringLiteral("StatusPane1"));
+    StatusPane1->setFixedWidth(145);
+    auto* ProgressStatus = new QProgressBar(RzStatusBar);
+    ProgressStatus->setObjectName(QStringLiteral("ProgressStatus"));
+    ProgressStatus->setFixedWidth(176);
+    ProgressStatus->setTextVisible(false);
+    RzStatusBar->addWidget(StatusPane0, 1);
+    RzStatusBar->addPermanentWidget(StatusPane1);
+    RzStatusBar->addPermanentWidget(ProgressStatus);
+
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmMain::ConnectCommands() {
+    const TMainActions& a = *Commands;
+    const auto on = [this](QAction* action, void (TfrmMain::*handler)()) {
+        connect(action, &QAction::triggered, this,
+                [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+    };
+    on(a.btnAdd, &TfrmMain::btnAddClick);
+    on(a.btnRemove, &TfrmMain::btnRemoveClick);
+    on(a.btnClear, &TfrmMain::btnClearClick);
+    on(a.btnStart, &TfrmMain::btnStartClick);
+    on(a.btnStop, &TfrmMain::btnStopClick);
+    on(a.btnPause, &TfrmMain::btnPauseClick);
+    on(a.btnResume, &TfrmMain::btnResumeClick);
+    on(a.ToolButtonSettings, &TfrmMain::ToolButtonSettingsClick);
+    on(a.ToolButtonHelp, &TfrmMain::ToolButtonHelpClick);
+    on(a.menu1, &TfrmMain::btnAddClick);
+    on(a.menu2, &TfrmMain::btnRemoveClick);
+    on(a.menu3, &TfrmMain::btnClearClick);
+    on(a.menu4, &TfrmMain::btnStartClick);
+    on(a.menu5, &TfrmMain::btnStopClick);
+    on(a.menu6, &TfrmMain::btnPauseClick);
+    on(a.menu7, &TfrmMain::btnResumeClick);
+    on(a.menu8, &TfrmMain::ToolButtonSettingsClick);
+    connect(a.menu9, &QAction::triggered, this, &QWidget::close);
+    on(a.HelpContent1, &TfrmMain::ToolButtonHelpClick);
+    on(a.MoreRatedSoftware1, &TfrmMain::MoreRatedSoftware1Click);
+    on(a.popAdd, &TfrmMain::btnAddClick);
+    on(a.popRemove, &TfrmMain::btnRemoveClick);
+    on(a.popClear, &TfrmMain::btnClearClick);
+    on(a.mnuPlay, &TfrmMain::mnuPlayClick);
+    on(a.mnuOpenFolder, &TfrmMain::mnuOpenFolderClick);
+
+    connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
+    connect(lvFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& point) {
+        PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(point));
+    });
+    connect(lvFiles, &QAbstractItemView::doubleClicked, this,
+            [this] { RunGuarded([this] { mnuPlayClick(); }); });
+    // The pop-up's keys work without opening it, so its enabling follows the list.
+    connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmMain::PopupMenu1Popup);
+    connect(Rows, &QAbstractItemModel::rowsInserted, this, &TfrmMain::PopupMenu1Popup);
+    connect(Rows, &QAbstractItemModel::rowsRemoved, this, &TfrmMain::PopupMenu1Popup);
+    connect(Rows, &QAbstractItemModel::modelReset, this, &TfrmMain::PopupMenu1Popup);
+}
+
+void TfrmMain::FormCreate() {
+    try {
+        MakeSettingsFolder();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    mmoLog->Clear();
+    PopupMenu1Popup();
+}
+
+void TfrmMain::MakeSettingsFolder() {
+    SettingsPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (SettingsPath.isEmpty())
+        SettingsPath = QDir::homePath() + u'/' + AppTitle;
+    if (!QDir().mkpath(SettingsPath))
+        throw std::runtime_error(("Cannot create the folder " + SettingsPath).toStdString());
+}
+
+// ---- Adding tasks --------------------------------------------------------------------------
+
+void TfrmMain::btnAddClick() {
+    // Refused while a run is on, or after it until "Clear Task": the rows would no longer match
+    // the component's tasks.
+    if (!Commands->btnAdd->isEnabled() || !LoadLibraries())
+        return;
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, QString(), QString(), OpenFileFilters().join(QStringLiteral(";;")), nullptr,
+        QFileDialog::HideNameFilterDetails);
+    for (const QString& file : files)
+        AddFile(file);
+}
+
+void TfrmMain::AddFiles(const QStringList& files) {
+    if (!Commands->btnAdd->isEnabled() || files.isEmpty() || !LoadLibraries())
+        return;
+    for (const QString& file : files)
+        AddFile(file);
+}
+
+bool TfrmMain::LoadLibraries() {
+    if (Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV"))))
+        return true;
+    mmoLog->AppendLine(QString::fromStdString(Component->LastErrorText()));
+    return false;
+}
+
+bool TfrmMain::AddFile(const QString& fileName) {
+    TAVProbe& probe = Component->Probe();
+    if (!probe.LoadFile(ToPath(fileName))) {
+        mmoLog->AppendWithBlankLines(QStringLiteral("***File load error: ") +
+                                     QString::fromStdString(probe.LastError()));
+        return false;
+    }
+    TProbeCloser closer{probe};
+    if (!frmOption)
+        frmOption = new TfrmOption(this);
+    frmOption->FillFromProbe(probe);
+    if (frmOption->exec() != QDialog::Accepted)
+        return false;
+    TOutputChoices choices = frmOption->Choices();
+    choices.ClaimedNames = ListedOutputs();
+    const TOutputOptions output = BuildOutputOptions(choices);
+    const TInputOptions input = BuildInputOptions(choices);
+    TFileStreamInfo info;
+    probe.GetFileStreamInfo(info);
+    AddTask(input, output, info.Duration, probe.GetFileSize());
+    return true;
+}
+
+void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,
+                       int64_t fileSizeBytes) {
+    const int index = Component->AddTaskInput(input.FileName, &input);
+    if (index < 0) {
+        mmoLog->AppendWithBlankLines(QStringLiteral("***File open error: ") +
+                                     QString::fromStdString(Component->LastErrorText()));
+        return;
+    }
+    if (!Component->SetTaskOutput(index, output.FileName, &output)) {
+        const QString error = QString::fromStdString(Component->LastErrorText());
+        Component->DeleteTask(index);
+        mmoLog->AppendWithBlankLines(QStringLiteral("***Cannot do convert, error: ") + error);
+        return;
+    }
+    Rows->AddTask(FromPath(input.FileName), durationUs / 1000000, fileSizeBytes,
+                  FromPath(output.FileName));
+    mmoLog->AppendWithBlankLines(QStringLiteral("***File has been added to convert list."));
+    EnableTaskCommands(true);
+}
+
+std::vector<TPathFileName> TfrmMain::ListedOutputs() const {
+    std::vector<TPathFileName> names;
+    for (int row = 0; row < Rows->RowCount(); ++row)
+        names.push_back(ToPath(Rows->OutputFile(row)));
+    return names;
+}
+
+// ---- Removing, clearing and converting --------------------------------------------------------
+
+void TfrmMain::btnRemoveClick() {
+    const int row = SelectedRow();
+    if (!Commands->btnRemove->isEnabled() || row < 0)
+        return;
+    Component->DeleteTask(row);
+    Rows->RemoveTask(row);
+    EnableTaskCommands(Rows->RowCount() > 0);
+}
+
+void TfrmMain::btnClearClick() {
+    if (!Commands->btnClear->isEnabled())
+        return;
+    Component->ClearTaskList();
+    Rows->ClearTasks();
+    Commands->btnAdd->setEnabled(true);
+    EnableTaskCommands(false);
+}
+
+void TfrmMain::btnStartClick() {
+    if (!Commands->btnStart->isEnabled())
+        return;
+    if (Rows->RowCount() == 0) {
+        ShowMessageBox(TBoxIcon::Information, QStringLiteral("There are no files in the list!"));
+        return;
+    }
+    Component->SetThreadPriority(THiddenMainSettings::Priority);
+    Commands->btnAdd->setEnabled(false);
+    EnableTaskCommands(false);
+    Commands->btnStop->setEnabled(THiddenMainSettings::ThreadMode);
+    Commands->btnPause->setEnabled(THiddenMainSettings::ThreadMode);
+    Commands->btnResume->setEnabled(false);
+    bool isNumber = false;
+    int threadCount = QString::fromLatin1(THiddenMainSettings::ThreadCount).toInt(&isNumber);
+    if (!isNumber)
+        threadCount = 1;
+    Running = true;
+    Component->StartTasks(THiddenMainSettings::ThreadMode ? threadCount : 0);
+}
+
+void TfrmMain::btnStopClick() {
+    if (!Running || !Commands->btnStop->isEnabled())
+        return;
+    Commands->btnStop->setEnabled(false);
+    Component->StopTasks(true);
+}
+
+void TfrmMain::btnPauseClick() {
+    if (!Running || !Commands->btnPause->isEnabled())
+        return;
+    Commands->btnPause->setEnabled(false);
+    Commands->btnResume->setEnabled(true);
+    Component->PauseTasks();
+}
+
+void TfrmMain::btnResumeClick() {
+    if (!Running || !Commands->btnResume->isEnabled())
+        return;
+    Commands->btnPause->setEnabled(true);
+    Commands->btnResume->setEnabled(false);
+    Component->ResumeTasks();
+}
+
+void TfrmMain::EnableTaskCommands(bool enabled) {
+    Commands->btnRemove->setEnabled(enabled);
+    Commands->btnClear->setEnabled(enabled);
+    Commands->btnStart->setEnabled(enabled);
+    PopupMenu1Popup();
+}
+
+int TfrmMain::SelectedRow() const {
+    const QModelIndexList rows = lvFiles->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+// ---- The component's events -------------------------------------------------------------------
+
+void TfrmMain::TesselProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                              float AQuality, float ABitRate, int64_t ACurrentSize,
+                              int ATotalOutputDuration) {
+    Relay->PostProgress(AIndex, {AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
+                                 ACurrentSize, ATotalOutputDuration});
+}
+
+void TfrmMain::TesselTerminate(int AIndex, bool AFinished, bool AException,
+                               const std::string& AMessage) {
+    Relay->PostTerminate(AIndex, AFinished, AException, AMessage);
+}
+
+void TfrmMain::ApplyProgress(int AIndex, const TTaskProgress& progress) {
+    if (progress.TotalOutputDurationMs > 0) {
+        // 64-bit: a run of more than about six hours would overflow 32 bits here.
+        const int64_t percent =
+            int64_t{progress.CurrentDurationMs} * 100 / progress.TotalOutputDurationMs;
+        Rows->SetCell(AIndex, tcProgress, QString::number(percent) + u'%');
+    }
+    if (progress.FPS > 0)
+        Rows->SetCell(AIndex, tcFPS, QString::number(progress.FPS));
+    Rows->SetCell(AIndex, tcCurrentTime, QString::number(progress.CurrentDurationMs / 1000));
+    Rows->SetCell(AIndex, tcCurrentSize, QString::number(progress.CurrentSizeBytes));
+}
+
+void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
+                              const std::string& AMessage) {
+    if (AIndex < 0) {
+        Running = false;
+        for (QAction* button : {Commands->btnAdd, Commands->btnRemove, Commands->btnStart,
+                                Commands->btnStop, Commands->btnPause, Commands->btnResume})
+            button->setEnabled(false);
+        Commands->btnClear->setEnabled(true);
+        Component->ClearTaskList();
+        PopupMenu1Popup();
+        return;
+    }
+    if (AFinished)
+        Rows->SetCell(AIndex, tcProgress, QStringLiteral("100%"));
+    if (!AException)
+        Rows->SetConverted(AIndex);
+    PopupMenu1Popup();
+    if (AException)
+        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(AMessage));
+}
+
+void TfrmMain::FFLoggerLog(const void* /*Sender*/, unsigned AThreadID, TLogLevel ALogLevel,
+                           const std::string& ALogMsg) {
+    mmoLog->AppendLine(u'#' + QString::number(AThreadID) + u'.' +
+                       QString::number(static_cast<int>(ALogLevel)) + QStringLiteral(": ") +
+                       QString::fromStdString(ALogMsg));
+}
+
+// ---- Outputs, help and the pop-up menu ---------------------------------------------------------
+
+void TfrmMain::PopupMenu1Popup() {
+    const TMainActions& a = *Commands;
+    a.popAdd->setEnabled(a.btnAdd->isEnabled());
+    a.popRemove->setEnabled(a.btnRemove->isEnabled());
+    a.popClear->setEnabled(a.btnClear->isEnabled());
+    a.mnuOpenFolder->setEnabled(Rows->RowCount() > 0);
+    const int entry = Rows->ChosenEntry(SelectedRow());
+    a.mnuPlay->setEnabled(entry >= 0 && Rows->IsConverted(entry));
+}
+
+void TfrmMain::mnuPlayClick() {
+    const int entry = Rows->ChosenEntry(SelectedRow());
+    if (entry < 0 || !Rows->IsConverted(entry))
+        return;
+    const QString file = Rows->OutputFile(entry);
+    if (QFileInfo(file).isFile())
+        ShellOpen(QUrl::fromLocalFile(file));
+}
+
+void TfrmMain::mnuOpenFolderClick() {
+    const int entry = Rows->ChosenEntry(SelectedRow());
+    if (entry < 0)
+        return;
+    const QString folder = Rows->OutputFolder(entry);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        ShellOpen(QUrl::fromLocalFile(folder));
+}
+
+void TfrmMain::ToolButtonHelpClick() {
+    ShowHelpTopic(ExecutableFolder(), HelpIntroductionTopic);
+}
+
+void TfrmMain::MoreRatedSoftware1Click() {
+    ShellOpen(MoreSoftwarePage);
+}
+
+// ---- Closing and dropping ----------------------------------------------------------------------
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // No handler may touch the window once it is closing; the stop below still serves the
+    // workers' hand-overs (log lines) while it waits.
+    Component->DetachEvents();
+    Relay->Detach();
+    Component->StopTasks(true);
+    event->accept();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && Commands->btnAdd->isEnabled())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+            files << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    // After the drop has been answered: the dialogs must not run inside the drag's own loop.
+    QMetaObject::invokeMethod(
+        this, [this, files] { RunGuarded([this, &files] { AddFiles(files); }); },
+        Qt::QueuedConnection);
+}

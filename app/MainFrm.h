@@ -1,0 +1,110 @@
+// The main window: the task list with its toolbar, menus and log pane, the commands that add,
+// remove and convert tasks, and the handlers of the conversion component's and the log
+// bridge's events.
+#ifndef SOUNDPICK_APP_MAINFRM_H
+#define SOUNDPICK_APP_MAINFRM_H
+
+#include "MainActions.h"
+#include "TaskEventRelay.h"
+
+#include "component/FFmpegComponent.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QTreeView;
+class TLogView;
+class TTaskListModel;
+class TfrmOption;
+
+// Settings that the window holds at fixed values: no control shows them and nothing stores
+// them, so every run converts one task at a time on a worker thread of "Lower" priority.
+struct THiddenMainSettings {
+    static constexpr bool ThreadMode = true;           // "Thread Mode"
+    static constexpr const char* ThreadCount = "1";    // "Thread Count"
+    static constexpr TTaskPriority Priority = tpLower; // "Thread Priority"
+};
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // ---- Commands (window's thread) -----------------------------------------------------------
+    void btnAddClick();
+    // Adds files one after another, each through the options dialog.
+    void AddFiles(const QStringList& files);
+    void btnRemoveClick();
+    void btnClearClick();
+    void btnStartClick();
+    void btnStopClick();
+    void btnPauseClick();
+    void btnResumeClick();
+    void ToolButtonSettingsClick() {} // the settings have no window
+    void ToolButtonHelpClick();
+    void MoreRatedSoftware1Click();
+    void PopupMenu1Popup();
+    void mnuPlayClick();
+    void mnuOpenFolderClick();
+
+    // ---- Event handlers -------------------------------------------------------------------------
+    // The component's events, on any thread: their effects take place on the window's thread in
+    // the order raised.
+    void TesselProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                        float AQuality, float ABitRate, int64_t ACurrentSize,
+                        int ATotalOutputDuration);
+    void TesselTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    // The log bridge's lines, on the window's thread.
+    void FFLoggerLog(const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
+                     const std::string& ALogMsg);
+
+    // ---- Parts --------------------------------------------------------------------------------
+    const TMainActions& Actions() const { return *Commands; }
+    TTaskListModel& TaskList() const { return *Rows; }
+    TLogView& LogPane() const { return *mmoLog; }
+    QTreeView& FileList() const { return *lvFiles; }
+    QMenu& PopupMenu() const { return *PopupMenu1; }
+    // Created on the first Add.
+    TfrmOption* OptionForm() const { return frmOption; }
+    TFFmpegComponent& Tessel() const { return *Component; }
+    // The application-data folder made at start-up (left empty).
+    QString SettingsFolder() const { return SettingsPath; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // FormCloseQuery
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void FormCreate();
+    void BuildWindow();
+    void ConnectCommands();
+    void MakeSettingsFolder();
+
+    bool LoadLibraries();
+    bool AddFile(const QString& fileName);
+    void AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,
+                 int64_t fileSizeBytes);
+    std::vector<TPathFileName> ListedOutputs() const;
+    int SelectedRow() const;
+    void EnableTaskCommands(bool enabled);
+
+    void ApplyProgress(int AIndex, const TTaskProgress& progress);
+    void ApplyTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+
+    std::unique_ptr<TFFmpegComponent> Component; // Tessel
+    std::unique_ptr<TMainActions> Commands;
+    TTaskEventRelay* Relay = nullptr;
+    TTaskListModel* Rows = nullptr;
+    QTreeView* lvFiles = nullptr;
+    TLogView* mmoLog = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    TfrmOption* frmOption = nullptr;
+    QString SettingsPath;
+    bool Running = false; // between Start and the run's end
+};
+
+#endif

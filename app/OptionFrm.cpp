@@ -1,0 +1,389 @@
+// The "Output Options" dialog.
+#include "OptionFrm.h"
+
+#include "ClipSlider.h"
+#include "PreviewImage.h"
+#include "UtilFuncs.h"
+
+#include "probe/AVProbe.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int ClientWidth = 679;
+constexpr int ClientHeight = 336;
+const QString NotAvailable = QStringLiteral("N/A");
+
+// A group of exclusive choices laid out in a number of columns; the first is checked.
+QGroupBox* ChoiceGroup(const QString& title, const char* objectName, const QStringList& captions,
+                       int columns, QButtonGroup& buttons, QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(QString::fromLatin1(objectName));
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(0);
+    for (int i = 0; i < captions.size(); ++i) {
+        auto* button = new QRadioButton(captions[i], box);
+        buttons.addButton(button, i);
+        grid->addWidget(button, i / columns, i % columns);
+    }
+    buttons.button(0)->setChecked(true);
+    return box;
+}
+
+QLineEdit* ReadOnlyField(const char* objectName, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(objectName));
+    field->setReadOnly(true);
+    return field;
+}
+
+QPushButton* Button(const QString& caption, const char* objectName, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    return button;
+}
+
+// A check box that enables its edit field.
+QGroupBox* CheckedFieldGroup(const QString& title, QCheckBox* check, QLineEdit* field,
+                             QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(6, 2, 6, 2);
+    row->addWidget(check);
+    row->addWidget(field);
+    field->setEnabled(false);
+    QObject::connect(check, &QCheckBox::toggled, field, &QWidget::setEnabled);
+    return box;
+}
+
+} // namespace
+
+TfrmOption::TfrmOption(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmOption"));
+    setWindowTitle(QStringLiteral("Output Options"));
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(6, 6, 6, 6);
+    auto* left = new QVBoxLayout;
+    left->addWidget(BuildInfoGroup(), 1);
+    left->addWidget(BuildFormatGroups());
+    auto* right = new QVBoxLayout;
+    right->addWidget(BuildClipGroup());
+    right->addWidget(BuildOutputControls());
+    right->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    btnOk = Button(QStringLiteral("OK"), "btnOk", this);
+    btnOk->setDefault(true);
+    btnCancel = Button(QStringLiteral("Cancel"), "btnCancel", this);
+    buttons->addStretch(1);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    right->addLayout(buttons);
+    columns->addLayout(left, 1);
+    columns->addLayout(right);
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    resize(ClientWidth, ClientHeight);
+    if (parent)
+        move(parent->geometry().center() - rect().center());
+}
+
+QWidget* TfrmOption::BuildInfoGroup() {
+    auto* box = new QGroupBox(QStringLiteral("Source Media File Info"), this);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(4, 2, 4, 4);
+    mmoAVFileInfo = new QPlainTextEdit(box);
+    mmoAVFileInfo->setObjectName(QStringLiteral("mmoAVFileInfo"));
+    mmoAVFileInfo->setReadOnly(true);
+    mmoAVFileInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmoAVFileInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    mmoAVFileInfo->setFocusPolicy(Qt::ClickFocus);
+    mmoAVFileInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoAVFileInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    layout->addWidget(mmoAVFileInfo);
+    return box;
+}
+
+QWidget* TfrmOption::BuildFormatGroups() {
+    auto* panel = new QWidget(this);
+    auto* layout = new QGridLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QStringList formats;
+    for (const std::string& caption : OutputFormatCaptions())
+        formats << QString::fromStdString(caption);
+    layout->addWidget(
+        ChoiceGroup(QStringLiteral("Output Formats"), "grpFormats", formats, 6, grpFormats, panel),
+        0, 0, 1, 2);
+    layout->addWidget(
+        ChoiceGroup(QStringLiteral("Audio Sample Rate (Hz)"), "grpAudioSampleRate",
+                    {QStringLiteral("Auto"), QStringLiteral("8000"), QStringLiteral("11025"),
+                     QStringLiteral("22050"), QStringLiteral("44100")},
+                    5, grpAudioSampleRate, panel),
+        1, 0, 1, 2);
+
+    chkAudioVolume = new QCheckBox(QStringLiteral("Adjust Volume"), panel);
+    chkAudioVolume->setObjectName(QStringLiteral("chkAudioVolume"));
+    edtAudioVolume = new QLineEdit(QStringLiteral("256"), panel);
+    edtAudioVolume->setObjectName(QStringLiteral("edtAudioVolume"));
+    edtAudioVolume->setToolTip(QStringLiteral("256=normal"));
+    layout->addWidget(
+        CheckedFieldGroup(QStringLiteral("Audio Volume"), chkAudioVolume, edtAudioVolume, panel), 2,
+        0);
+    layout->addWidget(
+        ChoiceGroup(QStringLiteral("Audio Channel"), "grpAudioChannels",
+                    {QStringLiteral("Auto"), QStringLiteral("Mono"), QStringLiteral("Stereo")}, 3,
+                    grpAudioChannels, panel),
+        2, 1);
+
+    chkAudioBitRate = new QCheckBox(QStringLiteral("Audio Bit Rate"), panel);
+    chkAudioBitRate->setObjectName(QStringLiteral("chkAudioBitRate"));
+    edtAudioBitRate = new QLineEdit(QStringLiteral("64"), panel);
+    edtAudioBitRate->setObjectName(QStringLiteral("edtAudioBitRate"));
+    layout->addWidget(CheckedFieldGroup(QStringLiteral("Bit Rate (Kbps)"), chkAudioBitRate,
+                                        edtAudioBitRate, panel),
+                      3, 0, 1, 2);
+    return panel;
+}
+
+QWidget* TfrmOption::BuildClipGroup() {
+    auto* box = new QGroupBox(QStringLiteral("Cut a piece clip (seconds)"), this);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(6, 2, 6, 4);
+    imgPreview = new TPreviewImage(box);
+    imgPreview->setObjectName(QStringLiteral("imgPreview"));
+    imgPreview->setFixedSize(220, 145);
+    imgPreview->setToolTip(QStringLiteral("Click to view current picture in actual size"));
+    trcPreview = new TClipSlider(box);
+    trcPreview->setObjectName(QStringLiteral("trcPreview"));
+    lblPTS = new QLabel(box);
+    lblPTS->setObjectName(QStringLiteral("lblPTS"));
+    btnSetStart = Button(QStringLiteral("Set Start"), "btnSetStart", box);
+    edtStartTime = ReadOnlyField("edtStartTime", box);
+    btnSetEnd = Button(QStringLiteral("Set End"), "btnSetEnd", box);
+    edtEndTime = ReadOnlyField("edtEndTime", box);
+    chkCutClip = new QCheckBox(QStringLiteral("Cut Clip"), box);
+    chkCutClip->setObjectName(QStringLiteral("chkCutClip"));
+
+    auto* side = new QVBoxLayout;
+    for (QWidget* control : std::initializer_list<QWidget*>{lblPTS, btnSetStart, edtStartTime,
+                                                            btnSetEnd, edtEndTime, chkCutClip})
+        side->addWidget(control);
+    side->addStretch(1);
+    grid->addWidget(imgPreview, 0, 0);
+    grid->addWidget(trcPreview, 1, 0);
+    grid->addLayout(side, 0, 1, 2, 1);
+
+    connect(trcPreview, &QSlider::valueChanged, this, [this] { UpdatePreview(); });
+    connect(btnSetStart, &QPushButton::clicked, this, &TfrmOption::btnSetStartClick);
+    connect(btnSetEnd, &QPushButton::clicked, this, &TfrmOption::btnSetEndClick);
+    connect(imgPreview, &TPreviewImage::clicked, this, &TfrmOption::imgPreviewClick);
+    return box;
+}
+
+QWidget* TfrmOption::BuildOutputControls() {
+    auto* panel = new QWidget(this);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    chkCopyTimestamp =
+        new QCheckBox(QStringLiteral("Copy Timestamp (decoding rm/rmvb maybe need this)"), panel);
+    chkCopyTimestamp->setObjectName(QStringLiteral("chkCopyTimestamp"));
+    chkOverwrite = new QCheckBox(QStringLiteral("Overwrite Existing File"), panel);
+    chkOverwrite->setObjectName(QStringLiteral("chkOverwrite"));
+    layout->addWidget(chkCopyTimestamp);
+    layout->addWidget(chkOverwrite);
+
+    auto* folder = new QGroupBox(QStringLiteral("Output Folder"), panel);
+    auto* row = new QHBoxLayout(folder);
+    row->setContentsMargins(6, 2, 6, 4);
+    edtOutPath = ReadOnlyField("edtOutPath", folder);
+    edtOutPath->setText(QString::fromLatin1(SameAsInputFolder));
+    btnOutPath = Button(QStringLiteral("..."), "btnOutPath", folder);
+    btnOutPath->setFixedWidth(30);
+    row->addWidget(edtOutPath);
+    row->addWidget(btnOutPath);
+    layout->addWidget(folder);
+    connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
+    return panel;
+}
+
+// ---- Filling ---------------------------------------------------------------------------------
+
+void TfrmOption::FillFromProbe(TAVProbe& probe) {
+    Picture = QImage();
+    imgPreview->SetPicture(Picture);
+    Probe = &probe;
+    VideoStream = probe.FirstVideoStream();
+    TFileStreamInfo info;
+    probe.GetFileStreamInfo(info);
+    DurationUs = info.Duration;
+    InputFileName = probe.GetFileName();
+    InputFormatName = probe.ForcedFormatName();
+    SetUpSlider();
+    UpdatePreview();
+    // The information text ends its lines with CR LF; the edit wants bare line feeds.
+    mmoAVFileInfo->setPlainText(QString::fromStdString(probe.GetInfoText())
+                                    .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void TfrmOption::SetUpSlider() {
+    // A still picture has no time line.
+    const bool hasTimeLine = QString::fromStdString(Probe->GetFormatName())
+                                 .compare(QStringLiteral("image2"), Qt::CaseInsensitive) != 0;
+    trcPreview->setVisible(hasTimeLine);
+    Updating = true;
+    trcPreview->SetSelStart(0);
+    trcPreview->SetSelEnd(0);
+    chkCutClip->setEnabled(false);
+    chkCutClip->setChecked(false);
+    edtStartTime->setText(NotAvailable);
+    edtEndTime->setText(NotAvailable);
+    if (hasTimeLine)
+        trcPreview->SetUpForDuration(DurationUs);
+    else
+        trcPreview->setRange(0, 0);
+    Updating = false;
+}
+
+void TfrmOption::UpdatePreview() {
+    if (Updating || !Probe)
+        return;
+    const int position = trcPreview->value();
+    RunGuarded([this, position] {
+        if (Probe->VideoStreamCount() <= 0)
+            return;
+        const int64_t timeUs =
+            position == trcPreview->maximum() ? DurationUs : trcPreview->PositionUs(position);
+        if (!Probe->Seek(VideoStream, timeUs))
+            throw std::runtime_error(Probe->LastError());
+        const TBitmap24& bitmap = Probe->GetFrameBitmap(VideoStream);
+        if (bitmap.Width() == 0 || bitmap.Height() == 0)
+            throw std::runtime_error(Probe->LastError());
+        // A view of the probe's bitmap; the holder keeps a copy, the probe overwrites its own.
+        const QImage view(bitmap.Data(), bitmap.Width(), bitmap.Height(), bitmap.Stride(),
+                          QImage::Format_BGR888);
+        Picture = view.copy();
+        imgPreview->SetPicture(Picture);
+    });
+    lblPTS->setText(QStringLiteral("PTS: ") + TimeText(trcPreview->PositionUs(position)));
+}
+
+// ---- Clip ------------------------------------------------------------------------------------
+
+void TfrmOption::btnSetStartClick() {
+    trcPreview->SetSelStart(trcPreview->value());
+    edtStartTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
+    UpdateCutClipEnabling();
+}
+
+void TfrmOption::btnSetEndClick() {
+    trcPreview->SetSelEnd(trcPreview->value());
+    edtEndTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
+    UpdateCutClipEnabling();
+}
+
+void TfrmOption::UpdateCutClipEnabling() {
+    chkCutClip->setEnabled(trcPreview->SelEnd() >= 1 &&
+                           trcPreview->SelStart() < trcPreview->SelEnd());
+}
+
+void TfrmOption::imgPreviewClick() {
+    if (Picture.isNull())
+        return;
+    const QString caption = QStringLiteral("%1x%2 PTS: %3")
+                                .arg(Picture.width())
+                                .arg(Picture.height())
+                                .arg(TimeText(trcPreview->PositionUs(trcPreview->value())));
+    TPictureWindow window(Picture, caption, this);
+    window.exec();
+}
+
+// ---- Output folder and closing ---------------------------------------------------------------
+
+QString TfrmOption::InputFolder() const {
+    return QFileInfo(FromPath(InputFileName)).path();
+}
+
+void TfrmOption::btnOutPathClick() {
+    const QString current = edtOutPath->text();
+    const QString start =
+        current == QString::fromLatin1(SameAsInputFolder) ? InputFolder() : current;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Select Output Folder"), start, QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return;
+    if (IsOpticalDriveFolder(folder)) {
+        ShowMessageBox(TBoxIcon::Information,
+                       QStringLiteral("Output folder cannot be located in CD-ROM."));
+        return;
+    }
+    edtOutPath->setText(WithTrailingSlash(folder));
+}
+
+void TfrmOption::done(int result) {
+    if (result == QDialog::Accepted) {
+        const QString current = edtOutPath->text();
+        const QString folder =
+            current == QString::fromLatin1(SameAsInputFolder) ? InputFolder() : current;
+        if (IsOpticalDriveFolder(folder)) {
+            ShowMessageBox(TBoxIcon::Information,
+                           QStringLiteral("Input folder is located in CD-ROM, please select "
+                                          "output folder."));
+            btnOutPath->setFocus();
+            return;
+        }
+    }
+    QDialog::done(result);
+}
+
+void TfrmOption::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (QAbstractButton* format = grpFormats.checkedButton())
+        format->setFocus();
+}
+
+void TfrmOption::hideEvent(QHideEvent* event) {
+    Updating = true;
+    trcPreview->setMaximum(0);
+    Updating = false;
+    QDialog::hideEvent(event);
+}
+
+// ---- Choices ---------------------------------------------------------------------------------
+
+TOutputChoices TfrmOption::Choices() const {
+    TOutputChoices choices;
+    choices.InputFileName = InputFileName;
+    choices.InputFormatName = InputFormatName;
+    choices.InputDurationUs = DurationUs;
+    choices.FormatCaption = grpFormats.checkedButton()->text().toStdString();
+    choices.SampleRateCaption = grpAudioSampleRate.checkedButton()->text().toStdString();
+    choices.ChannelsCaption = grpAudioChannels.checkedButton()->text().toStdString();
+    choices.AdjustVolume = chkAudioVolume->isChecked();
+    choices.VolumeText = edtAudioVolume->text().toStdString();
+    choices.AdjustBitRate = chkAudioBitRate->isChecked();
+    choices.BitRateText = edtAudioBitRate->text().toStdString();
+    choices.CutClipEnabled = chkCutClip->isEnabled();
+    choices.CutClip = chkCutClip->isChecked();
+    choices.SelectionStart = trcPreview->SelStart();
+    choices.SelectionEnd = trcPreview->SelEnd();
+    choices.ScaleUs = trcPreview->ScaleUs();
+    choices.OutputFolderText = edtOutPath->text().toStdString();
+    choices.CopyTimestamp = chkCopyTimestamp->isChecked();
+    choices.Overwrite = chkOverwrite->isChecked();
+    return choices;
+}

@@ -1,0 +1,101 @@
+// The "Output Options" dialog: shows an input's media information and takes the choices for
+// its task: format, sample rate, channels, volume, bit rate, a clip picked on a preview with a
+// slider, the output folder and two switches. Its choices last from file to file within a run;
+// the component's output assembly turns them into the task's records. The video settings
+// (frame size, rate, aspect, encoders, norm, video bit rate, filters, crop, pad and hooks) have no
+// controls: they stay at "Auto" or off, where they add nothing to a task.
+#ifndef SOUNDPICK_APP_OPTIONFRM_H
+#define SOUNDPICK_APP_OPTIONFRM_H
+
+#include "component/OutputAssembly.h"
+
+#include <QButtonGroup>
+#include <QDialog>
+#include <QImage>
+
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class TAVProbe;
+class TClipSlider;
+class TPreviewImage;
+
+class TfrmOption : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmOption(QWidget* parent = nullptr);
+
+    // Takes a new input: the picture, slider, clip fields and information text start afresh;
+    // every other choice stays as the user left it. The probe must stay open while the
+    // dialog shows.
+    void FillFromProbe(TAVProbe& probe);
+
+    // The dialog's state for the output assembly.
+    TOutputChoices Choices() const;
+
+    // The slider and the picture at its position, for the window's own tests and screenshots.
+    TClipSlider& Slider() const { return *trcPreview; }
+    const QImage& PictureHolder() const { return Picture; }
+
+    void done(int result) override; // refuses OK for an output on an optical disc
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QWidget* BuildInfoGroup();
+    QWidget* BuildFormatGroups();
+    QWidget* BuildClipGroup();
+    QWidget* BuildOutputControls();
+
+    void SetUpSlider();
+    void UpdatePreview();
+    void ShowPicture();
+    void btnSetStartClick();
+    void btnSetEndClick();
+    void UpdateCutClipEnabling();
+    void imgPreviewClick();
+    void btnOutPathClick();
+    QString InputFolder() const;
+
+    // Controls.
+    QPlainTextEdit* mmoAVFileInfo;
+    QButtonGroup grpFormats;
+    QButtonGroup grpAudioSampleRate;
+    QButtonGroup grpAudioChannels;
+    QCheckBox* chkAudioVolume;
+    QLineEdit* edtAudioVolume;
+    QCheckBox* chkAudioBitRate;
+    QLineEdit* edtAudioBitRate;
+    TPreviewImage* imgPreview;
+    TClipSlider* trcPreview;
+    QLabel* lblPTS;
+    QPushButton* btnSetStart;
+    QLineEdit* edtStartTime;
+    QPushButton* btnSetEnd;
+    QLineEdit* edtEndTime;
+    QCheckBox* chkCutClip;
+    QCheckBox* chkCopyTimestamp;
+    QCheckBox* chkOverwrite;
+    QLineEdit* edtOutPath;
+    QPushButton* btnOutPath;
+    QPushButton* btnOk;
+    QPushButton* btnCancel;
+
+    // The input being shown.
+    TAVProbe* Probe = nullptr;
+    int VideoStream = -1;
+    int64_t DurationUs = -1;
+    TPathFileName InputFileName;
+    std::string InputFormatName;
+    QImage Picture;        // the last picture at the video's own size
+    bool Updating = false; // no preview work while the slider is set up or the dialog hides
+};
+
+#endif

@@ -1,0 +1,46 @@
+// Carries the component's events to the window's thread.
+#include "TaskEventRelay.h"
+
+TTaskEventRelay::TTaskEventRelay(TProgressHandler onProgress, TTerminateHandler onTerminate,
+                                 QObject* parent)
+    : QObject(parent), OnProgress(std::move(onProgress)), OnTerminate(std::move(onTerminate)) {}
+
+void TTaskEventRelay::PostProgress(int AIndex, const TTaskProgress& progress) {
+    if (Detached)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        auto [entry, isNew] = PendingProgress.insert_or_assign(AIndex, progress);
+        if (!isNew)
+            return; // the pending update will carry these values
+    }
+    QMetaObject::invokeMethod(
+        this, [this, AIndex] { DeliverProgress(AIndex); }, Qt::QueuedConnection);
+}
+
+void TTaskEventRelay::PostTerminate(int AIndex, bool AFinished, bool AException,
+                                    const std::string& AMessage) {
+    if (Detached)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, AIndex, AFinished, AException, AMessage] {
+            if (!Detached)
+                OnTerminate(AIndex, AFinished, AException, AMessage);
+        },
+        Qt::QueuedConnection);
+}
+
+void TTaskEventRelay::DeliverProgress(int AIndex) {
+    TTaskProgress progress;
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        auto entry = PendingProgress.find(AIndex);
+        if (entry == PendingProgress.end())
+            return;
+        progress = entry->second;
+        PendingProgress.erase(entry);
+    }
+    if (!Detached)
+        OnProgress(AIndex, progress);
+}

@@ -1,0 +1,55 @@
+// Carries the conversion component's progress and terminate events from the threads that raise
+// them to the window's thread, keeping the order in which they were raised. Progress is bounded:
+// a task has at most one progress update pending, which always carries its latest values.
+#ifndef SOUNDPICK_APP_TASKEVENTRELAY_H
+#define SOUNDPICK_APP_TASKEVENTRELAY_H
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+struct TTaskProgress {
+    int FrameNumber = 0;
+    int FPS = 0;
+    int CurrentDurationMs = 0;
+    float Quality = 0;
+    float BitRate = 0;
+    int64_t CurrentSizeBytes = 0;
+    int TotalOutputDurationMs = 0;
+};
+
+class TTaskEventRelay : public QObject {
+    Q_OBJECT
+public:
+    using TProgressHandler = std::function<void(int AIndex, const TTaskProgress& progress)>;
+    using TTerminateHandler = std::function<void(int AIndex, bool AFinished, bool AException,
+                                                 const std::string& AMessage)>;
+
+    // Both handlers run on the window's thread.
+    TTaskEventRelay(TProgressHandler onProgress, TTerminateHandler onTerminate,
+                    QObject* parent = nullptr);
+
+    // Any thread.
+    void PostProgress(int AIndex, const TTaskProgress& progress);
+    void PostTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+
+    // From now on no handler runs, for events pending or still to come.
+    void Detach() { Detached = true; }
+    bool IsDetached() const { return Detached; }
+
+private:
+    void DeliverProgress(int AIndex);
+
+    TProgressHandler OnProgress;
+    TTerminateHandler OnTerminate;
+    std::atomic<bool> Detached{false};
+    std::mutex PendingLock; // guards PendingProgress
+    std::map<int, TTaskProgress> PendingProgress;
+};
+
+#endif
