@@ -143,6 +143,8 @@ private:
     void AllTasksEnded();
     void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
     void InstallTaskCallbacks(TFFmpeg& task);
+    void InstallHookMode(TFFmpeg& task, const TOutputOptions& record);
+    void SetLastError(const std::string& text);
     void SetTaskFlag(uint8_t bit, bool value);
 
     std::unique_ptr<TAVProbe> ProbeObject;

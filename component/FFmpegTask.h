@@ -46,6 +46,7 @@ public:
 
 private:
     void ApplyOutputFields(const TOutputOptions& options);
+    void SetGenericField(const char* name, int64_t value);
     void ApplyStreamInfo(const TStreamInfo& info);
 
     std::unique_ptr<TAVProbe> TaskProbe;

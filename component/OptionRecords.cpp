@@ -7,17 +7,6 @@
 
 namespace {
 
-// Blanks and control characters around a text, as the option texts are trimmed.
-std::string Trim(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
-
 // A decimal 64-bit integer filling the whole text, else -1.
 int64_t DecimalOrMinusOne(const std::string& text) {
     int64_t value = 0;
@@ -37,17 +26,28 @@ constexpr double SecondsPerDay = 86400.0;
 
 } // namespace
 
+std::string TrimBlanks(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
 std::vector<THookPeriodUs> ParseHookPTSPeriods(const std::string& text) {
     std::vector<THookPeriodUs> periods;
-    std::string rest = Trim(text);
+    std::string rest = TrimBlanks(text);
     if (rest.empty())
         return periods;
     while (true) {
         const std::size_t comma = rest.find(',');
-        std::string piece = Trim(rest.substr(0, comma));
+        std::string piece = TrimBlanks(rest.substr(0, comma));
         const std::size_t dash = piece.find('-');
-        const std::string startText = Trim(piece.substr(0, dash));
-        const std::string endText = dash == std::string::npos ? "" : Trim(piece.substr(dash + 1));
+        const std::string startText = TrimBlanks(piece.substr(0, dash));
+        const std::string endText =
+            dash == std::string::npos ? "" : TrimBlanks(piece.substr(dash + 1));
         const int64_t startUs = DecimalOrMinusOne(startText) * 1000;
         const int64_t endUs = DecimalOrMinusOne(endText) * 1000;
         if (endUs >= startUs && endUs >= 0)

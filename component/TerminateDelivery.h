@@ -4,7 +4,6 @@
 #ifndef SOUNDPICK_COMPONENT_TERMINATEDELIVERY_H
 #define SOUNDPICK_COMPONENT_TERMINATEDELIVERY_H
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -30,6 +29,7 @@ private:
     void Serve();
 
     std::mutex Lock; // guards Queue, Busy, Worker
+    // True from the first Post until the delivery thread finds the queue empty.
     std::deque<TCall> Queue;
     bool Busy = false;
     std::thread Worker;

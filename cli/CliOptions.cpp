@@ -1,0 +1,270 @@
+// Command-line parsing of soundpick-cli.
+#include "cli/CliOptions.h"
+
+#include "component/OutputAssembly.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <thread>
+
+namespace {
+
+std::string LowerCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::optional<long long> WholeNumber(const std::string& text) {
+    long long value = 0;
+    auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || stop != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> Seconds(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    char* stop = nullptr;
+    const double value = std::strtod(text.c_str(), &stop);
+    if (*stop != '\0' || !std::isfinite(value) || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+// The dialog's caption of a format given in any case ("mp3" -> "Mp3"), or empty.
+std::string FormatCaptionOf(const std::string& name) {
+    for (const std::string& caption : OutputFormatCaptions())
+        if (LowerCase(caption) == LowerCase(name))
+            return caption;
+    return "";
+}
+
+// Applies one option with its value to the options; an error text, or empty.
+using TValueHandler = std::function<std::string(TCliOptions&, const std::string&)>;
+
+std::string SetFormat(TCliOptions& o, const std::string& value) {
+    o.FormatCaption = FormatCaptionOf(value);
+    return o.FormatCaption.empty()
+               ? "unknown format '" + value + "' (mp3 mp2 wma ogg aac m4a flac ac3 wav au ra)"
+               : "";
+}
+
+std::string SetRate(TCliOptions& o, const std::string& value) {
+    if (LowerCase(value) == "auto") {
+        o.SampleRateCaption = "Auto";
+        return "";
+    }
+    const auto hz = WholeNumber(value);
+    if (!hz || *hz <= 0 || *hz > 1000000)
+        return "bad sample rate '" + value + "' (auto or Hz)";
+    o.SampleRateCaption = std::to_string(*hz);
+    return "";
+}
+
+std::string SetChannels(TCliOptions& o, const std::string& value) {
+    const std::string lower = LowerCase(value);
+    if (lower == "auto")
+        o.ChannelsCaption = "Auto";
+    else if (lower == "mono" || lower == "1")
+        o.ChannelsCaption = "Mono";
+    else if (lower == "stereo" || lower == "2")
+        o.ChannelsCaption = "Stereo";
+    else
+        return "bad channels '" + value + "' (auto, mono or stereo)";
+    return "";
+}
+
+std::string SetVolume(TCliOptions& o, const std::string& value) {
+    const auto volume = WholeNumber(value);
+    if (!volume || *volume < 0 || *volume > 65536)
+        return "bad volume '" + value + "' (0 to 65536, 256 = unchanged)";
+    o.Volume = static_cast<int>(*volume);
+    return "";
+}
+
+std::string SetBitRate(TCliOptions& o, const std::string& value) {
+    const auto kbps = WholeNumber(value);
+    if (!kbps || *kbps <= 0 || *kbps > 2000000)
+        return "bad bit rate '" + value + "' (kbit/s)";
+    o.BitRateKbps = static_cast<int>(*kbps);
+    return "";
+}
+
+std::string SetStart(TCliOptions& o, const std::string& value) {
+    o.StartSeconds = Seconds(value);
+    return o.StartSeconds ? "" : "bad start time '" + value + "' (seconds)";
+}
+
+std::string SetEnd(TCliOptions& o, const std::string& value) {
+    o.EndSeconds = Seconds(value);
+    return o.EndSeconds ? "" : "bad end time '" + value + "' (seconds)";
+}
+
+std::string SetJobs(TCliOptions& o, const std::string& value) {
+    const auto jobs = WholeNumber(value);
+    if (!jobs || *jobs <= 0 || *jobs > 256)
+        return "bad job count '" + value + "' (1 to 256)";
+    o.Jobs = static_cast<int>(*jobs);
+    return "";
+}
+
+std::string AddExtraOption(TCliOptions& o, const std::string& value) {
+    if (value.empty() || value[0] == '=')
+        return "bad engine option '" + value + "' (NAME=VALUE)";
+    o.ExtraOptions.push_back(value);
+    return "";
+}
+
+struct TOptionSpec {
+    char Short;               // 0: none
+    TValueHandler TakesValue; // empty for a switch
+    std::function<void(TCliOptions&)> Switch;
+};
+
+const std::map<std::string, TOptionSpec>& OptionTable() {
+    static const std::map<std::string, TOptionSpec> table = {
+        {"format", {'f', SetFormat, {}}},
+        {"rate", {'r', SetRate, {}}},
+        {"channels", {'c', SetChannels, {}}},
+        {"volume", {0, SetVolume, {}}},
+        {"bitrate", {'b', SetBitRate, {}}},
+        {"start", {0, SetStart, {}}},
+        {"end", {0, SetEnd, {}}},
+        {"output-dir",
+         {'o',
+          [](TCliOptions& o, const std::string& v) {
+              o.OutputFolder = v;
+              return v.empty() ? std::string("empty output folder") : std::string();
+          },
+          {}}},
+        {"jobs", {'j', SetJobs, {}}},
+        {"option", {0, AddExtraOption, {}}},
+        {"overwrite", {0, {}, [](TCliOptions& o) { o.Overwrite = true; }}},
+        {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
+        {"info", {0, {}, [](TCliOptions& o) { o.Info = true; }}},
+        {"verbose", {'v', {}, [](TCliOptions& o) { o.Verbose = true; }}},
+        {"quiet", {'q', {}, [](TCliOptions& o) { o.Quiet = true; }}},
+        {"json", {0, {}, [](TCliOptions& o) { o.Json = true; }}},
+        {"help", {'h', {}, [](TCliOptions& o) { o.Help = true; }}},
+        {"version", {0, {}, [](TCliOptions& o) { o.Version = true; }}},
+    };
+    return table;
+}
+
+const std::pair<const std::string, TOptionSpec>* FindShort(char letter) {
+    for (const auto& entry : OptionTable())
+        if (entry.second.Short == letter)
+            return &entry;
+    return nullptr;
+}
+
+// Checks that concern several options together.
+std::string CheckCombination(const TCliOptions& o) {
+    if (o.Help || o.Version)
+        return "";
+    if (o.Files.empty())
+        return "no input file given";
+    if (o.Quiet && o.Verbose)
+        return "--quiet and --verbose exclude each other";
+    if (o.StartSeconds && o.EndSeconds && *o.EndSeconds <= *o.StartSeconds)
+        return "--end must lie after --start";
+    return "";
+}
+
+} // namespace
+
+TCliParse ParseCliOptions(int argc, char* argv[]) {
+    TCliParse result;
+    TCliOptions& o = result.Options;
+    const unsigned processors = std::thread::hardware_concurrency();
+    o.Jobs = processors > 0 ? static_cast<int>(processors) : 1;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc && result.Error.empty(); ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+            o.Files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name, value;
+        bool hasValue = false;
+        const TOptionSpec* spec = nullptr;
+        if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            hasValue = equals != std::string::npos;
+            if (hasValue)
+                value = arg.substr(equals + 1);
+            auto found = OptionTable().find(name);
+            spec = found == OptionTable().end() ? nullptr : &found->second;
+        } else {
+            const auto* entry = FindShort(arg[1]);
+            name = entry ? entry->first : arg;
+            spec = entry ? &entry->second : nullptr;
+            hasValue = arg.size() > 2;
+            if (hasValue)
+                value = arg.substr(2);
+        }
+        if (!spec) {
+            result.Error = "unknown option '" + arg + "'";
+            break;
+        }
+        if (!spec->TakesValue) {
+            if (hasValue)
+                result.Error = "option '--" + name + "' takes no value";
+            else
+                spec->Switch(o);
+            continue;
+        }
+        if (!hasValue) {
+            if (i + 1 >= argc) {
+                result.Error = "option '--" + name + "' needs a value";
+                break;
+            }
+            value = argv[++i];
+        }
+        result.Error = spec->TakesValue(o, value);
+    }
+    if (result.Error.empty())
+        result.Error = CheckCombination(o);
+    return result;
+}
+
+std::string CliUsageText() {
+    return R"USAGE(Usage: soundpick-cli [options] FILE...
+Takes the sound out of video and audio files.
+
+  -f, --format FMT        mp3 mp2 wma ogg aac m4a flac ac3 wav au ra (default mp3)
+  -r, --rate auto|HZ      sample rate (default auto)
+  -c, --channels CH       auto, mono or stereo (default auto)
+      --volume N          volume, 256 = unchanged
+  -b, --bitrate KBPS      audio bit rate in kbit/s
+      --start SEC         clip start in seconds (decimals allowed)
+      --end SEC           clip end in seconds (decimals allowed)
+  -o, --output-dir DIR    write outputs into DIR (default beside each input)
+      --overwrite         overwrite an existing NAME_(new).EXT instead of numbering
+      --copy-timestamp    copy the input's time stamps
+  -j, --jobs N            tasks converting at once (default: number of processors)
+      --info              print each file's media information and exit
+      --option NAME=VALUE extra engine option for the outputs (repeatable)
+  -v, --verbose           print the log lines of the libraries and the engine
+  -q, --quiet             print only output names and errors
+      --json              one JSON object per event on standard output
+  -h, --help              this text
+      --version           the program's version
+
+Outputs are named after the input with "_(new)" and the format's extension. Ctrl-C
+stops every task (outputs are complete up to that point); a second Ctrl-C ends at once.
+Exit status: 0 when every task finished, 1 when any failed or was stopped, 2 for usage
+errors.
+)USAGE";
+}

@@ -1,0 +1,42 @@
+// The command line of soundpick-cli: what the user asked for, checked, with the usage text.
+#ifndef SOUNDPICK_CLI_CLIOPTIONS_H
+#define SOUNDPICK_CLI_CLIOPTIONS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TCliOptions {
+    std::string FormatCaption = "Mp3"; // as the dialog names it
+    std::string SampleRateCaption = "Auto";
+    std::string ChannelsCaption = "Auto";
+    std::optional<int> Volume; // 256 = unchanged
+    std::optional<int> BitRateKbps;
+    std::optional<double> StartSeconds; // clip start
+    std::optional<double> EndSeconds;   // clip end
+    std::string OutputFolder;           // empty: beside each input
+    bool Overwrite = false;
+    bool CopyTimestamp = false;
+    int Jobs = 1;
+    bool Info = false;
+    std::vector<std::string> ExtraOptions; // "name=value" for the output
+    bool Verbose = false;
+    bool Quiet = false;
+    bool Json = false;
+    bool Help = false;
+    bool Version = false;
+    std::vector<std::string> Files;
+};
+
+// The parse result: options, or the text of a usage error.
+struct TCliParse {
+    TCliOptions Options;
+    std::string Error; // empty when the command line is good
+};
+
+// Parses argv (argv[0] is the program). Jobs default to the number of processors.
+TCliParse ParseCliOptions(int argc, char* argv[]);
+
+std::string CliUsageText();
+
+#endif

@@ -1,0 +1,263 @@
+// soundpick-cli's output.
+#include "cli/CliReporter.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+const char* StateName(TTaskState state) {
+    switch (state) {
+    case tsFinished:
+        return "finished";
+    case tsStopped:
+        return "stopped";
+    case tsFailed:
+        return "failed";
+    case tsRunning:
+        return "running";
+    default:
+        return "waiting";
+    }
+}
+
+std::string SizeShort(int64_t bytes) {
+    char text[32];
+    if (bytes >= 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024);
+    return text;
+}
+
+std::string ClockText(int ms) {
+    const int seconds = ms / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+int Percent(const TCliTask& task) {
+    if (task.TotalMs <= 0)
+        return -1;
+    const int64_t percent = static_cast<int64_t>(task.CurrentMs) * 100 / task.TotalMs;
+    return static_cast<int>(percent > 100 ? 100 : percent);
+}
+
+// One JSON object, built field by field.
+class TJsonObject {
+public:
+    TJsonObject& Add(const char* key, const std::string& value) {
+        return Raw(key, JsonString(value));
+    }
+    TJsonObject& Add(const char* key, int64_t value) { return Raw(key, std::to_string(value)); }
+    TJsonObject& Add(const char* key, double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", value);
+        return Raw(key, text);
+    }
+    TJsonObject& Null(const char* key) { return Raw(key, "null"); }
+    std::string Text() const { return "{" + Body + "}"; }
+
+private:
+    TJsonObject& Raw(const char* key, const std::string& value) {
+        if (!Body.empty())
+            Body += ",";
+        Body += JsonString(key) + ":" + value;
+        return *this;
+    }
+    std::string Body;
+};
+
+void PrintJson(const TJsonObject& object) {
+    std::printf("%s\n", object.Text().c_str());
+    std::fflush(stdout);
+}
+
+TJsonObject TaskObject(const char* event, int index, const TCliTask& task) {
+    TJsonObject object;
+    object.Add("event", std::string(event)).Add("index", static_cast<int64_t>(index));
+    object.Add("input", task.Input.string()).Add("output", task.Output.string());
+    return object;
+}
+
+} // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                quoted += escaped;
+            } else {
+                quoted += static_cast<char>(c);
+            }
+        }
+    }
+    return quoted + "\"";
+}
+
+TCliReporter::TCliReporter(TReportMode mode, bool quiet) : Mode(mode), Quiet(quiet) {}
+
+std::string TCliReporter::Tag(int index) const {
+    return "[" + std::to_string(index + 1) + "/" + std::to_string(TaskTotal) + "] ";
+}
+
+void TCliReporter::Added(int index, const TCliTask& task) {
+    TaskTotal = index + 1;
+    if (Mode == rmJson) {
+        PrintJson(TaskObject("added", index, task));
+        return;
+    }
+    if (!Quiet)
+        ErrorLine(Tag(index) + task.Input.string() + ": ***File has been added to convert list.");
+}
+
+void TCliReporter::Skipped(const std::filesystem::path& input, const std::string& message) {
+    if (Mode == rmJson) {
+        TJsonObject object;
+        object.Add("event", std::string("failed")).Null("index");
+        object.Add("input", input.string()).Null("output").Add("message", message);
+        PrintJson(object);
+        return;
+    }
+    ErrorLine(input.string() + ": " + message);
+}
+
+void TCliReporter::Progress(int index, const TCliTask& task) {
+    if (Mode != rmJson)
+        return;
+    TJsonObject object = TaskObject("progress", index, task);
+    object.Add("percent", static_cast<int64_t>(Percent(task)));
+    object.Add("time_ms", static_cast<int64_t>(task.CurrentMs));
+    object.Add("total_ms", static_cast<int64_t>(task.TotalMs));
+    object.Add("size", task.SizeBytes).Add("speed", task.Speed);
+    PrintJson(object);
+}
+
+void TCliReporter::Ended(int index, const TCliTask& task, const std::string& message,
+                         bool outputExists) {
+    if (Mode == rmJson) {
+        TJsonObject object;
+        object.Add("event", std::string(StateName(task.State)))
+            .Add("index", static_cast<int64_t>(index))
+            .Add("input", task.Input.string());
+        if (outputExists)
+            object.Add("output", task.Output.string());
+        else
+            object.Null("output");
+        if (task.State == tsFailed)
+            object.Add("message", message);
+        PrintJson(object);
+        return;
+    }
+    if (task.State == tsFailed)
+        ErrorLine(Tag(index) + task.Input.string() + ": failed: " + message);
+    else if (!Quiet)
+        ErrorLine(Tag(index) + task.Input.string() + ": " + StateName(task.State));
+    if (outputExists)
+        OutputName(task.Output);
+}
+
+void TCliReporter::LogLine(const std::string& line) {
+    if (Mode == rmJson)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    else
+        ErrorLine(line);
+}
+
+void TCliReporter::Warning(const std::string& text) {
+    if (!Quiet)
+        LogLine("soundpick-cli: " + text);
+}
+
+void TCliReporter::InfoText(const std::filesystem::path& input, const std::string& text) {
+    std::string plain;
+    for (char c : text)
+        if (c != '\r')
+            plain += c;
+    if (Mode == rmJson) {
+        TJsonObject object;
+        object.Add("event", std::string("info")).Add("input", input.string()).Add("text", plain);
+        PrintJson(object);
+        return;
+    }
+    std::printf("%s:\n%s\n", input.string().c_str(), plain.c_str());
+    std::fflush(stdout);
+}
+
+void TCliReporter::Redraw(const std::vector<TCliTask>& tasks) {
+    if (Mode != rmTerminal || Quiet)
+        return;
+    ClearLive();
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const TCliTask& task = tasks[i];
+        if (task.State != tsRunning)
+            continue;
+        std::string name = task.Input.filename().string();
+        if (name.size() > 32)
+            name = name.substr(0, 29) + "...";
+        const int percent = Percent(task);
+        char line[256];
+        std::snprintf(
+            line, sizeof line, "%s%-32s %4s %7s  %s  %s", Tag(static_cast<int>(i)).c_str(),
+            name.c_str(), percent < 0 ? "--" : (std::to_string(percent) + "%").c_str(),
+            task.Speed > 0 ? (std::to_string(task.Speed).substr(0, 5) + "x").c_str() : "--",
+            ClockText(task.CurrentMs).c_str(), SizeShort(task.SizeBytes).c_str());
+        std::fprintf(stderr, "%s\n", line);
+        ++LiveLines;
+    }
+    std::fflush(stderr);
+}
+
+void TCliReporter::Summary(const std::vector<TCliTask>& tasks, int skipped, double seconds) {
+    ClearLive();
+    if (Mode == rmJson || Quiet)
+        return;
+    int counts[5] = {};
+    for (const TCliTask& task : tasks)
+        ++counts[task.State];
+    std::fprintf(stderr, "%d finished, %d stopped, %d failed, %d skipped in %.1f s\n",
+                 counts[tsFinished], counts[tsStopped], counts[tsFailed] + counts[tsWaiting],
+                 skipped, seconds);
+}
+
+void TCliReporter::ClearLive() {
+    if (LiveLines == 0)
+        return;
+    // Up over the block, then clear to the end of the screen.
+    std::fprintf(stderr, "\x1b[%dA\x1b[J", LiveLines);
+    LiveLines = 0;
+}
+
+void TCliReporter::ErrorLine(const std::string& line) {
+    ClearLive();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+void TCliReporter::OutputName(const std::filesystem::path& output) {
+    ClearLive();
+    std::fflush(stderr);
+    std::printf("%s\n", output.string().c_str());
+    std::fflush(stdout);
+}

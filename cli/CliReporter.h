@@ -1,0 +1,66 @@
+// What soundpick-cli tells the user: live progress lines on a terminal, plain lines otherwise,
+// or one JSON object per event. Output file names go to standard output, the rest to standard
+// error (JSON: everything to standard output). Used on the main thread only.
+#ifndef SOUNDPICK_CLI_CLIREPORTER_H
+#define SOUNDPICK_CLI_CLIREPORTER_H
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum TReportMode { rmTerminal, rmPlain, rmJson };
+
+enum TTaskState { tsWaiting, tsRunning, tsFinished, tsStopped, tsFailed };
+
+// One task as the front end follows it.
+struct TCliTask {
+    std::filesystem::path Input;
+    std::filesystem::path Output;
+    TTaskState State = tsWaiting;
+    int CurrentMs = 0;
+    int TotalMs = 0; // 0 or less: unknown
+    int64_t SizeBytes = 0;
+    double Speed = 0; // media time per wall-clock time; 0 until known
+    // The first progress sample, from which the speed is measured.
+    bool HasFirstSample = false;
+    int FirstSampleMs = 0;
+    std::chrono::steady_clock::time_point FirstSampleTime;
+};
+
+class TCliReporter {
+public:
+    TCliReporter(TReportMode mode, bool quiet);
+
+    void Added(int index, const TCliTask& task);
+    // A file that could not become a task, with the window's "***" text.
+    void Skipped(const std::filesystem::path& input, const std::string& message);
+    // A progress sample; on a terminal the live lines are redrawn by Redraw.
+    void Progress(int index, const TCliTask& task);
+    // A task's end; outputExists tells whether a stopped task left a file.
+    void Ended(int index, const TCliTask& task, const std::string& message, bool outputExists);
+    void LogLine(const std::string& line);
+    void Warning(const std::string& text);
+    // A file's media information (--info).
+    void InfoText(const std::filesystem::path& input, const std::string& text);
+    // Redraws the live lines of the running tasks (terminal only).
+    void Redraw(const std::vector<TCliTask>& tasks);
+    void Summary(const std::vector<TCliTask>& tasks, int skipped, double seconds);
+
+private:
+    void ClearLive();
+    void ErrorLine(const std::string& line);
+    void OutputName(const std::filesystem::path& output);
+    std::string Tag(int index) const;
+
+    TReportMode Mode;
+    bool Quiet;
+    int LiveLines = 0; // lines of the live block now on the terminal
+    int TaskTotal = 0;
+};
+
+// A text as a JSON string literal.
+std::string JsonString(const std::string& text);
+
+#endif

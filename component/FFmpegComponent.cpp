@@ -1,0 +1,375 @@
+// The conversion component: task creation, the run over the task list and the events by index.
+#include "component/FFmpegComponent.h"
+
+#include "component/FFmpegList.h"
+#include "component/FFmpegTask.h"
+#include "component/TerminateDelivery.h"
+#include "engine/EngineThread.h"
+#include "ffbind/FFUtils.h"
+#include "ffbind/FFmpegLoader.h"
+#include "ffbind/MainThread.h"
+#include "probe/AVProbe.h"
+
+static_assert(static_cast<int>(tpIdle) == cpIdle && static_cast<int>(tpNormal) == cpNormal,
+              "the component's priorities follow the engine's");
+static_assert(static_cast<int>(thContinue) == haContinue && static_cast<int>(thStop) == haStop,
+              "the component's hook actions follow the engine's");
+
+namespace {
+
+constexpr uint8_t PreviewBit = 1;       // the engine's own preview display
+constexpr uint8_t PreviewBitmapBit = 2; // preview pictures through OnPreviewBitmap
+constexpr int MinProgressIntervalMs = 100;
+
+std::vector<THookTimeRange> HookRanges(const std::vector<THookPeriodUs>& periods) {
+    std::vector<THookTimeRange> ranges;
+    for (const auto& [startUs, endUs] : periods)
+        ranges.push_back({startUs, endUs});
+    return ranges;
+}
+
+} // namespace
+
+TCustomFFmpegComponent::TCustomFFmpegComponent()
+    : ProbeObject(std::make_unique<TAVProbe>()), Tasks(std::make_unique<TFFmpegList>()),
+      Delivery(std::make_unique<TTerminateDelivery>()) {}
+
+TCustomFFmpegComponent::~TCustomFFmpegComponent() {
+    // A handler in progress finishes first; no handler runs on a half-destroyed owner.
+    DetachEvents();
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        TasksToStart = 0;
+    }
+    Tasks->ExtractAll(); // each task is stopped and waited for as it is freed
+    Delivery.reset();
+    ProbeObject.reset();
+}
+
+// ---- Libraries ----------------------------------------------------------------------------------
+
+bool TCustomFFmpegComponent::LoadLibraries(const TPathFileName& folder) {
+    TFFmpegLoader& loader = Loader();
+    loader.SetLibraryPath(folder);
+    if (loader.LoadLibs(DefaultLibraries))
+        return true;
+    SetLastError(loader.GetLastErrorMessage());
+    return false;
+}
+
+void TCustomFFmpegComponent::UnloadLibraries() {
+    Loader().UnloadLibs(DefaultLibraries);
+}
+
+// ---- Tasks --------------------------------------------------------------------------------------
+
+int TCustomFFmpegComponent::AddTaskInput(const TPathFileName& fileName,
+                                         const TInputOptions* options) {
+    if (!Loader().LibsLoaded(DefaultLibraries)) {
+        SetLastError("The FFmpeg libraries are not loaded");
+        return -1;
+    }
+    try {
+        auto task = std::make_shared<TFFmpeg>();
+        task->Reset();
+        task->SetVerbose(Verbosity);
+        task->PreviewFlags = static_cast<uint8_t>(
+            (task->PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) |
+            (PreviewFlag ? PreviewBit : 0) | (PreviewBitmapFlag ? PreviewBitmapBit : 0));
+        task->OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
+                                       int64_t pts) {
+            TaskPreviewBitmap(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts);
+        };
+        if (options) {
+            task->InputOptions = *options;
+            if (task->InputOptions.FileName.empty())
+                task->InputOptions.FileName = fileName;
+            task->ApplyInputOptions(task->InputOptions);
+        }
+        if (!task->OpenInputFile(fileName)) {
+            SetLastError(task->LastError);
+            return -1;
+        }
+        task->AttachProbe();
+        InstallTaskCallbacks(*task);
+        return Tasks->Add(std::move(task));
+    } catch (const std::exception& error) {
+        SetLastError(error.what());
+        return -1;
+    }
+}
+
+bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileName,
+                                           const TOutputOptions* options) {
+    TTaskPtr task = Tasks->Get(index);
+    if (!task) {
+        SetLastError("List index out of bounds (" + std::to_string(index) + ")");
+        return false;
+    }
+    try {
+        task->OutputOptions = options ? *options : TOutputOptions();
+        TOutputOptions& record = task->OutputOptions;
+        if (options) {
+            if (record.FileName.empty())
+                record.FileName = fileName;
+            task->ApplyOutputOptions(record);
+            InstallHookMode(*task, record);
+        }
+        if (task->OpenOutputFile(fileName, record.Join) < 0) {
+            SetLastError(task->LastError);
+            return false;
+        }
+        if (options)
+            task->ApplyExtraOptions(record.ExtraOptions, eoNewStream);
+        return true;
+    } catch (const std::exception& error) {
+        SetLastError(error.what());
+        return false;
+    }
+}
+
+void TCustomFFmpegComponent::DeleteTask(int index) {
+    // Freed outside the list's lock: a running task reports its end while it is stopped.
+    TTaskPtr task = Tasks->Extract(index);
+    task.reset();
+}
+
+void TCustomFFmpegComponent::ClearTaskList() {
+    Tasks->ExtractAll();
+    SetLastError("");
+    ThreadModeFlag = false;
+}
+
+int TCustomFFmpegComponent::TaskCount() const {
+    return Tasks->Count();
+}
+
+TFFmpeg* TCustomFFmpegComponent::Task(int index) const {
+    return Tasks->Get(index).get();
+}
+
+std::string TCustomFFmpegComponent::LastErrorText() const {
+    std::lock_guard<std::mutex> guard(ErrorLock);
+    return LastError;
+}
+
+void TCustomFFmpegComponent::SetLastError(const std::string& text) {
+    std::lock_guard<std::mutex> guard(ErrorLock);
+    LastError = text;
+}
+
+void TCustomFFmpegComponent::InstallTaskCallbacks(TFFmpeg& task) {
+    task.OnProgress = [this](TCustomFFmpeg* sender, int frameNumber, int fps, int currentDurationMs,
+                             float quality, float bitRate, int64_t currentSizeBytes,
+                             int totalOutputDurationMs) {
+        TaskProgress(static_cast<TFFmpeg&>(*sender), frameNumber, fps, currentDurationMs, quality,
+                     bitRate, currentSizeBytes, totalOutputDurationMs);
+    };
+    task.OnTerminate = [this](TCustomFFmpeg* sender) {
+        TaskTerminated(static_cast<TFFmpeg&>(*sender));
+    };
+}
+
+// Custom hook, else before-hook, else the periods in which hooks act.
+void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions& record) {
+    if (record.CustomHook) {
+        task.OnCustomHook = [this](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
+                                   int64_t pts, bool& update, bool& stopHook) {
+            TaskCustomHook(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts, update,
+                           stopHook);
+        };
+    } else if (record.BeforeHook) {
+        task.OnBeforeHook = [this](TCustomFFmpeg* sender, int64_t pts, THookAction& action) {
+            TTaskHookAction answer = static_cast<TTaskHookAction>(action);
+            TaskBeforeHook(static_cast<TFFmpeg&>(*sender), pts, answer);
+            action = static_cast<THookAction>(answer);
+        };
+    } else {
+        task.SetHookTimeRanges(HookRanges(ParseHookPTSPeriods(record.HookPTSPeriods)));
+    }
+}
+
+// ---- Run ----------------------------------------------------------------------------------------
+
+void TCustomFFmpegComponent::StartTasks(int threadCount) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        NextTaskIndex = 0;
+        TasksEnded = 0;
+        ThreadModeFlag = threadCount > 0;
+        TasksToStart = Tasks->Count();
+    }
+    while (true) {
+        {
+            std::lock_guard<std::recursive_mutex> guard(EventLock);
+            if (TasksToStart <= 0)
+                return;
+        }
+        StartNextTask();
+        if (ThreadModeFlag && --threadCount <= 0)
+            return;
+    }
+}
+
+void TCustomFFmpegComponent::StartNextTask() {
+    TTaskPtr task;
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        if (TasksToStart <= 0)
+            return;
+        --TasksToStart;
+        task = Tasks->Get(NextTaskIndex++);
+    }
+    if (task)
+        StartTask(*task);
+}
+
+void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
+    task.ProgressInterval = static_cast<int64_t>(ProgressIntervalMs) * 1000;
+    // A task that cannot start has reported its end before StartConvert returns.
+    TConvertThread* worker =
+        task.StartConvert(ThreadModeFlag, static_cast<TConvertPriority>(Priority.load()));
+    if (worker)
+        worker->Start();
+}
+
+void TCustomFFmpegComponent::StopTasks(bool wait) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        TasksToStart = 0;
+    }
+    for (const TTaskPtr& task : Tasks->Snapshot())
+        task->Stop(wait);
+}
+
+void TCustomFFmpegComponent::PauseTasks() {
+    for (const TTaskPtr& task : Tasks->Snapshot())
+        task->Pause();
+}
+
+void TCustomFFmpegComponent::ResumeTasks() {
+    for (const TTaskPtr& task : Tasks->Snapshot())
+        task->Resume();
+}
+
+// ---- Engine callbacks ---------------------------------------------------------------------------
+
+void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
+    std::lock_guard<std::recursive_mutex> guard(EventLock);
+    const int index = task.Index;
+    // A task taken out of the list (deleted while it ran) no longer belongs to the run.
+    if (index < 0)
+        return;
+    if (OnTerminate)
+        DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
+    ++TasksEnded;
+    if (TasksToStart > 0) {
+        if (ThreadModeFlag)
+            StartNextTask();
+    } else if (TasksEnded >= Tasks->Count()) {
+        AllTasksEnded();
+    }
+}
+
+void TCustomFFmpegComponent::AllTasksEnded() {
+    if (OnTerminate)
+        DeliverTerminate(-1, true, false, "");
+}
+
+// Call inside EventLock. In thread mode the handler runs on the delivery thread, after every
+// event posted before it; the handler is read when the event is delivered, so DetachEvents
+// also silences events already on their way.
+void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exception,
+                                              const std::string& message) {
+    if (!ThreadModeFlag) {
+        OnTerminate(index, finished, exception, message);
+        return;
+    }
+    Delivery->Post([this, index, finished, exception, message] {
+        TTerminateEvent handler;
+        {
+            std::lock_guard<std::recursive_mutex> guard(EventLock);
+            handler = OnTerminate;
+        }
+        if (handler)
+            handler(index, finished, exception, message);
+    });
+}
+
+void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fps,
+                                          int currentDurationMs, float quality, float bitRate,
+                                          int64_t currentSizeBytes, int totalOutputDurationMs) {
+    std::lock_guard<std::recursive_mutex> guard(EventLock);
+    if (OnProgress)
+        OnProgress(task.Index, frameNumber, fps, currentDurationMs, quality, bitRate,
+                   currentSizeBytes, totalOutputDurationMs);
+}
+
+void TCustomFFmpegComponent::TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action) {
+    TBeforeHookEvent handler;
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        handler = OnBeforeHook;
+    }
+    if (handler)
+        handler(task.Index, pts, action);
+}
+
+void TCustomFFmpegComponent::TaskCustomHook(TFFmpeg& task, TBitmap24& bitmap, int frameNumber,
+                                            int64_t pts, bool& update, bool& stopHook) {
+    TCustomHookEvent handler;
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        handler = OnCustomHook;
+    }
+    if (handler)
+        handler(task.Index, bitmap, frameNumber, pts, update, stopHook);
+}
+
+void TCustomFFmpegComponent::TaskPreviewBitmap(TFFmpeg& task, TBitmap24& bitmap, int frameNumber,
+                                               int64_t pts) {
+    TPreviewBitmapEvent handler;
+    {
+        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        handler = OnPreviewBitmap;
+    }
+    if (!handler)
+        return;
+    const int index = task.Index;
+    // The worker waits while the main thread shows the picture.
+    Synchronize([&] { handler(index, bitmap, frameNumber, pts); });
+}
+
+void TCustomFFmpegComponent::DetachEvents() {
+    // Taking the lock on the main thread keeps serving hand-overs: a progress handler in
+    // progress may be waiting for the main thread.
+    WaitServingMainThread([this] { return EventLock.try_lock(); });
+    OnBeforeHook = nullptr;
+    OnCustomHook = nullptr;
+    OnPreviewBitmap = nullptr;
+    OnProgress = nullptr;
+    OnTerminate = nullptr;
+    EventLock.unlock();
+}
+
+// ---- Properties ---------------------------------------------------------------------------------
+
+void TCustomFFmpegComponent::SetPreview(bool value) {
+    PreviewFlag = value;
+    SetTaskFlag(PreviewBit, value);
+}
+
+void TCustomFFmpegComponent::SetPreviewBitmap(bool value) {
+    PreviewBitmapFlag = value;
+    SetTaskFlag(PreviewBitmapBit, value);
+}
+
+void TCustomFFmpegComponent::SetTaskFlag(uint8_t bit, bool value) {
+    for (const TTaskPtr& task : Tasks->Snapshot())
+        task->PreviewFlags =
+            static_cast<uint8_t>(value ? (task->PreviewFlags | bit) : (task->PreviewFlags & ~bit));
+}
+
+void TCustomFFmpegComponent::SetProgressInterval(int valueMs) {
+    ProgressIntervalMs = valueMs <= MinProgressIntervalMs ? MinProgressIntervalMs : valueMs;
+}

@@ -1,0 +1,46 @@
+// The component's terminate-event delivery thread.
+#include "component/TerminateDelivery.h"
+
+#include "ffbind/MainThread.h"
+
+TTerminateDelivery::~TTerminateDelivery() {
+    WaitIdle();
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Worker.joinable())
+        Worker.join();
+}
+
+void TTerminateDelivery::Post(TCall call) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Queue.push_back(std::move(call));
+    if (Busy)
+        return;
+    Busy = true;
+    // The previous delivery thread has left its loop; it only has to return.
+    if (Worker.joinable())
+        Worker.join();
+    Worker = std::thread(&TTerminateDelivery::Serve, this);
+}
+
+void TTerminateDelivery::WaitIdle() {
+    WaitServingMainThread([this] {
+        std::lock_guard<std::mutex> guard(Lock);
+        return !Busy;
+    });
+}
+
+void TTerminateDelivery::Serve() {
+    while (true) {
+        TCall call;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            if (Queue.empty()) {
+                Busy = false;
+                return;
+            }
+            call = std::move(Queue.front());
+            Queue.pop_front();
+        }
+        call();
+    }
+}
