@@ -182,8 +182,14 @@ void TAVProbe::DecodeToPicture(int index) {
             return;
         if (ff::av_read_frame(context, Packet.get()) < 0)
             break;
-        if (Packet->stream_index == index)
+        if (Packet->stream_index == index) {
+            // Pictures shown before the sought time that no other picture refers to need not
+            // be decoded at all.
+            DecoderContext->skip_frame =
+                EndsBeforeTarget(Packet.get(), FormatContext()->streams[index]) ? AVDISCARD_NONREF
+                                                                                : AVDISCARD_DEFAULT;
             ff::avcodec_send_packet(DecoderContext, Packet.get()); // a damaged packet is skipped
+        }
         ff::av_packet_unref(Packet.get());
     }
     // The end of the input: the decoder still holds its delayed pictures.
@@ -205,19 +211,27 @@ TAVProbe::TGrabResult TAVProbe::ReceivePictures(int index) {
     return grMore;
 }
 
-// After a seek, pictures that end before the sought time are passed over.
-bool TAVProbe::IsWanted(const AVFrame* frame, const AVStream* stream) const {
-    if (!HasTarget || frame->best_effort_timestamp == AV_NOPTS_VALUE)
-        return true;
-    int64_t duration = frame->pkt_duration;
+// Whether a picture of the stream starting at time with duration (0 when unknown) is shown
+// only before the sought time.
+bool TAVProbe::EndsBeforeTarget(int64_t time, int64_t duration, const AVStream* stream) const {
+    if (!HasTarget || time == AV_NOPTS_VALUE)
+        return false;
     const AVRational rate =
         stream->avg_frame_rate.num ? stream->avg_frame_rate : stream->r_frame_rate;
     if (duration <= 0 && rate.num > 0 && rate.den > 0)
         duration = ff::av_rescale_q(1, av_inv_q(rate), stream->time_base);
-    return ff::av_compare_ts(frame->best_effort_timestamp + std::max<int64_t>(duration, 0),
-                             stream->time_base, Target, TargetTimeBase) > 0 ||
-           ff::av_compare_ts(frame->best_effort_timestamp, stream->time_base, Target,
-                             TargetTimeBase) >= 0;
+    return ff::av_compare_ts(time + std::max<int64_t>(duration, 0), stream->time_base, Target,
+                             TargetTimeBase) <= 0 &&
+           ff::av_compare_ts(time, stream->time_base, Target, TargetTimeBase) < 0;
+}
+
+bool TAVProbe::EndsBeforeTarget(const AVPacket* packet, const AVStream* stream) const {
+    return EndsBeforeTarget(packet->pts, packet->duration, stream);
+}
+
+// After a seek, pictures that end before the sought time are passed over.
+bool TAVProbe::IsWanted(const AVFrame* frame, const AVStream* stream) const {
+    return !EndsBeforeTarget(frame->best_effort_timestamp, frame->pkt_duration, stream);
 }
 
 bool TAVProbe::ShowPicture(const AVFrame* frame) {

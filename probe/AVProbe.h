@@ -37,6 +37,8 @@ private:
     void DecodeToPicture(int index);
     TGrabResult ReceivePictures(int index);
     bool IsWanted(const AVFrame* frame, const AVStream* stream) const;
+    bool EndsBeforeTarget(const AVPacket* packet, const AVStream* stream) const;
+    bool EndsBeforeTarget(int64_t time, int64_t duration, const AVStream* stream) const;
     bool ShowPicture(const AVFrame* frame);
     void EmptyBitmap(TLogLevel level, const std::string& text);
     void PaintBlack();

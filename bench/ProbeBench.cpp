@@ -1,0 +1,111 @@
+// How fast the probe opens and describes a file, and seeks and grabs one picture, on a 10 s
+// 1080p H.264 file: median, minimum and maximum over 20 runs / 20 positions.
+#include "probe/AVProbe.h"
+
+#include "ffbind/FFmpegLoader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+fs::path ExecutableFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path();
+}
+
+// 10 s of a moving test picture, 1920x1080 at 25 fps, a key frame every 2 s, with AAC sound.
+fs::path BenchFile() {
+    const fs::path folder = ExecutableFolder().parent_path() / "bench-media";
+    const fs::path file = folder / "h264_1080p_10s.mp4";
+    if (fs::exists(file))
+        return file;
+    fs::create_directories(folder);
+    const fs::path temporary = folder / "making.mp4";
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+        "testsrc2=size=1920x1080:rate=25:duration=10 -f lavfi -i "
+        "sine=frequency=1000:duration=10 -c:v libx264 -preset veryfast -g 50 -pix_fmt yuv420p "
+        "-c:a aac -b:a 128k -shortest '" +
+        temporary.string() + "'";
+    std::printf("making %s\n", file.c_str());
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "ffmpeg could not make the bench file\n");
+        std::exit(1);
+    }
+    fs::rename(temporary, file);
+    return file;
+}
+
+double Milliseconds(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void Report(const char* what, std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    const std::size_t n = times.size();
+    const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    std::printf("%-44s median %8.2f ms   min %8.2f ms   max %8.2f ms   (n=%zu)\n", what, median,
+                times.front(), times.back(), n);
+}
+
+void Check(bool ok, const TCustomAVProbe& probe) {
+    if (!ok) {
+        std::fprintf(stderr, "probe failed: %s\n", probe.LastError().c_str());
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main() {
+    Loader().SetLibraryPath(ExecutableFolder() / "LibAV");
+    if (!Loader().LoadLibs(DefaultLibraries)) {
+        std::fprintf(stderr, "%s\n", Loader().GetLastErrorMessage().c_str());
+        return 1;
+    }
+    const fs::path file = BenchFile();
+    constexpr int Runs = 20;
+
+    TAVProbe probe;
+    Check(probe.LoadFile(file), probe); // warms the file cache
+    std::vector<double> open, describe;
+    for (int i = 0; i < Runs; ++i) {
+        open.push_back(Milliseconds([&] { Check(probe.LoadFile(file), probe); }));
+        describe.push_back(Milliseconds([&] {
+            TFileStreamInfo fileInfo;
+            TVideoStreamInfo videoInfo;
+            probe.GetFileStreamInfo(fileInfo);
+            probe.GetVideoStreamInfo(-1, videoInfo);
+            Check(!probe.GetInfoText().empty(), probe);
+        }));
+    }
+    Report("open (LoadFile)", open);
+    Report("describe (records + info text)", describe);
+
+    // 20 positions over the file, visited in a scattered order as a slider is dragged about.
+    std::vector<int64_t> positionsUs;
+    for (int i = 0; i < Runs; ++i)
+        positionsUs.push_back((i * 7 % Runs) * 500'000 + 250'000);
+    std::vector<double> grabs, nexts;
+    for (int64_t positionUs : positionsUs) {
+        grabs.push_back(Milliseconds([&] {
+            Check(probe.Seek(-1, positionUs), probe);
+            Check(probe.GetFrameBitmap(-1).Width() == 1920, probe);
+        }));
+        nexts.push_back(Milliseconds([&] { probe.GetFrameBitmap(-1); }));
+    }
+    Report("seek + grab one 1920x1080 picture", grabs);
+    Report("grab the next picture (no seek)", nexts);
+    return 0;
+}
