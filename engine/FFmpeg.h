@@ -456,6 +456,7 @@ public:
     void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
     void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
                          int64_t PacketPts);
+    void PaceRealTime(const TInputStream& Ist) const;
     void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
     void DrainEncoders(int IstIndex);
     void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);

@@ -1,0 +1,286 @@
+// Packet processing: decodes one input packet (send/receive) or copies it, keeps the input
+// stream's clock, applies the volume, real-time pacing and the start-time cut, hands every
+// decoded unit to the output paths, drains decoders and encoders at the end of an input, and
+// writes packets through the stream's bitstream filters.
+#include "engine/AudioVolume.h"
+#include "engine/FFmpeg.h"
+#include "engine/OutputAudio.h"
+#include "ffbind/FFUtils.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <thread>
+
+namespace {
+
+// The duration of a decoded or copied unit in microseconds, 0 when unknown.
+int64_t UnitDurationUs(const AVStream* stream, const AVCodecContext* decoder, int64_t duration,
+                       AVRational durationTimeBase, int samples) {
+    if (duration > 0)
+        return ff::av_rescale_q(duration, durationTimeBase, AV_TIME_BASE_Q);
+    const AVCodecParameters* parameters = stream->codecpar;
+    if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
+        const int rate = parameters->sample_rate;
+        const int frameSamples = samples > 0 ? samples : parameters->frame_size;
+        return rate > 0 ? static_cast<int64_t>(frameSamples) * 1000000 / rate : 0;
+    }
+    if (parameters->codec_type == AVMEDIA_TYPE_VIDEO) {
+        AVRational rate =
+            decoder && decoder->framerate.num > 0 ? decoder->framerate : stream->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0)
+            rate = stream->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            return ff::av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q);
+    }
+    return 0;
+}
+
+} // namespace
+
+int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVPacket* packet) {
+    if (ist.NextPts == NoPts)
+        ist.NextPts = ist.Pts;
+    if (packet && packet->dts != NoPts)
+        ist.NextPts = ist.Pts = ff::av_rescale_q(packet->dts, ist.St->time_base, AV_TIME_BASE_Q);
+
+    if (packet) {
+        // Outputs that copy the stream take the packet itself, once.
+        if (!ist.DecodingNeeded) {
+            ist.Pts = ist.NextPts;
+            const int64_t duration =
+                UnitDurationUs(ist.St, ist.Dec, packet->duration, ist.St->time_base, 0);
+            ist.NextPts = ist.Pts + duration;
+        }
+        PaceRealTime(ist);
+        if (StartTime == 0 || ist.Pts >= StartTime) {
+            for (auto& ost : OutputStreams)
+                if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
+                    CopyPacket(*ost, ist, *packet);
+        }
+    }
+
+    if (ist.DecodingNeeded) {
+        const AVMediaType kind = ist.St->codecpar->codec_type;
+        if (kind == AVMEDIA_TYPE_SUBTITLE) {
+            if (packet) {
+                AVSubtitle subtitle{};
+                int gotSubtitle = 0;
+                if (ff::avcodec_decode_subtitle2(ist.Dec, &subtitle, &gotSubtitle,
+                                                 const_cast<AVPacket*>(packet)) < 0)
+                    return -1;
+                if (gotSubtitle) {
+                    ist.Pts = ist.NextPts;
+                    DispatchDecoded(ist, istIndex, nullptr, &subtitle, packet->pts);
+                    ff::avsubtitle_free(&subtitle);
+                }
+            }
+        } else if (kind == AVMEDIA_TYPE_AUDIO || kind == AVMEDIA_TYPE_VIDEO) {
+            int sent = ff::avcodec_send_packet(ist.Dec, packet);
+            if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
+                return -1;
+            FramePtr frame(ff::av_frame_alloc());
+            if (!frame)
+                throw FFmpegException("av_frame_alloc failed");
+            for (;;) {
+                const int received = ff::avcodec_receive_frame(ist.Dec, frame.get());
+                if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+                    break;
+                if (received < 0)
+                    return -1;
+                // The clock follows the decoded units: a unit's time where the decoder knows
+                // it, else the end of the previous unit.
+                const int64_t unitTime = frame->best_effort_timestamp;
+                ist.Pts = unitTime != NoPts
+                              ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
+                              : ist.NextPts;
+                ist.NextPts =
+                    ist.Pts + UnitDurationUs(ist.St, ist.Dec,
+                                             kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
+                                             ist.St->time_base, frame->nb_samples);
+                if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
+                    if (ff::av_frame_make_writable(frame.get()) < 0)
+                        throw FFmpegException("av_frame_make_writable failed");
+                    ApplyAudioVolume(*frame, AudioVolume);
+                }
+                if (kind == AVMEDIA_TYPE_VIDEO) {
+                    ist.Quality = frame->quality;
+                    PreprocessVideoFrame(ist, frame.get());
+                }
+                DispatchDecoded(ist, istIndex, frame.get(), nullptr, NoPts);
+                ff::av_frame_unref(frame.get());
+            }
+        } else {
+            return -1;
+        }
+    }
+
+    if (!packet)
+        DrainEncoders(istIndex);
+    return 0;
+}
+
+void TCustomFFmpeg::PaceRealTime(const TInputStream& ist) const {
+    if (!RateEmulation)
+        return;
+    // Units are not handed on before their time has come on the wall clock.
+    const int64_t aheadUs = ist.Pts - (ff::av_gettime() - ist.StartUs);
+    if (aheadUs > 1000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(aheadUs / 1000));
+}
+
+void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* frame,
+                                    AVSubtitle* subtitle, int64_t packetPts) {
+    PaceRealTime(ist);
+    if (StartTime != 0 && ist.Pts < StartTime)
+        return;
+    for (auto& ostPtr : OutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
+            continue;
+        AVFormatContext* output = OutputFiles[ost.FileIndex];
+        switch (ost.Enc->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            if (frame)
+                OutputAudio(ost, ist, *frame, StartTime, AudioSyncSettingsOf(*this, this),
+                            [&](AVPacket* encoded) {
+                                AudioSize += encoded->size;
+                                WriteOutputPacket(output, ost, encoded);
+                            });
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            if (frame) {
+                int frameSize = 0;
+                OutputVideo(output, ost, ist, frame, frameSize);
+                if (!VstatsFileName.empty() && frameSize != 0)
+                    WriteVideoStats(output, ost, frameSize);
+            }
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            if (subtitle)
+                OutputSubtitle(output, ost, ist, subtitle, packetPts);
+            break;
+        default:
+            throw FFmpegException("invalid codec_type");
+        }
+    }
+}
+
+void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& packet) {
+    // A copy starts at a key frame unless told to keep what comes before the first one.
+    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !CopyInitialNonKeyframes)
+        return;
+    const AVMediaType kind = ist.St->codecpar->codec_type;
+    if (kind == AVMEDIA_TYPE_AUDIO)
+        AudioSize += packet.size;
+    else if (kind == AVMEDIA_TYPE_VIDEO) {
+        VideoSize += packet.size;
+        ++ost.SyncOpts;
+    }
+    PacketPtr copy(ff::av_packet_clone(&packet));
+    if (!copy)
+        throw FFmpegException("av_packet_clone failed");
+    const int64_t startOffset = ff::av_rescale_q(StartTime, AV_TIME_BASE_Q, ost.St->time_base);
+    ff::av_packet_rescale_ts(copy.get(), ist.St->time_base, ost.St->time_base);
+    if (copy->pts != NoPts)
+        copy->pts -= startOffset;
+    if (copy->dts == NoPts)
+        copy->dts = ff::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, ost.St->time_base);
+    copy->dts -= startOffset;
+    copy->stream_index = ost.Index;
+    WriteOutputPacket(OutputFiles[ost.FileIndex], ost, copy.get());
+    ++ost.FrameNumber;
+}
+
+void TCustomFFmpeg::DrainEncoders(int istIndex) {
+    for (auto& ostPtr : OutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
+            continue;
+        // Joined outputs share their encoders: only the running group drains them.
+        if (JoinMode && ost.FileIndex != JoinDrainGroup)
+            continue;
+        AVFormatContext* output = OutputFiles[ost.FileIndex];
+        switch (ost.Enc->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            FlushAudio(ost, [&](AVPacket* encoded) {
+                AudioSize += encoded->size;
+                WriteOutputPacket(output, ost, encoded);
+            });
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            EncodeAndWrite(output, ost, nullptr);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
+                                   const AVFrame* frame) {
+    const bool video = ost.Enc->codec_type == AVMEDIA_TYPE_VIDEO;
+    const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
+    const int sent = ff::avcodec_send_frame(ost.Enc, frame);
+    if (sent == AVERROR_EOF && !frame)
+        return; // drained already
+    if (sent < 0)
+        throw FFmpegException(failure);
+    PacketPtr packet(ff::av_packet_alloc());
+    if (!packet)
+        throw FFmpegException("av_packet_alloc failed");
+    for (;;) {
+        const int received = ff::avcodec_receive_packet(ost.Enc, packet.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            return;
+        if (received < 0)
+            throw FFmpegException(failure);
+        (video ? VideoSize : AudioSize) += packet->size;
+        if (video && ost.LogFile && ost.Enc->stats_out)
+            std::fputs(ost.Enc->stats_out, ost.LogFile);
+        packet->stream_index = ost.Index;
+        if (video && packet->duration <= 0)
+            packet->duration = 1; // one frame: containers take the stream's length from it
+        ff::av_packet_rescale_ts(packet.get(), ost.Enc->time_base, ost.St->time_base);
+        WriteOutputPacket(output, ost, packet.get());
+    }
+}
+
+void TCustomFFmpeg::WriteOutputPacket(AVFormatContext* output, TOutputStream& ost,
+                                      AVPacket* packet) {
+    if (!ost.Bsf) {
+        WritePacket(output, ost, packet);
+        return;
+    }
+    WriteFiltered(output, ost, packet);
+}
+
+void TCustomFFmpeg::WriteFiltered(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
+    PacketPtr original(ff::av_packet_clone(packet));
+    int result = ff::av_bsf_send_packet(ost.Bsf.get(), packet);
+    while (result >= 0) {
+        PacketPtr filtered(ff::av_packet_alloc());
+        result = ff::av_bsf_receive_packet(ost.Bsf.get(), filtered.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return;
+        if (result >= 0)
+            WritePacket(output, ost, filtered.get());
+    }
+    const std::string message =
+        std::string(ost.Bsf->filter->name) + " failed for stream " +
+        std::to_string(original ? original->stream_index : ost.Index) + ", codec " +
+        (ost.Enc && ost.Enc->codec ? ost.Enc->codec->name : "copy") + ": " + ErrorText(result);
+    if (ExitOnError)
+        throw FFmpegException(message);
+    GetLogger()->Log(this, llError, message);
+    // The packet goes on unfiltered.
+    if (original)
+        WritePacket(output, ost, original.get());
+}
+
+void TCustomFFmpeg::WritePacket(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
+    const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
+    if (start != NoPts)
+        ost.MuxedEndTs = std::max(ost.MuxedEndTs, start + std::max<int64_t>(packet->duration, 0));
+    const int result = ff::av_interleaved_write_frame(output, packet);
+    if (result < 0)
+        throw FFmpegException(OpenErrorText("av_interleaved_write_frame()", result));
+}

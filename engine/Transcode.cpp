@@ -1,0 +1,245 @@
+// The transcode loop: picks the input whose outputs are furthest behind, reads one packet,
+// corrects its time stamps and hands it on, reports progress, and ends the run in order (flush,
+// trailers, last report, codecs closed). Also joins several inputs into one output.
+#include "engine/FFmpeg.h"
+#include "ffbind/FFUtils.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+// The kinds MaxFrames counts: video, audio, data, subtitle.
+constexpr int CountedKinds = 4;
+
+} // namespace
+
+double TCustomFFmpeg::OutputTime(const TOutputStream& ost) const {
+    if (ost.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && ost.Enc)
+        return static_cast<double>(ost.SyncOpts) * av_q2d(ost.Enc->time_base);
+    return ost.CurrentTimeSeconds();
+}
+
+int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
+    outputTimeMin = 1e100;
+    double inputTimeMin = 1e100;
+    int file = -1;
+    for (const auto& ostPtr : OutputStreams) {
+        const TOutputStream& ost = *ostPtr;
+        if (JoinMode && ost.FileIndex != CurrentJoinFile)
+            continue;
+        const TInputStream& ist = *InputStreams[ost.SourceIndex];
+        const double outputTime = OutputTime(ost);
+        if (JoinMode) {
+            outputTimeMin = std::min(outputTimeMin, outputTime);
+            file = CurrentJoinFile;
+        } else if (NoPacket[ist.FileIndex]) {
+            continue;
+        } else if (!InputFileTable[ist.FileIndex].EofReached) {
+            const double inputTime = static_cast<double>(ist.Pts);
+            if (inputTime < inputTimeMin) {
+                inputTimeMin = inputTime;
+                if (InputSync)
+                    file = ist.FileIndex;
+            }
+            if (outputTime < outputTimeMin) {
+                outputTimeMin = outputTime;
+                if (!InputSync)
+                    file = ist.FileIndex;
+            }
+        }
+        const int kind = ost.St->codecpar->codec_type;
+        if (kind >= 0 && kind < CountedKinds && ost.FrameNumber >= MaxFrames[kind])
+            return -1;
+    }
+    return file;
+}
+
+void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
+    const int64_t offset =
+        ff::av_rescale_q(InputFileTsOffsets[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
+    const double scale = ist.FileIndex < MAX_FILES && ist.Index < MAX_STREAMS
+                             ? InputTsScale[ist.FileIndex][ist.Index]
+                             : 0.0;
+    for (int64_t* time : {&packet.dts, &packet.pts}) {
+        if (*time == NoPts)
+            continue;
+        *time += offset;
+        if (scale != 0)
+            *time = std::llround(static_cast<double>(*time) * scale);
+    }
+    // A jump in a format that allows discontinuities is absorbed into the file's offset.
+    AVFormatContext* input = InputFiles[ist.FileIndex];
+    if (packet.dts == NoPts || ist.NextPts == NoPts || !(input->iformat->flags & AVFMT_TS_DISCONT))
+        return;
+    const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
+    const int64_t delta = packetTime - ist.NextPts;
+    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThreshold * 1000000.0) ||
+         packetTime + 1 < ist.Pts) &&
+        !CopyTs) {
+        InputFileTsOffsets[ist.FileIndex] -= delta;
+        if (Verbose >= 3)
+            GetLogger()->LogF(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
+                              static_cast<long long>(delta),
+                              static_cast<long long>(InputFileTsOffsets[ist.FileIndex]));
+        const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, ist.St->time_base);
+        packet.dts -= shift;
+        if (packet.pts != NoPts)
+            packet.pts -= shift;
+    }
+}
+
+void TCustomFFmpeg::Transcode() {
+    TranscodeInit();
+    TimerStart = ff::av_gettime();
+    int64_t lastReportTime = TimerStart;
+    CurrentJoinFile = 0;
+    JoinDrainGroup = -1;
+    NoPacket.assign(InputFiles.size(), false);
+    int noPacketCount = 0;
+    PacketPtr packet(ff::av_packet_alloc());
+    if (!packet)
+        throw FFmpegException("av_packet_alloc failed");
+
+    while (!StopRequested) {
+        // Pause holds the worker here, between packets, where it holds no lock.
+        PauseGate.Pass([this] { return StopRequested.load(); });
+        if (StopRequested)
+            break;
+        double outputTimeMin;
+        const int file = ChooseInputFile(outputTimeMin);
+        if (file < 0) {
+            if (JoinMode || noPacketCount == 0)
+                break;
+            NoPacket.assign(InputFiles.size(), false);
+            noPacketCount = 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (static_cast<double>(RecordingTime) / 1000000.0 <= outputTimeMin)
+            break;
+        if (LimitFileSize != 0 && OutputFiles[0]->pb &&
+            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+            break;
+
+        const int result = ff::av_read_frame(InputFiles[file], packet.get());
+        if (result == AVERROR(EAGAIN)) {
+            NoPacket[file] = true;
+            ++noPacketCount;
+            continue;
+        }
+        if (result < 0) {
+            // The end of the input, or a read error, which ends it the same way.
+            InputFileTable[file].EofReached = true;
+            if (Shortest && !JoinMode)
+                break;
+            if (JoinMode) {
+                bool leave = false;
+                EndOfJoinInput(file, leave);
+                if (leave)
+                    break;
+            }
+            continue;
+        }
+        NoPacket.assign(InputFiles.size(), false);
+        noPacketCount = 0;
+
+        const TInputFile& inputFile = InputFileTable[file];
+        const int istIndex = inputFile.IstIndex + packet->stream_index;
+        if (PacketDump && packet->stream_index < inputFile.NbStreams)
+            ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
+                                 InputFiles[file]->streams[packet->stream_index]);
+        if (packet->stream_index < inputFile.NbStreams && !InputStreams[istIndex]->Discard) {
+            TInputStream& ist = *InputStreams[istIndex];
+            AdjustTimestamps(ist, *packet);
+            if (ProcessInputPacket(ist, istIndex, packet.get()) < 0) {
+                const std::string message = "Error while decoding stream #" +
+                                            std::to_string(ist.FileIndex) + "." +
+                                            std::to_string(ist.Index) + " (" +
+                                            MediaTypeName(ist.St->codecpar->codec_type) + ")";
+                if (ExitOnError)
+                    throw FFmpegException(message);
+                if (Verbose >= 0)
+                    GetLogger()->Log(this, llVerbose, message);
+                ff::av_packet_unref(packet.get());
+                continue;
+            }
+        }
+        ff::av_packet_unref(packet.get());
+
+        const int64_t now = ff::av_gettime();
+        if (now - lastReportTime > ProgressInterval) {
+            lastReportTime = now;
+            ReportProgress(false);
+        }
+    }
+
+    // The ending, also after a stop request: flush, trailers, last report.
+    JoinDrainGroup = CurrentJoinFile;
+    for (std::size_t i = 0; i < InputStreams.size(); ++i) {
+        TInputStream& ist = *InputStreams[i];
+        if (ist.DecodingNeeded && !ist.Flushed)
+            ProcessInputPacket(ist, static_cast<int>(i), nullptr);
+    }
+    const int trailers = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+    for (int j = 0; j < trailers; ++j) {
+        const int written = ff::av_write_trailer(OutputFiles[j]);
+        if (written < 0)
+            throw FFmpegException(OpenErrorText("av_write_trailer()", written));
+    }
+    ReportProgress(true);
+    CloseEncoders();
+    CloseDecoders();
+    Finished = !StopRequested;
+    FreeStreamTables();
+}
+
+void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
+    // The decoders of the finished input give what they still hold; the encoders are not
+    // drained, so the sound goes on seamlessly with the next input.
+    JoinDrainGroup = -1;
+    const TInputFile& inputFile = InputFileTable[file];
+    for (int k = 0; k < inputFile.NbStreams; ++k) {
+        TInputStream& ist = *InputStreams[inputFile.IstIndex + k];
+        if (!ist.DecodingNeeded)
+            continue;
+        ProcessInputPacket(ist, inputFile.IstIndex + k, nullptr);
+        ff::avcodec_flush_buffers(ist.Dec);
+        ist.Flushed = true;
+    }
+    const int groups = OutputFileCount();
+    const int perGroup = groups > 0 ? static_cast<int>(OutputStreams.size()) / groups : 0;
+    // The next group takes over the running output: clocks, counters and working state.
+    for (std::size_t i = static_cast<std::size_t>((file + 1) * perGroup); i < OutputStreams.size();
+         ++i) {
+        TOutputStream& ost = *OutputStreams[i];
+        TOutputStream& before = *OutputStreams[i - perGroup];
+        ost.SyncOpts = before.SyncOpts;
+        ost.FrameNumber = before.FrameNumber;
+        ost.MuxedEndTs = before.MuxedEndTs;
+        if (before.FileIndex == file) {
+            ost.Audio = std::move(before.Audio);
+            ost.Video = std::move(before.Video);
+            std::swap(ost.Bsf, before.Bsf);
+        }
+    }
+    // The next input starts where this one ended: at the end of what was written, or of what
+    // was read when the encoders still hold some of it.
+    double endTime = 0;
+    for (const auto& ost : OutputStreams) {
+        if (ost->FileIndex != file)
+            continue;
+        endTime = std::max(endTime, OutputTime(*ost));
+        const int64_t inputEnd = InputStreams[ost->SourceIndex]->NextPts;
+        if (inputEnd != NoPts)
+            endTime = std::max(endTime, static_cast<double>(inputEnd) / 1000000.0);
+    }
+    if (file >= InputFileCount() - 1) {
+        leaveLoop = true;
+        return;
+    }
+    InputFileTsOffsets[file + 1] += std::llround(endTime * 1000000.0);
+    CurrentJoinFile = file + 1;
+}

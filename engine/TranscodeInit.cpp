@@ -1,0 +1,502 @@
+// The initialisation of a transcode: the stream tables, the mapping of output streams to input
+// streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
+// mapping log; and the closing counterparts at the end of the run.
+#include "engine/FFmpeg.h"
+#include "ffbind/FFUtils.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+AVMediaType KindOf(const AVStream* stream) {
+    return stream->codecpar->codec_type;
+}
+
+void RemoveContext(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
+    list.erase(std::remove(list.begin(), list.end(), context), list.end());
+}
+
+// The frame duration of a video stream as a time base (1 / frame rate), or 0/0 when unknown.
+AVRational FrameDurationOf(const AVStream* stream) {
+    const AVRational rate =
+        stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? av_inv_q(rate) : AVRational{0, 0};
+}
+
+// The codec tag of a copied stream: kept unless the output format's tag table gives the input's
+// codec another tag.
+uint32_t CopiedCodecTag(const AVOutputFormat* format, const AVCodecParameters* input) {
+    const AVCodecTag* const* table = format->codec_tag;
+    if (!table || ff::av_codec_get_id(table, input->codec_tag) == input->codec_id ||
+        ff::av_codec_get_tag(table, input->codec_id) == 0)
+        return input->codec_tag;
+    return 0;
+}
+
+} // namespace
+
+void TCustomFFmpeg::TranscodeInit() {
+    // Input tables.
+    int firstStream = 0;
+    for (int file = 0; file < InputFileCount(); ++file) {
+        AVFormatContext* input = InputFiles[file];
+        const int count = static_cast<int>(input->nb_streams);
+        InputFileTable.push_back({false, firstStream, count});
+        for (int k = 0; k < count; ++k) {
+            auto ist = std::make_unique<TInputStream>();
+            ist->FileIndex = file;
+            ist->Index = k;
+            ist->St = input->streams[k];
+            const std::size_t global = static_cast<std::size_t>(firstStream + k);
+            ist->Dec = global < InputDecoders.size() ? InputDecoders[global].get() : nullptr;
+            if (RateEmulation)
+                ist->StartUs = ff::av_gettime();
+            InputStreams.push_back(std::move(ist));
+        }
+        firstStream += count;
+    }
+
+    // Output streams and the checks of the stream maps.
+    int total = 0;
+    for (int j = 0; j < OutputFileCount(); ++j) {
+        AVFormatContext* output = OutputFiles[j];
+        if (output->nb_streams == 0) {
+            ff::av_dump_format(output, j, output->url, 1);
+            throw FFmpegException(Format("Output file #%d does not contain any stream", j));
+        }
+        total += static_cast<int>(output->nb_streams);
+    }
+    if (!StreamMaps.empty() && static_cast<int>(StreamMaps.size()) != total)
+        throw FFmpegException("Number of stream maps must match number of output streams");
+    auto validStream = [this](int file, int stream) {
+        return file >= 0 && file < InputFileCount() && stream >= 0 &&
+               stream < static_cast<int>(InputFiles[file]->nb_streams);
+    };
+    for (const TStreamMap& map : StreamMaps) {
+        if (!validStream(map.FileIndex, map.StreamIndex))
+            throw FFmpegException(
+                Format("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+        if (!validStream(map.SyncFileIndex, map.SyncStreamIndex))
+            throw FFmpegException(Format("Could not find sync stream #%d.%d", map.SyncFileIndex,
+                                         map.SyncStreamIndex));
+    }
+    for (int j = 0; j < OutputFileCount(); ++j) {
+        for (unsigned k = 0; k < OutputFiles[j]->nb_streams; ++k) {
+            auto ost = std::make_unique<TOutputStream>();
+            TOutputStreamSetup& setup = OutputStreamSetup(j, static_cast<int>(k));
+            ost->FileIndex = j;
+            ost->Index = static_cast<int>(k);
+            ost->St = OutputFiles[j]->streams[k];
+            ost->Enc = setup.Encoder.get();
+            ost->Codec = setup.Codec;
+            OutputStreams.push_back(std::move(ost));
+        }
+    }
+
+    MapStreams();
+    for (auto& ost : OutputStreams)
+        PrepareOutputCodec(*ost, *InputStreams[ost->SourceIndex]);
+    OpenOutputEncoders();
+    OpenInputDecoders();
+    for (auto& ist : InputStreams) {
+        ist->Pts = 0;
+        ist->NextPts = NoPts;
+        ist->IsStart = true;
+    }
+    CopyMappedMetadata();
+    CreateBitstreamFilters();
+    WriteHeaders();
+    LogStreamMapping();
+}
+
+void TCustomFFmpeg::MapStreams() {
+    int i = 0;
+    for (auto& ostPtr : OutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        const AVMediaType kind = KindOf(ost.St);
+        AVFormatContext* output = OutputFiles[ost.FileIndex];
+        if (!StreamMaps.empty()) {
+            const TStreamMap& map = StreamMaps[i];
+            ost.SourceIndex = InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
+            const AVMediaType sourceKind = KindOf(InputStreams[ost.SourceIndex]->St);
+            if (sourceKind != kind) {
+                ff::av_dump_format(output, ost.FileIndex, output->url, 1);
+                throw FFmpegException(
+                    Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                           map.FileIndex, map.StreamIndex, MediaTypeName(sourceKind).c_str(),
+                           ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
+            }
+            ost.SyncIst =
+                InputStreams[InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex]
+                    .get();
+        } else {
+            const int source = FindSource(ost, kind);
+            if (source < 0) {
+                ff::av_dump_format(output, ost.FileIndex, output->url, 1);
+                throw FFmpegException(
+                    Format("Could not find input stream matching output stream #%d.%d (%s)",
+                           ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
+            }
+            ost.SourceIndex = source;
+            ost.SyncIst = InputStreams[source].get();
+        }
+        InputStreams[ost.SourceIndex]->Discard = false;
+        ++i;
+    }
+}
+
+int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const {
+    auto fits = [&](int index) {
+        const TInputStream& ist = *InputStreams[index];
+        return ist.Discard && KindOf(ist.St) == kind &&
+               (!JoinMode || ist.FileIndex == ost.FileIndex);
+    };
+    if (ProgramId != 0) {
+        for (int file = 0; file < InputFileCount(); ++file) {
+            AVFormatContext* input = InputFiles[file];
+            for (unsigned p = 0; p < input->nb_programs; ++p) {
+                const AVProgram* program = input->programs[p];
+                if (program->id != ProgramId)
+                    continue;
+                for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
+                    const int index =
+                        InputFileTable[file].IstIndex + static_cast<int>(program->stream_index[s]);
+                    if (fits(index))
+                        return index;
+                }
+            }
+        }
+        return -1;
+    }
+    const int count = static_cast<int>(InputStreams.size());
+    for (int index = 0; index < count; ++index)
+        if (fits(index))
+            return index;
+    if (JoinMode)
+        return -1;
+    // More outputs of a kind than inputs: the last input stream of the kind is used again.
+    for (int index = count - 1; index >= 0; --index)
+        if (KindOf(InputStreams[index]->St) == kind)
+            return index;
+    return -1;
+}
+
+void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
+    const AVDictionaryEntry* language = ff::av_dict_get(ist.St->metadata, "language", nullptr, 0);
+    if (language && !ff::av_dict_get(ost.St->metadata, "language", nullptr, 0))
+        ff::av_dict_set(&ost.St->metadata, "language", language->value, 0);
+    ost.St->disposition = ist.St->disposition;
+    if (OutputStreamSetup(ost.FileIndex, ost.Index).StreamCopy) {
+        PrepareStreamCopy(ost, ist);
+        return;
+    }
+    ost.Enc->bits_per_raw_sample = ist.St->codecpar->bits_per_raw_sample;
+    ost.Enc->chroma_sample_location = ist.St->codecpar->chroma_location;
+    switch (ost.Enc->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        PrepareVideoOutput(ost, ist);
+        break;
+    default:
+        throw FFmpegException("invalid codec_type of output stream");
+    }
+    ost.EncodingNeeded = true;
+    ist.DecodingNeeded = true;
+    OpenPassLog(ost);
+}
+
+void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
+    const AVCodecParameters* input = ist.St->codecpar;
+    AVCodecParameters* output = ost.St->codecpar;
+    const uint32_t forcedTag = ost.Enc ? ost.Enc->codec_tag : 0;
+    switch (input->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        if (OnCustomHook)
+            throw FFmpegException(
+                "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (UsingVhook)
+            throw FFmpegException(
+                "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (PreviewFlags != 0)
+            throw FFmpegException(
+                "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+        break;
+    case AVMEDIA_TYPE_AUDIO:
+        if (AudioVolume != 256)
+            throw FFmpegException(
+                "-acodec copy and -vol are incompatible (frames are not decoded)");
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    default:
+        throw FFmpegException("invalid codec_type of output stream");
+    }
+    if (ff::avcodec_parameters_copy(output, input) < 0)
+        throw FFmpegException("avcodec_parameters_copy failed");
+    output->codec_tag =
+        forcedTag ? forcedTag : CopiedCodecTag(OutputFiles[ost.FileIndex]->oformat, input);
+    if (input->codec_type == AVMEDIA_TYPE_AUDIO &&
+        ((input->codec_id == AV_CODEC_ID_MP3 && input->block_align == 1) ||
+         input->codec_id == AV_CODEC_ID_AC3))
+        output->block_align = 0;
+    // The stream keeps the input's time base (the muxer may choose its own); the codec-level
+    // time base is the frame duration when that is coarser, as the output clock of video.
+    ost.St->time_base = ist.St->time_base;
+    AVRational codecTimeBase = ist.St->time_base;
+    if (input->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const AVRational frame = FrameDurationOf(ist.St);
+        if (frame.num > 0 && av_q2d(ist.St->time_base) < av_q2d(frame) &&
+            av_q2d(ist.St->time_base) < 0.001)
+            codecTimeBase = frame;
+    }
+    if (ost.Enc) {
+        ff::avcodec_parameters_to_context(ost.Enc, output);
+        ost.Enc->time_base = codecTimeBase;
+    }
+}
+
+void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
+    const int flags = ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
+    if (!flags)
+        return;
+    const int index = static_cast<int>(std::distance(
+        OutputStreams.begin(),
+        std::find_if(OutputStreams.begin(), OutputStreams.end(),
+                     [&](const auto& candidate) { return candidate.get() == &ost; })));
+    std::string name = Format(
+        "%s-%d.log", PassLogFileName.empty() ? "ffmpeg2pass" : PassLogFileName.c_str(), index);
+    if (name.size() > 1023)
+        name.resize(1023);
+    if (flags & AV_CODEC_FLAG_PASS1) {
+        ost.LogFile = std::fopen(name.c_str(), "w");
+        if (!ost.LogFile)
+            throw FFmpegException(
+                Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+        return;
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file)
+        throw FFmpegException(Format("Cannot read log file %s for pass-2 encoding", name.c_str()));
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    char* statistics = static_cast<char*>(ff::av_malloc(text.size() + 1));
+    if (!statistics)
+        throw FFmpegException("Could not allocate log buffer");
+    std::memcpy(statistics, text.c_str(), text.size() + 1);
+    ff::av_freep(&ost.Enc->stats_in);
+    ost.Enc->stats_in = statistics;
+}
+
+void TCustomFFmpeg::OpenOutputEncoders() {
+    for (auto& ostPtr : OutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        if (!ost.EncodingNeeded || (JoinMode && ost.FileIndex != 0))
+            continue;
+        const AVCodec* codec = ost.Codec ? ost.Codec : ff::avcodec_find_encoder(ost.Enc->codec_id);
+        const std::string kind = MediaTypeName(ost.Enc->codec_type);
+        if (!codec)
+            FailWithMapping(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                                   ost.Enc->codec_id, ost.FileIndex, ost.Index, kind.c_str()));
+        if (ost.Enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.Enc->time_base.num <= 0 &&
+            ost.Enc->sample_rate > 0)
+            ost.Enc->time_base = AVRational{1, ost.Enc->sample_rate};
+        AVDictionary* options = nullptr;
+        ff::av_dict_copy(&options, OutputStreamSetup(ost.FileIndex, ost.Index).EncoderOptions.get(),
+                         0);
+        DictionaryPtr optionsOwner(options);
+        int result;
+        {
+            std::lock_guard<std::mutex> guard(CodecLock());
+            AVDictionary* passed = optionsOwner.release();
+            result = ff::avcodec_open2(ost.Enc, codec, &passed);
+            optionsOwner.reset(passed);
+        }
+        if (result < 0)
+            FailWithMapping(Format("Error while opening encoder for output stream #%d.%d (%s) - "
+                                   "maybe incorrect parameters such as bit_rate, rate, width or "
+                                   "height",
+                                   ost.FileIndex, ost.Index, kind.c_str()));
+        OpenEncoders.insert(OpenEncoders.begin(), ost.Enc);
+        ExtraSize += ost.Enc->extradata_size;
+        // The stream carries the opened encoder's parameters into the header.
+        ff::avcodec_parameters_from_context(ost.St->codecpar, ost.Enc);
+        ost.St->time_base = ost.Enc->time_base;
+    }
+}
+
+void TCustomFFmpeg::OpenInputDecoders() {
+    for (std::size_t i = 0; i < InputStreams.size(); ++i) {
+        TInputStream& ist = *InputStreams[i];
+        if (!ist.DecodingNeeded)
+            continue;
+        const std::string kind = MediaTypeName(KindOf(ist.St));
+        const AVCodec* codec = i < InputCodecs.size() ? InputCodecs[i] : nullptr;
+        if (!codec)
+            codec = ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
+        if (!codec || !ist.Dec)
+            FailWithMapping(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                                   ist.St->codecpar->codec_id, ist.FileIndex, ist.Index,
+                                   kind.c_str()));
+        ist.Dec->pkt_timebase = ist.St->time_base;
+        int result;
+        {
+            std::lock_guard<std::mutex> guard(CodecLock());
+            result = ff::avcodec_open2(ist.Dec, codec, nullptr);
+        }
+        if (result < 0)
+            FailWithMapping(Format("Error while opening decoder for input stream #%d.%d (%s)",
+                                   ist.FileIndex, ist.Index, kind.c_str()));
+        OpenDecoders.insert(OpenDecoders.begin(), ist.Dec);
+    }
+}
+
+void TCustomFFmpeg::CopyMappedMetadata() {
+    for (const TMetadataMap& map : MetadataMaps) {
+        if (map.OutFile < 0 || map.OutFile >= OutputFileCount())
+            FailWithMapping(Format("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
+                                   map.OutFile, map.InFile));
+        if (map.InFile < 0 || map.InFile >= InputFileCount())
+            FailWithMapping(Format("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
+                                   map.OutFile, map.InFile));
+        const AVDictionaryEntry* entry = nullptr;
+        while ((entry = ff::av_dict_get(InputFiles[map.InFile]->metadata, "", entry,
+                                        AV_DICT_IGNORE_SUFFIX)))
+            ff::av_dict_set(&OutputFiles[map.OutFile]->metadata, entry->key, entry->value, 0);
+    }
+}
+
+void TCustomFFmpeg::CreateBitstreamFilters() {
+    for (auto& ostPtr : OutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        const std::vector<std::string>& names =
+            OutputStreamSetup(ost.FileIndex, ost.Index).BitstreamFilters;
+        if (names.empty())
+            continue;
+        std::string chain;
+        for (const std::string& name : names)
+            chain += (chain.empty() ? "" : ",") + name;
+        AVBSFContext* context = nullptr;
+        if (ff::av_bsf_list_parse_str(chain.c_str(), &context) < 0)
+            throw FFmpegException(Format("Unknown bitstream filter %s", chain.c_str()));
+        ost.Bsf.reset(context);
+        ff::avcodec_parameters_copy(context->par_in, ost.St->codecpar);
+        context->time_base_in = ost.St->time_base;
+        if (ff::av_bsf_init(context) < 0)
+            throw FFmpegException(Format("Unknown bitstream filter %s", chain.c_str()));
+        // What the filters produce is what the stream carries.
+        ff::avcodec_parameters_copy(ost.St->codecpar, context->par_out);
+    }
+}
+
+void TCustomFFmpeg::WriteHeaders() {
+    const int count = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+    for (int j = 0; j < count; ++j) {
+        AVDictionary* options = nullptr;
+        ff::av_dict_copy(&options, OutputFileSetup(j).MuxerOptions.get(), 0);
+        const int result = ff::avformat_write_header(OutputFiles[j], &options);
+        ff::av_dict_free(&options);
+        if (result < 0)
+            FailWithMapping(Format(
+                "Could not write header for output file #%d (incorrect codec parameters ?)", j));
+    }
+    bool allRtp = OutputFileCount() > 0;
+    for (AVFormatContext* output : OutputFiles)
+        allRtp = allRtp && std::strcmp(output->oformat->name, "rtp") == 0;
+    if (allRtp) {
+        char sdp[2048] = {};
+        ff::av_sdp_create(OutputFiles.data(), OutputFileCount(), sdp, sizeof sdp);
+        std::string text = sdp;
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+            text.pop_back();
+        GetLogger()->Log(this, llInfo, "SDP:\n" + text);
+    }
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
+    const int count = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+    for (int j = 0; j < count; ++j)
+        ff::av_dump_format(OutputFiles[j], j, OutputFiles[j]->url, 1);
+    if (Verbose < 0)
+        return;
+    GetLogger()->Log(this, llVerbose, "Stream mapping:");
+    for (const auto& ost : OutputStreams) {
+        const TInputStream& source = *InputStreams[ost->SourceIndex];
+        const std::string kind = MediaTypeName(KindOf(ost->St));
+        GetLogger()->LogF(this, llVerbose, "  Stream #%d.%d -> #%d.%d (%s)", source.FileIndex,
+                          source.Index, JoinMode ? 0 : ost->FileIndex, ost->Index, kind.c_str());
+        if (ost->SyncIst && ost->SyncIst != &source)
+            GetLogger()->LogF(this, llVerbose, " [sync #%d.%d (%s)]", ost->SyncIst->FileIndex,
+                              ost->SyncIst->Index, kind.c_str());
+    }
+}
+
+void TCustomFFmpeg::FailWithMapping(const std::string& message) {
+    LogStreamMapping();
+    GetLogger()->Log(this, llError, message);
+    throw FFmpegException(message);
+}
+
+// ---- Closing --------------------------------------------------------------------------------
+
+void TCustomFFmpeg::CloseEncoders() {
+    for (auto& ost : OutputStreams) {
+        if (!ost->EncodingNeeded || (JoinMode && ost->FileIndex != 0) ||
+            std::find(OpenEncoders.begin(), OpenEncoders.end(), ost->Enc) == OpenEncoders.end())
+            continue;
+        CloseCodec(OpenEncoders, ost->Enc);
+    }
+}
+
+void TCustomFFmpeg::CloseDecoders() {
+    for (auto& ist : InputStreams) {
+        if (ist->DecodingNeeded &&
+            std::find(OpenDecoders.begin(), OpenDecoders.end(), ist->Dec) != OpenDecoders.end())
+            CloseCodec(OpenDecoders, ist->Dec);
+    }
+}
+
+void TCustomFFmpeg::CloseOpenCodecs() {
+    while (!OpenEncoders.empty())
+        CloseCodec(OpenEncoders, OpenEncoders.front());
+    while (!OpenDecoders.empty())
+        CloseCodec(OpenDecoders, OpenDecoders.front());
+}
+
+void TCustomFFmpeg::CloseCodec(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
+    ff::av_freep(&context->stats_in);
+    {
+        std::lock_guard<std::mutex> guard(CodecLock());
+        ff::avcodec_close(context);
+    }
+    RemoveContext(list, context);
+}
+
+void TCustomFFmpeg::FreeStreamTables() {
+    for (auto& ost : OutputStreams) {
+        if (ost->LogFile)
+            std::fclose(ost->LogFile);
+        ost->LogFile = nullptr;
+    }
+    OutputStreams.clear();
+    InputStreams.clear();
+    InputFileTable.clear();
+}
