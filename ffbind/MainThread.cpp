@@ -79,6 +79,8 @@ void Synchronize(const std::function<void()>& fn) {
 }
 
 bool CheckSynchronize() {
+    if (!IsMainThread())
+        return false; // the work was promised to run on the main thread
     auto& state = State();
     bool ranAny = false;
     for (;;) {

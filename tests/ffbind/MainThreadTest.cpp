@@ -42,6 +42,31 @@ TEST(MainThreadTest, WorkRunsOnTheMainThreadWhileTheWorkerWaits) {
     EXPECT_TRUE(workerSawValue);
 }
 
+// A worker that pumps by mistake runs nothing of another worker's work.
+TEST(MainThreadTest, OnlyTheMainThreadServes) {
+    std::atomic<bool> queued{false};
+    bool ranOnMain = false;
+    std::thread producer([&] {
+        queued = true;
+        Synchronize([&] { ranOnMain = IsMainThread(); });
+    });
+    while (!queued)
+        std::this_thread::yield();
+    std::thread pumper([] {
+        for (int i = 0; i < 100; ++i)
+            EXPECT_FALSE(CheckSynchronize());
+    });
+    pumper.join();
+    std::atomic<bool> finished{false};
+    std::thread waiter([&] {
+        producer.join();
+        finished = true;
+    });
+    ASSERT_TRUE(ServeUntil([&] { return finished.load(); }));
+    waiter.join();
+    EXPECT_TRUE(ranOnMain);
+}
+
 TEST(MainThreadTest, MainThreadRunsItsOwnWorkAtOnce) {
     bool ran = false;
     Synchronize([&] { ran = true; });
