@@ -295,10 +295,10 @@ void* TFFmpegLoader::LoadModule(const TPathFileName& folder, const std::string& 
         TCurrentDirectoryGuard directoryGuard;
         std::error_code ignored;
         // Taken before the folder becomes the current directory, which a relative folder
-        // would then no longer name.
+        // would then no longer name; started programs need the absolute folder as well.
         const TPathFileName file = std::filesystem::absolute(folder / name, ignored);
         std::filesystem::current_path(folder, ignored);
-        PrependToSearchPath(folder.string());
+        PrependToSearchPath(file.parent_path().string());
         handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     } else {
         handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -221,6 +221,7 @@ TEST(LoaderTest, RelativeFolderIsFound) {
     Loader().SetLibraryPath("partial");
     EXPECT_FALSE(Loader().LoadLib(LibSwScale));
     EXPECT_EQ(std::filesystem::current_path(), TestLibs);
+    EXPECT_EQ(EnvironmentValue("LD_LIBRARY_PATH").rfind((TestLibs / "partial").string(), 0), 0u);
     std::filesystem::current_path(directoryBefore);
     EXPECT_EQ(Loader().GetLastErrorMessage().rfind("Load function sws_get_class@", 0), 0u)
         << Loader().GetLastErrorMessage();
