@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 #include <system_error>
 
 namespace {
@@ -133,7 +134,8 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     if (choices.AdjustBitRate)
         options.AudioBitrate = DecimalOr(choices.BitRateText, 64) * 1000;
     if (ClipChosen(choices))
-        options.DurationMs = static_cast<int32_t>(ChosenClip(choices).LengthMs);
+        options.DurationMs = static_cast<int32_t>(
+            std::min<int64_t>(ChosenClip(choices).LengthMs, std::numeric_limits<int32_t>::max()));
     options.CopyTimestamp = choices.CopyTimestamp;
     ApplyFormatRule(LowerCase(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time

@@ -1,0 +1,187 @@
+// The output option assembly: names and collisions, format rules, number fields and the clip.
+#include "component/OutputAssembly.h"
+#include "component/ComponentHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TOutputChoices ChoicesFor(const std::filesystem::path& input, const std::string& format = "Mp3") {
+    TOutputChoices choices;
+    choices.InputFileName = input;
+    choices.InputDurationUs = 60'000'000;
+    choices.FormatCaption = format;
+    return choices;
+}
+
+} // namespace
+
+// Beside the input, "_(new)" and the extension; existing names are numbered unless overwriting.
+TEST(OutputName, CollisionsWithZeroOneTwoExistingFiles) {
+    TScratchFolder folder;
+    const TOutputChoices choices = ChoicesFor(folder / "Talk.avi");
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk_(new).mp3");
+    folder.Touch("Talk_(new).mp3");
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk_(new_1).mp3");
+    folder.Touch("Talk_(new_1).mp3");
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk_(new_2).mp3");
+
+    TOutputChoices overwrite = choices;
+    overwrite.Overwrite = true;
+    EXPECT_EQ(OutputFileNameFor(overwrite), folder / "Talk_(new).mp3");
+    EXPECT_EQ(BuildOutputOptions(overwrite).FileName, folder / "Talk_(new).mp3");
+}
+
+// A name another task of the list will write is never given again, overwrite or not.
+TEST(OutputName, ClaimedNamesAreSkipped) {
+    TScratchFolder folder;
+    TOutputChoices choices = ChoicesFor(folder / "Talk.avi");
+    choices.ClaimedNames = {folder / "Talk_(new).mp3"};
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk_(new_1).mp3");
+    choices.Overwrite = true;
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk_(new_1).mp3");
+}
+
+// A chosen output folder, with or without its trailing separator; only the input's name part
+// without extension is kept.
+TEST(OutputName, ChosenFolder) {
+    TScratchFolder folder;
+    TOutputChoices choices = ChoicesFor("/home/u/Videos/Talk.show.avi", "Ogg");
+    choices.OutputFolderText = folder.Path().string() + "/";
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk.show_(new).ogg");
+    choices.OutputFolderText = folder.Path().string();
+    EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk.show_(new).ogg");
+}
+
+// Every format: extension, input video switched off or not, and the output fields it sets.
+TEST(FormatRules, EveryFormat) {
+    struct TRule {
+        const char* Caption;
+        const char* Extension;
+        bool InputVideoOff;
+        const char* AudioCodec;
+        const char* VideoCodec;
+        bool NoVideo;
+    };
+    const TRule rules[] = {
+        {"Mp3", ".mp3", true, "", "", false},
+        {"Mp2", ".mp2", true, "", "", false},
+        {"Wma", ".wma", true, "wmav2", "", true},
+        {"Ogg", ".ogg", false, "flac", "libtheora", false},
+        {"Aac", ".aac", true, "", "", false},
+        {"M4a", ".m4a", false, "", "", false},
+        {"Flac", ".flac", false, "", "", false},
+        {"Ac3", ".ac3", true, "", "", false},
+        {"Wav", ".wav", true, "", "", false},
+        {"Au", ".au", false, "", "", false},
+        {"Ra", ".ra", false, "", "", false},
+    };
+    ASSERT_EQ(OutputFormatCaptions().size(), std::size(rules));
+    for (const TRule& rule : rules) {
+        SCOPED_TRACE(rule.Caption);
+        const TOutputChoices choices = ChoicesFor("/in/Talk.avi", rule.Caption);
+        const TOutputOptions output = BuildOutputOptions(choices);
+        const TInputOptions input = BuildInputOptions(choices);
+        EXPECT_EQ(output.FileExt, rule.Extension);
+        EXPECT_EQ(output.FileName, std::string("/in/Talk_(new)") + rule.Extension);
+        EXPECT_EQ(input.ExtraOptions, rule.InputVideoOff ? "vn=1" : "");
+        EXPECT_EQ(output.AudioCodec, rule.AudioCodec);
+        EXPECT_EQ(output.VideoCodec, rule.VideoCodec);
+        EXPECT_EQ(output.NoVideo, rule.NoVideo);
+        EXPECT_TRUE(output.FormatName.empty()) << "the container follows the extension";
+        EXPECT_TRUE(output.NoSubtitle);
+        EXPECT_EQ(output.StreamInfo.Timestamp, 0.0);
+    }
+}
+
+// The dialog's initial settings: nothing but what the assembly always sets.
+TEST(AssemblyFields, InitialSettingsSetNothingElse) {
+    const TOutputChoices choices = ChoicesFor("/in/Talk.avi");
+    const TOutputOptions output = BuildOutputOptions(choices);
+    EXPECT_EQ(output.SampleRate, -1);
+    EXPECT_EQ(output.Channels, -1);
+    EXPECT_EQ(output.Volume, -1);
+    EXPECT_EQ(output.AudioBitrate, -1);
+    EXPECT_EQ(output.DurationMs, -1);
+    EXPECT_FALSE(output.CopyTimestamp);
+    EXPECT_FALSE(output.CustomHook);
+    EXPECT_FALSE(output.BeforeHook);
+    EXPECT_TRUE(output.HookPTSPeriods.empty());
+    EXPECT_TRUE(output.ExtraOptions.empty());
+    const TInputOptions input = BuildInputOptions(choices);
+    EXPECT_EQ(input.FileName, "/in/Talk.avi");
+    EXPECT_EQ(input.StartMs, -1);
+    EXPECT_TRUE(input.FormatName.empty());
+}
+
+// Sample rate, channels, volume and bit rate as the fields read.
+TEST(AssemblyFields, NumberFieldsAndFallbacks) {
+    TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Wav");
+    choices.SampleRateCaption = "44100";
+    choices.ChannelsCaption = "Stereo";
+    EXPECT_EQ(BuildOutputOptions(choices).SampleRate, 44100);
+    EXPECT_EQ(BuildOutputOptions(choices).Channels, 2);
+    EXPECT_EQ(BuildInputOptions(choices).ExtraOptions, "vn=1");
+    choices.SampleRateCaption = "fast";
+    choices.ChannelsCaption = "Mono";
+    EXPECT_EQ(BuildOutputOptions(choices).SampleRate, 22050) << "not a number";
+    EXPECT_EQ(BuildOutputOptions(choices).Channels, 1);
+
+    choices.VolumeText = "loud";
+    EXPECT_EQ(BuildOutputOptions(choices).Volume, -1) << "unchecked";
+    choices.AdjustVolume = true;
+    EXPECT_EQ(BuildOutputOptions(choices).Volume, -1) << "not a number: no change";
+    choices.VolumeText = " 300 ";
+    EXPECT_EQ(BuildOutputOptions(choices).Volume, 300);
+
+    choices.BitRateText = "128";
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, -1) << "unchecked";
+    choices.AdjustBitRate = true;
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 128000);
+    choices.BitRateText = "12x";
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "not a number";
+
+    choices.CopyTimestamp = true;
+    EXPECT_TRUE(BuildOutputOptions(choices).CopyTimestamp);
+}
+
+// The clip of 10.000 to 25.500 s on a 60 s input (slider scale 1000 microseconds).
+TEST(Clip, StartAndDurationFromTheSelection) {
+    TOutputChoices choices = ChoicesFor("/in/Talk.avi");
+    choices.ScaleUs = 1000;
+    choices.SelectionStart = 10000;
+    choices.SelectionEnd = 25500;
+    choices.CutClipEnabled = true;
+    choices.CutClip = true;
+    EXPECT_EQ(BuildInputOptions(choices).StartMs, 10000);
+    EXPECT_EQ(BuildOutputOptions(choices).DurationMs, 15500);
+
+    choices.CutClip = false; // start and end set, the box left unchecked
+    EXPECT_EQ(BuildInputOptions(choices).StartMs, -1);
+    EXPECT_EQ(BuildOutputOptions(choices).DurationMs, -1);
+
+    choices.CutClip = true;
+    choices.SelectionEnd = 5000; // end before start: no clip
+    EXPECT_EQ(BuildOutputOptions(choices).DurationMs, -1);
+}
+
+// The clamping of a selection to the input's duration.
+TEST(Clip, ClampedToTheDuration) {
+    const int64_t minute = 60'000'000;
+    // End beyond the duration: the clip ends at the duration.
+    TClipMs clip = ClipStartAndLength(50'000, 90'000, 1000, minute);
+    EXPECT_EQ(clip.StartMs, 50000);
+    EXPECT_EQ(clip.LengthMs, 10000);
+    // Start at or beyond the duration: from 0.
+    clip = ClipStartAndLength(70'000, 80'000, 1000, minute);
+    EXPECT_EQ(clip.StartMs, 0);
+    EXPECT_EQ(clip.LengthMs, 60000);
+    // A two-hour input at scale 1000000 (seconds).
+    clip = ClipStartAndLength(10, 7200, 1'000'000, 7'200'000'000LL);
+    EXPECT_EQ(clip.StartMs, 10000);
+    EXPECT_EQ(clip.LengthMs, 7'190'000);
+    // An unknown duration limits nothing.
+    clip = ClipStartAndLength(1'500'000, 4'000'000, 1, -1);
+    EXPECT_EQ(clip.StartMs, 1500);
+    EXPECT_EQ(clip.LengthMs, 2500);
+}

@@ -1,0 +1,263 @@
+// The option records as engine settings: which fields reach the engine, when, and in what order;
+// the extra-option kinds; task creation and output set-up through the component.
+#include "component/ComponentHarness.h"
+#include "component/FFmpegTask.h"
+#include "component/OutputAssembly.h"
+#include "support/TestLibs.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace {
+
+class TaskOptions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureLibsLoaded();
+        Task.Reset();
+    }
+    bool HasGenericOption(const std::string& name) const {
+        for (const AVOption* option : Task.OptionContexts.SetOptions)
+            if (option && name == option->name)
+                return true;
+        return false;
+    }
+    bool HasMetadata(const std::string& key, const std::string& value) const {
+        for (const auto& pair : Task.MetadataPairs)
+            if (pair.first == key && pair.second == value)
+                return true;
+        return false;
+    }
+    TFFmpeg Task;
+};
+
+} // namespace
+
+// A default output record sets only the fields that are always applied, to their defaults.
+TEST_F(TaskOptions, DefaultOutputRecordSetsOnlyTheAlwaysAppliedFields) {
+    Task.AudioDisable = true;
+    Task.AudioLanguage = "eng";
+    Task.AudioSyncMethod = 1;
+    Task.VideoDisable = true;
+    Task.PadColor[0] = 1;
+    Task.PadColor[1] = 1;
+    Task.VideoSyncMethod = 2;
+    Task.SubtitleDisable = true;
+    Task.SubtitleLanguage = "fre";
+    Task.CopyTs = true;
+    // Fields a default record must leave alone.
+    Task.AudioSampleRate = 22050;
+    Task.AudioChannels = 1;
+    Task.AudioVolume = 100;
+    Task.StartTime = 7;
+    Task.RecordingTimestamp = 9;
+
+    Task.ApplyOutputOptions(TOutputOptions());
+
+    EXPECT_FALSE(Task.AudioDisable);
+    EXPECT_EQ(Task.AudioLanguage, "");
+    EXPECT_EQ(Task.AudioSyncMethod, 0);
+    EXPECT_FALSE(Task.VideoDisable);
+    EXPECT_EQ(Task.PadColor[0], 0) << "black";
+    EXPECT_EQ(Task.PadColor[1], 128);
+    EXPECT_EQ(Task.PadColor[2], 128);
+    EXPECT_EQ(Task.VideoSyncMethod, -1);
+    EXPECT_FALSE(Task.SubtitleDisable);
+    EXPECT_EQ(Task.SubtitleLanguage, "");
+    EXPECT_FALSE(Task.CopyTs);
+
+    EXPECT_EQ(Task.AudioSampleRate, 22050);
+    EXPECT_EQ(Task.AudioChannels, 1);
+    EXPECT_EQ(Task.AudioVolume, 100);
+    EXPECT_EQ(Task.StartTime, 7);
+    EXPECT_EQ(Task.RecordingTimestamp, 9);
+    EXPECT_EQ(Task.OutputFormat, nullptr);
+    EXPECT_EQ(Task.AudioCodecName, "");
+    EXPECT_EQ(Task.RecordingTime, std::numeric_limits<int64_t>::max());
+    EXPECT_TRUE(Task.MetadataPairs.empty());
+    EXPECT_TRUE(Task.OptionContexts.SetOptions.empty());
+}
+
+// Start offsets apply above 0 only, microseconds after milliseconds; the same for the input.
+TEST_F(TaskOptions, StartOffsetsAndDurations) {
+    TOutputOptions output;
+    output.StartMs = 0;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.StartTime, 0);
+    output.StartMs = 1;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.StartTime, 1000);
+    output.StartUs = 2500;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.StartTime, 2500) << "microseconds come after milliseconds";
+
+    output = TOutputOptions();
+    output.DurationMs = 15500;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.RecordingTime, 15'500'000);
+    EXPECT_EQ(Task.RecordingTimeMs, 15500);
+    output.DurationUs = 2'500'999;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.RecordingTime, 2'500'999);
+    EXPECT_EQ(Task.RecordingTimeMs, 2500);
+
+    TFFmpeg input;
+    input.Reset();
+    input.ProgramId = 3;
+    TInputOptions record;
+    record.StartMs = 1;
+    input.ApplyInputOptions(record);
+    EXPECT_EQ(input.StartTime, 1000);
+    EXPECT_EQ(input.ProgramId, 3) << "ProgramNo -1 sets nothing";
+    record.ProgramNo = 0;
+    input.ApplyInputOptions(record);
+    EXPECT_EQ(input.ProgramId, 0);
+}
+
+// Creation time: 0 is now, -1 none; year, track and texts as metadata pairs in their order.
+TEST_F(TaskOptions, CreationTimeAndMetadata) {
+    TOutputOptions output;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.RecordingTimestamp, 0) << "-1 writes none";
+
+    const int64_t before = std::time(nullptr);
+    output.StreamInfo.Timestamp = 0;
+    output.StreamInfo.Year = 2009;
+    output.StreamInfo.Track = 0;
+    output.StreamInfo.Title = "T";
+    output.StreamInfo.Rights = "R";
+    output.StreamInfo.Genre = "G";
+    Task.ApplyOutputOptions(output);
+    EXPECT_GE(Task.RecordingTimestamp, before);
+    EXPECT_LE(Task.RecordingTimestamp, static_cast<int64_t>(std::time(nullptr)));
+    EXPECT_TRUE(HasMetadata("year", "2009"));
+    for (const auto& pair : Task.MetadataPairs)
+        EXPECT_NE(pair.first, "track") << "track 0 adds nothing";
+    ASSERT_EQ(Task.MetadataPairs.size(), 4u);
+    EXPECT_EQ(Task.MetadataPairs[1].first, "title");
+    EXPECT_EQ(Task.MetadataPairs[2].first, "copyright");
+    EXPECT_EQ(Task.MetadataPairs[3].first, "genre");
+}
+
+// Fields with conditions: volume 0 applies, bit rates go as library options, codecs by name.
+TEST_F(TaskOptions, ConditionalFields) {
+    TOutputOptions output;
+    output.Volume = 0;
+    output.AudioBitrate = 128000;
+    output.AudioCodec = "flac";
+    output.SampleRate = 8000;
+    output.Channels = 1;
+    Task.ApplyOutputOptions(output);
+    EXPECT_EQ(Task.AudioVolume, 0);
+    EXPECT_TRUE(HasGenericOption("ab"));
+    EXPECT_EQ(Task.AudioCodecName, "flac");
+    EXPECT_EQ(Task.AudioSampleRate, 8000);
+    EXPECT_EQ(Task.AudioChannels, 1);
+}
+
+// Extra options: an always-applied field overrides an extra option of the same meaning; the
+// three kinds pick their lines; every line-break style separates lines.
+TEST_F(TaskOptions, ExtraOptionKinds) {
+    TOutputOptions output;
+    output.ExtraOptions = "vn=1\nar=22050";
+    Task.ApplyOutputOptions(output);
+    EXPECT_FALSE(Task.VideoDisable) << "NoVideo false undoes vn=1";
+    EXPECT_EQ(Task.AudioSampleRate, 22050) << "SampleRate -1 leaves the extra option";
+
+    const std::string text = "  vn=1\r\nsn\ran=0\napre=no-such-preset-here\n";
+    TFFmpeg ordinary;
+    ordinary.Reset();
+    ordinary.ApplyExtraOptions(text, eoOrdinary); // the preset line is skipped
+    EXPECT_TRUE(ordinary.VideoDisable);
+    EXPECT_TRUE(ordinary.SubtitleDisable) << "a line without = has an empty value";
+    EXPECT_FALSE(ordinary.AudioDisable);
+
+    TFFmpeg preset;
+    preset.Reset();
+    EXPECT_THROW(preset.ApplyExtraOptions(text, eoPreset), std::exception);
+    EXPECT_FALSE(preset.VideoDisable) << "ordinary lines are not the preset kind's";
+    preset.ApplyExtraOptions(text, eoNewStream);
+    EXPECT_FALSE(preset.VideoDisable);
+}
+
+// Creating a task: the record copy takes the call's file name; failures leave no task and say why.
+TEST(ComponentTasks, AddTaskInputAndSetTaskOutput) {
+    EnsureLibsLoaded();
+    TScratchFolder folder;
+    TFFmpegComponent component;
+    const auto input = Fixture("tone_1k_stereo.wav");
+    TInputOptions options;
+    const int index = component.AddTaskInput(input, &options);
+    ASSERT_EQ(index, 0) << component.LastErrorText();
+    EXPECT_EQ(component.Task(0)->InputOptions.FileName, input);
+
+    EXPECT_EQ(component.AddTaskInput(folder / "missing.wav"), -1);
+    EXPECT_FALSE(component.LastErrorText().empty());
+    TInputOptions unknownFormat;
+    unknownFormat.FormatName = "no-such-format";
+    EXPECT_EQ(component.AddTaskInput(input, &unknownFormat), -1);
+    EXPECT_NE(component.LastErrorText().find("Unknown input format: no-such-format"),
+              std::string::npos)
+        << component.LastErrorText();
+    EXPECT_EQ(component.TaskCount(), 1);
+
+    EXPECT_FALSE(component.SetTaskOutput(5, folder / "x.mp3"));
+    EXPECT_FALSE(component.SetTaskOutput(0, folder / "no-folder" / "x.mp3"));
+    EXPECT_FALSE(component.LastErrorText().empty());
+    EXPECT_EQ(component.TaskCount(), 1) << "the caller deletes a task whose output failed";
+
+    TOutputOptions output;
+    output.HookPTSPeriods = "10000-15000,0-5000,9-3";
+    ASSERT_TRUE(component.SetTaskOutput(0, folder / "x.mp3", &output)) << component.LastErrorText();
+    EXPECT_EQ(component.Task(0)->OutputOptions.FileName, folder / "x.mp3");
+    const auto& ranges = component.Task(0)->HookTimeRanges;
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[0].StartUs, 0);
+    EXPECT_EQ(ranges[0].EndUs, 5'000'000);
+    EXPECT_EQ(ranges[1].EndUs, 15'000'000);
+
+    component.ClearTaskList();
+    EXPECT_EQ(component.TaskCount(), 0);
+    EXPECT_TRUE(component.LastErrorText().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "x.mp3")) << "an empty output is removed";
+}
+
+// The task of an Mp3 output with the dialog's initial settings, from end to end: the input's
+// video is not read, subtitles are off, the creation time is now, and the output is an mp3 with
+// the input's sound beside the input.
+TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
+    EnsureLibsLoaded();
+    TScratchFolder folder;
+    const auto input = folder / "Talk.mp4";
+    std::filesystem::copy_file(Fixture("video_h264_aac.mp4"), input);
+    TOutputChoices choices;
+    choices.InputFileName = input;
+    choices.InputDurationUs = 4'000'000;
+    const TOutputOptions output = BuildOutputOptions(choices);
+    const TInputOptions inputOptions = BuildInputOptions(choices);
+
+    TFFmpegComponent component;
+    TEventRecorder events(component);
+    const int index = component.AddTaskInput(inputOptions.FileName, &inputOptions);
+    ASSERT_EQ(index, 0) << component.LastErrorText();
+    ASSERT_TRUE(component.SetTaskOutput(index, output.FileName, &output))
+        << component.LastErrorText();
+    const TFFmpeg& task = *component.Task(0);
+    EXPECT_TRUE(task.SubtitleDisable);
+    EXPECT_FALSE(task.CopyTs);
+    EXPECT_GT(task.RecordingTimestamp, 0);
+    EXPECT_TRUE(task.HookTimeRanges.empty());
+
+    component.StartTasks(0);
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));
+    EXPECT_TRUE(events.Terminates()[0].Finished) << events.Terminates()[0].Message;
+    const auto written = folder / "Talk_(new).mp3";
+    ASSERT_TRUE(std::filesystem::exists(written));
+    EXPECT_EQ(ProbeValue(written, "stream=codec_name", "a:0"), "mp3");
+    EXPECT_EQ(ProbeStreamCount(written, "v"), 0);
+    EXPECT_NEAR(ProbeDuration(written), 4.0, 0.2);
+    const TDecodedAudio sound = DecodeAudio(written);
+    EXPECT_NEAR(sound.ZeroCrossingFrequency(0, 1.0, 3.0), 1000, 30);
+}
