@@ -1,0 +1,88 @@
+// The audio output path: turns decoded sound of an input stream into encoded packets of one
+// output stream (sample format, rate and channel conversion, clock keeping, framing, encoding).
+#ifndef SOUNDPICK_ENGINE_OUTPUTAUDIO_H
+#define SOUNDPICK_ENGINE_OUTPUTAUDIO_H
+
+#include "engine/StreamTypes.h"
+#include "ffbind/FFHandles.h"
+
+#include <cstdint>
+#include <functional>
+
+struct TOptionState;
+
+// The engine options the audio path reads.
+struct TAudioSyncSettings {
+    // 0 off, 1 drop samples or insert silence only, above 1 also stretch by at most that many
+    // samples per second.
+    int AudioSyncMethod = 0;
+    double AudioDriftThreshold = 0.1; // seconds of drift tolerated before samples are dropped
+    int Verbose = 1;
+    bool ExitOnError = false;
+    const void* LogSender = nullptr; // sender of the path's log lines
+};
+
+TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* logSender);
+
+// Receives every encoded packet, its stream index set and its times in the output stream's time
+// base. Runs on the thread that called the path; the packet is unreferenced after the call.
+using TAudioPacketWriter = std::function<void(AVPacket* packet)>;
+
+// The output stream as the path sees it.
+struct TAudioOutputTarget {
+    AVCodecContext* Encoder = nullptr; // opened
+    AVStream* Stream = nullptr;
+    int64_t* SyncOpts = nullptr; // samples per channel handed to the encoder: the output clock
+};
+
+// The input side of one chunk of decoded sound.
+struct TAudioInputClock {
+    double SyncTimeS = 0; // time of the chunk's first sample, less the start time, in seconds
+    bool IsStart = true;  // no correction made yet: the first one is made at any size
+};
+
+// The description of a sound format the resampler was made for.
+struct TAudioFormat {
+    TAudioFormat() = default;
+    ~TAudioFormat();
+    TAudioFormat(const TAudioFormat&) = delete;
+    TAudioFormat& operator=(const TAudioFormat&) = delete;
+
+    int SampleFormat = AV_SAMPLE_FMT_NONE;
+    int SampleRateHz = 0;
+    AVChannelLayout Layout{};
+};
+
+// Working state of the audio path for one output stream, created on first use.
+struct TAudioOutputState {
+    SwrPtr Resampler;
+    TAudioFormat ResamplerInput; // what Resampler converts from
+    AudioFifoPtr Fifo;           // converted samples in the encoder's format, not yet encoded
+    FramePtr Converted;          // resampler output, grown on need
+    FramePtr EncodeFrame;        // one encoder frame, reused
+    FramePtr Silence;            // silent samples in the input's format
+    TAudioFormat SilenceFormat;
+    PacketPtr Packet;
+    bool ClockStarted = false; // the output clock was set from the input once
+    bool Flushed = false;      // the encoder was drained: nothing more is encoded
+};
+
+// Converts, synchronises, frames and encodes one decoded chunk. Raises FFmpegException with the
+// path's texts when a resampler cannot be made or encoding fails.
+void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target,
+                      const AVFrame& chunk, TAudioInputClock& clock,
+                      const TAudioSyncSettings& settings, const TAudioPacketWriter& write);
+
+// At the end of the input: drains the resampler, encodes what the fifo holds (a short last
+// frame where the encoder takes one, otherwise padded with silence to a whole frame) and drains
+// the encoder. Later calls do nothing.
+void FlushAudioOutput(TAudioOutputState& state, const TAudioOutputTarget& target,
+                      const TAudioPacketWriter& write);
+
+// The engine's entry points: one decoded chunk of the input stream for the output stream, and
+// the end of the input. The output stream's state is created on first use.
+void OutputAudio(TOutputStream& ost, TInputStream& ist, const AVFrame& chunk, int64_t startTimeUs,
+                 const TAudioSyncSettings& settings, const TAudioPacketWriter& write);
+void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write);
+
+#endif

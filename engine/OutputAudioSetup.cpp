@@ -1,0 +1,106 @@
+// Choice of sample format, rate and channel layout from an audio encoder's lists.
+#include "engine/OutputAudioSetup.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool Lists(const AVSampleFormat* formats, AVSampleFormat format) {
+    for (; formats && *formats != AV_SAMPLE_FMT_NONE; ++formats)
+        if (*formats == format)
+            return true;
+    return false;
+}
+
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec, AVSampleFormat preferred,
+                                  AVSampleFormat current) {
+    const AVSampleFormat* formats = codec->sample_fmts;
+    const AVSampleFormat wanted = preferred != AV_SAMPLE_FMT_NONE ? preferred : current;
+    if (!formats || formats[0] == AV_SAMPLE_FMT_NONE)
+        return wanted != AV_SAMPLE_FMT_NONE ? wanted : AV_SAMPLE_FMT_S16;
+    if (Lists(formats, wanted))
+        return wanted;
+    if (wanted != AV_SAMPLE_FMT_NONE) {
+        const AVSampleFormat twin = ff::av_sample_fmt_is_planar(wanted)
+                                        ? ff::av_get_packed_sample_fmt(wanted)
+                                        : ff::av_get_planar_sample_fmt(wanted);
+        if (Lists(formats, twin))
+            return twin;
+    }
+    return formats[0];
+}
+
+int ChooseSampleRate(const AVCodec* codec, int wantedHz) {
+    const int* rates = codec->supported_samplerates;
+    if (!rates || !rates[0] || wantedHz <= 0)
+        return wantedHz > 0 ? wantedHz : (rates && rates[0] ? rates[0] : 44100);
+    int best = rates[0];
+    for (; *rates; ++rates) {
+        if (*rates == wantedHz)
+            return wantedHz;
+        const long distance = std::labs(static_cast<long>(*rates) - wantedHz);
+        const long bestDistance = std::labs(static_cast<long>(best) - wantedHz);
+        if (distance < bestDistance || (distance == bestDistance && *rates > best))
+            best = *rates;
+    }
+    return best;
+}
+
+// The listed layout for a wanted one (see PrepareAudioEncoder), or nullptr to keep it.
+const AVChannelLayout* ChooseLayout(const AVCodec* codec, const AVChannelLayout& wanted) {
+    const AVChannelLayout* layouts = codec->ch_layouts;
+    if (!layouts || !layouts[0].nb_channels)
+        return nullptr;
+    const AVChannelLayout* sameCount = nullptr;
+    const AVChannelLayout* fewer = nullptr;
+    for (const AVChannelLayout* layout = layouts; layout->nb_channels; ++layout) {
+        if (ff::av_channel_layout_compare(layout, &wanted) == 0)
+            return layout;
+        if (!sameCount && layout->nb_channels == wanted.nb_channels)
+            sameCount = layout;
+        if (layout->nb_channels < wanted.nb_channels &&
+            (!fewer || layout->nb_channels > fewer->nb_channels))
+            fewer = layout;
+    }
+    if (sameCount)
+        return sameCount;
+    return fewer ? fewer : layouts;
+}
+
+// Opening prefers the old channel fields over the layout when they disagree, so they must
+// tell the same.
+void MirrorOldChannelFields(AVCodecContext* encoder) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    encoder->channels = encoder->ch_layout.nb_channels;
+    encoder->channel_layout =
+        encoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? encoder->ch_layout.u.mask : 0;
+#pragma GCC diagnostic pop
+}
+
+} // namespace
+
+void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
+                         AVSampleFormat preferredFormat) {
+    if (encoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        const int channels =
+            encoder->ch_layout.nb_channels > 0 ? encoder->ch_layout.nb_channels : 2;
+        ff::av_channel_layout_uninit(&encoder->ch_layout);
+        ff::av_channel_layout_default(&encoder->ch_layout, channels);
+    }
+    if (!codec) {
+        MirrorOldChannelFields(encoder);
+        return;
+    }
+    encoder->sample_fmt = ChooseSampleFormat(codec, preferredFormat, encoder->sample_fmt);
+    encoder->sample_rate = ChooseSampleRate(codec, encoder->sample_rate);
+    if (const AVChannelLayout* layout = ChooseLayout(codec, encoder->ch_layout);
+        layout && layout != &encoder->ch_layout) {
+        AVChannelLayout chosen{};
+        ff::av_channel_layout_copy(&chosen, layout);
+        ff::av_channel_layout_uninit(&encoder->ch_layout);
+        encoder->ch_layout = chosen;
+    }
+    encoder->time_base = AVRational{1, encoder->sample_rate};
+    MirrorOldChannelFields(encoder);
+}
