@@ -197,9 +197,10 @@ void TCustomFFmpeg::Transcode() {
 }
 
 void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
-    // The decoders of the finished input give what they still hold; the encoders are not
-    // drained, so the sound goes on seamlessly with the next input.
-    JoinDrainGroup = -1;
+    // The decoders of the finished input give what they still hold; the encoders are drained
+    // only after the last input, so the sound goes on seamlessly with the next one.
+    const bool lastInput = file >= InputFileCount() - 1;
+    JoinDrainGroup = lastInput ? file : -1;
     const TInputFile& inputFile = InputFileTable[file];
     for (int k = 0; k < inputFile.NbStreams; ++k) {
         TInputStream& ist = *InputStreams[inputFile.IstIndex + k];
@@ -236,7 +237,7 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         if (inputEnd != NoPts)
             endTime = std::max(endTime, static_cast<double>(inputEnd) / 1000000.0);
     }
-    if (file >= InputFileCount() - 1) {
+    if (lastInput) {
         leaveLoop = true;
         return;
     }

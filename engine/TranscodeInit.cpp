@@ -2,6 +2,7 @@
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
 // mapping log; and the closing counterparts at the end of the run.
 #include "engine/FFmpeg.h"
+#include "engine/OutputAudioSetup.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -211,7 +212,18 @@ void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
     ost.Enc->bits_per_raw_sample = ist.St->codecpar->bits_per_raw_sample;
     ost.Enc->chroma_sample_location = ist.St->codecpar->chroma_location;
     switch (ost.Enc->codec_type) {
-    case AVMEDIA_TYPE_AUDIO:
+    case AVMEDIA_TYPE_AUDIO: {
+        // The encoder gets a format, rate and layout it accepts, the chosen or the input's
+        // sample format where it can.
+        const AVCodec* codec = ost.Codec ? ost.Codec : ff::avcodec_find_encoder(ost.Enc->codec_id);
+        const AVSampleFormat preferred =
+            ost.Enc->sample_fmt != AV_SAMPLE_FMT_NONE
+                ? ost.Enc->sample_fmt
+                : static_cast<AVSampleFormat>(ist.St->codecpar->format);
+        if (codec)
+            PrepareAudioEncoder(ost.Enc, codec, preferred);
+        break;
+    }
     case AVMEDIA_TYPE_SUBTITLE:
         break;
     case AVMEDIA_TYPE_VIDEO:

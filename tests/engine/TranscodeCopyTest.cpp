@@ -172,4 +172,20 @@ TEST_F(TranscodeCopyTest, JoinPutsTheSecondInputAfterTheFirst) {
     EXPECT_EQ(decreasing, 0);
 }
 
+// Joined inputs encoded: one encoder runs across the seam and is drained once at the end, so
+// the output lasts as long as both inputs together.
+TEST_F(TranscodeCopyTest, JoinedInputsEncodeIntoOneContinuousStream) {
+    const auto first = Fixture("tone_1k_stereo.wav");
+    const auto second = Fixture("tone_mono.wav");
+    Run.OpenInputs({}, {first, second});
+    Run.CreateOutput({{"acodec", "libmp3lame"}, {"ab", "64000"}}, Folder / "joined.mp3", true);
+    Run.RunToEnd();
+    ASSERT_TRUE(Run.Engine->Finished) << Run.Engine->ErrorMessage;
+    const TDecodedAudio joined = DecodeAudio(Folder / "joined.mp3");
+    EXPECT_NEAR(joined.DurationSeconds(), ProbeDuration(first) + ProbeDuration(second), 0.1);
+    // Sound on both sides of the seam.
+    EXPECT_GT(joined.Rms(0, 3.0, 3.9), 0.05);
+    EXPECT_GT(joined.Rms(0, 4.1, 6.9), 0.05);
+}
+
 } // namespace

@@ -36,6 +36,31 @@ TEST_F(TranscodeMappingTest, AudioOnlyExtractionTakesTheInputsSecondStream) {
     EXPECT_FALSE(Log.Contains("Stream #0.0 ->"));
 }
 
+TEST_F(TranscodeMappingTest, OutputsTakeUnmappedStreamsInOrderThenReuseTheLast) {
+    Run.OpenInputs({}, {Fixture("tone_1k_stereo.mp3"), Fixture("name with spaces é ü 日本.mp3")});
+    Run.CreateOutput({{"acodec", "copy"}}, Folder / "out.mka");
+    for (int extra = 0; extra < 2; ++extra) {
+        Run.Engine->SetOption("acodec", "copy");
+        Run.Engine->SetOption("newaudio", "");
+    }
+    Run.RunToEnd();
+    ASSERT_TRUE(Run.Engine->Finished) << Run.Engine->ErrorMessage;
+    EXPECT_TRUE(Log.Contains("  Stream #0.0 -> #0.0 (Audio)"));
+    EXPECT_TRUE(Log.Contains("  Stream #1.0 -> #0.1 (Audio)"));
+    EXPECT_TRUE(Log.Contains("  Stream #1.0 -> #0.2 (Audio)"));
+    EXPECT_EQ(ProbeStreamCount(Folder / "out.mka", "a"), 3);
+}
+
+TEST_F(TranscodeMappingTest, ProgramIdChoosesTheProgramsStreams) {
+    const auto input = Fixture("two_programs.ts");
+    Run.OpenInputs({{"programid", "2"}}, {input});
+    Run.CreateOutput({{"vn", ""}, {"acodec", "copy"}}, Folder / "out.mka");
+    Run.RunToEnd();
+    ASSERT_TRUE(Run.Engine->Finished) << Run.Engine->ErrorMessage;
+    // The second program's sound is the 48 kHz one.
+    EXPECT_EQ(ProbeValue(Folder / "out.mka", "stream=sample_rate", "a:0"), "48000");
+}
+
 TEST_F(TranscodeMappingTest, OutputWithoutStreamsFailsAndIsDeleted) {
     Run.OpenInputs({}, {Fixture("video_only.mp4")});
     Run.CreateOutput({{"vn", ""}}, Folder / "out.m4a");
