@@ -430,7 +430,8 @@ void TCustomFFmpeg::ApplyMetadataPair(const std::string& Value) {
 }
 
 void TCustomFFmpeg::ApplyBitRate(const std::string& Name, const std::string& Value) {
-    if (Name.empty() || Value.empty() || !SetGenericOption(Name, Value))
+    // "b" is the video bit rate, as "vb": the library's "b" now also names the audio rate.
+    if (Name.empty() || Value.empty() || !SetGenericOption(Name == "b" ? "vb" : Name, Value))
         return;
     AVCodecContext* context =
         OptionContexts.Codec(Name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO);

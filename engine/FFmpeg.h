@@ -75,8 +75,14 @@ enum THookAction { haContinue, haIgnore, haStop };
 // on a context made for that codec or format) cannot live in a template; they are kept as text
 // pairs and handed to avcodec_open2 / avformat_write_header.
 struct TOptionContexts {
-    // The options set so far, in setting order (an option set twice appears once).
-    std::vector<const AVOption*> SetOptions;
+    // The options set so far with the template each was set on, in setting order (one entry
+    // per option and template). Only these are copied: a template's other values are generic
+    // defaults, which differ from a codec's own.
+    struct TSetOption {
+        const AVOption* Option;
+        void* Template;
+    };
+    std::vector<TSetOption> SetOptions;
     // One template per media kind, in the order video, audio, data, subtitle, attachment.
     CodecContextPtr Codecs[5];
     // Template format context (not opened).

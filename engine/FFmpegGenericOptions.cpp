@@ -108,10 +108,12 @@ bool TCustomFFmpeg::SetOptionOnTemplates(const std::string& Name, const std::str
                                          bool& Found) {
     const char* name = Name.c_str();
     const char* value = Value.c_str();
-    auto remember = [this](const AVOption* option) {
+    auto remember = [this](const AVOption* option, void* context) {
         auto& set = OptionContexts.SetOptions;
-        if (std::find(set.begin(), set.end(), option) == set.end())
-            set.push_back(option);
+        if (std::none_of(set.begin(), set.end(), [&](const TOptionContexts::TSetOption& entry) {
+                return entry.Option == option && entry.Template == context;
+            }))
+            set.push_back({option, context});
     };
     auto trySet = [&](void* context, const char* optionName, int flags) {
         const AVOption* option = ff::av_opt_find(context, optionName, nullptr, flags, 0);
@@ -120,7 +122,7 @@ bool TCustomFFmpeg::SetOptionOnTemplates(const std::string& Name, const std::str
         Found = true;
         if (ff::av_opt_set(context, optionName, value, 0) < 0)
             return false;
-        remember(option);
+        remember(option, context);
         return true;
     };
 
@@ -167,9 +169,8 @@ bool TCustomFFmpeg::SetOptionOnTemplates(const std::string& Name, const std::str
 void TCustomFFmpeg::CopyGenericOptions(void* Target, void* Template, int Mask) {
     if (!Target || !Template)
         return;
-    for (const AVOption* option : OptionContexts.SetOptions) {
-        if ((option->flags & Mask) != Mask ||
-            ff::av_opt_find(Template, option->name, nullptr, 0, 0) != option)
+    for (const auto& [option, setOn] : OptionContexts.SetOptions) {
+        if (setOn != Template || (option->flags & Mask) != Mask)
             continue;
         uint8_t* text = nullptr;
         if (ff::av_opt_get(Template, option->name, 0, &text) < 0)

@@ -135,7 +135,7 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
         else if (!SubtitleCodecName.empty())
             codec = &SubtitleCodecName;
         if (codec) {
-            name = Value + "-" + *codec;
+            name = *codec + "-" + Value; // the table names read "libx264-hq"
             found = FindBuiltin(name, text);
         }
     }
