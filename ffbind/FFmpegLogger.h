@@ -46,7 +46,9 @@ public:
     void LogF(const void* sender, TLogLevel level, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
 
-    // The libraries' callback (public for the C trampoline and the tests).
+    // The libraries' callback (public for the C trampoline and the tests): drops levels above
+    // the threshold, joins the calling thread's pieces into lines and delivers each whole line
+    // on the main thread, the calling thread waiting. Runs on any thread.
     void LibraryLog(void* context, int levelNumber, const char* format, va_list args);
 
 private:
