@@ -39,6 +39,13 @@ int32_t LeadingNumber(const std::string& text) {
                : static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
+// A pipe or socket: opening it waits for a writer that may never come.
+bool WouldBlock(const std::filesystem::path& fileName) {
+    std::error_code error;
+    const auto status = std::filesystem::status(fileName, error);
+    return !error && (std::filesystem::is_fifo(status) || std::filesystem::is_socket(status));
+}
+
 } // namespace
 
 TCustomAVProbe::TCustomAVProbe() = default;
@@ -72,6 +79,10 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
         }
     }
     int error = 0;
+    if (WouldBlock(fileName)) {
+        LastErrorText = OpenErrorText(fileName.string(), AVERROR(ESPIPE));
+        return false;
+    }
     Owned = OpenInputContext(FileNameToURL(fileName), format, nullptr, &error);
     if (!Owned) {
         LastErrorText = OpenErrorText(fileName.string(), error);

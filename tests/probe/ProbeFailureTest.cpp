@@ -7,12 +7,16 @@
 #include "ffbind/FFmpegLoader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
 using TLibraryInitialisers = __lsan::ScopedDisabler;
 #else
-struct TLibraryInitialisers {};
+struct TLibraryInitialisers {
+    TLibraryInitialisers() {} // user-provided: a scope object, not an unused variable
+};
 #endif
 
 namespace {
@@ -64,6 +68,17 @@ TEST_F(ProbeFailureTest, BadFilesAreRefusedWithTheirReason) {
 TEST_F(ProbeFailureTest, EndlessInputIsRefused) {
     EXPECT_FALSE(probe.LoadFile("/dev/zero"));
     EXPECT_EQ(probe.LastError().rfind("/dev/zero: ", 0), 0u) << probe.LastError();
+    ExpectReusable();
+}
+
+// A named pipe without a writer would block the open for ever: it is refused at once.
+TEST_F(ProbeFailureTest, NamedPipeIsRefusedWithoutWaiting) {
+    const std::filesystem::path pipe =
+        std::filesystem::temp_directory_path() / ("probe-pipe-" + std::to_string(getpid()));
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(probe.LoadFile(pipe));
+    EXPECT_EQ(probe.LastError(), pipe.string() + ": Error while opening file");
+    std::filesystem::remove(pipe);
     ExpectReusable();
 }
 
