@@ -228,6 +228,24 @@ TEST_F(ProbeInfoTest, HeaderLinesFollowTheContainer) {
     EXPECT_EQ(lines[8].find("tbr"), std::string::npos) << "rates are for video only";
 }
 
+// Rates: two decimals only when they have them, thousands as "k" (the stream line's "tbr" and
+// "tbn"); ffprobe gives the fractions.
+TEST_F(ProbeInfoTest, FrameRatesAreWrittenShort) {
+    const TFfprobeReport& oracle = Load("video_ntsc_rate.mp4");
+    ASSERT_EQ(oracle.Stream(0, "r_frame_rate"), "30000/1001");
+    ASSERT_EQ(oracle.Stream(0, "time_base"), "1/30000");
+    auto streams = StreamLines(InfoLines());
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_NE(streams[0].find(", 29.97 tbr, 30k tbn"), std::string::npos) << streams[0];
+
+    Load("video_only.mp4");
+    ASSERT_EQ(report->Stream(0, "r_frame_rate"), "25/1");
+    ASSERT_EQ(report->Stream(0, "time_base"), "1/12800");
+    streams = StreamLines(InfoLines());
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_NE(streams[0].find(", 25 tbr, 12800 tbn"), std::string::npos) << streams[0];
+}
+
 // A raw elementary stream has neither duration nor bit rate nor start time.
 TEST_F(ProbeInfoTest, StreamWithoutDurationShowsNotAvailable) {
     Load("no_duration.h264");
