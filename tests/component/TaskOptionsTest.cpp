@@ -19,8 +19,8 @@ protected:
         Task.Reset();
     }
     bool HasGenericOption(const std::string& name) const {
-        for (const AVOption* option : Task.OptionContexts.SetOptions)
-            if (option && name == option->name)
+        for (const auto& set : Task.OptionContexts.SetOptions)
+            if (set.Option && name == set.Option->name)
                 return true;
         return false;
     }

@@ -1,0 +1,264 @@
+// Runs over the task list: thread counts 0, 1 and 5, an empty list, stopping, pausing, deleting,
+// tasks that cannot start, the progress interval and the preview flags; a stress run that must
+// never hang.
+#include "component/ComponentHarness.h"
+#include "component/FFmpegTask.h"
+#include "ffbind/MainThread.h"
+#include "support/TestLibs.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ComponentRun : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureLibsLoaded(); }
+
+    // Adds a fixture as a task with an mp3 output in the scratch folder; its index.
+    int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true) {
+        TInputOptions input;
+        input.ExtraOptions = "vn=1";
+        const int index = Component.AddTaskInput(Fixture(fixture), &input);
+        EXPECT_GE(index, 0) << Component.LastErrorText();
+        if (index >= 0 && setOutput) {
+            TOutputOptions options;
+            options.NoSubtitle = true;
+            EXPECT_TRUE(Component.SetTaskOutput(index, Folder / output, &options))
+                << Component.LastErrorText();
+        }
+        return index;
+    }
+    bool Started(int index) const {
+        const TFFmpeg* task = Component.Task(index);
+        return task->Running || task->Terminated;
+    }
+    // Waits a moment serving hand-overs (for events that must not come).
+    static void Linger(int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        WaitServingMainThread([&] { return std::chrono::steady_clock::now() > until; });
+    }
+
+    TScratchFolder Folder;
+    TFFmpegComponent Component;
+};
+
+} // namespace
+
+// Thread count 0: the call converts all three, reporting 0, 1, 2 and -1 on the calling thread.
+TEST_F(ComponentRun, ThreadCountZeroRunsOnTheCallingThread) {
+    TEventRecorder events(Component);
+    AddTask("tone_mono.wav", "a.mp3");
+    AddTask("mono_8k.wav", "b.mp3");
+    AddTask("tone_1k_stereo.wav", "c.mp3");
+    Component.StartTasks(0);
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
+    for (const TTerminateRecord& end : events.Terminates()) {
+        EXPECT_TRUE(end.OnMainThread);
+        EXPECT_TRUE(end.Finished) << end.Message;
+        EXPECT_FALSE(end.Exception);
+    }
+    EXPECT_FALSE(Component.ThreadMode());
+    EXPECT_NEAR(ProbeDuration(Folder / "b.mp3"), 2.0, 0.25); // 8 kHz mp3 frames are 72 ms
+    EXPECT_NEAR(ProbeDuration(Folder / "c.mp3"), 4.0, 0.15);
+}
+
+// Thread count 1: one task at a time, in list order; ends are delivered off the main thread,
+// one at a time, -1 after the third.
+TEST_F(ComponentRun, ThreadCountOneRunsOneAtATime) {
+    TEventRecorder events(Component);
+    std::atomic<int> mostRunning{0};
+    Component.SetProgressInterval(100);
+    Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+        int running = 0;
+        for (int i = 0; i < Component.TaskCount(); ++i)
+            running += Component.Task(i)->Running ? 1 : 0;
+        mostRunning = std::max(mostRunning.load(), running);
+    };
+    AddTask("bursts_30s.mp4", "a.mp3");
+    AddTask("tone_mono.wav", "b.mp3");
+    AddTask("bursts_30s.mp4", "c.mp3");
+    Component.StartTasks(1);
+    EXPECT_TRUE(Component.ThreadMode());
+    EXPECT_FALSE(Started(1)) << "the second task waits for the first one's end";
+    EXPECT_FALSE(Started(2));
+    ASSERT_TRUE(events.WaitForRunEnd());
+    EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
+    for (const TTerminateRecord& end : events.Terminates()) {
+        EXPECT_FALSE(end.OnMainThread);
+        EXPECT_TRUE(end.Finished) << end.Message;
+    }
+    EXPECT_EQ(events.OverlappingTerminates(), 0);
+    EXPECT_EQ(mostRunning, 1);
+    EXPECT_NEAR(ProbeDuration(Folder / "c.mp3"), 30.0, 0.2);
+}
+
+// Thread count 5 with two tasks: both start at once; -1 follows the second end.
+TEST_F(ComponentRun, ThreadCountAboveTaskCountStartsAll) {
+    TEventRecorder events(Component);
+    AddTask("bursts_30s.mp4", "a.mp3");
+    AddTask("bursts_30s.mp4", "b.mp3");
+    Component.StartTasks(5);
+    EXPECT_TRUE(Started(0));
+    EXPECT_TRUE(Started(1));
+    ASSERT_TRUE(events.WaitForRunEnd());
+    const std::vector<int> indexes = events.TerminateIndexes();
+    ASSERT_EQ(indexes.size(), 3u);
+    EXPECT_EQ(indexes[0] + indexes[1], 1) << "0 and 1 in either order";
+    EXPECT_EQ(indexes[2], -1);
+}
+
+// An empty list: nothing starts and no event fires, with or without threads.
+TEST_F(ComponentRun, EmptyListFiresNothing) {
+    TEventRecorder events(Component);
+    Component.StartTasks(0);
+    Component.StartTasks(3);
+    Linger(200);
+    EXPECT_TRUE(events.Terminates().empty());
+}
+
+// Stop with waiting while task 0 runs and 1 and 2 wait: 0 ends stopped with a valid, shorter
+// output; 1 and 2 report their end without converting; -1 follows.
+TEST_F(ComponentRun, StopWithWaitingWhileTheFirstRuns) {
+    TEventRecorder events(Component);
+    Component.SetProgressInterval(100);
+    AddTask("long_2h.mp3", "long.mp3");
+    AddTask("tone_mono.wav", "b.mp3");
+    AddTask("tone_mono.wav", "c.mp3");
+    Component.StartTasks(1);
+    ASSERT_TRUE(events.WaitForProgress(0));
+    Component.StopTasks(true);
+    EXPECT_FALSE(Component.Task(0)->Running) << "the worker has ended when the call returns";
+    ASSERT_TRUE(events.WaitForRunEnd());
+    EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(events.Terminates()[i].Finished);
+        EXPECT_FALSE(events.Terminates()[i].Exception) << events.Terminates()[i].Message;
+    }
+    EXPECT_EQ(events.ProgressCount(1) + events.ProgressCount(2), 0);
+    Component.ClearTaskList();
+    const double seconds = ProbeDuration(Folder / "long.mp3");
+    EXPECT_GT(seconds, 0.0);
+    EXPECT_LT(seconds, 7000.0);
+    EXPECT_FALSE(fs::exists(Folder / "b.mp3")) << "a task that never ran leaves no file";
+    EXPECT_FALSE(fs::exists(Folder / "c.mp3"));
+}
+
+// A paused run resumes to its end; a paused run stops when asked.
+TEST_F(ComponentRun, PauseResumeAndStopWhilePaused) {
+    TEventRecorder events(Component);
+    Component.SetProgressInterval(100);
+    AddTask("bursts_30s.mp4", "a.mp3");
+    AddTask("long_2h.mp3", "long.mp3");
+    Component.StartTasks(1);
+    ASSERT_TRUE(events.WaitForProgress(0));
+    Component.PauseTasks();
+    Component.ResumeTasks();
+    ASSERT_TRUE(events.WaitForProgress(1));
+    Component.PauseTasks();
+    Component.StopTasks(true);
+    ASSERT_TRUE(events.WaitForRunEnd());
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
+    EXPECT_TRUE(events.Terminates()[0].Finished);
+    EXPECT_FALSE(events.Terminates()[1].Finished);
+    EXPECT_NEAR(ProbeDuration(Folder / "a.mp3"), 30.0, 0.2);
+}
+
+// Deleting task 0 renumbers the others: they report 0 and 1.
+TEST_F(ComponentRun, DeleteTaskRenumbers) {
+    TEventRecorder events(Component);
+    AddTask("tone_mono.wav", "a.mp3");
+    AddTask("mono_8k.wav", "b.mp3");
+    AddTask("tone_1k_stereo.wav", "c.mp3");
+    Component.DeleteTask(0);
+    ASSERT_EQ(Component.TaskCount(), 2);
+    EXPECT_EQ(Component.Task(0)->Index, 0);
+    EXPECT_EQ(Component.Task(0)->OutputOptions.FileName, Folder / "b.mp3");
+    EXPECT_EQ(Component.Task(1)->Index, 1);
+    Component.StartTasks(0);
+    EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
+    EXPECT_FALSE(fs::exists(Folder / "a.mp3"));
+    EXPECT_TRUE(fs::exists(Folder / "c.mp3"));
+}
+
+// A task without an output reports its failure; the run goes on with the next task.
+TEST_F(ComponentRun, TaskThatCannotStartReportsAndTheRunGoesOn) {
+    TEventRecorder events(Component);
+    AddTask("tone_mono.wav", "a.mp3", false);
+    AddTask("tone_mono.wav", "b.mp3");
+    Component.StartTasks(1);
+    ASSERT_TRUE(events.WaitForRunEnd());
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
+    EXPECT_TRUE(events.Terminates()[0].Exception);
+    EXPECT_EQ(events.Terminates()[0].Message, "At least one output file must be specified");
+    EXPECT_TRUE(events.Terminates()[1].Finished);
+    EXPECT_TRUE(events.Terminates()[2].Finished);
+    EXPECT_FALSE(events.Terminates()[2].Exception);
+}
+
+// The progress interval's floor of 100 ms reaches the engines in microseconds.
+TEST_F(ComponentRun, ProgressIntervalFloor) {
+    EXPECT_EQ(Component.GetProgressInterval(), 500);
+    Component.SetProgressInterval(50);
+    EXPECT_EQ(Component.GetProgressInterval(), 100);
+    Component.SetProgressInterval(101);
+    EXPECT_EQ(Component.GetProgressInterval(), 101);
+    TEventRecorder events(Component);
+    AddTask("tone_mono.wav", "a.mp3");
+    Component.StartTasks(0);
+    EXPECT_EQ(Component.Task(0)->ProgressInterval, 101000);
+}
+
+// Preview flags reach the tasks in the list and the ones created later.
+TEST_F(ComponentRun, PreviewFlagsFollowTheProperties) {
+    AddTask("tone_mono.wav", "a.mp3");
+    Component.SetPreview(true);
+    EXPECT_EQ(Component.Task(0)->PreviewFlags & 3, 1);
+    AddTask("tone_mono.wav", "b.mp3");
+    EXPECT_EQ(Component.Task(1)->PreviewFlags & 3, 1);
+    Component.SetPreviewBitmap(true);
+    Component.SetPreview(false);
+    EXPECT_EQ(Component.Task(0)->PreviewFlags & 3, 2);
+    EXPECT_EQ(Component.Task(1)->PreviewFlags & 3, 2);
+}
+
+// Starting and stopping at once, over and over, always ends with every task reported and -1.
+TEST_F(ComponentRun, StartStopStressNeverHangs) {
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        TEventRecorder events(Component);
+        for (int i = 0; i < 3; ++i)
+            AddTask("tone_mono.wav",
+                    "r" + std::to_string(round) + "_" + std::to_string(i) + ".mp3");
+        Component.StartTasks(2);
+        Component.StopTasks(round % 2 == 0);
+        ASSERT_TRUE(events.WaitForRunEnd(60));
+        Linger(20);
+        EXPECT_EQ(events.TerminateIndexes().size(), 4u);
+        EXPECT_EQ(events.OverlappingTerminates(), 0);
+        Component.ClearTaskList();
+    }
+}
+
+// Freeing the component while a task converts stops and waits for it.
+TEST_F(ComponentRun, DestroyingWhileRunning) {
+    auto component = std::make_unique<TFFmpegComponent>();
+    TInputOptions input;
+    ASSERT_EQ(component->AddTaskInput(Fixture("long_2h.mp3"), &input), 0);
+    TOutputOptions output;
+    ASSERT_TRUE(component->SetTaskOutput(0, Folder / "long.mp3", &output));
+    std::atomic<bool> progressed{false};
+    component->OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+        progressed = true;
+    };
+    component->SetProgressInterval(100);
+    component->StartTasks(1);
+    WaitServingMainThread([&] { return progressed.load(); });
+    component.reset();
+    EXPECT_GT(ProbeDuration(Folder / "long.mp3"), 0.0);
+}
