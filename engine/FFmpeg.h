@@ -528,6 +528,7 @@ private:
     const AVCodec* ChooseEncoder(TOutputFileSetup& Output, AVMediaType Kind, std::string& CodecName,
                                  AVCodecID& Id);
     void ApplyRcOverride(AVCodecContext* Encoder);
+    void TakeEncoderOptions(TOutputStreamSetup& Setup, AVCodecID Id, int KindFlag);
     void SetVideoEncoder(AVCodecContext* Encoder, const AVCodec* Codec);
     void TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context);
     bool SetOptionOnTemplates(const std::string& Name, const std::string& Value, bool& Found);
@@ -535,6 +536,11 @@ private:
 
 // Sets one entry of an owned dictionary (created on first use).
 void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value);
+
+// The text without leading and trailing blanks (spaces, tabs, line breaks).
+std::string TrimText(const std::string& Text);
+// The text in lower case (ASCII).
+std::string LowerText(std::string Text);
 
 // Strict number conversions of option values; raise EConvertError with the run-time's texts.
 int StrToInt(const std::string& Text);

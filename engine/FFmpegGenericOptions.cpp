@@ -9,10 +9,6 @@
 
 namespace {
 
-bool Blank(const std::string& text) {
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
 // The option flags a codec template of a kind looks for (data and attachment: any option).
 int KindFlags(int kind) {
     switch (kind) {
@@ -81,7 +77,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& Name, int64_t Value) {
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& Name, const std::string& Value) {
-    if (Blank(Name) || Blank(Value))
+    if (TrimText(Name).empty() || TrimText(Value).empty())
         return false;
     if (!OptionContexts.Created()) {
         if (!Loader().LibsLoaded(DefaultLibraries))

@@ -12,15 +12,9 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // A filter chain naming a filter that changes the frame size (crop, rotate, scale, transpose).
 bool HasResizingFilter(const std::string& filters) {
-    std::stringstream chain(Lower(filters));
+    std::stringstream chain(LowerText(filters));
     std::string piece;
     while (std::getline(chain, piece, ',')) {
         std::string name = piece.substr(0, piece.find('='));

@@ -75,23 +75,9 @@ const TBuiltinPreset BuiltinPresets[] = {
 };
 #undef SP_X264_COMMON
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 bool FindBuiltin(const std::string& name, std::string& text) {
     for (const TBuiltinPreset& preset : BuiltinPresets)
-        if (Lower(name) == preset.Name) {
+        if (LowerText(name) == preset.Name) {
             text = preset.Text;
             return true;
         }
@@ -143,14 +129,14 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
         name = Value;
         found = ReadPresetFile(Value, text);
     }
-    text = Trim(text);
+    text = TrimText(text);
     if (!found || text.empty())
         throw FFmpegException(Format("Preset \"%s\" not found", name));
     std::replace(text.begin(), text.end(), '\r', '\n');
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line))
-        ApplyPresetLine(name, Trim(line));
+        ApplyPresetLine(name, TrimText(line));
 }
 
 void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string& Line) {
@@ -161,7 +147,7 @@ void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string
     std::string value = equal == std::string::npos ? std::string() : Line.substr(equal + 1);
     if (key.empty() || value.empty())
         throw FFmpegException(Format("%s: Invalid syntax: \"%s\"", Preset, Line));
-    std::string lowerKey = Lower(key);
+    std::string lowerKey = LowerText(key);
     if (lowerKey == "acodec")
         ApplyCodecName('a', value);
     else if (lowerKey == "vcodec")

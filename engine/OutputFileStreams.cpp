@@ -67,6 +67,18 @@ TOutputStreamSetup& TCustomFFmpeg::AddOutputStream(TOutputFileSetup& Output, AVM
     return Output.Streams.back();
 }
 
+// The codec id and the options set for encoders of the stream's kind: generic ones flagged
+// for the kind and for encoding, and the private ones the encoder knows.
+void TCustomFFmpeg::TakeEncoderOptions(TOutputStreamSetup& Setup, AVCodecID Id, int KindFlag) {
+    AVCodecContext* enc = Setup.Encoder.get();
+    enc->codec_id = Id;
+    CopyGenericOptions(enc, OptionContexts.Codec(enc->codec_type),
+                       KindFlag | AV_OPT_FLAG_ENCODING_PARAM);
+    AVDictionary* options = nullptr;
+    CollectPrivateOptions(enc->codec_type, Setup.Codec, &options);
+    Setup.EncoderOptions.reset(options);
+}
+
 void TCustomFFmpeg::new_audio_stream(TOutputFileSetup& Output) {
     const AVCodec* codec = nullptr;
     AVCodecID id = AV_CODEC_ID_NONE;
@@ -85,12 +97,7 @@ void TCustomFFmpeg::new_audio_stream(TOutputFileSetup& Output) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     setup.StreamCopy = AudioStreamCopy;
     if (!AudioStreamCopy) {
-        enc->codec_id = id;
-        CopyGenericOptions(enc, OptionContexts.Codec(AVMEDIA_TYPE_AUDIO),
-                           AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVDictionary* options = nullptr;
-        CollectPrivateOptions(AVMEDIA_TYPE_AUDIO, codec, &options);
-        setup.EncoderOptions.reset(options);
+        TakeEncoderOptions(setup, id, AV_OPT_FLAG_AUDIO_PARAM);
         if (AudioQscale > AudioQscaleUnset) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
             enc->global_quality = static_cast<int>(std::lround(FF_QP2LAMBDA * AudioQscale));
@@ -144,12 +151,7 @@ void TCustomFFmpeg::new_video_stream(TOutputFileSetup& Output) {
     if (VideoStreamCopy) {
         enc->sample_aspect_ratio = SampleAspect(FrameAspectRatio, FrameWidth, FrameHeight);
     } else {
-        enc->codec_id = id;
-        CopyGenericOptions(enc, OptionContexts.Codec(AVMEDIA_TYPE_VIDEO),
-                           AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVDictionary* options = nullptr;
-        CollectPrivateOptions(AVMEDIA_TYPE_VIDEO, codec, &options);
-        setup.EncoderOptions.reset(options);
+        TakeEncoderOptions(setup, id, AV_OPT_FLAG_VIDEO_PARAM);
         SetVideoEncoder(enc, codec);
     }
     setup.Stream->sample_aspect_ratio = enc->sample_aspect_ratio;
@@ -254,12 +256,7 @@ void TCustomFFmpeg::new_subtitle_stream(TOutputFileSetup& Output) {
     AVCodecContext* enc = setup.Encoder.get();
     setup.StreamCopy = SubtitleStreamCopy;
     if (!SubtitleStreamCopy) {
-        enc->codec_id = id;
-        CopyGenericOptions(enc, OptionContexts.Codec(AVMEDIA_TYPE_SUBTITLE),
-                           AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVDictionary* options = nullptr;
-        CollectPrivateOptions(AVMEDIA_TYPE_SUBTITLE, codec, &options);
-        setup.EncoderOptions.reset(options);
+        TakeEncoderOptions(setup, id, AV_OPT_FLAG_SUBTITLE_PARAM);
     }
     ff::avcodec_parameters_from_context(setup.Stream->codecpar, enc);
     OutputCodecs.push_back(codec);

@@ -1,5 +1,6 @@
 // The engine's option vocabulary: value conversion, parsing of the structured options, the
 // validation messages, and that a rejected option leaves the engine usable.
+#include "OptionTestSupport.h"
 #include "RunHarness.h"
 
 #include "ffbind/Assertion.h"
@@ -16,22 +17,11 @@ protected:
     TEngineUnderTest Test;
     TCustomFFmpeg& E = *Test.Engine;
 
-    // The message of the FFmpegException an option raises ("" when none).
     std::string Rejection(const std::string& name, const std::string& value) {
-        try {
-            E.SetOption(name, value);
-        } catch (const FFmpegException& e) {
-            return e.what();
-        }
-        return "";
+        return RejectionOf(E, name, value);
     }
     std::string ConversionError(const std::string& name, const std::string& value) {
-        try {
-            E.SetOption(name, value);
-        } catch (const EConvertError& e) {
-            return e.what();
-        }
-        return "";
+        return RejectionOf<EConvertError>(E, name, value);
     }
 };
 

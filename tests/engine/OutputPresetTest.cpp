@@ -1,5 +1,6 @@
 // Presets (built-in, by codec, from a file) and targets, and the generic options they set:
 // names the libraries know, values they accept, and that the encoder takes what was set.
+#include "OptionTestSupport.h"
 #include "RunHarness.h"
 
 #include "support/TestMedia.h"
@@ -15,12 +16,7 @@ protected:
     TTempFolder Folder;
 
     std::string Rejection(const std::string& name, const std::string& value) {
-        try {
-            E.SetOption(name, value);
-        } catch (const FFmpegException& e) {
-            return e.what();
-        }
-        return "";
+        return RejectionOf(E, name, value);
     }
     std::string PrivateOption(AVMediaType kind, const char* key) {
         const AVDictionaryEntry* entry =
