@@ -99,7 +99,7 @@ TGreyPictures DecodeGrey(const std::filesystem::path& file) {
     // Decoded in the file's own format: the luma plane comes first, unconverted.
     const std::string bytes =
         RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(file.string()) +
-                   " -f rawvideo -pix_fmt yuv420p -");
+                   " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p -");
     const std::size_t luma = static_cast<std::size_t>(pictures.Width) * pictures.Height;
     const std::size_t size = luma + 2 * (((pictures.Width + 1) / 2) * ((pictures.Height + 1) / 2));
     for (std::size_t at = 0; luma > 0 && at + size <= bytes.size(); at += size)
