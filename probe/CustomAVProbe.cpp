@@ -78,11 +78,11 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
             return false;
         }
     }
-    int error = 0;
     if (WouldBlock(fileName)) {
         LastErrorText = OpenErrorText(fileName.string(), AVERROR(ESPIPE));
         return false;
     }
+    int error = 0;
     Owned = OpenInputContext(FileNameToURL(fileName), format, nullptr, &error);
     if (!Owned) {
         LastErrorText = OpenErrorText(fileName.string(), error);
@@ -119,6 +119,7 @@ void TCustomAVProbe::CloseFile() {
         std::lock_guard<std::mutex> lock(CodecLock());
         Decoders.clear();
     }
+    Owned.Format.reset(); // the input before the I/O serving it
     Owned = TInputContext();
     Context = nullptr;
     StreamCountValue = ProgramCountValue = -1;
