@@ -7,7 +7,13 @@
 
 #include <QIcon>
 
+// The pictures live in the window library; a static library's resources are registered by hand.
+static void InitResources() {
+    Q_INIT_RESOURCE(soundpick);
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    InitResources();
     setApplicationName(AppTitle);
     setApplicationDisplayName(AppTitle);
     setDesktopFileName(QStringLiteral("soundpick"));

@@ -113,6 +113,7 @@ QWidget* TfrmOption::BuildInfoGroup() {
     mmoAVFileInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     mmoAVFileInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     mmoAVFileInfo->setFocusPolicy(Qt::ClickFocus);
+    mmoAVFileInfo->setMinimumHeight(100);
     mmoAVFileInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmoAVFileInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(mmoAVFileInfo);
@@ -141,6 +142,7 @@ QWidget* TfrmOption::BuildFormatGroups() {
     edtAudioVolume = new QLineEdit(QStringLiteral("256"), panel);
     edtAudioVolume->setObjectName(QStringLiteral("edtAudioVolume"));
     edtAudioVolume->setToolTip(QStringLiteral("256=normal"));
+    edtAudioVolume->setMinimumWidth(50);
     layout->addWidget(
         CheckedFieldGroup(QStringLiteral("Audio Volume"), chkAudioVolume, edtAudioVolume, panel), 2,
         0);

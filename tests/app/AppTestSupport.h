@@ -1,0 +1,63 @@
+// What the window's tests share: recorders that stand in for message boxes and the desktop,
+// a driver that answers the options dialog, fixture copies and the screenshot folder.
+#ifndef SOUNDPICK_TESTS_APP_APPTESTSUPPORT_H
+#define SOUNDPICK_TESTS_APP_APPTESTSUPPORT_H
+
+#include "UtilFuncs.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+class TfrmMain;
+class TfrmOption;
+
+struct TShownBox {
+    TBoxIcon Icon;
+    QString Caption;
+    QString Text;
+};
+
+// Every box and every desktop request since the last Reset.
+struct TDesktopRecorder {
+    static std::vector<TShownBox> Boxes;
+    static std::vector<QUrl> Opened;
+    static void Install();
+    static void Reset();
+};
+
+// Answers the options dialog each time it shows, with the next action of its list.
+class TDialogDriver : public QObject {
+    Q_OBJECT
+public:
+    explicit TDialogDriver(TfrmMain& window);
+    void Then(std::function<void(TfrmOption& dialog)> action) { Actions.push_back(action); }
+    bool Done() const { return Actions.empty(); }
+
+private:
+    void Poll();
+    TfrmMain& Window;
+    std::deque<std::function<void(TfrmOption&)>> Actions;
+    QTimer Timer;
+};
+
+// Dialog actions.
+void ChooseCaption(TfrmOption& dialog, const QString& caption); // a radio button by its caption
+void ClickButton(QWidget& parent, const char* objectName);
+
+// The fixture folder (made by the suite's fixture step).
+QString FixturePath(const QString& name);
+// The folder for the tests' screenshots in the build tree.
+QString ScreenshotFolder();
+// Runs the ffmpeg tool with the arguments; true on success. With a standard output file the
+// tool writes to "pipe:1", a stream it cannot seek back in.
+bool RunFfmpeg(const QStringList& arguments, const QString& standardOutputFile = {});
+// One value of ffprobe's report for a file ("format=duration", "stream=codec_name").
+QString ProbeText(const QString& file, const QString& entry, const QString& stream = {});
+
+#endif

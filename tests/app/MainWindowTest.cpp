@@ -1,0 +1,308 @@
+// The main window's commands and event handling, driven through its real actions and the
+// component's event entry points (raised from other threads, as the component raises them).
+#include "AppTestSupport.h"
+
+#include "HTMLHelp_Decl.h"
+#include "LogView.h"
+#include "MainFrm.h"
+#include "TaskListModel.h"
+#include "UtilFuncs.h"
+
+#include "engine/FFmpeg.h"
+#include "ffbind/MainThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// Runs fn on a thread of its own and waits for it, as a worker or delivery thread would call.
+void OnOtherThread(const std::function<void()>& fn) {
+    std::thread(fn).join();
+}
+
+QMap<QString, bool> ButtonStates(const TfrmMain& window) {
+    const TMainActions& a = window.Actions();
+    QMap<QString, bool> states;
+    for (QAction* button :
+         {a.btnAdd, a.btnRemove, a.btnClear, a.btnStart, a.btnStop, a.btnPause, a.btnResume})
+        states[button->objectName()] = button->isEnabled();
+    return states;
+}
+
+} // namespace
+
+class TMainWindowTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TfrmMain> Window;
+    QTemporaryDir Outputs;
+
+    TTaskListModel& Rows() { return Window->TaskList(); }
+    QString Cell(int row, int column) { return Rows().Cell(row, column); }
+    // A row as the window adds it, with an output file that exists.
+    QString AddRow(const QString& name) {
+        const QString output = Outputs.filePath(name + QStringLiteral("_(new).mp3"));
+        QFile file(output);
+        file.open(QIODevice::WriteOnly);
+        file.write("ID3");
+        Rows().AddTask(QStringLiteral("/videos/") + name + QStringLiteral(".avi"), 12, 3456,
+                       output);
+        return output;
+    }
+    void Progress(int index, int fps, int currentMs, int64_t sizeBytes, int totalMs) {
+        OnOtherThread(
+            [&] { Window->TesselProgress(index, 1, fps, currentMs, 0, 0, sizeBytes, totalMs); });
+    }
+    void Terminate(int index, bool finished, bool exception, const std::string& message = {}) {
+        OnOtherThread([&] { Window->TesselTerminate(index, finished, exception, message); });
+    }
+
+private slots:
+    void init() {
+        TDesktopRecorder::Reset();
+        Window = std::make_unique<TfrmMain>();
+    }
+    void cleanup() { Window.reset(); }
+
+    void StartWithAnEmptyListShowsItsBoxAndChangesNoButton() {
+        const auto before = ButtonStates(*Window);
+        Window->Actions().btnStart->trigger();
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Caption, QStringLiteral("Soundpick"));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("There are no files in the list!"));
+        QCOMPARE(ButtonStates(*Window), before);
+    }
+
+    void ProgressFillsTheRowOnTheWindowsThread() {
+        AddRow(QStringLiteral("Talk"));
+        Progress(0, 25, 30500, 123456, 61000);
+        QTRY_COMPARE(Cell(0, tcProgress), QStringLiteral("50%"));
+        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("30"));
+        QCOMPARE(Cell(0, tcFPS), QStringLiteral("25"));
+        QCOMPARE(Cell(0, tcCurrentSize), QStringLiteral("123456"));
+
+        // FPS 0 leaves the cell; an unknown total leaves the percentage.
+        Progress(0, 0, 31999, 130000, 0);
+        QTRY_COMPARE(Cell(0, tcCurrentTime), QStringLiteral("31"));
+        QCOMPARE(Cell(0, tcFPS), QStringLiteral("25"));
+        QCOMPARE(Cell(0, tcProgress), QStringLiteral("50%"));
+
+        // Hours of output: the percentage must not overflow.
+        Progress(0, 0, 7000000, 1, 7200000);
+        QTRY_COMPARE(Cell(0, tcProgress), QStringLiteral("97%"));
+    }
+
+    void ProgressAndEndKeepTheirOrderUnderAFlood() {
+        AddRow(QStringLiteral("Talk"));
+        OnOtherThread([&] {
+            for (int ms = 0; ms <= 60000; ms += 10)
+                Window->TesselProgress(0, 1, 1, ms, 0, 0, ms, 60000);
+            Window->TesselTerminate(0, true, false, {});
+        });
+        // The end comes last: nothing later writes an older percentage over "100%".
+        QTRY_VERIFY(Rows().IsConverted(0));
+        QCOMPARE(Cell(0, tcProgress), QStringLiteral("100%"));
+        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("60"));
+    }
+
+    void AStoppedTaskKeepsItsPercentageAndBecomesPlayable() {
+        const QString output = AddRow(QStringLiteral("Talk"));
+        Progress(0, 25, 24400, 1000, 61000);
+        Terminate(0, false, false);
+        QTRY_VERIFY(Rows().IsConverted(0));
+        QCOMPARE(Cell(0, tcProgress), QStringLiteral("40%"));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY(Window->Actions().mnuPlay->isEnabled());
+        Window->Actions().mnuPlay->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Opened[0], QUrl::fromLocalFile(output));
+    }
+
+    void AFailedTaskShowsItsBoxAndStaysUnplayable() {
+        AddRow(QStringLiteral("Talk"));
+        Terminate(0, false, true, "Could not write header for output file #0");
+        QTRY_COMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Warning);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("Could not write header for output file #0"));
+        QVERIFY(!Rows().IsConverted(0));
+        QVERIFY(Cell(0, tcProgress).isEmpty());
+        Window->PopupMenu1Popup();
+        QVERIFY(!Window->Actions().mnuPlay->isEnabled());
+        Window->Actions().mnuPlay->trigger();
+        QVERIFY(TDesktopRecorder::Opened.empty());
+    }
+
+    void AfterTheRunEndedAddStaysDisabledUntilClear() {
+        AddRow(QStringLiteral("One"));
+        AddRow(QStringLiteral("Two"));
+        Window->Actions().btnStart->trigger();
+        const TMainActions& a = Window->Actions();
+        QVERIFY(!a.btnAdd->isEnabled() && a.btnStop->isEnabled() && a.btnPause->isEnabled());
+        Terminate(0, true, false);
+        Terminate(1, true, false);
+        Terminate(-1, true, false);
+        QTRY_VERIFY(a.btnClear->isEnabled());
+        for (QAction* button :
+             {a.btnAdd, a.btnRemove, a.btnStart, a.btnStop, a.btnPause, a.btnResume})
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+        // The menus call the handlers whatever the buttons show; Add must still refuse (an open
+        // file dialog would hang this test), and the rows must stay for playing.
+        a.menu1->trigger();
+        a.popAdd->trigger();
+        QCOMPARE(Rows().RowCount(), 2);
+        a.mnuOpenFolder->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Opened[0].toLocalFile(), Outputs.path() + u'/');
+
+        a.btnClear->trigger();
+        QCOMPARE(Rows().RowCount(), 0);
+        QVERIFY(a.btnAdd->isEnabled());
+        QVERIFY(!a.btnRemove->isEnabled() && !a.btnClear->isEnabled() && !a.btnStart->isEnabled());
+    }
+
+    void PlayOutputTakesTheSelectedOrElseTheLastOutput() {
+        const QString first = AddRow(QStringLiteral("One"));
+        const QString last = AddRow(QStringLiteral("Two"));
+        Terminate(0, true, false);
+        Terminate(1, true, false);
+        QTRY_VERIFY(Rows().IsConverted(1));
+        Window->Actions().mnuPlay->trigger();
+        Window->FileList().selectionModel()->select(
+            Rows().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Window->Actions().mnuPlay->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(2));
+        QCOMPARE(TDesktopRecorder::Opened[0], QUrl::fromLocalFile(last));
+        QCOMPARE(TDesktopRecorder::Opened[1], QUrl::fromLocalFile(first));
+        // A converted output that has gone missing is not opened.
+        QFile::remove(first);
+        Window->Actions().mnuPlay->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(2));
+    }
+
+    void StopPauseAndResumeDoNothingOutsideARun() {
+        AddRow(QStringLiteral("One"));
+        const auto before = ButtonStates(*Window);
+        Window->Actions().menu5->trigger();
+        Window->Actions().menu6->trigger();
+        Window->Actions().menu7->trigger();
+        QCOMPARE(ButtonStates(*Window), before);
+        QTest::qWait(50);
+        QVERIFY(!Rows().IsConverted(0));
+    }
+
+    void LibraryLinesFromWorkerThreadsReachTheLogPane() {
+        unsigned threadId = 0;
+        std::thread worker([&] {
+            threadId = CurrentThreadId();
+            GetLogger()->Log(nullptr, llQuiet, "first line");
+            GetLogger()->Log(nullptr, llQuiet, "second line");
+        });
+        // The worker waits until the window's loop has taken each line.
+        QTRY_VERIFY(Window->LogPane().Text().contains(QStringLiteral("second line")));
+        worker.join();
+        const QString prefix = u'#' + QString::number(threadId) + QStringLiteral(".0: ");
+        QCOMPARE(Window->LogPane().Text(),
+                 prefix + QStringLiteral("first line\n") + prefix + QStringLiteral("second line"));
+    }
+
+    void TheLogPaneKeepsItsNewestLinesUnderAFlood() {
+        for (int i = 0; i < TLogView::MaxLogLines + 500; ++i)
+            Window->FFLoggerLog(nullptr, 7, llDebug, "line " + std::to_string(i));
+        QTest::qWait(2 * TLogView::FlushPeriodMs);
+        const QString text = Window->LogPane().Text();
+        QCOMPARE(Window->LogPane().document()->blockCount(), TLogView::MaxLogLines);
+        QVERIFY(text.endsWith(QStringLiteral("#7.7: line ") +
+                              QString::number(TLogView::MaxLogLines + 499)));
+        QVERIFY(text.startsWith(QStringLiteral("#7.7: line 500\n")));
+    }
+
+    void TheErrorBoxEndsMessagesWithAFullStop() {
+        QCOMPARE(ErrorBoxText(QStringLiteral("Unknown input format: xyz")),
+                 QStringLiteral("Unknown input format: xyz."));
+        QCOMPARE(ErrorBoxText(QStringLiteral("Done.")), QStringLiteral("Done."));
+        QCOMPARE(ErrorBoxText(QStringLiteral("HTMLHELP cannot displayed!")),
+                 QStringLiteral("HTMLHELP cannot displayed!"));
+        QCOMPARE(ErrorBoxText(QStringLiteral("Really?")), QStringLiteral("Really?."));
+        QCOMPARE(ErrorBoxText(QStringLiteral("stream #1 (audio)")),
+                 QStringLiteral("stream #1 (audio)"));
+        QCOMPARE(ErrorBoxText(QString()), QString());
+
+        RunGuarded([] { throw FFmpegException("Incorrect frame size"); });
+        RunGuarded([] { throw std::runtime_error("'abc' is not a valid integer value"); });
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(2));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Warning);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text, QStringLiteral("Incorrect frame size."));
+        QCOMPARE(TDesktopRecorder::Boxes[1].Icon, TBoxIcon::Error);
+        QCOMPARE(TDesktopRecorder::Boxes[1].Caption, QStringLiteral("Soundpick"));
+    }
+
+    void HelpOpensThePageBesideTheProgramOrReportsItMissing() {
+        Window->Actions().HelpContent1->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+        const QString page = TDesktopRecorder::Opened[0].toLocalFile();
+        QVERIFY(page.endsWith(QStringLiteral("/help/introduction.htm")));
+        QFile file(page);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Output Options"));
+
+        QTemporaryDir empty;
+        RunGuarded([&] { ShowHelpTopic(empty.path(), HelpIntroductionTopic); });
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Error);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text, QStringLiteral("Help file not found: ") +
+                                                      empty.path() +
+                                                      QStringLiteral("/help/introduction.htm."));
+    }
+
+    void TheSettingsFolderIsMadeAndLeftEmpty() {
+        const QString folder = Window->SettingsFolder();
+        QVERIFY(folder.endsWith(QStringLiteral("/Soundpick")));
+        QVERIFY(QDir(folder).exists());
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        // A second start finds it and neither complains nor writes.
+        Window.reset();
+        Window = std::make_unique<TfrmMain>();
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    }
+
+    void TheOpenFileFiltersMatchExtensionsInAnyCase() {
+        const QStringList filters = OpenFileFilters();
+        QCOMPARE(filters.size(), 4);
+        QVERIFY(filters[0].startsWith(QStringLiteral("Video/Audio (")));
+        QVERIFY(filters[3] == QStringLiteral("All Files (*.*)"));
+        const auto matches = [&](int filter, const QString& name) {
+            const QString list = filters[filter].section(u'(', 1).chopped(1);
+            for (const QString& pattern : list.split(u' ')) {
+                if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
+                        .match(name)
+                        .hasMatch())
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(matches(0, QStringLiteral("holiday.MP4")));
+        QVERIFY(matches(0, QStringLiteral("holiday.mp4")));
+        QVERIFY(matches(0, QStringLiteral("song.Flac")));
+        QVERIFY(!matches(1, QStringLiteral("song.flac")));
+        QVERIFY(matches(2, QStringLiteral("song.flac")));
+        QVERIFY(!matches(0, QStringLiteral("notes.txt")));
+    }
+};
+
+QObject* NewMainWindowTest() {
+    return new TMainWindowTest;
+}
+
+#include "MainWindowTest.moc"

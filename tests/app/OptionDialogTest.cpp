@@ -1,0 +1,241 @@
+// The options dialog over the real probe and fixture files: the slider's set-up for inputs of
+// every kind, the clip controls, the preview picture, the refusals and what the dialog hands
+// to the output assembly.
+#include "AppTestSupport.h"
+
+#include "ClipSlider.h"
+#include "OptionFrm.h"
+#include "PreviewImage.h"
+
+#include "component/FFmpegComponent.h"
+#include "probe/AVProbe.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TOptionDialogTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TFFmpegComponent> Component;
+    std::unique_ptr<TfrmOption> Dialog;
+    QTemporaryDir Made; // inputs made by the tests themselves
+
+    TAVProbe& Probe() { return Component->Probe(); }
+    void Fill(const QString& file) {
+        QVERIFY2(Probe().LoadFile(ToPath(file)), Probe().LastError().c_str());
+        Dialog->FillFromProbe(Probe());
+    }
+    template <class T> T* Control(const char* name) {
+        return Dialog->findChild<T*>(QString::fromLatin1(name));
+    }
+    QString Text(const char* name) { return Control<QLineEdit>(name)->text(); }
+    bool CutClipEnabled() { return Control<QCheckBox>("chkCutClip")->isEnabled(); }
+    void SetAt(int position, const char* button) {
+        Dialog->Slider().setValue(position);
+        ClickButton(*Dialog, button);
+    }
+
+private slots:
+    void initTestCase() {
+        Component = std::make_unique<TFFmpegComponent>();
+        QVERIFY2(Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV"))),
+                 Component->LastErrorText().c_str());
+        // Exactly ten seconds of sound.
+        QVERIFY(RunFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=10:sample_rate=8000",
+                           Made.filePath("ten_seconds.wav")}));
+    }
+
+    void init() {
+        TDesktopRecorder::Reset();
+        Dialog = std::make_unique<TfrmOption>();
+    }
+    void cleanup() {
+        Dialog.reset();
+        Probe().CloseFile();
+        SetOpticalDriveTest(nullptr);
+    }
+
+    void TheSliderFollowsTheInputsDuration_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("visible");
+        QTest::addColumn<qint64>("scaleUs");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("lineSize");
+        QTest::addColumn<int>("pageSize");
+        QTest::newRow("two hours")
+            << FixturePath("long_2h.mp3") << true << qint64(1000000) << 7200 << 100 << 500;
+        QTest::newRow("ten seconds")
+            << Made.filePath("ten_seconds.wav") << true << qint64(1000) << 10000 << 100 << 500;
+        QTest::newRow("four seconds")
+            << FixturePath("video_h264_aac.mp4") << true << qint64(1000) << 4000 << 100 << 500;
+        QTest::newRow("unknown duration")
+            << FixturePath("no_duration.h264") << true << qint64(10) << 0 << 1 << 5;
+        QTest::newRow("still picture")
+            << FixturePath("still.jpg") << false << qint64(-1) << 0 << -1 << -1;
+    }
+    void TheSliderFollowsTheInputsDuration() {
+        QFETCH(QString, file);
+        QFETCH(bool, visible);
+        QFETCH(qint64, scaleUs);
+        QFETCH(int, maximum);
+        QFETCH(int, lineSize);
+        QFETCH(int, pageSize);
+        Fill(file);
+        TClipSlider& slider = Dialog->Slider();
+        QCOMPARE(slider.isVisibleTo(Dialog.get()), visible);
+        QCOMPARE(slider.minimum(), 0);
+        QCOMPARE(slider.maximum(), maximum);
+        QCOMPARE(slider.value(), 0);
+        if (scaleUs > 0)
+            QCOMPARE(slider.ScaleUs(), scaleUs);
+        if (lineSize > 0) {
+            QCOMPARE(slider.singleStep(), lineSize);
+            QCOMPARE(slider.pageStep(), pageSize);
+        }
+        QVERIFY(!CutClipEnabled());
+        QVERIFY(!Control<QCheckBox>("chkCutClip")->isChecked());
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
+        QCOMPARE(Text("edtEndTime"), QStringLiteral("N/A"));
+        QVERIFY(Control<QPlainTextEdit>("mmoAVFileInfo")
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("File Name: ") + file + u'\n'));
+        // A clip cannot be chosen where there is no time line.
+        if (maximum == 0) {
+            SetAt(0, "btnSetStart");
+            SetAt(0, "btnSetEnd");
+            QVERIFY(!CutClipEnabled());
+        }
+    }
+
+    void SetStartAndSetEndEnableCutClipOnlyForAForwardSelection() {
+        Fill(FixturePath("video_h264_aac.mp4"));
+        SetAt(0, "btnSetEnd");
+        QVERIFY(!CutClipEnabled());
+        QCOMPARE(Text("edtEndTime"), QStringLiteral("0.000"));
+        SetAt(5, "btnSetStart");
+        SetAt(3, "btnSetEnd");
+        QVERIFY(!CutClipEnabled());
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("0.005"));
+        SetAt(2500, "btnSetEnd");
+        QVERIFY(CutClipEnabled());
+        QCOMPARE(Text("edtEndTime"), QStringLiteral("2.500"));
+        QCOMPARE(Control<QLabel>("lblPTS")->text(), QStringLiteral("PTS: 2.500"));
+        // Neither button ticks the box; the user does.
+        QVERIFY(!Control<QCheckBox>("chkCutClip")->isChecked());
+        QVERIFY(!ClipChosen(Dialog->Choices()));
+        Control<QCheckBox>("chkCutClip")->setChecked(true);
+        const TOutputChoices choices = Dialog->Choices();
+        QVERIFY(ClipChosen(choices));
+        QCOMPARE(BuildInputOptions(choices).StartMs, 5);
+        QCOMPARE(BuildOutputOptions(choices).DurationMs, 2495);
+        // A new file starts with a fresh clip.
+        Fill(FixturePath("video_h264_aac.mp4"));
+        QVERIFY(!CutClipEnabled());
+        QVERIFY(!ClipChosen(Dialog->Choices()));
+    }
+
+    void AClipToTheEndOfTheSliderEndsAtTheDuration() {
+        const QString file = Made.filePath("ten_seconds.wav");
+        Fill(file);
+        SetAt(2000, "btnSetStart");
+        SetAt(Dialog->Slider().maximum(), "btnSetEnd");
+        Control<QCheckBox>("chkCutClip")->setChecked(true);
+        const TOutputChoices choices = Dialog->Choices();
+        const int durationMs = qRound(ProbeText(file, "format=duration").toDouble() * 1000);
+        QCOMPARE(BuildInputOptions(choices).StartMs, 2000);
+        QCOMPARE(BuildOutputOptions(choices).DurationMs, durationMs - 2000);
+    }
+
+    void ThePreviewShowsTheVideoPictureAtTheSlidersTime() {
+        Fill(FixturePath("video_h264_aac.mp4"));
+        const QImage first = Dialog->PictureHolder();
+        QCOMPARE(first.size(), QSize(320, 240));
+        Dialog->Slider().setValue(2000);
+        const QImage later = Dialog->PictureHolder();
+        QCOMPARE(later.size(), QSize(320, 240));
+        QVERIFY2(later != first, "the picture did not follow the slider");
+        // Not a black frame: the test pattern has bright colours.
+        int bright = 0;
+        for (int y = 0; y < later.height(); y += 8)
+            for (int x = 0; x < later.width(); x += 8)
+                bright += qGray(later.pixel(x, y)) > 100;
+        QVERIFY(bright > 100);
+        QCOMPARE(Control<QLabel>("lblPTS")->text(), QStringLiteral("PTS: 2.000"));
+
+        // The picture is letterboxed into the preview area: 320x240 in 220x145 spans the height.
+        QCOMPARE(TPreviewImage::FitRect(QSize(320, 240), QSize(220, 145)), QRect(13, 0, 194, 145));
+        QCOMPARE(TPreviewImage::FitRect(QSize(720, 300), QSize(220, 145)), QRect(0, 27, 220, 91));
+
+        Dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
+        const QString shot = ScreenshotFolder() + QStringLiteral("/options_dialog.png");
+        QVERIFY(Dialog->grab().save(shot));
+        qInfo("screenshot: %s", qPrintable(shot));
+        Dialog->hide();
+    }
+
+    void ASoundOnlyInputShowsNoPicture() {
+        Fill(FixturePath("tone_1k_stereo.mp3"));
+        QVERIFY(Dialog->PictureHolder().isNull());
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+    }
+
+    void ChoicesLastFromFileToFile() {
+        Fill(FixturePath("video_h264_aac.mp4"));
+        ChooseCaption(*Dialog, QStringLiteral("Flac"));
+        ChooseCaption(*Dialog, QStringLiteral("22050"));
+        ChooseCaption(*Dialog, QStringLiteral("Mono"));
+        Control<QCheckBox>("chkAudioVolume")->setChecked(true);
+        QVERIFY(Control<QLineEdit>("edtAudioVolume")->isEnabled());
+        Control<QLineEdit>("edtAudioVolume")->setText(QStringLiteral("512"));
+        Control<QCheckBox>("chkOverwrite")->setChecked(true);
+        Fill(FixturePath("tone_1k_stereo.wav"));
+        const TOutputChoices choices = Dialog->Choices();
+        QCOMPARE(choices.FormatCaption, std::string("Flac"));
+        QCOMPARE(choices.SampleRateCaption, std::string("22050"));
+        QCOMPARE(choices.ChannelsCaption, std::string("Mono"));
+        QVERIFY(choices.AdjustVolume && choices.Overwrite);
+        QCOMPARE(choices.VolumeText, std::string("512"));
+        QCOMPARE(choices.InputFileName, ToPath(FixturePath("tone_1k_stereo.wav")));
+        const TOutputOptions output = BuildOutputOptions(choices);
+        QCOMPARE(output.SampleRate, 22050);
+        QCOMPARE(output.Channels, 1);
+        QCOMPARE(output.Volume, 512);
+        QCOMPARE(FromPath(output.FileName),
+                 FixturePath("tone_1k_stereo") + QStringLiteral("_(new).flac"));
+    }
+
+    void AnOutputOnAnOpticalDiscKeepsTheDialogOpen() {
+        Fill(FixturePath("tone_1k_stereo.wav"));
+        SetOpticalDriveTest([](const QString&) { return true; });
+        Dialog->show();
+        ClickButton(*Dialog, "btnOk");
+        QVERIFY(Dialog->isVisible());
+        QCOMPARE(Dialog->result(), int(QDialog::Rejected));
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("Input folder is located in CD-ROM, please select output folder."));
+        // Cancel is never refused.
+        ClickButton(*Dialog, "btnCancel");
+        QVERIFY(!Dialog->isVisible());
+        SetOpticalDriveTest(nullptr);
+        Dialog->show();
+        ClickButton(*Dialog, "btnOk");
+        QVERIFY(!Dialog->isVisible());
+        QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+    }
+};
+
+QObject* NewOptionDialogTest() {
+    return new TOptionDialogTest;
+}
+
+#include "OptionDialogTest.moc"
