@@ -1,0 +1,86 @@
+// soundpick-cli's command line: values, defaults and usage errors.
+#include "cli/CliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+namespace {
+
+TCliParse Parse(std::initializer_list<const char*> args) {
+    std::vector<std::string> texts = {"soundpick-cli"};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts)
+        argv.push_back(text.data());
+    return ParseCliOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+} // namespace
+
+// Long and short forms, "=" and separate values, files anywhere, "--" ending the options.
+TEST(CliOptions, FormsAndValues) {
+    const TCliParse parse = Parse({"-f",     "FLAC",     "a.mp4",        "--rate=44100",
+                                   "-cmono", "--volume", "128",          "-b",
+                                   "96",     "--start",  "1.5",          "--end=3",
+                                   "-o",     "out",      "--overwrite",  "--copy-timestamp",
+                                   "-j",     "3",        "--option",     "ac=1",
+                                   "--json", "--",       "-odd name.mp4"});
+    ASSERT_EQ(parse.Error, "");
+    const TCliOptions& o = parse.Options;
+    EXPECT_EQ(o.FormatCaption, "Flac");
+    EXPECT_EQ(o.SampleRateCaption, "44100");
+    EXPECT_EQ(o.ChannelsCaption, "Mono");
+    EXPECT_EQ(o.Volume, 128);
+    EXPECT_EQ(o.BitRateKbps, 96);
+    EXPECT_DOUBLE_EQ(*o.StartSeconds, 1.5);
+    EXPECT_DOUBLE_EQ(*o.EndSeconds, 3.0);
+    EXPECT_EQ(o.OutputFolder, "out");
+    EXPECT_TRUE(o.Overwrite);
+    EXPECT_TRUE(o.CopyTimestamp);
+    EXPECT_EQ(o.Jobs, 3);
+    EXPECT_EQ(o.ExtraOptions, (std::vector<std::string>{"ac=1"}));
+    EXPECT_TRUE(o.Json);
+    EXPECT_EQ(o.Files, (std::vector<std::string>{"a.mp4", "-odd name.mp4"}));
+}
+
+// Without options: mp3, automatic rate and channels, beside the input, one job per processor.
+TEST(CliOptions, Defaults) {
+    const TCliParse parse = Parse({"a.wav"});
+    ASSERT_EQ(parse.Error, "");
+    EXPECT_EQ(parse.Options.FormatCaption, "Mp3");
+    EXPECT_EQ(parse.Options.SampleRateCaption, "Auto");
+    EXPECT_EQ(parse.Options.ChannelsCaption, "Auto");
+    EXPECT_FALSE(parse.Options.Volume);
+    EXPECT_FALSE(parse.Options.StartSeconds);
+    EXPECT_TRUE(parse.Options.OutputFolder.empty());
+    EXPECT_GE(parse.Options.Jobs, 1);
+}
+
+// Each bad command line is refused with a reason.
+TEST(CliOptions, UsageErrors) {
+    const std::vector<std::initializer_list<const char*>> bad = {
+        {},
+        {"-f", "xyz", "a"},
+        {"--rate", "0", "a"},
+        {"-c", "surround", "a"},
+        {"--volume", "-3", "a"},
+        {"-b", "12k", "a"},
+        {"--start", "abc", "a"},
+        {"--start", "-1", "a"},
+        {"--start", "5", "--end", "2", "a"},
+        {"-j", "0", "a"},
+        {"--option", "=1", "a"},
+        {"--bogus", "a"},
+        {"-x", "a"},
+        {"-q", "-v", "a"},
+        {"--overwrite=yes", "a"},
+        {"a", "-f"},
+    };
+    for (const auto& args : bad) {
+        const TCliParse parse = Parse(args);
+        EXPECT_FALSE(parse.Error.empty()) << "accepted: " << args.size() << " arguments";
+    }
+    EXPECT_EQ(Parse({"--help"}).Error, "") << "help needs no file";
+    EXPECT_TRUE(Parse({"--help"}).Options.Help);
+}

@@ -1,0 +1,40 @@
+// Runs soundpick-cli as a child process with its output captured in files, so that tests can
+// signal it while it runs; and reads its JSON event lines.
+#ifndef SOUNDPICK_TESTS_CLI_CLIPROCESS_H
+#define SOUNDPICK_TESTS_CLI_CLIPROCESS_H
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class TCliProcess {
+public:
+    // Starts the program beside the test executable; output goes to files in folder.
+    TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder);
+    ~TCliProcess();
+    // Waits for the end; the exit status, or -1 when it did not exit normally.
+    int Wait();
+    void Signal(int signalNumber);
+    // What it wrote so far.
+    std::string Out() const;
+    std::string Err() const;
+
+private:
+    pid_t Pid = -1;
+    int Status = -1;
+    std::filesystem::path OutFile, ErrFile;
+};
+
+// Runs to the end; returns the exit status and fills out and err.
+int RunCli(const std::vector<std::string>& args, const std::filesystem::path& folder,
+           std::string* out = nullptr, std::string* err = nullptr);
+
+// One JSON object of flat values: strings unescaped, numbers as written, null as "null".
+// False when the line is not such an object.
+bool ParseFlatJson(const std::string& line, std::map<std::string, std::string>& object);
+
+std::vector<std::string> Lines(const std::string& text);
+
+#endif

@@ -1,0 +1,193 @@
+// soundpick-cli from end to end on fixtures: batches with several jobs, a missing file among
+// them, JSON events, Ctrl-C during a long conversion, the output options, names and usage errors.
+// Outputs are checked with ffprobe and the ffmpeg tool's decoding.
+#include "cli/CliProcess.h"
+#include "component/ComponentHarness.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliRun : public ::testing::Test {
+protected:
+    // A fixture copied into the scratch folder under a name of our choice.
+    std::string Input(const std::string& fixture, const std::string& name) {
+        fs::copy_file(Fixture(fixture), Folder / name);
+        return (Folder / name).string();
+    }
+    std::vector<std::map<std::string, std::string>> Events(const std::string& out) {
+        std::vector<std::map<std::string, std::string>> events;
+        for (const std::string& line : Lines(out)) {
+            std::map<std::string, std::string> object;
+            EXPECT_TRUE(ParseFlatJson(line, object)) << line;
+            events.push_back(object);
+        }
+        return events;
+    }
+    static int Count(const std::vector<std::map<std::string, std::string>>& events,
+                     const std::string& kind) {
+        int count = 0;
+        for (const auto& event : events)
+            count += event.at("event") == kind;
+        return count;
+    }
+    TScratchFolder Folder;
+};
+
+} // namespace
+
+// Four files with two jobs: four outputs in the chosen folder, their full paths printed, exit 0.
+TEST_F(CliRun, BatchOfFourWithTwoJobs) {
+    const std::vector<std::string> inputs = {
+        Input("tone_mono.wav", "one.wav"), Input("tone_1k_stereo.flac", "two.flac"),
+        Input("video_h264_aac.mp4", "three.mp4"), Input("tone_48k_stereo.wav", "four.wav")};
+    fs::create_directory(Folder / "out");
+    std::vector<std::string> args = {"--jobs", "2", "-o", (Folder / "out").string()};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    std::string out, err;
+    ASSERT_EQ(RunCli(args, Folder.Path(), &out, &err), 0) << err;
+    const std::vector<std::string> printed = Lines(out);
+    ASSERT_EQ(printed.size(), 4u) << out;
+    const double seconds[] = {3.0, 4.0, 4.0, 3.0};
+    const char* names[] = {"one_(new).mp3", "two_(new).mp3", "three_(new).mp3", "four_(new).mp3"};
+    for (int i = 0; i < 4; ++i) {
+        const fs::path output = Folder / "out" / names[i];
+        SCOPED_TRACE(output.string());
+        EXPECT_NE(std::find(printed.begin(), printed.end(), output.string()), printed.end());
+        EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "mp3");
+        EXPECT_EQ(ProbeStreamCount(output, "v"), 0);
+        EXPECT_NEAR(ProbeDuration(output), seconds[i], 0.15);
+    }
+}
+
+// A missing file is reported with the window's text and skipped; the others convert; exit 1.
+TEST_F(CliRun, MissingFileAmongOthers) {
+    const std::string first = Input("tone_mono.wav", "first.wav");
+    const std::string last = Input("mono_8k.wav", "last.wav");
+    std::string out, err;
+    EXPECT_EQ(RunCli({"-j", "2", first, (Folder / "missing.wav").string(), last}, Folder.Path(),
+                     &out, &err),
+              1);
+    EXPECT_NE(err.find("***File load error: "), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(Folder / "first_(new).mp3"));
+    EXPECT_TRUE(fs::exists(Folder / "last_(new).mp3"));
+    EXPECT_EQ(Lines(out).size(), 2u) << out;
+}
+
+// --json: one parseable object per line: added, progress, finished, and failed for the file
+// that could not be added.
+TEST_F(CliRun, JsonEvents) {
+    const std::string a = Input("bursts_30s.mp4", "a.mp4");
+    const std::string b = Input("tone_mono.wav", "b.wav");
+    std::string out, err;
+    EXPECT_EQ(
+        RunCli({"--json", a, (Folder / "nothing.mp4").string(), b}, Folder.Path(), &out, &err), 1)
+        << err;
+    const auto events = Events(out);
+    EXPECT_EQ(Count(events, "added"), 2);
+    EXPECT_EQ(Count(events, "finished"), 2);
+    EXPECT_EQ(Count(events, "failed"), 1);
+    for (const auto& event : events) {
+        if (event.at("event") == "failed") {
+            EXPECT_EQ(event.at("index"), "null");
+            EXPECT_EQ(event.at("message").rfind("***File load error: ", 0), 0u);
+        }
+        if (event.at("event") == "finished") {
+            EXPECT_TRUE(fs::exists(event.at("output")));
+            EXPECT_EQ(event.at("input"), event.at("index") == "0" ? a : b);
+        }
+        if (event.at("event") == "progress") {
+            const int percent = std::stoi(event.at("percent"));
+            EXPECT_GE(percent, -1);
+            EXPECT_LE(percent, 100);
+        }
+    }
+}
+
+// Ctrl-C during a long conversion: the task stops, its output is valid and shorter, exit 1.
+TEST_F(CliRun, InterruptStopsWithAValidShorterOutput) {
+    const std::string input = Input("long_2h.mp3", "long.mp3");
+    TCliProcess process({"--json", input}, Folder.Path());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (process.Out().find("\"progress\"") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    process.Signal(SIGINT);
+    ASSERT_EQ(process.Wait(), 1) << process.Err();
+    const auto events = Events(process.Out());
+    ASSERT_EQ(Count(events, "stopped"), 1) << process.Out();
+    const fs::path output = Folder / "long_(new).mp3";
+    const double seconds = ProbeDuration(output);
+    EXPECT_GT(seconds, 0.0);
+    EXPECT_LT(seconds, 7000.0);
+    EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "mp3");
+}
+
+// Format, rate, channels, volume and clip reach the output.
+TEST_F(CliRun, OutputOptionsReachTheFile) {
+    const std::string input = Input("tone_1k_stereo.wav", "tone.wav");
+    std::string err;
+    ASSERT_EQ(RunCli({"-f", "wav", input}, Folder.Path(), nullptr, &err), 0) << err;
+    ASSERT_EQ(RunCli({"-f", "wav", "-r", "22050", "-c", "mono", "--volume", "128", input},
+                     Folder.Path(), nullptr, &err),
+              0)
+        << err;
+    const fs::path plain = Folder / "tone_(new).wav", changed = Folder / "tone_(new_1).wav";
+    EXPECT_EQ(ProbeValue(changed, "stream=sample_rate", "a:0"), "22050");
+    EXPECT_EQ(ProbeValue(changed, "stream=channels", "a:0"), "1");
+    const double ratio =
+        DecodeAudio(changed).Rms(0, 0.5, 3.5) / DecodeAudio(plain).Rms(0, 0.5, 3.5);
+    EXPECT_NEAR(ratio, 0.5, 0.03) << "volume 128 halves the level";
+
+    ASSERT_EQ(
+        RunCli({"-f", "flac", "--start", "1", "--end", "2.5", input}, Folder.Path(), nullptr, &err),
+        0)
+        << err;
+    EXPECT_NEAR(ProbeDuration(Folder / "tone_(new).flac"), 1.5, 0.1);
+
+    ASSERT_EQ(RunCli({"-b", "64", input}, Folder.Path(), nullptr, &err), 0) << err;
+    EXPECT_EQ(ProbeValue(Folder / "tone_(new).mp3", "stream=bit_rate", "a:0"), "64000");
+}
+
+// Existing outputs are numbered; --overwrite writes over the plain name.
+TEST_F(CliRun, NamesCollideOrOverwrite) {
+    const std::string input = Input("tone_mono.wav", "t.wav");
+    std::string out;
+    ASSERT_EQ(RunCli({"-q", input}, Folder.Path(), &out), 0);
+    EXPECT_EQ(out, (Folder / "t_(new).mp3").string() + "\n");
+    ASSERT_EQ(RunCli({"-q", input}, Folder.Path(), &out), 0);
+    EXPECT_EQ(out, (Folder / "t_(new_1).mp3").string() + "\n");
+    ASSERT_EQ(RunCli({"-q", "--overwrite", input}, Folder.Path(), &out), 0);
+    EXPECT_EQ(out, (Folder / "t_(new).mp3").string() + "\n");
+    // The same input twice in one batch: two tasks never share an output.
+    ASSERT_EQ(RunCli({"-q", "--overwrite", input, input}, Folder.Path(), &out), 0);
+    EXPECT_EQ(Lines(out).size(), 2u);
+    EXPECT_TRUE(fs::exists(Folder / "t_(new_1).mp3"));
+}
+
+// Usage errors exit 2 before touching anything; help and version exit 0; --info prints the
+// media information.
+TEST_F(CliRun, UsageHelpAndInfo) {
+    std::string out, err;
+    EXPECT_EQ(RunCli({}, Folder.Path(), &out, &err), 2);
+    EXPECT_NE(err.find("no input file"), std::string::npos) << err;
+    EXPECT_EQ(RunCli({"-f", "xyz", "a.wav"}, Folder.Path()), 2);
+    EXPECT_EQ(RunCli({"--end", "1", "--start", "2", "a.wav"}, Folder.Path()), 2);
+    EXPECT_EQ(RunCli({"--help"}, Folder.Path(), &out), 0);
+    EXPECT_NE(out.find("Usage: soundpick-cli"), std::string::npos);
+    EXPECT_EQ(RunCli({"--version"}, Folder.Path(), &out), 0);
+    EXPECT_EQ(out.rfind("soundpick-cli ", 0), 0u);
+
+    const std::string input = Input("tone_mono.wav", "info.wav");
+    EXPECT_EQ(RunCli({"--info", input}, Folder.Path(), &out, &err), 0) << err;
+    EXPECT_NE(out.find("Duration: 00:00:03.000"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(Folder / "info_(new).mp3"));
+    EXPECT_EQ(RunCli({"--info", (Folder / "none.wav").string()}, Folder.Path()), 1);
+}
