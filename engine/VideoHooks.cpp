@@ -194,8 +194,9 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
         return;
     TVideoHookState& state = VideoHookStateOf(engine);
     const int64_t now = ff::av_gettime_relative();
-    if (now - state.LastPreviewUs <= engine.PreviewInterval)
+    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewInterval)
         return;
+    state.Previewed = true;
     state.LastPreviewUs = now;
     TPictureConverter& record = state.PreviewPicture;
     const bool converted =

@@ -27,7 +27,8 @@ struct TVideoHookState {
     TPictureConverter CustomHook;     // the picture handed to OnCustomHook and back
     TPictureConverter PreviewPicture; // the picture of OnPreviewBitmap and the window
     std::unique_ptr<TPreviewer> Previewer;
-    int64_t LastPreviewUs = 0;                      // wall clock of the last preview
+    bool Previewed = false;                         // a preview was delivered in this run
+    int64_t LastPreviewUs = 0;                      // monotonic clock of the last preview
     TVideoFilterGraph Deinterlacer;                 // made for the first picture to deinterlace
     std::unique_ptr<std::FILE, TFileCloser> Vstats; // opened on the first statistics line
 };
