@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -172,6 +173,35 @@ TEST_F(ProbeGrabTest, ProbeIsReusedAcrossFiles) {
         }
     }
     ExpectPictureAt(probe.GetLastBitmap(), 1.0, 0.0);
+}
+
+// Probes on several threads at once, as the window's and the engines' probes are: each gives
+// what a lone probe gives (opening and closing decoders under the shared codec lock).
+TEST_F(ProbeGrabTest, ProbesOnSeveralThreadsAgree) {
+    const char* names[] = {"video_720x576.mp4", "video_vp9_opus.mkv", "video_mpeg4_mp3.avi",
+                           "two_programs.ts"};
+    std::vector<std::string> expected;
+    for (const char* name : names) {
+        Load(name);
+        expected.push_back(probe.GetInfoText());
+    }
+    std::vector<std::string> failures(std::size(names));
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < std::size(names); ++t) {
+        threads.emplace_back([&, t] {
+            TAVProbe own;
+            for (int round = 0; round < 5 && failures[t].empty(); ++round) {
+                if (!own.LoadFile(Fixture(names[t])) || own.GetInfoText() != expected[t])
+                    failures[t] = "info differs: " + own.LastError();
+                else if (!own.Seek(-1, 500'000 * round) || own.GetFrameBitmap(-1).Width() <= 0)
+                    failures[t] = "grab failed: " + own.LastError();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (std::size_t t = 0; t < std::size(names); ++t)
+        EXPECT_EQ(failures[t], "") << names[t];
 }
 
 } // namespace
