@@ -121,10 +121,15 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
 void TCustomFFmpeg::PaceRealTime(const TInputStream& ist) const {
     if (!RateEmulation)
         return;
-    // Units are not handed on before their time has come on the wall clock.
-    const int64_t aheadUs = ist.Pts - (ff::av_gettime() - ist.StartUs);
-    if (aheadUs > 1000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(aheadUs / 1000));
+    // Units are not handed on before their time has come on the wall clock. The wait is cut
+    // into slices so that a stop request is answered at once.
+    for (;;) {
+        const int64_t aheadUs = ist.Pts - (ff::av_gettime() - ist.StartUs);
+        if (aheadUs <= 1000 || StopRequested)
+            return;
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<int64_t>(aheadUs / 1000, 20)));
+    }
 }
 
 void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* frame,

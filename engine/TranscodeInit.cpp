@@ -3,12 +3,12 @@
 // mapping log; and the closing counterparts at the end of the run.
 #include "engine/FFmpeg.h"
 #include "engine/OutputAudioSetup.h"
+#include "engine/OutputSubtitle.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,16 +16,6 @@
 #include <sstream>
 
 namespace {
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char buffer[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
 
 AVMediaType KindOf(const AVStream* stream) {
     return stream->codecpar->codec_type;
@@ -81,7 +71,7 @@ void TCustomFFmpeg::TranscodeInit() {
         AVFormatContext* output = OutputFiles[j];
         if (output->nb_streams == 0) {
             ff::av_dump_format(output, j, output->url, 1);
-            throw FFmpegException(Format("Output file #%d does not contain any stream", j));
+            throw FFmpegException(FormatText("Output file #%d does not contain any stream", j));
         }
         total += static_cast<int>(output->nb_streams);
     }
@@ -94,10 +84,10 @@ void TCustomFFmpeg::TranscodeInit() {
     for (const TStreamMap& map : StreamMaps) {
         if (!validStream(map.FileIndex, map.StreamIndex))
             throw FFmpegException(
-                Format("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+                FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
         if (!validStream(map.SyncFileIndex, map.SyncStreamIndex))
-            throw FFmpegException(Format("Could not find sync stream #%d.%d", map.SyncFileIndex,
-                                         map.SyncStreamIndex));
+            throw FFmpegException(FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex,
+                                             map.SyncStreamIndex));
     }
     for (int j = 0; j < OutputFileCount(); ++j) {
         for (unsigned k = 0; k < OutputFiles[j]->nb_streams; ++k) {
@@ -141,9 +131,9 @@ void TCustomFFmpeg::MapStreams() {
             if (sourceKind != kind) {
                 ff::av_dump_format(output, ost.FileIndex, output->url, 1);
                 throw FFmpegException(
-                    Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
-                           map.FileIndex, map.StreamIndex, MediaTypeName(sourceKind).c_str(),
-                           ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
+                    FormatText("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                               map.FileIndex, map.StreamIndex, MediaTypeName(sourceKind).c_str(),
+                               ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
             }
             ost.SyncIst =
                 InputStreams[InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex]
@@ -153,8 +143,8 @@ void TCustomFFmpeg::MapStreams() {
             if (source < 0) {
                 ff::av_dump_format(output, ost.FileIndex, output->url, 1);
                 throw FFmpegException(
-                    Format("Could not find input stream matching output stream #%d.%d (%s)",
-                           ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
+                    FormatText("Could not find input stream matching output stream #%d.%d (%s)",
+                               ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
             }
             ost.SourceIndex = source;
             ost.SyncIst = InputStreams[source].get();
@@ -225,6 +215,7 @@ void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
         break;
     }
     case AVMEDIA_TYPE_SUBTITLE:
+        PrepareSubtitleOutput(ost, ist);
         break;
     case AVMEDIA_TYPE_VIDEO:
         PrepareVideoOutput(ost, ist);
@@ -295,7 +286,7 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
         OutputStreams.begin(),
         std::find_if(OutputStreams.begin(), OutputStreams.end(),
                      [&](const auto& candidate) { return candidate.get() == &ost; })));
-    std::string name = Format(
+    std::string name = FormatText(
         "%s-%d.log", PassLogFileName.empty() ? "ffmpeg2pass" : PassLogFileName.c_str(), index);
     if (name.size() > 1023)
         name.resize(1023);
@@ -303,12 +294,13 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
         ost.LogFile = std::fopen(name.c_str(), "w");
         if (!ost.LogFile)
             throw FFmpegException(
-                Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+                FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
         return;
     }
     std::ifstream file(name, std::ios::binary);
     if (!file)
-        throw FFmpegException(Format("Cannot read log file %s for pass-2 encoding", name.c_str()));
+        throw FFmpegException(
+            FormatText("Cannot read log file %s for pass-2 encoding", name.c_str()));
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     char* statistics = static_cast<char*>(ff::av_malloc(text.size() + 1));
     if (!statistics)
@@ -326,8 +318,9 @@ void TCustomFFmpeg::OpenOutputEncoders() {
         const AVCodec* codec = ost.Codec ? ost.Codec : ff::avcodec_find_encoder(ost.Enc->codec_id);
         const std::string kind = MediaTypeName(ost.Enc->codec_type);
         if (!codec)
-            FailWithMapping(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
-                                   ost.Enc->codec_id, ost.FileIndex, ost.Index, kind.c_str()));
+            FailWithMapping(
+                FormatText("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                           ost.Enc->codec_id, ost.FileIndex, ost.Index, kind.c_str()));
         if (ost.Enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.Enc->time_base.num <= 0 &&
             ost.Enc->sample_rate > 0)
             ost.Enc->time_base = AVRational{1, ost.Enc->sample_rate};
@@ -343,10 +336,11 @@ void TCustomFFmpeg::OpenOutputEncoders() {
             optionsOwner.reset(passed);
         }
         if (result < 0)
-            FailWithMapping(Format("Error while opening encoder for output stream #%d.%d (%s) - "
-                                   "maybe incorrect parameters such as bit_rate, rate, width or "
-                                   "height",
-                                   ost.FileIndex, ost.Index, kind.c_str()));
+            FailWithMapping(
+                FormatText("Error while opening encoder for output stream #%d.%d (%s) - "
+                           "maybe incorrect parameters such as bit_rate, rate, width or "
+                           "height",
+                           ost.FileIndex, ost.Index, kind.c_str()));
         OpenEncoders.insert(OpenEncoders.begin(), ost.Enc);
         ExtraSize += ost.Enc->extradata_size;
         // The stream carries the opened encoder's parameters into the header.
@@ -365,9 +359,9 @@ void TCustomFFmpeg::OpenInputDecoders() {
         if (!codec)
             codec = ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
         if (!codec || !ist.Dec)
-            FailWithMapping(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                   ist.St->codecpar->codec_id, ist.FileIndex, ist.Index,
-                                   kind.c_str()));
+            FailWithMapping(
+                FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                           ist.St->codecpar->codec_id, ist.FileIndex, ist.Index, kind.c_str()));
         ist.Dec->pkt_timebase = ist.St->time_base;
         int result;
         {
@@ -375,8 +369,8 @@ void TCustomFFmpeg::OpenInputDecoders() {
             result = ff::avcodec_open2(ist.Dec, codec, nullptr);
         }
         if (result < 0)
-            FailWithMapping(Format("Error while opening decoder for input stream #%d.%d (%s)",
-                                   ist.FileIndex, ist.Index, kind.c_str()));
+            FailWithMapping(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
+                                       ist.FileIndex, ist.Index, kind.c_str()));
         OpenDecoders.insert(OpenDecoders.begin(), ist.Dec);
     }
 }
@@ -384,11 +378,11 @@ void TCustomFFmpeg::OpenInputDecoders() {
 void TCustomFFmpeg::CopyMappedMetadata() {
     for (const TMetadataMap& map : MetadataMaps) {
         if (map.OutFile < 0 || map.OutFile >= OutputFileCount())
-            FailWithMapping(Format("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
-                                   map.OutFile, map.InFile));
+            FailWithMapping(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
+                                       map.OutFile, map.OutFile, map.InFile));
         if (map.InFile < 0 || map.InFile >= InputFileCount())
-            FailWithMapping(Format("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
-                                   map.OutFile, map.InFile));
+            FailWithMapping(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
+                                       map.InFile, map.OutFile, map.InFile));
         const AVDictionaryEntry* entry = nullptr;
         while ((entry = ff::av_dict_get(InputFiles[map.InFile]->metadata, "", entry,
                                         AV_DICT_IGNORE_SUFFIX)))
@@ -408,12 +402,12 @@ void TCustomFFmpeg::CreateBitstreamFilters() {
             chain += (chain.empty() ? "" : ",") + name;
         AVBSFContext* context = nullptr;
         if (ff::av_bsf_list_parse_str(chain.c_str(), &context) < 0)
-            throw FFmpegException(Format("Unknown bitstream filter %s", chain.c_str()));
+            throw FFmpegException(FormatText("Unknown bitstream filter %s", chain.c_str()));
         ost.Bsf.reset(context);
         ff::avcodec_parameters_copy(context->par_in, ost.St->codecpar);
         context->time_base_in = ost.St->time_base;
         if (ff::av_bsf_init(context) < 0)
-            throw FFmpegException(Format("Unknown bitstream filter %s", chain.c_str()));
+            throw FFmpegException(FormatText("Unknown bitstream filter %s", chain.c_str()));
         // What the filters produce is what the stream carries.
         ff::avcodec_parameters_copy(ost.St->codecpar, context->par_out);
     }
@@ -427,7 +421,7 @@ void TCustomFFmpeg::WriteHeaders() {
         const int result = ff::avformat_write_header(OutputFiles[j], &options);
         ff::av_dict_free(&options);
         if (result < 0)
-            FailWithMapping(Format(
+            FailWithMapping(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)", j));
     }
     bool allRtp = OutputFileCount() > 0;
