@@ -26,8 +26,9 @@ public:
     // A copy of the last picture grabbed successfully.
     const TBitmap24& GetLastBitmap() const { return LastBitmap; }
 
-    // Added to every seek: the key frame at or before the time, from which decoding runs
-    // forward to the time itself.
+    // Library seek flags added to every seek. A seek always lands on the key frame at or before
+    // the time and the next grab decodes forward to the time itself, so no flag is needed for
+    // an exact picture.
     int SeekFlags = 0;
 
 private:

@@ -25,7 +25,8 @@ public:
     // A failure leaves no file open.
     bool LoadFile(const std::filesystem::path& fileName, const std::string& formatName = "");
     // Describes an input somebody else opened and analysed; the probe never closes it, and
-    // refuses to seek or read on it.
+    // refuses to seek or read on it. Its owner calls CloseFile (or destroys the probe) before
+    // closing the input.
     virtual void AttachContext(AVFormatContext* context);
     // Also done at the start of LoadFile and AttachContext and on destruction.
     virtual void CloseFile();
