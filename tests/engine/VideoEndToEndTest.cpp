@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -89,3 +91,51 @@ INSTANTIATE_TEST_SUITE_P(
         TContainerCase{"ogg", {{"vcodec", "libtheora"}, {"acodec", "flac"}}, "theora", "flac"},
         TContainerCase{"m4a", {}, "h264", "aac"}, TContainerCase{"ra", {}, "rv10", "ac3"}),
     [](const auto& info) { return std::string(info.param.Extension); });
+
+namespace {
+
+// (time, duration) of each subtitle packet, in seconds.
+std::vector<std::pair<double, double>> SubtitlePackets(const std::filesystem::path& file) {
+    const std::string out = RunCommand("ffprobe -v error -select_streams s:0 -show_entries "
+                                       "packet=pts_time,duration_time -of csv=p=0 " +
+                                       ShellQuote(file.string()));
+    std::vector<std::pair<double, double>> packets;
+    std::size_t position = 0;
+    while (position < out.size()) {
+        const std::size_t comma = out.find(',', position);
+        const std::size_t eol = out.find('\n', position);
+        if (comma == std::string::npos || eol == std::string::npos)
+            break;
+        packets.emplace_back(std::atof(out.c_str() + position), std::atof(out.c_str() + comma + 1));
+        position = eol + 1;
+    }
+    return packets;
+}
+
+} // namespace
+
+// The subtitles of an mkv come out in an mkv output at their times and for their durations.
+TEST(VideoSubtitleTest, MkvSubtitlesReachAnMkvOutput) {
+    TTempFolder folder;
+    const std::filesystem::path output = folder / "out.mkv";
+    TEngineUnderTest run;
+    run.OpenInputs({}, {Fixture("subtitled.mkv")});
+    run.CreateOutput({{"scodec", "ass"}}, output);
+    run.RunToEnd();
+    ASSERT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
+    ASSERT_EQ(ProbeStreamCount(output, "s"), 1);
+    // Times as the input has them (within the containers' millisecond rounding), durations
+    // exactly.
+    const auto input = SubtitlePackets(Fixture("subtitled.mkv"));
+    const auto packets = SubtitlePackets(output);
+    ASSERT_EQ(packets.size(), 2u);
+    ASSERT_EQ(input.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_NEAR(packets[i].first, input[i].first, 0.005) << "subtitle " << i;
+        EXPECT_DOUBLE_EQ(packets[i].second, input[i].second) << "subtitle " << i;
+    }
+    const std::string text = RunCommand("ffmpeg -v error -nostdin -i " +
+                                        ShellQuote(output.string()) + " -map 0:s -f srt -");
+    EXPECT_NE(text.find("First line"), std::string::npos) << text;
+    EXPECT_NE(text.find("Second line"), std::string::npos) << text;
+}
