@@ -114,8 +114,15 @@ TEST_F(OutputFile, UnsupportedSampleFormatFallsBack) {
 TEST_F(OutputFile, ExtractionRunGivesTheAskedStream) {
     const auto out = Folder / "small.mp3";
     Test.OpenInputs({}, {Fixture("video_h264_aac.mp4")});
-    Test.CreateOutput(
-        {{"vn", "1"}, {"acodec", "libmp3lame"}, {"ab", "64k"}, {"ar", "22050"}, {"ac", "1"}}, out);
+    Test.CreateOutput({{"vn", "1"},
+                       {"acodec", "libmp3lame"},
+                       {"ab", "64k"},
+                       {"ar", "22050"},
+                       {"ac", "1"},
+                       {"metadata", "title=Sound"},
+                       {"metadata", "author=Someone"},
+                       {"timestamp", "2010-01-02 03:04:05"}},
+                      out);
     Test.RunToEnd();
     ASSERT_FALSE(E.ErrorOccurred) << E.ErrorMessage;
     EXPECT_EQ(ProbeStreamCount(out, "v"), 0);
@@ -124,6 +131,9 @@ TEST_F(OutputFile, ExtractionRunGivesTheAskedStream) {
     EXPECT_EQ(ProbeValue(out, "stream=sample_rate", "a:0"), "22050");
     EXPECT_EQ(ProbeValue(out, "stream=channels", "a:0"), "1");
     EXPECT_EQ(ProbeValue(out, "stream=bit_rate", "a:0"), "64000");
+    EXPECT_EQ(ProbeValue(out, "format_tags=title"), "Sound");
+    EXPECT_EQ(ProbeValue(out, "format_tags=artist"), "Someone");
+    EXPECT_EQ(ProbeValue(out, "format_tags=creation_time"), "2010-01-02T03:04:05.000000Z");
 }
 
 TEST_F(OutputFile, CopyAndNamedCodecs) {
