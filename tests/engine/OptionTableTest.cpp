@@ -240,6 +240,27 @@ TEST_F(OptionTable, IgnoredNamesThreadsAndUnknownNames) {
     EXPECT_FALSE(quiet.Contains("xyz"));
 }
 
+// An option whose library setting is gone is kept and named once in the log.
+TEST_F(OptionTable, SettingWithoutLibraryEffect) {
+    std::vector<std::pair<TLogLevel, std::string>> lines;
+    GetLogger()->SetLogLevel(llDebug);
+    GetLogger()->SetOnLog([&](const void*, unsigned, TLogLevel level, const std::string& text) {
+        if (text.find("me_threshold") != std::string::npos)
+            lines.emplace_back(level, text);
+    });
+    E.SetOption("me_threshold", "4");
+    E.SetOption("me_threshold", "5");
+    EXPECT_EQ(E.MeThreshold, 5);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].first, llInfo);
+    EXPECT_EQ(RejectionOf<EConvertError>(E, "me_threshold", "x"),
+              "'x' is not a valid integer value");
+    E.Reset();
+    E.SetOption("me_threshold", "1");
+    EXPECT_EQ(lines.size(), 2u); // once per task, not once per process
+    GetLogger()->SetOnLog(nullptr);
+}
+
 TEST_F(OptionTable, ForcedFormats) {
     TLogCapture log;
     E.SetOption("f", "pgmyuv");
