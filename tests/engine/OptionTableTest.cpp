@@ -261,6 +261,16 @@ TEST_F(OptionTable, SettingWithoutLibraryEffect) {
     GetLogger()->SetOnLog(nullptr);
 }
 
+// loglevel takes names and numbers; a library debug setting turns the bridge to debug.
+TEST_F(OptionTable, LogLevels) {
+    E.SetOption("loglevel", "error");
+    EXPECT_EQ(GetLogger()->GetLogLevel(), llError);
+    E.SetOption("loglevel", "32");
+    EXPECT_EQ(GetLogger()->GetLogLevel(), llInfo);
+    EXPECT_TRUE(E.SetGenericOption("debug", "mb_type"));
+    EXPECT_EQ(GetLogger()->GetLogLevel(), llDebug);
+}
+
 TEST_F(OptionTable, ForcedFormats) {
     TLogCapture log;
     E.SetOption("f", "pgmyuv");
