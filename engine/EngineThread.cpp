@@ -107,6 +107,7 @@ void TCustomFFmpeg::InitRunDefaults() {
 
 void TCustomFFmpeg::CloseRunState() {
     FreeStreamTables();
+    VideoHooks.reset(); // the hook chain, the preview window and the statistics file
 }
 
 void TCustomFFmpeg::ReleaseRunThreads() {
