@@ -77,11 +77,13 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
             int sent = ff::avcodec_send_packet(ist.Dec, packet);
             if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
                 return -1;
-            FramePtr frame(ff::av_frame_alloc());
-            if (!frame)
+            if (!ist.Decoded)
+                ist.Decoded.reset(ff::av_frame_alloc());
+            if (!ist.Decoded)
                 throw FFmpegException("av_frame_alloc failed");
+            AVFrame* frame = ist.Decoded.get();
             for (;;) {
-                const int received = ff::avcodec_receive_frame(ist.Dec, frame.get());
+                const int received = ff::avcodec_receive_frame(ist.Dec, frame);
                 if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
                     break;
                 if (received < 0)
@@ -97,16 +99,16 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
                                              kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
                                              ist.St->time_base, frame->nb_samples);
                 if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
-                    if (ff::av_frame_make_writable(frame.get()) < 0)
+                    if (ff::av_frame_make_writable(frame) < 0)
                         throw FFmpegException("av_frame_make_writable failed");
                     ApplyAudioVolume(*frame, AudioVolume);
                 }
                 if (kind == AVMEDIA_TYPE_VIDEO) {
                     ist.Quality = frame->quality;
-                    PreprocessVideoFrame(ist, frame.get());
+                    PreprocessVideoFrame(ist, frame);
                 }
-                DispatchDecoded(ist, istIndex, frame.get(), nullptr, NoPts);
-                ff::av_frame_unref(frame.get());
+                DispatchDecoded(ist, istIndex, frame, nullptr, NoPts);
+                ff::av_frame_unref(frame);
             }
         } else {
             return -1;

@@ -55,6 +55,8 @@ struct TInputStream {
     bool Flushed = false; // the decoder was drained at the end of its file (join mode)
     // Video quality of the last decoded picture, in lambda units (0 when unknown).
     int Quality = 0;
+    // The decoder's output, reused for every unit.
+    FramePtr Decoded;
 };
 
 struct TOutputStream {
