@@ -175,9 +175,9 @@ FramePtr FinalPicture(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& i
                       const AVFrame& picture) {
     TVideoOutputState& state = *ost.Video;
     const AVCodecContext& enc = *ost.Enc;
-    if (state.Filters.Configured())
-        return FramePtr(ff::av_frame_clone(&picture));
-    FollowInputGeometry(engine, ost, ist, picture);
+    // Filtered pictures come cropped and scaled by the graph; only the padding is left.
+    if (!state.Filters.Configured())
+        FollowInputGeometry(engine, ost, ist, picture);
 
     const TVideoBands& crop = state.CropBands;
     const TVideoBands& pad = state.PadBands;

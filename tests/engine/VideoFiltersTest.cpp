@@ -154,3 +154,25 @@ TEST_F(VideoFiltersTest, SizeChangeRebuildsTheScaler) {
             for (int y : {1, 24, 46})
                 EXPECT_NEAR(pictures.At(frame, x, y), 60, 8) << frame << ":" << x << "," << y;
 }
+
+// With filters, pads frame the filtered picture.
+TEST_F(VideoFiltersTest, PadsFrameTheFilteredPicture) {
+    const auto file = Folder / "filterpad.nut";
+    {
+        TVideoPathHarness video(file, 64, 48);
+        TCustomFFmpeg& engine = *video.Engine;
+        engine.VideoFilters = "hflip";
+        engine.PadLeft = engine.PadRight = 8;
+        engine.PadColor[0] = 30;
+        video.Open(80, 48);
+        video.Feed(MakePicture(64, 48, 100, 200).get(), 0);
+        video.Finish();
+    }
+    const TGreyPictures pictures = DecodeGrey(file);
+    ASSERT_EQ(pictures.Frames.size(), 1u);
+    EXPECT_EQ(pictures.Width, 80);
+    EXPECT_EQ(pictures.At(0, 3, 20), 30);
+    EXPECT_EQ(pictures.At(0, 10, 20), 200);
+    EXPECT_EQ(pictures.At(0, 69, 20), 100);
+    EXPECT_EQ(pictures.At(0, 76, 20), 30);
+}
