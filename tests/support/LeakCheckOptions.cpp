@@ -1,4 +1,4 @@
-// Leak-checker settings for the probe tests under AddressSanitizer. Its scan of thread-local
+// Leak-checker settings for every test program under AddressSanitizer. Its scan of thread-local
 // storage at exit can crash ("Tracer caught signal 11") on the dynamic thread-local blocks of the
 // many libraries the media libraries pull in, depending on the order they were touched. Thread-
 // local storage is therefore not scanned; the two blocks only it refers to are then named here.
