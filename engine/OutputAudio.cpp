@@ -127,8 +127,12 @@ private:
 
 void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
                         const TAudioSyncSettings& settings) {
-    if (State.Flushed || chunk.nb_samples <= 0)
+    if (State.LimitReached || chunk.nb_samples <= 0)
         return;
+    State.LimitSamples =
+        settings.RecordingTimeUs == INT64_MAX
+            ? INT64_MAX
+            : ff::av_rescale(settings.RecordingTimeUs, Encoder->sample_rate, 1000000);
     TAudioFormat input, output;
     SetFormat(input, chunk.format, chunk.sample_rate, chunk.ch_layout);
     SetFormat(output, Encoder->sample_fmt, Encoder->sample_rate, Encoder->ch_layout);
@@ -156,6 +160,11 @@ void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
         planes[i] = chunk.extended_data[i] + static_cast<std::ptrdiff_t>(dropSamples) * stride;
     PushSamples(planes.data(), chunk.nb_samples - dropSamples, &settings);
     EncodeReadyFrames();
+    // Everything up to the asked duration is in: the stream ends now, not when the input does.
+    if (*Target.SyncOpts + ff::av_audio_fifo_size(State.Fifo.get()) >= State.LimitSamples) {
+        State.LimitReached = true;
+        Flush();
+    }
 }
 
 void TAudioPath::EnsureResampler(const TAudioFormat& input, const TAudioFormat& output,
@@ -301,9 +310,13 @@ void TAudioPath::DrainResampler() {
 }
 
 void TAudioPath::WriteFifo(uint8_t* const* planes, int count) {
+    EnsureFifo();
+    // The loop ends on the muxed time, which lags behind the encoder: the asked duration is
+    // kept here, to the sample.
+    const int64_t next = *Target.SyncOpts + ff::av_audio_fifo_size(State.Fifo.get());
+    count = static_cast<int>(std::clamp<int64_t>(State.LimitSamples - next, 0, count));
     if (count <= 0)
         return;
-    EnsureFifo();
     if (ff::av_audio_fifo_write(State.Fifo.get(),
                                 reinterpret_cast<void**>(const_cast<uint8_t**>(planes)),
                                 count) < count)
@@ -351,6 +364,7 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
 }
 
 void TAudioPath::Send(AVFrame* frame) {
+    // A drained encoder answers end-of-file and takes nothing more; that is no failure.
     const int sent = ff::avcodec_send_frame(Encoder, frame);
     if (sent < 0 && sent != AVERROR_EOF)
         throw FFmpegException("Audio encoding failed");
@@ -374,9 +388,6 @@ void TAudioPath::Send(AVFrame* frame) {
 }
 
 void TAudioPath::Flush() {
-    if (State.Flushed)
-        return;
-    State.Flushed = true;
     if (State.Resampler)
         DrainResampler();
     if (State.Fifo) {
@@ -407,6 +418,7 @@ TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* 
     settings.AudioDriftThreshold = options.AudioDriftThreshold;
     settings.Verbose = options.Verbose;
     settings.ExitOnError = options.ExitOnError;
+    settings.RecordingTimeUs = options.RecordingTime;
     settings.LogSender = logSender;
     return settings;
 }
@@ -438,6 +450,12 @@ void OutputAudio(TOutputStream& ost, TInputStream& ist, const AVFrame& chunk, in
     OutputAudioChunk(StateOf(ost), TAudioOutputTarget{ost.Enc, ost.St, &ost.SyncOpts}, chunk, clock,
                      settings, write);
     ist.IsStart = clock.IsStart;
+    // The stream has all it will get: its time is the asked duration, so the loop ends now.
+    if (ost.Audio->LimitReached)
+        ost.MuxedEndTs =
+            std::max(ost.MuxedEndTs,
+                     ff::av_rescale_q(ost.Audio->LimitSamples, AVRational{1, ost.Enc->sample_rate},
+                                      ost.St->time_base));
 }
 
 void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write) {

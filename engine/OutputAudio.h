@@ -19,6 +19,8 @@ struct TAudioSyncSettings {
     double AudioDriftThreshold = 0.1; // seconds of drift tolerated before samples are dropped
     int Verbose = 1;
     bool ExitOnError = false;
+    // Output duration asked for: no sample beyond it reaches the encoder (max: no limit).
+    int64_t RecordingTimeUs = INT64_MAX;
     const void* LogSender = nullptr; // sender of the path's log lines
 };
 
@@ -63,8 +65,9 @@ struct TAudioOutputState {
     FramePtr Silence;            // silent samples in the input's format
     TAudioFormat SilenceFormat;
     PacketPtr Packet;
-    bool ClockStarted = false; // the output clock was set from the input once
-    bool Flushed = false;      // the encoder was drained: nothing more is encoded
+    int64_t LimitSamples = INT64_MAX; // end of the asked duration on the output clock
+    bool ClockStarted = false;        // the output clock was set from the input once
+    bool LimitReached = false;        // the asked duration is encoded and the encoder drained
 };
 
 // Converts, synchronises, frames and encodes one decoded chunk. Raises FFmpegException with the
@@ -75,7 +78,8 @@ void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target
 
 // At the end of the input: drains the resampler, encodes what the fifo holds (a short last
 // frame where the encoder takes one, otherwise padded with silence to a whole frame) and drains
-// the encoder. Later calls do nothing.
+// the encoder. A drained encoder takes nothing more (until it is opened again); chunks sent to
+// it are dropped.
 void FlushAudioOutput(TAudioOutputState& state, const TAudioOutputTarget& target,
                       const TAudioPacketWriter& write);
 

@@ -57,15 +57,15 @@ TCoreAudioOutput::~TCoreAudioOutput() {
         ff::avio_closep(&Format->pb);
 }
 
+void TCoreAudioOutput::WritePacket(AVPacket* packet) {
+    ++PacketCount;
+    Check(ff::av_interleaved_write_frame(Format.get(), packet), "write");
+}
+
 void TCoreAudioOutput::Feed(const AVFrame& chunk, double syncTimeS) {
     Clock.SyncTimeS = syncTimeS;
     OutputAudioChunk(State, TAudioOutputTarget{EncoderContext.get(), Stream, &SyncOpts}, chunk,
-                     Clock, Settings, [this](AVPacket* packet) {
-                         ++PacketCount;
-                         EncodedBytes += packet->size;
-                         FramePtsSeen.push_back(packet->pts);
-                         Check(ff::av_interleaved_write_frame(Format.get(), packet), "write");
-                     });
+                     Clock, Settings, [this](AVPacket* packet) { WritePacket(packet); });
 }
 
 void TCoreAudioOutput::Finish() {
@@ -73,56 +73,9 @@ void TCoreAudioOutput::Finish() {
         return;
     Finished = true;
     FlushAudioOutput(State, TAudioOutputTarget{EncoderContext.get(), Stream, &SyncOpts},
-                     [this](AVPacket* packet) {
-                         ++PacketCount;
-                         EncodedBytes += packet->size;
-                         FramePtsSeen.push_back(packet->pts);
-                         Check(ff::av_interleaved_write_frame(Format.get(), packet), "write");
-                     });
+                     [this](AVPacket* packet) { WritePacket(packet); });
     Check(ff::av_write_trailer(Format.get()), "av_write_trailer");
     ff::avio_closep(&Format->pb);
-}
-
-void ConvertWithCore(const std::filesystem::path& input, const std::filesystem::path& output,
-                     const TCoreOutputRequest& request, int audioSyncMethod) {
-    EnsureLibsLoaded();
-    AVFormatContext* raw = nullptr;
-    Check(ff::avformat_open_input(&raw, input.c_str(), nullptr, nullptr), "avformat_open_input");
-    InputFormatPtr in(raw);
-    Check(ff::avformat_find_stream_info(in.get(), nullptr), "avformat_find_stream_info");
-    const AVCodec* decoderCodec = nullptr;
-    const int index =
-        ff::av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);
-    Check(index, "av_find_best_stream");
-    AVStream* stream = in->streams[index];
-    CodecContextPtr decoder(ff::avcodec_alloc_context3(decoderCodec));
-    Check(ff::avcodec_parameters_to_context(decoder.get(), stream->codecpar), "parameters");
-    decoder->pkt_timebase = stream->time_base;
-    Check(ff::avcodec_open2(decoder.get(), decoderCodec, nullptr), "open decoder");
-
-    TCoreAudioOutput out(output, request, decoder->sample_fmt, decoder->sample_rate,
-                         decoder->ch_layout.nb_channels);
-    out.Settings.AudioSyncMethod = audioSyncMethod;
-    const double startS = in->start_time == AV_NOPTS_VALUE ? 0 : in->start_time / 1e6;
-    PacketPtr packet(ff::av_packet_alloc());
-    FramePtr frame(ff::av_frame_alloc());
-    auto receive = [&] {
-        while (ff::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            const int64_t ts = frame->best_effort_timestamp;
-            const double timeS = ts == AV_NOPTS_VALUE ? 0 : ts * av_q2d(stream->time_base);
-            out.Feed(*frame, timeS - startS);
-            ff::av_frame_unref(frame.get());
-        }
-    };
-    while (ff::av_read_frame(in.get(), packet.get()) >= 0) {
-        if (packet->stream_index == index &&
-            ff::avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            receive();
-        ff::av_packet_unref(packet.get());
-    }
-    ff::avcodec_send_packet(decoder.get(), nullptr);
-    receive();
-    out.Finish();
 }
 
 FramePtr MakeToneChunk(AVSampleFormat format, int rateHz, int channels, int samples,

@@ -1,5 +1,5 @@
 // Drives the audio output path on its own for tests: an output file with one opened encoder,
-// chunks decoded from a fixture or made up as tones, and the end of input.
+// chunks made up as tones, and the end of input.
 #ifndef SOUNDPICK_TESTS_ENGINE_AUDIOCOREHARNESS_H
 #define SOUNDPICK_TESTS_ENGINE_AUDIOCOREHARNESS_H
 
@@ -34,22 +34,17 @@ public:
     TAudioInputClock Clock;
     int64_t SyncOpts = 0;
     int PacketCount = 0;
-    int64_t EncodedBytes = 0;
-    std::vector<int64_t> FramePtsSeen; // pts of the packets in the stream's time base
     AVCodecContext* Encoder() const { return EncoderContext.get(); }
 
 private:
+    void WritePacket(AVPacket* packet);
+
     OutputFormatPtr Format;
     CodecContextPtr EncoderContext;
     AVStream* Stream = nullptr;
     TAudioOutputState State;
     bool Finished = false;
 };
-
-// Decodes the first audio stream of a fixture and sends every chunk through the path, its
-// input clock taken from the decoded time stamps (less the stream's start when startAtZero).
-void ConvertWithCore(const std::filesystem::path& input, const std::filesystem::path& output,
-                     const TCoreOutputRequest& request, int audioSyncMethod = 0);
 
 // A chunk of a sine tone (amplitude 0.5) in a packed or planar format; firstSample numbers the
 // tone's phase so successive chunks join without a jump.

@@ -1,0 +1,217 @@
+// The progress report: status line, progress event values, size summary, and the engine's
+// ReportProgress that gathers the run's figures and delivers the report.
+#include "engine/ProgressReport.h"
+
+#include "engine/FFmpeg.h"
+#include "engine/OutputVideo.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+// The status line: pieces appended with bounded formatting, cut at 1023 characters.
+class TStatusLine {
+public:
+    void Append(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (Length >= sizeof Buffer - 1)
+            return;
+        va_list args;
+        va_start(args, format);
+        const int written = std::vsnprintf(Buffer + Length, sizeof Buffer - Length, format, args);
+        va_end(args);
+        if (written > 0)
+            Length = std::min(sizeof Buffer - 1, Length + static_cast<std::size_t>(written));
+    }
+    std::string Text() const { return std::string(Buffer, Length); }
+
+private:
+    char Buffer[1024] = {};
+    std::size_t Length = 0;
+};
+
+int ClampedMs(double seconds) {
+    const double ms = std::trunc(seconds * 1000);
+    if (!(ms > std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (!(ms < std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(ms);
+}
+
+float QualityOf(const TProgressStream& stream) {
+    return stream.Copied ? -1.0f : static_cast<float>(stream.QualityLambda) / FF_QP2LAMBDA;
+}
+
+void AppendQpHistogram(TStatusLine& line, const TProgressStream& stream) {
+    std::atomic<int>* counters = QpHistogramCounters();
+    const long quantiser = std::lround(static_cast<double>(stream.QualityLambda) / FF_QP2LAMBDA);
+    if (quantiser >= 0 && quantiser < QpHistogramSize)
+        counters[quantiser].fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < 32; ++i)
+        line.Append("%X", static_cast<int>(std::lround(std::log2(counters[i].load() + 1))));
+}
+
+// The encoder's summed errors against the frames written: the average PSNR of the run so far.
+void AppendPsnr(TStatusLine& line, const TProgressStream& stream) {
+    static const char planes[3] = {'Y', 'U', 'V'};
+    double errorSum = 0, scaleSum = 0;
+    line.Append("PSNR=");
+    for (int plane = 0; plane < 3; ++plane) {
+        const double error = static_cast<double>(stream.PlaneErrors[plane]);
+        double scale = static_cast<double>(stream.Width) * stream.Height * 255.0 * 255.0 *
+                       std::max(stream.FrameNumber, 1);
+        if (plane > 0)
+            scale /= 4;
+        errorSum += error;
+        scaleSum += scale;
+        line.Append("%c:%2.2f ", planes[plane], -10.0 * std::log10(error / scale));
+    }
+    line.Append("*:%2.2f ", -10.0 * std::log10(errorSum / scaleSum));
+}
+
+} // namespace
+
+std::atomic<int>* QpHistogramCounters() {
+    static std::atomic<int> counters[QpHistogramSize] = {};
+    return counters;
+}
+
+TProgressReport BuildProgressReport(const TProgressFigures& figures) {
+    TProgressReport report;
+    TStatusLine line;
+    // No stream has a time yet while this stays unknown.
+    double timeS = std::numeric_limits<double>::infinity();
+    bool videoSeen = false;
+    for (const TProgressStream& stream : figures.Streams) {
+        if (stream.IsVideo && videoSeen)
+            line.Append("q=%2.1f ", QualityOf(stream));
+        if (stream.IsVideo && !videoSeen) {
+            videoSeen = true;
+            if (stream.FrameNumber < 1) {
+                report.Skipped = true;
+                return report;
+            }
+            report.FrameNumber = stream.FrameNumber;
+            report.Fps = figures.ElapsedS > 1
+                             ? static_cast<int>(stream.FrameNumber / figures.ElapsedS + 0.5)
+                             : 0;
+            report.Quality = QualityOf(stream);
+            line.Append("frame=%5d fps=%3d q=%3.1f ", report.FrameNumber, report.Fps,
+                        report.Quality);
+            if (figures.Last)
+                line.Append("L");
+            if (figures.QpHistogram)
+                AppendQpHistogram(line, stream);
+            if (stream.ComputesPsnr)
+                AppendPsnr(line, stream);
+        }
+        if (stream.CurrentTimeS > 0 && stream.CurrentTimeS < timeS)
+            timeS = stream.CurrentTimeS;
+    }
+    const bool timeKnown = std::isfinite(timeS);
+    if (!timeKnown)
+        timeS = 0;
+    const double bitRate =
+        timeKnown ? static_cast<double>(figures.TotalSizeBytes) * 8 / std::max(timeS, 0.01) / 1000
+                  : 0;
+    report.CurrentDurationMs = ClampedMs(timeS);
+    report.BitRate = static_cast<float>(bitRate);
+    report.CurrentSize = figures.TotalSizeBytes;
+    report.TotalOutputDurationMs = figures.RecordingTimeMs;
+
+    if (figures.HasHandler || figures.Verbose > 0 || figures.Last) {
+        report.HasStatus = true;
+        line.Append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
+                    static_cast<double>(figures.TotalSizeBytes) / 1024, timeS, bitRate);
+        if (figures.Verbose > 1)
+            line.Append(" dup=%d drop=%d", figures.FramesDuplicated, figures.FramesDropped);
+    }
+    report.StatusLine = line.Text();
+
+    if (figures.Last && figures.Verbose >= 0) {
+        const int64_t raw = figures.VideoSize + figures.AudioSize + figures.ExtraSize;
+        char summary[256];
+        const int used = std::snprintf(summary, sizeof summary,
+                                       "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB ",
+                                       static_cast<double>(figures.VideoSize) / 1024,
+                                       static_cast<double>(figures.AudioSize) / 1024,
+                                       static_cast<double>(figures.ExtraSize) / 1024);
+        // Nothing written: the overhead has no meaning.
+        if (raw > 0)
+            std::snprintf(summary + used, sizeof summary - used, "muxing overhead %f%%\n",
+                          static_cast<double>(figures.TotalSizeBytes - raw) * 100 / raw);
+        else
+            std::snprintf(summary + used, sizeof summary - used, "muxing overhead unknown\n");
+        report.Summary = summary;
+    }
+    return report;
+}
+
+namespace {
+
+// The first output's size, or its write position when the size is unknown.
+int64_t FirstOutputSize(const std::vector<AVFormatContext*>& outputs) {
+    if (outputs.empty() || !outputs[0]->pb)
+        return 0;
+    AVIOContext* io = outputs[0]->pb;
+    const int64_t size = ff::avio_size(io);
+    return size >= 0 ? size : ff::avio_seek(io, 0, SEEK_CUR);
+}
+
+TProgressStream StreamFigures(const TOutputStream& ost) {
+    TProgressStream stream;
+    stream.CurrentTimeS = ost.CurrentTimeSeconds();
+    const AVCodecParameters* parameters = ost.St ? ost.St->codecpar : nullptr;
+    stream.IsVideo = parameters && parameters->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (!stream.IsVideo)
+        return stream;
+    stream.Copied = !ost.EncodingNeeded;
+    stream.FrameNumber = ost.FrameNumber;
+    stream.QualityLambda = ost.Video ? ost.Video->LastQuality : 0;
+    if (const AVCodecContext* enc = ost.Enc) {
+        stream.ComputesPsnr = (enc->flags & AV_CODEC_FLAG_PSNR) != 0;
+        std::copy(enc->error, enc->error + 3, stream.PlaneErrors);
+        stream.Width = enc->width;
+        stream.Height = enc->height;
+    }
+    return stream;
+}
+
+} // namespace
+
+void TCustomFFmpeg::ReportProgress(bool Last) {
+    TProgressFigures figures;
+    for (const auto& ost : OutputStreams)
+        figures.Streams.push_back(StreamFigures(*ost));
+    figures.TotalSizeBytes = FirstOutputSize(OutputFiles);
+    figures.ElapsedS = static_cast<float>(ff::av_gettime() - TimerStart) / 1000000.0f;
+    figures.Last = Last;
+    figures.HasHandler = static_cast<bool>(OnProgress);
+    figures.Verbose = Verbose;
+    figures.QpHistogram = QpHistogram;
+    figures.VideoSize = VideoSize;
+    figures.AudioSize = AudioSize;
+    figures.ExtraSize = ExtraSize;
+    figures.FramesDuplicated = FramesDuplicated;
+    figures.FramesDropped = FramesDropped;
+    figures.RecordingTimeMs = RecordingTimeMs;
+
+    const TProgressReport report = BuildProgressReport(figures);
+    if (report.Skipped)
+        return;
+    if (report.HasStatus) {
+        if (OnProgress)
+            OnProgress(this, report.FrameNumber, report.Fps, report.CurrentDurationMs,
+                       report.Quality, report.BitRate, report.CurrentSize,
+                       report.TotalOutputDurationMs);
+        else if (Verbose >= 0)
+            GetLogger()->Log(this, llVerbose, report.StatusLine);
+    }
+    if (!report.Summary.empty())
+        GetLogger()->Log(this, llVerbose, report.Summary);
+}
