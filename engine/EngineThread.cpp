@@ -34,15 +34,17 @@ TEngineThread::~TEngineThread() {
 void TEngineThread::Start() {
     if (StartedFlag.exchange(true))
         return;
-    Thread = std::thread([this] {
+    // The thread keeps its own copies: a thread detached from a destroyed owner (one that
+    // released itself from its own body) touches nothing of the owner afterwards.
+    Thread = std::thread([name = Name, body = Body, priority = Priority, done = DoneFlag] {
         // Linux thread names are at most 15 characters.
-        pthread_setname_np(pthread_self(), Name.substr(0, 15).c_str());
+        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         // A fresh thread per run: raising the nice value needs no privilege, lowering it would.
-        const int nice = NiceValue(Priority);
+        const int nice = NiceValue(priority);
         if (nice != 0)
             setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
-        Body();
-        DoneFlag = true;
+        body();
+        *done = true;
     });
 }
 
@@ -58,7 +60,7 @@ void TEngineThread::Join() {
         return;
     }
     // The body may still hand log lines to the main thread while it finishes.
-    WaitServingMainThread([this] { return DoneFlag.load(); });
+    WaitServingMainThread([this] { return DoneFlag->load(); });
     Thread.join();
 }
 

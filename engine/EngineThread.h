@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class TCustomFFmpeg;
@@ -32,7 +34,7 @@ public:
     void Start();
     bool Started() const { return StartedFlag; }
     // The body has returned.
-    bool Done() const { return DoneFlag; }
+    bool Done() const { return *DoneFlag; }
     // The calling thread is this thread.
     bool IsCurrent() const;
     // Waits for the body to return (serving main-thread hand-overs when called on the main
@@ -45,7 +47,7 @@ private:
     TConvertPriority Priority;
     std::thread Thread;
     std::atomic<bool> StartedFlag{false};
-    std::atomic<bool> DoneFlag{false};
+    std::shared_ptr<std::atomic<bool>> DoneFlag = std::make_shared<std::atomic<bool>>(false);
 };
 
 // The worker thread of a run: its body is the engine's Run.
