@@ -186,7 +186,8 @@ bool TBatchRun::Run() {
                 Reporter.Warning("stopping every task (Ctrl-C again ends at once)");
                 Component.StopTasks(false);
             }
-            if (steady_clock::now() - drawn >= RedrawPeriod && !AllEnded) {
+            if (Changed && steady_clock::now() - drawn >= RedrawPeriod && !AllEnded) {
+                Changed = false;
                 Reporter.Redraw(CliTasks);
                 drawn = steady_clock::now();
             }
@@ -236,6 +237,7 @@ void TBatchRun::HandleProgress(const TEvent& event) {
         if (wall.count() > 0)
             task.Speed = (event.CurrentMs - task.FirstSampleMs) / wall.count();
     }
+    Changed = true;
     Reporter.Progress(event.Index, task);
 }
 
@@ -250,6 +252,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;
+    Changed = true;
     const bool outputExists = task.State != tsFailed && HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
 }

@@ -53,6 +53,7 @@ private:
     std::vector<TCliTask> CliTasks;
     int Skipped = 0;
     bool AllEnded = false;
+    bool Changed = false; // the live lines need a redraw
 
     std::mutex EventsLock; // guards Events and Woken
     std::condition_variable EventsSignal;

@@ -129,7 +129,7 @@ void TCliReporter::Added(int index, const TCliTask& task) {
         return;
     }
     if (!Quiet)
-        ErrorLine(Tag(index) + task.Input.string() + ": ***File has been added to convert list.");
+        ErrorLine(task.Input.string() + ": ***File has been added to convert list.");
 }
 
 void TCliReporter::Skipped(const std::filesystem::path& input, const std::string& message) {
@@ -217,12 +217,15 @@ void TCliReporter::Redraw(const std::vector<TCliTask>& tasks) {
         if (name.size() > 32)
             name = name.substr(0, 29) + "...";
         const int percent = Percent(task);
+        const std::string percentText = percent < 0 ? "--" : std::to_string(percent) + "%";
+        char speedText[32] = "--";
+        if (task.Speed > 0)
+            std::snprintf(speedText, sizeof speedText, "%.1fx", task.Speed);
         char line[256];
-        std::snprintf(
-            line, sizeof line, "%s%-32s %4s %7s  %s  %s", Tag(static_cast<int>(i)).c_str(),
-            name.c_str(), percent < 0 ? "--" : (std::to_string(percent) + "%").c_str(),
-            task.Speed > 0 ? (std::to_string(task.Speed).substr(0, 5) + "x").c_str() : "--",
-            ClockText(task.CurrentMs).c_str(), SizeShort(task.SizeBytes).c_str());
+        std::snprintf(line, sizeof line, "%s%-32s %4s %8s  %s  %s",
+                      Tag(static_cast<int>(i)).c_str(), name.c_str(), percentText.c_str(),
+                      speedText, ClockText(task.CurrentMs).c_str(),
+                      SizeShort(task.SizeBytes).c_str());
         std::fprintf(stderr, "%s\n", line);
         ++LiveLines;
     }

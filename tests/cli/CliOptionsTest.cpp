@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <vector>
 
 namespace {
 
-TCliParse Parse(std::initializer_list<const char*> args) {
+TCliParse Parse(const std::vector<const char*>& args) {
     std::vector<std::string> texts = {"soundpick-cli"};
     texts.insert(texts.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -59,7 +59,7 @@ TEST(CliOptions, Defaults) {
 
 // Each bad command line is refused with a reason.
 TEST(CliOptions, UsageErrors) {
-    const std::vector<std::initializer_list<const char*>> bad = {
+    const std::vector<std::vector<const char*>> bad = {
         {},
         {"-f", "xyz", "a"},
         {"--rate", "0", "a"},
