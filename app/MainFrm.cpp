@@ -95,6 +95,7 @@ void TfrmMain::BuildWindow() {
     ToolBarMain->setIconSize(QSize(32, 32));
     ToolBarMain->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     ToolBarMain->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBarMain->setMinimumHeight(ToolBarRowHeight);
     Commands->BuildToolBar(ToolBarMain);
     for (QAction* action : ToolBarMain->actions()) {
         if (QWidget* button = ToolBarMain->widgetForAction(action);

@@ -11,9 +11,12 @@
 
 #include "support/TestMedia.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -135,6 +138,27 @@ private slots:
         Add({stream}, ClickOk);
         QCOMPARE(Rows().RowCount(), 1);
         QCOMPARE(Rows().Cell(0, tcTotalTime), QStringLiteral("0"));
+    }
+
+    void FilesDroppedOnTheWindowAreAddedOneAfterAnother() {
+        QStringList files;
+        for (const char* name : {"tone_mono.wav", "mono_8k.wav"})
+            files << CopyFixture(QString::fromLatin1(name), Work->path());
+        TDialogDriver driver(*Window);
+        driver.Then(ClickOk);
+        driver.Then(ClickOk);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(files[0]), QUrl::fromLocalFile(files[1])});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(Window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Window.get(), &drop);
+        QTRY_COMPARE(Rows().RowCount(), 2);
+        QVERIFY(driver.Done());
+        QCOMPARE(Rows().Cell(0, tcInput), QStringLiteral("tone_mono.wav"));
+        QCOMPARE(Rows().Cell(1, tcInput), QStringLiteral("mono_8k.wav"));
     }
 
     void FilesThatCannotBeReadLeaveTheListAlone() {

@@ -10,6 +10,7 @@
 #include "component/FFmpegComponent.h"
 #include "probe/AVProbe.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -172,6 +174,19 @@ private slots:
         // The picture is letterboxed into the preview area: 320x240 in 220x145 spans the height.
         QCOMPARE(TPreviewImage::FitRect(QSize(320, 240), QSize(220, 145)), QRect(13, 0, 194, 145));
         QCOMPARE(TPreviewImage::FitRect(QSize(720, 300), QSize(220, 145)), QRect(0, 27, 220, 91));
+
+        // A click shows the picture at its own size; Escape closes it.
+        QString caption;
+        QSize size;
+        QTimer::singleShot(0, [&] {
+            QWidget* window = QApplication::activeModalWidget();
+            caption = window->windowTitle();
+            size = window->size();
+            QTest::keyClick(window, Qt::Key_Escape);
+        });
+        QTest::mouseClick(Control<TPreviewImage>("imgPreview"), Qt::LeftButton);
+        QCOMPARE(caption, QStringLiteral("320x240 PTS: 2.000"));
+        QCOMPARE(size, QSize(320, 240));
 
         Dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
