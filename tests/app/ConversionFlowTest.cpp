@@ -191,6 +191,32 @@ private slots:
         QCOMPARE(ProbeText(last, "stream=sample_rate", "a:0"), QStringLiteral("48000"));
     }
 
+    void PauseResumeAndStopKeepWhatWasWritten() {
+        const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
+        Add({input}, [](TfrmOption& dialog) {
+            ChooseCaption(dialog, QStringLiteral("Wav"));
+            ClickOk(dialog);
+        });
+        Buttons().btnStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+        Buttons().btnPause->trigger();
+        QVERIFY(!Buttons().btnPause->isEnabled() && Buttons().btnResume->isEnabled());
+        Buttons().btnResume->trigger();
+        QVERIFY(Buttons().btnPause->isEnabled() && !Buttons().btnResume->isEnabled());
+        Buttons().btnStop->trigger();
+        QVERIFY(!Buttons().btnStop->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        // Stopped, not failed: playable, with the part written so far complete.
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY(Rows().IsConverted(0));
+        QVERIFY(Rows().Cell(0, tcProgress) != QStringLiteral("100%"));
+        const QString output = Work->filePath(QStringLiteral("long_2h_(new).wav"));
+        const double seconds = ProbeText(output, "format=duration").toDouble();
+        QVERIFY2(seconds > 0 && seconds < 7200, qPrintable(QString::number(seconds)));
+        Buttons().mnuPlay->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+    }
+
     void ClosingDuringAConversionWaitsAndNoHandlerRunsAfterwards() {
         const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
         Add({input}, [](TfrmOption& dialog) {
