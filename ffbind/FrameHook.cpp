@@ -80,6 +80,22 @@ std::string LoadableName(const std::string& name) {
     return error ? name : absolute.string();
 }
 
+// The dynamic loader's last message; taking it twice frees the loader's copy of it.
+std::string TakeLoaderError() {
+    const char* message = dlerror();
+    const std::string text = message ? message : "cannot load module";
+    dlerror();
+    return text;
+}
+
+// An entry point of the module; null when it has none.
+template <typename T> T Resolve(void* module, const char* name) {
+    void* symbol = dlsym(module, name);
+    if (!symbol)
+        TakeLoaderError();
+    return reinterpret_cast<T>(symbol);
+}
+
 // The cached or newly loaded module; null after logging the loader's message.
 void* LoadModule(const std::string& name) {
     TModuleCache& cache = ModuleCache();
@@ -92,16 +108,11 @@ void* LoadModule(const std::string& name) {
     dlerror();
     void* handle = dlopen(loadable.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        const char* message = dlerror();
-        ff::av_log(nullptr, AV_LOG_ERROR, "%s\n", message ? message : "cannot load module");
+        ff::av_log(nullptr, AV_LOG_ERROR, "%s\n", TakeLoaderError().c_str());
         return nullptr;
     }
     cache.Modules.emplace_back(name, handle);
     return handle;
-}
-
-template <typename T> T Resolve(void* module, const char* name) {
-    return reinterpret_cast<T>(dlsym(module, name));
 }
 
 } // namespace

@@ -138,6 +138,8 @@ TEST_F(FrameHookTest, RefusalsReturnTheirCodesAndLogTheirLines) {
 // Loading from a folder puts it first in the search path and leaves the current directory.
 TEST_F(FrameHookTest, FolderGoesFirstInSearchPathAndCurrentDirectoryStays) {
     const std::filesystem::path before = std::filesystem::current_path();
+    const char* original = std::getenv("LD_LIBRARY_PATH");
+    const std::string saved = original ? original : "";
     setenv("LD_LIBRARY_PATH", "/opt/elsewhere", 1);
     TFrameHookChain chain;
     ASSERT_EQ(Add(chain, {SampleModule()}), 0);
@@ -147,6 +149,10 @@ TEST_F(FrameHookTest, FolderGoesFirstInSearchPathAndCurrentDirectoryStays) {
     // Not added twice.
     ASSERT_EQ(Add(chain, {SampleModule(), "all"}), 0);
     EXPECT_EQ(std::string(std::getenv("LD_LIBRARY_PATH")), folder + ":/opt/elsewhere");
+    if (original)
+        setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
+    else
+        unsetenv("LD_LIBRARY_PATH");
 }
 
 // A module named relative to the current directory is found although the folder changes.
