@@ -62,9 +62,12 @@ bool TBatchRun::PrintInfo() {
 }
 
 void TBatchRun::AddFiles() {
-    for (const std::string& file : Options.Files)
+    for (const std::string& file : Options.Files) {
+        if (InterruptRequests() > 0)
+            return; // the user gave up before the run began
         if (!AddFile(file))
             ++Skipped;
+    }
 }
 
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <thread>
@@ -174,6 +175,9 @@ std::string CheckCombination(const TCliOptions& o) {
         return "--quiet and --verbose exclude each other";
     if (o.StartSeconds && o.EndSeconds && *o.EndSeconds <= *o.StartSeconds)
         return "--end must lie after --start";
+    std::error_code error;
+    if (!o.OutputFolder.empty() && !std::filesystem::is_directory(o.OutputFolder, error))
+        return "output folder '" + o.OutputFolder + "' does not exist";
     return "";
 }
 

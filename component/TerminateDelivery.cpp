@@ -1,6 +1,7 @@
 // The component's terminate-event delivery thread.
 #include "component/TerminateDelivery.h"
 
+#include "ffbind/FFmpegLogger.h"
 #include "ffbind/MainThread.h"
 
 TTerminateDelivery::~TTerminateDelivery() {
@@ -41,6 +42,12 @@ void TTerminateDelivery::Serve() {
             call = std::move(Queue.front());
             Queue.pop_front();
         }
-        call();
+        try {
+            call();
+        } catch (const std::exception& error) {
+            // A handler's failure must not end the process from this thread.
+            GetLogger()->Log(this, llError,
+                             std::string("Terminate handler failed: ") + error.what());
+        }
     }
 }

@@ -23,7 +23,7 @@ TEST(CliOptions, FormsAndValues) {
     const TCliParse parse = Parse({"-f",     "FLAC",     "a.mp4",        "--rate=44100",
                                    "-cmono", "--volume", "128",          "-b",
                                    "96",     "--start",  "1.5",          "--end=3",
-                                   "-o",     "out",      "--overwrite",  "--copy-timestamp",
+                                   "-o",     "/tmp",     "--overwrite",  "--copy-timestamp",
                                    "-j",     "3",        "--option",     "ac=1",
                                    "--json", "--",       "-odd name.mp4"});
     ASSERT_EQ(parse.Error, "");
@@ -35,7 +35,7 @@ TEST(CliOptions, FormsAndValues) {
     EXPECT_EQ(o.BitRateKbps, 96);
     EXPECT_DOUBLE_EQ(*o.StartSeconds, 1.5);
     EXPECT_DOUBLE_EQ(*o.EndSeconds, 3.0);
-    EXPECT_EQ(o.OutputFolder, "out");
+    EXPECT_EQ(o.OutputFolder, "/tmp");
     EXPECT_TRUE(o.Overwrite);
     EXPECT_TRUE(o.CopyTimestamp);
     EXPECT_EQ(o.Jobs, 3);
@@ -76,6 +76,7 @@ TEST(CliOptions, UsageErrors) {
         {"-q", "-v", "a"},
         {"--overwrite=yes", "a"},
         {"a", "-f"},
+        {"-o", "/no/such/folder/here", "a"},
     };
     for (const auto& args : bad) {
         const TCliParse parse = Parse(args);
