@@ -38,8 +38,8 @@ using TProgressEvent =
 // End of a task: AFinished true when it converted to the end, false when stopped; AException true
 // with AMessage when it failed. AIndex -1 (with true, false, "") follows the last task's end.
 // With a thread count above 0 it runs on the component's delivery thread, one event at a time
-// and in the order the ends happened; with a thread count of 0 on the caller's thread inside
-// StartTasks.
+// and in the order the ends happened; otherwise on the thread that ended the task (the caller's,
+// inside StartTasks). A handler may call the component but must not destroy it.
 using TTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
 // Asked before video hooks act on a frame; runs on the task's worker thread.

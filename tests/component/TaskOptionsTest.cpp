@@ -261,3 +261,21 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
     const TDecodedAudio sound = DecodeAudio(written);
     EXPECT_NEAR(sound.ZeroCrossingFrequency(0, 1.0, 3.0), 1000, 30);
 }
+
+// New-stream extra options are applied after the output file exists, and only then.
+TEST(ComponentTasks, NewStreamOptionsAfterTheOutput) {
+    EnsureLibsLoaded();
+    TScratchFolder folder;
+    TFFmpegComponent component;
+    TOutputOptions output;
+    output.ExtraOptions = "newaudio";
+    for (const char* name : {"plain.mka", "extra.mka"}) {
+        ASSERT_GE(component.AddTaskInput(Fixture("tone_mono.wav")), 0) << component.LastErrorText();
+        const int index = component.TaskCount() - 1;
+        const bool extra = std::string(name) == "extra.mka";
+        ASSERT_TRUE(component.SetTaskOutput(index, folder / name, extra ? &output : nullptr))
+            << component.LastErrorText();
+    }
+    EXPECT_EQ(component.Task(1)->OutputFileSetup(0).Streams.size(),
+              component.Task(0)->OutputFileSetup(0).Streams.size() + 1);
+}
