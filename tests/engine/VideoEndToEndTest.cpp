@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,6 +55,11 @@ struct TContainerCase {
     const char* VideoCodec;
     const char* AudioCodec;
 };
+
+// Names the case by its extension in test listings.
+void PrintTo(const TContainerCase& format, std::ostream* out) {
+    *out << format.Extension;
+}
 
 class VideoEndToEndTest : public ::testing::TestWithParam<TContainerCase> {};
 
