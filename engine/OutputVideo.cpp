@@ -142,8 +142,11 @@ void FollowInputGeometry(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream
     state.InputWidth = picture.width;
     state.InputHeight = picture.height;
     state.InputFormat = static_cast<AVPixelFormat>(picture.format);
-    if (firstPicture)
+    if (firstPicture) {
+        state.InitialWidth = picture.width;
+        state.InitialHeight = picture.height;
         return;
+    }
     const char* name = ff::av_get_pix_fmt_name(state.InputFormat);
     GetLogger()->LogF(&engine, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
                       ist.FileIndex, ist.Index, picture.width, picture.height,
@@ -188,7 +191,9 @@ FramePtr FinalPicture(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& i
         picture.format == enc.pix_fmt)
         return FramePtr(ff::av_frame_clone(&picture));
     FramePtr view(ff::av_frame_alloc());
-    if (!view || !OffsetPlanes(picture, crop.Left, crop.Top, view->data, view->linesize)) {
+    const bool fits =
+        crop.Left + crop.Right < picture.width && crop.Top + crop.Bottom < picture.height;
+    if (!view || !fits || !OffsetPlanes(picture, crop.Left, crop.Top, view->data, view->linesize)) {
         CropOrPadFailure(engine, "error cropping picture");
         return nullptr;
     }
