@@ -14,6 +14,37 @@ bool FiltersInUse(const TCustomFFmpeg& engine) {
     return engine.UseVideoFilters || !engine.VideoFilters.empty();
 }
 
+// The size step an encoder accepts: the RealVideo encoders want multiples of 16 (rv10) or 4
+// (rv20), subsampled chroma wants even sizes.
+int EncoderSizeStep(const AVCodecContext& enc) {
+    if (enc.codec_id == AV_CODEC_ID_RV10)
+        return 16;
+    if (enc.codec_id == AV_CODEC_ID_RV20)
+        return 4;
+    const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(enc.pix_fmt);
+    return desc && (desc->log2_chroma_w || desc->log2_chroma_h) ? 2 : 1;
+}
+
+// Rounds the encoder's size to the nearest one it accepts (the picture is scaled to it), the
+// sample aspect ratio following so that the picture keeps its shape; true when it changed. Without
+// this a video input of, say, 1920x1080 could not go into a RealMedia output at all.
+bool AlignEncoderSize(AVCodecContext& enc) {
+    const int step = EncoderSizeStep(enc);
+    auto align = [step](int size) { return std::max(step, (size + step / 2) / step * step); };
+    const int width = align(enc.width);
+    const int height = align(enc.height);
+    if (enc.width <= 0 || enc.height <= 0 || (width == enc.width && height == enc.height))
+        return false;
+    AVRational aspect =
+        enc.sample_aspect_ratio.num > 0 ? enc.sample_aspect_ratio : AVRational{1, 1};
+    ff::av_reduce(&aspect.num, &aspect.den, static_cast<int64_t>(aspect.num) * enc.width * height,
+                  static_cast<int64_t>(aspect.den) * enc.height * width, 65535);
+    enc.sample_aspect_ratio = aspect;
+    enc.width = width;
+    enc.height = height;
+    return true;
+}
+
 } // namespace
 
 int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& ost) {
@@ -67,17 +98,19 @@ void TCustomFFmpeg::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
     state.Pad = PadTop || PadBottom || PadLeft || PadRight;
     state.PadBands = {PadTop, PadBottom, PadLeft, PadRight};
     enc->bits_per_raw_sample = 0;
-    if (!FiltersInUse(*this))
-        return;
-    // The graph crops and scales; the path itself only pads.
-    state.Crop = false;
-    state.CropBands = state.InitialCropBands = TVideoBands();
-    LastError.clear();
-    if (ConfigureFilters(*this, Ist, Ost) < 0) {
-        LastError = LastError.empty() ? std::string("Error opening filters!")
-                                      : "Error opening filters: " + LastError;
-        throw FFmpegException(LastError);
+    if (FiltersInUse(*this)) {
+        // The graph crops and scales; the path itself only pads.
+        state.Crop = false;
+        state.CropBands = state.InitialCropBands = TVideoBands();
+        LastError.clear();
+        if (ConfigureFilters(*this, Ist, Ost) < 0) {
+            LastError = LastError.empty() ? std::string("Error opening filters!")
+                                          : "Error opening filters: " + LastError;
+            throw FFmpegException(LastError);
+        }
     }
+    if (AlignEncoderSize(*enc) && Ost.St)
+        Ost.St->sample_aspect_ratio = enc->sample_aspect_ratio; // the muxer wants them equal
 }
 
 void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameSize) {

@@ -91,6 +91,21 @@ TEST_P(VideoEndToEndTest, VideoInputKeepsItsPicture) {
     EXPECT_NEAR(video, audio, 1.0 / 25 + 0.001);
 }
 
+// A RealMedia output of a picture size its encoder cannot take gets the nearest size it can
+// (the container keeps no aspect ratio to restore the shape).
+TEST(VideoEncoderSizeTest, RealMediaOfAnyPictureSize) {
+    TTempFolder folder;
+    const std::filesystem::path output = folder / "out.ra";
+    TEngineUnderTest run;
+    run.OpenInputs({}, {Fixture("video_vp9_opus.mkv")}); // 160x120
+    run.CreateOutput({}, output);
+    run.RunToEnd();
+    ASSERT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
+    EXPECT_EQ(ProbeValue(output, "stream=codec_name", "v:0"), "rv10");
+    EXPECT_EQ(ProbeValue(output, "stream=width", "v:0"), "160");
+    EXPECT_EQ(ProbeValue(output, "stream=height", "v:0"), "128");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Containers, VideoEndToEndTest,
     ::testing::Values(

@@ -176,3 +176,21 @@ TEST_F(VideoFiltersTest, PadsFrameTheFilteredPicture) {
     EXPECT_EQ(pictures.At(0, 69, 20), 100);
     EXPECT_EQ(pictures.At(0, 76, 20), 30);
 }
+
+// An odd picture size cannot be coded with halved chroma: the encoder gets the nearest even
+// size and the picture is scaled to it.
+TEST_F(VideoFiltersTest, OddSizeBecomesEven) {
+    const auto file = Folder / "odd.nut";
+    {
+        TVideoPathHarness video(file, 63, 47);
+        video.Open(63, 47);
+        EXPECT_EQ(video.Ost.Enc->width, 64);
+        EXPECT_EQ(video.Ost.Enc->height, 48);
+        video.Feed(MakePicture(63, 47, 90).get(), 0);
+        video.Finish();
+    }
+    const TGreyPictures pictures = DecodeGrey(file);
+    ASSERT_EQ(pictures.Frames.size(), 1u);
+    EXPECT_EQ(pictures.Width, 64);
+    EXPECT_NEAR(pictures.At(0, 63, 47), 90, 3);
+}
