@@ -1,5 +1,5 @@
 // Stream copy end to end: packets re-timed into other containers, checked by ffprobe against
-// the input; a copy starts at a key frame; limits, shortest and join on copied streams.
+// the input; a copy starts at a key frame; limits, shortest and join (copied and encoded).
 #include "RunHarness.h"
 
 #include "support/TestMedia.h"

@@ -1,5 +1,6 @@
 // Time stamps and codec state across a run: a jump back in a format with discontinuities is
-// absorbed, and two-pass encoding writes its statistics in pass 1 and reads them in pass 2.
+// absorbed, a time-stamp scale stretches a stream, and two-pass encoding writes its statistics
+// in pass 1 and reads them in pass 2.
 #include "RunHarness.h"
 
 #include "support/TestMedia.h"
@@ -32,6 +33,19 @@ TEST_F(TranscodeTimingTest, TimestampJumpOfATransportStreamIsAbsorbed) {
     ASSERT_TRUE(run.Engine->Finished) << run.Engine->ErrorMessage;
     EXPECT_TRUE(log.Contains("timestamp discontinuity"));
     EXPECT_NEAR(ProbeDuration(Folder / "out.mka"), 2.0, 0.1);
+}
+
+TEST_F(TranscodeTimingTest, TimeStampScaleStretchesTheCopiedStream) {
+    TEngineUnderTest run;
+    run.OpenInputs({{"itsscale", "0:2"}}, {Fixture("tone_1k_stereo.mp3")});
+    run.CreateOutput({{"acodec", "copy"}}, Folder / "out.mka");
+    run.RunToEnd();
+    ASSERT_TRUE(run.Engine->Finished) << run.Engine->ErrorMessage;
+    const std::string lastTime = RunCommand(
+        "ffprobe -v error -select_streams a:0 -show_entries packet=pts_time -of csv=p=0 " +
+        ShellQuote((Folder / "out.mka").string()) + " | grep -v '^$' | tail -1");
+    // Packets 26 ms apart arrive 52 ms apart: the last one near 8 s instead of 4 s.
+    EXPECT_NEAR(std::atof(lastTime.c_str()), 7.95, 0.1);
 }
 
 TEST_F(TranscodeTimingTest, TwoPassEncodingWritesAndReadsItsLog) {
