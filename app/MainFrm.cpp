@@ -260,19 +260,19 @@ bool TfrmMain::LoadLibraries() {
     return false;
 }
 
-bool TfrmMain::AddFile(const QString& fileName) {
+void TfrmMain::AddFile(const QString& fileName) {
     TAVProbe& probe = Component->Probe();
     if (!probe.LoadFile(ToPath(fileName))) {
         mmoLog->AppendWithBlankLines(QStringLiteral("***File load error: ") +
                                      QString::fromStdString(probe.LastError()));
-        return false;
+        return;
     }
     TProbeCloser closer{probe};
     if (!frmOption)
         frmOption = new TfrmOption(this);
     frmOption->FillFromProbe(probe);
     if (frmOption->exec() != QDialog::Accepted)
-        return false;
+        return;
     TOutputChoices choices = frmOption->Choices();
     choices.ClaimedNames = ListedOutputs();
     const TOutputOptions output = BuildOutputOptions(choices);
@@ -280,7 +280,6 @@ bool TfrmMain::AddFile(const QString& fileName) {
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
     AddTask(input, output, info.Duration, probe.GetFileSize());
-    return true;
 }
 
 void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,

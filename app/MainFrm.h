@@ -85,7 +85,7 @@ private:
     void MakeSettingsFolder();
 
     bool LoadLibraries();
-    bool AddFile(const QString& fileName);
+    void AddFile(const QString& fileName);
     void AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,
                  int64_t fileSizeBytes);
     std::vector<TPathFileName> ListedOutputs() const;
