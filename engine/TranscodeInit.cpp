@@ -401,13 +401,26 @@ void TCustomFFmpeg::CreateBitstreamFilters() {
         for (const std::string& name : names)
             chain += (chain.empty() ? "" : ",") + name;
         AVBSFContext* context = nullptr;
-        if (ff::av_bsf_list_parse_str(chain.c_str(), &context) < 0)
-            throw FFmpegException(FormatText("Unknown bitstream filter %s", chain.c_str()));
-        ost.Bsf.reset(context);
-        ff::avcodec_parameters_copy(context->par_in, ost.St->codecpar);
-        context->time_base_in = ost.St->time_base;
-        if (ff::av_bsf_init(context) < 0)
-            throw FFmpegException(FormatText("Unknown bitstream filter %s", chain.c_str()));
+        int result = ff::av_bsf_list_parse_str(chain.c_str(), &context);
+        BsfPtr filters(context);
+        if (result >= 0) {
+            ff::avcodec_parameters_copy(context->par_in, ost.St->codecpar);
+            context->time_base_in = ost.St->time_base;
+            result = ff::av_bsf_init(context);
+        }
+        if (result < 0) {
+            // A chain that cannot take this stream is reported like a failing filter: the
+            // stream goes on unfiltered unless errors are to end the run.
+            const std::string message =
+                FormatText("%s failed for stream %d, codec %s", chain.c_str(), ost.Index,
+                           ost.EncodingNeeded && ost.Codec ? ost.Codec->name : "copy") +
+                ": " + ErrorText(result);
+            if (ExitOnError)
+                throw FFmpegException(message);
+            GetLogger()->Log(this, llError, message);
+            continue;
+        }
+        ost.Bsf = std::move(filters);
         // What the filters produce is what the stream carries.
         ff::avcodec_parameters_copy(ost.St->codecpar, context->par_out);
     }

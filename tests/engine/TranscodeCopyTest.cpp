@@ -51,6 +51,37 @@ TEST_F(TranscodeCopyTest, Mp3OfAnAviGoesUnchangedIntoMp3) {
     ExpectSameAudio(input, Folder / "out.mp3", 1152.0 / 44100);
 }
 
+TEST_F(TranscodeCopyTest, BitstreamFilterChainPassesEveryPacket) {
+    const auto input = Fixture("tone_1k_stereo.mp3");
+    Run.OpenInputs({}, {input});
+    Run.CreateOutput({{"acodec", "copy"}, {"absf", "null"}, {"absf", "noise"}},
+                     Folder / "filtered.mka");
+    Run.RunToEnd();
+    ASSERT_TRUE(Run.Engine->Finished) << Run.Engine->ErrorMessage;
+    ExpectSameAudio(input, Folder / "filtered.mka", 1152.0 / 44100);
+}
+
+// A filter that cannot take the stream is reported; the stream goes on unfiltered, or with
+// xerror the run fails.
+TEST_F(TranscodeCopyTest, BitstreamFilterFailureIsLoggedOrEndsTheRun) {
+    TLogCapture log;
+    const auto input = Fixture("tone_1k_stereo.mp3");
+    Run.OpenInputs({}, {input});
+    Run.CreateOutput({{"acodec", "copy"}, {"absf", "aac_adtstoasc"}}, Folder / "kept.mka");
+    Run.RunToEnd();
+    ASSERT_TRUE(Run.Engine->Finished) << Run.Engine->ErrorMessage;
+    EXPECT_EQ(log.LevelOf("aac_adtstoasc failed for stream 0, codec copy"), llError);
+    ExpectSameAudio(input, Folder / "kept.mka", 1152.0 / 44100);
+
+    TEngineUnderTest strict;
+    strict.OpenInputs({{"xerror", ""}}, {input});
+    strict.CreateOutput({{"acodec", "copy"}, {"absf", "aac_adtstoasc"}}, Folder / "strict.mka");
+    strict.RunToEnd();
+    EXPECT_TRUE(strict.Engine->ErrorOccurred);
+    EXPECT_EQ(strict.Engine->ErrorMessage.rfind("aac_adtstoasc failed for stream 0, codec copy", 0),
+              0u);
+}
+
 // An MPEG-TS cut in the middle of a group of pictures: its first video packets are not key
 // frames.
 std::filesystem::path MakeCutTransportStream(const TTempFolder& folder) {
