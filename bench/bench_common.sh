@@ -78,7 +78,9 @@ describe_audio() {
     local codec rate channels duration
     IFS=, read -r codec rate channels < <(ffprobe -v error -select_streams a:0 \
         -show_entries stream=codec_name,sample_rate,channels -of csv=p=0 "$1")
-    duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1")
+    # The end of the last packet: raw streams (adts) only have an estimate from the bit rate.
+    duration=$(ffprobe -v error -select_streams a:0 -show_entries packet=pts_time,duration_time \
+        -of csv=p=0 "$1" | awk -F, 'NF { end = $1 + $2 } END { printf "%.6f", end }')
     echo "$codec $rate $channels $duration"
 }
 
