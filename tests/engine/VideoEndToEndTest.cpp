@@ -2,8 +2,10 @@
 // is re-encoded beside the sound, with the input's size and frame rate.
 #include "RunHarness.h"
 
+#include "support/TestLibs.h"
 #include "support/TestMedia.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -159,4 +161,23 @@ TEST(VideoSubtitleTest, MkvSubtitlesReachAnMkvOutput) {
                                         ShellQuote(output.string()) + " -map 0:s -f srt -");
     EXPECT_NE(text.find("First line"), std::string::npos) << text;
     EXPECT_NE(text.find("Second line"), std::string::npos) << text;
+}
+
+// A video hook given as an engine option sees every decoded picture of a conversion once.
+TEST(VideoHookRunTest, HookModuleSeesEveryPicture) {
+    const std::string module = (ExecutableFolder() / "testhooks" / "testhook_full.so").string();
+    TTempFolder folder;
+    TEngineUnderTest run;
+    run.OpenInputs({}, {Fixture("video_h264_aac.mp4")});
+    run.CreateOutput({{"vhook", module}, {"vcodec", "libtheora"}, {"acodec", "flac"}},
+                     folder / "hooked.ogg");
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(handle, nullptr);
+    const int* processed = static_cast<int*>(dlsym(handle, "TestHookProcesses"));
+    const int before = *processed;
+    run.RunToEnd();
+    ASSERT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
+    EXPECT_EQ(*processed - before, 100); // 4 s at 25 pictures a second
+    EXPECT_EQ(*static_cast<int*>(dlsym(handle, "TestHookReleases")), 1);
+    dlclose(handle);
 }
