@@ -125,7 +125,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
 
     int probed;
     {
-        std::lock_guard<std::mutex> lock(CodecLock());
+        std::lock_guard lock(CodecLock());
         probed = ff::avformat_find_stream_info(ic, nullptr);
     }
     if (probed < 0 && Verbose >= 0) {

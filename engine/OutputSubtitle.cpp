@@ -55,12 +55,12 @@ void PrepareSubtitleOutput(TOutputStream& ost, const TInputStream& ist) {
         return;
     int opened;
     {
-        std::lock_guard<std::mutex> guard(CodecLock());
+        std::lock_guard guard(CodecLock());
         opened = ff::avcodec_open2(scratch.get(), codec, nullptr);
     }
     if (opened >= 0)
         CopySubtitleHeader(ost.Enc, scratch.get());
-    std::lock_guard<std::mutex> guard(CodecLock());
+    std::lock_guard guard(CodecLock());
     scratch.reset();
 }
 

@@ -330,7 +330,7 @@ void TCustomFFmpeg::OpenOutputEncoders() {
         DictionaryPtr optionsOwner(options);
         int result;
         {
-            std::lock_guard<std::mutex> guard(CodecLock());
+            std::lock_guard guard(CodecLock());
             AVDictionary* passed = optionsOwner.release();
             result = ff::avcodec_open2(ost.Enc, codec, &passed);
             optionsOwner.reset(passed);
@@ -365,7 +365,7 @@ void TCustomFFmpeg::OpenInputDecoders() {
         ist.Dec->pkt_timebase = ist.St->time_base;
         int result;
         {
-            std::lock_guard<std::mutex> guard(CodecLock());
+            std::lock_guard guard(CodecLock());
             result = ff::avcodec_open2(ist.Dec, codec, nullptr);
         }
         if (result < 0)
@@ -503,7 +503,7 @@ void TCustomFFmpeg::CloseOpenCodecs() {
 void TCustomFFmpeg::CloseCodec(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
     ff::av_freep(&context->stats_in);
     {
-        std::lock_guard<std::mutex> guard(CodecLock());
+        std::lock_guard guard(CodecLock());
         ff::avcodec_close(context);
     }
     RemoveContext(list, context);

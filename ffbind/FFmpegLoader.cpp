@@ -4,6 +4,7 @@
 #include "Assertion.h"
 #include "FFmpegApi.h"
 #include "FFmpegLogger.h"
+#include "MainThread.h"
 #include "UnicodeProtocol.h"
 
 #include <algorithm>
@@ -412,7 +413,12 @@ TFFmpegLoader& Loader() {
     return loader;
 }
 
-std::mutex& CodecLock() {
-    static std::mutex lock;
+void TCodecLock::lock() {
+    // The lock stays held when the guard returned by the wait is released.
+    LockServingMainThread(Mutex).release();
+}
+
+TCodecLock& CodecLock() {
+    static TCodecLock lock;
     return lock;
 }

@@ -94,9 +94,20 @@ private:
 // The single loader of the process.
 TFFmpegLoader& Loader();
 
-// Held around codec opening and closing and stream-information probing by every engine and the
-// probe. Workers may hand log lines to the main thread while they hold it, so the main thread
-// takes it with LockServingMainThread(CodecLock()) (MainThread.h), never by blocking.
-std::mutex& CodecLock();
+// The lock held around codec opening and closing and stream-information probing by every engine
+// and the probe. Workers hand log lines to the main thread while they hold it, so on the main
+// thread lock() keeps serving those hand-overs while it waits instead of blocking them.
+// Take it with std::lock_guard guard(CodecLock()).
+class TCodecLock {
+public:
+    void lock();
+    void unlock() { Mutex.unlock(); }
+    bool try_lock() { return Mutex.try_lock(); }
+
+private:
+    std::mutex Mutex;
+};
+
+TCodecLock& CodecLock();
 
 #endif

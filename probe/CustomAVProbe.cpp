@@ -92,7 +92,7 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
     int result;
     {
         // The analysis may open decoders, as engines on other threads do.
-        std::lock_guard<std::mutex> lock(CodecLock());
+        std::lock_guard lock(CodecLock());
         result = ff::avformat_find_stream_info(Context, nullptr);
     }
     if (result < 0) {
@@ -116,7 +116,7 @@ void TCustomAVProbe::AttachContext(AVFormatContext* context) {
 void TCustomAVProbe::CloseFile() {
     ForcedFormat.clear();
     {
-        std::lock_guard<std::mutex> lock(CodecLock());
+        std::lock_guard lock(CodecLock());
         Decoders.clear();
     }
     Owned.Format.reset(); // the input before the I/O serving it
@@ -167,7 +167,7 @@ AVCodecContext* TCustomAVProbe::StreamDecoder(int index) {
         return decoder.Context.get();
     decoder.Context->pkt_timebase = stream->time_base;
     if (codec) {
-        std::lock_guard<std::mutex> lock(CodecLock());
+        std::lock_guard lock(CodecLock());
         decoder.Open = ff::avcodec_open2(decoder.Context.get(), codec, nullptr) >= 0;
     }
     return decoder.Context.get();

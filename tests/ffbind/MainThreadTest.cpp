@@ -1,6 +1,7 @@
 // The main-thread hand-over: work of worker threads runs on the main thread while they wait,
 // failures come back to the caller, and a main thread waiting for a lock keeps serving.
 #include "ffbind/MainThread.h"
+#include "ffbind/FFmpegLoader.h"
 
 #include <gtest/gtest.h>
 
@@ -106,14 +107,13 @@ TEST(MainThreadTest, WakeupIsCalledForEveryQueuedHandOver) {
     EXPECT_EQ(wakeups, 2);
 }
 
-// A worker holds a lock while it hands work over; the main thread, waiting for that lock,
-// serves the hand-over instead of waiting forever.
-TEST(MainThreadTest, WaitingForALockKeepsServing) {
-    std::mutex lock;
+// A worker holds the codec lock while it hands a log line over; the main thread, waiting for
+// that lock, serves the hand-over instead of waiting forever.
+TEST(MainThreadTest, WaitingForTheCodecLockKeepsServing) {
     std::atomic<bool> workerHoldsLock{false};
     std::atomic<bool> finished{false};
     std::thread worker([&] {
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard guard(CodecLock());
         workerHoldsLock = true;
         Synchronize([] {});
         finished = true;
@@ -121,8 +121,7 @@ TEST(MainThreadTest, WaitingForALockKeepsServing) {
     while (!workerHoldsLock)
         std::this_thread::yield();
     {
-        std::unique_lock<std::mutex> held = LockServingMainThread(lock);
-        EXPECT_TRUE(held.owns_lock());
+        std::lock_guard held(CodecLock());
         EXPECT_TRUE(finished);
     }
     worker.join();
