@@ -185,6 +185,24 @@ void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
     ff::av_frame_ref(Picture, copy.get());
 }
 
+namespace {
+
+// Shows the converted preview picture in the preview window, made on first use. False when the
+// window is closed or failed: a window's trouble ends previewing, not the conversion.
+bool ShowInWindow(TCustomFFmpeg& engine, TVideoHookState& state, int64_t ptsUs) {
+    try {
+        if (!state.Previewer)
+            state.Previewer = std::make_unique<TPreviewer>();
+        return state.Previewer->ShowPicture(*state.PreviewPicture.Bitmap, state.HookFrameCounter,
+                                            ptsUs);
+    } catch (const std::exception& error) {
+        GetLogger()->Log(&engine, llError, std::string("Preview window failed: ") + error.what());
+        return false;
+    }
+}
+
+} // namespace
+
 void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs) {
     constexpr uint8_t previewWanted = 1, bitmapWanted = 2;
     std::lock_guard<std::mutex> guard(PreviewLock());
@@ -209,14 +227,9 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
             GetLogger()->Log(&engine, llError, "Cannot initialize the toRGB conversion context");
             flags &= ~bitmapWanted;
         }
-    } else {
-        if (converted && !state.Previewer)
-            state.Previewer = std::make_unique<TPreviewer>();
-        if (!converted ||
-            !state.Previewer->ShowPicture(*record.Bitmap, state.HookFrameCounter, ptsUs)) {
-            flags &= ~previewWanted;
-            state.Previewer.reset();
-        }
+    } else if (!converted || !ShowInWindow(engine, state, ptsUs)) {
+        flags &= ~previewWanted;
+        state.Previewer.reset();
     }
     engine.PreviewFlags = flags;
 }

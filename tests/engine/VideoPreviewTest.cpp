@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -139,4 +140,23 @@ TEST_F(VideoPreviewTest, StatisticsFileThatCannotBeMade) {
             }
         },
         FFmpegException);
+}
+
+// A window that fails ends previewing with a log line; the conversion goes on.
+TEST_F(VideoPreviewTest, FailingWindowEndsPreviewingOnly) {
+    struct TBrokenWindow : TPreviewWindow {
+        void ShowPicture(const TBitmap24&, const std::string&) override {
+            throw std::runtime_error("no display");
+        }
+    };
+    SetPreviewWindowFactory(
+        [](std::function<void()>) { return std::make_unique<TBrokenWindow>(); });
+    TLogCapture log;
+    TVideoPathHarness video(Folder / "broken.nut", 64, 48);
+    video.Engine->PreviewFlags = PreviewWanted;
+    video.Open(64, 48);
+    FeedPictures(video, 3);
+    EXPECT_EQ(video.Engine->PreviewFlags, 0);
+    EXPECT_EQ(video.Ost.FrameNumber, 3);
+    EXPECT_TRUE(log.Contains("Preview window failed: no display"));
 }
