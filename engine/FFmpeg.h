@@ -210,13 +210,16 @@ struct TOutputStreamSetup {
     std::vector<std::string> BitstreamFilters;
 };
 
-// One created output file with its streams. The file is open for writing (IO, set as the
-// context's pb) unless its format has no file; CloseOutputFiles closes it, deletes it when it
-// stayed empty, and frees the context.
+// One created output file with its streams. The file (or PartName) is open for writing (IO,
+// set as the context's pb) unless its format has no file; CloseOutputFiles closes it, deletes it
+// when it stayed empty, puts PartName in the place of FileName, and frees the context.
 struct TOutputFileSetup {
     TMediaIO IO;
     OutputFormatPtr Context;
     std::filesystem::path FileName;
+    // Where the run writes when FileName exists already: the existing file is replaced by it
+    // only when the run ends without failing, so nothing is lost before then. Empty otherwise.
+    std::filesystem::path PartName;
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
     DictionaryPtr MuxerOptions;
     std::vector<TOutputStreamSetup> Streams; // by stream index

@@ -50,6 +50,23 @@ std::string Quoted(const char* format, const std::filesystem::path& name) {
     return buffer;
 }
 
+// Opens the output for writing. An existing file is not touched: the run writes to a hidden
+// sibling that replaces it at the end (see CloseOutputFiles).
+int OpenOutputTarget(TOutputFileSetup& output, const std::string& url) {
+    std::error_code error;
+    if (!std::filesystem::exists(output.FileName, error))
+        return OpenOutputIO(output.Context.get(), url, output.IO);
+    output.PartName =
+        output.FileName.parent_path() / ("." + output.FileName.filename().string() + ".part");
+    return OpenOutputIO(output.Context.get(), FileNameToURL(output.PartName), output.IO);
+}
+
+bool IsEmptyFile(const std::filesystem::path& name) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(name, error) &&
+           std::filesystem::file_size(name, error) == 0;
+}
+
 } // namespace
 
 int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Join) {
@@ -133,7 +150,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
-    if (!(format->flags & AVFMT_NOFILE) && OpenOutputIO(oc, url, output->IO) < 0)
+    if (!(format->flags & AVFMT_NOFILE) && OpenOutputTarget(*output, url) < 0)
         return fail(Quoted("Could not open '%s'", FileName));
 
     ApplyMuxingSettings(*output);
@@ -203,9 +220,14 @@ void TCustomFFmpeg::CloseOutputFiles() {
             output->IO.Close();
         output->Context->pb = nullptr;
         std::error_code error;
-        if (hadFile && std::filesystem::is_regular_file(output->FileName, error) &&
-            std::filesystem::file_size(output->FileName, error) == 0)
+        if (!output->PartName.empty()) {
+            if (ErrorOccurred || IsEmptyFile(output->PartName))
+                std::filesystem::remove(output->PartName, error);
+            else
+                std::filesystem::rename(output->PartName, output->FileName, error);
+        } else if (hadFile && IsEmptyFile(output->FileName)) {
             std::filesystem::remove(output->FileName, error);
+        }
         output->Streams.clear();
         output->Context.reset();
     }

@@ -136,6 +136,30 @@ TEST_F(OutputFile, ExtractionRunGivesTheAskedStream) {
     EXPECT_EQ(ProbeValue(out, "format_tags=creation_time"), "2010-01-02T03:04:05.000000Z");
 }
 
+// An existing output is replaced only by a run that ends well: a task that never runs leaves
+// it as it was, and no part file stays behind either way.
+TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
+    const auto out = Folder / "kept.mp3";
+    const auto part = Folder / ".kept.mp3.part";
+    std::filesystem::copy_file(Fixture("tone_1k_stereo.mp3"), out);
+    const auto originalSize = std::filesystem::file_size(out);
+    {
+        TEngineUnderTest unused;
+        unused.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
+        unused.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
+        EXPECT_EQ(std::filesystem::file_size(out), originalSize);
+    }
+    EXPECT_EQ(std::filesystem::file_size(out), originalSize);
+    EXPECT_FALSE(std::filesystem::exists(part));
+
+    Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
+    Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
+    Test.RunToEnd();
+    ASSERT_FALSE(E.ErrorOccurred) << E.ErrorMessage;
+    EXPECT_EQ(ProbeValue(out, "stream=sample_rate", "a:0"), "8000");
+    EXPECT_FALSE(std::filesystem::exists(part));
+}
+
 TEST_F(OutputFile, CopyAndNamedCodecs) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("video_h264_aac.mp4")));
     E.SetOption("acodec", "copy");
