@@ -22,8 +22,11 @@ struct TMainThreadState {
     std::condition_variable DoneSignal;
     std::condition_variable QueuedSignal;
     std::deque<std::shared_ptr<THandOver>> Queue;
-    std::function<void()> Wakeup;
     std::thread::id MainId = std::this_thread::get_id();
+    // Held while the wake-up runs and while it is replaced, so that once the program has
+    // removed its wake-up (before its event loop goes away) no worker is still calling it.
+    std::mutex WakeupLock;
+    std::function<void()> Wakeup; // guarded by WakeupLock
 };
 
 TMainThreadState& State() {
@@ -51,7 +54,7 @@ unsigned CurrentThreadId() {
 }
 
 void SetMainThreadWakeup(std::function<void()> wakeup) {
-    std::lock_guard<std::mutex> guard(State().Lock);
+    std::lock_guard<std::mutex> guard(State().WakeupLock);
     State().Wakeup = std::move(wakeup);
 }
 
@@ -62,16 +65,17 @@ void Synchronize(const std::function<void()>& fn) {
     }
     auto item = std::make_shared<THandOver>();
     item->Fn = fn;
-    std::function<void()> wakeup;
     auto& state = State();
     {
         std::lock_guard<std::mutex> guard(state.Lock);
         state.Queue.push_back(item);
-        wakeup = state.Wakeup;
     }
     state.QueuedSignal.notify_all();
-    if (wakeup)
-        wakeup();
+    {
+        std::lock_guard<std::mutex> guard(state.WakeupLock);
+        if (state.Wakeup)
+            state.Wakeup();
+    }
     std::unique_lock<std::mutex> lock(state.Lock);
     state.DoneSignal.wait(lock, [&] { return item->Done; });
     if (item->Error)

@@ -27,6 +27,7 @@ void WaitServingMainThread(const std::function<bool()>& done,
 std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex);
 
 // Called (on any thread) whenever a hand-over is queued; the window posts an event from it.
+// Once the call that replaces or removes it has returned, the old wake-up no longer runs.
 void SetMainThreadWakeup(std::function<void()> wakeup);
 
 bool IsMainThread();
