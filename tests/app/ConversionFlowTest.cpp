@@ -9,6 +9,7 @@
 #include "OptionFrm.h"
 #include "TaskListModel.h"
 
+#include "component/FFmpegTask.h"
 #include "support/TestMedia.h"
 
 #include <QApplication>
@@ -197,6 +198,8 @@ private slots:
             ChooseCaption(dialog, QStringLiteral("Wav"));
             ClickOk(dialog);
         });
+        // At the input's own pace, so that the stop surely comes before the end.
+        Window->Tessel().Task(0)->SetOption("re", "1");
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
         Buttons().btnPause->trigger();
@@ -223,6 +226,8 @@ private slots:
             ChooseCaption(dialog, QStringLiteral("Wav"));
             ClickOk(dialog);
         });
+        // At the input's own pace, so that the stop surely comes before the end.
+        Window->Tessel().Task(0)->SetOption("re", "1");
         QCOMPARE(Rows().RowCount(), 1);
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
