@@ -5,6 +5,7 @@
 #include "component/FFmpegTask.h"
 #include "component/TerminateDelivery.h"
 #include "engine/EngineThread.h"
+#include "engine/VideoHooks.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/MainThread.h"
@@ -365,6 +366,9 @@ void TCustomFFmpegComponent::SetPreviewBitmap(bool value) {
 }
 
 void TCustomFFmpegComponent::SetTaskFlag(uint8_t bit, bool value) {
+    // A running task changes its flags under the preview lock while it hands a picture to the
+    // main thread, so this thread waits for the lock serving hand-overs.
+    std::unique_lock<std::mutex> previewGuard = LockServingMainThread(PreviewLock());
     for (const TTaskPtr& task : Tasks->Snapshot())
         task->PreviewFlags =
             static_cast<uint8_t>(value ? (task->PreviewFlags | bit) : (task->PreviewFlags & ~bit));
