@@ -1,6 +1,8 @@
 // Choice of sample format, rate and channel layout from an audio encoder's lists.
 #include "engine/OutputAudioSetup.h"
 
+#include "ffbind/FFHandles.h"
+
 #include <cstdlib>
 
 namespace {
@@ -78,6 +80,20 @@ void MirrorOldChannelFields(AVCodecContext* encoder) {
 #pragma GCC diagnostic pop
 }
 
+// Some encoders (wma) list no layouts yet take no more than two channels: a trial opening of
+// a scratch context with the chosen values tells.
+bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec) {
+    CodecContextPtr trial(ff::avcodec_alloc_context3(codec));
+    if (!trial)
+        return false;
+    trial->sample_fmt = encoder->sample_fmt;
+    trial->sample_rate = encoder->sample_rate;
+    trial->time_base = encoder->time_base;
+    trial->bit_rate = encoder->bit_rate;
+    ff::av_channel_layout_copy(&trial->ch_layout, &encoder->ch_layout);
+    return ff::avcodec_open2(trial.get(), codec, nullptr) >= 0;
+}
+
 } // namespace
 
 void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
@@ -102,5 +118,9 @@ void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
         encoder->ch_layout = chosen;
     }
     encoder->time_base = AVRational{1, encoder->sample_rate};
+    if (!codec->ch_layouts && encoder->ch_layout.nb_channels > 2 && !OpensWith(encoder, codec)) {
+        ff::av_channel_layout_uninit(&encoder->ch_layout);
+        encoder->ch_layout = AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
+    }
     MirrorOldChannelFields(encoder);
 }

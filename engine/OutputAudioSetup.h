@@ -9,8 +9,9 @@
 // lists it, else its planar/packed twin, else the encoder's first; a rate the encoder does not
 // list becomes the nearest listed one; a layout it does not list becomes a listed one with the
 // same channel count, else the one with most channels not above the count asked (else the
-// first); a layout without channel order gets the default order. The time base becomes one
-// sample. Encoders without lists keep what was asked.
+// first); a layout without channel order gets the default order; an encoder without a layout
+// list that refuses more than two channels gets stereo. The time base becomes one sample.
+// Encoders without lists otherwise keep what was asked.
 void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
                          AVSampleFormat preferredFormat);
 

@@ -141,6 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
         TConversionCase{"MonoToStereo", "tone_mono.wav", "mp3", {{"ac", "2"}}, 44100, 2},
         TConversionCase{"FiveOneToStereo", "tone_5_1.wav", "aac", {{"ac", "2"}}, 48000, 2},
         TConversionCase{"FiveOneToMp3TakesStereo", "tone_5_1.wav", "mp3", {{"ac", "6"}}, 48000, 2},
+        TConversionCase{"FiveOneToWmaTakesStereo", "tone_5_1.wav", "wma", {{"ac", "6"}}, 48000, 2},
         TConversionCase{"FiveOneStaysInAc3", "tone_5_1.wav", "ac3", {{"ac", "6"}}, 48000, 6},
         TConversionCase{
             "Mp2TakesTheNearestRate", "tone_1k_stereo.wav", "mp2", {{"ar", "11025"}}, 16000, 2}),
@@ -168,6 +169,18 @@ TEST(AudioEngineClipTest, StartsAtTheStartTimeAndLastsTheDuration) {
         EXPECT_GT(out.Rms(-1, second + 0.1, second + 0.7), 0.05) << second;
         EXPECT_LT(out.Rms(-1, second + 0.85, second + 0.95), 0.01) << second;
     }
+}
+
+// A start between two key frames: the seek lands on the key frame before it, and the sound
+// decoded from there up to the start is cut away (tone at [n, n+0.8) s of the input).
+TEST(AudioEngineClipTest, StartBetweenKeyFramesIsCutToTheSample) {
+    const auto output = TempOutput("clip_mid.wav");
+    Convert("bursts_30s.mp4", {{"ss", "10.5"}, {"vn", "1"}}, output, {{"t", "2"}});
+    const TDecodedAudio out = DecodeAudio(output);
+    EXPECT_NEAR(out.DurationSeconds(), 2.0, 0.03);
+    EXPECT_GT(out.Rms(-1, 0.0, 0.25), 0.05);  // 10.5 to 10.75 s: tone
+    EXPECT_LT(out.Rms(-1, 0.35, 0.45), 0.01); // 10.85 to 10.95 s: silence
+    EXPECT_GT(out.Rms(-1, 0.55, 1.25), 0.05); // 11.05 to 11.75 s: tone
 }
 
 // Sync method 1 puts silence before sound that starts late and into a gap of its time
