@@ -107,7 +107,11 @@ private:
     // Decides the samples to drop from the chunk's start or the silence to put in front of it.
     void Synchronise(const TAudioFormat& input, int chunkSamples, TAudioInputClock& clock,
                      const TAudioSyncSettings& settings, int& dropSamples, int64_t& silenceSamples);
-    void FollowInputClock(const TAudioInputClock& clock);
+    // Sound before the output's start is cut away at the start of the output: a start time
+    // seeks to the key frame before it, so the first sound decoded lies before the asked time.
+    int SamplesBeforeStart(const TAudioInputClock& clock, int inputRateHz, int chunkSamples) const;
+    // The output clock from the input's, skippedS seconds into the chunk.
+    void FollowInputClock(const TAudioInputClock& clock, double skippedS);
     void PushSilence(const TAudioFormat& input, int64_t count, const TAudioSyncSettings& settings);
     // Converts count input samples (when a resampler is in use) and appends them to the fifo.
     void PushSamples(const uint8_t* const* planes, int count, const TAudioSyncSettings* settings);
@@ -142,10 +146,13 @@ void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
 
     int dropSamples = 0;
     int64_t silenceSamples = 0;
-    if (settings.AudioSyncMethod != 0)
+    if (settings.AudioSyncMethod != 0) {
         Synchronise(input, chunk.nb_samples, clock, settings, dropSamples, silenceSamples);
-    else
-        FollowInputClock(clock);
+    } else {
+        dropSamples = SamplesBeforeStart(clock, input.SampleRateHz, chunk.nb_samples);
+        if (dropSamples < chunk.nb_samples)
+            FollowInputClock(clock, static_cast<double>(dropSamples) / input.SampleRateHz);
+    }
     if (dropSamples >= chunk.nb_samples)
         return;
     if (silenceSamples > 0)
@@ -241,9 +248,17 @@ void TAudioPath::Synchronise(const TAudioFormat& input, int chunkSamples, TAudio
     }
 }
 
-void TAudioPath::FollowInputClock(const TAudioInputClock& clock) {
-    const int64_t fromInput =
-        std::llrint(clock.SyncTimeS * Encoder->sample_rate) - PendingSamples(State, Encoder);
+int TAudioPath::SamplesBeforeStart(const TAudioInputClock& clock, int inputRateHz,
+                                   int chunkSamples) const {
+    if (State.ClockStarted || clock.SyncTimeS >= 0)
+        return 0;
+    return static_cast<int>(
+        std::min<int64_t>(chunkSamples, std::llround(-clock.SyncTimeS * inputRateHz)));
+}
+
+void TAudioPath::FollowInputClock(const TAudioInputClock& clock, double skippedS) {
+    const int64_t fromInput = std::llrint((clock.SyncTimeS + skippedS) * Encoder->sample_rate) -
+                              PendingSamples(State, Encoder);
     // Input times that step back would give frames overlapping those already encoded, which
     // muxers refuse: the clock never goes back once it has started.
     *Target.SyncOpts = State.ClockStarted ? std::max(*Target.SyncOpts, fromInput) : fromInput;
