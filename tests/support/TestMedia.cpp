@@ -93,13 +93,19 @@ double TDecodedAudio::DurationSeconds() const {
     return static_cast<double>(Samples.size()) / Channels / SampleRateHz;
 }
 
-double TDecodedAudio::Rms(int channel, double fromSeconds, double toSeconds) const {
+std::pair<std::size_t, std::size_t> TDecodedAudio::FrameRange(double fromSeconds,
+                                                              double toSeconds) const {
     if (SampleRateHz <= 0 || Channels <= 0)
-        return 0;
+        return {0, 0};
     const std::size_t frames = Samples.size() / Channels;
-    const std::size_t first =
-        std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
-    const std::size_t last = std::min(frames, static_cast<std::size_t>(toSeconds * SampleRateHz));
+    auto frameAt = [&](double seconds) {
+        return std::min(frames, static_cast<std::size_t>(std::max(0.0, seconds) * SampleRateHz));
+    };
+    return {frameAt(fromSeconds), frameAt(toSeconds)};
+}
+
+double TDecodedAudio::Rms(int channel, double fromSeconds, double toSeconds) const {
+    const auto [first, last] = FrameRange(fromSeconds, toSeconds);
     double sum = 0;
     std::size_t count = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -116,18 +122,13 @@ double TDecodedAudio::Rms(int channel, double fromSeconds, double toSeconds) con
 
 double TDecodedAudio::ZeroCrossingFrequency(int channel, double fromSeconds,
                                             double toSeconds) const {
-    if (SampleRateHz <= 0 || Channels <= 0)
-        return 0;
-    const std::size_t frames = Samples.size() / Channels;
-    const std::size_t first =
-        std::min(frames, static_cast<std::size_t>(fromSeconds * SampleRateHz));
-    const std::size_t last = std::min(frames, static_cast<std::size_t>(toSeconds * SampleRateHz));
+    const auto [first, last] = FrameRange(fromSeconds, toSeconds);
     int crossings = 0;
     for (std::size_t i = first + 1; i < last; ++i) {
         const float before = Samples[(i - 1) * Channels + channel];
         const float now = Samples[i * Channels + channel];
         crossings += (before < 0) != (now < 0);
     }
-    const double seconds = static_cast<double>(last - first) / SampleRateHz;
+    const double seconds = last > first ? static_cast<double>(last - first) / SampleRateHz : 0;
     return seconds > 0 ? crossings / 2.0 / seconds : 0;
 }

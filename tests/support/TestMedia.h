@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The folder made by tests/fixtures/make_fixtures.sh.
@@ -34,6 +35,10 @@ struct TDecodedAudio {
     double Rms(int channel = -1, double fromSeconds = 0, double toSeconds = 1e9) const;
     // Dominant frequency of a channel over a window, by zero crossings.
     double ZeroCrossingFrequency(int channel, double fromSeconds, double toSeconds) const;
+
+private:
+    // The frames between two times, clamped to the samples there are.
+    std::pair<std::size_t, std::size_t> FrameRange(double fromSeconds, double toSeconds) const;
 };
 TDecodedAudio DecodeAudio(const std::filesystem::path& file);
 
