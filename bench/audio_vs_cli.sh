@@ -24,9 +24,9 @@ formats=(
 
 # One run of each program on input $1 for format $2 into labels with suffix $3.
 run_pair() {
-    local in=$1 spec=$2 suffix=$3
+    local in=$1 entry=$2 suffix=$3
     local format codec tool_args ours_args
-    read -r format codec tool_args ours_args <<<"$spec"
+    read -r format codec tool_args ours_args <<<"$entry"
     local stem
     stem=$(basename "${in%.*}")
     local ours_out="$ours_dir/${stem}_(new).$format" tool_out="$tool_dir/$stem.$format"
@@ -50,12 +50,12 @@ for ((i = 0; i < RUNS; i++)); do
     run_pair "$short" "${formats[0]}" -startup
 done
 
-for spec in "${formats[@]}"; do
-    read -r format codec _ <<<"$spec"
+for entry in "${formats[@]}"; do
+    read -r format codec _ <<<"$entry"
     reset_runs "ours-$format"
     reset_runs "ffmpeg-$format"
     for ((i = 0; i < RUNS; i++)); do
-        run_pair "$input" "$spec" ""
+        run_pair "$input" "$entry" ""
         if [ "$i" -eq 0 ]; then
             wanted=$codec
             [ "$format" = mp3 ] && wanted=mp3
@@ -70,8 +70,8 @@ echo
 echo "Medians of $RUNS runs, input ${BENCH_SECONDS} s (start-up row: 1 s input, mp3)"
 table_header format
 table_row "mp3 (1 s input: start-up)" ours-mp3-startup ffmpeg-mp3-startup
-for spec in "${formats[@]}"; do
-    read -r format _ <<<"$spec"
+for entry in "${formats[@]}"; do
+    read -r format _ <<<"$entry"
     table_row "$format" "ours-$format" "ffmpeg-$format"
 done
 print_load

@@ -22,8 +22,8 @@ formats=(
 )
 
 print_load
-for spec in "${formats[@]}"; do
-    read -r format tool_args <<<"$spec"
+for entry in "${formats[@]}"; do
+    read -r format tool_args <<<"$entry"
     for label in "ours-$format" "ffmpeg-$format" "ffmpeg1-$format"; do
         reset_runs "$label"
     done
@@ -49,8 +49,8 @@ done
 echo
 echo "Medians of $RUNS runs, input ${BENCH_SECONDS} s"
 table_header format
-for spec in "${formats[@]}"; do
-    read -r format _ <<<"$spec"
+for entry in "${formats[@]}"; do
+    read -r format _ <<<"$entry"
     table_row "$format (ffmpeg default threads)" "ours-$format" "ffmpeg-$format"
     table_row "$format (ffmpeg -threads 1)" "ours-$format" "ffmpeg1-$format"
 done
