@@ -477,6 +477,7 @@ protected:
     void CreateOptionContexts();
     void FreeOptionContexts();
     void CloseOutputFiles();
+    void ReplaceOutput(const TOutputFileSetup& Output);
     void CloseInputFiles();
     // Copies the generic options set so far whose flags include Mask from a template to a
     // real context (codec, format).

@@ -212,8 +212,23 @@ void TCustomFFmpeg::ApplyMuxingSettings(TOutputFileSetup& Output) {
             DictSet(Output.MuxerOptions, entry->key, entry->value);
 }
 
+// Puts a finished output in place of the file it replaces. A failed replacement fails the run
+// and keeps the written file, so neither the old file nor the new sound is lost.
+void TCustomFFmpeg::ReplaceOutput(const TOutputFileSetup& Output) {
+    std::error_code error;
+    std::filesystem::rename(Output.PartName, Output.FileName, error);
+    if (!error)
+        return;
+    std::string message = "Could not replace " + Output.FileName.string() + " (" + error.message() +
+                          "); the output is kept as " + Output.PartName.string();
+    GetLogger()->Log(this, llError, message);
+    ErrorMessage = message;
+    ErrorOccurred = true;
+}
+
 // Closes every output file (deleting one that stayed empty) and frees its context.
 void TCustomFFmpeg::CloseOutputFiles() {
+    const bool runFailed = ErrorOccurred;
     for (auto& output : OutputSetups) {
         bool hadFile = output->IO || output->Context->pb;
         if (output->IO)
@@ -221,10 +236,10 @@ void TCustomFFmpeg::CloseOutputFiles() {
         output->Context->pb = nullptr;
         std::error_code error;
         if (!output->PartName.empty()) {
-            if (ErrorOccurred || IsEmptyFile(output->PartName))
+            if (runFailed || IsEmptyFile(output->PartName))
                 std::filesystem::remove(output->PartName, error);
             else
-                std::filesystem::rename(output->PartName, output->FileName, error);
+                ReplaceOutput(*output);
         } else if (hadFile && IsEmptyFile(output->FileName)) {
             std::filesystem::remove(output->FileName, error);
         }

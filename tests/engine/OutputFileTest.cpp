@@ -160,6 +160,21 @@ TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
     EXPECT_FALSE(std::filesystem::exists(part));
 }
 
+// A finished run that cannot take the place of the existing name (here a folder) is a failure,
+// and the sound it wrote stays on disk.
+TEST_F(OutputFile, FailedReplacementFailsTheRunAndKeepsTheOutput) {
+    const auto out = Folder / "taken.mp3";
+    const auto part = Folder / ".taken.mp3.part";
+    std::filesystem::create_directories(out / "inside");
+    Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
+    Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
+    Test.RunToEnd();
+    EXPECT_TRUE(E.ErrorOccurred);
+    EXPECT_NE(E.ErrorMessage.find("Could not replace"), std::string::npos) << E.ErrorMessage;
+    EXPECT_TRUE(std::filesystem::is_directory(out / "inside"));
+    EXPECT_EQ(ProbeValue(part, "stream=sample_rate", "a:0"), "8000");
+}
+
 TEST_F(OutputFile, CopyAndNamedCodecs) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("video_h264_aac.mp4")));
     E.SetOption("acodec", "copy");
