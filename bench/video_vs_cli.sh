@@ -2,9 +2,9 @@
 # Formats with video: Ogg (theora + flac) and M4a (h264 + aac) from the 10-minute input with
 # soundpick-cli against the ffmpeg tool with the same codecs and settings (theora at the default
 # 200 kbit/s, x264 at its defaults, 16-bit flac, aac 128 kbit/s, 44.1 kHz stereo): median wall time
-# of RUNS runs, peak memory, CPU time. The engine codes with one thread per codec, the tool with
-# as many as it likes by default: each format is measured against both the tool's default and
-# the tool held to one thread (-threads 1 on the decoder and the encoders).
+# of RUNS runs, peak memory, CPU time. Both let each codec take the threads it likes; the tool
+# held to one thread (-threads 1 on the decoder and the encoders) is measured too, as the cost of
+# coding without them.
 # Usage: bench/video_vs_cli.sh [BUILD_DIR]   (default build/release; RUNS=3, BENCH_SECONDS=600)
 source "$(dirname "$0")/bench_common.sh"
 RUNS=${RUNS:-3}

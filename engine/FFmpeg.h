@@ -178,7 +178,7 @@ struct TOptionState {
     bool ForceFps = false;
     float DtsDeltaThreshold = 10.0f; // seconds
     int ScalerFlags = 4;             // SWS_BICUBIC; the scaler template's "sws_flags"
-    int ThreadCount = 1;
+    int ThreadCount = 0;   // codec threads; 0 lets each codec use what the processors allow
     std::string LastError; // the last set-up error message
     // Pending bitstream filters by kind (`vbsf`, `absf`, `sbsf`): validated filter names,
     // consumed by the next stream of that kind. Filters need the stream's parameters, so the

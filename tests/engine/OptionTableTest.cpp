@@ -234,7 +234,7 @@ TEST_F(OptionTable, IgnoredNamesThreadsAndUnknownNames) {
     EXPECT_TRUE(log.Contains("Do nothing: option - y"));
     EXPECT_EQ(log.LevelOf("Do nothing: option - benchmark"), llInfo);
     EXPECT_EQ(Rejection("threads", "2"), "TODO: option - threads");
-    EXPECT_EQ(E.ThreadCount, 1);
+    EXPECT_EQ(E.ThreadCount, 0);
     TLogCapture quiet;
     E.SetOption("xyz", "1");
     EXPECT_FALSE(quiet.Contains("xyz"));
