@@ -39,7 +39,7 @@ TCustomFFmpegComponent::~TCustomFFmpegComponent() {
     // A handler in progress finishes first; no handler runs on a half-destroyed owner.
     DetachEvents();
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
     }
     Tasks->ExtractAll(); // each task is stopped and waited for as it is freed
@@ -194,7 +194,7 @@ void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions
 
 void TCustomFFmpegComponent::StartTasks(int threadCount) {
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         NextTaskIndex = 0;
         TasksEnded = 0;
         ThreadModeFlag = threadCount > 0;
@@ -202,7 +202,7 @@ void TCustomFFmpegComponent::StartTasks(int threadCount) {
     }
     while (true) {
         {
-            std::lock_guard<std::recursive_mutex> guard(EventLock);
+            auto guard = LockServingMainThread(EventLock);
             if (TasksToStart <= 0)
                 return;
         }
@@ -215,7 +215,7 @@ void TCustomFFmpegComponent::StartTasks(int threadCount) {
 void TCustomFFmpegComponent::StartNextTask() {
     TTaskPtr task;
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         if (TasksToStart <= 0)
             return;
         --TasksToStart;
@@ -236,7 +236,7 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
 
 void TCustomFFmpegComponent::StopTasks(bool wait) {
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
     }
     for (const TTaskPtr& task : Tasks->Snapshot())
@@ -256,7 +256,7 @@ void TCustomFFmpegComponent::ResumeTasks() {
 // ---- Engine callbacks ---------------------------------------------------------------------------
 
 void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
-    std::lock_guard<std::recursive_mutex> guard(EventLock);
+    auto guard = LockServingMainThread(EventLock);
     const int index = task.Index;
     // A task taken out of the list (deleted while it ran) no longer belongs to the run.
     if (index < 0)
@@ -289,7 +289,7 @@ void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exc
     Delivery->Post([this, index, finished, exception, message] {
         TTerminateEvent handler;
         {
-            std::lock_guard<std::recursive_mutex> guard(EventLock);
+            auto guard = LockServingMainThread(EventLock);
             handler = OnTerminate;
         }
         if (handler)
@@ -300,7 +300,7 @@ void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exc
 void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fps,
                                           int currentDurationMs, float quality, float bitRate,
                                           int64_t currentSizeBytes, int totalOutputDurationMs) {
-    std::lock_guard<std::recursive_mutex> guard(EventLock);
+    auto guard = LockServingMainThread(EventLock);
     if (OnProgress)
         OnProgress(task.Index, frameNumber, fps, currentDurationMs, quality, bitRate,
                    currentSizeBytes, totalOutputDurationMs);
@@ -309,7 +309,7 @@ void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fp
 void TCustomFFmpegComponent::TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action) {
     TBeforeHookEvent handler;
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         handler = OnBeforeHook;
     }
     if (handler)
@@ -320,7 +320,7 @@ void TCustomFFmpegComponent::TaskCustomHook(TFFmpeg& task, TBitmap24& bitmap, in
                                             int64_t pts, bool& update, bool& stopHook) {
     TCustomHookEvent handler;
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         handler = OnCustomHook;
     }
     if (handler)
@@ -331,7 +331,7 @@ void TCustomFFmpegComponent::TaskPreviewBitmap(TFFmpeg& task, TBitmap24& bitmap,
                                                int64_t pts) {
     TPreviewBitmapEvent handler;
     {
-        std::lock_guard<std::recursive_mutex> guard(EventLock);
+        auto guard = LockServingMainThread(EventLock);
         handler = OnPreviewBitmap;
     }
     if (!handler)
@@ -342,15 +342,12 @@ void TCustomFFmpegComponent::TaskPreviewBitmap(TFFmpeg& task, TBitmap24& bitmap,
 }
 
 void TCustomFFmpegComponent::DetachEvents() {
-    // Taking the lock on the main thread keeps serving hand-overs: a progress handler in
-    // progress may be waiting for the main thread.
-    WaitServingMainThread([this] { return EventLock.try_lock(); });
+    auto guard = LockServingMainThread(EventLock);
     OnBeforeHook = nullptr;
     OnCustomHook = nullptr;
     OnPreviewBitmap = nullptr;
     OnProgress = nullptr;
     OnTerminate = nullptr;
-    EventLock.unlock();
 }
 
 // ---- Properties ---------------------------------------------------------------------------------

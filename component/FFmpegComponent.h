@@ -134,7 +134,8 @@ protected:
     virtual void TaskTerminated(TFFmpeg& task);
 
     // Serialises progress and terminate handling of all tasks; re-entrant so that a task that
-    // cannot start may report its end from inside StartNextTask on the same thread.
+    // cannot start may report its end from inside StartNextTask on the same thread. Taken with
+    // LockServingMainThread: a worker may hand a log line over while it holds the lock.
     std::recursive_mutex EventLock;
 
 private:

@@ -110,8 +110,11 @@ bool CheckSynchronize() {
     }
 }
 
-void WaitServingMainThread(const std::function<bool()>& done,
-                           std::chrono::milliseconds pollPeriod) {
+namespace {
+
+// Polls done() until it is true; on the main thread queued hand-overs are served meanwhile and
+// a newly queued one ends the poll period early.
+void ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds pollPeriod) {
     const bool onMain = IsMainThread();
     auto& state = State();
     while (!done()) {
@@ -123,24 +126,18 @@ void WaitServingMainThread(const std::function<bool()>& done,
         else
             state.QueuedSignal.wait_for(lock, pollPeriod);
     }
-    if (onMain)
+}
+
+} // namespace
+
+void WaitServingMainThread(const std::function<bool()>& done,
+                           std::chrono::milliseconds pollPeriod) {
+    ServeUntil(done, pollPeriod);
+    if (IsMainThread())
         CheckSynchronize();
 }
 
-std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex) {
-    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
-    if (lock.owns_lock() || !IsMainThread()) {
-        if (!lock.owns_lock())
-            lock.lock();
-        return lock;
-    }
-    auto& state = State();
-    while (!lock.try_lock()) {
-        if (CheckSynchronize())
-            continue;
-        std::unique_lock<std::mutex> queueLock(state.Lock);
-        state.QueuedSignal.wait_for(queueLock, std::chrono::milliseconds(1),
-                                    [&] { return !state.Queue.empty(); });
-    }
-    return lock;
+// Nothing is served once the lock is held: a hand-over run then could want the same lock.
+void TakeLockServingMainThread(const std::function<bool()>& tryLock) {
+    ServeUntil(tryLock, std::chrono::milliseconds(1));
 }

@@ -21,16 +21,26 @@ bool CheckSynchronize();
 void WaitServingMainThread(const std::function<bool()>& done,
                            std::chrono::milliseconds pollPeriod = std::chrono::milliseconds(10));
 
+// The waiting part of LockServingMainThread: calls tryLock until it succeeds, serving hand-overs.
+void TakeLockServingMainThread(const std::function<bool()>& tryLock);
+
+bool IsMainThread();
+
 // Locks a mutex; on the main thread it serves hand-overs while the mutex is held elsewhere, so
 // that a worker holding it while it hands a log line over cannot deadlock with the main thread
 // (the probe's codec opening under CodecLock, for example).
-std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex);
+template <class Mutex> std::unique_lock<Mutex> LockServingMainThread(Mutex& mutex) {
+    std::unique_lock<Mutex> lock(mutex, std::defer_lock);
+    if (IsMainThread())
+        TakeLockServingMainThread([&] { return lock.try_lock(); });
+    else
+        lock.lock();
+    return lock;
+}
 
 // Called (on any thread) whenever a hand-over is queued; the window posts an event from it.
 // Once the call that replaces or removes it has returned, the old wake-up no longer runs.
 void SetMainThreadWakeup(std::function<void()> wakeup);
-
-bool IsMainThread();
 
 // Makes the calling thread the main thread (the program's first thread is by default).
 void SetMainThread();

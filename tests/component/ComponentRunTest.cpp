@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -243,6 +244,29 @@ TEST_F(ComponentRun, StartStopStressNeverHangs) {
         EXPECT_EQ(events.OverlappingTerminates(), 0);
         Component.ClearTaskList();
     }
+}
+
+// A progress handler that hands work to the main thread (as a window may) holds the event lock
+// while it waits; stopping from the main thread at that moment serves it instead of locking up.
+TEST_F(ComponentRun, StopWhileAProgressHandlerWaitsForTheMainThread) {
+    AddTask("long_2h.mp3", "long.mp3");
+    std::atomic<bool> handingOver{false};
+    std::atomic<bool> runEnded{false};
+    Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+        handingOver = true;
+        Synchronize([] {});
+    };
+    Component.OnTerminate = [&](int index, bool, bool, const std::string&) {
+        if (index == -1)
+            runEnded = true;
+    };
+    Component.SetProgressInterval(100);
+    Component.StartTasks(1);
+    while (!handingOver) // deliberately not serving: the handler is now waiting for us
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Component.StopTasks(true);
+    WaitServingMainThread([&] { return runEnded.load(); });
+    EXPECT_FALSE(Component.Task(0)->Finished);
 }
 
 // Freeing the component while a task converts stops and waits for it.
