@@ -173,11 +173,12 @@ void TFFmpeg::ApplyOutputFields(const TOutputOptions& o) {
     if (o.RightPad >= 0)
         SetPadRight(o.RightPad);
     SetPadColor(static_cast<int>(o.PadRGB & 0xFFFFFF));
-    // The group size and video bit rate go by their current library names ("g", "b").
+    // The group size goes by its library name; the video bit rate as "vb", since the library's
+    // "b" would also set the audio rate.
     if (o.GopSize > 0)
         SetGenericField("g", o.GopSize);
     if (o.VideoBitrate > 0)
-        SetGenericField("b", o.VideoBitrate);
+        SetGenericField("vb", o.VideoBitrate);
     if (o.VideoMaxRate > 0)
         SetGenericField("maxrate", o.VideoMaxRate);
     if (o.VideoMinRate > 0)

@@ -146,12 +146,16 @@ TEST_F(TaskOptions, ConditionalFields) {
     TOutputOptions output;
     output.Volume = 0;
     output.AudioBitrate = 128000;
+    output.VideoBitrate = 900000;
     output.AudioCodec = "flac";
     output.SampleRate = 8000;
     output.Channels = 1;
     Task.ApplyOutputOptions(output);
     EXPECT_EQ(Task.AudioVolume, 0);
     EXPECT_TRUE(HasGenericOption("ab"));
+    // The library's "b" names the rate of both kinds; each kind keeps its own.
+    EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_AUDIO)->bit_rate, 128000);
+    EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_VIDEO)->bit_rate, 900000);
     EXPECT_EQ(Task.AudioCodecName, "flac");
     EXPECT_EQ(Task.AudioSampleRate, 8000);
     EXPECT_EQ(Task.AudioChannels, 1);
