@@ -330,12 +330,14 @@ void TfrmMain::btnClearClick() {
 }
 
 void TfrmMain::btnStartClick() {
-    if (!Commands->btnStart->isEnabled())
-        return;
+    // The menu item calls this whatever the button shows: an empty list still gets its box,
+    // while a list whose run is on or has ended (until "Clear Task") is not started again.
     if (Rows->RowCount() == 0) {
         ShowMessageBox(TBoxIcon::Information, QStringLiteral("There are no files in the list!"));
         return;
     }
+    if (!Commands->btnStart->isEnabled())
+        return;
     Component->SetThreadPriority(THiddenMainSettings::Priority);
     Commands->btnAdd->setEnabled(false);
     EnableTaskCommands(false);

@@ -169,6 +169,10 @@ private slots:
         QCOMPARE(Rows().RowCount(), 0);
         QVERIFY(a.btnAdd->isEnabled());
         QVERIFY(!a.btnRemove->isEnabled() && !a.btnClear->isEnabled() && !a.btnStart->isEnabled());
+        a.menu4->trigger();
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("There are no files in the list!"));
     }
 
     void PlayOutputTakesTheSelectedOrElseTheLastOutput() {
