@@ -120,7 +120,7 @@ void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
     encoder->time_base = AVRational{1, encoder->sample_rate};
     if (!codec->ch_layouts && encoder->ch_layout.nb_channels > 2 && !OpensWith(encoder, codec)) {
         ff::av_channel_layout_uninit(&encoder->ch_layout);
-        encoder->ch_layout = AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
+        ff::av_channel_layout_default(&encoder->ch_layout, 2);
     }
     MirrorOldChannelFields(encoder);
 }
