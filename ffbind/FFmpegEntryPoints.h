@@ -7,13 +7,9 @@
 
 // clang-format off
 #define SP_AVUTIL_ENTRY_POINTS(X) \
-    X(av_add_q) \
     X(av_audio_fifo_alloc) \
-    X(av_audio_fifo_drain) \
     X(av_audio_fifo_free) \
-    X(av_audio_fifo_peek) \
     X(av_audio_fifo_read) \
-    X(av_audio_fifo_realloc) \
     X(av_audio_fifo_size) \
     X(av_audio_fifo_write) \
     X(av_channel_layout_compare) \
@@ -25,15 +21,11 @@
     X(av_channel_layout_uninit) \
     X(av_compare_ts) \
     X(av_d2q) \
-    X(av_default_item_name) \
     X(av_dict_copy) \
     X(av_dict_count) \
     X(av_dict_free) \
     X(av_dict_get) \
     X(av_dict_set) \
-    X(av_dict_set_int) \
-    X(av_div_q) \
-    X(av_fast_realloc) \
     X(av_find_nearest_q_idx) \
     X(av_frame_alloc) \
     X(av_frame_clone) \
@@ -47,9 +39,7 @@
     X(av_free) \
     X(av_freep) \
     X(av_gcd) \
-    X(av_get_bits_per_pixel) \
     X(av_get_bytes_per_sample) \
-    X(av_get_media_type_string) \
     X(av_get_packed_sample_fmt) \
     X(av_get_picture_type_char) \
     X(av_get_pix_fmt) \
@@ -59,16 +49,11 @@
     X(av_get_sample_fmt) \
     X(av_get_sample_fmt_name) \
     X(av_get_sample_fmt_string) \
-    X(av_get_token) \
     X(av_gettime) \
     X(av_gettime_relative) \
-    X(av_image_alloc) \
-    X(av_image_check_size) \
     X(av_image_copy) \
     X(av_image_fill_arrays) \
-    X(av_image_fill_linesizes) \
     X(av_image_get_buffer_size) \
-    X(av_int_list_length_for_size) \
     X(av_log) \
     X(av_log_default_callback) \
     X(av_log_get_level) \
@@ -76,74 +61,36 @@
     X(av_log_set_level) \
     X(av_malloc) \
     X(av_mallocz) \
-    X(av_mul_q) \
-    X(av_nearer_q) \
     X(av_opt_find) \
-    X(av_opt_find2) \
-    X(av_opt_free) \
     X(av_opt_get) \
-    X(av_opt_get_double) \
     X(av_opt_get_int) \
-    X(av_opt_next) \
     X(av_opt_set) \
     X(av_opt_set_bin) \
-    X(av_opt_set_chlayout) \
-    X(av_opt_set_defaults) \
-    X(av_opt_set_dict) \
-    X(av_opt_set_dict2) \
     X(av_opt_set_double) \
-    X(av_opt_set_image_size) \
     X(av_opt_set_int) \
-    X(av_opt_set_pixel_fmt) \
-    X(av_opt_set_q) \
-    X(av_opt_set_sample_fmt) \
-    X(av_parse_color) \
-    X(av_parse_ratio) \
     X(av_parse_time) \
     X(av_parse_video_rate) \
     X(av_parse_video_size) \
     X(av_pix_fmt_desc_get) \
     X(av_pix_fmt_desc_get_id) \
     X(av_pix_fmt_desc_next) \
-    X(av_realloc) \
     X(av_reduce) \
     X(av_rescale) \
-    X(av_rescale_delta) \
     X(av_rescale_q) \
-    X(av_rescale_q_rnd) \
-    X(av_rescale_rnd) \
     X(av_sample_fmt_is_planar) \
-    X(av_samples_alloc) \
-    X(av_samples_copy) \
-    X(av_samples_get_buffer_size) \
     X(av_samples_set_silence) \
-    X(av_small_strptime) \
-    X(av_strcasecmp) \
     X(av_strdup) \
     X(av_strerror) \
-    X(av_stristart) \
-    X(av_strlcpy) \
-    X(av_strstart) \
-    X(av_sub_q) \
-    X(av_timegm) \
-    X(av_usleep) \
     X(avutil_version)
 
 #define SP_SWRESAMPLE_ENTRY_POINTS(X) \
     X(swr_alloc) \
     X(swr_alloc_set_opts2) \
-    X(swr_close) \
-    X(swr_config_frame) \
     X(swr_convert) \
-    X(swr_convert_frame) \
-    X(swr_drop_output) \
     X(swr_free) \
     X(swr_get_delay) \
     X(swr_get_out_samples) \
     X(swr_init) \
-    X(swr_inject_silence) \
-    X(swr_is_initialized) \
-    X(swr_next_pts) \
     X(swr_set_compensation) \
     X(swresample_version)
 
@@ -151,70 +98,43 @@
     X(sws_freeContext) \
     X(sws_getCachedContext) \
     X(sws_getContext) \
-    X(sws_get_class) \
     X(sws_isSupportedInput) \
     X(sws_isSupportedOutput) \
     X(sws_scale) \
-    X(sws_scale_frame) \
     X(swscale_version)
 
 #define SP_AVCODEC_ENTRY_POINTS(X) \
-    X(av_bsf_alloc) \
-    X(av_bsf_flush) \
     X(av_bsf_free) \
     X(av_bsf_get_by_name) \
-    X(av_bsf_get_null_filter) \
     X(av_bsf_init) \
     X(av_bsf_list_parse_str) \
     X(av_bsf_receive_packet) \
     X(av_bsf_send_packet) \
-    X(av_codec_is_decoder) \
-    X(av_codec_is_encoder) \
     X(av_codec_iterate) \
-    X(av_get_audio_frame_duration) \
-    X(av_get_audio_frame_duration2) \
-    X(av_get_bits_per_sample) \
-    X(av_get_exact_bits_per_sample) \
-    X(av_get_pcm_codec) \
-    X(av_get_profile_name) \
-    X(av_grow_packet) \
     X(av_new_packet) \
     X(av_packet_alloc) \
     X(av_packet_clone) \
-    X(av_packet_copy_props) \
     X(av_packet_free) \
     X(av_packet_get_side_data) \
-    X(av_packet_make_writable) \
-    X(av_packet_move_ref) \
-    X(av_packet_new_side_data) \
-    X(av_packet_ref) \
     X(av_packet_rescale_ts) \
     X(av_packet_unref) \
     X(av_parser_close) \
-    X(av_parser_init) \
-    X(av_parser_parse2) \
-    X(av_shrink_packet) \
     X(avcodec_alloc_context3) \
     X(avcodec_close) \
     X(avcodec_descriptor_get) \
-    X(avcodec_descriptor_get_by_name) \
-    X(avcodec_find_best_pix_fmt_of_list) \
     X(avcodec_find_decoder) \
     X(avcodec_find_decoder_by_name) \
     X(avcodec_find_encoder) \
     X(avcodec_find_encoder_by_name) \
     X(avcodec_flush_buffers) \
     X(avcodec_free_context) \
-    X(avcodec_get_class) \
     X(avcodec_get_name) \
-    X(avcodec_get_type) \
     X(avcodec_open2) \
     X(avcodec_parameters_alloc) \
     X(avcodec_parameters_copy) \
     X(avcodec_parameters_free) \
     X(avcodec_parameters_from_context) \
     X(avcodec_parameters_to_context) \
-    X(avcodec_profile_name) \
     X(avcodec_receive_frame) \
     X(avcodec_receive_packet) \
     X(avcodec_send_frame) \
@@ -228,28 +148,16 @@
 #define SP_AVFORMAT_ENTRY_POINTS(X) \
     X(av_codec_get_id) \
     X(av_codec_get_tag) \
-    X(av_codec_get_tag2) \
-    X(av_demuxer_iterate) \
     X(av_dump_format) \
     X(av_filename_number_test) \
-    X(av_find_best_stream) \
     X(av_find_input_format) \
-    X(av_get_frame_filename) \
     X(av_guess_codec) \
     X(av_guess_format) \
-    X(av_guess_frame_rate) \
-    X(av_guess_sample_aspect_ratio) \
     X(av_interleaved_write_frame) \
     X(av_muxer_iterate) \
-    X(av_new_program) \
     X(av_pkt_dump_log2) \
     X(av_probe_input_buffer2) \
-    X(av_probe_input_format) \
-    X(av_probe_input_format2) \
-    X(av_program_add_stream_index) \
     X(av_read_frame) \
-    X(av_read_pause) \
-    X(av_read_play) \
     X(av_sdp_create) \
     X(av_seek_frame) \
     X(av_write_frame) \
@@ -258,20 +166,13 @@
     X(avformat_alloc_output_context2) \
     X(avformat_close_input) \
     X(avformat_find_stream_info) \
-    X(avformat_flush) \
     X(avformat_free_context) \
-    X(avformat_get_class) \
-    X(avformat_init_output) \
-    X(avformat_match_stream_specifier) \
     X(avformat_new_stream) \
     X(avformat_open_input) \
     X(avformat_query_codec) \
-    X(avformat_seek_file) \
     X(avformat_version) \
     X(avformat_write_header) \
     X(avio_alloc_context) \
-    X(avio_check) \
-    X(avio_close) \
     X(avio_closep) \
     X(avio_context_free) \
     X(avio_feof) \
@@ -282,41 +183,23 @@
     X(avio_read) \
     X(avio_seek) \
     X(avio_size) \
-    X(avio_skip) \
     X(avio_write)
 
 #define SP_AVFILTER_ENTRY_POINTS(X) \
-    X(av_buffersink_get_format) \
     X(av_buffersink_get_frame) \
-    X(av_buffersink_get_frame_flags) \
-    X(av_buffersink_get_frame_rate) \
     X(av_buffersink_get_h) \
-    X(av_buffersink_get_sample_aspect_ratio) \
     X(av_buffersink_get_time_base) \
     X(av_buffersink_get_w) \
-    X(av_buffersink_set_frame_size) \
-    X(av_buffersrc_add_frame) \
     X(av_buffersrc_add_frame_flags) \
-    X(av_buffersrc_parameters_alloc) \
-    X(av_buffersrc_parameters_set) \
-    X(av_buffersrc_write_frame) \
     X(avfilter_get_by_name) \
-    X(avfilter_get_class) \
     X(avfilter_graph_alloc) \
-    X(avfilter_graph_alloc_filter) \
     X(avfilter_graph_config) \
     X(avfilter_graph_create_filter) \
-    X(avfilter_graph_dump) \
     X(avfilter_graph_free) \
-    X(avfilter_graph_parse2) \
     X(avfilter_graph_parse_ptr) \
-    X(avfilter_init_dict) \
-    X(avfilter_init_str) \
     X(avfilter_inout_alloc) \
     X(avfilter_inout_free) \
     X(avfilter_link) \
-    X(avfilter_pad_get_name) \
-    X(avfilter_pad_get_type) \
     X(avfilter_version)
 
 #define SP_AVDEVICE_ENTRY_POINTS(X) \

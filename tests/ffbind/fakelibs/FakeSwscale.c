@@ -8,10 +8,8 @@ FAKE(sws_freeContext)
 FAKE(sws_getCachedContext)
 FAKE(sws_getContext)
 #ifndef PARTIAL
-FAKE(sws_get_class)
 FAKE(sws_isSupportedInput)
 FAKE(sws_isSupportedOutput)
-FAKE(sws_scale_frame)
 #ifndef BORROWED
 FAKE(sws_scale)
 #endif
