@@ -17,11 +17,6 @@
 
 namespace {
 
-double ProbeNumber(const std::filesystem::path& file, const std::string& entry,
-                   const std::string& stream) {
-    return std::atof(ProbeValue(file, entry, stream).c_str());
-}
-
 // The frame rate ffprobe reports, as a number ("25/1" -> 25).
 double ProbeFrameRate(const std::filesystem::path& file) {
     const std::string rate = ProbeValue(file, "stream=avg_frame_rate", "v:0");

@@ -49,12 +49,21 @@ struct TFakeContext {
     const AVClass* Class;
 };
 
-const AVClass Mp3Class = {.class_name = "mp3", .item_name = nullptr};
+const AVClass Mp3Class = [] {
+    AVClass mp3{};
+    mp3.class_name = "mp3";
+    return mp3;
+}();
 
 const char* CustomItemName(void*) {
     return "custom";
 }
-const AVClass CustomClass = {.class_name = "unused", .item_name = CustomItemName};
+const AVClass CustomClass = [] {
+    AVClass custom{};
+    custom.class_name = "unused";
+    custom.item_name = CustomItemName;
+    return custom;
+}();
 
 // Calls the bridge the way the libraries do, with a C variable argument list.
 void LibraryLine(void* context, int level, const char* format, ...) {

@@ -10,15 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/lsan_interface.h>
-using TLibraryInitialisers = __lsan::ScopedDisabler;
-#else
-struct TLibraryInitialisers {
-    TLibraryInitialisers() {} // user-provided: a scope object, not an unused variable
-};
-#endif
-
 namespace {
 
 class ProbeFailureTest : public testing::Test {
