@@ -28,12 +28,14 @@ std::optional<long long> WholeNumber(const std::string& text) {
     return value;
 }
 
+// A time in seconds, up to about thirty years: anything longer is a slip of the keyboard, and
+// its microseconds must fit the clip's 64-bit arithmetic.
 std::optional<double> Seconds(const std::string& text) {
     if (text.empty())
         return std::nullopt;
     char* stop = nullptr;
     const double value = std::strtod(text.c_str(), &stop);
-    if (*stop != '\0' || !std::isfinite(value) || value < 0)
+    if (*stop != '\0' || !std::isfinite(value) || value < 0 || value > 1e9)
         return std::nullopt;
     return value;
 }
@@ -173,7 +175,7 @@ std::string CheckCombination(const TCliOptions& o) {
         return "no input file given";
     if (o.Quiet && o.Verbose)
         return "--quiet and --verbose exclude each other";
-    if (o.StartSeconds && o.EndSeconds && *o.EndSeconds <= *o.StartSeconds)
+    if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
         return "--end must lie after --start";
     std::error_code error;
     if (!o.OutputFolder.empty() && !std::filesystem::is_directory(o.OutputFolder, error))

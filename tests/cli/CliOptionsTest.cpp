@@ -69,6 +69,8 @@ TEST(CliOptions, UsageErrors) {
         {"--start", "abc", "a"},
         {"--start", "-1", "a"},
         {"--start", "5", "--end", "2", "a"},
+        {"--end", "0", "a"},
+        {"--start", "1e300", "a"},
         {"-j", "0", "a"},
         {"--option", "=1", "a"},
         {"--bogus", "a"},
