@@ -18,6 +18,11 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
+// Milliseconds for a 32-bit record field: a longer time is cut to the longest it holds.
+int32_t CappedToInt32(int64_t ms) {
+    return static_cast<int32_t>(std::min<int64_t>(ms, std::numeric_limits<int32_t>::max()));
+}
+
 // A field read as a decimal integer (blanks around it allowed), else the fallback.
 int32_t DecimalOr(const std::string& text, int32_t fallback) {
     std::size_t first = text.find_first_not_of(" \t");
@@ -131,11 +136,13 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
         options.SampleRate = DecimalOr(choices.SampleRateCaption, 22050);
     if (choices.AdjustVolume)
         options.Volume = DecimalOr(choices.VolumeText, -1);
-    if (choices.AdjustBitRate)
-        options.AudioBitrate = DecimalOr(choices.BitRateText, 64) * 1000;
+    if (choices.AdjustBitRate) {
+        // In kbit/s; a figure whose bit rate would not fit the record is taken as not a number.
+        const int64_t bits = int64_t{DecimalOr(choices.BitRateText, 64)} * 1000;
+        options.AudioBitrate = bits <= std::numeric_limits<int32_t>::max() ? int32_t(bits) : 64000;
+    }
     if (ClipChosen(choices))
-        options.DurationMs = static_cast<int32_t>(
-            std::min<int64_t>(ChosenClip(choices).LengthMs, std::numeric_limits<int32_t>::max()));
+        options.DurationMs = CappedToInt32(ChosenClip(choices).LengthMs);
     options.CopyTimestamp = choices.CopyTimestamp;
     ApplyFormatRule(LowerCase(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
@@ -151,7 +158,7 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
     options.FileName = choices.InputFileName;
     options.FormatName = choices.InputFormatName;
     if (ClipChosen(choices))
-        options.StartMs = static_cast<int32_t>(ChosenClip(choices).StartMs);
+        options.StartMs = CappedToInt32(ChosenClip(choices).StartMs);
     if (FormatDisablesInputVideo(choices.FormatCaption))
         options.ExtraOptions = "vn=1";
     return options;

@@ -140,6 +140,8 @@ TEST(AssemblyFields, NumberFieldsAndFallbacks) {
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 128000);
     choices.BitRateText = "12x";
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "not a number";
+    choices.BitRateText = "3000000";
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "beyond 32 bits";
 
     choices.CopyTimestamp = true;
     EXPECT_TRUE(BuildOutputOptions(choices).CopyTimestamp);
