@@ -207,10 +207,12 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
     constexpr uint8_t previewWanted = 1, bitmapWanted = 2;
     std::lock_guard<std::mutex> guard(PreviewLock());
     uint8_t flags = engine.PreviewFlags;
+    TVideoHookState& state = VideoHookStateOf(engine);
+    if (!(flags & previewWanted))
+        state.Previewer.reset(); // switched off during the run: its window closes now
     const bool toEvent = (flags & bitmapWanted) && engine.OnPreviewBitmap;
     if (!toEvent && !(flags & previewWanted))
         return;
-    TVideoHookState& state = VideoHookStateOf(engine);
     const int64_t now = ff::av_gettime_relative();
     if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewInterval)
         return;

@@ -33,12 +33,14 @@ protected:
 struct TWindowCounter {
     int Created = 0;
     int Shown = 0;
+    int Destroyed = 0;
     std::function<void()> Close;
 };
 
 class TCountingWindow : public TPreviewWindow {
 public:
     explicit TCountingWindow(TWindowCounter& counter) : Counter(counter) { ++Counter.Created; }
+    ~TCountingWindow() override { ++Counter.Destroyed; }
     void ShowPicture(const TBitmap24&, const std::string&) override { ++Counter.Shown; }
 
 private:
@@ -89,6 +91,24 @@ TEST_F(VideoPreviewTest, ClosedWindowIsNotReopened) {
     EXPECT_EQ(counter.Created, 1);
     EXPECT_EQ(counter.Shown, 3);
     EXPECT_EQ(video.Engine->PreviewFlags & PreviewWanted, 0);
+}
+
+// Switching the preview off during a run closes its window with the next picture, not at the
+// end of the run.
+TEST_F(VideoPreviewTest, PreviewSwitchedOffClosesTheWindow) {
+    TWindowCounter counter;
+    SetPreviewWindowFactory(
+        [&](std::function<void()>) { return std::make_unique<TCountingWindow>(counter); });
+    TVideoPathHarness video(Folder / "switched.nut", 64, 48);
+    video.Engine->PreviewFlags = PreviewWanted;
+    video.Engine->PreviewInterval = -1;
+    video.Open(64, 48);
+    FeedPictures(video, 2);
+    video.Engine->PreviewFlags = 0;
+    FeedPictures(video, 1, 2);
+    EXPECT_EQ(counter.Shown, 2);
+    EXPECT_EQ(counter.Destroyed, 1);
+    EXPECT_EQ(video.Ost.FrameNumber, 3);
 }
 
 // Without a window (the command line) previewing ends quietly and the conversion goes on.
