@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 #include <utility>
 
@@ -33,12 +34,15 @@ void TPreviewWidget::paintEvent(QPaintEvent*) {
 void TPreviewWidget::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
+    // The window system moves the window where it can (under Wayland only it may); elsewhere
+    // the window follows the mouse.
+    DraggedBySystem = windowHandle() && windowHandle()->startSystemMove();
     DragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
     event->accept();
 }
 
 void TPreviewWidget::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton))
+    if (DraggedBySystem || !(event->buttons() & Qt::LeftButton))
         return QWidget::mouseMoveEvent(event);
     move(event->globalPosition().toPoint() - DragOffset);
     event->accept();

@@ -31,6 +31,7 @@ private:
     std::function<void()> OnClosed;
     QImage Picture;
     QPoint DragOffset; // where the picture was grabbed, relative to the window's corner
+    bool DraggedBySystem = false;
 };
 
 // The previewer's window over a TPreviewWidget.
