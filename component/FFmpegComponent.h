@@ -73,7 +73,9 @@ public:
     // (the task stays in the list; the caller deletes it).
     bool SetTaskOutput(int index, const TPathFileName& fileName,
                        const TOutputOptions* options = nullptr);
-    // Frees a task (stopping it first if it runs); later tasks move down one index.
+    // Frees a task (stopping it first if it runs); later tasks move down one index. A run does
+    // not count tasks deleted while it goes on: stop it first (the window refuses to delete
+    // during a run), or its all-done event may not come.
     void DeleteTask(int index);
     // Frees every task, clears LastErrorText and the thread mode.
     void ClearTaskList();
