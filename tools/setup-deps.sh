@@ -6,8 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
     libavfilter-dev libavdevice-dev ffmpeg
-    qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev libbenchmark-dev
-    xvfb xauth
+    qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev
 )
 missing=()
 for package in "${packages[@]}"; do
