@@ -203,7 +203,7 @@ TCliParse ParseCliOptions(int argc, char* argv[]) {
         }
         std::string name, value;
         bool hasValue = false;
-        const TOptionSpec* spec = nullptr;
+        const TOptionSpec* option = nullptr;
         if (arg[1] == '-') {
             const std::size_t equals = arg.find('=');
             name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
@@ -211,24 +211,24 @@ TCliParse ParseCliOptions(int argc, char* argv[]) {
             if (hasValue)
                 value = arg.substr(equals + 1);
             auto found = OptionTable().find(name);
-            spec = found == OptionTable().end() ? nullptr : &found->second;
+            option = found == OptionTable().end() ? nullptr : &found->second;
         } else {
             const auto* entry = FindShort(arg[1]);
             name = entry ? entry->first : arg;
-            spec = entry ? &entry->second : nullptr;
+            option = entry ? &entry->second : nullptr;
             hasValue = arg.size() > 2;
             if (hasValue)
                 value = arg.substr(2);
         }
-        if (!spec) {
+        if (!option) {
             result.Error = "unknown option '" + arg + "'";
             break;
         }
-        if (!spec->TakesValue) {
+        if (!option->TakesValue) {
             if (hasValue)
                 result.Error = "option '--" + name + "' takes no value";
             else
-                spec->Switch(o);
+                option->Switch(o);
             continue;
         }
         if (!hasValue) {
@@ -238,7 +238,7 @@ TCliParse ParseCliOptions(int argc, char* argv[]) {
             }
             value = argv[++i];
         }
-        result.Error = spec->TakesValue(o, value);
+        result.Error = option->TakesValue(o, value);
     }
     if (result.Error.empty())
         result.Error = CheckCombination(o);
