@@ -59,6 +59,19 @@ private:
         Window->AddFiles(files);
         QVERIFY(driver.Done());
     }
+    // Starts converting the two-hour fixture to wav at the input's own pace, so that a stop
+    // surely comes before the end; returns once the run is under way.
+    void StartPacedLongConversion() {
+        const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
+        Add({input}, [](TfrmOption& dialog) {
+            ChooseCaption(dialog, QStringLiteral("Wav"));
+            ClickOk(dialog);
+        });
+        Window->Tessel().Task(0)->SetOption("re", "1");
+        QCOMPARE(Rows().RowCount(), 1);
+        Buttons().btnStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+    }
     void RunToTheEnd() {
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
@@ -193,15 +206,9 @@ private slots:
     }
 
     void PauseResumeAndStopKeepWhatWasWritten() {
-        const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
-        Add({input}, [](TfrmOption& dialog) {
-            ChooseCaption(dialog, QStringLiteral("Wav"));
-            ClickOk(dialog);
-        });
-        // At the input's own pace, so that the stop surely comes before the end.
-        Window->Tessel().Task(0)->SetOption("re", "1");
-        Buttons().btnStart->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+        StartPacedLongConversion();
+        if (QTest::currentTestFailed())
+            return;
         Buttons().btnPause->trigger();
         QVERIFY(!Buttons().btnPause->isEnabled() && Buttons().btnResume->isEnabled());
         Buttons().btnResume->trigger();
@@ -221,16 +228,9 @@ private slots:
     }
 
     void ClosingDuringAConversionWaitsAndNoHandlerRunsAfterwards() {
-        const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
-        Add({input}, [](TfrmOption& dialog) {
-            ChooseCaption(dialog, QStringLiteral("Wav"));
-            ClickOk(dialog);
-        });
-        // At the input's own pace, so that the stop surely comes before the end.
-        Window->Tessel().Task(0)->SetOption("re", "1");
-        QCOMPARE(Rows().RowCount(), 1);
-        Buttons().btnStart->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+        StartPacedLongConversion();
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(Window->close());
         // Every task has ended: the output is complete and no longer grows.
         const QString output = Work->filePath(QStringLiteral("long_2h_(new).wav"));

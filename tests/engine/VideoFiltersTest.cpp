@@ -8,11 +8,29 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 
 namespace {
 
 class VideoFiltersTest : public ::testing::Test {
 protected:
+    // Codes pictures into a file of the folder: a harness taking inWidth x inHeight pictures,
+    // with the engine set up by setUp, opened at the output size and fed by feed. The pictures
+    // ffmpeg decodes from that file.
+    TGreyPictures Code(const std::string& name, int inWidth, int inHeight, int outWidth,
+                       int outHeight, const std::function<void(TCustomFFmpeg&)>& setUp,
+                       const std::function<void(TVideoPathHarness&)>& feed) {
+        const auto file = Folder / name;
+        {
+            TVideoPathHarness video(file, inWidth, inHeight);
+            setUp(*video.Engine);
+            video.Open(outWidth, outHeight);
+            feed(video);
+            video.Finish();
+        }
+        return DecodeGrey(file);
+    }
     TTempFolder Folder;
 };
 
@@ -53,16 +71,12 @@ TEST_F(VideoFiltersTest, ConflictingOptionsAreRefused) {
 
 // "hflip" mirrors every picture.
 TEST_F(VideoFiltersTest, HflipMirrorsThePicture) {
-    const auto file = Folder / "hflip.nut";
-    {
-        TVideoPathHarness video(file, 64, 48);
-        video.Engine->VideoFilters = "hflip";
-        video.Open(64, 48);
-        for (int i = 0; i < 3; ++i)
-            video.Feed(MakePicture(64, 48, 40, 200).get(), i * 40000);
-        video.Finish();
-    }
-    const TGreyPictures pictures = DecodeGrey(file);
+    const TGreyPictures pictures = Code(
+        "hflip.nut", 64, 48, 64, 48, [](TCustomFFmpeg& engine) { engine.VideoFilters = "hflip"; },
+        [](TVideoPathHarness& video) {
+            for (int i = 0; i < 3; ++i)
+                video.Feed(MakePicture(64, 48, 40, 200).get(), i * 40000);
+        });
     ASSERT_EQ(pictures.Frames.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(pictures.At(i, 2, 10), 200);
@@ -78,15 +92,9 @@ TEST_F(VideoFiltersTest, FiltersSetAndScaleToTheEncoderSize) {
     EXPECT_EQ(resized.Ost.Enc->width, 32);
     EXPECT_EQ(resized.Ost.Enc->height, 24);
 
-    const auto file = Folder / "scaled.nut";
-    {
-        TVideoPathHarness scaled(file, 64, 48);
-        scaled.Engine->VideoFilters = "hflip";
-        scaled.Open(128, 96);
-        scaled.Feed(MakePicture(64, 48, 40, 200).get(), 0);
-        scaled.Finish();
-    }
-    const TGreyPictures pictures = DecodeGrey(file);
+    const TGreyPictures pictures = Code(
+        "scaled.nut", 64, 48, 128, 96, [](TCustomFFmpeg& engine) { engine.VideoFilters = "hflip"; },
+        [](TVideoPathHarness& video) { video.Feed(MakePicture(64, 48, 40, 200).get(), 0); });
     ASSERT_EQ(pictures.Frames.size(), 1u);
     EXPECT_EQ(pictures.Width, 128);
     EXPECT_NEAR(pictures.At(0, 10, 50), 200, 3);
@@ -95,22 +103,19 @@ TEST_F(VideoFiltersTest, FiltersSetAndScaleToTheEncoderSize) {
 
 // Crop bands cut the picture and pad bands frame it in the pad colour, at the encoder's size.
 TEST_F(VideoFiltersTest, CropAndPadGiveTheSizeAndBorder) {
-    const auto file = Folder / "croppad.nut";
-    {
-        TVideoPathHarness video(file, 64, 48);
-        TCustomFFmpeg& engine = *video.Engine;
+    auto setUp = [](TCustomFFmpeg& engine) {
         engine.CropTop = engine.CropBottom = engine.CropLeft = engine.CropRight = 8;
         engine.PadTop = engine.PadBottom = engine.PadLeft = engine.PadRight = 8;
         engine.PadColor[0] = 180;
-        video.Open(64, 48);
-        // A picture whose 8-pixel frame is bright: cropping must remove it all.
+    };
+    // A picture whose 8-pixel frame is bright: cropping must remove it all.
+    auto feed = [](TVideoPathHarness& video) {
         FramePtr picture = MakePicture(64, 48, 250);
         for (int y = 8; y < 40; ++y)
             std::memset(picture->data[0] + y * picture->linesize[0] + 8, 60, 48);
         video.Feed(picture.get(), 0);
-        video.Finish();
-    }
-    const TGreyPictures pictures = DecodeGrey(file);
+    };
+    const TGreyPictures pictures = Code("croppad.nut", 64, 48, 64, 48, setUp, feed);
     ASSERT_EQ(pictures.Frames.size(), 1u);
     EXPECT_EQ(pictures.Width, 64);
     EXPECT_EQ(pictures.Height, 48);
@@ -126,7 +131,6 @@ TEST_F(VideoFiltersTest, CropAndPadGiveTheSizeAndBorder) {
 // A larger input picture mid-stream is reported and rescaled, its crop bands scaled with it.
 TEST_F(VideoFiltersTest, SizeChangeRebuildsTheScaler) {
     TLogCapture log;
-    const auto file = Folder / "change.nut";
     // A picture of the given size with a bright frame of an eighth of its height all round.
     auto framed = [](int width, int height) {
         FramePtr picture = MakePicture(width, height, 250);
@@ -135,18 +139,17 @@ TEST_F(VideoFiltersTest, SizeChangeRebuildsTheScaler) {
             std::memset(picture->data[0] + y * picture->linesize[0] + band, 60, width - 2 * band);
         return picture;
     };
-    {
-        TVideoPathHarness video(file, 96, 72);
-        TCustomFFmpeg& engine = *video.Engine;
-        engine.CropTop = engine.CropBottom = engine.CropLeft = engine.CropRight = 12;
-        video.Open(72, 48);
-        video.Feed(framed(96, 72).get(), 0);
-        video.Feed(framed(192, 144).get(), 40000);
-        video.Finish();
-    }
+    const TGreyPictures pictures = Code(
+        "change.nut", 96, 72, 72, 48,
+        [](TCustomFFmpeg& engine) {
+            engine.CropTop = engine.CropBottom = engine.CropLeft = engine.CropRight = 12;
+        },
+        [&](TVideoPathHarness& video) {
+            video.Feed(framed(96, 72).get(), 0);
+            video.Feed(framed(192, 144).get(), 40000);
+        });
     EXPECT_TRUE(log.Contains("Input Stream #0.0 frame size changed to 192x144, yuv420p"));
     EXPECT_EQ(log.LevelOf("frame size changed"), llQuiet);
-    const TGreyPictures pictures = DecodeGrey(file);
     ASSERT_EQ(pictures.Frames.size(), 2u);
     EXPECT_EQ(pictures.Width, 72);
     for (int frame = 0; frame < 2; ++frame)
@@ -157,18 +160,14 @@ TEST_F(VideoFiltersTest, SizeChangeRebuildsTheScaler) {
 
 // With filters, pads frame the filtered picture.
 TEST_F(VideoFiltersTest, PadsFrameTheFilteredPicture) {
-    const auto file = Folder / "filterpad.nut";
-    {
-        TVideoPathHarness video(file, 64, 48);
-        TCustomFFmpeg& engine = *video.Engine;
-        engine.VideoFilters = "hflip";
-        engine.PadLeft = engine.PadRight = 8;
-        engine.PadColor[0] = 30;
-        video.Open(80, 48);
-        video.Feed(MakePicture(64, 48, 100, 200).get(), 0);
-        video.Finish();
-    }
-    const TGreyPictures pictures = DecodeGrey(file);
+    const TGreyPictures pictures = Code(
+        "filterpad.nut", 64, 48, 80, 48,
+        [](TCustomFFmpeg& engine) {
+            engine.VideoFilters = "hflip";
+            engine.PadLeft = engine.PadRight = 8;
+            engine.PadColor[0] = 30;
+        },
+        [](TVideoPathHarness& video) { video.Feed(MakePicture(64, 48, 100, 200).get(), 0); });
     ASSERT_EQ(pictures.Frames.size(), 1u);
     EXPECT_EQ(pictures.Width, 80);
     EXPECT_EQ(pictures.At(0, 3, 20), 30);
@@ -180,16 +179,13 @@ TEST_F(VideoFiltersTest, PadsFrameTheFilteredPicture) {
 // An odd picture size cannot be coded with halved chroma: the encoder gets the nearest even
 // size and the picture is scaled to it.
 TEST_F(VideoFiltersTest, OddSizeBecomesEven) {
-    const auto file = Folder / "odd.nut";
-    {
-        TVideoPathHarness video(file, 63, 47);
-        video.Open(63, 47);
-        EXPECT_EQ(video.Ost.Enc->width, 64);
-        EXPECT_EQ(video.Ost.Enc->height, 48);
-        video.Feed(MakePicture(63, 47, 90).get(), 0);
-        video.Finish();
-    }
-    const TGreyPictures pictures = DecodeGrey(file);
+    const TGreyPictures pictures = Code(
+        "odd.nut", 63, 47, 63, 47, [](TCustomFFmpeg&) {},
+        [](TVideoPathHarness& video) {
+            EXPECT_EQ(video.Ost.Enc->width, 64);
+            EXPECT_EQ(video.Ost.Enc->height, 48);
+            video.Feed(MakePicture(63, 47, 90).get(), 0);
+        });
     ASSERT_EQ(pictures.Frames.size(), 1u);
     EXPECT_EQ(pictures.Width, 64);
     EXPECT_NEAR(pictures.At(0, 63, 47), 90, 3);
