@@ -2,6 +2,9 @@
 #include "LogView.h"
 
 #include <QFontDatabase>
+#include <QScrollBar>
+
+#include <algorithm>
 
 TLogView::TLogView(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
@@ -37,10 +40,23 @@ void TLogView::Flush() {
     FlushTimer.stop();
     if (Pending.isEmpty())
         return;
+    // The view follows new lines while it shows the last one; a user reading further up keeps
+    // the lines in view, even when the oldest lines give way.
+    QScrollBar* bar = verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int firstShownLine = bar->value();
+    const int linesBefore = blockCount();
+    const int added = static_cast<int>(Pending.size());
     // One block per line: appendPlainText of the joined batch makes a block per line break.
     const QString batch = Pending.join(u'\n');
     Pending.clear();
     appendPlainText(batch);
+    if (following) {
+        bar->setValue(bar->maximum());
+        return;
+    }
+    const int droppedLines = std::max(0, linesBefore + added - blockCount());
+    bar->setValue(std::max(0, firstShownLine - droppedLines));
 }
 
 QString TLogView::Text() {

@@ -1,6 +1,6 @@
 // The main window's log pane: lines are appended only, collected and written in batches so
 // that a flood of library messages keeps the window responsive; the oldest lines give way
-// beyond MaxLogLines.
+// beyond MaxLogLines. The view follows new lines only while it is scrolled to the bottom.
 #ifndef SOUNDPICK_APP_LOGVIEW_H
 #define SOUNDPICK_APP_LOGVIEW_H
 

@@ -20,8 +20,8 @@ QAction* MakeAction(QWidget* window, const char* objectName, const QString& capt
 } // namespace
 
 TMainActions::TMainActions(QWidget* window) {
-    // The toolbar buttons carry no keys: the menu items below do, and stay usable whatever the
-    // buttons' state.
+    // The toolbar buttons carry no keys: the menu items below do (the window keeps them in the
+    // buttons' state), and the menus are reached with Alt+F and Alt+H.
     btnAdd = MakeAction(window, "btnAdd", QStringLiteral("Add Task"), QStringLiteral("add"));
     btnRemove = MakeAction(window, "btnRemove", QStringLiteral("Remove"), QStringLiteral("remove"));
     btnClear =
@@ -85,7 +85,7 @@ void TMainActions::BuildToolBar(QToolBar* toolBar) const {
 }
 
 void TMainActions::BuildMainMenu(QMenuBar* menuBar) const {
-    QMenu* file = menuBar->addMenu(QStringLiteral("File"));
+    QMenu* file = menuBar->addMenu(QStringLiteral("&File"));
     file->addActions({menu1, menu2, menu3});
     file->addSeparator();
     file->addActions({menu4, menu5});
@@ -95,7 +95,7 @@ void TMainActions::BuildMainMenu(QMenuBar* menuBar) const {
     file->addAction(menu8);
     file->addSeparator();
     file->addAction(menu9);
-    QMenu* help = menuBar->addMenu(QStringLiteral("Help"));
+    QMenu* help = menuBar->addMenu(QStringLiteral("&Help"));
     help->addAction(HelpContent1);
     help->addSeparator();
     help->addAction(MoreRatedSoftware1);

@@ -3,6 +3,7 @@
 
 #include "HTMLHelp_Decl.h"
 #include "LogView.h"
+#include "NameDelegate.h"
 #include "OptionFrm.h"
 #include "ProgressDelegate.h"
 #include "TaskListModel.h"
@@ -20,6 +21,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -34,6 +36,11 @@ constexpr int ClientHeight = 417;
 constexpr int ToolBarRowHeight = 55;
 constexpr int ToolButtonWidth = 60;
 constexpr int LogHeight = 114;
+
+// Where the settings keep the window's own choices.
+const QString GeometryKey = QStringLiteral("Window/Geometry");
+const QString ColumnsKey = QStringLiteral("Window/Columns");
+const QString AddFolderKey = QStringLiteral("Window/AddFolder");
 
 // Where "More Free Software..." leads: the libraries this program is built on.
 const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
@@ -74,6 +81,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     BuildWindow();
     ConnectCommands();
     FormCreate();
+    RestoreWindowSettings();
 }
 
 TfrmMain::~TfrmMain() {
@@ -118,6 +126,8 @@ void TfrmMain::BuildWindow() {
     lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFiles->setIconSize(QSize(20, 20));
     lvFiles->setItemDelegateForColumn(tcProgress, new TProgressDelegate(lvFiles));
+    for (int column : {tcInput, tcOutput})
+        lvFiles->setItemDelegateForColumn(column, new TNameDelegate(lvFiles));
     lvFiles->header()->setStretchLastSection(false);
     for (int column = 0; column < tcColumnCount; ++column)
         lvFiles->setColumnWidth(column, TTaskListModel::ColumnWidth(column));
@@ -147,18 +157,19 @@ void TfrmMain::BuildWindow() {
     Splitter->setSizes({ClientHeight - LogHeight, LogHeight});
     setCentralWidget(Splitter);
 
-    // The status panes are laid out but nothing writes to them.
+    // The run's state, its time left and its overall progress.
     QStatusBar* RzStatusBar = statusBar();
     RzStatusBar->setObjectName(QStringLiteral("RzStatusBar"));
-    auto* StatusPane0 = new QLabel(RzStatusBar);
+    StatusPane0 = new QLabel(RzStatusBar);
     StatusPane0->setObjectName(QStringLiteral("StatusPane0"));
-    auto* StatusPane1 = new QLabel(RzStatusBar);
+    StatusPane1 = new QLabel(RzStatusBar);
     StatusPane1->setObjectName(QStringLiteral("StatusPane1"));
     StatusPane1->setFixedWidth(145);
-    auto* ProgressStatus = new QProgressBar(RzStatusBar);
+    ProgressStatus = new QProgressBar(RzStatusBar);
     ProgressStatus->setObjectName(QStringLiteral("ProgressStatus"));
     ProgressStatus->setFixedWidth(176);
-    ProgressStatus->setTextVisible(false);
+    ProgressStatus->setRange(0, 100);
+    ProgressStatus->setValue(0);
     RzStatusBar->addWidget(StatusPane0, 1);
     RzStatusBar->addPermanentWidget(StatusPane1);
     RzStatusBar->addPermanentWidget(ProgressStatus);
@@ -208,10 +219,10 @@ void TfrmMain::ConnectCommands() {
             [this] { RunGuarded([this] { mnuPlayClick(); }); });
     // The pop-up's keys work without opening it, so its enabling follows the list.
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TfrmMain::PopupMenu1Popup);
-    connect(Rows, &QAbstractItemModel::rowsInserted, this, &TfrmMain::PopupMenu1Popup);
-    connect(Rows, &QAbstractItemModel::rowsRemoved, this, &TfrmMain::PopupMenu1Popup);
-    connect(Rows, &QAbstractItemModel::modelReset, this, &TfrmMain::PopupMenu1Popup);
+            &TfrmMain::UpdateCommands);
+    connect(Rows, &QAbstractItemModel::rowsInserted, this, &TfrmMain::UpdateCommands);
+    connect(Rows, &QAbstractItemModel::rowsRemoved, this, &TfrmMain::UpdateCommands);
+    connect(Rows, &QAbstractItemModel::modelReset, this, &TfrmMain::UpdateCommands);
 }
 
 void TfrmMain::FormCreate() {
@@ -221,7 +232,7 @@ void TfrmMain::FormCreate() {
         ShowException(error);
     }
     mmoLog->Clear();
-    PopupMenu1Popup();
+    UpdateCommands();
 }
 
 void TfrmMain::MakeSettingsFolder() {
@@ -232,16 +243,31 @@ void TfrmMain::MakeSettingsFolder() {
         throw std::runtime_error(("Cannot create the folder " + SettingsPath).toStdString());
 }
 
+void TfrmMain::RestoreWindowSettings() {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    restoreGeometry(settings->value(GeometryKey).toByteArray());
+    lvFiles->header()->restoreState(settings->value(ColumnsKey).toByteArray());
+}
+
+void TfrmMain::SaveWindowSettings() const {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    settings->setValue(GeometryKey, saveGeometry());
+    settings->setValue(ColumnsKey, lvFiles->header()->saveState());
+}
+
 // ---- Adding tasks --------------------------------------------------------------------------
 
 void TfrmMain::btnAddClick() {
-    // Refused while a run is on, or after it until "Clear Task": the rows would no longer match
-    // the component's tasks.
+    // Refused while a run is on: its tasks are counted at its start.
     if (!Commands->btnAdd->isEnabled() || !LoadLibraries())
         return;
+    const QString lastFolder = UserSettings()->value(AddFolderKey).toString();
     const QStringList files = QFileDialog::getOpenFileNames(
-        this, QString(), QString(), OpenFileFilters().join(QStringLiteral(";;")), nullptr,
+        this, QString(), lastFolder, OpenFileFilters().join(QStringLiteral(";;")), nullptr,
         QFileDialog::HideNameFilterDetails);
+    if (files.isEmpty())
+        return;
+    UserSettings()->setValue(AddFolderKey, QFileInfo(files.first()).absolutePath());
     for (const QString& file : files)
         AddFile(file);
 }
@@ -268,6 +294,11 @@ void TfrmMain::AddFile(const QString& fileName) {
         return;
     }
     TProbeCloser closer{probe};
+    if (probe.AudioStreamCount() <= 0) {
+        ShowMessageBox(TBoxIcon::Warning, QFileInfo(fileName).fileName() +
+                                              QStringLiteral(" has no sound to extract."));
+        return;
+    }
     if (!frmOption)
         frmOption = new TfrmOption(this);
     frmOption->FillFromProbe(probe);
@@ -279,10 +310,12 @@ void TfrmMain::AddFile(const QString& fileName) {
     const TInputOptions input = BuildInputOptions(choices);
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
-    AddTask(input, output, info.Duration, probe.GetFileSize());
+    // The row shows the length of what will be written: the clip's when one was chosen.
+    const int64_t lengthMs = output.DurationMs > 0 ? output.DurationMs : info.Duration / 1000;
+    AddTask(input, output, lengthMs, probe.GetFileSize());
 }
 
-void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,
+void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t lengthMs,
                        int64_t fileSizeBytes) {
     const int index = Component->AddTaskInput(input.FileName, &input);
     if (index < 0) {
@@ -296,10 +329,9 @@ void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output,
         mmoLog->AppendWithBlankLines(QStringLiteral("***Cannot do convert, error: ") + error);
         return;
     }
-    Rows->AddTask(FromPath(input.FileName), durationUs / 1000000, fileSizeBytes,
-                  FromPath(output.FileName));
+    Rows->AddTask(FromPath(input.FileName), lengthMs, fileSizeBytes, FromPath(output.FileName));
     mmoLog->AppendWithBlankLines(QStringLiteral("***File has been added to convert list."));
-    EnableTaskCommands(true);
+    UpdateCommands();
 }
 
 std::vector<TPathFileName> TfrmMain::ListedOutputs() const {
@@ -317,7 +349,7 @@ void TfrmMain::btnRemoveClick() {
         return;
     Component->DeleteTask(row);
     Rows->RemoveTask(row);
-    EnableTaskCommands(Rows->RowCount() > 0);
+    UpdateCommands();
 }
 
 void TfrmMain::btnClearClick() {
@@ -325,13 +357,13 @@ void TfrmMain::btnClearClick() {
         return;
     Component->ClearTaskList();
     Rows->ClearTasks();
-    Commands->btnAdd->setEnabled(true);
-    EnableTaskCommands(false);
+    UpdateCommands();
+    UpdateRunStatus();
 }
 
 void TfrmMain::btnStartClick() {
     // The menu item calls this whatever the button shows: an empty list still gets its box,
-    // while a list whose run is on or has ended (until "Clear Task") is not started again.
+    // while a run that is on or a list with nothing left to convert is not started.
     if (Rows->RowCount() == 0) {
         ShowMessageBox(TBoxIcon::Information, QStringLiteral("There are no files in the list!"));
         return;
@@ -339,47 +371,76 @@ void TfrmMain::btnStartClick() {
     if (!Commands->btnStart->isEnabled())
         return;
     Component->SetThreadPriority(THiddenMainSettings::Priority);
-    Commands->btnAdd->setEnabled(false);
-    EnableTaskCommands(false);
-    Commands->btnStop->setEnabled(THiddenMainSettings::ThreadMode);
-    Commands->btnPause->setEnabled(THiddenMainSettings::ThreadMode);
-    Commands->btnResume->setEnabled(false);
     bool isNumber = false;
     int threadCount = QString::fromLatin1(THiddenMainSettings::ThreadCount).toInt(&isNumber);
     if (!isNumber)
         threadCount = 1;
+    Rows->BeginRun();
     Running = true;
+    Paused = Stopping = false;
+    PausedMs = 0;
+    RunClock.start();
+    UpdateCommands();
+    UpdateRunStatus();
     Component->StartTasks(THiddenMainSettings::ThreadMode ? threadCount : 0);
 }
 
 void TfrmMain::btnStopClick() {
-    if (!Running || !Commands->btnStop->isEnabled())
+    if (!Commands->btnStop->isEnabled())
         return;
-    Commands->btnStop->setEnabled(false);
+    Stopping = true;
+    UpdateCommands();
     Component->StopTasks(true);
 }
 
 void TfrmMain::btnPauseClick() {
-    if (!Running || !Commands->btnPause->isEnabled())
+    if (!Commands->btnPause->isEnabled())
         return;
-    Commands->btnPause->setEnabled(false);
-    Commands->btnResume->setEnabled(true);
+    Paused = true;
+    PauseClock.start();
+    Rows->SetPaused(true);
+    UpdateCommands();
+    UpdateRunStatus();
     Component->PauseTasks();
 }
 
 void TfrmMain::btnResumeClick() {
-    if (!Running || !Commands->btnResume->isEnabled())
+    if (!Commands->btnResume->isEnabled())
         return;
-    Commands->btnPause->setEnabled(true);
-    Commands->btnResume->setEnabled(false);
+    Paused = false;
+    PausedMs += PauseClock.elapsed();
+    Rows->SetPaused(false);
+    UpdateCommands();
+    UpdateRunStatus();
     Component->ResumeTasks();
 }
 
-void TfrmMain::EnableTaskCommands(bool enabled) {
-    Commands->btnRemove->setEnabled(enabled);
-    Commands->btnClear->setEnabled(enabled);
-    Commands->btnStart->setEnabled(enabled);
-    PopupMenu1Popup();
+void TfrmMain::UpdateCommands() {
+    const TMainActions& a = *Commands;
+    const bool hasRows = Rows->RowCount() > 0;
+    const bool idle = !Running;
+    const bool converting = Running && !Stopping;
+    const std::pair<QAction*, bool> states[] = {
+        {a.btnAdd, idle},
+        {a.btnRemove, idle && SelectedRow() >= 0},
+        {a.btnClear, idle && hasRows},
+        {a.btnStart, idle && (!hasRows || Rows->WaitingCount() > 0)},
+        {a.btnStop, converting},
+        {a.btnPause, converting && !Paused},
+        {a.btnResume, converting && Paused}};
+    for (const auto& [button, enabled] : states)
+        button->setEnabled(enabled);
+    // The menus offer the same commands, so they follow the same state.
+    const std::pair<QAction*, QAction*> mirrors[] = {
+        {a.menu1, a.btnAdd},     {a.menu2, a.btnRemove}, {a.menu3, a.btnClear},
+        {a.menu4, a.btnStart},   {a.menu5, a.btnStop},   {a.menu6, a.btnPause},
+        {a.menu7, a.btnResume},  {a.popAdd, a.btnAdd},   {a.popRemove, a.btnRemove},
+        {a.popClear, a.btnClear}};
+    for (const auto& [item, button] : mirrors)
+        item->setEnabled(button->isEnabled());
+    a.mnuOpenFolder->setEnabled(hasRows);
+    const int entry = Rows->ChosenEntry(SelectedRow());
+    a.mnuPlay->setEnabled(entry >= 0 && Rows->IsConverted(entry));
 }
 
 int TfrmMain::SelectedRow() const {
@@ -402,37 +463,72 @@ void TfrmMain::TesselTerminate(int AIndex, bool AFinished, bool AException,
 }
 
 void TfrmMain::ApplyProgress(int AIndex, const TTaskProgress& progress) {
-    if (progress.TotalOutputDurationMs > 0) {
-        // 64-bit: a run of more than about six hours would overflow 32 bits here.
-        const int64_t percent =
-            int64_t{progress.CurrentDurationMs} * 100 / progress.TotalOutputDurationMs;
-        Rows->SetCell(AIndex, tcProgress, QString::number(percent) + u'%');
-    }
-    if (progress.FPS > 0)
-        Rows->SetCell(AIndex, tcFPS, QString::number(progress.FPS));
-    Rows->SetCell(AIndex, tcCurrentTime, QString::number(progress.CurrentDurationMs / 1000));
-    Rows->SetCell(AIndex, tcCurrentSize, QString::number(progress.CurrentSizeBytes));
+    Rows->ApplyProgress(AIndex, progress);
+    UpdateRunStatus();
 }
 
 void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
                               const std::string& AMessage) {
     if (AIndex < 0) {
-        Running = false;
-        for (QAction* button : {Commands->btnAdd, Commands->btnRemove, Commands->btnStart,
-                                Commands->btnStop, Commands->btnPause, Commands->btnResume})
-            button->setEnabled(false);
-        Commands->btnClear->setEnabled(true);
-        Component->ClearTaskList();
-        PopupMenu1Popup();
+        // The tasks stay with their rows: a later Start converts only the ones added since.
+        Running = Paused = Stopping = false;
+        UpdateCommands();
+        UpdateRunStatus();
         return;
     }
-    if (AFinished)
-        Rows->SetCell(AIndex, tcProgress, QStringLiteral("100%"));
-    if (!AException)
-        Rows->SetConverted(AIndex);
-    PopupMenu1Popup();
+    Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
+    UpdateCommands();
+    UpdateRunStatus();
     if (AException)
         ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(AMessage));
+}
+
+// ---- The status bar -----------------------------------------------------------------------------
+
+int64_t TfrmMain::RunActiveMs() const {
+    if (!RunClock.isValid())
+        return 0;
+    return RunClock.elapsed() - PausedMs - (Paused ? PauseClock.elapsed() : 0);
+}
+
+QString TfrmMain::RunStatusText() const {
+    if (Running)
+        return Stopping ? QStringLiteral("Stopping")
+               : Paused ? QStringLiteral("Paused")
+                        : QStringLiteral("Converting");
+    int counts[rsFailed + 1] = {};
+    for (int row = 0; row < Rows->RowCount(); ++row)
+        ++counts[Rows->State(row)];
+    if (counts[rsDone] + counts[rsStopped] + counts[rsFailed] == 0)
+        return {};
+    return QStringLiteral("%1 done, %2 stopped, %3 failed")
+        .arg(counts[rsDone])
+        .arg(counts[rsStopped])
+        .arg(counts[rsFailed]);
+}
+
+QString TfrmMain::TimeLeftText() const {
+    if (!Running)
+        return {};
+    const TRunFigures figures = Rows->RunFigures();
+    const int64_t activeMs = RunActiveMs();
+    if (figures.LengthUnknown || figures.ConvertedMs <= 0 || activeMs <= 0)
+        return QStringLiteral("Time left: --");
+    // The media still to convert at the speed of the run so far.
+    const double msPerMediaMs = static_cast<double>(activeMs) / figures.ConvertedMs;
+    return QStringLiteral("Time left: ") +
+           ClockText(static_cast<int64_t>(figures.LeftMs * msPerMediaMs + 999));
+}
+
+int TfrmMain::OverallPercent() const {
+    const TRunFigures figures = Rows->RunFigures();
+    return figures.LengthMs > 0 ? static_cast<int>(figures.SettledMs * 100 / figures.LengthMs) : 0;
+}
+
+void TfrmMain::UpdateRunStatus() {
+    StatusPane0->setText(RunStatusText());
+    StatusPane1->setText(TimeLeftText());
+    ProgressStatus->setValue(OverallPercent());
 }
 
 void TfrmMain::FFLoggerLog(const void* /*Sender*/, unsigned AThreadID, TLogLevel ALogLevel,
@@ -445,13 +541,13 @@ void TfrmMain::FFLoggerLog(const void* /*Sender*/, unsigned AThreadID, TLogLevel
 // ---- Outputs, help and the pop-up menu ---------------------------------------------------------
 
 void TfrmMain::PopupMenu1Popup() {
-    const TMainActions& a = *Commands;
-    a.popAdd->setEnabled(a.btnAdd->isEnabled());
-    a.popRemove->setEnabled(a.btnRemove->isEnabled());
-    a.popClear->setEnabled(a.btnClear->isEnabled());
-    a.mnuOpenFolder->setEnabled(Rows->RowCount() > 0);
-    const int entry = Rows->ChosenEntry(SelectedRow());
-    a.mnuPlay->setEnabled(entry >= 0 && Rows->IsConverted(entry));
+    UpdateCommands();
+}
+
+void TfrmMain::OpenWithDesktop(const QString& fileOrFolder) {
+    if (!ShellOpen(QUrl::fromLocalFile(fileOrFolder)))
+        ShowMessageBox(TBoxIcon::Warning,
+                       QStringLiteral("The desktop could not open ") + fileOrFolder + u'.');
 }
 
 void TfrmMain::mnuPlayClick() {
@@ -460,7 +556,7 @@ void TfrmMain::mnuPlayClick() {
         return;
     const QString file = Rows->OutputFile(entry);
     if (QFileInfo(file).isFile())
-        ShellOpen(QUrl::fromLocalFile(file));
+        OpenWithDesktop(file);
 }
 
 void TfrmMain::mnuOpenFolderClick() {
@@ -469,7 +565,7 @@ void TfrmMain::mnuOpenFolderClick() {
         return;
     const QString folder = Rows->OutputFolder(entry);
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        ShellOpen(QUrl::fromLocalFile(folder));
+        OpenWithDesktop(folder);
 }
 
 void TfrmMain::ToolButtonHelpClick() {
@@ -477,12 +573,19 @@ void TfrmMain::ToolButtonHelpClick() {
 }
 
 void TfrmMain::MoreRatedSoftware1Click() {
-    ShellOpen(MoreSoftwarePage);
+    if (!ShellOpen(MoreSoftwarePage))
+        ShowMessageBox(TBoxIcon::Warning, QStringLiteral("The browser could not be started for ") +
+                                              MoreSoftwarePage.toString() + u'.');
 }
 
 // ---- Closing and dropping ----------------------------------------------------------------------
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (Running && !AskQuestion(QStringLiteral("A conversion is running. Stop it and close?"))) {
+        event->ignore();
+        return;
+    }
+    SaveWindowSettings();
     // No handler may touch the window once it is closing; the stop below still serves the
     // workers' hand-overs (log lines) while it waits.
     Component->DetachEvents();

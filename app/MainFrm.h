@@ -10,10 +10,13 @@
 #include "component/FFmpegComponent.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <memory>
 
+class QLabel;
+class QProgressBar;
 class QTreeView;
 class TLogView;
 class TTaskListModel;
@@ -21,6 +24,7 @@ class TfrmOption;
 
 // Settings that the window holds at fixed values: no control shows them and nothing stores
 // them, so every run converts one task at a time on a worker thread of "Lower" priority.
+// (The choices the user makes are remembered: see UserSettings.)
 struct THiddenMainSettings {
     static constexpr bool ThreadMode = true;           // "Thread Mode"
     static constexpr const char* ThreadCount = "1";    // "Thread Count"
@@ -72,6 +76,10 @@ public:
     TFFmpegComponent& Tessel() const { return *Component; }
     // The application-data folder made at start-up (left empty).
     QString SettingsFolder() const { return SettingsPath; }
+    // The status bar: the run's state, its time left and its overall progress (percent).
+    QString RunStatusText() const;
+    QString TimeLeftText() const;
+    int OverallPercent() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery
@@ -83,14 +91,21 @@ private:
     void BuildWindow();
     void ConnectCommands();
     void MakeSettingsFolder();
+    void RestoreWindowSettings();
+    void SaveWindowSettings() const;
 
     bool LoadLibraries();
     void AddFile(const QString& fileName);
-    void AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t durationUs,
+    void AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t lengthMs,
                  int64_t fileSizeBytes);
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
-    void EnableTaskCommands(bool enabled);
+    // Every command is enabled exactly when it can act, in the toolbar and the menus alike.
+    void UpdateCommands();
+    void UpdateRunStatus();
+    int64_t RunActiveMs() const;
+    // Opens a file or folder with the desktop, saying so when it cannot.
+    void OpenWithDesktop(const QString& fileOrFolder);
 
     void ApplyProgress(int AIndex, const TTaskProgress& progress);
     void ApplyTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
@@ -103,8 +118,16 @@ private:
     TLogView* mmoLog = nullptr;
     QMenu* PopupMenu1 = nullptr;
     TfrmOption* frmOption = nullptr;
+    QLabel* StatusPane0 = nullptr;
+    QLabel* StatusPane1 = nullptr;
+    QProgressBar* ProgressStatus = nullptr;
     QString SettingsPath;
-    bool Running = false; // between Start and the run's end
+    bool Running = false;     // between Start and the run's end
+    bool Paused = false;      // between Pause and Resume
+    bool Stopping = false;    // between Stop and the run's end
+    QElapsedTimer RunClock;   // since Start
+    QElapsedTimer PauseClock; // since Pause
+    int64_t PausedMs = 0;     // of the run, before the current pause
 };
 
 #endif

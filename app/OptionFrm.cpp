@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSettings>
 
 #include <stdexcept>
 
@@ -26,6 +28,28 @@ namespace {
 constexpr int ClientWidth = 679;
 constexpr int ClientHeight = 336;
 const QString NotAvailable = QStringLiteral("N/A");
+
+// Where the settings keep the choices that last from one start to the next.
+const QString FormatKey = QStringLiteral("Output/Format");
+const QString SampleRateKey = QStringLiteral("Output/SampleRate");
+const QString ChannelsKey = QStringLiteral("Output/Channels");
+const QString AdjustBitRateKey = QStringLiteral("Output/AdjustBitRate");
+const QString BitRateKey = QStringLiteral("Output/BitRate");
+const QString FolderKey = QStringLiteral("Output/Folder");
+const QString OverwriteKey = QStringLiteral("Output/Overwrite");
+
+// Number fields take digits only: "320k" is refused as it is typed, not read as no number.
+void TakeDigitsOnly(QLineEdit* field) {
+    field->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,6}")), field));
+}
+
+void CheckCaption(QButtonGroup& group, const QString& caption) {
+    for (QAbstractButton* button : group.buttons()) {
+        if (button->text() == caption)
+            button->setChecked(true);
+    }
+}
 
 // A group of exclusive choices laid out in a number of columns; the first is checked.
 QGroupBox* ChoiceGroup(const QString& title, const char* objectName, const QStringList& captions,
@@ -98,6 +122,7 @@ TfrmOption::TfrmOption(QWidget* parent)
     columns->addLayout(right);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    LoadSettings();
     resize(ClientWidth, ClientHeight);
     if (parent)
         move(parent->geometry().center() - rect().center());
@@ -133,15 +158,17 @@ QWidget* TfrmOption::BuildFormatGroups() {
     layout->addWidget(
         ChoiceGroup(QStringLiteral("Audio Sample Rate (Hz)"), "grpAudioSampleRate",
                     {QStringLiteral("Auto"), QStringLiteral("8000"), QStringLiteral("11025"),
-                     QStringLiteral("22050"), QStringLiteral("44100")},
-                    5, grpAudioSampleRate, panel),
+                     QStringLiteral("22050"), QStringLiteral("44100"), QStringLiteral("48000")},
+                    6, grpAudioSampleRate, panel),
         1, 0, 1, 2);
 
     chkAudioVolume = new QCheckBox(QStringLiteral("Adjust Volume"), panel);
     chkAudioVolume->setObjectName(QStringLiteral("chkAudioVolume"));
     edtAudioVolume = new QLineEdit(QStringLiteral("256"), panel);
     edtAudioVolume->setObjectName(QStringLiteral("edtAudioVolume"));
-    edtAudioVolume->setToolTip(QStringLiteral("256=normal"));
+    edtAudioVolume->setToolTip(
+        QStringLiteral("256=normal: 256 keeps the original level, 128 halves it, 512 doubles it"));
+    TakeDigitsOnly(edtAudioVolume);
     edtAudioVolume->setMinimumWidth(50);
     layout->addWidget(
         CheckedFieldGroup(QStringLiteral("Audio Volume"), chkAudioVolume, edtAudioVolume, panel), 2,
@@ -156,6 +183,7 @@ QWidget* TfrmOption::BuildFormatGroups() {
     chkAudioBitRate->setObjectName(QStringLiteral("chkAudioBitRate"));
     edtAudioBitRate = new QLineEdit(QStringLiteral("64"), panel);
     edtAudioBitRate->setObjectName(QStringLiteral("edtAudioBitRate"));
+    TakeDigitsOnly(edtAudioBitRate);
     layout->addWidget(CheckedFieldGroup(QStringLiteral("Bit Rate (Kbps)"), chkAudioBitRate,
                                         edtAudioBitRate, panel),
                       3, 0, 1, 2);
@@ -252,6 +280,7 @@ void TfrmOption::SetUpSlider() {
     trcPreview->SetSelEnd(0);
     chkCutClip->setEnabled(false);
     chkCutClip->setChecked(false);
+    StartSet = EndSet = false;
     edtStartTime->setText(NotAvailable);
     edtEndTime->setText(NotAvailable);
     if (hasTimeLine)
@@ -289,18 +318,23 @@ void TfrmOption::UpdatePreview() {
 void TfrmOption::btnSetStartClick() {
     trcPreview->SetSelStart(trcPreview->value());
     edtStartTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
-    UpdateCutClipEnabling();
+    StartSet = true;
+    UpdateCutClip();
 }
 
 void TfrmOption::btnSetEndClick() {
     trcPreview->SetSelEnd(trcPreview->value());
     edtEndTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
-    UpdateCutClipEnabling();
+    EndSet = true;
+    UpdateCutClip();
 }
 
-void TfrmOption::UpdateCutClipEnabling() {
+// Enabled for a forward selection; ticked once both ends were set (the user may untick it).
+void TfrmOption::UpdateCutClip() {
     chkCutClip->setEnabled(trcPreview->SelEnd() >= 1 &&
                            trcPreview->SelStart() < trcPreview->SelEnd());
+    if (StartSet && EndSet && chkCutClip->isEnabled())
+        chkCutClip->setChecked(true);
 }
 
 void TfrmOption::imgPreviewClick() {
@@ -348,8 +382,36 @@ void TfrmOption::done(int result) {
             btnOutPath->setFocus();
             return;
         }
+        SaveSettings();
     }
     QDialog::done(result);
+}
+
+// ---- Settings --------------------------------------------------------------------------------
+
+void TfrmOption::LoadSettings() {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    CheckCaption(grpFormats, settings->value(FormatKey).toString());
+    CheckCaption(grpAudioSampleRate, settings->value(SampleRateKey).toString());
+    CheckCaption(grpAudioChannels, settings->value(ChannelsKey).toString());
+    chkAudioBitRate->setChecked(settings->value(AdjustBitRateKey, false).toBool());
+    edtAudioBitRate->setText(settings->value(BitRateKey, edtAudioBitRate->text()).toString());
+    // A remembered folder that has gone away is not offered again.
+    const QString folder = settings->value(FolderKey).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        edtOutPath->setText(folder);
+    chkOverwrite->setChecked(settings->value(OverwriteKey, false).toBool());
+}
+
+void TfrmOption::SaveSettings() const {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    settings->setValue(FormatKey, grpFormats.checkedButton()->text());
+    settings->setValue(SampleRateKey, grpAudioSampleRate.checkedButton()->text());
+    settings->setValue(ChannelsKey, grpAudioChannels.checkedButton()->text());
+    settings->setValue(AdjustBitRateKey, chkAudioBitRate->isChecked());
+    settings->setValue(BitRateKey, edtAudioBitRate->text());
+    settings->setValue(FolderKey, edtOutPath->text());
+    settings->setValue(OverwriteKey, chkOverwrite->isChecked());
 }
 
 void TfrmOption::showEvent(QShowEvent* event) {

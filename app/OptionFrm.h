@@ -1,9 +1,10 @@
 // The "Output Options" dialog: shows an input's media information and takes the choices for
 // its task: format, sample rate, channels, volume, bit rate, a clip picked on a preview with a
-// slider, the output folder and two switches. Its choices last from file to file within a run;
-// the component's output assembly turns them into the task's records. The video settings
-// (frame size, rate, aspect, encoders, norm, video bit rate, filters, crop, pad and hooks) have no
-// controls: they stay at "Auto" or off, where they add nothing to a task.
+// slider, the output folder and two switches. Its choices last from file to file, and the main
+// ones from one start to the next; the component's output assembly turns them into the task's
+// records. The video settings (frame size, rate, aspect, encoders, norm, video bit rate, filters,
+// crop, pad and hooks) have no controls: they stay at "Auto" or off, where they add nothing to a
+// task.
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
@@ -59,10 +60,14 @@ private:
     void ShowPicture();
     void btnSetStartClick();
     void btnSetEndClick();
-    void UpdateCutClipEnabling();
+    void UpdateCutClip();
     void imgPreviewClick();
     void btnOutPathClick();
     QString InputFolder() const;
+    // The choices remembered between starts: format, rate, channels, bit rate, output folder
+    // and overwriting; read at creation, written on OK.
+    void LoadSettings();
+    void SaveSettings() const;
 
     // Controls.
     QPlainTextEdit* mmoAVFileInfo;
@@ -96,6 +101,8 @@ private:
     std::string InputFormatName;
     QImage Picture;        // the last picture at the video's own size
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
+    bool StartSet = false; // "Set Start" pressed for this input
+    bool EndSet = false;   // "Set End" pressed for this input
 };
 
 #endif

@@ -3,7 +3,12 @@
 
 #include "UtilFuncs.h"
 
+#include "ffbind/FFUtils.h"
+
+#include <QApplication>
+#include <QColor>
 #include <QFileInfo>
+#include <QStyle>
 
 namespace {
 
@@ -12,14 +17,22 @@ struct TColumn {
     int Width;
 };
 
+// The first six fit the window's default width; the live figures follow to the right.
 constexpr TColumn Columns[tcColumnCount] = {
-    {"Input", 180},   {"Total Time", 90}, {"File Size", 90},    {"Output", 180},
-    {"Progress", 80}, {"FPS", 80},        {"Current Time", 80}, {"File Size", 80}};
+    {"Input", 130},  {"Total Time", 72}, {"Input Size", 72},   {"Output", 150},    {"Progress", 66},
+    {"Status", 156}, {"FPS", 50},        {"Current Time", 80}, {"Output Size", 80}};
+
+constexpr int FailedTextLength = 60;
+
+QString SizeCell(int64_t sizeBytes) {
+    return QString::fromStdString(SizeText(sizeBytes));
+}
 
 } // namespace
 
 TTaskListModel::TTaskListModel(QObject* parent)
-    : QAbstractTableModel(parent), RowIcon(QStringLiteral(":/icons/row.svg")) {}
+    : QAbstractTableModel(parent), RowIcon(QStringLiteral(":/icons/row.svg")),
+      FailedIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical)) {}
 
 QString TTaskListModel::ColumnCaption(int column) {
     return QString::fromLatin1(Columns[column].Caption);
@@ -29,15 +42,23 @@ int TTaskListModel::ColumnWidth(int column) {
     return Columns[column].Width;
 }
 
-void TTaskListModel::AddTask(const QString& inputFile, int64_t totalSeconds, int64_t fileSizeBytes,
+QString TTaskListModel::FailedText(const QString& message) {
+    QString text = message.section(u'\n', 0, 0).trimmed();
+    if (text.size() > FailedTextLength)
+        text = text.left(FailedTextLength - 3) + QStringLiteral("...");
+    return QStringLiteral("Failed: ") + text;
+}
+
+void TTaskListModel::AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
                              const QString& outputFile) {
     TRow row;
     row.Cells[tcInput] = QFileInfo(inputFile).fileName();
-    row.Cells[tcTotalTime] = QString::number(totalSeconds);
-    row.Cells[tcFileSize] = QString::number(fileSizeBytes);
+    row.Cells[tcTotalTime] = ClockText(lengthMs);
+    row.Cells[tcInputSize] = SizeCell(fileSizeBytes);
     row.Cells[tcOutput] = QFileInfo(outputFile).fileName();
     row.OutputFolder = WithTrailingSlash(QFileInfo(outputFile).path());
     row.OutputFile = outputFile;
+    row.LengthMs = lengthMs;
     beginInsertRows({}, RowCount(), RowCount());
     Rows.append(row);
     endInsertRows();
@@ -58,19 +79,120 @@ void TTaskListModel::ClearTasks() {
 }
 
 QString TTaskListModel::Cell(int row, int column) const {
-    return ValidRow(row) ? Rows.at(row).Cells.at(column) : QString();
+    if (!ValidRow(row))
+        return {};
+    return column == tcStatus ? StatusText(Rows.at(row)) : Rows.at(row).Cells.at(column);
 }
 
 void TTaskListModel::SetCell(int row, int column, const QString& text) {
-    if (!ValidRow(row) || Rows[row].Cells.at(column) == text)
+    if (Rows[row].Cells.at(column) == text)
         return;
     Rows[row].Cells.at(column) = text;
     emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
 }
 
-void TTaskListModel::SetConverted(int row) {
-    if (ValidRow(row))
-        Rows[row].Converted = true;
+void TTaskListModel::SetState(int row, TRowState state) {
+    Rows[row].State = state;
+    emit dataChanged(index(row, 0), index(row, tcColumnCount - 1));
+}
+
+int TTaskListModel::WaitingCount() const {
+    return static_cast<int>(std::count_if(Rows.begin(), Rows.end(),
+                                          [](const TRow& row) { return row.State == rsWaiting; }));
+}
+
+void TTaskListModel::BeginRun() {
+    for (TRow& row : Rows)
+        row.InRun = row.State == rsWaiting;
+}
+
+void TTaskListModel::ApplyProgress(int row, const TTaskProgress& progress) {
+    if (!ValidRow(row))
+        return;
+    TRow& entry = Rows[row];
+    if (progress.TotalOutputDurationMs > 0) {
+        entry.LengthMs = progress.TotalOutputDurationMs;
+        // 64-bit: a run of more than about six hours would overflow 32 bits here.
+        entry.Percent = static_cast<int>(int64_t{progress.CurrentDurationMs} * 100 /
+                                         progress.TotalOutputDurationMs);
+        SetCell(row, tcProgress, QString::number(entry.Percent) + u'%');
+    }
+    entry.CurrentMs = progress.CurrentDurationMs;
+    if (progress.FPS > 0)
+        SetCell(row, tcFPS, QString::number(progress.FPS));
+    SetCell(row, tcCurrentTime, ClockText(progress.CurrentDurationMs));
+    SetCell(row, tcOutputSize, SizeCell(progress.CurrentSizeBytes));
+    if (entry.State == rsWaiting)
+        SetState(row, rsConverting);
+}
+
+void TTaskListModel::ApplyEnd(int row, bool finished, bool failed, const QString& message) {
+    if (!ValidRow(row))
+        return;
+    TRow& entry = Rows[row];
+    if (finished) {
+        SetCell(row, tcProgress, QStringLiteral("100%"));
+        if (entry.LengthMs > 0)
+            entry.CurrentMs = entry.LengthMs;
+    }
+    entry.Converted = !failed;
+    entry.FailureMessage = failed ? message : QString();
+    SetState(row, failed ? rsFailed : finished ? rsDone : rsStopped);
+}
+
+void TTaskListModel::SetPaused(bool paused) {
+    const TRowState from = paused ? rsConverting : rsPaused;
+    for (int row = 0; row < RowCount(); ++row) {
+        if (Rows[row].State == from)
+            SetState(row, paused ? rsPaused : rsConverting);
+    }
+}
+
+TRunFigures TTaskListModel::RunFigures() const {
+    TRunFigures figures;
+    for (const TRow& row : Rows) {
+        if (!row.InRun)
+            continue;
+        const int64_t lengthMs = std::max(row.LengthMs, row.CurrentMs);
+        figures.ConvertedMs += row.CurrentMs;
+        figures.LengthMs += lengthMs;
+        figures.SettledMs += row.State == rsFailed ? lengthMs : row.CurrentMs;
+        const bool ended = row.State == rsDone || row.State == rsStopped || row.State == rsFailed;
+        if (ended)
+            continue;
+        if (row.LengthMs > 0)
+            figures.LeftMs += lengthMs - row.CurrentMs;
+        else
+            figures.LengthUnknown = true;
+    }
+    return figures;
+}
+
+QString TTaskListModel::StatusText(const TRow& row) const {
+    switch (row.State) {
+    case rsWaiting:
+        return QStringLiteral("Waiting");
+    case rsConverting:
+        return QStringLiteral("Converting");
+    case rsPaused:
+        return QStringLiteral("Paused");
+    case rsDone:
+        return QStringLiteral("Done");
+    case rsStopped:
+        return row.Percent < 0 && row.LengthMs <= 0
+                   ? QStringLiteral("Stopped")
+                   : QStringLiteral("Stopped at %1 %").arg(std::max(row.Percent, 0));
+    case rsFailed:
+        break;
+    }
+    return FailedText(row.FailureMessage);
+}
+
+QString TTaskListModel::ToolTip(const TRow& row, int column) const {
+    QString tip = row.OutputFile;
+    if (column == tcStatus && row.State == rsFailed)
+        tip += u'\n' + row.FailureMessage;
+    return tip;
 }
 
 int TTaskListModel::ChosenEntry(int selectedRow) const {
@@ -90,12 +212,19 @@ int TTaskListModel::columnCount(const QModelIndex& parent) const {
 QVariant TTaskListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !ValidRow(index.row()))
         return {};
+    const TRow& row = Rows.at(index.row());
+    const bool failedStatus = index.column() == tcStatus && row.State == rsFailed;
     switch (role) {
     case Qt::DisplayRole:
+        return Cell(index.row(), index.column());
     case Qt::ToolTipRole:
-        return Rows.at(index.row()).Cells.at(index.column());
+        return ToolTip(row, index.column());
     case Qt::DecorationRole:
-        return index.column() == tcInput ? QVariant(RowIcon) : QVariant();
+        if (index.column() == tcInput)
+            return RowIcon;
+        return failedStatus ? QVariant(FailedIcon) : QVariant();
+    case Qt::ForegroundRole:
+        return failedStatus ? QVariant(QColor(176, 0, 32)) : QVariant();
     default:
         return {};
     }

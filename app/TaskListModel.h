@@ -1,8 +1,10 @@
 // The rows of the main window's task list, each kept together with its task's output folder,
-// output file and converted mark, so that row i, task i of the component and output entry i
-// can never drift apart.
+// output file, converted mark and state, so that row i, task i of the component and output
+// entry i can never drift apart. The rows also give the figures of a run's overall progress.
 #ifndef SOUNDPICK_APP_TASKLISTMODEL_H
 #define SOUNDPICK_APP_TASKLISTMODEL_H
+
+#include "TaskEventRelay.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -14,13 +16,28 @@
 enum TTaskColumn {
     tcInput,
     tcTotalTime,
-    tcFileSize,
+    tcInputSize,
     tcOutput,
     tcProgress,
+    tcStatus,
     tcFPS,
     tcCurrentTime,
-    tcCurrentSize,
+    tcOutputSize,
     tcColumnCount
+};
+
+// Where a row's task stands. Only a waiting task is converted by the next Start.
+enum TRowState { rsWaiting, rsConverting, rsPaused, rsDone, rsStopped, rsFailed };
+
+// A run's figures over the rows it converts, in media time.
+struct TRunFigures {
+    int64_t ConvertedMs = 0;    // written so far
+    int64_t LeftMs = 0;         // still to write by the rows not ended
+    bool LengthUnknown = false; // a row not ended has no known length: LeftMs is too short
+    // For the overall progress: the run's whole length, and the part of it that is settled
+    // (written, or given up by a failed row; a stopped row's rest stays unsettled).
+    int64_t LengthMs = 0;
+    int64_t SettledMs = 0;
 };
 
 class TTaskListModel : public QAbstractTableModel {
@@ -30,22 +47,35 @@ public:
 
     static QString ColumnCaption(int column);
     static int ColumnWidth(int column);
+    // "Failed: " and the first line of the engine's message, cut to a length that fits a cell.
+    static QString FailedText(const QString& message);
 
-    // A new row: the input's name part, its length in whole seconds, its size in bytes and the
-    // output's full name (its folder and file are kept for playing and opening).
-    void AddTask(const QString& inputFile, int64_t totalSeconds, int64_t fileSizeBytes,
+    // A new, waiting row: the input's name part, the length its output will have (ms; -1 when
+    // unknown), the input's size and the output's full name.
+    void AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
                  const QString& outputFile);
     void RemoveTask(int row);
     void ClearTasks();
 
     int RowCount() const { return static_cast<int>(Rows.size()); }
     QString Cell(int row, int column) const;
-    void SetCell(int row, int column, const QString& text);
 
     QString OutputFolder(int row) const { return Rows.at(row).OutputFolder; }
     QString OutputFile(int row) const { return Rows.at(row).OutputFile; }
     bool IsConverted(int row) const { return Rows.at(row).Converted; }
-    void SetConverted(int row);
+    TRowState State(int row) const { return Rows.at(row).State; }
+    int WaitingCount() const;
+
+    // The waiting rows make up the run that starts now.
+    void BeginRun();
+    // A progress report of the row's task.
+    void ApplyProgress(int row, const TTaskProgress& progress);
+    // The task's end: done, stopped (neither finished nor failed) or failed with the message.
+    // Every end but a failure marks the output converted.
+    void ApplyEnd(int row, bool finished, bool failed, const QString& message);
+    // Converting rows become paused, or paused rows converting again.
+    void SetPaused(bool paused);
+    TRunFigures RunFigures() const;
 
     // The output entry that "Play Output" and "Open Folder" act on: the selected row when there
     // is one, else the last entry; -1 with no entries.
@@ -62,11 +92,22 @@ private:
         QString OutputFolder; // with its trailing "/"
         QString OutputFile;
         bool Converted = false;
+        TRowState State = rsWaiting;
+        bool InRun = false;
+        int64_t LengthMs = -1;  // the output's expected length
+        int64_t CurrentMs = 0;  // written so far
+        int Percent = -1;       // the last percentage shown
+        QString FailureMessage; // the engine's whole message
     };
     bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }
+    void SetCell(int row, int column, const QString& text);
+    void SetState(int row, TRowState state);
+    QString StatusText(const TRow& row) const;
+    QString ToolTip(const TRow& row, int column) const;
 
     QVector<TRow> Rows;
     QIcon RowIcon;
+    QIcon FailedIcon;
 };
 
 #endif

@@ -6,12 +6,18 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStorageInfo>
 
 namespace {
 
 TMessageBoxHook& MessageBoxHook() {
     static TMessageBoxHook hook;
+    return hook;
+}
+
+TQuestionHook& QuestionHook() {
+    static TQuestionHook hook;
     return hook;
 }
 
@@ -52,6 +58,18 @@ void ShowMessageBox(TBoxIcon icon, const QString& text) {
     box.exec();
 }
 
+void SetQuestionHook(TQuestionHook hook) {
+    QuestionHook() = std::move(hook);
+}
+
+bool AskQuestion(const QString& text) {
+    if (QuestionHook())
+        return QuestionHook()(AppTitle, text);
+    return QMessageBox::question(QApplication::activeWindow(), AppTitle, text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 QString ErrorBoxText(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > u'.')
         return message + u'.';
@@ -77,6 +95,21 @@ bool ShellOpen(const QUrl& url) {
 QString TimeText(int64_t timeUs) {
     return QString::asprintf("%d.%.3d", static_cast<int>(timeUs / 1000000),
                              static_cast<int>(timeUs / 1000 % 1000));
+}
+
+std::unique_ptr<QSettings> UserSettings() {
+    return std::make_unique<QSettings>(AppTitle, AppTitle);
+}
+
+QString ClockText(int64_t timeMs) {
+    const int64_t seconds = timeMs > 0 ? timeMs / 1000 : 0;
+    const int64_t hours = seconds / 3600;
+    if (hours > 0)
+        return QString::asprintf("%lld:%02lld:%02lld", static_cast<long long>(hours),
+                                 static_cast<long long>(seconds / 60 % 60),
+                                 static_cast<long long>(seconds % 60));
+    return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 60),
+                             static_cast<long long>(seconds % 60));
 }
 
 QString ExecutableFolder() {
@@ -111,7 +144,8 @@ QString FromPath(const std::filesystem::path& fileName) {
 
 namespace {
 
-// Description and pattern list pairs, as the open-file dialog has always offered them.
+// Description and pattern list pairs. "All Files" is "*": "*.*" would hide the many files on
+// this system whose names have no extension.
 constexpr const char* OpenFileFilterText =
     "Video/Audio|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;"
     "*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;"
@@ -120,7 +154,7 @@ constexpr const char* OpenFileFilterText =
     "*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;|"
     "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;"
     "*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|"
-    "All Files|*.*";
+    "All Files|*";
 
 // "*.AVI" -> "*.[aA][vV][iI]": file systems here tell case apart, the dialog's patterns must not.
 QString AnyCasePattern(const QString& pattern) {

@@ -1,6 +1,6 @@
-// Helpers shared by the two windows: the application title, the program-wide message boxes
-// (replaceable, so that tests never block on one), opening files and folders with the desktop,
-// time texts and the optical-drive test for folders.
+// Helpers shared by the two windows: the application title, the program-wide message boxes and
+// questions (replaceable, so that tests never block on one), opening files and folders with the
+// desktop, the user's settings, time texts and the optical-drive test for folders.
 #ifndef SOUNDPICK_APP_UTILFUNCS_H
 #define SOUNDPICK_APP_UTILFUNCS_H
 
@@ -12,6 +12,9 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
+
+class QSettings;
 
 // The application title: caption of every message box and the settings folder's name.
 inline const QString AppTitle = QStringLiteral("Soundpick");
@@ -25,6 +28,14 @@ void SetMessageBoxHook(TMessageBoxHook hook);
 
 // A modal box with the application title as caption and an OK button.
 void ShowMessageBox(TBoxIcon icon, const QString& text);
+
+// Receives every question instead of the desktop when set; its answer stands for the user's.
+using TQuestionHook = std::function<bool(const QString& caption, const QString& text)>;
+void SetQuestionHook(TQuestionHook hook);
+
+// A modal Yes/No question with the application title as caption; true for Yes (No is the
+// default answer).
+bool AskQuestion(const QString& text);
 
 // The error box's text: a message ending in a character whose code is above that of "."
 // (letters, digits, ":", "?") gets a final "."; others are shown unchanged.
@@ -49,8 +60,14 @@ using TShellOpenHook = std::function<bool(const QUrl& url)>;
 void SetShellOpenHook(TShellOpenHook hook);
 bool ShellOpen(const QUrl& url);
 
+// The user's settings of this program (the choices remembered from one start to the next).
+std::unique_ptr<QSettings> UserSettings();
+
 // "%d.%.3d": whole seconds and milliseconds of a time in microseconds (12345678 -> "12.345").
 QString TimeText(int64_t timeUs);
+
+// A length for reading: "m:ss" below an hour, "h:mm:ss" from an hour on; negative reads as 0.
+QString ClockText(int64_t timeMs);
 
 // The folder of the running program, without a trailing separator.
 QString ExecutableFolder();

@@ -1,6 +1,7 @@
 // soundpick-cli's output.
 #include "cli/CliReporter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -36,6 +37,14 @@ std::string ClockText(int ms) {
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
     return text;
+}
+
+// The time the task still needs at its speed so far; -1 while the speed or the length is unknown.
+int64_t TimeLeftMs(const TCliTask& task) {
+    if (task.Speed <= 0 || task.TotalMs <= 0)
+        return -1;
+    const int64_t leftMs = task.TotalMs > task.CurrentMs ? task.TotalMs - task.CurrentMs : 0;
+    return std::llround(static_cast<double>(leftMs) / task.Speed);
 }
 
 int Percent(const TCliTask& task) {
@@ -151,6 +160,10 @@ void TCliReporter::Progress(int index, const TCliTask& task) {
     object.Add("time_ms", static_cast<int64_t>(task.CurrentMs));
     object.Add("total_ms", static_cast<int64_t>(task.TotalMs));
     object.Add("size", task.SizeBytes).Add("speed", task.Speed);
+    if (const int64_t leftMs = TimeLeftMs(task); leftMs >= 0)
+        object.Add("left_ms", leftMs);
+    else
+        object.Null("left_ms");
     PrintJson(object);
 }
 
@@ -221,11 +234,14 @@ void TCliReporter::Redraw(const std::vector<TCliTask>& tasks) {
         char speedText[32] = "--";
         if (task.Speed > 0)
             std::snprintf(speedText, sizeof speedText, "%.1fx", task.Speed);
+        const int64_t leftMs = TimeLeftMs(task);
+        const std::string leftText =
+            "left " + (leftMs < 0 ? std::string("--:--:--") : ClockText(static_cast<int>(leftMs)));
         char line[256];
-        std::snprintf(line, sizeof line, "%s%-32s %4s %8s  %s  %s",
+        std::snprintf(line, sizeof line, "%s%-32s %4s %8s  %s  %s  %s",
                       Tag(static_cast<int>(i)).c_str(), name.c_str(), percentText.c_str(),
                       speedText, ClockText(task.CurrentMs).c_str(),
-                      SizeShort(task.SizeBytes).c_str());
+                      SizeShort(task.SizeBytes).c_str(), leftText.c_str());
         std::fprintf(stderr, "%s\n", line);
         ++LiveLines;
     }

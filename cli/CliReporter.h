@@ -1,6 +1,7 @@
-// What soundpick-cli tells the user: live progress lines on a terminal, plain lines otherwise,
-// or one JSON object per event. Output file names go to standard output, the rest to standard
-// error (JSON: everything to standard output). Used on the main thread only.
+// What soundpick-cli tells the user: live progress lines on a terminal (with each task's time
+// left at its speed so far), plain lines otherwise, or one JSON object per event. Output file
+// names go to standard output, the rest to standard error (JSON: everything to standard output).
+// Used on the main thread only.
 #ifndef SOUNDPICK_CLI_CLIREPORTER_H
 #define SOUNDPICK_CLI_CLIREPORTER_H
 

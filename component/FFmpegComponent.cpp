@@ -22,6 +22,11 @@ constexpr uint8_t PreviewBit = 1;       // the engine's own preview display
 constexpr uint8_t PreviewBitmapBit = 2; // preview pictures through OnPreviewBitmap
 constexpr int MinProgressIntervalMs = 100;
 
+// A task converts once: one that has run (finished, stopped or failed) is not started again.
+bool NotYetRun(const TFFmpeg& task) {
+    return !task.Running && !task.Terminated;
+}
+
 std::vector<THookTimeRange> HookRanges(const std::vector<THookPeriodUs>& periods) {
     std::vector<THookTimeRange> ranges;
     for (const auto& [startUs, endUs] : periods)
@@ -198,7 +203,10 @@ void TCustomFFmpegComponent::StartTasks(int threadCount) {
         NextTaskIndex = 0;
         TasksEnded = 0;
         ThreadModeFlag = threadCount > 0;
-        TasksToStart = Tasks->Count();
+        TasksToStart = 0;
+        for (const TTaskPtr& task : Tasks->Snapshot())
+            TasksToStart += NotYetRun(*task) ? 1 : 0;
+        TasksInRun = TasksToStart;
     }
     while (true) {
         {
@@ -219,7 +227,10 @@ void TCustomFFmpegComponent::StartNextTask() {
         if (TasksToStart <= 0)
             return;
         --TasksToStart;
-        task = Tasks->Get(NextTaskIndex++);
+        // Tasks of an earlier run keep their place in the list but are passed over.
+        do
+            task = Tasks->Get(NextTaskIndex++);
+        while (task && !NotYetRun(*task));
     }
     if (task)
         StartTask(*task);
@@ -239,8 +250,14 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
     }
-    for (const TTaskPtr& task : Tasks->Snapshot())
+    for (const TTaskPtr& task : Tasks->Snapshot()) {
+        const bool neverRan = NotYetRun(*task);
         task->Stop(wait);
+        // Its output file, made when it was added, would stay behind empty while the ended task
+        // stays in the list. Once the wait is over no thread of the task is left.
+        if (neverRan && wait)
+            task->CloseAll();
+    }
 }
 
 void TCustomFFmpegComponent::PauseTasks() {
@@ -267,7 +284,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     if (TasksToStart > 0) {
         if (ThreadModeFlag)
             StartNextTask();
-    } else if (TasksEnded >= Tasks->Count()) {
+    } else if (TasksEnded >= TasksInRun) {
         AllTasksEnded();
     }
 }

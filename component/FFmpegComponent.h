@@ -80,9 +80,10 @@ public:
     // Frees every task, clears LastErrorText and the thread mode.
     void ClearTaskList();
 
-    // Runs every task: a thread count of 0 converts them one after another on the calling
-    // thread and returns when all have ended; above 0 runs them on worker threads, at most that
-    // many at once, and returns at once. OnTerminate reports each end, then -1.
+    // Runs every task that has not run yet (those of an earlier run are passed over): a thread
+    // count of 0 converts them one after another on the calling thread and returns when all have
+    // ended; above 0 runs them on worker threads, at most that many at once, and returns at once.
+    // OnTerminate reports each end, then -1 (no event when no task is left to run).
     void StartTasks(int threadCount);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when
@@ -162,6 +163,7 @@ private:
     int NextTaskIndex = -1;
     int TasksToStart = 0;
     int TasksEnded = 0;
+    int TasksInRun = 0; // tasks not yet run when the run started
     const int Verbosity = 1;
 
     std::atomic<bool> PreviewFlag{false};

@@ -1,11 +1,13 @@
 // Runs the window's test suites inside the program's own application object (its title, its
-// main-thread wake-up and its error box), with boxes and the desktop recorded instead of shown.
-// The first argument may name one suite.
+// main-thread wake-up and its error box), with boxes and the desktop recorded instead of shown
+// and the user's settings kept in a temporary folder. The first argument may name one suite.
 #include "AppTestSupport.h"
 
 #include "Application.h"
 
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -18,6 +20,8 @@ QObject* NewConversionFlowTest();
 int main(int argc, char** argv) {
     TApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
+    const QTemporaryDir settingsFolder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
     TDesktopRecorder::Install();
 
     const std::pair<const char*, QObject* (*)()> suites[] = {

@@ -10,23 +10,37 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 
 std::vector<TShownBox> TDesktopRecorder::Boxes;
+std::vector<QString> TDesktopRecorder::Questions;
 std::vector<QUrl> TDesktopRecorder::Opened;
+bool TDesktopRecorder::AnswerYes = true;
+bool TDesktopRecorder::OpenWorks = true;
 
 void TDesktopRecorder::Install() {
     SetMessageBoxHook([](TBoxIcon icon, const QString& caption, const QString& text) {
         Boxes.push_back({icon, caption, text});
     });
+    SetQuestionHook([](const QString&, const QString& text) {
+        Questions.push_back(text);
+        return AnswerYes;
+    });
     SetShellOpenHook([](const QUrl& url) {
         Opened.push_back(url);
-        return true;
+        return OpenWorks;
     });
 }
 
 void TDesktopRecorder::Reset() {
     Boxes.clear();
+    Questions.clear();
     Opened.clear();
+    AnswerYes = OpenWorks = true;
+}
+
+void ResetSettings() {
+    UserSettings()->clear();
 }
 
 TDialogDriver::TDialogDriver(TfrmMain& window) : Window(window) {

@@ -23,13 +23,20 @@ struct TShownBox {
     QString Text;
 };
 
-// Every box and every desktop request since the last Reset.
+// Every box, question and desktop request since the last Reset; questions get AnswerYes,
+// desktop requests succeed with OpenWorks.
 struct TDesktopRecorder {
     static std::vector<TShownBox> Boxes;
+    static std::vector<QString> Questions;
     static std::vector<QUrl> Opened;
+    static bool AnswerYes;
+    static bool OpenWorks;
     static void Install();
     static void Reset();
 };
+
+// Empties the user's settings (kept in a temporary folder for the whole test run).
+void ResetSettings();
 
 // Answers the options dialog each time it shows, with the next action of its list.
 class TDialogDriver : public QObject {

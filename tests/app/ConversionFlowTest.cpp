@@ -10,6 +10,7 @@
 #include "TaskListModel.h"
 
 #include "component/FFmpegTask.h"
+#include "ffbind/FFUtils.h"
 #include "support/TestMedia.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -40,6 +42,25 @@ void ClickOk(TfrmOption& dialog) {
     ClickButton(dialog, "btnOk");
 }
 
+// A dialog answer: the format, the bit-rate field ticked with the text or unticked, then OK.
+std::function<void(TfrmOption&)> Answer(const QString& format, const QString& bitRate = {}) {
+    return [format, bitRate](TfrmOption& dialog) {
+        ChooseCaption(dialog, format);
+        dialog.findChild<QCheckBox*>(QStringLiteral("chkAudioBitRate"))
+            ->setChecked(!bitRate.isEmpty());
+        if (!bitRate.isEmpty())
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtAudioBitRate"))->setText(bitRate);
+        ClickOk(dialog);
+    };
+}
+
+void SaveScreenshot(QWidget& window, const QString& name) {
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString shot = ScreenshotFolder() + u'/' + name;
+    QVERIFY(window.grab().save(shot));
+    qInfo("screenshot: %s", qPrintable(shot));
+}
+
 } // namespace
 
 class TConversionFlowTest : public QObject {
@@ -61,16 +82,14 @@ private:
     }
     // Starts converting the two-hour fixture to wav at the input's own pace, so that a stop
     // surely comes before the end; returns once the run is under way.
+    // Tasks added before it run first.
     void StartPacedLongConversion() {
         const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
-        Add({input}, [](TfrmOption& dialog) {
-            ChooseCaption(dialog, QStringLiteral("Wav"));
-            ClickOk(dialog);
-        });
-        Window->Tessel().Task(0)->SetOption("re", "1");
-        QCOMPARE(Rows().RowCount(), 1);
+        Add({input}, Answer(QStringLiteral("Wav")));
+        const int row = Rows().RowCount() - 1;
+        Window->Tessel().Task(row)->SetOption("re", "1");
         Buttons().btnStart->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(row, tcCurrentTime).isEmpty(), RunTimeoutMs);
     }
     void RunToTheEnd() {
         Buttons().btnStart->trigger();
@@ -80,6 +99,7 @@ private:
 private slots:
     void init() {
         TDesktopRecorder::Reset();
+        ResetSettings();
         Work = std::make_unique<QTemporaryDir>();
         Window = std::make_unique<TfrmMain>();
         Window->show();
@@ -98,7 +118,8 @@ private slots:
             ClickButton(dialog, "btnSetStart");
             dialog.Slider().setValue(3000);
             ClickButton(dialog, "btnSetEnd");
-            dialog.findChild<QCheckBox*>(QStringLiteral("chkCutClip"))->setChecked(true);
+            // Both ends set: "Cut Clip" is ticked without the user.
+            QVERIFY(dialog.findChild<QCheckBox*>(QStringLiteral("chkCutClip"))->isChecked());
             ClickOk(dialog);
         });
         Add({tone}, [](TfrmOption& dialog) {
@@ -107,8 +128,14 @@ private slots:
         });
         QCOMPARE(Rows().RowCount(), 2);
         QCOMPARE(Rows().Cell(0, tcInput), QStringLiteral("video_h264_aac.mp4"));
-        QCOMPARE(Rows().Cell(0, tcTotalTime), QStringLiteral("4"));
-        QCOMPARE(Rows().Cell(0, tcFileSize), QString::number(QFileInfo(video).size()));
+        // The clip's length, not the file's; sizes in the probe's wording; the full output name
+        // in the tooltip.
+        QCOMPARE(Rows().Cell(0, tcTotalTime), QStringLiteral("0:02"));
+        QCOMPARE(Rows().Cell(1, tcTotalTime), QStringLiteral("0:04"));
+        QCOMPARE(Rows().Cell(0, tcInputSize),
+                 QString::fromStdString(SizeText(QFileInfo(video).size())));
+        QCOMPARE(Rows().data(Rows().index(1, tcInput), Qt::ToolTipRole).toString(),
+                 Work->filePath(QStringLiteral("tone_1k_stereo_(new).mp3")));
         QCOMPARE(Rows().Cell(0, tcOutput), QStringLiteral("video_h264_aac_(new).flac"));
         QCOMPARE(Rows().Cell(1, tcOutput), QStringLiteral("tone_1k_stereo_(new).mp3"));
         QVERIFY(Log().contains(QStringLiteral("\n***File has been added to convert list.\n")));
@@ -131,12 +158,10 @@ private slots:
         QVERIFY(sound.Rms(0, 0.1, 1.9) > 0.01);
         QVERIFY(qAbs(ProbeText(mp3, "format=duration").toDouble() - 4.0) < 0.1);
         // The last cells show the output's final size.
-        QVERIFY(Rows().Cell(1, tcCurrentSize).toLongLong() > 0);
+        QVERIFY(Rows().Cell(1, tcOutputSize).endsWith(QStringLiteral(" KB")));
+        QCOMPARE(Rows().Cell(1, tcStatus), QStringLiteral("Done"));
 
-        QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
-        const QString shot = ScreenshotFolder() + QStringLiteral("/main_window.png");
-        QVERIFY(Window->grab().save(shot));
-        qInfo("screenshot: %s", qPrintable(shot));
+        SaveScreenshot(*Window, QStringLiteral("main_window.png"));
 
         Buttons().mnuPlay->trigger(); // no selection: the last output
         QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
@@ -151,7 +176,7 @@ private slots:
         QCOMPARE(ProbeText(stream, "format=duration"), QStringLiteral("N/A"));
         Add({stream}, ClickOk);
         QCOMPARE(Rows().RowCount(), 1);
-        QCOMPARE(Rows().Cell(0, tcTotalTime), QStringLiteral("0"));
+        QCOMPARE(Rows().Cell(0, tcTotalTime), QStringLiteral("0:00"));
     }
 
     void FilesDroppedOnTheWindowAreAddedOneAfterAnother() {
@@ -175,10 +200,17 @@ private slots:
         QCOMPARE(Rows().Cell(1, tcInput), QStringLiteral("mono_8k.wav"));
     }
 
-    void FilesThatCannotBeReadLeaveTheListAlone() {
-        Window->AddFiles({FixturePath(QStringLiteral("random.bin"))}); // no dialog shows
+    void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
+        TDialogDriver driver(*Window);
+        driver.Then(ClickOk); // must stay unused: no dialog shows for these files
+        Window->AddFiles({FixturePath(QStringLiteral("random.bin")),
+                          FixturePath(QStringLiteral("video_only.mp4"))});
+        QVERIFY(!driver.Done());
         QCOMPARE(Rows().RowCount(), 0);
         QVERIFY(Log().startsWith(QStringLiteral("\n***File load error: ")));
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("video_only.mp4 has no sound to extract."));
         QVERIFY(Buttons().btnAdd->isEnabled());
     }
 
@@ -205,6 +237,48 @@ private slots:
         QCOMPARE(ProbeText(last, "stream=sample_rate", "a:0"), QStringLiteral("48000"));
     }
 
+    // A run with a task the encoder refuses (5 kbit/s), one that finishes and one that is stopped;
+    // then a file added after the run is the only one the next Start converts.
+    void ARunEndsInStatusesAndAddAfterItConvertsOnlyTheNewTask() {
+        const QString tone = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        const QString refused = CopyFixture(QStringLiteral("mono_8k.wav"), Work->path());
+        Add({tone}, Answer(QStringLiteral("Wav")));
+        Add({refused}, Answer(QStringLiteral("Wma"), QStringLiteral("5")));
+        StartPacedLongConversion();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(Rows().Cell(0, tcStatus), QStringLiteral("Done"));
+        QVERIFY2(Rows()
+                     .Cell(1, tcStatus)
+                     .startsWith(QStringLiteral("Failed: Error while opening "
+                                                "encoder")),
+                 qPrintable(Rows().Cell(1, tcStatus)));
+        QCOMPARE(Rows().Cell(2, tcStatus), QStringLiteral("Converting"));
+        Buttons().btnStop->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnAdd->isEnabled(), RunTimeoutMs);
+        QVERIFY(Rows().Cell(2, tcStatus).startsWith(QStringLiteral("Stopped at ")));
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1)); // the failure's own box
+        SaveScreenshot(*Window, QStringLiteral("finished_run_failed_row.png"));
+
+        const QString firstOutput = Work->filePath(QStringLiteral("tone_mono_(new).wav"));
+        const QString stoppedOutput = Work->filePath(QStringLiteral("long_2h_(new).wav"));
+        const QDateTime firstWritten = QFileInfo(firstOutput).lastModified();
+        const qint64 stoppedSize = QFileInfo(stoppedOutput).size();
+        Add({CopyFixture(QStringLiteral("tone_48k_stereo.wav"), Work->path())},
+            Answer(QStringLiteral("Wav")));
+        QCOMPARE(Rows().RowCount(), 4);
+        QCOMPARE(Rows().Cell(3, tcStatus), QStringLiteral("Waiting"));
+        RunToTheEnd();
+        QCOMPARE(Rows().Cell(3, tcStatus), QStringLiteral("Done"));
+        QCOMPARE(ProbeText(Work->filePath(QStringLiteral("tone_48k_stereo_(new).wav")),
+                           "stream=sample_rate", "a:0"),
+                 QStringLiteral("48000"));
+        QCOMPARE(QFileInfo(firstOutput).lastModified(), firstWritten);
+        QCOMPARE(QFileInfo(stoppedOutput).size(), stoppedSize);
+        QVERIFY(Rows().Cell(1, tcStatus).startsWith(QStringLiteral("Failed: ")));
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+    }
+
     void PauseResumeAndStopKeepWhatWasWritten() {
         StartPacedLongConversion();
         if (QTest::currentTestFailed())
@@ -220,6 +294,7 @@ private slots:
         QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(Rows().IsConverted(0));
         QVERIFY(Rows().Cell(0, tcProgress) != QStringLiteral("100%"));
+        QVERIFY(Rows().Cell(0, tcStatus).startsWith(QStringLiteral("Stopped at ")));
         const QString output = Work->filePath(QStringLiteral("long_2h_(new).wav"));
         const double seconds = ProbeText(output, "format=duration").toDouble();
         QVERIFY2(seconds > 0 && seconds < 7200, qPrintable(QString::number(seconds)));
@@ -227,11 +302,18 @@ private slots:
         QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
     }
 
-    void ClosingDuringAConversionWaitsAndNoHandlerRunsAfterwards() {
+    void ClosingDuringAConversionAsksWaitsAndNoHandlerRunsAfterwards() {
         StartPacedLongConversion();
         if (QTest::currentTestFailed())
             return;
+        TDesktopRecorder::AnswerYes = false;
+        QVERIFY(!Window->close());
+        QVERIFY(Window->isVisible() && Buttons().btnStop->isEnabled());
+        TDesktopRecorder::AnswerYes = true;
         QVERIFY(Window->close());
+        QCOMPARE(
+            TDesktopRecorder::Questions,
+            std::vector<QString>(2, QStringLiteral("A conversion is running. Stop it and close?")));
         // Every task has ended: the output is complete and no longer grows.
         const QString output = Work->filePath(QStringLiteral("long_2h_(new).wav"));
         const qint64 sizeAtClose = QFileInfo(output).size();

@@ -9,12 +9,17 @@
 #include "UtilFuncs.h"
 
 #include "engine/FFmpeg.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/MainThread.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTreeView>
 
 #include <memory>
@@ -37,6 +42,23 @@ QMap<QString, bool> ButtonStates(const TfrmMain& window) {
     return states;
 }
 
+// The enabled commands among Add, Remove, Clear, Start, Stop, Pause, Resume, as a word of
+// their initials; the menu items must agree with the buttons.
+QString Enabled(const TfrmMain& window) {
+    const TMainActions& a = window.Actions();
+    const std::pair<QAction*, QAction*> commands[] = {
+        {a.btnAdd, a.menu1},  {a.btnRemove, a.menu2}, {a.btnClear, a.menu3}, {a.btnStart, a.menu4},
+        {a.btnStop, a.menu5}, {a.btnPause, a.menu6},  {a.btnResume, a.menu7}};
+    QString word;
+    for (const auto& [button, item] : commands) {
+        if (button->isEnabled() != item->isEnabled())
+            return QStringLiteral("menu differs: ") + item->objectName();
+        if (button->isEnabled())
+            word += button->text().at(0);
+    }
+    return word;
+}
+
 } // namespace
 
 class TMainWindowTest : public QObject {
@@ -53,7 +75,7 @@ private:
         QFile file(output);
         file.open(QIODevice::WriteOnly);
         file.write("ID3");
-        Rows().AddTask(QStringLiteral("/videos/") + name + QStringLiteral(".avi"), 12, 3456,
+        Rows().AddTask(QStringLiteral("/videos/") + name + QStringLiteral(".avi"), 12000, 3456,
                        output);
         return output;
     }
@@ -68,6 +90,7 @@ private:
 private slots:
     void init() {
         TDesktopRecorder::Reset();
+        ResetSettings();
         Window = std::make_unique<TfrmMain>();
     }
     void cleanup() { Window.reset(); }
@@ -87,19 +110,21 @@ private slots:
         AddRow(QStringLiteral("Talk"));
         Progress(0, 25, 30500, 123456, 61000);
         QTRY_COMPARE(Cell(0, tcProgress), QStringLiteral("50%"));
-        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("30"));
+        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("0:30"));
         QCOMPARE(Cell(0, tcFPS), QStringLiteral("25"));
-        QCOMPARE(Cell(0, tcCurrentSize), QStringLiteral("123456"));
+        QCOMPARE(Cell(0, tcOutputSize), QStringLiteral("120.56 KB"));
+        QCOMPARE(Cell(0, tcOutputSize), QString::fromStdString(SizeText(123456)));
 
         // FPS 0 leaves the cell; an unknown total leaves the percentage.
         Progress(0, 0, 31999, 130000, 0);
-        QTRY_COMPARE(Cell(0, tcCurrentTime), QStringLiteral("31"));
+        QTRY_COMPARE(Cell(0, tcCurrentTime), QStringLiteral("0:31"));
         QCOMPARE(Cell(0, tcFPS), QStringLiteral("25"));
         QCOMPARE(Cell(0, tcProgress), QStringLiteral("50%"));
 
         // Hours of output: the percentage must not overflow.
         Progress(0, 0, 7000000, 1, 7200000);
         QTRY_COMPARE(Cell(0, tcProgress), QStringLiteral("97%"));
+        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("1:56:40"));
     }
 
     void ProgressAndEndKeepTheirOrderUnderAFlood() {
@@ -112,7 +137,7 @@ private slots:
         // The end comes last: nothing later writes an older percentage over "100%".
         QTRY_VERIFY(Rows().IsConverted(0));
         QCOMPARE(Cell(0, tcProgress), QStringLiteral("100%"));
-        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("60"));
+        QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("1:00"));
     }
 
     void AStoppedTaskKeepsItsPercentageAndBecomesPlayable() {
@@ -121,6 +146,7 @@ private slots:
         Terminate(0, false, false);
         QTRY_VERIFY(Rows().IsConverted(0));
         QCOMPARE(Cell(0, tcProgress), QStringLiteral("40%"));
+        QCOMPARE(Cell(0, tcStatus), QStringLiteral("Stopped at 40 %"));
         QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(Window->Actions().mnuPlay->isEnabled());
         Window->Actions().mnuPlay->trigger();
@@ -137,41 +163,75 @@ private slots:
                  QStringLiteral("Could not write header for output file #0"));
         QVERIFY(!Rows().IsConverted(0));
         QVERIFY(Cell(0, tcProgress).isEmpty());
+        QCOMPARE(Cell(0, tcStatus),
+                 QStringLiteral("Failed: Could not write header for output file #0"));
+        QCOMPARE(Rows().data(Rows().index(0, tcStatus), Qt::ToolTipRole).toString(),
+                 Rows().OutputFile(0) +
+                     QStringLiteral("\nCould not write header for output file #0"));
+        QCOMPARE(TTaskListModel::FailedText(QString(80, u'x') + QStringLiteral("\nmore")),
+                 QStringLiteral("Failed: ") + QString(57, u'x') + QStringLiteral("..."));
         Window->PopupMenu1Popup();
         QVERIFY(!Window->Actions().mnuPlay->isEnabled());
         Window->Actions().mnuPlay->trigger();
         QVERIFY(TDesktopRecorder::Opened.empty());
     }
 
-    void AfterTheRunEndedAddStaysDisabledUntilClear() {
-        AddRow(QStringLiteral("One"));
-        AddRow(QStringLiteral("Two"));
-        Window->Actions().btnStart->trigger();
+    // Statuses and commands through a run of three: one done, one failed, one stopped.
+    void StatusesAndCommandsFollowTheRun() {
+        QCOMPARE(Enabled(*Window), QStringLiteral("AS")); // Start still tells of the empty list
+        for (const char* name : {"One", "Two", "Three"})
+            AddRow(QString::fromLatin1(name));
+        QCOMPARE(Enabled(*Window), QStringLiteral("ACS"));
+        Window->FileList().selectionModel()->select(
+            Rows().index(2, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QCOMPARE(Enabled(*Window), QStringLiteral("ARCS"));
+        QCOMPARE(Cell(2, tcStatus), QStringLiteral("Waiting"));
+
         const TMainActions& a = Window->Actions();
-        QVERIFY(!a.btnAdd->isEnabled() && a.btnStop->isEnabled() && a.btnPause->isEnabled());
+        a.menu4->trigger();
+        QCOMPARE(Enabled(*Window), QStringLiteral("SP")); // Stop, Pause
+        Progress(0, 1, 30000, 1000, 60000);
+        QTRY_COMPARE(Cell(0, tcStatus), QStringLiteral("Converting"));
+        // 30 s of 60 s done, two rows of 12 s to come.
+        QCOMPARE(Window->OverallPercent(), 35);
+        QVERIFY(Window->TimeLeftText().startsWith(QStringLiteral("Time left: ")));
+        a.btnPause->trigger();
+        QCOMPARE(Cell(0, tcStatus), QStringLiteral("Paused"));
+        QCOMPARE(Window->RunStatusText(), QStringLiteral("Paused"));
+        QCOMPARE(Enabled(*Window), QStringLiteral("SR"));
+        a.menu7->trigger();
+        QCOMPARE(Cell(0, tcStatus), QStringLiteral("Converting"));
         Terminate(0, true, false);
-        Terminate(1, true, false);
+        Progress(1, 1, 1000, 1000, 12000);
+        Terminate(1, false, true, "Error while opening encoder for output stream #0.0");
+        Progress(2, 1, 3000, 1000, 12000);
+        QTRY_COMPARE(Cell(2, tcStatus), QStringLiteral("Converting"));
+        a.btnStop->trigger();
+        QCOMPARE(Enabled(*Window), QString());
+        Terminate(2, false, false);
         Terminate(-1, true, false);
-        QTRY_VERIFY(a.btnClear->isEnabled());
-        for (QAction* button :
-             {a.btnAdd, a.btnRemove, a.btnStart, a.btnStop, a.btnPause, a.btnResume})
-            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-        // The menus call the handlers whatever the buttons show; Add must still refuse (an open
-        // file dialog would hang this test), and the rows must stay for playing.
-        a.menu1->trigger();
-        a.popAdd->trigger();
-        QCOMPARE(Rows().RowCount(), 2);
+        QTRY_COMPARE(Cell(2, tcStatus), QStringLiteral("Stopped at 25 %"));
+        QCOMPARE(Cell(0, tcStatus), QStringLiteral("Done"));
+        QCOMPARE(Cell(1, tcStatus),
+                 QStringLiteral("Failed: Error while opening encoder for output stream #0.0"));
+        QCOMPARE(Window->RunStatusText(), QStringLiteral("1 done, 1 stopped, 1 failed"));
+        // Failed rows count as settled, a stopped row's rest does not: (60 + 12 + 3) of 84 s.
+        QCOMPARE(Window->OverallPercent(), 89);
+        QVERIFY(Window->TimeLeftText().isEmpty());
+
+        // After the run: nothing left to start, but Add, Remove and Clear work again, and the
+        // rows stay for playing.
+        QCOMPARE(Enabled(*Window), QStringLiteral("ARC"));
         a.mnuOpenFolder->trigger();
         QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
         QCOMPARE(TDesktopRecorder::Opened[0].toLocalFile(), Outputs.path() + u'/');
-
+        AddRow(QStringLiteral("Four"));
+        QCOMPARE(Enabled(*Window), QStringLiteral("ARCS"));
         a.btnClear->trigger();
         QCOMPARE(Rows().RowCount(), 0);
-        QVERIFY(a.btnAdd->isEnabled());
-        QVERIFY(!a.btnRemove->isEnabled() && !a.btnClear->isEnabled() && !a.btnStart->isEnabled());
+        QCOMPARE(Enabled(*Window), QStringLiteral("AS"));
         a.menu4->trigger();
-        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
-        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+        QCOMPARE(TDesktopRecorder::Boxes.back().Text,
                  QStringLiteral("There are no files in the list!"));
     }
 
@@ -197,9 +257,9 @@ private slots:
     void StopPauseAndResumeDoNothingOutsideARun() {
         AddRow(QStringLiteral("One"));
         const auto before = ButtonStates(*Window);
-        Window->Actions().menu5->trigger();
-        Window->Actions().menu6->trigger();
-        Window->Actions().menu7->trigger();
+        Window->btnStopClick();
+        Window->btnPauseClick();
+        Window->btnResumeClick();
         QCOMPARE(ButtonStates(*Window), before);
         QTest::qWait(50);
         QVERIFY(!Rows().IsConverted(0));
@@ -220,11 +280,27 @@ private slots:
                  prefix + QStringLiteral("first line\n") + prefix + QStringLiteral("second line"));
     }
 
+    // The view follows new lines from the bottom; a user reading further up keeps the lines in
+    // view, even while the oldest lines give way.
     void TheLogPaneKeepsItsNewestLinesUnderAFlood() {
-        for (int i = 0; i < TLogView::MaxLogLines + 500; ++i)
-            Window->FFLoggerLog(nullptr, 7, llDebug, "line " + std::to_string(i));
-        QTest::qWait(2 * TLogView::FlushPeriodMs);
-        const QString text = Window->LogPane().Text();
+        Window->show();
+        TLogView& pane = Window->LogPane();
+        QScrollBar* bar = pane.verticalScrollBar();
+        const auto log = [&](int from, int to) {
+            for (int i = from; i < to; ++i)
+                Window->FFLoggerLog(nullptr, 7, llDebug, "line " + std::to_string(i));
+            pane.Flush();
+        };
+        const auto topLine = [&] { return pane.cursorForPosition(QPoint(0, 0)).block().text(); };
+        log(0, TLogView::MaxLogLines);
+        QCOMPARE(bar->value(), bar->maximum());
+        log(TLogView::MaxLogLines, TLogView::MaxLogLines + 100);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(bar->maximum() / 2);
+        const QString reading = topLine();
+        log(TLogView::MaxLogLines + 100, TLogView::MaxLogLines + 500);
+        QCOMPARE(topLine(), reading);
+        const QString text = pane.Text();
         QCOMPARE(Window->LogPane().document()->blockCount(), TLogView::MaxLogLines);
         QVERIFY(text.endsWith(QStringLiteral("#7.7: line ") +
                               QString::number(TLogView::MaxLogLines + 499)));
@@ -269,6 +345,41 @@ private slots:
                                                       QStringLiteral("/help/introduction.htm."));
     }
 
+    void ADesktopThatCannotOpenIsReported() {
+        const QString output = AddRow(QStringLiteral("Talk"));
+        Terminate(0, true, false);
+        QTRY_VERIFY(Rows().IsConverted(0));
+        TDesktopRecorder::OpenWorks = false;
+        const TMainActions& a = Window->Actions();
+        for (QAction* command : {a.mnuPlay, a.mnuOpenFolder, a.HelpContent1, a.MoreRatedSoftware1})
+            command->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(4));
+        QStringList texts;
+        for (const TShownBox& box : TDesktopRecorder::Boxes)
+            texts << box.Text;
+        QCOMPARE(texts.size(), 4);
+        QCOMPARE(texts[0], QStringLiteral("The desktop could not open ") + output + u'.');
+        QCOMPARE(texts[1], QStringLiteral("The desktop could not open ") + Outputs.path() +
+                               QStringLiteral("/."));
+        QVERIFY(texts[2].startsWith(QStringLiteral("The browser could not show the help file ")));
+        QCOMPARE(texts[3],
+                 QStringLiteral("The browser could not be started for https://ffmpeg.org/."));
+    }
+
+    void WindowGeometryAndColumnWidthsAreRemembered() {
+        ResetSettings();
+        Window->show();
+        Window->resize(900, 500);
+        Window->FileList().setColumnWidth(tcOutput, 222);
+        QVERIFY(Window->close());
+        Window = std::make_unique<TfrmMain>();
+        Window->show();
+        QCOMPARE(Window->size(), QSize(900, 500));
+        QCOMPARE(Window->FileList().columnWidth(tcOutput), 222);
+        QVERIFY(UserSettings()->contains(QStringLiteral("Window/Geometry")));
+        ResetSettings();
+    }
+
     void TheSettingsFolderIsMadeAndLeftEmpty() {
         const QString folder = Window->SettingsFolder();
         QVERIFY(folder.endsWith(QStringLiteral("/Soundpick")));
@@ -285,7 +396,7 @@ private slots:
         const QStringList filters = OpenFileFilters();
         QCOMPARE(filters.size(), 4);
         QVERIFY(filters[0].startsWith(QStringLiteral("Video/Audio (")));
-        QVERIFY(filters[3] == QStringLiteral("All Files (*.*)"));
+        QCOMPARE(filters[3], QStringLiteral("All Files (*)"));
         const auto matches = [&](int filter, const QString& name) {
             const QString list = filters[filter].section(u'(', 1).chopped(1);
             for (const QString& pattern : list.split(u' ')) {
@@ -302,6 +413,7 @@ private slots:
         QVERIFY(!matches(1, QStringLiteral("song.flac")));
         QVERIFY(matches(2, QStringLiteral("song.flac")));
         QVERIFY(!matches(0, QStringLiteral("notes.txt")));
+        QVERIFY(matches(3, QStringLiteral("recording"))); // no extension
     }
 };
 

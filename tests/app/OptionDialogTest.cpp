@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -56,6 +57,7 @@ private slots:
 
     void init() {
         TDesktopRecorder::Reset();
+        ResetSettings();
         Dialog = std::make_unique<TfrmOption>();
     }
     void cleanup() {
@@ -129,8 +131,9 @@ private slots:
         QVERIFY(CutClipEnabled());
         QCOMPARE(Text("edtEndTime"), QStringLiteral("2.500"));
         QCOMPARE(Control<QLabel>("lblPTS")->text(), QStringLiteral("PTS: 2.500"));
-        // Neither button ticks the box; the user does.
-        QVERIFY(!Control<QCheckBox>("chkCutClip")->isChecked());
+        // Both ends set with the start first: the box ticks itself; the user may untick it.
+        QVERIFY(Control<QCheckBox>("chkCutClip")->isChecked());
+        Control<QCheckBox>("chkCutClip")->setChecked(false);
         QVERIFY(!ClipChosen(Dialog->Choices()));
         Control<QCheckBox>("chkCutClip")->setChecked(true);
         const TOutputChoices choices = Dialog->Choices();
@@ -148,7 +151,6 @@ private slots:
         Fill(file);
         SetAt(2000, "btnSetStart");
         SetAt(Dialog->Slider().maximum(), "btnSetEnd");
-        Control<QCheckBox>("chkCutClip")->setChecked(true);
         const TOutputChoices choices = Dialog->Choices();
         const int durationMs = qRound(ProbeText(file, "format=duration").toDouble() * 1000);
         QCOMPARE(BuildInputOptions(choices).StartMs, 2000);
@@ -202,7 +204,9 @@ private slots:
         QVERIFY(TDesktopRecorder::Boxes.empty());
     }
 
-    void ChoicesLastFromFileToFile() {
+    // Choices last from file to file; on OK the main ones are written and read back by the next
+    // dialog (a next start), the volume is not.
+    void ChoicesLastFromFileToFileAndBetweenStarts() {
         Fill(FixturePath("video_h264_aac.mp4"));
         ChooseCaption(*Dialog, QStringLiteral("Flac"));
         ChooseCaption(*Dialog, QStringLiteral("22050"));
@@ -210,14 +214,21 @@ private slots:
         Control<QCheckBox>("chkAudioVolume")->setChecked(true);
         QVERIFY(Control<QLineEdit>("edtAudioVolume")->isEnabled());
         Control<QLineEdit>("edtAudioVolume")->setText(QStringLiteral("512"));
+        Control<QCheckBox>("chkAudioBitRate")->setChecked(true);
+        Control<QLineEdit>("edtAudioBitRate")->setText(QStringLiteral("192"));
         Control<QCheckBox>("chkOverwrite")->setChecked(true);
+        const auto checkKept = [&](bool withVolume) {
+            const TOutputChoices choices = Dialog->Choices();
+            QCOMPARE(choices.FormatCaption, std::string("Flac"));
+            QCOMPARE(choices.SampleRateCaption, std::string("22050"));
+            QCOMPARE(choices.ChannelsCaption, std::string("Mono"));
+            QVERIFY(choices.AdjustBitRate && choices.Overwrite);
+            QCOMPARE(choices.BitRateText, std::string("192"));
+            QCOMPARE(choices.AdjustVolume, withVolume);
+        };
         Fill(FixturePath("tone_1k_stereo.wav"));
+        checkKept(true);
         const TOutputChoices choices = Dialog->Choices();
-        QCOMPARE(choices.FormatCaption, std::string("Flac"));
-        QCOMPARE(choices.SampleRateCaption, std::string("22050"));
-        QCOMPARE(choices.ChannelsCaption, std::string("Mono"));
-        QVERIFY(choices.AdjustVolume && choices.Overwrite);
-        QCOMPARE(choices.VolumeText, std::string("512"));
         QCOMPARE(choices.InputFileName, ToPath(FixturePath("tone_1k_stereo.wav")));
         const TOutputOptions output = BuildOutputOptions(choices);
         QCOMPARE(output.SampleRate, 22050);
@@ -225,6 +236,48 @@ private slots:
         QCOMPARE(output.Volume, 512);
         QCOMPARE(FromPath(output.FileName),
                  FixturePath("tone_1k_stereo") + QStringLiteral("_(new).flac"));
+
+        Control<QLineEdit>("edtOutPath")->setText(Made.path() + u'/');
+        Dialog->show();
+        ClickButton(*Dialog, "btnOk");
+        QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+        Dialog = std::make_unique<TfrmOption>();
+        Fill(FixturePath("tone_mono.wav"));
+        checkKept(false);
+        QCOMPARE(Text("edtOutPath"), Made.path() + u'/');
+        // Cancel writes nothing; a folder that has gone away is not offered.
+        ChooseCaption(*Dialog, QStringLiteral("Mp3"));
+        Dialog->show();
+        ClickButton(*Dialog, "btnCancel");
+        UserSettings()->setValue(QStringLiteral("Output/Folder"),
+                                 Made.path() + QStringLiteral("/gone/"));
+        Dialog = std::make_unique<TfrmOption>();
+        QCOMPARE(Dialog->Choices().FormatCaption, std::string("Flac"));
+        QCOMPARE(Text("edtOutPath"), QString::fromLatin1(SameAsInputFolder));
+    }
+
+    // Digits only: what a user types beside them is refused as typed, not read as "no number".
+    void NumberFieldsTakeDigitsOnly() {
+        Fill(FixturePath("tone_1k_stereo.wav"));
+        Control<QCheckBox>("chkAudioVolume")->setChecked(true);
+        Control<QCheckBox>("chkAudioBitRate")->setChecked(true);
+        for (const char* name : {"edtAudioVolume", "edtAudioBitRate"})
+            Control<QLineEdit>(name)->clear();
+        QTest::keyClicks(Control<QLineEdit>("edtAudioBitRate"), QStringLiteral("320k"));
+        QTest::keyClicks(Control<QLineEdit>("edtAudioVolume"), QStringLiteral("-1x28"));
+        QCOMPARE(Text("edtAudioBitRate"), QStringLiteral("320"));
+        QCOMPARE(Text("edtAudioVolume"), QStringLiteral("128"));
+        ChooseCaption(*Dialog, QStringLiteral("48000"));
+        const TOutputOptions output = BuildOutputOptions(Dialog->Choices());
+        QCOMPARE(output.AudioBitrate, 320000);
+        QCOMPARE(output.Volume, 128);
+        QCOMPARE(output.SampleRate, 48000);
+        QVERIFY(Control<QLineEdit>("edtAudioVolume")
+                    ->toolTip()
+                    .startsWith(QStringLiteral("256=normal")));
+        QVERIFY(Control<QLineEdit>("edtAudioVolume")
+                    ->toolTip()
+                    .contains(QStringLiteral("original level")));
     }
 
     void AnOutputOnAnOpticalDiscKeepsTheDialogOpen() {

@@ -107,6 +107,8 @@ TEST_F(CliRun, JsonEvents) {
             const int percent = std::stoi(event.at("percent"));
             EXPECT_GE(percent, -1);
             EXPECT_LE(percent, 100);
+            const std::string left = event.at("left_ms"); // null until the speed is known
+            EXPECT_TRUE(left == "null" || std::stoll(left) >= 0) << left;
         }
     }
 }

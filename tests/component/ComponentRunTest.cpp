@@ -142,12 +142,13 @@ TEST_F(ComponentRun, StopWithWaitingWhileTheFirstRuns) {
         EXPECT_FALSE(events.Terminates()[i].Exception) << events.Terminates()[i].Message;
     }
     EXPECT_EQ(events.ProgressCount(1) + events.ProgressCount(2), 0);
+    // Also while the ended tasks stay in the list (a window keeps them for a later run).
+    EXPECT_FALSE(fs::exists(Folder / "b.mp3")) << "a task that never ran leaves no file";
+    EXPECT_FALSE(fs::exists(Folder / "c.mp3"));
     Component.ClearTaskList();
     const double seconds = ProbeDuration(Folder / "long.mp3");
     EXPECT_GT(seconds, 0.0);
     EXPECT_LT(seconds, 7000.0);
-    EXPECT_FALSE(fs::exists(Folder / "b.mp3")) << "a task that never ran leaves no file";
-    EXPECT_FALSE(fs::exists(Folder / "c.mp3"));
 }
 
 // A paused run resumes to its end; a paused run stops when asked.
@@ -185,6 +186,25 @@ TEST_F(ComponentRun, DeleteTaskRenumbers) {
     EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
     EXPECT_FALSE(fs::exists(Folder / "a.mp3"));
     EXPECT_TRUE(fs::exists(Folder / "c.mp3"));
+}
+
+// A second start converts only the task added since the first run; with nothing left to run, a
+// start fires nothing.
+TEST_F(ComponentRun, ASecondStartConvertsOnlyTheNewTask) {
+    TEventRecorder events(Component);
+    AddTask("tone_mono.wav", "a.mp3");
+    Component.StartTasks(1);
+    ASSERT_TRUE(events.WaitForRunEnd());
+    const auto firstOutput = fs::last_write_time(Folder / "a.mp3");
+    AddTask("mono_8k.wav", "b.mp3");
+    Component.StartTasks(0);
+    EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1, 1, -1}));
+    EXPECT_TRUE(events.Terminates()[2].Finished);
+    EXPECT_EQ(fs::last_write_time(Folder / "a.mp3"), firstOutput);
+    EXPECT_GT(ProbeDuration(Folder / "b.mp3"), 1.5);
+    Component.StartTasks(1);
+    Linger(100);
+    EXPECT_EQ(events.TerminateIndexes().size(), 4u);
 }
 
 // A task without an output reports its failure; the run goes on with the next task.
