@@ -529,6 +529,7 @@ void TfrmMain::UpdateRunStatus() {
     StatusPane0->setText(RunStatusText());
     StatusPane1->setText(TimeLeftText());
     ProgressStatus->setValue(OverallPercent());
+    ProgressStatus->setTextVisible(!StatusPane0->text().isEmpty()); // no "0%" before any run
 }
 
 void TfrmMain::FFLoggerLog(const void* /*Sender*/, unsigned AThreadID, TLogLevel ALogLevel,

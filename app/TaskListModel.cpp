@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 struct TColumn {

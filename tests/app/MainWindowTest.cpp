@@ -12,6 +12,7 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/MainThread.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -390,6 +391,20 @@ private slots:
         Window = std::make_unique<TfrmMain>();
         QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    }
+
+    void TheMenusOpenWithAltFAndAltH() {
+        Window->show();
+        Window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Window.get()));
+        for (const auto& [key, title] : {std::pair{Qt::Key_F, "&File"}, {Qt::Key_H, "&Help"}}) {
+            QTest::keyClick(Window.get(), key, Qt::AltModifier);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QCOMPARE(menu->title(), QString::fromLatin1(title));
+            menu->close();
+        }
     }
 
     void TheOpenFileFiltersMatchExtensionsInAnyCase() {
