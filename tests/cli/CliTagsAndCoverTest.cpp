@@ -75,6 +75,14 @@ protected:
         fs::copy_file(Fixture(fixture), Folder / name);
         return (Folder / name).string();
     }
+    // Converts one input in the scratch folder; the output's path, empty on a failed run.
+    fs::path Convert(const std::string& input, const std::string& format) {
+        std::string err;
+        const int status = RunCli({"-f", format, input}, Folder.Path(), nullptr, &err);
+        EXPECT_EQ(status, 0) << err;
+        return status == 0 ? Folder / (fs::path(input).stem().string() + "_(new)." + format)
+                           : fs::path();
+    }
     TScratchFolder Folder;
 };
 
@@ -151,14 +159,23 @@ TEST_F(CliTagsAndCover, TagsAndCoverCanBeLeftOut) {
     EXPECT_EQ(report.Count("audio", false), 1);
 }
 
+// A cover in a picture codec that not every container takes arrives as png.
+TEST_F(CliTagsAndCover, OtherPictureCodecsBecomePng) {
+    const std::string input = Input("cover_bmp.flac", "bitmap.flac");
+    for (const char* format : {"m4a", "ogg"}) {
+        SCOPED_TRACE(format);
+        const fs::path output = Convert(input, format);
+        EXPECT_EQ(TProbeReport(output).Size(true), "64x64");
+        EXPECT_EQ(ProbeValue(output, "stream=codec_name", "v:0"), "png");
+    }
+}
+
 // Real video beside a cover: the video is carried as today, the cover never as video.
 TEST_F(CliTagsAndCover, RealVideoStaysVideo) {
     const std::string input = Input("video_cover.mp4", "clip.mp4");
     for (const char* format : {"ogg", "m4a"}) {
         SCOPED_TRACE(format);
-        std::string err;
-        ASSERT_EQ(RunCli({"-f", format, input}, Folder.Path(), nullptr, &err), 0) << err;
-        const TProbeReport report(Folder / (std::string("clip_(new).") + format));
+        const TProbeReport report(Convert(input, format));
         ASSERT_EQ(report.Count("video", false), 1);
         EXPECT_EQ(report.Size(false), "160x120") << "the video, not the cover";
         EXPECT_EQ(report.Count("audio", false), 1);
