@@ -111,6 +111,7 @@ private slots:
         }
         QVERIFY(!CutClipEnabled());
         QVERIFY(!Control<QCheckBox>("chkCutClip")->isChecked());
+        QVERIFY2(TDesktopRecorder::Boxes.empty(), "the preview raises no box");
         QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
         QCOMPARE(Text("edtEndTime"), QStringLiteral("N/A"));
         QVERIFY(Control<QPlainTextEdit>("mmoAVFileInfo")
