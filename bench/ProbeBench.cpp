@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,16 +116,17 @@ int main() {
                   "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=30 -c:v libx264 "
                   "-preset veryfast -g 10000 -pix_fmt yuv420p");
     Check(probe.LoadFile(sparse), probe);
-    for (int budgetMs : {probe.ForwardDecodeBudgetMs, 1'000'000}) {
-        probe.ForwardDecodeBudgetMs = budgetMs;
+    const int64_t unbounded = INT64_MAX;
+    for (int64_t budgetPixels : {probe.ForwardDecodeBudgetPixels, unbounded}) {
+        probe.ForwardDecodeBudgetPixels = budgetPixels;
         std::vector<double> late;
         for (int i = 0; i < 5; ++i)
             late.push_back(Milliseconds([&] {
                 Check(probe.Seek(-1, 27'000'000), probe);
                 Check(probe.GetFrameBitmap(-1).Width() == 1280, probe);
             }));
-        Report(budgetMs < 1'000'000 ? "seek + grab at 27 s of one key frame, budget"
-                                    : "seek + grab at 27 s of one key frame, unbounded",
+        Report(budgetPixels < unbounded ? "seek + grab at 27 s of one key frame, budget"
+                                        : "seek + grab at 27 s of one key frame, unbounded",
                late);
     }
     return 0;

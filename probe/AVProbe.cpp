@@ -207,7 +207,7 @@ void TAVProbe::DecodeCover(int index) {
 // black then).
 void TAVProbe::DecodeToPicture(int index) {
     AVFormatContext* context = FormatContext();
-    Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ForwardDecodeBudgetMs);
+    PixelsPassed = 0;
     for (;;) {
         // Pictures the decoder holds from the last packet come before any new packet.
         if (ReceivePictures(index) != grMore)
@@ -236,7 +236,8 @@ TAVProbe::TGrabResult TAVProbe::ReceivePictures(int index) {
     while (ff::avcodec_receive_frame(DecoderContext, Frame.get()) >= 0) {
         // Once the budget is spent, the picture reached stands in for the one asked.
         const bool wanted = IsWanted(Frame.get(), FormatContext()->streams[index]) ||
-                            std::chrono::steady_clock::now() >= Deadline;
+                            PixelsPassed >= ForwardDecodeBudgetPixels;
+        PixelsPassed += int64_t{Frame->width} * Frame->height;
         const bool shown = wanted && ShowPicture(Frame.get());
         ff::av_frame_unref(Frame.get());
         if (wanted)

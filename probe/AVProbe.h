@@ -7,8 +7,6 @@
 #include "CustomAVProbe.h"
 #include "ffbind/FFUtils.h"
 
-#include <chrono>
-
 class TAVProbe : public TCustomAVProbe {
 public:
     TAVProbe();
@@ -34,10 +32,12 @@ public:
     // the time and the next grab decodes forward to the time itself, so no flag is needed for
     // an exact picture.
     int SeekFlags = 0;
-    // How long a grab after a seek may decode forward from the key frame towards the time
-    // asked; when it is spent, the picture reached is shown (files with key frames far apart
-    // would otherwise cost seconds per slider step).
-    int ForwardDecodeBudgetMs = 250;
+    // How many pixels of pictures before the time asked a grab may decode forward from the key
+    // frame; when they are spent, the picture reached is shown (files with key frames far apart
+    // would otherwise cost seconds per slider step). Counted in pixels so that the cost stays
+    // alike at every picture size, and the result does not depend on the machine's load. The
+    // default is a hundred 1280x720 pictures.
+    int64_t ForwardDecodeBudgetPixels = int64_t{100} * 1280 * 720;
 
 private:
     int VideoStreamToGrab(int streamIndex);
@@ -64,7 +64,7 @@ private:
     // After a seek the first picture shown is the one at this time (in TargetTimeBase).
     bool HasTarget = false;
     int64_t Target = 0;
-    std::chrono::steady_clock::time_point Deadline; // of the forward decode of a grab
+    int64_t PixelsPassed = 0; // of the pictures a grab decoded before the time asked
     AVRational TargetTimeBase = {1, 1000000};
 };
 

@@ -154,15 +154,18 @@ TEST_F(ProbeGrabTest, VideoWithCoverSeeksTheVideo) {
 }
 
 // One key frame in 4 s: a grab late in the file stops decoding forward when its budget is
-// spent and shows the picture it reached (with no budget, the key frame itself).
+// spent and shows the picture it reached (with no budget, the key frame itself); the default
+// budget reaches 3.5 s at this picture size.
 TEST_F(ProbeGrabTest, ForwardDecodeStopsAtItsBudget) {
     Load("one_keyframe.mp4");
-    probe.ForwardDecodeBudgetMs = 0;
-    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
-    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.0, 3.5);
-    probe.ForwardDecodeBudgetMs = 60'000;
     ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
     ExpectPictureAt(probe.GetFrameBitmap(-1), 3.5, 0.0);
+    probe.ForwardDecodeBudgetPixels = 0;
+    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.0, 3.5);
+    probe.ForwardDecodeBudgetPixels = int64_t{20} * 320 * 240;
+    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.8, 3.5);
 }
 
 // A still picture: seeking is a no-op and the second grab repeats the first picture.
