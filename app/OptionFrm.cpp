@@ -294,23 +294,29 @@ void TfrmOption::UpdatePreview() {
     if (Updating || !Probe)
         return;
     const int position = trcPreview->value();
-    RunGuarded([this, position] {
-        if (Probe->VideoStreamCount() <= 0)
-            return;
-        const int64_t timeUs =
-            position == trcPreview->maximum() ? DurationUs : trcPreview->PositionUs(position);
-        if (!Probe->Seek(VideoStream, timeUs))
-            throw std::runtime_error(Probe->LastError());
-        const TBitmap24& bitmap = Probe->GetFrameBitmap(VideoStream);
-        if (bitmap.Width() == 0 || bitmap.Height() == 0)
-            throw std::runtime_error(Probe->LastError());
-        // A view of the probe's bitmap; the holder keeps a copy, the probe overwrites its own.
-        const QImage view(bitmap.Data(), bitmap.Width(), bitmap.Height(), bitmap.Stride(),
-                          QImage::Format_BGR888);
-        Picture = view.copy();
-        imgPreview->SetPicture(Picture);
-    });
+    if (Probe->VideoStreamCount() > 0 || Probe->CoverStreamCount() > 0)
+        RunGuarded([this, position] { ShowPictureAt(position); });
     lblPTS->setText(QStringLiteral("PTS: ") + TimeText(trcPreview->PositionUs(position)));
+}
+
+// A picture that cannot be sought or decoded is no reason to stop the user: the probe has
+// logged why, and the preview says there is no picture.
+void TfrmOption::ShowPictureAt(int position) {
+    // The end of a file of unknown duration is its start.
+    const int64_t timeUs = position == trcPreview->maximum() ? std::max<int64_t>(DurationUs, 0)
+                                                             : trcPreview->PositionUs(position);
+    const TBitmap24* bitmap =
+        Probe->Seek(VideoStream, timeUs) ? &Probe->GetFrameBitmap(VideoStream) : nullptr;
+    if (!bitmap || bitmap->Width() == 0 || bitmap->Height() == 0) {
+        Picture = QImage();
+        imgPreview->ShowNoPicture();
+        return;
+    }
+    // A view of the probe's bitmap; the holder keeps a copy, the probe overwrites its own.
+    const QImage view(bitmap->Data(), bitmap->Width(), bitmap->Height(), bitmap->Stride(),
+                      QImage::Format_BGR888);
+    Picture = view.copy();
+    imgPreview->SetPicture(Picture);
 }
 
 // ---- Clip ------------------------------------------------------------------------------------

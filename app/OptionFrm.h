@@ -57,6 +57,7 @@ private:
 
     void SetUpSlider();
     void UpdatePreview();
+    void ShowPictureAt(int position);
     void ShowPicture();
     void btnSetStartClick();
     void btnSetEndClick();

@@ -26,12 +26,24 @@ QRect TPreviewImage::FitRect(const QSize& picture, const QSize& area) {
 
 void TPreviewImage::SetPicture(const QImage& picture) {
     Shown = picture;
+    NoPicture = false;
+    update();
+}
+
+void TPreviewImage::ShowNoPicture() {
+    Shown = QImage();
+    NoPicture = true;
     update();
 }
 
 void TPreviewImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
+    if (NoPicture) {
+        painter.setPen(Qt::gray);
+        painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("no picture"));
+        return;
+    }
     if (Shown.isNull() || Shown.width() == 0 || Shown.height() == 0)
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -18,6 +18,9 @@ public:
 
     // An empty picture leaves the area black.
     void SetPicture(const QImage& picture);
+    // Black with "no picture" written on it: the picture could not be had.
+    void ShowNoPicture();
+    bool ShowsNoPicture() const { return NoPicture; }
     const QImage& Picture() const { return Shown; }
 
 signals:
@@ -29,6 +32,7 @@ protected:
 
 private:
     QImage Shown;
+    bool NoPicture = false;
 };
 
 // The picture at its own size; a click, Enter or Escape closes it.

@@ -1,11 +1,13 @@
 // How fast the probe opens and describes a file, and seeks and grabs one picture, on a 10 s
-// 1080p H.264 file: median, minimum and maximum over 20 runs / 20 positions.
+// 1080p H.264 file: median, minimum and maximum over 20 runs / 20 positions. And a grab late in
+// a 30 s 720p file with one key frame, with and without the forward-decode budget.
 #include "probe/AVProbe.h"
 
 #include "ffbind/FFmpegLoader.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,20 +24,16 @@ fs::path ExecutableFolder() {
     return fs::read_symlink("/proc/self/exe").parent_path();
 }
 
-// 10 s of a moving test picture, 1920x1080 at 25 fps, a key frame every 2 s, with AAC sound.
-fs::path BenchFile() {
+// A bench file made once by the ffmpeg tool from its arguments (without the output).
+fs::path BenchFile(const std::string& name, const std::string& arguments) {
     const fs::path folder = ExecutableFolder().parent_path() / "bench-media";
-    const fs::path file = folder / "h264_1080p_10s.mp4";
+    const fs::path file = folder / name;
     if (fs::exists(file))
         return file;
     fs::create_directories(folder);
     const fs::path temporary = folder / "making.mp4";
-    const std::string command =
-        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-        "testsrc2=size=1920x1080:rate=25:duration=10 -f lavfi -i "
-        "sine=frequency=1000:duration=10 -c:v libx264 -preset veryfast -g 50 -pix_fmt yuv420p "
-        "-c:a aac -b:a 128k -shortest '" +
-        temporary.string() + "'";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments +
+                                " '" + temporary.string() + "'";
     std::printf("making %s\n", file.c_str());
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "ffmpeg could not make the bench file\n");
@@ -74,7 +72,11 @@ int main() {
         std::fprintf(stderr, "%s\n", Loader().GetLastErrorMessage().c_str());
         return 1;
     }
-    const fs::path file = BenchFile();
+    // 10 s of a moving test picture, 1920x1080 at 25 fps, a key frame every 2 s, with sound.
+    const fs::path file = BenchFile(
+        "h264_1080p_10s.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10 -f lavfi -i "
+                              "sine=frequency=1000:duration=10 -c:v libx264 -preset veryfast -g 50 "
+                              "-pix_fmt yuv420p -c:a aac -b:a 128k -shortest");
     constexpr int Runs = 20;
 
     TAVProbe probe;
@@ -107,5 +109,25 @@ int main() {
     }
     Report("seek + grab one 1920x1080 picture", grabs);
     Report("grab the next picture (no seek)", nexts);
+
+    // 30 s of 1280x720 at 25 fps with its only key frame at the start; grabs at 27 s.
+    const fs::path sparse =
+        BenchFile("h264_720p_one_key_frame.mp4",
+                  "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=30 -c:v libx264 "
+                  "-preset veryfast -g 10000 -pix_fmt yuv420p");
+    Check(probe.LoadFile(sparse), probe);
+    const int64_t unbounded = INT64_MAX;
+    for (int64_t budgetPixels : {probe.ForwardDecodeBudgetPixels, unbounded}) {
+        probe.ForwardDecodeBudgetPixels = budgetPixels;
+        std::vector<double> late;
+        for (int i = 0; i < 5; ++i)
+            late.push_back(Milliseconds([&] {
+                Check(probe.Seek(-1, 27'000'000), probe);
+                Check(probe.GetFrameBitmap(-1).Width() == 1280, probe);
+            }));
+        Report(budgetPixels < unbounded ? "seek + grab at 27 s of one key frame, budget"
+                                        : "seek + grab at 27 s of one key frame, unbounded",
+               late);
+    }
     return 0;
 }

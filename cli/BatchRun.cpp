@@ -136,6 +136,8 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) 
         choices.OutputFolderText = Absolute(Options.OutputFolder).string();
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
+    choices.KeepTags = !Options.NoTags;
+    choices.KeepCover = !Options.NoCover;
     for (const TCliTask& task : CliTasks)
         choices.ClaimedNames.push_back(task.Output);
     for (const std::string& line : Options.ExtraOptions)

@@ -150,6 +150,8 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"option", {0, AddExtraOption, {}}},
         {"overwrite", {0, {}, [](TCliOptions& o) { o.Overwrite = true; }}},
         {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
+        {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
+        {"no-cover", {0, {}, [](TCliOptions& o) { o.NoCover = true; }}},
         {"info", {0, {}, [](TCliOptions& o) { o.Info = true; }}},
         {"verbose", {'v', {}, [](TCliOptions& o) { o.Verbose = true; }}},
         {"quiet", {'q', {}, [](TCliOptions& o) { o.Quiet = true; }}},
@@ -259,6 +261,8 @@ Takes the sound out of video and audio files.
   -o, --output-dir DIR    write outputs into DIR (default beside each input)
       --overwrite         overwrite an existing NAME_(new).EXT instead of numbering
       --copy-timestamp    copy the input's time stamps
+      --no-tags           leave the input's tags (title, artist, ...) out of the outputs
+      --no-cover          leave the input's cover picture out of the outputs
   -j, --jobs N            tasks converting at once (default: number of processors)
       --info              print each file's media information and exit
       --option NAME=VALUE extra engine option for the outputs (repeatable)

@@ -17,6 +17,8 @@ struct TCliOptions {
     std::string OutputFolder;           // empty: beside each input
     bool Overwrite = false;
     bool CopyTimestamp = false;
+    bool NoTags = false;
+    bool NoCover = false;
     int Jobs = 1;
     bool Info = false;
     std::vector<std::string> ExtraOptions; // "name=value" for the output

@@ -149,7 +149,12 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     options.FileExt = extension;
     options.FileName = OutputFileNameFor(choices);
     options.NoSubtitle = true;
-    options.ExtraOptions = choices.ExtraOutputOptions;
+    // The engine's own tag copy, from the task's one input to its one output; lines the
+    // caller adds come after, so they can still change these.
+    options.ExtraOptions = choices.KeepTags ? "map_meta_data=0:0\n" : "";
+    if (!choices.KeepCover)
+        options.ExtraOptions += "cover=0\n";
+    options.ExtraOptions += choices.ExtraOutputOptions;
     return options;
 }
 

@@ -38,6 +38,9 @@ struct TOutputChoices {
     std::string OutputFolderText = SameAsInputFolder; // or a folder, with or without a trailing "/"
     bool CopyTimestamp = false;
     bool Overwrite = false;
+    // The input's tags and cover go to the output where its container holds them.
+    bool KeepTags = true;
+    bool KeepCover = true;
 
     // Output names already given to other tasks of the list: never chosen again, so two tasks
     // cannot write the same file.

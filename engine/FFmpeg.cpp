@@ -256,6 +256,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"padcolor", [](auto& e, auto&, auto& v) { e.SetPadColor(StrToInt(v)); }},
         {"intra", [](auto& e, auto&, auto& v) { e.IntraOnly = ToBool(v); }},
         {"vn", [](auto& e, auto&, auto& v) { e.VideoDisable = ToBool(v); }},
+        {"cover", [](auto& e, auto&, auto& v) { e.CoverArt = ToBool(v); }},
         {"vdt", [](auto& e, auto&, auto& v) { e.VideoDiscard = StrToInt(v); }},
         {"qscale", [](auto& e, auto&, auto& v) { e.ApplyQscale(v); }},
         {"rc_override", [](auto& e, auto&, auto& v) { e.VideoRcOverride = v; }},

@@ -124,6 +124,7 @@ struct TOptionState {
     std::vector<uint16_t> IntraMatrix, InterMatrix; // 64 coefficients each, or empty (none)
     std::string VideoRcOverride;                    // `rc_override`; empty = none
     bool VideoDisable = false;
+    bool CoverArt = true; // `cover`: the input's cover goes where the output container holds one
     int VideoDiscard = 0;
     std::string VideoCodecName; // empty = none
     bool VideoStreamCopy = false;
@@ -223,6 +224,10 @@ struct TOutputFileSetup {
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
     DictionaryPtr MuxerOptions;
     std::vector<TOutputStreamSetup> Streams; // by stream index
+    // The input's cover, added by the run after every other stream and written once right
+    // after the header; none when the output holds no cover.
+    AVStream* CoverStream = nullptr;
+    PacketPtr CoverPacket;
 };
 
 // One opened input file: the format context and the I/O serving it.
@@ -452,7 +457,12 @@ public:
     void OpenOutputEncoders();
     void OpenInputDecoders();
     void CopyMappedMetadata();
+    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
     void CreateBitstreamFilters();
+    // Cover art (engine/OutputCover.cpp).
+    const AVStream* FindInputCover(int OutputIndex) const;
+    void AddCoverArt(int OutputIndex);
+    void WriteCoverArt(int OutputIndex);
     void WriteHeaders();
     void LogStreamMapping();
     // Logs the stream mapping and the message (at llError), then raises it.

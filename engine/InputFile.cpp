@@ -190,7 +190,9 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
     case AVMEDIA_TYPE_VIDEO:
         CopyGenericOptions(context.get(), OptionContexts.Codec(AVMEDIA_TYPE_VIDEO),
                            AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-        TakeVideoParameters(Stream, Index, context.get());
+        // A cover is a still picture: the output's video takes nothing from it.
+        if (!(Stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            TakeVideoParameters(Stream, Index, context.get());
         if (VideoDisable)
             Stream->discard = AVDISCARD_ALL;
         else if (VideoDiscard != 0)

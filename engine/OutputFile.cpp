@@ -121,7 +121,10 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
                 if (kind < AVMEDIA_TYPE_UNKNOWN || kind >= AVMEDIA_TYPE_NB)
                     return fail("check_audio_video_sub_inputs fail: invalid codec_type of input "
                                 "file");
-                if (kind >= 0)
+                // A cover is not video: it never asks for a video stream.
+                const bool cover =
+                    InputFiles[i]->streams[s]->disposition & AV_DISPOSITION_ATTACHED_PIC;
+                if (kind >= 0 && !cover)
                     has[kind] = true;
             }
         useVideo = useVideo && has[AVMEDIA_TYPE_VIDEO];

@@ -21,6 +21,19 @@ AVMediaType KindOf(const AVStream* stream) {
     return stream->codecpar->codec_type;
 }
 
+bool IsCover(const AVStream* stream) {
+    return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+// Tags that describe the input file itself rather than its content.
+bool IsFileTag(const char* key) {
+    for (const char* fileTag :
+         {"encoder", "creation_time", "major_brand", "minor_version", "compatible_brands"})
+        if (std::strcmp(key, fileTag) == 0)
+            return true;
+    return false;
+}
+
 void RemoveContext(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
     list.erase(std::remove(list.begin(), list.end(), context), list.end());
 }
@@ -114,6 +127,8 @@ void TCustomFFmpeg::TranscodeInit() {
     }
     CopyMappedMetadata();
     CreateBitstreamFilters();
+    for (int j = 0; j < (JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount()); ++j)
+        AddCoverArt(j);
     WriteHeaders();
     LogStreamMapping();
 }
@@ -157,7 +172,7 @@ void TCustomFFmpeg::MapStreams() {
 int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const {
     auto fits = [&](int index) {
         const TInputStream& ist = *InputStreams[index];
-        return ist.Discard && KindOf(ist.St) == kind &&
+        return ist.Discard && KindOf(ist.St) == kind && !IsCover(ist.St) &&
                (!JoinMode || ist.FileIndex == ost.FileIndex);
     };
     if (ProgramId != 0) {
@@ -185,7 +200,7 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
         return -1;
     // More outputs of a kind than inputs: the last input stream of the kind is used again.
     for (int index = count - 1; index >= 0; --index)
-        if (KindOf(InputStreams[index]->St) == kind)
+        if (KindOf(InputStreams[index]->St) == kind && !IsCover(InputStreams[index]->St))
             return index;
     return -1;
 }
@@ -383,11 +398,29 @@ void TCustomFFmpeg::CopyMappedMetadata() {
         if (map.InFile < 0 || map.InFile >= InputFileCount())
             FailWithMapping(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
                                        map.InFile, map.OutFile, map.InFile));
-        const AVDictionaryEntry* entry = nullptr;
-        while ((entry = ff::av_dict_get(InputFiles[map.InFile]->metadata, "", entry,
-                                        AV_DICT_IGNORE_SUFFIX)))
-            ff::av_dict_set(&OutputFiles[map.OutFile]->metadata, entry->key, entry->value, 0);
+        CopyTags(InputFiles[map.InFile], OutputFiles[map.OutFile]);
     }
+}
+
+// The input's tags onto the output: the container's, or where the container keeps none (Ogg,
+// some flac) the first sound stream's. Tags set for the output itself (its creation time and
+// the metadata pairs) win, and the muxer writes its own encoder tag.
+void TCustomFFmpeg::CopyTags(const AVFormatContext* Input, AVFormatContext* Output) {
+    const AVDictionary* tags = Input->metadata;
+    if (ff::av_dict_count(tags) == 0)
+        for (unsigned s = 0; s < Input->nb_streams; ++s)
+            if (KindOf(Input->streams[s]) == AVMEDIA_TYPE_AUDIO) {
+                tags = Input->streams[s]->metadata;
+                break;
+            }
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = ff::av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX)))
+        if (!IsFileTag(entry->key))
+            ff::av_dict_set(&Output->metadata, entry->key, entry->value, AV_DICT_DONT_OVERWRITE);
+    // The RealMedia muxer writes "author", not "artist".
+    const AVDictionaryEntry* artist = ff::av_dict_get(Output->metadata, "artist", nullptr, 0);
+    if (artist && std::strcmp(Output->oformat->name, "rm") == 0)
+        ff::av_dict_set(&Output->metadata, "author", artist->value, AV_DICT_DONT_OVERWRITE);
 }
 
 void TCustomFFmpeg::CreateBitstreamFilters() {
@@ -436,6 +469,7 @@ void TCustomFFmpeg::WriteHeaders() {
         if (result < 0)
             FailWithMapping(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)", j));
+        WriteCoverArt(j);
     }
     bool allRtp = OutputFileCount() > 0;
     for (AVFormatContext* output : OutputFiles)

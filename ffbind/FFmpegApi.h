@@ -15,6 +15,7 @@ extern "C" {
 #include <libavformat/avio.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/avstring.h>
+#include <libavutil/base64.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/imgutils.h>

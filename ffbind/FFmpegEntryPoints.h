@@ -12,6 +12,7 @@
     X(av_audio_fifo_read) \
     X(av_audio_fifo_size) \
     X(av_audio_fifo_write) \
+    X(av_base64_encode) \
     X(av_channel_layout_compare) \
     X(av_channel_layout_copy) \
     X(av_channel_layout_default) \

@@ -46,6 +46,10 @@ bool TAVProbe::Seek(int streamIndex, int64_t timeUs) {
         ff::av_log(nullptr, AV_LOG_INFO, "\"image2\" format cannot to be seeked.\n");
         return true;
     }
+    if (GrabsCover(streamIndex)) {
+        HasTarget = false;
+        return true;
+    }
     int stream = streamIndex;
     if (stream < 0) {
         stream = FirstVideoStream() >= 0   ? FirstVideoStream()
@@ -104,6 +108,8 @@ int TAVProbe::VideoStreamToGrab(int streamIndex) {
         return -1;
     }
     if (streamIndex < 0) {
+        if (FirstVideoStream() < 0 && FirstCoverStream() >= 0)
+            return FirstCoverStream();
         if (FirstVideoStream() < 0)
             EmptyBitmap(llError, "no video stream.");
         return FirstVideoStream();
@@ -117,6 +123,13 @@ int TAVProbe::VideoStreamToGrab(int streamIndex) {
         return -1;
     }
     return streamIndex;
+}
+
+// Whether a grab of the stream (negative: automatic) shows a cover.
+bool TAVProbe::GrabsCover(int streamIndex) const {
+    if (streamIndex < 0)
+        return FirstVideoStream() < 0 && FirstCoverStream() >= 0;
+    return IsCoverStream(streamIndex);
 }
 
 // Makes the stream's decoder the current one; false after emptying the bitmap with the reason.
@@ -168,14 +181,33 @@ const TBitmap24& TAVProbe::GetFrameBitmap(int streamIndex) {
         Frame.reset(ff::av_frame_alloc());
     if (!Packet || !Frame)
         throw std::bad_alloc();
-    DecodeToPicture(index);
+    if (IsCoverStream(index))
+        DecodeCover(index);
+    else
+        DecodeToPicture(index);
     return Bitmap;
+}
+
+// A cover is the one picture the demuxer keeps with the stream, not a packet to read.
+void TAVProbe::DecodeCover(int index) {
+    ff::avcodec_flush_buffers(DecoderContext);
+    ff::avcodec_send_packet(DecoderContext, &FormatContext()->streams[index]->attached_pic);
+    ff::avcodec_send_packet(DecoderContext, nullptr);
+    HasTarget = false;
+    const TGrabResult result = ReceivePictures(index);
+    // Drained: the next grab needs the decoder open for packets again.
+    ff::avcodec_flush_buffers(DecoderContext);
+    if (result == grMore) {
+        Fail(llError, Format("could not decode the cover of stream #%d.", index));
+        PaintBlack();
+    }
 }
 
 // Reads and decodes until a picture is shown, the scaler fails or the stream ends (the bitmap
 // black then).
 void TAVProbe::DecodeToPicture(int index) {
     AVFormatContext* context = FormatContext();
+    PixelsPassed = 0;
     for (;;) {
         // Pictures the decoder holds from the last packet come before any new packet.
         if (ReceivePictures(index) != grMore)
@@ -202,7 +234,10 @@ void TAVProbe::DecodeToPicture(int index) {
 
 TAVProbe::TGrabResult TAVProbe::ReceivePictures(int index) {
     while (ff::avcodec_receive_frame(DecoderContext, Frame.get()) >= 0) {
-        const bool wanted = IsWanted(Frame.get(), FormatContext()->streams[index]);
+        // Once the budget is spent, the picture reached stands in for the one asked.
+        const bool wanted = IsWanted(Frame.get(), FormatContext()->streams[index]) ||
+                            PixelsPassed >= ForwardDecodeBudgetPixels;
+        PixelsPassed += int64_t{Frame->width} * Frame->height;
         const bool shown = wanted && ShowPicture(Frame.get());
         ff::av_frame_unref(Frame.get());
         if (wanted)

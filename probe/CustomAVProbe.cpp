@@ -123,18 +123,23 @@ void TCustomAVProbe::CloseFile() {
     Owned = TInputContext();
     Context = nullptr;
     StreamCountValue = ProgramCountValue = -1;
-    AudioStreams = VideoStreams = SubtitleStreams = -1;
-    FirstAudio = FirstVideo = FirstSubtitle = -1;
+    AudioStreams = VideoStreams = SubtitleStreams = CoverStreams = -1;
+    FirstAudio = FirstVideo = FirstSubtitle = FirstCover = -1;
 }
 
 void TCustomAVProbe::CountStreams() {
     StreamCountValue = static_cast<int>(Context->nb_streams);
     ProgramCountValue = static_cast<int>(Context->nb_programs);
-    AudioStreams = VideoStreams = SubtitleStreams = 0;
-    FirstAudio = FirstVideo = FirstSubtitle = -1;
+    AudioStreams = VideoStreams = SubtitleStreams = CoverStreams = 0;
+    FirstAudio = FirstVideo = FirstSubtitle = FirstCover = -1;
     for (int i = 0; i < StreamCountValue; ++i) {
         switch (Context->streams[i]->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            if (IsCoverStream(i)) {
+                ++CoverStreams;
+                FirstCover = FirstCover < 0 ? i : FirstCover;
+                break;
+            }
             ++VideoStreams;
             FirstVideo = FirstVideo < 0 ? i : FirstVideo;
             break;
@@ -152,6 +157,11 @@ void TCustomAVProbe::CountStreams() {
     }
     Decoders.clear();
     Decoders.resize(StreamCountValue);
+}
+
+bool TCustomAVProbe::IsCoverStream(int index) const {
+    return Context && index >= 0 && index < static_cast<int>(Context->nb_streams) &&
+           (Context->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
 AVCodecContext* TCustomAVProbe::StreamDecoder(int index) {

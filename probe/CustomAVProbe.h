@@ -51,7 +51,12 @@ public:
     int StreamCount() const { return StreamCountValue; }
     int ProgramCount() const { return ProgramCountValue; }
     int AudioStreamCount() const { return AudioStreams; }
+    // Moving pictures only: a cover (a picture attached to the file, such as the front cover of
+    // a music file) is listed in the information text but has no time line to seek.
     int VideoStreamCount() const { return VideoStreams; }
+    int CoverStreamCount() const { return CoverStreams; }
+    int FirstCoverStream() const { return FirstCover; }
+    bool IsCoverStream(int index) const;
     int SubtitleStreamCount() const { return SubtitleStreams; }
     int FirstAudioStream() const { return FirstAudio; }
     int FirstVideoStream() const { return FirstVideo; }
@@ -91,6 +96,8 @@ private:
     int AudioStreams = -1;
     int VideoStreams = -1;
     int SubtitleStreams = -1;
+    int CoverStreams = -1;
+    int FirstCover = -1;
     int FirstAudio = -1;
     int FirstVideo = -1;
     int FirstSubtitle = -1;

@@ -39,6 +39,14 @@ private:
         return Dialog->findChild<T*>(QString::fromLatin1(name));
     }
     QString Text(const char* name) { return Control<QLineEdit>(name)->text(); }
+    void SaveScreenshot(const QString& name) {
+        Dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
+        const QString shot = ScreenshotFolder() + QStringLiteral("/") + name;
+        QVERIFY(Dialog->grab().save(shot));
+        qInfo("screenshot: %s", qPrintable(shot));
+        Dialog->hide();
+    }
     bool CutClipEnabled() { return Control<QCheckBox>("chkCutClip")->isEnabled(); }
     void SetAt(int position, const char* button) {
         Dialog->Slider().setValue(position);
@@ -105,6 +113,7 @@ private slots:
         }
         QVERIFY(!CutClipEnabled());
         QVERIFY(!Control<QCheckBox>("chkCutClip")->isChecked());
+        QVERIFY2(TDesktopRecorder::Boxes.empty(), "the preview raises no box");
         QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
         QCOMPARE(Text("edtEndTime"), QStringLiteral("N/A"));
         QVERIFY(Control<QPlainTextEdit>("mmoAVFileInfo")
@@ -190,18 +199,27 @@ private slots:
         QCOMPARE(caption, QStringLiteral("320x240 PTS: 2.000"));
         QCOMPARE(size, QSize(320, 240));
 
-        Dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
-        const QString shot = ScreenshotFolder() + QStringLiteral("/options_dialog.png");
-        QVERIFY(Dialog->grab().save(shot));
-        qInfo("screenshot: %s", qPrintable(shot));
-        Dialog->hide();
+        SaveScreenshot(QStringLiteral("options_dialog.png"));
     }
 
     void ASoundOnlyInputShowsNoPicture() {
         Fill(FixturePath("tone_1k_stereo.mp3"));
         QVERIFY(Dialog->PictureHolder().isNull());
         QVERIFY(TDesktopRecorder::Boxes.empty());
+    }
+
+    // A music file with a cover: no box, the cover as the preview at every slider position,
+    // and the slider still sets the clip.
+    void AMusicFileShowsItsCover() {
+        Fill(FixturePath("cover_id3.mp3"));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QCOMPARE(Dialog->PictureHolder().size(), QSize(64, 64));
+        SetAt(Dialog->Slider().maximum() / 2, "btnSetStart");
+        SetAt(Dialog->Slider().maximum(), "btnSetEnd");
+        QCOMPARE(Dialog->PictureHolder().size(), QSize(64, 64));
+        QVERIFY(CutClipEnabled());
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        SaveScreenshot(QStringLiteral("options_dialog_cover.png"));
     }
 
     // Choices last from file to file; on OK the main ones are written and read back by the next

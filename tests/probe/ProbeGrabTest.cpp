@@ -122,6 +122,52 @@ TEST_F(ProbeGrabTest, EndOfStreamGivesBlackPicture) {
     ExpectPictureAt(probe.GetFrameBitmap(-1), 2.0, 1.0);
 }
 
+// A music file's cover is its picture at every time, past the end too, without an error; the
+// seek still succeeds, as the dialog's slider asks for one.
+TEST_F(ProbeGrabTest, CoverOnlyFilesShowTheCoverAtAnyTime) {
+    for (const char* name : {"cover_id3.mp3", "cover_itunes.m4a", "cover_vorbis.flac"}) {
+        SCOPED_TRACE(name);
+        Load(name);
+        EXPECT_EQ(probe.VideoStreamCount(), 0);
+        EXPECT_EQ(probe.CoverStreamCount(), 1);
+        const std::string oracle = OraclePicture(file, 0.0);
+        for (int64_t timeUs : {0, 750'000, 60'000'000}) {
+            ASSERT_TRUE(probe.Seek(-1, timeUs)) << timeUs << ": " << probe.LastError();
+            const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+            ASSERT_EQ(bitmap.Width(), 64) << timeUs << ": " << probe.LastError();
+            EXPECT_LT(MeanDifference(bitmap, oracle), 2.0) << timeUs;
+            EXPECT_EQ(probe.GetLastBitmap().Height(), 64);
+        }
+    }
+}
+
+// Real video beside a cover: the slider's time is the video's.
+TEST_F(ProbeGrabTest, VideoWithCoverSeeksTheVideo) {
+    Load("video_cover.mp4");
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+    EXPECT_EQ(probe.FirstCoverStream(), 2);
+    ASSERT_TRUE(probe.Seek(-1, 1'000'000)) << probe.LastError();
+    const TBitmap24& bitmap = probe.GetFrameBitmap(-1);
+    ASSERT_EQ(bitmap.Width(), 160);
+    ExpectPictureAt(bitmap, 1.0, 0.0);
+    EXPECT_EQ(probe.GetFrameBitmap(2).Width(), 64) << "the cover stream asked for by index";
+}
+
+// One key frame in 4 s: a grab late in the file stops decoding forward when its budget is
+// spent and shows the picture it reached (with no budget, the key frame itself); the default
+// budget reaches 3.5 s at this picture size.
+TEST_F(ProbeGrabTest, ForwardDecodeStopsAtItsBudget) {
+    Load("one_keyframe.mp4");
+    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 3.5, 0.0);
+    probe.ForwardDecodeBudgetPixels = 0;
+    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.0, 3.5);
+    probe.ForwardDecodeBudgetPixels = int64_t{20} * 320 * 240;
+    ASSERT_TRUE(probe.Seek(-1, 3'500'000)) << probe.LastError();
+    ExpectPictureAt(probe.GetFrameBitmap(-1), 0.8, 3.5);
+}
+
 // A still picture: seeking is a no-op and the second grab repeats the first picture.
 TEST_F(ProbeGrabTest, StillImageIsDecodedOnce) {
     Load("still.jpg");

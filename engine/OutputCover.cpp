@@ -1,0 +1,214 @@
+// Cover art on an output: the picture attached to the input whose sound the output takes,
+// carried in the form the output's container gives a cover, never as moving video.
+#include "engine/FFmpeg.h"
+
+#include "ffbind/FFmpegLoader.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace {
+
+enum TCoverCarriage { ccNone, ccPictureStream, ccPictureComment };
+
+// How a container holds a cover in this library generation: a picture stream (ID3v2 APIC,
+// iTunes covr, FLAC PICTURE), the METADATA_BLOCK_PICTURE comment of Ogg (which its muxer does
+// not write from a picture stream), or not at all. The asf muxer keeps a picture only as a
+// one-frame video stream that nothing reads back as a cover; wav, au, adts, ac3, mp2 and rm
+// have no place for one.
+TCoverCarriage CarriageOf(const AVOutputFormat* format) {
+    for (const char* name : {"mp3", "ipod", "mp4", "mov", "flac"})
+        if (std::strcmp(format->name, name) == 0)
+            return ccPictureStream;
+    for (const char* name : {"ogg", "oga", "opus", "spx"})
+        if (std::strcmp(format->name, name) == 0)
+            return ccPictureComment;
+    return ccNone;
+}
+
+// The picture codecs every cover writer above knows (by mime type); others are re-encoded.
+const char* MimeTypeOf(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_PNG:
+        return "image/png";
+    case AV_CODEC_ID_MJPEG:
+        return "image/jpeg";
+    default:
+        return nullptr;
+    }
+}
+
+// The picture of a cover, decoded; none when it cannot be.
+FramePtr DecodedCover(const AVStream& cover) {
+    const AVCodec* codec = ff::avcodec_find_decoder(cover.codecpar->codec_id);
+    CodecContextPtr decoder(ff::avcodec_alloc_context3(codec));
+    FramePtr frame(ff::av_frame_alloc());
+    if (!codec || !decoder || !frame ||
+        ff::avcodec_parameters_to_context(decoder.get(), cover.codecpar) < 0)
+        return nullptr;
+    {
+        std::lock_guard lock(CodecLock());
+        if (ff::avcodec_open2(decoder.get(), codec, nullptr) < 0)
+            return nullptr;
+    }
+    ff::avcodec_send_packet(decoder.get(), &cover.attached_pic);
+    ff::avcodec_send_packet(decoder.get(), nullptr);
+    if (ff::avcodec_receive_frame(decoder.get(), frame.get()) < 0)
+        return nullptr;
+    return frame;
+}
+
+// The picture as RGBA, the png encoder's fullest input, keeping any transparency.
+FramePtr AsRgba(const AVFrame& picture) {
+    FramePtr rgba(ff::av_frame_alloc());
+    if (!rgba)
+        return nullptr;
+    rgba->format = AV_PIX_FMT_RGBA;
+    rgba->width = picture.width;
+    rgba->height = picture.height;
+    SwsPtr scaler(ff::sws_getContext(
+        picture.width, picture.height, static_cast<AVPixelFormat>(picture.format), picture.width,
+        picture.height, AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler || ff::av_frame_get_buffer(rgba.get(), 0) < 0 ||
+        ff::sws_scale(scaler.get(), picture.data, picture.linesize, 0, picture.height, rgba->data,
+                      rgba->linesize) != picture.height)
+        return nullptr;
+    return rgba;
+}
+
+// A cover in another picture codec (bmp, gif, tiff, webp...) as png, which every cover writer
+// takes; parameters receive the png stream's. None when it cannot be decoded or encoded.
+PacketPtr PngCover(const AVStream& cover, AVCodecParameters* parameters) {
+    const FramePtr decoded = DecodedCover(cover);
+    const FramePtr picture = decoded ? AsRgba(*decoded) : nullptr;
+    const AVCodec* png = ff::avcodec_find_encoder(AV_CODEC_ID_PNG);
+    CodecContextPtr encoder(ff::avcodec_alloc_context3(png));
+    PacketPtr packet(ff::av_packet_alloc());
+    if (!picture || !png || !encoder || !packet)
+        return nullptr;
+    encoder->width = picture->width;
+    encoder->height = picture->height;
+    encoder->pix_fmt = AV_PIX_FMT_RGBA;
+    encoder->time_base = AVRational{1, 1};
+    {
+        std::lock_guard lock(CodecLock());
+        if (ff::avcodec_open2(encoder.get(), png, nullptr) < 0)
+            return nullptr;
+    }
+    if (ff::avcodec_send_frame(encoder.get(), picture.get()) < 0 ||
+        ff::avcodec_send_frame(encoder.get(), nullptr) < 0 ||
+        ff::avcodec_receive_packet(encoder.get(), packet.get()) < 0 ||
+        ff::avcodec_parameters_from_context(parameters, encoder.get()) < 0)
+        return nullptr;
+    return packet;
+}
+
+void PutBigEndian32(std::string& block, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        block += static_cast<char>((value >> shift) & 0xff);
+}
+
+// The FLAC picture block of a front cover, base64-coded as the Vorbis comment carries it.
+std::string PictureBlockComment(const AVCodecParameters& parameters, const AVPacket& picture,
+                                const char* mimeType) {
+    constexpr uint32_t FrontCover = 3;
+    std::string block;
+    PutBigEndian32(block, FrontCover);
+    PutBigEndian32(block, static_cast<uint32_t>(std::strlen(mimeType)));
+    block += mimeType;
+    PutBigEndian32(block, 0); // no description
+    PutBigEndian32(block, static_cast<uint32_t>(parameters.width));
+    PutBigEndian32(block, static_cast<uint32_t>(parameters.height));
+    PutBigEndian32(block, 24); // colour depth in bits
+    PutBigEndian32(block, 0);  // not an indexed-colour picture
+    PutBigEndian32(block, static_cast<uint32_t>(picture.size));
+    block.append(reinterpret_cast<const char*>(picture.data), picture.size);
+    std::string text(AV_BASE64_SIZE(block.size()), '\0');
+    if (!ff::av_base64_encode(text.data(), static_cast<int>(text.size()),
+                              reinterpret_cast<const uint8_t*>(block.data()),
+                              static_cast<int>(block.size())))
+        return {};
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+} // namespace
+
+// The cover of the input that feeds the output's first sound stream; none without one.
+const AVStream* TCustomFFmpeg::FindInputCover(int OutputIndex) const {
+    for (const auto& ost : OutputStreams) {
+        if (ost->FileIndex != OutputIndex || ost->St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        const AVFormatContext* input = InputFiles[InputStreams[ost->SourceIndex]->FileIndex];
+        for (unsigned s = 0; s < input->nb_streams; ++s) {
+            const AVStream* stream = input->streams[s];
+            if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+                stream->attached_pic.size > 0)
+                return stream;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void TCustomFFmpeg::AddCoverArt(int OutputIndex) {
+    const AVStream* cover = CoverArt ? FindInputCover(OutputIndex) : nullptr;
+    if (!cover)
+        return;
+    AVFormatContext* output = OutputFiles[OutputIndex];
+    const TCoverCarriage carriage = CarriageOf(output->oformat);
+    if (carriage == ccNone) {
+        GetLogger()->LogF(this, llVerbose,
+                          "The cover is left out of output file #%d: its format holds none.",
+                          OutputIndex);
+        return;
+    }
+    CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
+    if (!parameters || ff::avcodec_parameters_copy(parameters.get(), cover->codecpar) < 0)
+        throw std::bad_alloc();
+    PacketPtr picture(MimeTypeOf(cover->codecpar->codec_id)
+                          ? ff::av_packet_clone(&cover->attached_pic)
+                          : PngCover(*cover, parameters.get()).release());
+    if (!picture) {
+        GetLogger()->LogF(this, llWarning,
+                          "The cover is left out of output file #%d: it could not be made a "
+                          "png picture.",
+                          OutputIndex);
+        return;
+    }
+    const char* mimeType = MimeTypeOf(parameters->codec_id);
+    if (carriage == ccPictureComment) {
+        for (unsigned s = 0; s < output->nb_streams; ++s)
+            if (output->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                ff::av_dict_set(&output->streams[s]->metadata, "METADATA_BLOCK_PICTURE",
+                                PictureBlockComment(*parameters, *picture, mimeType).c_str(), 0);
+                break;
+            }
+        return;
+    }
+    AVStream* stream = ff::avformat_new_stream(output, nullptr);
+    if (!stream || ff::avcodec_parameters_copy(stream->codecpar, parameters.get()) < 0)
+        throw FFmpegException("Could not alloc stream");
+    stream->codecpar->codec_tag = 0;
+    stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    stream->time_base = cover->time_base;
+    picture->stream_index = stream->index;
+    picture->pts = picture->dts = 0;
+    TOutputFileSetup& setup = OutputFileSetup(OutputIndex);
+    setup.CoverStream = stream;
+    setup.CoverPacket = std::move(picture);
+}
+
+// The cover goes first, so muxers that hold the sound back until every picture has come
+// (mp3, flac) need not wait.
+void TCustomFFmpeg::WriteCoverArt(int OutputIndex) {
+    TOutputFileSetup& setup = OutputFileSetup(OutputIndex);
+    if (!setup.CoverPacket)
+        return;
+    if (ff::av_write_frame(OutputFiles[OutputIndex], setup.CoverPacket.get()) < 0)
+        GetLogger()->LogF(this, llWarning, "Could not write the cover of output file #%d.",
+                          OutputIndex);
+}
