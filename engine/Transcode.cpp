@@ -237,9 +237,12 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     if (input.SoundLengthUs <= 0 || !target.Created())
         return;
     const int64_t expectedUs = std::min(input.SoundLengthUs - input.StartUs, RecordingTime);
-    const int64_t writtenUs = WrittenSoundLengthUs(target.WrittenName());
+    const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
+                                ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
+                                : 0;
+    const int64_t writtenUs = WrittenSoundLengthUs(target.WrittenName(), frameUs);
     const int64_t missingUs = expectedUs - writtenUs;
-    if (missingUs <= 1000000 || missingUs * 50 <= expectedUs)
+    if (writtenUs < 0 || missingUs <= 1000000 || missingUs * 50 <= expectedUs)
         return;
     WarningMessage = input.FileName.string() + ": the input ended at " +
                      MinutesSecondsText(input.StartUs + writtenUs) + " of its declared " +

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-int64_t WrittenSoundLengthUs(const std::filesystem::path& file) {
+int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDurationUs) {
     TInputContext input = OpenInputContext(FileNameToURL(file), nullptr, nullptr, nullptr);
     if (!input)
         return 0;
@@ -22,17 +22,19 @@ int64_t WrittenSoundLengthUs(const std::filesystem::path& file) {
     PacketPtr packet(ff::av_packet_alloc());
     if (sound < 0 || !packet)
         return 0;
-    int64_t first = NoPts, end = NoPts;
+    int64_t first = NoPts, end = NoPts, unstamped = 0;
     while (ff::av_read_frame(context, packet.get()) >= 0) {
         const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
-        if (packet->stream_index == sound && start != NoPts) {
+        if (packet->stream_index == sound && start == NoPts) {
+            ++unstamped;
+        } else if (packet->stream_index == sound) {
             first = first == NoPts ? start : std::min(first, start);
             end = std::max(end, start + std::max<int64_t>(packet->duration, 0));
         }
         ff::av_packet_unref(packet.get());
     }
     if (first == NoPts)
-        return 0;
+        return unstamped > 0 && packetDurationUs <= 0 ? -1 : unstamped * packetDurationUs;
     return ff::av_rescale_q(end - first, context->streams[sound]->time_base, AV_TIME_BASE_Q);
 }
 
