@@ -2,6 +2,7 @@
 #include "cli/BatchRun.h"
 
 #include "cli/Interrupt.h"
+#include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
 #include "ffbind/MainThread.h"
 #include "probe/AVProbe.h"
@@ -102,7 +103,13 @@ bool TBatchRun::AddFile(const std::string& file) {
     }
     TCliTask task;
     task.Input = input;
-    task.Output = output.FileName;
+    const TFFmpeg& engine = *Component.Task(index);
+    task.Output = engine.OutputOptions.FileName;
+    const TOutputTarget& target = engine.OutputSetupOf(0).Target;
+    if (target.Created())
+        CreatedFiles.push_back(target.WrittenName());
+    else
+        CreatedFiles.emplace_back();
     CliTasks.push_back(task);
     Reporter.Added(index, CliTasks.back());
     return true;
@@ -159,17 +166,17 @@ bool TBatchRun::Run() {
         Component.OnTerminate = [this](int index, bool finished, bool exception,
                                        const std::string& message) {
             MarkOutputEnded(index); // complete or failed: never removed by a second Ctrl-C
-            Post({index, true, finished, exception, message});
+            TEvent event{index, true, finished, exception, message};
+            if (const TFFmpeg* task = index >= 0 ? Component.Task(index) : nullptr)
+                event.Warning = task->WarningMessage;
+            Post(event);
         };
         SetMainThreadWakeup([this] {
             std::lock_guard<std::mutex> guard(EventsLock);
             Woken = true;
             EventsSignal.notify_all();
         });
-        std::vector<fs::path> outputs;
-        for (const TCliTask& task : CliTasks)
-            outputs.push_back(task.Output);
-        SetPendingOutputs(outputs);
+        SetPendingOutputs(CreatedFiles);
         const auto started = steady_clock::now();
         auto drawn = started;
         Component.StartTasks(Options.Jobs);
@@ -207,7 +214,7 @@ bool TBatchRun::Run() {
         Reporter.Summary(CliTasks, Skipped, 0);
     bool allFinished = Skipped == 0;
     for (const TCliTask& task : CliTasks)
-        allFinished = allFinished && task.State == tsFinished;
+        allFinished = allFinished && task.State == tsFinished && task.Warning.empty();
     return allFinished;
 }
 
@@ -255,9 +262,14 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         return;
     TCliTask& task = CliTasks[event.Index];
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
+    task.Warning = event.Warning;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;
     Changed = true;
-    const bool outputExists = task.State != tsFailed && HasContent(task.Output);
+    // A stopped task keeps only an output it created; a file it would have replaced is old.
+    const bool outputExists =
+        (task.State == tsFinished ||
+         (task.State == tsStopped && CreatedFiles[event.Index] == task.Output)) &&
+        HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
 }

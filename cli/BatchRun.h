@@ -36,6 +36,7 @@ private:
         bool Terminate = false;
         bool Finished = false, Exception = false;
         std::string Message;
+        std::string Warning;
         int CurrentMs = 0, TotalMs = 0;
         int64_t SizeBytes = 0;
     };
@@ -51,6 +52,9 @@ private:
     TFFmpegComponent& Component;
     TCliReporter& Reporter;
     std::vector<TCliTask> CliTasks;
+    // By task: the file its run created (a new output or the part file of a replacement), the
+    // only one a second Ctrl-C may remove; empty when it created none.
+    std::vector<std::filesystem::path> CreatedFiles;
     int Skipped = 0;
     bool AllEnded = false;
     bool Changed = false; // the live lines need a redraw

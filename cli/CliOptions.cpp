@@ -273,8 +273,9 @@ Takes the sound out of video and audio files.
       --version           the program's version
 
 Outputs are named after the input with "_(new)" and the format's extension. Ctrl-C
-stops every task (outputs are complete up to that point); a second Ctrl-C ends at once.
-Exit status: 0 when every task finished, 1 when any failed or was stopped, 2 for usage
-errors.
+stops every task (new outputs are complete up to that point; a file being overwritten stays
+as it was); a second Ctrl-C ends at once, removing only the files the tasks created.
+Exit status: 0 when every task finished, 1 when any failed, was stopped or warned (an input
+that ended before its declared length), 2 for usage errors.
 )USAGE";
 }

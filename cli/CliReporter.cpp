@@ -180,9 +180,13 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
             object.Null("output");
         if (task.State == tsFailed)
             object.Add("message", message);
+        if (!task.Warning.empty())
+            object.Add("warning", task.Warning);
         PrintJson(object);
         return;
     }
+    if (!task.Warning.empty())
+        ErrorLine(Tag(index) + "warning: " + task.Warning);
     if (task.State == tsFailed)
         ErrorLine(Tag(index) + task.Input.string() + ": failed: " + message);
     else if (!Quiet)

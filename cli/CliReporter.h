@@ -23,7 +23,8 @@ struct TCliTask {
     int CurrentMs = 0;
     int TotalMs = 0; // 0 or less: unknown
     int64_t SizeBytes = 0;
-    double Speed = 0; // media time per wall-clock time; 0 until known
+    std::string Warning; // a finished task's output is short of its input
+    double Speed = 0;    // media time per wall-clock time; 0 until known
     // The first progress sample, from which the speed is measured.
     bool HasFirstSample = false;
     int FirstSampleMs = 0;

@@ -28,7 +28,7 @@ void OnInterrupt(int) {
     WriteText("\nsoundpick-cli: interrupted\n");
     const std::size_t count = PendingCount.load();
     for (std::size_t i = 0; i < count; ++i)
-        if (!Ended[i].load())
+        if (!Ended[i].load() && !PendingPaths[i].empty())
             unlink(PendingPaths[i].c_str());
     _exit(1);
 }

@@ -6,6 +6,7 @@
 #include "component/FFmpegComponent.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +70,9 @@ int main(int argc, char* argv[]) {
         return ExitFailed;
     }
     InstallInterruptHandler();
+    // A file grown past the process's size limit fails its write (and the task says why)
+    // instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     int status = ExitFailed;
     {
         TBatchRun run(options, component, reporter);

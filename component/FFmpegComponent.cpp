@@ -3,6 +3,7 @@
 
 #include "component/FFmpegList.h"
 #include "component/FFmpegTask.h"
+#include "component/OutputAssembly.h"
 #include "component/TerminateDelivery.h"
 #include "engine/EngineThread.h"
 #include "engine/VideoHooks.h"
@@ -25,6 +26,15 @@ constexpr int MinProgressIntervalMs = 100;
 // A task converts once: one that has run (finished, stopped or failed) is not started again.
 bool NotYetRun(const TFFmpeg& task) {
     return !task.Running && !task.Terminated;
+}
+
+// Whether any input of the task has a sound stream.
+bool HasSound(const TFFmpeg& task) {
+    for (const AVFormatContext* input : task.InputFiles)
+        for (unsigned i = 0; i < input->nb_streams; ++i)
+            if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                return true;
+    return false;
 }
 
 std::vector<THookTimeRange> HookRanges(const std::vector<THookPeriodUs>& periods) {
@@ -121,10 +131,18 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
             task->ApplyOutputOptions(record);
             InstallHookMode(*task, record);
         }
-        if (task->OpenOutputFile(fileName, record.Join) < 0) {
+        if (!record.NoAudio && task->InputFileCount() > 0 && !HasSound(*task)) {
+            SetLastError(task->InputFileName(0).string() + " has no sound to extract.");
+            return false;
+        }
+        task->ReplaceExistingOutputs = record.Overwrite;
+        task->NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
+        const int outputs = task->OpenOutputFile(fileName, record.Join);
+        if (outputs < 0) {
             SetLastError(task->LastError);
             return false;
         }
+        record.FileName = task->OutputFileSetup(outputs - 1).FileName;
         if (options)
             task->ApplyExtraOptions(record.ExtraOptions, eoNewStream);
         return true;

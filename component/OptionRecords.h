@@ -35,6 +35,8 @@ struct TStreamInfo {
 // Options of a task's output file. -1 and empty mean "not set" unless said otherwise.
 struct TOutputOptions {
     TPathFileName FileName;     // empty: the file name given to SetTaskOutput
+    bool Overwrite = false;     // an existing file of that name is replaced by a finished run
+    bool NumberedName = false;  // a name taken meanwhile gives way to the next "_(new_N)" one
     std::string FileExt;        // the extension chosen by the option assembly; not read here
     std::string FormatName;     // forced container format
     int32_t PacketSize = -1;    // container packet size

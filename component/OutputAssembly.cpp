@@ -50,6 +50,16 @@ bool Exists(const TPathFileName& name) {
     return std::filesystem::exists(name, error);
 }
 
+// base + "_(new_N)" + extension for the first N from first on that is neither claimed nor taken.
+TPathFileName FreeNumberedName(const std::string& base, const std::string& extension, int first,
+                               const TOutputChoices& choices) {
+    for (int n = first;; ++n) {
+        TPathFileName name = base + "_(new_" + std::to_string(n) + ")" + extension;
+        if (!IsClaimed(choices, name) && !Exists(name))
+            return name;
+    }
+}
+
 // The output's name without "_(new)" and extension: folder and input name part.
 TPathFileName OutputBase(const TOutputChoices& choices) {
     TPathFileName input = choices.InputFileName;
@@ -118,11 +128,25 @@ TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
     const bool plainTaken = IsClaimed(choices, name) || (!choices.Overwrite && Exists(name));
     if (!plainTaken)
         return name;
-    for (int n = 1;; ++n) {
-        name = base.string() + "_(new_" + std::to_string(n) + ")" + extension;
-        if (!IsClaimed(choices, name) && !Exists(name))
-            return name;
+    return FreeNumberedName(base.string(), extension, 1, choices);
+}
+
+TPathFileName NextFreeOutputName(const TPathFileName& taken) {
+    const std::string extension = taken.extension().string();
+    const std::string stem = taken.stem().string();
+    const std::size_t mark = stem.rfind("_(new");
+    if (mark == std::string::npos || stem.back() != ')')
+        return {};
+    const std::string number = stem.substr(mark + 5, stem.size() - mark - 6);
+    int next = 1;
+    if (!number.empty()) {
+        auto [end, error] = std::from_chars(number.data() + 1, number.data() + number.size(), next);
+        if (number[0] != '_' || error != std::errc() || end != number.data() + number.size())
+            return {};
+        ++next;
     }
+    const std::string base = (taken.parent_path() / stem.substr(0, mark)).string();
+    return FreeNumberedName(base, extension, next, TOutputChoices());
 }
 
 TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
@@ -148,6 +172,8 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
     options.FileExt = extension;
     options.FileName = OutputFileNameFor(choices);
+    options.Overwrite = choices.Overwrite;
+    options.NumberedName = true;
     options.NoSubtitle = true;
     // The engine's own tag copy, from the task's one input to its one output; lines the
     // caller adds come after, so they can still change these.

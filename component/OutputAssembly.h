@@ -77,6 +77,11 @@ bool ClipChosen(const TOutputChoices& choices);
 // "_(new_1)", "_(new_2)" and so on.
 TPathFileName OutputFileNameFor(const TOutputChoices& choices);
 
+// The first free numbered name after a taken one ("x_(new).mp3" or "x_(new_2).mp3" give
+// "x_(new_1).mp3" or "x_(new_3).mp3" or the next free after them); empty for a name that is not
+// numbered so.
+TPathFileName NextFreeOutputName(const TPathFileName& taken);
+
 // The task's records. Both read only the choices (and the file system for the name).
 TOutputOptions BuildOutputOptions(const TOutputChoices& choices);
 TInputOptions BuildInputOptions(const TOutputChoices& choices);

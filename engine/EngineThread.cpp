@@ -142,6 +142,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Prio
     Running = true;
     StopRequested = false;
     Finished = false;
+    WarningMessage.clear();
     Terminated = false;
     PauseGate.Open();
     if (!Threaded) {
@@ -208,6 +209,9 @@ void TCustomFFmpeg::Run() {
     }
     CloseOpenCodecs();
     CloseAll();
+    // Finished and failed exclude each other: a run can still fail while its outputs close.
+    if (ErrorOccurred)
+        Finished = false;
     DoTerminate();
 }
 

@@ -164,8 +164,12 @@ void TCustomFFmpeg::FreeOptionContexts() {
 }
 
 TOutputFileSetup& TCustomFFmpeg::OutputFileSetup(int OutputIndex) {
-    AVFormatContext* context = OutputFiles.at(OutputIndex);
-    for (auto& setup : OutputSetups)
+    return const_cast<TOutputFileSetup&>(OutputSetupOf(OutputIndex));
+}
+
+const TOutputFileSetup& TCustomFFmpeg::OutputSetupOf(int OutputIndex) const {
+    const AVFormatContext* context = OutputFiles.at(OutputIndex);
+    for (const auto& setup : OutputSetups)
         if (setup->Context.get() == context)
             return *setup;
     throw FFmpegException("output file entry without set-up record");
@@ -508,6 +512,7 @@ void TCustomFFmpeg::ApplyPixelFormat(const std::string& Value) {
     if (format == AV_PIX_FMT_NONE)
         throw FFmpegException(Format("Unknown pixel format requested: %s", Value));
     FramePixFmt = format;
+    UserSet.PixelFormat = true;
 }
 
 void TCustomFFmpeg::ApplySampleFormat(const std::string& Value) {
@@ -626,11 +631,13 @@ void TCustomFFmpeg::SetSubtitleCodec(const std::string& Name) {
 void TCustomFFmpeg::SetAudioSampleRate(int ValueHz) {
     if (ValueHz > 0)
         AudioSampleRate = ValueHz;
+    UserSet.SampleRate = UserSet.SampleRate || ValueHz > 0;
 }
 
 void TCustomFFmpeg::SetAudioChannels(int Value) {
     if (Value > 0)
         AudioChannels = Value;
+    UserSet.Channels = UserSet.Channels || Value > 0;
 }
 
 void TCustomFFmpeg::SetAudioVolume(int Value) {
@@ -667,6 +674,7 @@ void TCustomFFmpeg::SetFrameRate(const std::string& Value) {
         return;
     if (ff::av_parse_video_rate(&FrameRate, Value.c_str()) < 0)
         throw FFmpegException("Incorrect frame rate");
+    UserSet.FrameRate = true;
 }
 
 void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
@@ -674,6 +682,7 @@ void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
         throw FFmpegException("Incorrect frame size");
     if (FrameWidth % 2 != 0 || FrameHeight % 2 != 0)
         throw FFmpegException("Frame size must be a multiple of 2");
+    UserSet.FrameSize = true;
 }
 
 void TCustomFFmpeg::SetAspectRatio(const std::string& Value) {

@@ -4,6 +4,7 @@
 #define SOUNDPICK_ENGINE_FFMPEG_H
 
 #include "engine/EngineThread.h"
+#include "engine/OutputTarget.h"
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
@@ -179,13 +180,21 @@ struct TOptionState {
     bool ForceFps = false;
     float DtsDeltaThreshold = 10.0f; // seconds
     int ScalerFlags = 4;             // SWS_BICUBIC; the scaler template's "sws_flags"
-    int ThreadCount = 0;   // codec threads; 0 lets each codec use what the processors allow
+    int ThreadCount = 0; // codec threads; 0 lets each codec use what the processors allow
+    // An existing output file is replaced (when the run ends well); otherwise it is refused.
+    bool ReplaceExistingOutputs = false;
     std::string LastError; // the last set-up error message
     // Pending bitstream filters by kind (`vbsf`, `absf`, `sbsf`): validated filter names,
     // consumed by the next stream of that kind. Filters need the stream's parameters, so the
     // run creates the filter contexts.
     std::vector<std::string> VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
     bool ImageCompatibility = false; // `f pgmyuv`
+    // The settings the user gave (`ar`, `ac`, `r`, `s`, `pix_fmt`), as opposed to defaults and
+    // values taken from an input: only these reach the demuxers of raw inputs.
+    struct {
+        bool SampleRate = false, Channels = false, FrameRate = false, FrameSize = false,
+             PixelFormat = false;
+    } UserSet;
 
     // Periods in which the video hooks act, sorted by end time; empty = the whole duration.
     std::vector<THookTimeRange> HookTimeRanges;
@@ -211,16 +220,16 @@ struct TOutputStreamSetup {
     std::vector<std::string> BitstreamFilters;
 };
 
-// One created output file with its streams. The file (or PartName) is open for writing (IO,
-// set as the context's pb) unless its format has no file; CloseOutputFiles closes it, deletes it
-// when it stayed empty, puts PartName in the place of FileName, and frees the context.
+// One created output file with its streams. The file the target created is open for writing
+// (IO, set as the context's pb) unless its format has no file; CloseOutputFiles closes it,
+// keeps, commits or removes it as the run ended, and frees the context.
 struct TOutputFileSetup {
     TMediaIO IO;
     OutputFormatPtr Context;
     std::filesystem::path FileName;
-    // Where the run writes when FileName exists already: the existing file is replaced by it
-    // only when the run ends without failing, so nothing is lost before then. Empty otherwise.
-    std::filesystem::path PartName;
+    TOutputTarget Target;
+    // Sound was written to it (set at the end of the run).
+    bool HasSound = false;
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
     DictionaryPtr MuxerOptions;
     std::vector<TOutputStreamSetup> Streams; // by stream index
@@ -234,6 +243,10 @@ struct TOutputFileSetup {
 struct TInputFileSetup {
     TInputContext Input;
     std::filesystem::path FileName;
+    // Where reading starts (`ss`) and the length of sound the input declares, microseconds
+    // (-1 when it declares none).
+    int64_t StartUs = 0;
+    int64_t SoundLengthUs = -1;
 };
 
 class TCustomFFmpeg : public TOptionState {
@@ -332,8 +345,12 @@ public:
 
     // The set-up record behind an output file entry (join replicas share one record).
     TOutputFileSetup& OutputFileSetup(int OutputIndex);
+    const TOutputFileSetup& OutputSetupOf(int OutputIndex) const;
     TOutputStreamSetup& OutputStreamSetup(int OutputIndex, int StreamIndex);
     int InputFileCount() const { return static_cast<int>(InputFiles.size()); }
+    const std::filesystem::path& InputFileName(int Index) const {
+        return InputSetups.at(Index)->FileName;
+    }
     int OutputFileCount() const { return static_cast<int>(OutputFiles.size()); }
 
     // ---- Run (engine run files) -------------------------------------------------------------
@@ -355,6 +372,10 @@ public:
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
     TPreviewBitmapEvent OnPreviewBitmap;
+
+    // When set, an output whose name another program takes before the output is created gets
+    // the name this gives instead; unset, such an output is refused.
+    TOutputTarget::TNextName NextOutputName;
 
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).
@@ -384,6 +405,8 @@ public:
     std::atomic<bool> Terminated{false};
     std::atomic<bool> ErrorOccurred{false};
     std::string ErrorMessage;
+    // A finished run whose output is short of what the input declared says so here.
+    std::string WarningMessage;
     int64_t ProgressInterval = 500000; // microseconds between progress reports
     int64_t PreviewInterval = 100000;  // microseconds between preview pictures
     std::atomic<TConvertThread*> ConvertThread{nullptr};
@@ -478,6 +501,11 @@ public:
     void PaceRealTime(const TInputStream& Ist) const;
     void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
     void DrainEncoders(int IstIndex);
+    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    void NoteWrittenSound();
+    // Compares the sound written to the output with what its input declares (or the clip);
+    // sets WarningMessage when the output is clearly shorter.
+    void CheckWrittenLength(const TOutputStream& Ost);
     void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     // ==== end of run state ==================================================================
@@ -488,6 +516,9 @@ protected:
     void FreeOptionContexts();
     void CloseOutputFiles();
     void ReplaceOutput(const TOutputFileSetup& Output);
+    void SettleOutput(TOutputFileSetup& Output);
+    // Fails the run for a write error of an output.
+    void FailWriting(const TOutputFileSetup& Output, int Code);
     void CloseInputFiles();
     // Copies the generic options set so far whose flags include Mask from a template to a
     // real context (codec, format).
@@ -547,6 +578,9 @@ private:
     void TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context);
     bool SetOptionOnTemplates(const std::string& Name, const std::string& Value, bool& Found);
 };
+
+// "Could not write <name>: <the system's reason>".
+std::string WriteErrorText(const std::filesystem::path& FileName, int Code);
 
 // Sets one entry of an owned dictionary (created on first use).
 void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value);

@@ -16,6 +16,20 @@ std::string Format2(const char* format, const std::string& a, const std::string&
     return buffer;
 }
 
+// The length of the first sound stream as the input declares it (the file's length when the
+// stream gives none), microseconds; -1 without sound or length.
+int64_t DeclaredSoundLength(const AVFormatContext* input) {
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+            return ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
+        return input->duration != AV_NOPTS_VALUE && input->duration > 0 ? input->duration : -1;
+    }
+    return -1;
+}
+
 } // namespace
 
 bool TCustomFFmpeg::FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder,
@@ -40,11 +54,12 @@ bool TCustomFFmpeg::FindCodecIdByName(const std::string& Name, AVMediaType Kind,
 
 // The settings the old parameter block carried, as options of the demuxers that take them
 // (raw audio and video, image sequences, capture devices); other demuxers leave them unused.
+// Only what the user set goes: a default would override what a raw format itself implies.
 static DictionaryPtr DemuxerOptions(const TCustomFFmpeg& e) {
     DictionaryPtr options;
-    if (e.AudioSampleRate > 0)
+    if (e.UserSet.SampleRate)
         DictSet(options, "sample_rate", std::to_string(e.AudioSampleRate));
-    if (e.AudioChannels > 0) {
+    if (e.UserSet.Channels) {
         AVChannelLayout layout{};
         ff::av_channel_layout_default(&layout, e.AudioChannels);
         char text[64];
@@ -52,14 +67,14 @@ static DictionaryPtr DemuxerOptions(const TCustomFFmpeg& e) {
             DictSet(options, "ch_layout", text);
         ff::av_channel_layout_uninit(&layout);
     }
-    if (e.FrameRate.num > 0 && e.FrameRate.den > 0)
+    if (e.UserSet.FrameRate && e.FrameRate.num > 0 && e.FrameRate.den > 0)
         DictSet(options, "framerate",
                 std::to_string(e.FrameRate.num) + "/" + std::to_string(e.FrameRate.den));
     int width = e.FrameWidth + e.PadLeft + e.PadRight;
     int height = e.FrameHeight + e.PadTop + e.PadBottom;
-    if (width > 0 && height > 0)
+    if (e.UserSet.FrameSize && width > 0 && height > 0)
         DictSet(options, "video_size", std::to_string(width) + "x" + std::to_string(height));
-    if (e.FramePixFmt >= 0)
+    if (e.UserSet.PixelFormat && e.FramePixFmt >= 0)
         if (const char* name = ff::av_get_pix_fmt_name(AVPixelFormat(e.FramePixFmt)))
             DictSet(options, "pixel_format", name);
     if (e.VideoChannel != 0)
@@ -134,6 +149,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
         return cleanUp();
     }
 
+    setup->StartUs = StartTime;
+    setup->SoundLengthUs = DeclaredSoundLength(ic);
     int64_t timestamp = StartTime;
     if (ic->start_time != AV_NOPTS_VALUE)
         timestamp += ic->start_time;

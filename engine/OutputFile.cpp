@@ -50,21 +50,12 @@ std::string Quoted(const char* format, const std::filesystem::path& name) {
     return buffer;
 }
 
-// Opens the output for writing. An existing file is not touched: the run writes to a hidden
-// sibling that replaces it at the end (see CloseOutputFiles).
-int OpenOutputTarget(TOutputFileSetup& output, const std::string& url) {
-    std::error_code error;
-    if (!std::filesystem::exists(output.FileName, error))
-        return OpenOutputIO(output.Context.get(), url, output.IO);
-    output.PartName =
-        output.FileName.parent_path() / ("." + output.FileName.filename().string() + ".part");
-    return OpenOutputIO(output.Context.get(), FileNameToURL(output.PartName), output.IO);
-}
-
-bool IsEmptyFile(const std::filesystem::path& name) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(name, error) &&
-           std::filesystem::file_size(name, error) == 0;
+// Local files are created by the output's target; other URLs are opened by the libraries.
+bool IsLocalFile(const std::string& url) {
+    if (IsUnicodeURL(url))
+        return true;
+    const char* protocol = ff::avio_find_protocol_name(url.c_str());
+    return protocol && std::string(protocol) == "file";
 }
 
 } // namespace
@@ -153,8 +144,17 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
-    if (!(format->flags & AVFMT_NOFILE) && OpenOutputTarget(*output, url) < 0)
-        return fail(Quoted("Could not open '%s'", FileName));
+    if (!(format->flags & AVFMT_NOFILE)) {
+        const int opened = IsLocalFile(url)
+                               ? output->Target.Create(oc, FileName, ReplaceExistingOutputs,
+                                                       NextOutputName, output->IO)
+                               : OpenOutputIO(oc, url, output->IO);
+        if (opened < 0) {
+            output->Target.Discard();
+            return fail(Quoted("Could not open '%s'", FileName) + ": " + ErrorText(opened));
+        }
+        output->FileName = output->Target.Created() ? output->Target.FileName() : FileName;
+    }
 
     ApplyMuxingSettings(*output);
 
@@ -218,38 +218,62 @@ void TCustomFFmpeg::ApplyMuxingSettings(TOutputFileSetup& Output) {
 // Puts a finished output in place of the file it replaces. A failed replacement fails the run
 // and keeps the written file, so neither the old file nor the new sound is lost.
 void TCustomFFmpeg::ReplaceOutput(const TOutputFileSetup& Output) {
-    std::error_code error;
-    std::filesystem::rename(Output.PartName, Output.FileName, error);
+    const std::error_code error = Output.Target.Commit();
     if (!error)
         return;
-    std::string message = "Could not replace " + Output.FileName.string() + " (" + error.message() +
-                          "); the output is kept as " + Output.PartName.string();
+    const std::string message = "Could not replace " + Output.FileName.string() + " (" +
+                                error.message() + "); the output is kept as " +
+                                Output.Target.WrittenName().string();
     GetLogger()->Log(this, llError, message);
     ErrorMessage = message;
     ErrorOccurred = true;
 }
 
-// Closes every output file (deleting one that stayed empty) and frees its context.
+// What a run leaves of one output: a finished one takes its place; a stopped one keeps its
+// sound under a new name; anything else (failed, empty, stopped onto an existing file, never
+// run) is removed, and the file it would have replaced stays as it was.
+void TCustomFFmpeg::SettleOutput(TOutputFileSetup& Output) {
+    TOutputTarget& target = Output.Target;
+    const bool keep =
+        !ErrorOccurred && !target.Empty() && (Finished || (Output.HasSound && !target.Replacing()));
+    if (keep) {
+        if (Finished)
+            ReplaceOutput(Output);
+        return;
+    }
+    if (!target.Discard())
+        return;
+    if (target.Replacing())
+        GetLogger()->Log(this, llInfo,
+                         Output.FileName.string() +
+                             " is left as it was; the unfinished output was removed");
+    else
+        GetLogger()->Log(this, llInfo,
+                         Output.FileName.string() + ": the unfinished output was removed");
+}
+
+// Closes every output file, settles what stays of it and frees its context.
 void TCustomFFmpeg::CloseOutputFiles() {
-    const bool runFailed = ErrorOccurred;
     for (auto& output : OutputSetups) {
-        bool hadFile = output->IO || output->Context->pb;
-        if (output->IO)
-            output->IO.Close();
+        const int closed = output->IO ? output->IO.Close() : 0;
         output->Context->pb = nullptr;
-        std::error_code error;
-        if (!output->PartName.empty()) {
-            if (runFailed || IsEmptyFile(output->PartName))
-                std::filesystem::remove(output->PartName, error);
-            else
-                ReplaceOutput(*output);
-        } else if (hadFile && IsEmptyFile(output->FileName)) {
-            std::filesystem::remove(output->FileName, error);
-        }
+        if (closed < 0 && Finished && !ErrorOccurred)
+            FailWriting(*output, closed);
+        SettleOutput(*output);
         output->Streams.clear();
         output->Context.reset();
     }
     OutputSetups.clear();
     OutputFiles.clear();
     OutputCodecs.clear();
+}
+
+void TCustomFFmpeg::FailWriting(const TOutputFileSetup& Output, int Code) {
+    ErrorMessage = WriteErrorText(Output.FileName, Code);
+    ErrorOccurred = true;
+    GetLogger()->Log(this, llError, ErrorMessage);
+}
+
+std::string WriteErrorText(const std::filesystem::path& FileName, int Code) {
+    return "Could not write " + FileName.string() + ": " + ErrorText(Code);
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 void TVideoOutputStateDeleter::operator()(TVideoOutputState* state) const {
     delete state;
@@ -309,6 +310,12 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
             GetLogger()->LogF(&engine, llVerbose, "*** %d dup!", copies - 1);
     }
     copies = std::min(copies, engine.MaxFrames[0] - ost.FrameNumber);
+    // Pictures the decoder still gives after the clip's end (at the drain) are not the clip's.
+    if (engine.RecordingTime != std::numeric_limits<int64_t>::max()) {
+        const int64_t endFrames = ff::av_rescale_q_rnd(engine.RecordingTime, AV_TIME_BASE_Q,
+                                                       ost.Enc->time_base, AV_ROUND_UP);
+        copies = static_cast<int>(std::min<int64_t>(copies, endFrames - ost.SyncOpts));
+    }
     if (copies <= 0)
         return;
     FramePtr final = FinalPicture(engine, ost, ist, picture);

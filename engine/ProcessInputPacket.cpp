@@ -58,65 +58,76 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         }
     }
 
-    if (ist.DecodingNeeded) {
-        const AVMediaType kind = ist.St->codecpar->codec_type;
-        if (kind == AVMEDIA_TYPE_SUBTITLE) {
-            if (packet) {
-                AVSubtitle subtitle{};
-                int gotSubtitle = 0;
-                if (ff::avcodec_decode_subtitle2(ist.Dec, &subtitle, &gotSubtitle,
-                                                 const_cast<AVPacket*>(packet)) < 0)
-                    return -1;
-                if (gotSubtitle) {
-                    ist.Pts = ist.NextPts;
-                    DispatchDecoded(ist, istIndex, nullptr, &subtitle, packet->pts);
-                    ff::avsubtitle_free(&subtitle);
-                }
-            }
-        } else if (kind == AVMEDIA_TYPE_AUDIO || kind == AVMEDIA_TYPE_VIDEO) {
-            int sent = ff::avcodec_send_packet(ist.Dec, packet);
-            if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
-                return -1;
-            if (!ist.Decoded)
-                ist.Decoded.reset(ff::av_frame_alloc());
-            if (!ist.Decoded)
-                throw FFmpegException("av_frame_alloc failed");
-            AVFrame* frame = ist.Decoded.get();
-            for (;;) {
-                const int received = ff::avcodec_receive_frame(ist.Dec, frame);
-                if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-                    break;
-                if (received < 0)
-                    return -1;
-                // The clock follows the decoded units: a unit's time where the decoder knows
-                // it, else the end of the previous unit.
-                const int64_t unitTime = frame->best_effort_timestamp;
-                ist.Pts = unitTime != NoPts
-                              ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
-                              : ist.NextPts;
-                ist.NextPts =
-                    ist.Pts + UnitDurationUs(ist.St, ist.Dec,
-                                             kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
-                                             ist.St->time_base, frame->nb_samples);
-                if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
-                    if (ff::av_frame_make_writable(frame) < 0)
-                        throw FFmpegException("av_frame_make_writable failed");
-                    ApplyAudioVolume(*frame, AudioVolume);
-                }
-                if (kind == AVMEDIA_TYPE_VIDEO) {
-                    ist.Quality = frame->quality;
-                    PreprocessVideoFrame(ist, frame);
-                }
-                DispatchDecoded(ist, istIndex, frame, nullptr, NoPts);
-                ff::av_frame_unref(frame);
-            }
-        } else {
-            return -1;
-        }
-    }
-
-    if (!packet)
+    const int decoded = ist.DecodingNeeded ? DecodeUnits(ist, istIndex, packet) : 0;
+    if (!packet) {
+        // What the encoders hold is written whatever the decoder's drain gave.
+        if (decoded < 0)
+            GetLogger()->Log(this, llWarning,
+                             "Error while draining the decoder of stream #" +
+                                 std::to_string(ist.FileIndex) + "." + std::to_string(ist.Index) +
+                                 ": " + ErrorText(decoded));
         DrainEncoders(istIndex);
+    }
+    return decoded;
+}
+
+// Decodes one packet (none: drains the decoder) and hands on every unit; a negative error code
+// when it did not decode.
+int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* packet) {
+    const AVMediaType kind = ist.St->codecpar->codec_type;
+    if (kind == AVMEDIA_TYPE_SUBTITLE) {
+        if (packet) {
+            AVSubtitle subtitle{};
+            int gotSubtitle = 0;
+            if (ff::avcodec_decode_subtitle2(ist.Dec, &subtitle, &gotSubtitle,
+                                             const_cast<AVPacket*>(packet)) < 0)
+                return -1;
+            if (gotSubtitle) {
+                ist.Pts = ist.NextPts;
+                DispatchDecoded(ist, istIndex, nullptr, &subtitle, packet->pts);
+                ff::avsubtitle_free(&subtitle);
+            }
+        }
+    } else if (kind == AVMEDIA_TYPE_AUDIO || kind == AVMEDIA_TYPE_VIDEO) {
+        int sent = ff::avcodec_send_packet(ist.Dec, packet);
+        if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
+            return sent;
+        if (!ist.Decoded)
+            ist.Decoded.reset(ff::av_frame_alloc());
+        if (!ist.Decoded)
+            throw FFmpegException("av_frame_alloc failed");
+        AVFrame* frame = ist.Decoded.get();
+        for (;;) {
+            const int received = ff::avcodec_receive_frame(ist.Dec, frame);
+            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+                break;
+            if (received < 0)
+                return received;
+            // The clock follows the decoded units: a unit's time where the decoder knows
+            // it, else the end of the previous unit.
+            const int64_t unitTime = frame->best_effort_timestamp;
+            ist.Pts = unitTime != NoPts
+                          ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
+                          : ist.NextPts;
+            ist.NextPts =
+                ist.Pts + UnitDurationUs(ist.St, ist.Dec,
+                                         kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
+                                         ist.St->time_base, frame->nb_samples);
+            if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
+                if (ff::av_frame_make_writable(frame) < 0)
+                    throw FFmpegException("av_frame_make_writable failed");
+                ApplyAudioVolume(*frame, AudioVolume);
+            }
+            if (kind == AVMEDIA_TYPE_VIDEO) {
+                ist.Quality = frame->quality;
+                PreprocessVideoFrame(ist, frame);
+            }
+            DispatchDecoded(ist, istIndex, frame, nullptr, NoPts);
+            ff::av_frame_unref(frame);
+        }
+    } else {
+        return -1;
+    }
     return 0;
 }
 
@@ -289,5 +300,6 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* output, TOutputStream& ost, AVP
         ost.MuxedEndTs = std::max(ost.MuxedEndTs, start + std::max<int64_t>(packet->duration, 0));
     const int result = ff::av_interleaved_write_frame(output, packet);
     if (result < 0)
-        throw FFmpegException(OpenErrorText("av_interleaved_write_frame()", result));
+        throw FFmpegException(WriteErrorText(OutputFileSetup(ost.FileIndex).FileName, result));
+    ++ost.PacketsMuxed;
 }

@@ -2,11 +2,13 @@
 // corrects its time stamps and hands it on, reports progress, and ends the run in order (flush,
 // trailers, last report, codecs closed). Also joins several inputs into one output.
 #include "engine/FFmpeg.h"
+#include "engine/WrittenSound.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -187,13 +189,65 @@ void TCustomFFmpeg::Transcode() {
     for (int j = 0; j < trailers; ++j) {
         const int written = ff::av_write_trailer(OutputFiles[j]);
         if (written < 0)
-            throw FFmpegException(OpenErrorText("av_write_trailer()", written));
+            throw FFmpegException(WriteErrorText(OutputFileSetup(j).FileName, written));
     }
+    NoteWrittenSound();
     ReportProgress(true);
     CloseEncoders();
     CloseDecoders();
     Finished = !StopRequested;
     FreeStreamTables();
+}
+
+// Marks the outputs that received sound. A run to the end whose output has a sound stream but
+// got no sound fails: the input had none that could be decoded.
+void TCustomFFmpeg::NoteWrittenSound() {
+    const TOutputStream* silent = nullptr;
+    bool soundWritten = false;
+    for (const auto& ost : OutputStreams) {
+        if (ost->St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (ost->PacketsMuxed == 0 && !silent)
+            silent = ost.get();
+        if (ost->PacketsMuxed > 0) {
+            soundWritten = true;
+            OutputFileSetup(ost->FileIndex).HasSound = true;
+        }
+    }
+    // (No sound frames asked for, none expected.)
+    if (silent && !soundWritten && !StopRequested && MaxFrames[1] > 0) {
+        const int file = InputStreams[silent->SourceIndex]->FileIndex;
+        throw FFmpegException("No sound could be decoded from " +
+                              InputSetups[file]->FileName.string() + ".");
+    }
+    // Outputs cut short on purpose are not compared with their input.
+    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSize != 0 ||
+                              MaxFrames[1] != std::numeric_limits<int>::max();
+    if (soundWritten && !StopRequested && !cutOnPurpose)
+        for (const auto& ost : OutputStreams)
+            if (ost->St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ost->PacketsMuxed > 0) {
+                CheckWrittenLength(*ost);
+                break;
+            }
+}
+
+void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
+    const TInputFileSetup& input = *InputSetups[InputStreams[Ost.SourceIndex]->FileIndex];
+    const TOutputTarget& target = OutputFileSetup(Ost.FileIndex).Target;
+    if (input.SoundLengthUs <= 0 || !target.Created())
+        return;
+    const int64_t expectedUs = std::min(input.SoundLengthUs - input.StartUs, RecordingTime);
+    const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
+                                ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
+                                : 0;
+    const int64_t writtenUs = WrittenSoundLengthUs(target.WrittenName(), frameUs);
+    const int64_t missingUs = expectedUs - writtenUs;
+    if (writtenUs < 0 || missingUs <= 1000000 || missingUs * 50 <= expectedUs)
+        return;
+    WarningMessage = input.FileName.string() + ": the input ended at " +
+                     MinutesSecondsText(input.StartUs + writtenUs) + " of its declared " +
+                     MinutesSecondsText(input.StartUs + expectedUs) + ".";
+    GetLogger()->Log(this, llWarning, WarningMessage);
 }
 
 void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {

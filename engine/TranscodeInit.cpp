@@ -466,6 +466,9 @@ void TCustomFFmpeg::WriteHeaders() {
         ff::av_dict_copy(&options, OutputFileSetup(j).MuxerOptions.get(), 0);
         const int result = ff::avformat_write_header(OutputFiles[j], &options);
         ff::av_dict_free(&options);
+        const AVIOContext* written = OutputFiles[j]->pb;
+        if (result < 0 && written && written->error < 0)
+            throw FFmpegException(WriteErrorText(OutputFileSetup(j).FileName, written->error));
         if (result < 0)
             FailWithMapping(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)", j));

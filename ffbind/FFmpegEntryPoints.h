@@ -78,6 +78,7 @@
     X(av_reduce) \
     X(av_rescale) \
     X(av_rescale_q) \
+    X(av_rescale_q_rnd) \
     X(av_sample_fmt_is_planar) \
     X(av_samples_set_silence) \
     X(av_strdup) \

@@ -100,6 +100,12 @@ bool NoFormatDetected(const std::string& url) {
     return score < 0 || !format;
 }
 
+// Hands the muxer context our I/O context.
+void UseCustomIO(AVFormatContext* context, const TMediaIO& io) {
+    context->pb = io.Context();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+}
+
 } // namespace
 
 bool NeedsUnicodeURL(const TPathFileName& name) {
@@ -175,6 +181,10 @@ int OpenUnicodeIO(const std::string& url, TUnicodeOpenMode mode, TMediaIO& io) {
     auto file = std::make_unique<TUnicodeFile>();
     if (const int error = OpenFile(URLToFileName(url), mode, *file); error < 0)
         return error;
+    return ServeFile(std::move(file), mode, io);
+}
+
+int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io) {
     auto* buffer = static_cast<uint8_t*>(ff::av_malloc(IOBufferSize));
     if (!buffer)
         return AVERROR(ENOMEM);
@@ -191,13 +201,22 @@ int OpenUnicodeIO(const std::string& url, TUnicodeOpenMode mode, TMediaIO& io) {
     return 0;
 }
 
+int OpenDescriptorOutputIO(AVFormatContext* context, int descriptor, TMediaIO& io) {
+    io.Close();
+    auto file = std::make_unique<TUnicodeFile>();
+    file->Descriptor = descriptor;
+    if (const int error = ServeFile(std::move(file), umReadWrite, io); error < 0)
+        return error;
+    UseCustomIO(context, io);
+    return 0;
+}
+
 int OpenOutputIO(AVFormatContext* context, const std::string& url, TMediaIO& io) {
     io.Close();
     if (IsUnicodeURL(url)) {
         if (const int error = OpenUnicodeIO(url, umWrite, io); error < 0)
             return error;
-        context->pb = io.Context();
-        context->flags |= AVFMT_FLAG_CUSTOM_IO;
+        UseCustomIO(context, io);
         return 0;
     }
     AVIOContext* library = nullptr;

@@ -70,7 +70,16 @@ public:
 
 private:
     friend int OpenUnicodeIO(const std::string& url, TUnicodeOpenMode mode, TMediaIO& io);
+
+    // Serves an opened file (taken over in every case) through our read, write and seek functions
+    // behind an I/O context; mode tells which of them the context gets.
+    int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io);
     friend int OpenOutputIO(AVFormatContext* context, const std::string& url, TMediaIO& io);
+
+    // Makes a file descriptor open for reading and writing (taken over in every case) the output
+    // file of a muxer context, as custom I/O; for outputs whose file the caller creates itself.
+    int OpenDescriptorOutputIO(AVFormatContext* context, int descriptor, TMediaIO& io);
+    friend int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io);
 
     std::unique_ptr<TUnicodeFile> File; // declared before Custom: the context goes first
     IOContextPtr Custom;
@@ -82,10 +91,18 @@ private:
 // missing file to read, AVERROR(errno) for others.
 int OpenUnicodeIO(const std::string& url, TUnicodeOpenMode mode, TMediaIO& io);
 
+// Serves an opened file (taken over in every case) through our read, write and seek functions
+// behind an I/O context; mode tells which of them the context gets.
+int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io);
+
 // Opens the output file of a muxer context and sets context->pb: a "unicode:utf8:" URL through
 // OpenUnicodeIO (the context is marked AVFMT_FLAG_CUSTOM_IO), any other name with avio_open2
 // and the context's interrupt callback. Returns 0 or a negative error code.
 int OpenOutputIO(AVFormatContext* context, const std::string& url, TMediaIO& io);
+
+// Makes a file descriptor open for reading and writing (taken over in every case) the output
+// file of a muxer context, as custom I/O; for outputs whose file the caller creates itself.
+int OpenDescriptorOutputIO(AVFormatContext* context, int descriptor, TMediaIO& io);
 
 // An opened input: the format context and the I/O serving it. The format context is closed
 // before the I/O (member order).

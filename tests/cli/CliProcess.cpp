@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +22,8 @@ std::string ReadFile(const std::filesystem::path& file) {
 
 } // namespace
 
-TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder)
+TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                         long fileSizeLimitBytes)
     : OutFile(folder / "cli.out"), ErrFile(folder / "cli.err") {
     const std::string program = (ExecutableFolder() / "soundpick-cli").string();
     std::vector<char*> argv;
@@ -38,6 +40,11 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesy
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
+        if (fileSizeLimitBytes > 0) {
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimitBytes),
+                               static_cast<rlim_t>(fileSizeLimitBytes)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }

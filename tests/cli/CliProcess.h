@@ -11,8 +11,10 @@
 
 class TCliProcess {
 public:
-    // Starts the program beside the test executable; output goes to files in folder.
-    TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder);
+    // Starts the program beside the test executable; output goes to files in folder. A file
+    // size limit above 0 is set on the program (RLIMIT_FSIZE), as a full disk would stop it.
+    TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                long fileSizeLimitBytes = 0);
     ~TCliProcess();
     // Waits for the end; the exit status, or -1 when it did not exit normally.
     int Wait();

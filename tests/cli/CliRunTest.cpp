@@ -7,13 +7,27 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Waits until the process has reported progress (at most two minutes).
+void WaitForProgress(const TCliProcess& process) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (process.Out().find("\"progress\"") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
 
 class CliRun : public ::testing::Test {
 protected:
@@ -117,10 +131,7 @@ TEST_F(CliRun, JsonEvents) {
 TEST_F(CliRun, InterruptStopsWithAValidShorterOutput) {
     const std::string input = Input("long_2h.mp3", "long.mp3");
     TCliProcess process({"--json", input}, Folder.Path());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (process.Out().find("\"progress\"") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WaitForProgress(process);
     process.Signal(SIGINT);
     ASSERT_EQ(process.Wait(), 1) << process.Err();
     const auto events = Events(process.Out());
@@ -192,4 +203,106 @@ TEST_F(CliRun, UsageHelpAndInfo) {
     EXPECT_NE(out.find("Duration: 00:00:03.000"), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(Folder / "info_(new).mp3"));
     EXPECT_EQ(RunCli({"--info", (Folder / "none.wav").string()}, Folder.Path()), 1);
+}
+
+namespace {
+
+std::string Bytes(const fs::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+// Ctrl-C, once or twice, during --overwrite of two existing outputs (one converting, one not
+// yet started): both old files stay byte for byte and no part file is left.
+TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
+    for (const int interrupts : {1, 2}) {
+        SCOPED_TRACE(interrupts);
+        TScratchFolder folder;
+        const fs::path first = folder / "first.mp3", second = folder / "second.mp3";
+        fs::copy_file(Fixture("long_2h.mp3"), first);
+        fs::copy_file(Fixture("long_2h.mp3"), second);
+        const fs::path oldFirst = folder / "first_(new).mp3",
+                       oldSecond = folder / "second_(new).mp3";
+        fs::copy_file(Fixture("tone_1k_stereo.mp3"), oldFirst);
+        fs::copy_file(Fixture("tone_mono.wav"), oldSecond);
+        TCliProcess process({"--json", "--overwrite", "-j", "1", first.string(), second.string()},
+                            folder.Path());
+        WaitForProgress(process);
+        for (int i = 0; i < interrupts; ++i) {
+            process.Signal(SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_EQ(process.Wait(), 1) << process.Err();
+        EXPECT_EQ(Bytes(oldFirst), Bytes(Fixture("tone_1k_stereo.mp3")));
+        EXPECT_EQ(Bytes(oldSecond), Bytes(Fixture("tone_mono.wav")));
+        for (const auto& entry : fs::directory_iterator(folder.Path()))
+            EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+    }
+}
+
+// A write that the file system refuses (a file size limit standing in for a full disk, or a
+// folder nobody may create files in, even root) says why, and leaves no output behind.
+TEST_F(CliRun, WriteFailuresGiveTheSystemsReason) {
+    const std::string input = Input("tone_1k_stereo.wav", "big.wav");
+    {
+        TCliProcess process({"-f", "wav", input}, Folder.Path(), 100000);
+        EXPECT_EQ(process.Wait(), 1);
+        const fs::path output = Folder / "big_(new).wav";
+        EXPECT_NE(process.Err().find("Could not write " + output.string() + ": File too large"),
+                  std::string::npos)
+            << process.Err();
+        EXPECT_FALSE(fs::exists(output));
+    }
+    // Creating a file in /sys is refused to everyone; the message carries the same reason.
+    const fs::path unwritable = "/sys/big_(new).wav";
+    const int descriptor = open(unwritable.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_LT(descriptor, 0) << "a file could be made in /sys";
+    const std::string reason = std::strerror(errno);
+    std::string err;
+    EXPECT_EQ(RunCli({"-f", "wav", "-o", "/sys", input}, Folder.Path(), nullptr, &err), 1);
+    EXPECT_NE(err.find("Could not open '" + unwritable.string() + "': " + reason),
+              std::string::npos)
+        << err;
+}
+
+// Inputs without sound to give: refused when added (no stream), failed when nothing decodes
+// (a sound stream without packets), whether or not the output also takes pictures; no output
+// either way, exit 1.
+TEST_F(CliRun, InputsWithoutSoundGiveNoOutput) {
+    struct {
+        const char* Fixture;
+        const char* Format;
+        const char* Message;
+    } cases[] = {{"video_only.mp4", "m4a", " has no sound to extract."},
+                 {"silent_track.mkv", "mp3", "No sound could be decoded from "},
+                 {"silent_track.mkv", "m4a", "No sound could be decoded from "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Fixture) + " " + c.Format);
+        TScratchFolder folder;
+        const fs::path input = folder / c.Fixture;
+        fs::copy_file(Fixture(c.Fixture), input);
+        std::string err;
+        EXPECT_EQ(RunCli({"-f", c.Format, input.string()}, folder.Path(), nullptr, &err), 1);
+        EXPECT_NE(err.find(c.Message), std::string::npos) << err;
+        for (const auto& entry : fs::directory_iterator(folder.Path()))
+            EXPECT_EQ(entry.path().string().find("_(new"), std::string::npos) << entry.path();
+    }
+}
+
+// An input that ends well before its declared length finishes with a warning: a line, a
+// "warning" field in the JSON end event, and exit 1.
+TEST_F(CliRun, TruncatedInputWarns) {
+    const std::string input = Input("truncated_30.mp3", "cut.mp3");
+    const std::string warning = input + ": the input ended at 0:01 of its declared 0:04.";
+    std::string out, err;
+    EXPECT_EQ(RunCli({input}, Folder.Path(), &out, &err), 1);
+    EXPECT_NE(err.find("warning: " + warning), std::string::npos) << err;
+    EXPECT_EQ(RunCli({"--json", input}, Folder.Path(), &out, &err), 1);
+    const auto events = Events(out);
+    ASSERT_EQ(Count(events, "finished"), 1) << out;
+    for (const auto& event : events)
+        if (event.at("event") == "finished")
+            EXPECT_EQ(event.at("warning"), warning);
 }

@@ -306,3 +306,24 @@ TEST_F(ComponentRun, DestroyingWhileRunning) {
     component.reset();
     EXPECT_GT(ProbeDuration(Folder / "long.mp3"), 0.0);
 }
+
+// Two batches choosing one name together: the second to create it takes the next free number;
+// both outputs are whole.
+TEST_F(ComponentRun, TwoBatchesRacingForOneNameKeepBothOutputs) {
+    TFFmpegComponent other;
+    TEventRecorder events(Component), otherEvents(other);
+    TOutputOptions options;
+    options.NumberedName = true;
+    const fs::path chosen = Folder / "clip_(new).mp3";
+    for (TFFmpegComponent* batch : {&Component, &other}) {
+        const int index = batch->AddTaskInput(Fixture("tone_1k_stereo.wav"));
+        ASSERT_TRUE(batch->SetTaskOutput(index, chosen, &options)) << batch->LastErrorText();
+    }
+    EXPECT_EQ(other.Task(0)->OutputOptions.FileName, Folder / "clip_(new_1).mp3");
+    Component.StartTasks(1);
+    other.StartTasks(1);
+    ASSERT_TRUE(events.WaitForRunEnd());
+    ASSERT_TRUE(otherEvents.WaitForRunEnd());
+    for (const fs::path& output : {chosen, Folder / "clip_(new_1).mp3"})
+        EXPECT_NEAR(ProbeDuration(output), 4.0, 0.15) << output;
+}

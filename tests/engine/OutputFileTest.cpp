@@ -140,38 +140,45 @@ TEST_F(OutputFile, ExtractionRunGivesTheAskedStream) {
 // it as it was, and no part file stays behind either way.
 TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
     const auto out = Folder / "kept.mp3";
-    const auto part = Folder / ".kept.mp3.part";
     std::filesystem::copy_file(Fixture("tone_1k_stereo.mp3"), out);
     const auto originalSize = std::filesystem::file_size(out);
     {
         TEngineUnderTest unused;
+        unused.Engine->ReplaceExistingOutputs = true;
         unused.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
         unused.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
         EXPECT_EQ(std::filesystem::file_size(out), originalSize);
     }
     EXPECT_EQ(std::filesystem::file_size(out), originalSize);
-    EXPECT_FALSE(std::filesystem::exists(part));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Get()), {}), 1);
 
+    E.ReplaceExistingOutputs = true;
     Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
     Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
     Test.RunToEnd();
     ASSERT_FALSE(E.ErrorOccurred) << E.ErrorMessage;
     EXPECT_EQ(ProbeValue(out, "stream=sample_rate", "a:0"), "8000");
-    EXPECT_FALSE(std::filesystem::exists(part));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Get()), {}), 1);
 }
 
 // A finished run that cannot take the place of the existing name (here a folder) is a failure,
-// and the sound it wrote stays on disk.
+// not also finished, and the sound it wrote stays on disk under the name the message gives.
 TEST_F(OutputFile, FailedReplacementFailsTheRunAndKeepsTheOutput) {
     const auto out = Folder / "taken.mp3";
-    const auto part = Folder / ".taken.mp3.part";
     std::filesystem::create_directories(out / "inside");
+    E.ReplaceExistingOutputs = true;
     Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
     Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
     Test.RunToEnd();
     EXPECT_TRUE(E.ErrorOccurred);
-    EXPECT_NE(E.ErrorMessage.find("Could not replace"), std::string::npos) << E.ErrorMessage;
+    EXPECT_FALSE(E.Finished);
+    const std::string keptAs = "; the output is kept as ";
+    const std::size_t at = E.ErrorMessage.find(keptAs);
+    ASSERT_NE(at, std::string::npos) << E.ErrorMessage;
+    EXPECT_EQ(E.ErrorMessage.rfind("Could not replace", 0), 0u) << E.ErrorMessage;
     EXPECT_TRUE(std::filesystem::is_directory(out / "inside"));
+    const std::filesystem::path part = E.ErrorMessage.substr(at + keptAs.size());
+    EXPECT_EQ(part.parent_path(), Folder.Get());
     EXPECT_EQ(ProbeValue(part, "stream=sample_rate", "a:0"), "8000");
 }
 
@@ -237,7 +244,7 @@ TEST_F(OutputFile, RefusedAndEmptyOutputsLeaveNoFile) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav")));
     const auto nowhere = Folder / "no such folder" / "x.mp3";
     EXPECT_EQ(E.OpenOutputFile(nowhere), -1);
-    EXPECT_EQ(E.LastError, "Could not open '" + nowhere.string() + "'");
+    EXPECT_EQ(E.LastError, "Could not open '" + nowhere.string() + "': No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(nowhere.parent_path()));
     const auto unknown = Folder / "x.nosuchextension";
     EXPECT_EQ(E.OpenOutputFile(unknown), -1);

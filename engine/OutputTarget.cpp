@@ -1,0 +1,92 @@
+// Output files created exclusively, and replacements through part files.
+#include "engine/OutputTarget.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* PartSuffix = ".part";
+
+bool NameExists(const fs::path& name) {
+    std::error_code error;
+    // A dangling link counts: creating the name would fail all the same.
+    return fs::exists(fs::symlink_status(name, error));
+}
+
+} // namespace
+
+int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName, bool replace,
+                          const TNextName& nextName, TMediaIO& io) {
+    Name = fileName;
+    int descriptor = -1;
+    for (;;) {
+        const int result =
+            replace && NameExists(Name) ? CreatePart(descriptor) : CreateNew(Name, descriptor);
+        if (result == 0)
+            break;
+        if (result != AVERROR(EEXIST) || replace || !nextName)
+            return result;
+        fs::path next = nextName(Name);
+        if (next.empty() || next == Name)
+            return result;
+        Name = std::move(next);
+    }
+    IsCreated = true;
+    return OpenDescriptorOutputIO(context, descriptor, io);
+}
+
+int TOutputTarget::CreateNew(const fs::path& fileName, int& descriptor) {
+    descriptor = open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return descriptor < 0 ? AVERROR(errno) : 0;
+}
+
+// The part file is made in the replaced file's folder, so that the replacement is a rename
+// within one file system, under a name no other run can have.
+int TOutputTarget::CreatePart(int& descriptor) {
+    std::error_code error;
+    ReplacedName = fs::is_symlink(Name, error) ? fs::weakly_canonical(Name, error) : Name;
+    if (error)
+        return AVERROR(error.value());
+    std::string pattern =
+        (ReplacedName.parent_path() / ("." + ReplacedName.filename().string() + ".XXXXXX"))
+            .string() +
+        PartSuffix;
+    descriptor =
+        mkostemps(pattern.data(), static_cast<int>(std::string(PartSuffix).size()), O_CLOEXEC);
+    if (descriptor < 0)
+        return AVERROR(errno);
+    PartName = pattern;
+    struct stat replaced;
+    if (stat(ReplacedName.c_str(), &replaced) == 0)
+        fchmod(descriptor, replaced.st_mode & 07777);
+    return 0;
+}
+
+std::error_code TOutputTarget::Commit() const {
+    std::error_code error;
+    if (Replacing())
+        fs::rename(PartName, ReplacedName, error);
+    return error;
+}
+
+bool TOutputTarget::Empty() const {
+    std::error_code error;
+    return !IsCreated || fs::file_size(WrittenName(), error) == 0 || error;
+}
+
+bool TOutputTarget::Discard() {
+    if (!IsCreated)
+        return false;
+    const bool hadContent = !Empty();
+    IsCreated = false;
+    std::error_code error;
+    fs::remove(WrittenName(), error);
+    return hadContent;
+}

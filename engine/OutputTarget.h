@@ -1,0 +1,52 @@
+// Where an output file is written and how it takes its place. A new name is created
+// exclusively, so two runs never write one file; an existing file that may be replaced is not
+// touched while the run writes a uniquely named part file beside it (beside a link's target
+// for a symbolic link), which takes its place, with its permissions, only when the run ends
+// well. Whatever the target created is removed again by Discard.
+#ifndef SOUNDPICK_ENGINE_OUTPUTTARGET_H
+#define SOUNDPICK_ENGINE_OUTPUTTARGET_H
+
+#include "ffbind/UnicodeProtocol.h"
+
+#include <filesystem>
+#include <functional>
+#include <system_error>
+
+class TOutputTarget {
+public:
+    // Gives the name to try when a chosen name is taken; an empty name gives up.
+    using TNextName = std::function<std::filesystem::path(const std::filesystem::path& taken)>;
+
+    // Creates the file for a muxer context and sets its I/O. An existing file is replaced
+    // when replace is set; otherwise, or when the name is taken between the check and the
+    // creation, nextName (when given) says which name to take instead. Returns 0 or a negative
+    // error code (AVERROR(EEXIST) for a taken name).
+    int Create(AVFormatContext* context, const std::filesystem::path& fileName, bool replace,
+               const TNextName& nextName, TMediaIO& io);
+
+    // The output's name (changed by Create when its name was taken).
+    const std::filesystem::path& FileName() const { return Name; }
+    // The file the run writes: the part file of a replacement, else the output's name.
+    const std::filesystem::path& WrittenName() const { return PartName.empty() ? Name : PartName; }
+    bool Replacing() const { return !PartName.empty(); }
+    bool Created() const { return IsCreated; }
+    // The created file has nothing in it (or this target created none).
+    bool Empty() const;
+
+    // Puts a replacement in the place of the file it replaces; nothing to do for a new file.
+    std::error_code Commit() const;
+    // Removes the file this target created; true when there was one with content.
+    bool Discard();
+
+private:
+    int CreateNew(const std::filesystem::path& fileName, int& descriptor);
+    int CreatePart(int& descriptor);
+
+    std::filesystem::path Name;
+    std::filesystem::path PartName;
+    // The file a replacement goes to: the output's name, or the target of its link.
+    std::filesystem::path ReplacedName;
+    bool IsCreated = false;
+};
+
+#endif

@@ -1,0 +1,132 @@
+// What a run does to the files around its output and what it says at its end: an existing file
+// is replaced only by a finished run (with its permissions, at a link's target), a stopped run
+// leaves it as it was; raw inputs keep the rate their format implies; the decoders' drain, the
+// clip's end and a short output. Outputs are checked with ffprobe.
+#include "RunHarness.h"
+
+#include "ffbind/MainThread.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bytes(const fs::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class OutputSafety : public ::testing::Test {
+protected:
+    TEngineUnderTest Run;
+    TCustomFFmpeg& E = *Run.Engine;
+    TTempFolder Folder;
+};
+
+// A run stopped while it writes over an existing file leaves that file byte for byte and
+// removes its partial sound, saying so.
+TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
+    TLogCapture log;
+    const fs::path old = Folder / "old.mp3";
+    fs::copy_file(Fixture("tone_1k_stereo.mp3"), old);
+    const std::string before = Bytes(old);
+    E.ReplaceExistingOutputs = true;
+    Run.OpenInputs({}, {Fixture("long_2h.mp3")});
+    Run.CreateOutput({{"ar", "8000"}}, old);
+    E.ProgressInterval = 20000;
+    Run.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    WaitServingMainThread(
+        [&] { return Run.Progresses > 2 || std::chrono::steady_clock::now() > deadline; });
+    E.Stop(true);
+    EXPECT_FALSE(E.Finished);
+    EXPECT_EQ(Bytes(old), before);
+    EXPECT_EQ(Names(Folder.Get()), std::vector<std::string>{"old.mp3"});
+    EXPECT_TRUE(log.Contains(old.string() + " is left as it was")) << "no log line";
+}
+
+// A finished replacement keeps the old file's permissions; a link keeps pointing at the file,
+// which is the one replaced.
+TEST_F(OutputSafety, ReplacementKeepsPermissionsAndLinks) {
+    fs::create_directory(Folder / "real");
+    const fs::path target = Folder / "real" / "target.mp3";
+    const fs::path link = Folder / "link.mp3";
+    fs::copy_file(Fixture("tone_1k_stereo.mp3"), target);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(target, link);
+    E.ReplaceExistingOutputs = true;
+    Run.OpenInputs({}, {Fixture("mono_8k.wav")});
+    Run.CreateOutput({}, link);
+    Run.RunToEnd();
+    ASSERT_TRUE(E.Finished) << E.ErrorMessage;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ProbeValue(target, "stream=sample_rate", "a:0"), "8000");
+    struct stat status;
+    ASSERT_EQ(stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(Folder / "real"), std::vector<std::string>{"target.mp3"});
+}
+
+// Without leave to replace, an existing name is refused unless the engine may take another.
+TEST_F(OutputSafety, TakenNameIsRefusedOrGivesWay) {
+    const fs::path taken = Folder / "taken.mp3";
+    fs::copy_file(Fixture("tone_1k_stereo.mp3"), taken);
+    ASSERT_TRUE(E.OpenInputFile(Fixture("mono_8k.wav")));
+    EXPECT_EQ(E.OpenOutputFile(taken), -1);
+    EXPECT_EQ(E.LastError, "Could not open '" + taken.string() + "': File exists");
+    E.NextOutputName = [&](const fs::path&) { return Folder / "other.mp3"; };
+    ASSERT_EQ(E.OpenOutputFile(taken), 1) << E.LastError;
+    EXPECT_EQ(E.OutputFileSetup(0).FileName, Folder / "other.mp3");
+    Run.RunToEnd();
+    EXPECT_TRUE(E.Finished) << E.ErrorMessage;
+    EXPECT_EQ(Bytes(taken), Bytes(Fixture("tone_1k_stereo.mp3")));
+    EXPECT_EQ(ProbeValue(Folder / "other.mp3", "stream=sample_rate", "a:0"), "8000");
+}
+
+// A raw GSM file is 8000 Hz by its format: no default rate is imposed on its demuxer.
+TEST_F(OutputSafety, RawInputKeepsTheRateOfItsFormat) {
+    Run.OpenInputs({}, {Fixture("raw_8k.gsm")});
+    Run.CreateOutput({}, Folder / "out.wav");
+    Run.RunToEnd();
+    ASSERT_TRUE(E.Finished) << E.ErrorMessage;
+    EXPECT_EQ(ProbeValue(Folder / "out.wav", "stream=sample_rate", "a:0"), "8000");
+    EXPECT_NEAR(ProbeDuration(Folder / "out.wav"), 2.0, 0.1);
+}
+
+// Decode errors while the decoders are drained do not keep the encoders from being drained: the
+// pictures before the six damaged packets all arrive.
+TEST_F(OutputSafety, DamagedLastPacketsStillDrainTheEncoders) {
+    Run.OpenInputs({}, {Fixture("damaged_end.mp4")});
+    Run.CreateOutput({}, Folder / "out.m4a");
+    Run.RunToEnd();
+    ASSERT_TRUE(E.Finished) << E.ErrorMessage;
+    EXPECT_GE(ProbePacketCount(Folder / "out.m4a", "v"), 90);
+}
+
+// A clip ends the pictures at its end, as it does the sound: 2.75 s at 25 pictures per second.
+TEST_F(OutputSafety, ClipEndAppliesToPictures) {
+    Run.OpenInputs({}, {Fixture("video_h264_aac.mp4")});
+    Run.CreateOutput({{"t", "2.75"}}, Folder / "clip.m4a");
+    Run.RunToEnd();
+    ASSERT_TRUE(E.Finished) << E.ErrorMessage;
+    EXPECT_EQ(ProbePacketCount(Folder / "clip.m4a", "v"), 69);
+}
+
+} // namespace
