@@ -218,7 +218,7 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
         break;
     }
     // Every stream has an entry, so the table stays in global stream order.
-    ForcedDecoders.push_back(Index < MAX_STREAMS ? forced : nullptr);
+    ForcedDecoders.push_back(forced);
     Decoders.push_back(std::move(context));
 }
 
