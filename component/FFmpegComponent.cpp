@@ -268,6 +268,9 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
     }
+    // A handler would wait for ends that need the lock it holds.
+    if (HandlerThread == std::this_thread::get_id())
+        wait = false;
     for (const TTaskPtr& task : Tasks->Snapshot()) {
         const bool neverRan = NotYetRun(*task);
         task->Stop(wait);
@@ -290,21 +293,30 @@ void TCustomFFmpegComponent::ResumeTasks() {
 
 // ---- Engine callbacks ---------------------------------------------------------------------------
 
+template <typename TBody> void TCustomFFmpegComponent::RunAsHandler(TBody body) {
+    // Nested: a task that cannot start reports its end inside another task's end.
+    const std::thread::id outer = HandlerThread.exchange(std::this_thread::get_id());
+    body();
+    HandlerThread = outer;
+}
+
 void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     auto guard = LockServingMainThread(EventLock);
     const int index = task.Index;
     // A task taken out of the list (deleted while it ran) no longer belongs to the run.
     if (index < 0)
         return;
-    if (OnTerminate)
-        DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
-    ++TasksEnded;
-    if (TasksToStart > 0) {
-        if (ThreadModeFlag)
-            StartNextTask();
-    } else if (TasksEnded >= TasksInRun) {
-        AllTasksEnded();
-    }
+    RunAsHandler([&] {
+        if (OnTerminate)
+            DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
+        ++TasksEnded;
+        if (TasksToStart > 0) {
+            if (ThreadModeFlag)
+                StartNextTask();
+        } else if (TasksEnded >= TasksInRun) {
+            AllTasksEnded();
+        }
+    });
 }
 
 void TCustomFFmpegComponent::AllTasksEnded() {
@@ -337,8 +349,10 @@ void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fp
                                           int64_t currentSizeBytes, int totalOutputDurationMs) {
     auto guard = LockServingMainThread(EventLock);
     if (OnProgress)
-        OnProgress(task.Index, frameNumber, fps, currentDurationMs, quality, bitRate,
-                   currentSizeBytes, totalOutputDurationMs);
+        RunAsHandler([&] {
+            OnProgress(task.Index, frameNumber, fps, currentDurationMs, quality, bitRate,
+                       currentSizeBytes, totalOutputDurationMs);
+        });
 }
 
 void TCustomFFmpegComponent::TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class TAVProbe;           // probe/AVProbe.h
 class TBitmap24;          // ffbind/FFUtils.h
@@ -87,7 +88,9 @@ public:
     void StartTasks(int threadCount);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when
-    // all have ended, serving main-thread hand-overs meanwhile.
+    // all have ended, serving main-thread hand-overs meanwhile. Called from an OnProgress or
+    // OnTerminate handler that runs inside EventLock it does not wait, whatever wait says: the
+    // ends it would wait for need that lock. The ends are then reported after the handler returns.
     void StopTasks(bool wait);
     // Holds every running task between two packets; ResumeTasks lets them go on.
     void PauseTasks();
@@ -140,12 +143,16 @@ protected:
     // cannot start may report its end from inside StartNextTask on the same thread. Taken with
     // LockServingMainThread: a worker may hand a log line over while it holds the lock.
     std::recursive_mutex EventLock;
+    // The thread running a handler inside EventLock; none outside handlers.
+    std::atomic<std::thread::id> HandlerThread{};
 
 private:
     void StartNextTask();
     void StartTask(TFFmpeg& task);
     void AllTasksEnded();
     void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
+    // Runs body as this thread's handler; call inside EventLock.
+    template <typename TBody> void RunAsHandler(TBody body);
     void InstallTaskCallbacks(TFFmpeg& task);
     void InstallHookMode(TFFmpeg& task, const TOutputOptions& record);
     void SetLastError(const std::string& text);

@@ -400,7 +400,8 @@ void TCustomFFmpeg::ApplyMetadataMap(const std::string& Value) {
 void TCustomFFmpeg::ApplyTime(const std::string& Name, const std::string& Value) {
     bool isDate = Name == "timestamp";
     int64_t time = 0;
-    if (ff::av_parse_time(&time, Value.c_str(), isDate ? 0 : 1) < 0) {
+    if (ff::av_parse_time(&time, Value.c_str(), isDate ? 0 : 1) < 0 ||
+        (!isDate && std::llabs(time) > MaxOptionTimeUs)) {
         char message[1024];
         std::snprintf(message, sizeof message, "Invalid %s specification for %s: %s",
                       isDate ? "date" : "duration", Name.c_str(), Value.c_str());
@@ -527,22 +528,24 @@ void TCustomFFmpeg::ApplySampleFormat(const std::string& Value) {
     AudioSampleFmt = ff::av_get_sample_fmt(Value.c_str()); // unknown stays -1
 }
 
+// Encoders divide by the coefficients and keep them in 8-bit tables: each must lie in 1-255.
 void TCustomFFmpeg::ApplyMatrix(std::vector<uint16_t>& Matrix, const std::string& Value) {
-    Matrix.assign(64, 0);
+    Matrix.clear();
+    std::vector<uint16_t> matrix(64);
     const char* text = Value.c_str();
     for (int i = 0; i < 64; ++i) {
-        Matrix[i] = static_cast<uint16_t>(std::atoi(text));
-        if (i == 63)
-            break;
-        text = std::strchr(text, ',');
-        if (!text) {
+        const long coefficient = std::strtol(text, nullptr, 10);
+        const char* next = i < 63 ? std::strchr(text, ',') : text;
+        if (coefficient < 1 || coefficient > 255 || !next) {
             char message[1100];
             std::snprintf(message, sizeof message, "Syntax error in matrix \"%s\" at coeff %d",
                           Value.c_str(), i);
             throw FFmpegException(message);
         }
-        ++text;
+        matrix[i] = static_cast<uint16_t>(coefficient);
+        text = next + 1;
     }
+    Matrix = std::move(matrix);
 }
 
 void TCustomFFmpeg::ApplyVstats() {
@@ -678,8 +681,12 @@ void TCustomFFmpeg::SetFrameRate(const std::string& Value) {
 }
 
 void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
-    if (ff::av_parse_video_size(&FrameWidth, &FrameHeight, Value.c_str()) < 0)
+    int width = 0, height = 0;
+    if (ff::av_parse_video_size(&width, &height, Value.c_str()) < 0 ||
+        ff::av_image_check_size(width, height, 0, nullptr) < 0)
         throw FFmpegException("Incorrect frame size");
+    FrameWidth = width;
+    FrameHeight = height;
     if (FrameWidth % 2 != 0 || FrameHeight % 2 != 0)
         throw FFmpegException("Frame size must be a multiple of 2");
     UserSet.FrameSize = true;
@@ -697,15 +704,20 @@ void TCustomFFmpeg::SetAspectRatio(const std::string& Value) {
     } else {
         ratio = std::strtod(Value.c_str(), nullptr);
     }
-    if (ratio == 0)
+    // Out of the single's range the stored ratio would not be a number.
+    if (!(ratio > 0 && ratio <= std::numeric_limits<float>::max()))
         throw FFmpegException("Incorrect aspect ratio specification.");
     FrameAspectRatio = static_cast<float>(ratio);
 }
 
-// A crop of nothing (0) needs no picture to crop: it is accepted before the input is known.
+// A crop of nothing (0) needs no picture to crop: it is stored before the input is known.
 void TCustomFFmpeg::ApplyCrop(int& Field, int Value, bool Vertical) {
-    if (Value <= 0)
+    if (Value < 0)
         return;
+    if (Value == 0) {
+        Field = 0;
+        return;
+    }
     int& size = Vertical ? FrameHeight : FrameWidth;
     if (Value >= size)
         throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
@@ -728,24 +740,25 @@ void TCustomFFmpeg::SetCropRight(int Value) {
     ApplyCrop(CropRight, Value, false);
 }
 
+// Negative pads are ignored; the bound keeps padded sizes far from the integer range.
+static void ApplyPad(int& Field, int Value) {
+    if (Value > MaxPadSize)
+        throw FFmpegException("Pad size too large (at most " + std::to_string(MaxPadSize) + ")");
+    if (Value >= 0)
+        Field = Value;
+}
+
 void TCustomFFmpeg::SetPadTop(int Value) {
-    if (Value >= 0)
-        PadTop = Value;
+    ApplyPad(PadTop, Value);
 }
-
 void TCustomFFmpeg::SetPadBottom(int Value) {
-    if (Value >= 0)
-        PadBottom = Value;
+    ApplyPad(PadBottom, Value);
 }
-
 void TCustomFFmpeg::SetPadLeft(int Value) {
-    if (Value >= 0)
-        PadLeft = Value;
+    ApplyPad(PadLeft, Value);
 }
-
 void TCustomFFmpeg::SetPadRight(int Value) {
-    if (Value >= 0)
-        PadRight = Value;
+    ApplyPad(PadRight, Value);
 }
 
 // The colour 0xBBGGRR in the video's Y, U, V with 10-bit fixed-point coefficients.
@@ -771,14 +784,14 @@ void TCustomFFmpeg::SetProgramId(int Value) {
 
 void TCustomFFmpeg::SetStartTime(int64_t TimeUs) {
     if (TimeUs > 0)
-        StartTime = TimeUs;
+        StartTime = std::min(TimeUs, MaxOptionTimeUs);
 }
 
 void TCustomFFmpeg::SetRecordingTime(int64_t TimeUs) {
     if (TimeUs <= 0)
         return;
-    RecordingTime = TimeUs;
-    RecordingTimeMs = static_cast<int>(std::min<int64_t>(TimeUs / 1000, INT32_MAX));
+    RecordingTime = std::min(TimeUs, MaxOptionTimeUs);
+    RecordingTimeMs = static_cast<int>(std::min<int64_t>(RecordingTime / 1000, INT32_MAX));
 }
 
 void TCustomFFmpeg::SetRecordingTimeMs(int TimeMs) {

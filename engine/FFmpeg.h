@@ -44,6 +44,12 @@ constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
 constexpr int MAX_STREAM_MAPS = 400;
 constexpr int MAX_METADATA_MAPS = 20;
 
+// The largest time option (`t`, `ss`, `itsoffset`), a billion seconds: time stamps moved by it
+// stay far from the 64-bit limits.
+constexpr int64_t MaxOptionTimeUs = 1000000000LL * 1000000;
+// The largest pad on one side of a picture, in pixels.
+constexpr int MaxPadSize = 16384;
+
 // Sentinel of AudioQscale: no audio quality scale set.
 constexpr float AudioQscaleUnset = -99999.0f;
 

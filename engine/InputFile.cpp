@@ -151,9 +151,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
 
     setup->StartUs = StartTime;
     setup->SoundLengthUs = DeclaredSoundLength(ic);
+    // A damaged file's start may lie anywhere: the sums saturate instead of wrapping.
     int64_t timestamp = StartTime;
     if (ic->start_time != AV_NOPTS_VALUE)
-        timestamp += ic->start_time;
+        timestamp = av_sat_add64(timestamp, ic->start_time);
     if (StartTime != 0) {
         ff::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
         StartTime = 0; // a start time applies to one input only
@@ -170,7 +171,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
             RecordingTimeMs = static_cast<int>(std::min<int64_t>(durationMs, INT32_MAX));
     }
     int index = InputFileCount();
-    InputFileTsOffsets[index] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
+    InputFileTsOffsets[index] = CopyTs ? InputTsOffset : av_sat_sub64(InputTsOffset, timestamp);
     if (Verbose >= 0)
         ff::av_dump_format(ic, index, url.c_str(), 0);
     InputFiles.push_back(ic);
@@ -236,18 +237,20 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
         break;
     }
     // Every stream has an entry, so the table stays in global stream order.
-    ForcedDecoders.push_back(Index < MAX_STREAMS ? forced : nullptr);
+    ForcedDecoders.push_back(forced);
     Decoders.push_back(std::move(context));
 }
 
 void TCustomFFmpeg::TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context) {
     AVCodecParameters* par = Stream->codecpar;
-    FrameHeight = par->height;
-    FrameWidth = par->width;
+    // A size the libraries would refuse counts as unknown, so later sums with it stay in range.
+    const bool validSize = ff::av_image_check_size(par->width, par->height, 0, nullptr) >= 0;
+    FrameHeight = validSize ? par->height : 0;
+    FrameWidth = validSize ? par->width : 0;
     AVRational sar =
         Stream->sample_aspect_ratio.num ? Stream->sample_aspect_ratio : par->sample_aspect_ratio;
     double aspect = sar.num && sar.den ? av_q2d(sar) : 0;
-    if (FrameWidth * FrameHeight != 0)
+    if (validSize)
         FrameAspectRatio =
             static_cast<float>((aspect != 0 ? aspect : 1.0) * FrameWidth / FrameHeight);
     else if (aspect == 0)

@@ -282,8 +282,9 @@ void TAudioPath::PushSilence(const TAudioFormat& input, int64_t count,
         State.Silence = std::move(silence);
         SetFormat(State.SilenceFormat, input.SampleFormat, input.SampleRateHz, input.Layout);
     }
-    // Encoding between the pieces keeps the fifo small however long the gap is.
-    while (count > 0) {
+    // Encoding between the pieces keeps the fifo small however long the gap is; a stop ends
+    // a gap of hours between two pieces.
+    while (count > 0 && !(settings.StopRequested && *settings.StopRequested)) {
         const int piece = static_cast<int>(std::min<int64_t>(count, SilencePieceSamples));
         PushSamples(State.Silence->extended_data, piece, &settings);
         EncodeReadyFrames();

@@ -6,6 +6,7 @@
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -22,6 +23,8 @@ struct TAudioSyncSettings {
     // Output duration asked for: no sample beyond it reaches the encoder (max: no limit).
     int64_t RecordingTimeUs = INT64_MAX;
     const void* LogSender = nullptr; // sender of the path's log lines
+    // Set when a stop is asked for: a long silence being inserted ends early. None: never.
+    const std::atomic<bool>* StopRequested = nullptr;
 };
 
 TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* logSender);

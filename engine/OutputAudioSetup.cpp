@@ -2,8 +2,10 @@
 #include "engine/OutputAudioSetup.h"
 
 #include "ffbind/FFHandles.h"
+#include "ffbind/FFmpegLoader.h"
 
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -91,7 +93,11 @@ bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec) {
     trial->time_base = encoder->time_base;
     trial->bit_rate = encoder->bit_rate;
     ff::av_channel_layout_copy(&trial->ch_layout, &encoder->ch_layout);
-    return ff::avcodec_open2(trial.get(), codec, nullptr) >= 0;
+    // Opening and freeing (which closes) go under the lock, as every other codec opening.
+    std::lock_guard guard(CodecLock());
+    const bool opened = ff::avcodec_open2(trial.get(), codec, nullptr) >= 0;
+    trial.reset();
+    return opened;
 }
 
 } // namespace

@@ -10,8 +10,8 @@ namespace {
 
 // Sample aspect ratio for a display aspect and a frame size (3:4 when the size is unknown).
 AVRational SampleAspect(float displayAspect, int width, int height) {
-    double ratio = width * height != 0 ? double(displayAspect) * height / width
-                                       : double(displayAspect) * 3 / 4;
+    double ratio = width != 0 && height != 0 ? double(displayAspect) * height / width
+                                             : double(displayAspect) * 3 / 4;
     return ff::av_d2q(ratio, 255);
 }
 
@@ -195,7 +195,8 @@ void TCustomFFmpeg::SetVideoEncoder(AVCodecContext* Encoder, const AVCodec* Code
     }
     ApplyRcOverride(Encoder);
     if (Encoder->rc_initial_buffer_occupancy == 0)
-        Encoder->rc_initial_buffer_occupancy = Encoder->rc_buffer_size * 3 / 4;
+        Encoder->rc_initial_buffer_occupancy =
+            static_cast<int>(int64_t{Encoder->rc_buffer_size} * 3 / 4);
     Encoder->intra_dc_precision = IntraDcPrecision - 8;
     if (Psnr)
         Encoder->flags |= AV_CODEC_FLAG_PSNR;

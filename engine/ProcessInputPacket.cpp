@@ -157,12 +157,14 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
         AVFormatContext* output = OutputFiles[ost.FileIndex];
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-            if (frame)
-                OutputAudio(ost, ist, *frame, StartTime, AudioSyncSettingsOf(*this, this),
-                            [&](AVPacket* encoded) {
-                                AudioSize += encoded->size;
-                                WriteOutputPacket(output, ost, encoded);
-                            });
+            if (frame) {
+                TAudioSyncSettings settings = AudioSyncSettingsOf(*this, this);
+                settings.StopRequested = &StopRequested;
+                OutputAudio(ost, ist, *frame, StartTime, settings, [&](AVPacket* encoded) {
+                    AudioSize += encoded->size;
+                    WriteOutputPacket(output, ost, encoded);
+                });
+            }
             break;
         case AVMEDIA_TYPE_VIDEO:
             if (frame) {

@@ -273,6 +273,10 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
         throw FFmpegException("avcodec_parameters_copy failed");
     output->codec_tag =
         forcedTag ? forcedTag : CopiedCodecTag(OutputFiles[ost.FileIndex]->oformat, input);
+    // The stream was created with the aspect asked for; a copied one differing from it would make
+    // the muxer refuse the header.
+    if (input->codec_type == AVMEDIA_TYPE_VIDEO && ost.St->sample_aspect_ratio.num)
+        output->sample_aspect_ratio = ost.St->sample_aspect_ratio;
     if (input->codec_type == AVMEDIA_TYPE_AUDIO &&
         ((input->codec_id == AV_CODEC_ID_MP3 && input->block_align == 1) ||
          input->codec_id == AV_CODEC_ID_AC3))

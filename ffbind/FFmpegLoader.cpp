@@ -5,6 +5,7 @@
 #include "FFmpegApi.h"
 #include "FFmpegLogger.h"
 #include "MainThread.h"
+#include "ModuleSymbol.h"
 #include "UnicodeProtocol.h"
 
 #include <algorithm>
@@ -95,17 +96,6 @@ std::string SystemMessage(const char* text) {
     return message;
 }
 
-// True when the address lies in the library of the handle itself: dlsym also searches the
-// libraries a library depends on, and a name found there does not make this build complete.
-bool DefinedInLibrary(void* handle, void* address) {
-    link_map* library = nullptr;
-    link_map* owner = nullptr;
-    Dl_info info;
-    return dlinfo(handle, RTLD_DI_LINKMAP, &library) == 0 &&
-           dladdr1(address, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) != 0 &&
-           owner == library;
-}
-
 std::string LibraryPathOf(void* handle, const std::string& fileName) {
     link_map* library = nullptr;
     return dlinfo(handle, RTLD_DI_LINKMAP, &library) == 0 && library->l_name && *library->l_name
@@ -121,7 +111,8 @@ void BindEntryPoint(void* handle, const char* name, const std::string& fileName,
     if (!address) {
         const char* text = dlerror();
         error = text ? text : LibraryPathOf(handle, fileName) + ": undefined symbol: " + name;
-    } else if (!DefinedInLibrary(handle, address)) {
+    } else if (!DefinedInModule(handle, address)) {
+        // Found in a library this one depends on: this build lacks it.
         error = LibraryPathOf(handle, fileName) + ": undefined symbol: " + name;
     }
     if (!error.empty())

@@ -2,6 +2,7 @@
 #include "FrameHook.h"
 
 #include "FFmpegApi.h"
+#include "ModuleSymbol.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -88,12 +89,9 @@ std::string TakeLoaderError() {
     return text;
 }
 
-// An entry point of the module; null when it has none.
+// An entry point of the module itself; null when it has none.
 template <typename T> T Resolve(void* module, const char* name) {
-    void* symbol = dlsym(module, name);
-    if (!symbol)
-        TakeLoaderError();
-    return reinterpret_cast<T>(symbol);
+    return reinterpret_cast<T>(ModuleSymbol(module, name));
 }
 
 // The cached or newly loaded module; null after logging the loader's message.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -287,6 +288,42 @@ TEST_F(ComponentRun, StopWhileAProgressHandlerWaitsForTheMainThread) {
     Component.StopTasks(true);
     WaitServingMainThread([&] { return runEnded.load(); });
     EXPECT_FALSE(Component.Task(0)->Finished);
+}
+
+// With a thread count of 0 a waiting stop from an OnProgress or OnTerminate handler (which runs
+// inside the event lock on the calling thread) returns without the wait: the run ends, every
+// task reports its end once, the waiting ones without converting.
+TEST_F(ComponentRun, WaitingStopFromAHandlerDoesNotWaitOnItself) {
+    for (const bool fromProgress : {true, false}) {
+        SCOPED_TRACE(fromProgress ? "from OnProgress" : "from OnTerminate");
+        TEventRecorder events(Component);
+        const TTerminateEvent record = Component.OnTerminate;
+        std::atomic<bool> stopped{false};
+        auto stop = [&] {
+            if (!stopped.exchange(true))
+                Component.StopTasks(true);
+        };
+        if (fromProgress)
+            Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) { stop(); };
+        Component.OnTerminate = [&](int index, bool finished, bool exception,
+                                    const std::string& message) {
+            record(index, finished, exception, message);
+            if (!fromProgress && index == 0)
+                stop();
+        };
+        Component.SetProgressInterval(100);
+        AddTask(fromProgress ? "long_2h.mp3" : "mono_8k.wav", "a.mp3");
+        AddTask("tone_mono.wav", "b.mp3");
+        AddTask("tone_mono.wav", "c.mp3");
+        Component.StartTasks(0);
+        ASSERT_TRUE(events.WaitForRunEnd(60));
+        std::vector<int> indexes = events.TerminateIndexes();
+        std::sort(indexes.begin(), indexes.end());
+        EXPECT_EQ(indexes, (std::vector<int>{-1, 0, 1, 2}));
+        EXPECT_FALSE(Component.Task(1)->Finished);
+        Component.ClearTaskList();
+        EXPECT_FALSE(fs::exists(Folder / "c.mp3")) << "a task that never ran leaves no file";
+    }
 }
 
 // Freeing the component while a task converts stops and waits for it.

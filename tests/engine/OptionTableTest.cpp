@@ -346,6 +346,59 @@ TEST_F(OptionTable, Matrices) {
               "Syntax error in matrix \"1,2,3,4,5,6,7,8,9,10\" at coeff 9");
 }
 
+// Values whose arithmetic would overflow or divide by zero are refused with the option's message.
+TEST_F(OptionTable, HostileValuesAreRefused) {
+    auto matrix = [](const std::string& first, const std::string& last) {
+        std::string text = first;
+        for (int i = 1; i < 63; ++i)
+            text += ",16";
+        return text + "," + last;
+    };
+    const std::string lastZero = matrix("16", "0"), firstHuge = matrix("65536", "16");
+    const struct {
+        const char *Name, *Message;
+        std::string Value;
+    } cases[] = {
+        {"intra_matrix", "Syntax error in matrix \"%s\" at coeff 63", lastZero},
+        {"inter_matrix", "Syntax error in matrix \"%s\" at coeff 0", firstHuge},
+        {"ss", "Invalid duration specification for ss: %s", "9223372036854775807us"},
+        {"itsoffset", "Invalid duration specification for itsoffset: %s", "-9223372036854s"},
+        {"t", "Invalid duration specification for t: %s", "1000000001"},
+        {"padtop", "Pad size too large (at most 16384)", "2147483647"},
+        {"padright", "Pad size too large (at most 16384)", "16385"},
+        {"s", "Incorrect frame size", "2147483646x2"},
+        {"aspect", "Incorrect aspect ratio specification.", "nan"},
+        {"aspect", "Incorrect aspect ratio specification.", "inf"},
+        {"aspect", "Incorrect aspect ratio specification.", "1e300"},
+        {"aspect", "Incorrect aspect ratio specification.", "-4:3"},
+    };
+    for (const auto& c : cases) {
+        char message[1200];
+        std::snprintf(message, sizeof message, c.Message, c.Value.c_str());
+        EXPECT_EQ(Rejection(c.Name, c.Value), message) << c.Name;
+    }
+    EXPECT_TRUE(E.IntraMatrix.empty());
+    E.SetOption("ss", "1000000000");
+    EXPECT_EQ(E.StartTime, MaxOptionTimeUs);
+    E.SetStartTime(INT64_MAX);
+    EXPECT_EQ(E.StartTime, MaxOptionTimeUs);
+    E.SetOption("padtop", "16384");
+    EXPECT_EQ(E.PadTop, 16384);
+
+    // A crop of 0 after another is stored; the size already cropped stays as it is.
+    E.SetOption("s", "320x240");
+    E.SetOption("croptop", "8");
+    E.SetOption("croptop", "0");
+    EXPECT_EQ(E.CropTop, 0);
+    EXPECT_EQ(E.FrameHeight, 232);
+
+    // The initial buffer fill is three quarters of the largest buffer, without overflow.
+    E.SetOption("bufsize", "2147483647");
+    TTempFolder folder;
+    ASSERT_EQ(E.OpenOutputFile(folder / "v.avi"), 1) << E.LastError;
+    EXPECT_EQ(E.OutputStreamSetup(0, 0).Encoder->rc_initial_buffer_occupancy, 1610612735);
+}
+
 TEST_F(OptionTable, BitstreamFilters) {
     E.SetOption("vbsf", "h264_mp4toannexb");
     E.SetOption("absf", "=x");

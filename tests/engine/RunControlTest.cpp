@@ -67,6 +67,28 @@ TEST_F(RunControlTest, PauseHoldsTheWorkerAndResumeContinuesIt) {
     EXPECT_FALSE(run.Engine->Finished);
 }
 
+// With async a gap in the time stamps is filled with silence piece by piece: a stop ends even a
+// gap of years (a billion seconds here), which would otherwise be filled to its end.
+TEST_F(RunControlTest, StopEndsAHugeSilenceFill) {
+    const auto input = Folder / "gap.mkv";
+    int exitCode = 0;
+    RunCommand("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=duration=2:sample_rate=8000 "
+               "-af \"asetpts='if(gte(T,1),PTS+1e9/TB,PTS)'\" -c:a pcm_s16le " +
+                   ShellQuote(input.string()),
+               &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    TEngineUnderTest run;
+    run.OpenInputs({{"async", "1"}}, {input});
+    run.CreateOutput({{"f", "null"}}, Folder / "gap.null");
+    run.Start();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    WaitServingMainThread([&] { return std::chrono::steady_clock::now() > until; });
+    run.Engine->Stop(true);
+    EXPECT_EQ(run.Terminations, 1);
+    EXPECT_FALSE(run.Engine->Finished);
+    EXPECT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
+}
+
 TEST_F(RunControlTest, DestroyingARunningEngineStopsAndWaitsForIt) {
     auto run = std::make_unique<TEngineUnderTest>();
     PrepareSlowCopy(*run, Folder / "destroyed.mp3");

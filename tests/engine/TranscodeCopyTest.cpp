@@ -27,6 +27,32 @@ protected:
     TEngineUnderTest Run;
 };
 
+// A forced decoder serves every input stream, the 22nd too; a copied picture keeps the aspect
+// asked for instead of the input's.
+TEST_F(TranscodeCopyTest, ForcedDecoderOfALateStreamAndAspectOfACopiedPicture) {
+    const auto many = Folder / "many.mkv";
+    std::string maps;
+    for (int i = 0; i < 22; ++i)
+        maps += " -map 0:a";
+    int exitCode = 0;
+    RunCommand("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=duration=0.5 -c:a aac" + maps +
+                   " " + ShellQuote(many.string()),
+               &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    Run.OpenInputs({{"acodec", "aac_fixed"}}, {many});
+    Run.CreateOutput({{"map", "0:21"}}, Folder / "late.wav");
+    Run.RunToEnd();
+    EXPECT_FALSE(Run.Engine->ErrorOccurred) << Run.Engine->ErrorMessage;
+    EXPECT_NEAR(ProbeDuration(Folder / "late.wav"), 0.5, 0.1);
+
+    TEngineUnderTest copy;
+    copy.OpenInputs({}, {Fixture("video_h264_aac.mp4")});
+    copy.CreateOutput({{"an", "1"}, {"vcodec", "copy"}, {"aspect", "16:9"}}, Folder / "wide.mp4");
+    copy.RunToEnd();
+    EXPECT_FALSE(copy.Engine->ErrorOccurred) << copy.Engine->ErrorMessage;
+    EXPECT_EQ(ProbeValue(Folder / "wide.mp4", "stream=display_aspect_ratio", "v:0"), "16:9");
+}
+
 TEST_F(TranscodeCopyTest, AacOfAnMp4GoesUnchangedIntoM4aAndMka) {
     const auto input = Fixture("video_h264_aac.mp4");
     Run.OpenInputs({}, {input});

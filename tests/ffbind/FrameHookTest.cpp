@@ -114,6 +114,18 @@ TEST_F(FrameHookTest, ModuleWithoutConfigure) {
     EXPECT_EQ(chain.Count(), 1);
 }
 
+// Entry points come from the module itself, never from a library it depends on.
+TEST_F(FrameHookTest, DependencyEntryPointsAreNotTaken) {
+    TLogCapture log;
+    const std::string module = TestHook("borrowing");
+    TFrameHookChain chain;
+    EXPECT_EQ(Add(chain, {module, "extra"}), -2);
+    EXPECT_TRUE(log.Contains("Failed to find Configure entrypoint in " + module));
+    ASSERT_EQ(Add(chain, {module}), 0);
+    EXPECT_EQ(chain.Entries[0].Configure, nullptr);
+    EXPECT_EQ(chain.Entries[0].Release, nullptr);
+}
+
 // Each refusal returns its code and, but for the empty vector, leaves its line in the log.
 TEST_F(FrameHookTest, RefusalsReturnTheirCodesAndLogTheirLines) {
     TLogCapture log;
