@@ -192,12 +192,14 @@ void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions
 
 // ---- Run ----------------------------------------------------------------------------------------
 
-void TCustomFFmpegComponent::StartTasks(int threadCount) {
+void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
     {
         auto guard = LockServingMainThread(EventLock);
         NextTaskIndex = 0;
         TasksEnded = 0;
         ThreadModeFlag = threadCount > 0;
+        ThreadLimit = threadCount;
+        MoreToCome = moreToCome && ThreadModeFlag;
         TasksToStart = Tasks->Count();
     }
     while (true) {
@@ -225,6 +227,34 @@ void TCustomFFmpegComponent::StartNextTask() {
         StartTask(*task);
 }
 
+void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {
+    auto guard = LockServingMainThread(EventLock);
+    if (!MoreToCome)
+        return;
+    MoreToCome = moreToCome;
+    TasksToStart = Tasks->Count() - NextTaskIndex;
+    StartOnFreeWorkers();
+    if (EveryTaskEnded())
+        AllTasksEnded();
+}
+
+// Call inside EventLock. Tasks that cannot start end at once and free their worker again.
+void TCustomFFmpegComponent::StartOnFreeWorkers() {
+    while (TasksToStart > 0 && NextTaskIndex - TasksEnded < ThreadLimit)
+        StartNextTask();
+}
+
+// Call inside EventLock.
+bool TCustomFFmpegComponent::EveryTaskEnded() const {
+    return !MoreToCome && TasksToStart <= 0 && TasksEnded >= Tasks->Count();
+}
+
+void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
+    // Freed outside the list's lock; the engine's destructor joins the finished threads.
+    TTaskPtr task = Tasks->ReleaseEnded(index);
+    task.reset();
+}
+
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
     task.ProgressInterval = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task that cannot start has reported its end before StartConvert returns.
@@ -238,6 +268,11 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
+        // A run waiting for more tasks with none left to end reports its end here.
+        const bool waitingForMore = MoreToCome;
+        MoreToCome = false;
+        if (waitingForMore && EveryTaskEnded())
+            AllTasksEnded();
     }
     for (const TTaskPtr& task : Tasks->Snapshot())
         task->Stop(wait);
@@ -267,7 +302,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     if (TasksToStart > 0) {
         if (ThreadModeFlag)
             StartNextTask();
-    } else if (TasksEnded >= Tasks->Count()) {
+    } else if (EveryTaskEnded()) {
         AllTasksEnded();
     }
 }
