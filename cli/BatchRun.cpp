@@ -216,8 +216,7 @@ bool TBatchRun::Run() {
         };
         Component.OnTerminate = [this](int index, bool finished, bool exception,
                                        const std::string& message) {
-            TEvent event{index, index, true, finished, exception, message};
-            Post(event); // complete or failed: never removed by a second Ctrl-C
+            Post({index, index, true, finished, exception, message});
         };
         SetMainThreadWakeup([this] {
             std::lock_guard<std::mutex> guard(EventsLock);
@@ -278,7 +277,7 @@ void TBatchRun::Post(TEvent event) {
     if (event.TaskIndex >= 0)
         event.Index = CliIndex(event.TaskIndex);
     if (event.Terminate)
-        MarkOutputEnded(event.Index);
+        MarkOutputEnded(event.Index); // complete or failed: never removed by a second Ctrl-C
     Events.push_back(std::move(event));
     EventsSignal.notify_all();
 }
