@@ -261,15 +261,26 @@ TEST_F(ComponentRun, PreviewFlagsFollowTheProperties) {
     EXPECT_EQ(Component.Task(1)->PreviewFlags & 3, 2);
 }
 
-// Starting and stopping at once, over and over, always ends with every task reported and -1.
+// Starting and stopping at once, over and over, always ends with every task reported and -1;
+// also when the run takes tasks as it goes and frees the ones that ended.
 TEST_F(ComponentRun, StartStopStressNeverHangs) {
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
         TEventRecorder events(Component);
-        for (int i = 0; i < 3; ++i)
+        const bool fed = round >= 4;
+        auto add = [&](int i) {
             AddTask("tone_mono.wav",
                     "r" + std::to_string(round) + "_" + std::to_string(i) + ".mp3");
-        Component.StartTasks(2);
+        };
+        for (int i = 0; i < (fed ? 1 : 3); ++i)
+            add(i);
+        Component.StartTasks(2, fed);
+        if (fed) {
+            add(1);
+            add(2);
+            Component.JoinAddedTasks(true);
+            Component.ReleaseEndedTask(0);
+        }
         Component.StopTasks(round % 2 == 0);
         ASSERT_TRUE(events.WaitForRunEnd(60));
         Linger(20);
