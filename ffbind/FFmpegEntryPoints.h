@@ -51,6 +51,7 @@
     X(av_get_sample_fmt_string) \
     X(av_gettime) \
     X(av_gettime_relative) \
+    X(av_image_check_size) \
     X(av_image_copy) \
     X(av_image_fill_arrays) \
     X(av_image_get_buffer_size) \
