@@ -299,6 +299,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     if (OnTerminate)
         DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
     ++TasksEnded;
+    task.EndCounted = true;
     if (TasksToStart > 0) {
         if (ThreadModeFlag)
             StartNextTask();

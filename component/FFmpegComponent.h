@@ -92,8 +92,9 @@ public:
     // nothing after StopTasks, or for a run started without moreToCome.
     void JoinAddedTasks(bool moreToCome);
     // Frees a task that has ended (its engine and its threads) but keeps its place, so that no
-    // index moves; Task(index) is nullptr from then on. Does nothing to a task that has not
-    // ended. A long run that takes tasks as it goes thus holds none of those it has done.
+    // index moves; Task(index) is nullptr from then on. Does nothing to a task whose end the run
+    // has not counted yet (its OnTerminate comes first). A long run that takes tasks as it goes
+    // thus holds none of those it has done.
     void ReleaseEndedTask(int index);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when

@@ -30,7 +30,7 @@ TTaskPtr TFFmpegList::Extract(int index) {
 TTaskPtr TFFmpegList::ReleaseEnded(int index) {
     std::lock_guard<std::mutex> guard(Lock);
     if (index < 0 || index >= static_cast<int>(Items.size()) || !Items[index] ||
-        !Items[index]->Terminated)
+        !Items[index]->EndCounted)
         return nullptr;
     TTaskPtr task = std::move(Items[index]);
     task->Index = -1;

@@ -25,8 +25,9 @@ public:
     TTaskPtr Extract(int index);
     // Removes every task and returns them, for freeing outside the lock.
     std::vector<TTaskPtr> ExtractAll();
-    // Takes an ended task out of its slot, which stays empty so that no index moves; returns
-    // it (none when the slot is empty or the task has not ended) for freeing outside the lock.
+    // Takes a task whose end was counted out of its slot, which stays empty so that no index
+    // moves; returns it (none when the slot is empty or the end is not counted yet) for freeing
+    // outside the lock.
     TTaskPtr ReleaseEnded(int index);
     // The tasks at this moment, in order; empty slots left out.
     std::vector<TTaskPtr> Snapshot() const;
