@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 void TVideoOutputStateDeleter::operator()(TVideoOutputState* state) const {
     delete state;
@@ -309,6 +310,13 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
             GetLogger()->LogF(&engine, llVerbose, "*** %d dup!", copies - 1);
     }
     copies = std::min(copies, engine.MaxFrames[0] - ost.FrameNumber);
+    // A damaged input's time gap can ask for hours of copies: none past the recording time.
+    if (copies > 1 && engine.RecordingTime != std::numeric_limits<int64_t>::max()) {
+        const int64_t endFrame =
+            ff::av_rescale_q(engine.RecordingTime, AVRational{1, AV_TIME_BASE}, ost.Enc->time_base);
+        copies = static_cast<int>(
+            std::clamp<int64_t>(endFrame - ost.SyncOpts, 1, static_cast<int64_t>(copies)));
+    }
     if (copies <= 0)
         return;
     FramePtr final = FinalPicture(engine, ost, ist, picture);
