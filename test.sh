@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a normal build and once with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target for a minute.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/setup-deps.sh
@@ -20,4 +21,5 @@ run_suite build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DSOUNDPICK_SANITIZE=ON \
     -DSOUNDPICK_BUILD_BENCH=OFF
+tools/fuzz.sh 60
 echo "test.sh: all tests passed in $(($(date +%s) - started)) s"

@@ -18,6 +18,9 @@ namespace {
 
 constexpr auto RedrawPeriod = std::chrono::milliseconds(200);
 constexpr auto PollPeriod = std::chrono::milliseconds(100);
+// Component tasks made ahead per job: the running one and the next, so that a worker never
+// waits for the main thread to open a file.
+constexpr int TasksPerJob = 2;
 
 fs::path Absolute(const fs::path& path) {
     std::error_code error;
@@ -81,38 +84,96 @@ bool TBatchRun::AddFile(const std::string& file) {
     }
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
-    TOutputChoices choices = ChoicesFor(input, info.Duration);
-    choices.InputFormatName = probe.ForcedFormatName();
+    const TProbedFile probed{info.Duration, probe.ForcedFormatName()};
     probe.CloseFile();
     if (Options.StartSeconds && info.Duration > 0 &&
         Microseconds(*Options.StartSeconds) >= info.Duration)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
-    const TOutputOptions output = BuildOutputOptions(choices);
-    const TInputOptions inputOptions = BuildInputOptions(choices);
-    const int index = Component.AddTaskInput(inputOptions.FileName, &inputOptions);
-    if (index < 0) {
-        Reporter.Skipped(input, "***File open error: " + Component.LastErrorText());
-        return false;
-    }
-    if (!Component.SetTaskOutput(index, output.FileName, &output)) {
-        const std::string reason = Component.LastErrorText();
-        Component.DeleteTask(index);
-        Reporter.Skipped(input, "***Cannot do convert, error: " + reason);
-        return false;
-    }
+    TOutputChoices choices = ChoicesFor(input, info.Duration);
+    choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
-    const TFFmpeg& engine = *Component.Task(index);
-    task.Output = engine.OutputOptions.FileName;
-    const TOutputTarget& target = engine.OutputSetupOf(0).Target;
-    if (target.Created())
-        CreatedFiles.push_back(target.WrittenName());
-    else
-        CreatedFiles.emplace_back();
+    task.Output = OutputFileNameFor(choices);
+    ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
-    Reporter.Added(index, CliTasks.back());
+    ProbedFiles.push_back(probed);
+    Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
     return true;
+}
+
+// Only the names of earlier tasks that the numbering of this one could meet (those beginning
+// with its folder, stem and "_(new"), so that a long batch does not compare every pair.
+std::vector<fs::path> TBatchRun::ClaimedNamesLike(const fs::path& unclaimed) const {
+    const std::string name = unclaimed.string();
+    const std::size_t numbering = name.rfind("_(new");
+    const std::string prefix =
+        numbering == std::string::npos ? name : name.substr(0, numbering + 5);
+    std::vector<fs::path> names;
+    for (auto claimed = ClaimedOutputs.lower_bound(prefix);
+         claimed != ClaimedOutputs.end() && claimed->starts_with(prefix); ++claimed)
+        names.emplace_back(*claimed);
+    return names;
+}
+
+void TBatchRun::FeedTasks() {
+    const int window = Options.Jobs * TasksPerJob;
+    while (!Stopping && NextToMake < CliTasks.size() &&
+           static_cast<int>(CliIndexOfTask.size()) - TasksEnded < window) {
+        if (MakeTask(static_cast<int>(NextToMake++)))
+            Component.JoinAddedTasks(true); // starts at once when a worker is free
+    }
+    if (!Stopping)
+        Component.JoinAddedTasks(NextToMake < CliTasks.size());
+}
+
+// The steps of the window's "Add Task" for a file named earlier, under that name.
+bool TBatchRun::MakeTask(int index) {
+    const TCliTask& task = CliTasks[index];
+    TOutputChoices choices = ChoicesFor(task.Input, ProbedFiles[index].DurationUs);
+    choices.InputFormatName = ProbedFiles[index].FormatName;
+    TOutputOptions output = BuildOutputOptions(choices);
+    output.FileName = task.Output;
+    const TInputOptions inputOptions = BuildInputOptions(choices);
+    ProbedFiles[index] = {};
+    const int taskIndex = Component.AddTaskInput(inputOptions.FileName, &inputOptions);
+    if (taskIndex < 0) {
+        EndUnmade(index, tsFailed, "***File open error: " + Component.LastErrorText());
+        return false;
+    }
+    if (!Component.SetTaskOutput(taskIndex, output.FileName, &output)) {
+        const std::string reason = Component.LastErrorText();
+        Component.DeleteTask(taskIndex);
+        EndUnmade(index, tsFailed, "***Cannot do convert, error: " + reason);
+        return false;
+    }
+    RecordCreatedFile(index, *Component.Task(taskIndex));
+    std::lock_guard<std::mutex> guard(EventsLock);
+    CliIndexOfTask.push_back(index);
+    return true;
+}
+
+// The file the task's run creates (a new output, or the part file of a replacement) is the only
+// one a second Ctrl-C may remove. A name taken since it was chosen has moved the output on.
+void TBatchRun::RecordCreatedFile(int index, const TFFmpeg& engine) {
+    CliTasks[index].Output = engine.OutputOptions.FileName;
+    const TOutputTarget& target = engine.OutputSetupOf(0).Target;
+    if (!target.Created())
+        return;
+    CreatedFiles[index] = target.WrittenName();
+    SetCreatedOutput(index, CreatedFiles[index]);
+}
+
+void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& message) {
+    MarkOutputEnded(index);
+    CliTasks[index].State = state;
+    Reporter.Ended(index, CliTasks[index], message, false);
+}
+
+int TBatchRun::CliIndex(int taskIndex) const {
+    return taskIndex >= 0 && taskIndex < static_cast<int>(CliIndexOfTask.size())
+               ? CliIndexOfTask[taskIndex]
+               : -1;
 }
 
 TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) const {
@@ -145,8 +206,6 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) 
     choices.Overwrite = Options.Overwrite;
     choices.KeepTags = !Options.NoTags;
     choices.KeepCover = !Options.NoCover;
-    for (const TCliTask& task : CliTasks)
-        choices.ClaimedNames.push_back(task.Output);
     for (const std::string& line : Options.ExtraOptions)
         choices.ExtraOutputOptions += line + "\n";
     return choices;
@@ -157,7 +216,7 @@ bool TBatchRun::Run() {
         Component.OnProgress = [this](int index, int, int, int currentMs, float, float,
                                       int64_t sizeBytes, int totalMs) {
             TEvent event;
-            event.Index = index;
+            event.TaskIndex = index;
             event.CurrentMs = currentMs;
             event.TotalMs = totalMs;
             event.SizeBytes = sizeBytes;
@@ -165,8 +224,7 @@ bool TBatchRun::Run() {
         };
         Component.OnTerminate = [this](int index, bool finished, bool exception,
                                        const std::string& message) {
-            MarkOutputEnded(index); // complete or failed: never removed by a second Ctrl-C
-            TEvent event{index, true, finished, exception, message};
+            TEvent event{index, index, true, finished, exception, message};
             if (const TFFmpeg* task = index >= 0 ? Component.Task(index) : nullptr)
                 event.Warning = task->WarningMessage;
             Post(event);
@@ -176,11 +234,12 @@ bool TBatchRun::Run() {
             Woken = true;
             EventsSignal.notify_all();
         });
-        SetPendingOutputs(CreatedFiles);
+        CreatedFiles.assign(CliTasks.size(), {});
+        SetPendingOutputs(CliTasks.size());
         const auto started = steady_clock::now();
         auto drawn = started;
-        Component.StartTasks(Options.Jobs);
-        bool stopping = false;
+        Component.StartTasks(Options.Jobs, true);
+        FeedTasks();
         while (!AllEnded) {
             CheckSynchronize();
             std::deque<TEvent> batch;
@@ -193,10 +252,13 @@ bool TBatchRun::Run() {
             }
             for (const TEvent& event : batch)
                 HandleEvent(event);
-            if (!stopping && InterruptRequests() > 0) {
-                stopping = true;
+            FeedTasks();
+            if (!Stopping && InterruptRequests() > 0) {
+                Stopping = true;
                 Reporter.Warning("stopping every task (Ctrl-C again ends at once)");
                 Component.StopTasks(false);
+                while (NextToMake < CliTasks.size())
+                    EndUnmade(static_cast<int>(NextToMake++), tsStopped, "");
             }
             if (Changed && steady_clock::now() - drawn >= RedrawPeriod && !AllEnded) {
                 Changed = false;
@@ -218,8 +280,13 @@ bool TBatchRun::Run() {
     return allFinished;
 }
 
+// Runs on a worker or delivery thread.
 void TBatchRun::Post(TEvent event) {
     std::lock_guard<std::mutex> guard(EventsLock);
+    if (event.TaskIndex >= 0)
+        event.Index = CliIndex(event.TaskIndex);
+    if (event.Terminate)
+        MarkOutputEnded(event.Index); // complete or failed: never removed by a second Ctrl-C
     Events.push_back(std::move(event));
     EventsSignal.notify_all();
 }
@@ -254,12 +321,14 @@ void TBatchRun::HandleProgress(const TEvent& event) {
 }
 
 void TBatchRun::HandleTerminate(const TEvent& event) {
-    if (event.Index < 0) {
+    if (event.TaskIndex < 0) {
         AllEnded = true;
         return;
     }
-    if (event.Index >= static_cast<int>(CliTasks.size()))
+    if (event.Index < 0 || event.Index >= static_cast<int>(CliTasks.size()))
         return;
+    ++TasksEnded;
+    Component.ReleaseEndedTask(event.TaskIndex);
     TCliTask& task = CliTasks[event.Index];
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
     task.Warning = event.Warning;

@@ -1,5 +1,8 @@
 // One run of soundpick-cli over its files: adds each file as a task with the shared option
 // assembly, runs the tasks on worker threads and follows their events on the main thread.
+// Files are probed and named up front, but become component tasks (open input, created output,
+// encoder) only a few per job ahead of the run, so a batch of any length holds the memory and
+// file handles of a few tasks per job.
 #ifndef SOUNDPICK_CLI_BATCHRUN_H
 #define SOUNDPICK_CLI_BATCHRUN_H
 
@@ -11,6 +14,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +25,8 @@ public:
 
     // Prints the media information of every file; false when any could not be read.
     bool PrintInfo();
-    // Adds every file; the ones that cannot be added are reported and counted as skipped.
+    // Adds every file to the list; the ones that cannot be read are reported and counted as
+    // skipped.
     void AddFiles();
     // Runs the added tasks to their end; an interrupt request stops them. True when every file
     // was added and every task finished.
@@ -32,7 +37,8 @@ public:
 private:
     // An event of a worker or delivery thread, handled on the main thread.
     struct TEvent {
-        int Index = 0;
+        int Index = 0;     // in CliTasks; -1 after the last task's end
+        int TaskIndex = 0; // in the component's list
         bool Terminate = false;
         bool Finished = false, Exception = false;
         std::string Message;
@@ -41,8 +47,23 @@ private:
         int64_t SizeBytes = 0;
     };
 
+    // What a file waiting to become a component task needs besides its TCliTask.
+    struct TProbedFile {
+        int64_t DurationUs = -1;
+        std::string FormatName; // forced input format; empty when detected
+    };
+
     bool AddFile(const std::string& file);
     TOutputChoices ChoicesFor(const std::filesystem::path& input, int64_t durationUs) const;
+    std::vector<std::filesystem::path>
+    ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
+    // Makes component tasks of waiting files until a few per job are waiting or running.
+    void FeedTasks();
+    bool MakeTask(int index);
+    void RecordCreatedFile(int index, const TFFmpeg& engine);
+    // Ends a file that never became a task, as the component reports a task's end.
+    void EndUnmade(int index, TTaskState state, const std::string& message);
+    int CliIndex(int taskIndex) const; // call inside EventsLock
     void Post(TEvent event);
     void HandleEvent(const TEvent& event);
     void HandleProgress(const TEvent& event);
@@ -52,9 +73,15 @@ private:
     TFFmpegComponent& Component;
     TCliReporter& Reporter;
     std::vector<TCliTask> CliTasks;
-    // By task: the file its run created (a new output or the part file of a replacement), the
-    // only one a second Ctrl-C may remove; empty when it created none.
+    // By CliTasks index: the file its run created (a new output or the part file of a replacement),
+    // the only one a second Ctrl-C may remove; empty when it created none.
     std::vector<std::filesystem::path> CreatedFiles;
+    std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
+    std::vector<TProbedFile> ProbedFiles; // by CliTasks index
+    std::size_t NextToMake = 0;           // the first file not yet made a task
+    std::vector<int> CliIndexOfTask;      // by component index; guarded by EventsLock
+    int TasksEnded = 0;                   // component tasks whose end was handled
+    bool Stopping = false;
     int Skipped = 0;
     bool AllEnded = false;
     bool Changed = false; // the live lines need a redraw

@@ -12,8 +12,10 @@ namespace {
 
 std::atomic<int> Requests{0};
 
-// Fixed before the run starts; read by the handler.
+// Sized before the run starts; an entry is written once, before its Armed flag is set, and the
+// handler reads only armed entries.
 std::vector<std::string> PendingPaths;
+std::unique_ptr<std::atomic<bool>[]> Armed;
 std::unique_ptr<std::atomic<bool>[]> Ended;
 std::atomic<std::size_t> PendingCount{0};
 
@@ -28,7 +30,7 @@ void OnInterrupt(int) {
     WriteText("\nsoundpick-cli: interrupted\n");
     const std::size_t count = PendingCount.load();
     for (std::size_t i = 0; i < count; ++i)
-        if (!Ended[i].load() && !PendingPaths[i].empty())
+        if (Armed[i].load() && !Ended[i].load())
             unlink(PendingPaths[i].c_str());
     _exit(1);
 }
@@ -48,15 +50,21 @@ int InterruptRequests() {
     return Requests.load();
 }
 
-void SetPendingOutputs(const std::vector<std::filesystem::path>& outputs) {
+void SetPendingOutputs(std::size_t count) {
     PendingCount = 0;
-    PendingPaths.clear();
-    for (const auto& output : outputs)
-        PendingPaths.push_back(output.string());
-    Ended = std::make_unique<std::atomic<bool>[]>(outputs.size());
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        Ended[i] = false;
-    PendingCount = outputs.size();
+    PendingPaths.assign(count, {});
+    Armed = std::make_unique<std::atomic<bool>[]>(count);
+    Ended = std::make_unique<std::atomic<bool>[]>(count);
+    for (std::size_t i = 0; i < count; ++i)
+        Armed[i] = Ended[i] = false;
+    PendingCount = count;
+}
+
+void SetCreatedOutput(int index, const std::filesystem::path& created) {
+    if (index < 0 || static_cast<std::size_t>(index) >= PendingCount.load() || Armed[index])
+        return;
+    PendingPaths[index] = created.string();
+    Armed[index] = true;
 }
 
 void MarkOutputEnded(int index) {

@@ -12,9 +12,11 @@
 void InstallInterruptHandler();
 // Interrupt requests so far.
 int InterruptRequests();
-// The files to remove if the program is ended at once, by task index (empty: none); set before
-// the run.
-void SetPendingOutputs(const std::vector<std::filesystem::path>& outputs);
+// Makes room for the files of count tasks, none recorded yet; call before the run.
+void SetPendingOutputs(std::size_t count);
+// The file a task created (removed if the program is ended at once before the task ends); set
+// once per task, from the thread that runs the batch.
+void SetCreatedOutput(int index, const std::filesystem::path& created);
 // A task's output is final (finished, stopped or failed): keep it.
 void MarkOutputEnded(int index);
 

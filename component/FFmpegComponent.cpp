@@ -215,15 +215,15 @@ void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions
 
 // ---- Run ----------------------------------------------------------------------------------------
 
-void TCustomFFmpegComponent::StartTasks(int threadCount) {
+void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
     {
         auto guard = LockServingMainThread(EventLock);
         NextTaskIndex = 0;
         TasksEnded = 0;
         ThreadModeFlag = threadCount > 0;
-        TasksToStart = 0;
-        for (const TTaskPtr& task : Tasks->Snapshot())
-            TasksToStart += NotYetRun(*task) ? 1 : 0;
+        ThreadLimit = threadCount;
+        MoreToCome = moreToCome && ThreadModeFlag;
+        TasksToStart = WaitingFrom(0);
         TasksInRun = TasksToStart;
     }
     while (true) {
@@ -245,13 +245,57 @@ void TCustomFFmpegComponent::StartNextTask() {
         if (TasksToStart <= 0)
             return;
         --TasksToStart;
-        // Tasks of an earlier run keep their place in the list but are passed over.
-        do
+        // Tasks of an earlier run keep their place in the list but are passed over, and so are
+        // the empty slots of released ones.
+        for (const int count = Tasks->Count(); NextTaskIndex < count;) {
             task = Tasks->Get(NextTaskIndex++);
-        while (task && !NotYetRun(*task));
+            if (task && NotYetRun(*task))
+                break;
+            task = nullptr;
+        }
     }
     if (task)
         StartTask(*task);
+}
+
+void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {
+    auto guard = LockServingMainThread(EventLock);
+    if (!MoreToCome)
+        return;
+    MoreToCome = moreToCome;
+    const int waiting = WaitingFrom(NextTaskIndex);
+    TasksInRun += waiting - TasksToStart;
+    TasksToStart = waiting;
+    StartOnFreeWorkers();
+    if (EveryTaskEnded())
+        AllTasksEnded();
+}
+
+// Call inside EventLock. Tasks that cannot start end at once and free their worker again.
+void TCustomFFmpegComponent::StartOnFreeWorkers() {
+    while (TasksToStart > 0 && TasksInRun - TasksToStart - TasksEnded < ThreadLimit)
+        StartNextTask();
+}
+
+// Call inside EventLock. The tasks from an index on that have not run yet.
+int TCustomFFmpegComponent::WaitingFrom(int index) const {
+    int waiting = 0;
+    for (const int count = Tasks->Count(); index < count; ++index) {
+        const TTaskPtr task = Tasks->Get(index);
+        waiting += task && NotYetRun(*task) ? 1 : 0;
+    }
+    return waiting;
+}
+
+// Call inside EventLock.
+bool TCustomFFmpegComponent::EveryTaskEnded() const {
+    return !MoreToCome && TasksToStart <= 0 && TasksEnded >= TasksInRun;
+}
+
+void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
+    // Freed outside the list's lock; the engine's destructor joins the finished threads.
+    TTaskPtr task = Tasks->ReleaseEnded(index);
+    task.reset();
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
@@ -267,6 +311,11 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
+        // A run waiting for more tasks with none left to end reports its end here.
+        const bool waitingForMore = MoreToCome;
+        MoreToCome = false;
+        if (waitingForMore && EveryTaskEnded())
+            AllTasksEnded();
     }
     // A handler would wait for ends that need the lock it holds.
     if (HandlerThread == std::this_thread::get_id())
@@ -310,10 +359,11 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
         if (OnTerminate)
             DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
         ++TasksEnded;
+        task.EndCounted = true;
         if (TasksToStart > 0) {
             if (ThreadModeFlag)
                 StartNextTask();
-        } else if (TasksEnded >= TasksInRun) {
+        } else if (EveryTaskEnded()) {
             AllTasksEnded();
         }
     });

@@ -85,7 +85,19 @@ public:
     // count of 0 converts them one after another on the calling thread and returns when all have
     // ended; above 0 runs them on worker threads, at most that many at once, and returns at once.
     // OnTerminate reports each end, then -1 (no event when no task is left to run).
-    void StartTasks(int threadCount);
+    // With moreToCome (worker threads only) the run also takes tasks added after it began, so
+    // that a long batch need not hold every task's open files at once: see JoinAddedTasks.
+    void StartTasks(int threadCount, bool moreToCome = false);
+    // For a run started with moreToCome: the tasks added (with their outputs set) since the run
+    // began or since the last call join it, each starting as soon as a worker is free. With
+    // moreToCome false no more will come, and the run ends (-1) once its tasks have. Does
+    // nothing after StopTasks, or for a run started without moreToCome.
+    void JoinAddedTasks(bool moreToCome);
+    // Frees a task that has ended (its engine and its threads) but keeps its place, so that no
+    // index moves; Task(index) is nullptr from then on. Does nothing to a task whose end the run
+    // has not counted yet (its OnTerminate comes first). A long run that takes tasks as it goes
+    // thus holds none of those it has done.
+    void ReleaseEndedTask(int index);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when
     // all have ended, serving main-thread hand-overs meanwhile. Called from an OnProgress or
@@ -100,7 +112,7 @@ public:
     TAVProbe& Probe() { return *ProbeObject; }
     std::string LastErrorText() const;
     int TaskCount() const;
-    // The task at an index (valid until it is deleted), or nullptr.
+    // The task at an index (valid until it is deleted or released), or nullptr.
     TFFmpeg* Task(int index) const;
     bool ThreadMode() const { return ThreadModeFlag; }
 
@@ -148,6 +160,10 @@ protected:
 
 private:
     void StartNextTask();
+    // Starts waiting tasks while fewer than the run's thread count are running.
+    void StartOnFreeWorkers();
+    bool EveryTaskEnded() const;
+    int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task);
     void AllTasksEnded();
     void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
@@ -170,7 +186,9 @@ private:
     int NextTaskIndex = -1;
     int TasksToStart = 0;
     int TasksEnded = 0;
-    int TasksInRun = 0; // tasks not yet run when the run started
+    int TasksInRun = 0; // tasks not yet run when the run started, and those joined since
+    int ThreadLimit = 0;
+    bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
     const int Verbosity = 1;
 
     std::atomic<bool> PreviewFlag{false};

@@ -1,5 +1,6 @@
 // The task list: the component's tasks in order, each operation under the list's own lock.
-// The list owns its tasks; a task taken out of it lives on while somebody still holds it.
+// The list owns its tasks; a task taken out of it lives on while somebody still holds it. A slot
+// whose ended task was released stays, empty, so that later tasks keep their indexes.
 #ifndef SOUNDPICK_COMPONENT_FFMPEGLIST_H
 #define SOUNDPICK_COMPONENT_FFMPEGLIST_H
 
@@ -17,16 +18,20 @@ class TFFmpegList {
 public:
     // Appends a task and sets its Index to its position; returns that position.
     int Add(TTaskPtr task);
-    // The task at an index, or none.
+    // The task at an index, or none (also for an empty slot).
     TTaskPtr Get(int index) const;
     // Removes the task at an index and renumbers the later ones; returns it (none when out of
     // range) so the caller frees it outside the lock.
     TTaskPtr Extract(int index);
     // Removes every task and returns them, for freeing outside the lock.
     std::vector<TTaskPtr> ExtractAll();
-    // The tasks at this moment, in order.
+    // Takes a task whose end was counted out of its slot, which stays empty so that no index
+    // moves; returns it (none when the slot is empty or the end is not counted yet) for freeing
+    // outside the lock.
+    TTaskPtr ReleaseEnded(int index);
+    // The tasks at this moment, in order; empty slots left out.
     std::vector<TTaskPtr> Snapshot() const;
-    // The number of tasks; read without the lock.
+    // The number of slots; read without the lock.
     int Count() const { return CountValue; }
 
 private:

@@ -41,6 +41,8 @@ public:
 
     // Position in the task list; -1 until added. Read by worker threads while the list renumbers.
     std::atomic<int> Index{-1};
+    // The component has counted this task's end in its run; only then may it be released.
+    std::atomic<bool> EndCounted{false};
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
 

@@ -243,14 +243,15 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
 
 void TCustomFFmpeg::TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context) {
     AVCodecParameters* par = Stream->codecpar;
-    // A size the libraries would refuse counts as unknown, so later sums with it stay in range.
-    const bool validSize = ff::av_image_check_size(par->width, par->height, 0, nullptr) >= 0;
-    FrameHeight = validSize ? par->height : 0;
-    FrameWidth = validSize ? par->width : 0;
+    // A damaged header may declare any size: one the libraries would refuse counts as unknown.
+    const bool sizeValid = par->width > 0 && par->height > 0 &&
+                           ff::av_image_check_size(par->width, par->height, 0, nullptr) >= 0;
+    FrameHeight = sizeValid ? par->height : 0;
+    FrameWidth = sizeValid ? par->width : 0;
     AVRational sar =
         Stream->sample_aspect_ratio.num ? Stream->sample_aspect_ratio : par->sample_aspect_ratio;
     double aspect = sar.num && sar.den ? av_q2d(sar) : 0;
-    if (validSize)
+    if (sizeValid)
         FrameAspectRatio =
             static_cast<float>((aspect != 0 ? aspect : 1.0) * FrameWidth / FrameHeight);
     else if (aspect == 0)

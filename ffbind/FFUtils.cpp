@@ -135,6 +135,13 @@ std::string OpenErrorText(const std::string& name, int code) {
     case AVERROR(ENOENT):
         text = "%s: no such file or directory";
         break;
+    // Out of file handles: the file itself is fine, so the system's reason is what helps.
+    case AVERROR(EMFILE):
+        text = "%s: Error while opening file: Too many open files";
+        break;
+    case AVERROR(ENFILE):
+        text = "%s: Error while opening file: Too many open files in system";
+        break;
     }
     std::string result;
     for (const char* p = text; *p; ++p) {

@@ -7,6 +7,7 @@ packages=(
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
     libavfilter-dev libavdevice-dev ffmpeg
     qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev
+    clang libclang-rt-14-dev
 )
 missing=()
 for package in "${packages[@]}"; do

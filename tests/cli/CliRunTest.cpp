@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -141,6 +142,42 @@ TEST_F(CliRun, InterruptStopsWithAValidShorterOutput) {
     EXPECT_GT(seconds, 0.0);
     EXPECT_LT(seconds, 7000.0);
     EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "mp3");
+}
+
+// 300 files under a limit of 64 open files: the batch holds only a few tasks per job open at
+// once, so every file converts, in the order given.
+TEST_F(CliRun, LongBatchWithinAFewFileHandles) {
+    const fs::path seed = Folder / "seed.flac";
+    RunCommand("ffmpeg -nostdin -loglevel error -f lavfi -i sine=sample_rate=8000:duration=0.2 " +
+               ShellQuote(seed.string()));
+    constexpr int Files = 300;
+    std::vector<std::string> args = {"--json", "-j", "2", "-o", Folder.Path().string()};
+    for (int i = 0; i < Files; ++i) {
+        const fs::path input = Folder / ("in" + std::to_string(i) + ".flac");
+        fs::create_hard_link(seed, input);
+        args.push_back(input.string());
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 64; // the program inherits it
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::string out, err;
+    const int status = RunCli(args, Folder.Path(), &out, &err);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(status, 0) << err;
+    const auto events = Events(out);
+    EXPECT_EQ(Count(events, "finished"), Files);
+    int added = 0;
+    for (const auto& event : events) {
+        if (event.at("event") == "added") {
+            EXPECT_EQ(event.at("input"), args[5 + added++]);
+        } else if (event.at("event") == "finished") {
+            EXPECT_EQ(event.at("input"), args[5 + std::stoi(event.at("index"))]);
+        }
+    }
+    const fs::path last = Folder / ("in" + std::to_string(Files - 1) + "_(new).mp3");
+    EXPECT_NEAR(ProbeDuration(last), 0.3, 0.1) << "0.2 s and the encoder's padding";
 }
 
 // Format, rate, channels, volume and clip reach the output.

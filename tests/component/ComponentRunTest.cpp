@@ -223,6 +223,39 @@ TEST_F(ComponentRun, TaskThatCannotStartReportsAndTheRunGoesOn) {
     EXPECT_FALSE(events.Terminates()[2].Exception);
 }
 
+// A run that takes tasks as it goes: it outlives its tasks until told that no more come; tasks
+// joined later run in order (one that cannot start included), the released first task keeping
+// its index; a stop ends a run waiting for more at once.
+TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
+    TEventRecorder events(Component);
+    AddTask("mono_8k.wav", "a.mp3");
+    Component.StartTasks(1, true);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    WaitServingMainThread([&] {
+        return !events.Terminates().empty() || std::chrono::steady_clock::now() > deadline;
+    });
+    Linger(200);
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0}));
+    Component.ReleaseEndedTask(0);
+    EXPECT_EQ(Component.Task(0), nullptr);
+    AddTask("mono_8k.wav", "b.mp3", false);
+    AddTask("mono_8k.wav", "c.mp3");
+    Component.JoinAddedTasks(true);
+    Component.JoinAddedTasks(false);
+    ASSERT_TRUE(events.WaitForRunEnd());
+    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
+    EXPECT_TRUE(events.Terminates()[1].Exception);
+    EXPECT_TRUE(events.Terminates()[2].Finished);
+    EXPECT_NEAR(ProbeDuration(Folder / "c.mp3"), 2.0, 0.25);
+
+    Component.ClearTaskList();
+    TEventRecorder empty(Component);
+    Component.StartTasks(2, true);
+    Component.StopTasks(false);
+    ASSERT_TRUE(empty.WaitForRunEnd());
+    EXPECT_EQ(empty.TerminateIndexes(), (std::vector<int>{-1}));
+}
+
 // The progress interval's floor of 100 ms reaches the engines in microseconds.
 TEST_F(ComponentRun, ProgressIntervalFloor) {
     EXPECT_EQ(Component.GetProgressInterval(), 500);
@@ -249,15 +282,26 @@ TEST_F(ComponentRun, PreviewFlagsFollowTheProperties) {
     EXPECT_EQ(Component.Task(1)->PreviewFlags & 3, 2);
 }
 
-// Starting and stopping at once, over and over, always ends with every task reported and -1.
+// Starting and stopping at once, over and over, always ends with every task reported and -1;
+// also when the run takes tasks as it goes and frees the ones that ended.
 TEST_F(ComponentRun, StartStopStressNeverHangs) {
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
         TEventRecorder events(Component);
-        for (int i = 0; i < 3; ++i)
+        const bool fed = round >= 4;
+        auto add = [&](int i) {
             AddTask("tone_mono.wav",
                     "r" + std::to_string(round) + "_" + std::to_string(i) + ".mp3");
-        Component.StartTasks(2);
+        };
+        for (int i = 0; i < (fed ? 1 : 3); ++i)
+            add(i);
+        Component.StartTasks(2, fed);
+        if (fed) {
+            add(1);
+            add(2);
+            Component.JoinAddedTasks(true);
+            Component.ReleaseEndedTask(0);
+        }
         Component.StopTasks(round % 2 == 0);
         ASSERT_TRUE(events.WaitForRunEnd(60));
         Linger(20);

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -49,6 +51,28 @@ TEST_F(InputFile, RefusedFilesReportWhy) {
     EXPECT_EQ(E.InputFileCount(), 0);
     // The engine still opens a good file afterwards.
     EXPECT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav"))) << E.LastError;
+}
+
+// Found by the conversion fuzzer: an AVI whose video stream, of an unknown codec, declares a
+// picture of -1920103027 x 1920103027 overflowed the size arithmetic of the input and of the
+// output streams. A size the libraries would refuse counts as unknown. The file is the mpeg4
+// fixture with its stream header's codec and picture size overwritten.
+TEST_F(InputFile, DamagedPictureSizeCountsAsUnknown) {
+    std::ifstream in(Fixture("video_mpeg4_mp3.avi"), std::ios::binary);
+    std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t header = avi.find("vids");
+    const std::size_t format = avi.find("strf", header);
+    ASSERT_NE(format, std::string::npos);
+    avi.replace(header + 4, 4, "ZZZZ");                  // handler
+    avi.replace(format + 12, 8, std::string(8, '\x8d')); // width, height
+    avi.replace(format + 24, 4, "ZZZZ");                 // compression
+    TTempFolder folder;
+    const auto damaged = folder / "damaged.avi";
+    std::ofstream(damaged, std::ios::binary) << avi;
+    E.OpenInputFile(damaged); // refusing it would do too; no undefined behaviour either way
+    EXPECT_EQ(E.FrameWidth, 0);
+    EXPECT_EQ(E.FrameHeight, 0);
+    EXPECT_GE(E.FrameAspectRatio, 0.0f) << "no aspect made of a negative width";
 }
 
 // Forced decoders must exist and be of the stream's kind; the names are consumed either way.

@@ -112,3 +112,21 @@ TEST_F(VideoSyncTest, QuietCountingAndFrameLimit) {
     EXPECT_FALSE(log.Contains("dup!"));
     EXPECT_EQ(ProbePacketCount(file, "v"), 3);
 }
+
+// Found by the conversion fuzzer: a damaged input whose times jump by hours was filled with
+// copies of one picture for all of them, although the recording time ends the output long
+// before. The copies stop there.
+TEST_F(VideoSyncTest, GapFilledOnlyUpToTheRecordingTime) {
+    const auto file = Folder / "gap.nut";
+    {
+        TVideoPathHarness video(file, 64, 48);
+        video.Engine->VideoSyncMethod = 1;
+        video.Engine->RecordingTime = 10 * FrameUs;
+        video.Open(64, 48);
+        video.Feed(MakePicture(64, 48, 10).get(), 0);
+        video.Feed(MakePicture(64, 48, 20).get(), 100000 * FrameUs);
+        EXPECT_EQ(video.Ost.FrameNumber, 10);
+        video.Finish();
+    }
+    EXPECT_EQ(ProbePacketCount(file, "v"), 10);
+}

@@ -37,6 +37,10 @@ TEST(FFUtilsTest, OpenErrorTextMapsLibraryErrors) {
     EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EIO)),
               "a.avi: I/O error occurred\r\nUsually that means that input file is truncated "
               "and/or corrupted.");
+    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EMFILE)),
+              "a.avi: Error while opening file: Too many open files");
+    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(ENFILE)),
+              "a.avi: Error while opening file: Too many open files in system");
     EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EISDIR)), "a.avi: Error while opening file");
     EXPECT_EQ(OpenErrorText("a.avi", AVERROR_PROTOCOL_NOT_FOUND),
               "a.avi: Error while opening file");
