@@ -82,6 +82,7 @@ bool TBatchRun::AddFile(const std::string& file) {
     probe.GetFileStreamInfo(info);
     TOutputChoices choices = ChoicesFor(input, info.Duration);
     choices.InputFormatName = probe.ForcedFormatName();
+    choices.InputAudioCodec = probe.FirstAudioCodecName();
     probe.CloseFile();
     if (Options.StartSeconds && info.Duration > 0 &&
         Microseconds(*Options.StartSeconds) >= info.Duration)

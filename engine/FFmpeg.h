@@ -355,6 +355,8 @@ public:
     // Opened inputs in opening order (views of InputSetups; count = size()).
     std::vector<AVFormatContext*> InputFiles;
     int64_t InputFileTsOffsets[MAX_FILES]{}; // added to every time stamp of input n
+    // Input n was opened at a start time: its time stamps start at 0 there.
+    bool InputFileClipped[MAX_FILES]{};
     // The forced decoder of each input stream in global stream order (nullptr when none).
     std::vector<const AVCodec*> InputCodecs;
     // A decoder context per input stream in global stream order, filled from the stream's

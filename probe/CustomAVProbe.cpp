@@ -154,6 +154,12 @@ void TCustomAVProbe::CountStreams() {
     Decoders.resize(StreamCountValue);
 }
 
+std::string TCustomAVProbe::FirstAudioCodecName() const {
+    if (!Context || FirstAudio < 0)
+        return "";
+    return ff::avcodec_get_name(Context->streams[FirstAudio]->codecpar->codec_id);
+}
+
 AVCodecContext* TCustomAVProbe::StreamDecoder(int index) {
     TStreamDecoder& decoder = Decoders.at(index);
     if (decoder.Context)
