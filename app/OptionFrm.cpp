@@ -187,12 +187,23 @@ QWidget* TfrmOption::BuildFormatGroups() {
     TakeDigitsOnly(edtAudioBitRate);
     QGroupBox* bitRate = CheckedFieldGroup(QStringLiteral("Bit Rate (Kbps)"), chkAudioBitRate,
                                            edtAudioBitRate, panel);
+    chkLoudness = new QCheckBox(QStringLiteral("Normalize loudness"), panel);
+    chkLoudness->setObjectName(QStringLiteral("chkLoudness"));
+    edtLoudness = new QLineEdit(QStringLiteral("-16"), panel);
+    edtLoudness->setObjectName(QStringLiteral("edtLoudness"));
+    edtLoudness->setToolTip(QStringLiteral("Target in LUFS (EBU R128), e.g. -16 or -23; the true "
+                                           "peak stays under -1 dBTP"));
+    edtLoudness->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("-?[0-9]{0,2}([.][0-9]?)?")), edtLoudness));
+    QGroupBox* loudness =
+        CheckedFieldGroup(QStringLiteral("Loudness (LUFS)"), chkLoudness, edtLoudness, panel);
+    layout->addWidget(loudness, 4, 0, 1, 2);
     layout->addWidget(bitRate, 3, 0, 1, 2);
-    SoundChangingGroups = {rates, volume, channels, bitRate};
+    SoundChangingGroups = {rates, volume, channels, bitRate, loudness};
 
     lblOutputExtension = new QLabel(panel);
     lblOutputExtension->setObjectName(QStringLiteral("lblOutputExtension"));
-    layout->addWidget(lblOutputExtension, 4, 0, 1, 2);
+    layout->addWidget(lblOutputExtension, 5, 0, 1, 2);
     connect(&grpFormats, &QButtonGroup::buttonToggled, this, [this] { UpdateFormatControls(); });
     return panel;
 }
@@ -467,6 +478,8 @@ TOutputChoices TfrmOption::Choices() const {
     choices.VolumeText = edtAudioVolume->text().toStdString();
     choices.AdjustBitRate = chkAudioBitRate->isChecked();
     choices.BitRateText = edtAudioBitRate->text().toStdString();
+    choices.NormalizeLoudness = chkLoudness->isChecked();
+    choices.LoudnessTargetText = edtLoudness->text().toStdString();
     choices.CutClipEnabled = chkCutClip->isEnabled();
     choices.CutClip = chkCutClip->isChecked();
     choices.SelectionStart = trcPreview->SelStart();

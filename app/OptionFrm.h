@@ -82,6 +82,8 @@ private:
     QCheckBox* chkAudioBitRate;
     QLineEdit* edtAudioBitRate;
     QLabel* lblOutputExtension;
+    QCheckBox* chkLoudness;
+    QLineEdit* edtLoudness;
     QList<QWidget*> SoundChangingGroups; // rate, channels, volume and bit rate
     TPreviewImage* imgPreview;
     TClipSlider* trcPreview;

@@ -2,6 +2,7 @@
 #include "cli/BatchRun.h"
 
 #include "cli/Interrupt.h"
+#include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
 #include "ffbind/MainThread.h"
 #include "probe/AVProbe.h"
@@ -135,6 +136,10 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) 
     }
     if (!Options.OutputFolder.empty())
         choices.OutputFolderText = Absolute(Options.OutputFolder).string();
+    if (Options.LoudnessLufs) {
+        choices.NormalizeLoudness = true;
+        choices.LoudnessTargetText = std::to_string(*Options.LoudnessLufs);
+    }
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
     for (const TCliTask& task : CliTasks)
@@ -256,6 +261,11 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;
+    if (const TFFmpeg* engine = Component.Task(event.Index); engine && engine->MeasuredLoudness) {
+        task.InputLufs = engine->MeasuredLoudness->IntegratedLufs;
+        task.GainDb = engine->AppliedGain.GainDb;
+        task.OutputLufs = engine->AppliedGain.OutputLufs;
+    }
     Changed = true;
     const bool outputExists = task.State != tsFailed && HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);

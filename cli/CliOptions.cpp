@@ -102,6 +102,15 @@ std::string SetBitRate(TCliOptions& o, const std::string& value) {
     return "";
 }
 
+std::string SetLoudness(TCliOptions& o, const std::string& value) {
+    char* stop = nullptr;
+    const double lufs = std::strtod(value.c_str(), &stop);
+    if (value.empty() || *stop != '\0' || !(lufs >= -70 && lufs <= -1))
+        return "bad loudness '" + value + "' (LUFS, -70 to -1, e.g. -16 or -23)";
+    o.LoudnessLufs = lufs;
+    return "";
+}
+
 std::string SetStart(TCliOptions& o, const std::string& value) {
     o.StartSeconds = Seconds(value);
     return o.StartSeconds ? "" : "bad start time '" + value + "' (seconds)";
@@ -140,6 +149,7 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"channels", {'c', SetChannels, {}}},
         {"volume", {0, SetVolume, {}}},
         {"bitrate", {'b', SetBitRate, {}}},
+        {"loudness", {0, SetLoudness, {}}},
         {"start", {0, SetStart, {}}},
         {"end", {0, SetEnd, {}}},
         {"output-dir",
@@ -178,6 +188,7 @@ std::string CheckCopy(const TCliOptions& o) {
                           : o.ChannelsCaption != "Auto" ? "--channels"
                           : o.Volume                    ? "--volume"
                           : o.BitRateKbps               ? "--bitrate"
+                          : o.LoudnessLufs              ? "--loudness"
                                                         : nullptr;
     return refused
                ? std::string(refused) + " does not apply to -f copy (the sound is copied as it is)"
@@ -275,6 +286,8 @@ Takes the sound out of video and audio files.
   -c, --channels CH       auto, mono or stereo (default auto)
       --volume N          volume, 256 = unchanged
   -b, --bitrate KBPS      audio bit rate in kbit/s
+      --loudness LUFS     normalise to this integrated loudness (e.g. -16 or -23) with one
+                          constant gain, the true peak kept under -1 dBTP (two passes)
       --start SEC         clip start in seconds (decimals allowed)
       --end SEC           clip end in seconds (decimals allowed)
   -o, --output-dir DIR    write outputs into DIR (default beside each input)

@@ -180,6 +180,10 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
             object.Null("output");
         if (task.State == tsFailed)
             object.Add("message", message);
+        if (task.InputLufs)
+            object.Add("input_lufs", *task.InputLufs)
+                .Add("gain_db", *task.GainDb)
+                .Add("output_lufs", *task.OutputLufs);
         PrintJson(object);
         return;
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
@@ -40,6 +41,15 @@ int32_t DecimalOr(const std::string& text, int32_t fallback) {
     if (error != std::errc() || stop != end || begin == end)
         return fallback;
     return value;
+}
+
+// A loudness target in LUFS (-70 to -1), else the fallback.
+double LoudnessTargetOr(const std::string& text, double fallback) {
+    char* stop = nullptr;
+    const double lufs = std::strtod(text.c_str(), &stop);
+    const bool whole =
+        stop != text.c_str() && std::string(stop).find_first_not_of(" \t") == std::string::npos;
+    return whole && lufs >= -70 && lufs <= -1 ? lufs : fallback;
 }
 
 bool IsClaimed(const TOutputChoices& choices, const TPathFileName& name) {
@@ -81,6 +91,7 @@ void ApplyOriginalRule(TOutputOptions& options) {
     options.NoVideo = true;
     options.AudioCodec = "copy";
     options.SampleRate = options.Channels = options.Volume = options.AudioBitrate = -1;
+    options.LoudnessTargetLufs.reset();
 }
 
 // The fields a format sets on the output record.
@@ -188,6 +199,8 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     }
     if (ClipChosen(choices))
         options.DurationMs = CappedToInt32(ChosenClip(choices).LengthMs);
+    if (choices.NormalizeLoudness)
+        options.LoudnessTargetLufs = LoudnessTargetOr(choices.LoudnessTargetText, -16.0);
     options.CopyTimestamp = choices.CopyTimestamp;
     ApplyFormatRule(LowerCase(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time

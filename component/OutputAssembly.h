@@ -28,6 +28,8 @@ struct TOutputChoices {
     std::string VolumeText = "256"; // 256 = unchanged
     bool AdjustBitRate = false;
     std::string BitRateText = "64"; // kbit/s
+    bool NormalizeLoudness = false;
+    std::string LoudnessTargetText = "-16"; // LUFS
 
     // The clip: slider selection in slider steps of ScaleUs microseconds each.
     bool CutClipEnabled = false;

@@ -341,6 +341,9 @@ public:
     void Stop(bool Wait);
     // The body of a run: transcode, record an error, release everything, DoTerminate.
     void Run();
+    // A first pass, run on the run's thread before the conversion: false ends the run as
+    // stopped, an exception as failed.
+    std::function<bool()> BeforeTranscode;
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
 

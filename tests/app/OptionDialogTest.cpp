@@ -264,14 +264,18 @@ private slots:
         QVERIFY(Control<QWidget>("grpAudioSampleRate")->isEnabled());
         ChooseCaption(*Dialog, QStringLiteral("Original"));
         QVERIFY(label->text().contains(QStringLiteral("_(new).mp3 (mp3 kept as it is")));
-        for (const char* name :
-             {"grpAudioSampleRate", "grpAudioChannels", "chkAudioVolume", "chkAudioBitRate"})
+        for (const char* name : {"grpAudioSampleRate", "grpAudioChannels", "chkAudioVolume",
+                                 "chkAudioBitRate", "chkLoudness"})
             QVERIFY2(!Control<QWidget>(name)->isEnabledTo(Dialog.get()), name);
         Fill(FixturePath("video_h264_aac.mp4"));
         QVERIFY(label->text().contains(QStringLiteral("_(new).m4a")));
         ChooseCaption(*Dialog, QStringLiteral("Opus"));
         QVERIFY(label->text().endsWith(QStringLiteral("_(new).opus")));
         QVERIFY(Control<QWidget>("grpAudioChannels")->isEnabled());
+        Control<QCheckBox>("chkLoudness")->setChecked(true);
+        QCOMPARE(Text("edtLoudness"), QStringLiteral("-16"));
+        Control<QLineEdit>("edtLoudness")->setText(QStringLiteral("-23"));
+        QCOMPARE(*BuildOutputOptions(Dialog->Choices()).LoudnessTargetLufs, -23.0);
     }
 
     // Digits only: what a user types beside them is refused as typed, not read as "no number".

@@ -92,6 +92,9 @@ TEST(CliOptions, UsageErrors) {
         {"-f", "copy", "-c", "mono", "a"},
         {"-f", "copy", "--volume", "128", "a"},
         {"-f", "copy", "-b", "96", "a"},
+        {"-f", "copy", "--loudness", "-16", "a"},
+        {"--loudness", "5", "a"},
+        {"--loudness", "-16dB", "a"},
         {"-o", "/no/such/folder/here", "a"},
     };
     for (const auto& args : bad) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -199,6 +200,61 @@ TEST_F(CliRun, OpusAtItsRateAndBitRate) {
     EXPECT_EQ(ProbeValue(plain, "stream=channels", "a:0"), "2");
     EXPECT_NEAR(std::stod(ProbeValue(plain, "format=bit_rate")), 96000, 45000);
     EXPECT_NEAR(std::stod(ProbeValue(low, "format=bit_rate")), 32000, 20000);
+}
+
+// The integrated loudness and true peak of a file as the ffmpeg tool's EBU R128 filter reports
+// them.
+std::pair<double, double> ToolLoudness(const fs::path& file) {
+    const std::string summary =
+        RunCommand("ffmpeg -nostats -i " + ShellQuote(file.string()) +
+                   " -af ebur128=peak=true -f null - 2>&1 | grep -A14 Summary");
+    const auto value = [&](const char* label) {
+        const std::size_t at = summary.find(label);
+        return at == std::string::npos ? 1e9 : std::stod(summary.substr(at + std::strlen(label)));
+    };
+    return {value("I:"), value("Peak:")};
+}
+
+// --loudness: a quiet tone reaches the target; sound whose peaks would clip gets the gain that
+// keeps its true peak at -1 dBTP. The figures come with the end event.
+TEST_F(CliRun, LoudnessNormalisation) {
+    struct TCase {
+        const char* Name;
+        const char* Source; // an ffmpeg lavfi source
+        bool PeakLimited;
+    };
+    const TCase cases[] = {
+        {"quiet", "sine=frequency=1000:sample_rate=48000:duration=6,volume=-8.9dB", false},
+        {"spiky", "aevalsrc=0.03*sin(2*PI*1000*t)+0.9*lt(mod(t\\,1)\\,0.002):s=48000:d=6", true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const fs::path input = Folder / (std::string(c.Name) + ".wav");
+        RunCommand("ffmpeg -v error -f lavfi -i " + ShellQuote(c.Source) + " -ac 2 " +
+                   ShellQuote(input.string()));
+        const auto [inputLufs, inputPeak] = ToolLoudness(input);
+        if (!c.PeakLimited)
+            ASSERT_NEAR(inputLufs, -30.0, 0.5);
+        std::string out, err;
+        ASSERT_EQ(RunCli({"--json", "--loudness", "-16", "-f", "flac", input.string()},
+                         Folder.Path(), &out, &err),
+                  0)
+            << err;
+        const auto events = Events(out);
+        const auto& ended = events.back();
+        ASSERT_EQ(ended.at("event"), "finished") << out;
+        EXPECT_NEAR(std::stod(ended.at("input_lufs")), inputLufs, 0.3);
+        const auto [outputLufs, outputPeak] =
+            ToolLoudness(Folder / (std::string(c.Name) + "_(new).flac"));
+        EXPECT_NEAR(std::stod(ended.at("output_lufs")), outputLufs, 0.3);
+        EXPECT_LE(outputPeak, -1.0 + 0.05);
+        if (c.PeakLimited) {
+            EXPECT_LT(std::stod(ended.at("gain_db")), -16.0 - inputLufs - 3);
+            EXPECT_NEAR(outputPeak, -1.0, 0.3);
+        } else {
+            EXPECT_NEAR(outputLufs, -16.0, 0.5);
+        }
+    }
 }
 
 // Existing outputs are numbered; --overwrite writes over the plain name.

@@ -129,6 +129,13 @@ TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
     EXPECT_EQ(output.Channels, 1);
     EXPECT_EQ(output.AudioBitrate, 48000);
 
+    choices.NormalizeLoudness = true;
+    for (const auto& [text, lufs] : std::vector<std::pair<const char*, double>>{
+             {"-23", -23.0}, {" -14.5 ", -14.5}, {"loud", -16.0}, {"5", -16.0}}) {
+        choices.LoudnessTargetText = text;
+        EXPECT_EQ(BuildOutputOptions(choices).LoudnessTargetLufs, lufs) << text;
+    }
+
     choices.FormatCaption = "Original";
     choices.AdjustVolume = true;
     choices.VolumeText = "512";
@@ -137,6 +144,7 @@ TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
     EXPECT_EQ(output.Channels, -1);
     EXPECT_EQ(output.Volume, -1);
     EXPECT_EQ(output.AudioBitrate, -1);
+    EXPECT_FALSE(output.LoudnessTargetLufs);
 }
 
 // The dialog's initial settings: nothing but what the assembly always sets.
