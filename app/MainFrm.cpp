@@ -9,6 +9,7 @@
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
 
+#include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
 #include "probe/AVProbe.h"
 
@@ -477,6 +478,9 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
         return;
     }
     Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
+    if (const TFFmpeg* task = Component->Task(AIndex); task && task->MeasuredLoudness)
+        Rows->SetLoudnessText(AIndex, QString::fromStdString(LoudnessSummary(
+                                          *task->MeasuredLoudness, task->AppliedGain)));
     UpdateCommands();
     UpdateRunStatus();
     if (AException)

@@ -123,6 +123,7 @@ TfrmOption::TfrmOption(QWidget* parent)
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     LoadSettings();
+    UpdateFormatControls();
     resize(ClientWidth, ClientHeight);
     if (parent)
         move(parent->geometry().center() - rect().center());
@@ -155,12 +156,12 @@ QWidget* TfrmOption::BuildFormatGroups() {
     layout->addWidget(
         ChoiceGroup(QStringLiteral("Output Formats"), "grpFormats", formats, 6, grpFormats, panel),
         0, 0, 1, 2);
-    layout->addWidget(
+    QGroupBox* rates =
         ChoiceGroup(QStringLiteral("Audio Sample Rate (Hz)"), "grpAudioSampleRate",
                     {QStringLiteral("Auto"), QStringLiteral("8000"), QStringLiteral("11025"),
                      QStringLiteral("22050"), QStringLiteral("44100"), QStringLiteral("48000")},
-                    6, grpAudioSampleRate, panel),
-        1, 0, 1, 2);
+                    6, grpAudioSampleRate, panel);
+    layout->addWidget(rates, 1, 0, 1, 2);
 
     chkAudioVolume = new QCheckBox(QStringLiteral("Adjust Volume"), panel);
     chkAudioVolume->setObjectName(QStringLiteral("chkAudioVolume"));
@@ -170,23 +171,40 @@ QWidget* TfrmOption::BuildFormatGroups() {
         QStringLiteral("256=normal: 256 keeps the original level, 128 halves it, 512 doubles it"));
     TakeDigitsOnly(edtAudioVolume);
     edtAudioVolume->setMinimumWidth(50);
-    layout->addWidget(
-        CheckedFieldGroup(QStringLiteral("Audio Volume"), chkAudioVolume, edtAudioVolume, panel), 2,
-        0);
-    layout->addWidget(
+    QGroupBox* volume =
+        CheckedFieldGroup(QStringLiteral("Audio Volume"), chkAudioVolume, edtAudioVolume, panel);
+    layout->addWidget(volume, 2, 0);
+    QGroupBox* channels =
         ChoiceGroup(QStringLiteral("Audio Channel"), "grpAudioChannels",
                     {QStringLiteral("Auto"), QStringLiteral("Mono"), QStringLiteral("Stereo")}, 3,
-                    grpAudioChannels, panel),
-        2, 1);
+                    grpAudioChannels, panel);
+    layout->addWidget(channels, 2, 1);
 
     chkAudioBitRate = new QCheckBox(QStringLiteral("Audio Bit Rate"), panel);
     chkAudioBitRate->setObjectName(QStringLiteral("chkAudioBitRate"));
     edtAudioBitRate = new QLineEdit(QStringLiteral("64"), panel);
     edtAudioBitRate->setObjectName(QStringLiteral("edtAudioBitRate"));
     TakeDigitsOnly(edtAudioBitRate);
-    layout->addWidget(CheckedFieldGroup(QStringLiteral("Bit Rate (Kbps)"), chkAudioBitRate,
-                                        edtAudioBitRate, panel),
-                      3, 0, 1, 2);
+    QGroupBox* bitRate = CheckedFieldGroup(QStringLiteral("Bit Rate (Kbps)"), chkAudioBitRate,
+                                           edtAudioBitRate, panel);
+    chkLoudness = new QCheckBox(QStringLiteral("Normalize loudness"), panel);
+    chkLoudness->setObjectName(QStringLiteral("chkLoudness"));
+    edtLoudness = new QLineEdit(QStringLiteral("-16"), panel);
+    edtLoudness->setObjectName(QStringLiteral("edtLoudness"));
+    edtLoudness->setToolTip(QStringLiteral("Target in LUFS (EBU R128), e.g. -16 or -23; the true "
+                                           "peak stays under -1 dBTP"));
+    edtLoudness->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("-?[0-9]{0,2}([.][0-9]?)?")), edtLoudness));
+    QGroupBox* loudness =
+        CheckedFieldGroup(QStringLiteral("Loudness (LUFS)"), chkLoudness, edtLoudness, panel);
+    layout->addWidget(loudness, 4, 0, 1, 2);
+    layout->addWidget(bitRate, 3, 0, 1, 2);
+    SoundChangingGroups = {rates, volume, channels, bitRate, loudness};
+
+    lblOutputExtension = new QLabel(panel);
+    lblOutputExtension->setObjectName(QStringLiteral("lblOutputExtension"));
+    layout->addWidget(lblOutputExtension, 5, 0, 1, 2);
+    connect(&grpFormats, &QButtonGroup::buttonToggled, this, [this] { UpdateFormatControls(); });
     return panel;
 }
 
@@ -251,6 +269,22 @@ QWidget* TfrmOption::BuildOutputControls() {
     return panel;
 }
 
+void TfrmOption::UpdateFormatControls() {
+    const TOutputChoices choices = Choices();
+    const bool original = choices.FormatCaption == OriginalFormat;
+    for (QWidget* group : SoundChangingGroups)
+        group->setEnabled(!original);
+    const QString extension = QString::fromStdString(OutputExtension(choices));
+    QString text = QStringLiteral("Output file: NAME_(new)%1").arg(extension);
+    if (original)
+        text += InputAudioCodec.empty()
+                    ? QStringLiteral(" (the input has no sound to keep)")
+                    : QStringLiteral(" (%1 kept as it is; a clip ends on the sound's packets, "
+                                     "within about 30 ms)")
+                          .arg(QString::fromStdString(InputAudioCodec));
+    lblOutputExtension->setText(text);
+}
+
 // ---- Filling ---------------------------------------------------------------------------------
 
 void TfrmOption::FillFromProbe(TAVProbe& probe) {
@@ -263,6 +297,8 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     DurationUs = info.Duration;
     InputFileName = probe.GetFileName();
     InputFormatName = probe.ForcedFormatName();
+    InputAudioCodec = probe.FirstAudioCodecName();
+    UpdateFormatControls();
     SetUpSlider();
     UpdatePreview();
     // The information text ends its lines with CR LF; the edit wants bare line feeds.
@@ -440,6 +476,7 @@ TOutputChoices TfrmOption::Choices() const {
     choices.InputFileName = InputFileName;
     choices.InputFormatName = InputFormatName;
     choices.InputDurationUs = DurationUs;
+    choices.InputAudioCodec = InputAudioCodec;
     choices.FormatCaption = grpFormats.checkedButton()->text().toStdString();
     choices.SampleRateCaption = grpAudioSampleRate.checkedButton()->text().toStdString();
     choices.ChannelsCaption = grpAudioChannels.checkedButton()->text().toStdString();
@@ -447,6 +484,8 @@ TOutputChoices TfrmOption::Choices() const {
     choices.VolumeText = edtAudioVolume->text().toStdString();
     choices.AdjustBitRate = chkAudioBitRate->isChecked();
     choices.BitRateText = edtAudioBitRate->text().toStdString();
+    choices.NormalizeLoudness = chkLoudness->isChecked();
+    choices.LoudnessTargetText = edtLoudness->text().toStdString();
     choices.CutClipEnabled = chkCutClip->isEnabled();
     choices.CutClip = chkCutClip->isChecked();
     choices.SelectionStart = trcPreview->SelStart();

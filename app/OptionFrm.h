@@ -55,6 +55,9 @@ private:
     QWidget* BuildClipGroup();
     QWidget* BuildOutputControls();
 
+    // "Original" keeps the sound as it is: the controls that change it are disabled, and the
+    // label shows the extension the output will have.
+    void UpdateFormatControls();
     void SetUpSlider();
     void UpdatePreview();
     void ShowPictureAt(int position);
@@ -79,6 +82,10 @@ private:
     QLineEdit* edtAudioVolume;
     QCheckBox* chkAudioBitRate;
     QLineEdit* edtAudioBitRate;
+    QLabel* lblOutputExtension;
+    QCheckBox* chkLoudness;
+    QLineEdit* edtLoudness;
+    QList<QWidget*> SoundChangingGroups; // rate, channels, volume and bit rate
     TPreviewImage* imgPreview;
     TClipSlider* trcPreview;
     QLabel* lblPTS;
@@ -100,6 +107,7 @@ private:
     int64_t DurationUs = -1;
     TPathFileName InputFileName;
     std::string InputFormatName;
+    std::string InputAudioCodec;
     QImage Picture;        // the last picture at the video's own size
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input

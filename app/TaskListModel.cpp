@@ -194,7 +194,14 @@ QString TTaskListModel::ToolTip(const TRow& row, int column) const {
     QString tip = row.OutputFile;
     if (column == tcStatus && row.State == rsFailed)
         tip += u'\n' + row.FailureMessage;
+    if (!row.LoudnessText.isEmpty())
+        tip += u'\n' + row.LoudnessText;
     return tip;
+}
+
+void TTaskListModel::SetLoudnessText(int row, const QString& text) {
+    if (ValidRow(row))
+        Rows[row].LoudnessText = text;
 }
 
 int TTaskListModel::ChosenEntry(int selectedRow) const {

@@ -73,6 +73,8 @@ public:
     // The task's end: done, stopped (neither finished nor failed) or failed with the message.
     // Every end but a failure marks the output converted.
     void ApplyEnd(int row, bool finished, bool failed, const QString& message);
+    // The figures of the row's loudness normalisation, shown in its tooltip.
+    void SetLoudnessText(int row, const QString& text);
     // Converting rows become paused, or paused rows converting again.
     void SetPaused(bool paused);
     TRunFigures RunFigures() const;
@@ -98,6 +100,7 @@ private:
         int64_t CurrentMs = 0;  // written so far
         int Percent = -1;       // the last percentage shown
         QString FailureMessage; // the engine's whole message
+        QString LoudnessText;
     };
     bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }
     void SetCell(int row, int column, const QString& text);

@@ -84,13 +84,19 @@ bool TBatchRun::AddFile(const std::string& file) {
     }
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
-    const TProbedFile probed{info.Duration, probe.ForcedFormatName()};
+    const TProbedFile probed{info.Duration, probe.ForcedFormatName(), probe.FirstAudioCodecName()};
+    const bool hasSound = probe.AudioStreamCount() > 0;
     probe.CloseFile();
+    if (!hasSound) {
+        Reporter.Skipped(input, input.string() + " has no sound to extract.");
+        return false;
+    }
     if (Options.StartSeconds && info.Duration > 0 &&
         Microseconds(*Options.StartSeconds) >= info.Duration)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
     TOutputChoices choices = ChoicesFor(input, info.Duration);
+    choices.InputAudioCodec = probed.AudioCodec;
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
@@ -132,6 +138,7 @@ bool TBatchRun::MakeTask(int index) {
     const TCliTask& task = CliTasks[index];
     TOutputChoices choices = ChoicesFor(task.Input, ProbedFiles[index].DurationUs);
     choices.InputFormatName = ProbedFiles[index].FormatName;
+    choices.InputAudioCodec = ProbedFiles[index].AudioCodec;
     TOutputOptions output = BuildOutputOptions(choices);
     output.FileName = task.Output;
     const TInputOptions inputOptions = BuildInputOptions(choices);
@@ -202,6 +209,10 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) 
     }
     if (!Options.OutputFolder.empty())
         choices.OutputFolderText = Absolute(Options.OutputFolder).string();
+    if (Options.LoudnessLufs) {
+        choices.NormalizeLoudness = true;
+        choices.LoudnessTargetText = std::to_string(*Options.LoudnessLufs);
+    }
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
     choices.KeepTags = !Options.NoTags;
@@ -328,12 +339,18 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     if (event.Index < 0 || event.Index >= static_cast<int>(CliTasks.size()))
         return;
     ++TasksEnded;
-    Component.ReleaseEndedTask(event.TaskIndex);
     TCliTask& task = CliTasks[event.Index];
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
     task.Warning = event.Warning;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;
+    if (const TFFmpeg* engine = Component.Task(event.TaskIndex);
+        engine && engine->MeasuredLoudness) {
+        task.InputLufs = engine->MeasuredLoudness->IntegratedLufs;
+        task.GainDb = engine->AppliedGain.GainDb;
+        task.OutputLufs = engine->AppliedGain.OutputLufs;
+    }
+    Component.ReleaseEndedTask(event.TaskIndex);
     Changed = true;
     // A stopped task keeps only an output it created; a file it would have replaced is old.
     const bool outputExists =

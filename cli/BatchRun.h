@@ -51,6 +51,7 @@ private:
     struct TProbedFile {
         int64_t DurationUs = -1;
         std::string FormatName; // forced input format; empty when detected
+        std::string AudioCodec; // the first sound stream's codec, for "Original"
     };
 
     bool AddFile(const std::string& file);

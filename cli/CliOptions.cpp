@@ -40,8 +40,11 @@ std::optional<double> Seconds(const std::string& text) {
     return value;
 }
 
-// The dialog's caption of a format given in any case ("mp3" -> "Mp3"), or empty.
+// The dialog's caption of a format given in any case ("mp3" -> "Mp3", "copy" -> "Original"), or
+// empty.
 std::string FormatCaptionOf(const std::string& name) {
+    if (LowerCase(name) == "copy")
+        return OriginalFormat;
     for (const std::string& caption : OutputFormatCaptions())
         if (LowerCase(caption) == LowerCase(name))
             return caption;
@@ -53,9 +56,9 @@ using TValueHandler = std::function<std::string(TCliOptions&, const std::string&
 
 std::string SetFormat(TCliOptions& o, const std::string& value) {
     o.FormatCaption = FormatCaptionOf(value);
-    return o.FormatCaption.empty()
-               ? "unknown format '" + value + "' (mp3 mp2 wma ogg aac m4a flac ac3 wav au ra)"
-               : "";
+    return o.FormatCaption.empty() ? "unknown format '" + value +
+                                         "' (mp3 mp2 wma ogg aac m4a flac ac3 wav au ra opus copy)"
+                                   : "";
 }
 
 std::string SetRate(TCliOptions& o, const std::string& value) {
@@ -99,6 +102,15 @@ std::string SetBitRate(TCliOptions& o, const std::string& value) {
     return "";
 }
 
+std::string SetLoudness(TCliOptions& o, const std::string& value) {
+    char* stop = nullptr;
+    const double lufs = std::strtod(value.c_str(), &stop);
+    if (value.empty() || *stop != '\0' || !(lufs >= -70 && lufs <= -1))
+        return "bad loudness '" + value + "' (LUFS, -70 to -1, e.g. -16 or -23)";
+    o.LoudnessLufs = lufs;
+    return "";
+}
+
 std::string SetStart(TCliOptions& o, const std::string& value) {
     o.StartSeconds = Seconds(value);
     return o.StartSeconds ? "" : "bad start time '" + value + "' (seconds)";
@@ -137,6 +149,7 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"channels", {'c', SetChannels, {}}},
         {"volume", {0, SetVolume, {}}},
         {"bitrate", {'b', SetBitRate, {}}},
+        {"loudness", {0, SetLoudness, {}}},
         {"start", {0, SetStart, {}}},
         {"end", {0, SetEnd, {}}},
         {"output-dir",
@@ -169,6 +182,21 @@ const std::pair<const std::string, TOptionSpec>* FindShort(char letter) {
     return nullptr;
 }
 
+// A stream copy keeps the sound as it is: options that would change it are refused.
+std::string CheckCopy(const TCliOptions& o) {
+    if (o.FormatCaption != OriginalFormat)
+        return "";
+    const char* refused = o.SampleRateCaption != "Auto" ? "--rate"
+                          : o.ChannelsCaption != "Auto" ? "--channels"
+                          : o.Volume                    ? "--volume"
+                          : o.BitRateKbps               ? "--bitrate"
+                          : o.LoudnessLufs              ? "--loudness"
+                                                        : nullptr;
+    return refused
+               ? std::string(refused) + " does not apply to -f copy (the sound is copied as it is)"
+               : "";
+}
+
 // Checks that concern several options together.
 std::string CheckCombination(const TCliOptions& o) {
     if (o.Help || o.Version)
@@ -179,6 +207,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return "--quiet and --verbose exclude each other";
     if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
         return "--end must lie after --start";
+    if (std::string copied = CheckCopy(o); !copied.empty())
+        return copied;
     std::error_code error;
     if (!o.OutputFolder.empty() && !std::filesystem::is_directory(o.OutputFolder, error))
         return "output folder '" + o.OutputFolder + "' does not exist";
@@ -251,11 +281,15 @@ std::string CliUsageText() {
     return R"USAGE(Usage: soundpick-cli [options] FILE...
 Takes the sound out of video and audio files.
 
-  -f, --format FMT        mp3 mp2 wma ogg aac m4a flac ac3 wav au ra (default mp3)
+  -f, --format FMT        mp3 mp2 wma ogg aac m4a flac ac3 wav au ra opus (default mp3),
+                          or copy: the first audio stream as it is, in the container that
+                          fits its codec (a clip is cut at the nearest packets)
   -r, --rate auto|HZ      sample rate (default auto)
   -c, --channels CH       auto, mono or stereo (default auto)
       --volume N          volume, 256 = unchanged
   -b, --bitrate KBPS      audio bit rate in kbit/s
+      --loudness LUFS     normalise to this integrated loudness (e.g. -16 or -23) with one
+                          constant gain, the true peak kept under -1 dBTP (two passes)
       --start SEC         clip start in seconds (decimals allowed)
       --end SEC           clip end in seconds (decimals allowed)
   -o, --output-dir DIR    write outputs into DIR (default beside each input)

@@ -12,6 +12,7 @@ struct TCliOptions {
     std::string ChannelsCaption = "Auto";
     std::optional<int> Volume; // 256 = unchanged
     std::optional<int> BitRateKbps;
+    std::optional<double> LoudnessLufs; // loudness normalisation's target
     std::optional<double> StartSeconds; // clip start
     std::optional<double> EndSeconds;   // clip end
     std::string OutputFolder;           // empty: beside each input

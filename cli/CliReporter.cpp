@@ -182,6 +182,10 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
             object.Add("message", message);
         if (!task.Warning.empty())
             object.Add("warning", task.Warning);
+        if (task.InputLufs)
+            object.Add("input_lufs", *task.InputLufs)
+                .Add("gain_db", *task.GainDb)
+                .Add("output_lufs", *task.OutputLufs);
         PrintJson(object);
         return;
     }

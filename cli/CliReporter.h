@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct TCliTask {
     int64_t SizeBytes = 0;
     std::string Warning; // a finished task's output is short of its input
     double Speed = 0;    // media time per wall-clock time; 0 until known
+    // Loudness normalisation's figures (LUFS and dB) once its first pass has run.
+    std::optional<double> InputLufs, GainDb, OutputLufs;
     // The first progress sample, from which the speed is measured.
     bool HasFirstSample = false;
     int FirstSampleMs = 0;

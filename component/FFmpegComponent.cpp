@@ -145,6 +145,13 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
         record.FileName = task->OutputFileSetup(outputs - 1).FileName;
         if (options)
             task->ApplyExtraOptions(record.ExtraOptions, eoNewStream);
+        if (record.LoudnessTargetLufs) {
+            TFFmpeg* measured = task.get();
+            const double target = *record.LoudnessTargetLufs;
+            task->BeforeTranscode = [measured, target] {
+                return measured->NormalizeLoudness(target);
+            };
+        }
         return true;
     } catch (const std::exception& error) {
         SetLastError(error.what());
@@ -397,6 +404,9 @@ void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exc
 void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fps,
                                           int currentDurationMs, float quality, float bitRate,
                                           int64_t currentSizeBytes, int totalOutputDurationMs) {
+    // With a first pass before it, the conversion fills the second half of the progress.
+    if (task.InSecondPass() && totalOutputDurationMs > 0)
+        currentDurationMs = totalOutputDurationMs / 2 + currentDurationMs / 2;
     auto guard = LockServingMainThread(EventLock);
     if (OnProgress)
         RunAsHandler([&] {

@@ -226,3 +226,35 @@ void TFFmpeg::ApplyStreamInfo(const TStreamInfo& info) {
         if (!value->empty())
             AddMetadata(key, *value);
 }
+
+bool TFFmpeg::NormalizeLoudness(double targetLufs) {
+    const TInputOptions& in = InputOptions;
+    const TOutputOptions& out = OutputOptions;
+    const int64_t startUs = in.StartUs > 0   ? in.StartUs
+                            : in.StartMs > 0 ? int64_t{in.StartMs} * 1000
+                                             : 0;
+    const int64_t durationUs = out.DurationUs > 0   ? out.DurationUs
+                               : out.DurationMs > 0 ? int64_t{out.DurationMs} * 1000
+                                                    : 0;
+    const int64_t fileStartUs = InputFiles.empty() || InputFiles[0]->start_time == AV_NOPTS_VALUE
+                                    ? 0
+                                    : InputFiles[0]->start_time;
+    // The first pass fills the first half of the task's progress.
+    int64_t reportedUs = -ProgressInterval;
+    const auto progress = [&](int64_t doneUs) {
+        if (OnProgress && doneUs - reportedUs >= ProgressInterval) {
+            reportedUs = doneUs;
+            OnProgress(this, 0, 0, static_cast<int>(doneUs / 2000), 0, 0, 0, RecordingTimeMs);
+        }
+        return !StopRequested;
+    };
+    MeasuredLoudness =
+        MeasureLoudness(in.FileName, in.FormatName, fileStartUs, startUs, durationUs, progress);
+    if (!MeasuredLoudness)
+        return false;
+    AppliedGain = LoudnessGainFor(*MeasuredLoudness, targetLufs);
+    SetAudioVolume(AppliedGain.Volume);
+    GetLogger()->Log(this, llInfo, LoudnessSummary(*MeasuredLoudness, AppliedGain) + "\n");
+    SecondPass = true;
+    return true;
+}

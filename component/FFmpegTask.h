@@ -5,6 +5,7 @@
 
 #include "component/OptionRecords.h"
 #include "engine/FFmpeg.h"
+#include "engine/LoudnessMeter.h"
 
 #include <atomic>
 #include <memory>
@@ -35,6 +36,13 @@ public:
     // options, every field in its fixed order, preset extra options. Hooks are the component's.
     void ApplyOutputOptions(const TOutputOptions& options);
 
+    // The first pass of loudness normalisation (as BeforeTranscode): measures the sound to be
+    // output, sets the volume that brings it to the target and logs the figures. False when
+    // stopped meanwhile.
+    bool NormalizeLoudness(double targetLufs);
+    // Whether progress reports belong to the second of two passes.
+    bool InSecondPass() const { return SecondPass; }
+
     // Attaches the task's probe to the input the engine opened last.
     void AttachProbe();
     TAVProbe& Probe() { return *TaskProbe; }
@@ -45,6 +53,9 @@ public:
     std::atomic<bool> EndCounted{false};
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
+    // The figures of loudness normalisation once its first pass has run.
+    std::optional<TLoudness> MeasuredLoudness;
+    TLoudnessGain AppliedGain;
 
 private:
     void ApplyOutputFields(const TOutputOptions& options);
@@ -52,6 +63,7 @@ private:
     void ApplyStreamInfo(const TStreamInfo& info);
 
     std::unique_ptr<TAVProbe> TaskProbe;
+    std::atomic<bool> SecondPass{false};
 };
 
 #endif

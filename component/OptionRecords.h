@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,7 +90,10 @@ struct TOutputOptions {
     bool BeforeHook = false;        // OnBeforeHook is asked before hooks act on a frame
     std::string HookPTSPeriods;     // "start-end" in milliseconds, periods separated by ","
     bool Join = false;              // join all inputs of the task into this output
-    std::string ExtraOptions;       // further engine options, one "name=value" per line
+    // Loudness normalisation to this integrated loudness (LUFS), in a first pass; none when
+    // empty.
+    std::optional<double> LoudnessTargetLufs;
+    std::string ExtraOptions; // further engine options, one "name=value" per line
 
     void Reset() { *this = TOutputOptions(); }
 };

@@ -4,13 +4,16 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <limits>
+#include <map>
+#include <set>
 #include <system_error>
 
 namespace {
 
 // The formats whose input video is never read ("vn=1" on the input).
-constexpr const char* AudioOnlyFormats = "aac ac3 mp2 mp3 wav wma";
+constexpr const char* AudioOnlyFormats = "aac ac3 mp2 mp3 wav wma opus original";
 
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -38,6 +41,15 @@ int32_t DecimalOr(const std::string& text, int32_t fallback) {
     if (error != std::errc() || stop != end || begin == end)
         return fallback;
     return value;
+}
+
+// A loudness target in LUFS (-70 to -1), else the fallback.
+double LoudnessTargetOr(const std::string& text, double fallback) {
+    char* stop = nullptr;
+    const double lufs = std::strtod(text.c_str(), &stop);
+    const bool whole =
+        stop != text.c_str() && std::string(stop).find_first_not_of(" \t") == std::string::npos;
+    return whole && lufs >= -70 && lufs <= -1 ? lufs : fallback;
 }
 
 bool IsClaimed(const TOutputChoices& choices, const TPathFileName& name) {
@@ -73,9 +85,32 @@ TClipMs ChosenClip(const TOutputChoices& choices) {
                               choices.InputDurationUs);
 }
 
+// Opus codes at 48 kHz only; stereo at 96 kbit/s unless the user chose otherwise.
+void ApplyOpusRule(TOutputOptions& options) {
+    options.AudioCodec = "libopus";
+    options.SampleRate = 48000;
+    if (options.Channels < 0)
+        options.Channels = 2;
+    if (options.AudioBitrate < 0)
+        options.AudioBitrate = 96000;
+}
+
+// A stream copy: the packets pass unchanged, so nothing that changes the sound is set. Without
+// an output video switch a container such as .m4a or .mka would be given an encoded video.
+void ApplyOriginalRule(TOutputOptions& options) {
+    options.NoVideo = true;
+    options.AudioCodec = "copy";
+    options.SampleRate = options.Channels = options.Volume = options.AudioBitrate = -1;
+    options.LoudnessTargetLufs.reset();
+}
+
 // The fields a format sets on the output record.
 void ApplyFormatRule(const std::string& lowerFormat, TOutputOptions& options) {
-    if (lowerFormat == "wma") {
+    if (lowerFormat == "opus") {
+        ApplyOpusRule(options);
+    } else if (lowerFormat == "original") {
+        ApplyOriginalRule(options);
+    } else if (lowerFormat == "wma") {
         options.NoVideo = true;
         options.AudioCodec = "wmav2";
     } else if (lowerFormat == "ogg") {
@@ -87,13 +122,34 @@ void ApplyFormatRule(const std::string& lowerFormat, TOutputOptions& options) {
 } // namespace
 
 const std::vector<std::string>& OutputFormatCaptions() {
-    static const std::vector<std::string> captions = {"Mp3",  "Mp2", "Wma", "Ogg", "Aac", "M4a",
-                                                      "Flac", "Ac3", "Wav", "Au",  "Ra"};
+    static const std::vector<std::string> captions = {"Mp3", "Mp2",          "Wma", "Ogg", "Aac",
+                                                      "M4a", "Flac",         "Ac3", "Wav", "Au",
+                                                      "Ra",  OriginalFormat, "Opus"};
     return captions;
 }
 
 std::string FormatExtension(const std::string& formatCaption) {
     return "." + LowerCase(formatCaption);
+}
+
+std::string CopyExtension(const std::string& codecName) {
+    static const std::map<std::string, std::string> containers = {
+        {"aac", ".m4a"},   {"alac", ".m4a"},  {"mp3", ".mp3"},  {"vorbis", ".ogg"},
+        {"opus", ".opus"}, {"flac", ".flac"}, {"ac3", ".ac3"},  {"eac3", ".eac3"},
+        {"mp2", ".mp2"},   {"wmav1", ".wma"}, {"wmav2", ".wma"}};
+    if (auto found = containers.find(codecName); found != containers.end())
+        return found->second;
+    // The PCM codes the wave header holds; others (big-endian PCM as QuickTime files carry it)
+    // would fail there and go to Matroska with the rest.
+    static const std::set<std::string> wavePcm = {"pcm_s16le", "pcm_s24le", "pcm_s32le",
+                                                  "pcm_f32le", "pcm_f64le", "pcm_u8",
+                                                  "pcm_alaw",  "pcm_mulaw"};
+    return wavePcm.count(codecName) ? ".wav" : ".mka";
+}
+
+std::string OutputExtension(const TOutputChoices& choices) {
+    return choices.FormatCaption == OriginalFormat ? CopyExtension(choices.InputAudioCodec)
+                                                   : FormatExtension(choices.FormatCaption);
 }
 
 bool FormatDisablesInputVideo(const std::string& formatCaption) {
@@ -123,7 +179,7 @@ bool ClipChosen(const TOutputChoices& choices) {
 
 TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
     const TPathFileName base = OutputBase(choices);
-    const std::string extension = FormatExtension(choices.FormatCaption);
+    const std::string extension = OutputExtension(choices);
     TPathFileName name = base.string() + "_(new)" + extension;
     const bool plainTaken = IsClaimed(choices, name) || (!choices.Overwrite && Exists(name));
     if (!plainTaken)
@@ -151,7 +207,7 @@ TPathFileName NextFreeOutputName(const TPathFileName& taken) {
 
 TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     TOutputOptions options;
-    const std::string extension = FormatExtension(choices.FormatCaption);
+    const std::string extension = OutputExtension(choices);
     if (choices.ChannelsCaption == "Mono")
         options.Channels = 1;
     else if (choices.ChannelsCaption == "Stereo")
@@ -167,6 +223,8 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     }
     if (ClipChosen(choices))
         options.DurationMs = CappedToInt32(ChosenClip(choices).LengthMs);
+    if (choices.NormalizeLoudness)
+        options.LoudnessTargetLufs = LoudnessTargetOr(choices.LoudnessTargetText, -16.0);
     options.CopyTimestamp = choices.CopyTimestamp;
     ApplyFormatRule(LowerCase(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time

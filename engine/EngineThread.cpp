@@ -201,7 +201,8 @@ void TCustomFFmpeg::Stop(bool Wait) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        Transcode();
+        if (!BeforeTranscode || BeforeTranscode())
+            Transcode();
     } catch (const std::exception& error) {
         GetLogger()->Log(this, llQuiet, error.what());
         ErrorMessage = error.what();

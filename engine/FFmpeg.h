@@ -369,6 +369,9 @@ public:
     void Stop(bool Wait);
     // The body of a run: transcode, record an error, release everything, DoTerminate.
     void Run();
+    // A first pass, run on the run's thread before the conversion: false ends the run as
+    // stopped, an exception as failed.
+    std::function<bool()> BeforeTranscode;
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
 
@@ -387,6 +390,8 @@ public:
     // Opened inputs in opening order (views of InputSetups; count = size()).
     std::vector<AVFormatContext*> InputFiles;
     int64_t InputFileTsOffsets[MAX_FILES]{}; // added to every time stamp of input n
+    // Input n was opened at a start time: its time stamps start at 0 there.
+    bool InputFileClipped[MAX_FILES]{};
     // The forced decoder of each input stream in global stream order (nullptr when none).
     std::vector<const AVCodec*> InputCodecs;
     // A decoder context per input stream in global stream order, filled from the stream's

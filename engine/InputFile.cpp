@@ -155,7 +155,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     int64_t timestamp = StartTime;
     if (ic->start_time != AV_NOPTS_VALUE)
         timestamp = av_sat_add64(timestamp, ic->start_time);
-    if (StartTime != 0) {
+    const bool clipped = StartTime != 0;
+    if (clipped) {
         ff::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
         StartTime = 0; // a start time applies to one input only
     }
@@ -172,6 +173,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     }
     int index = InputFileCount();
     InputFileTsOffsets[index] = CopyTs ? InputTsOffset : av_sat_sub64(InputTsOffset, timestamp);
+    InputFileClipped[index] = clipped && !CopyTs;
     if (Verbose >= 0)
         ff::av_dump_format(ic, index, url.c_str(), 0);
     InputFiles.push_back(ic);

@@ -51,7 +51,13 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
             ist.NextPts = ist.Pts + duration;
         }
         PaceRealTime(ist);
-        if (StartTime == 0 || ist.Pts >= StartTime) {
+        // A clipped input's time stamps start at 0 at the clip's start, but its seek lands on
+        // the key frame before it (in Matroska often the file's first): copied sound that ends
+        // by 0 lies before the clip.
+        const bool beforeClip = InputFileClipped[ist.FileIndex] &&
+                                ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                                ist.NextPts <= 0;
+        if ((StartTime == 0 || ist.Pts >= StartTime) && !beforeClip) {
             for (auto& ost : OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);

@@ -196,10 +196,12 @@
     X(av_buffersrc_add_frame_flags) \
     X(avfilter_get_by_name) \
     X(avfilter_graph_alloc) \
+    X(avfilter_graph_alloc_filter) \
     X(avfilter_graph_config) \
     X(avfilter_graph_create_filter) \
     X(avfilter_graph_free) \
     X(avfilter_graph_parse_ptr) \
+    X(avfilter_init_str) \
     X(avfilter_inout_alloc) \
     X(avfilter_inout_free) \
     X(avfilter_link) \

@@ -164,6 +164,12 @@ bool TCustomAVProbe::IsCoverStream(int index) const {
            (Context->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
+std::string TCustomAVProbe::FirstAudioCodecName() const {
+    if (!Context || FirstAudio < 0)
+        return "";
+    return ff::avcodec_get_name(Context->streams[FirstAudio]->codecpar->codec_id);
+}
+
 AVCodecContext* TCustomAVProbe::StreamDecoder(int index) {
     TStreamDecoder& decoder = Decoders.at(index);
     if (decoder.Context)

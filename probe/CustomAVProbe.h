@@ -61,6 +61,8 @@ public:
     int FirstAudioStream() const { return FirstAudio; }
     int FirstVideoStream() const { return FirstVideo; }
     int FirstSubtitleStream() const { return FirstSubtitle; }
+    // The codec of the first audio stream as the libraries name it ("aac"); empty without one.
+    std::string FirstAudioCodecName() const;
 
 protected:
     // Sends text + "\n" to the library log at level and keeps text as LastError().

@@ -274,6 +274,28 @@ private slots:
         QCOMPARE(Text("edtOutPath"), QString::fromLatin1(SameAsInputFolder));
     }
 
+    // "Original" disables what would change the sound and shows the container it will write.
+    void OriginalShowsItsExtensionAndDisablesSoundChanges() {
+        Fill(FixturePath("video_mpeg4_mp3.avi"));
+        auto* label = Dialog->findChild<QLabel*>(QStringLiteral("lblOutputExtension"));
+        QVERIFY(label->text().contains(QStringLiteral("_(new).mp3")));
+        QVERIFY(Control<QWidget>("grpAudioSampleRate")->isEnabled());
+        ChooseCaption(*Dialog, QStringLiteral("Original"));
+        QVERIFY(label->text().contains(QStringLiteral("_(new).mp3 (mp3 kept as it is")));
+        for (const char* name : {"grpAudioSampleRate", "grpAudioChannels", "chkAudioVolume",
+                                 "chkAudioBitRate", "chkLoudness"})
+            QVERIFY2(!Control<QWidget>(name)->isEnabledTo(Dialog.get()), name);
+        Fill(FixturePath("video_h264_aac.mp4"));
+        QVERIFY(label->text().contains(QStringLiteral("_(new).m4a")));
+        ChooseCaption(*Dialog, QStringLiteral("Opus"));
+        QVERIFY(label->text().endsWith(QStringLiteral("_(new).opus")));
+        QVERIFY(Control<QWidget>("grpAudioChannels")->isEnabled());
+        Control<QCheckBox>("chkLoudness")->setChecked(true);
+        QCOMPARE(Text("edtLoudness"), QStringLiteral("-16"));
+        Control<QLineEdit>("edtLoudness")->setText(QStringLiteral("-23"));
+        QCOMPARE(*BuildOutputOptions(Dialog->Choices()).LoudnessTargetLufs, -23.0);
+    }
+
     // Digits only: what a user types beside them is refused as typed, not read as "no number".
     void NumberFieldsTakeDigitsOnly() {
         Fill(FixturePath("tone_1k_stereo.wav"));

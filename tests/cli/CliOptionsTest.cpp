@@ -44,6 +44,16 @@ TEST(CliOptions, FormsAndValues) {
     EXPECT_EQ(o.Files, (std::vector<std::string>{"a.mp4", "-odd name.mp4"}));
 }
 
+// "copy" names the format that keeps the sound; captions in any case.
+TEST(CliOptions, FormatNames) {
+    for (const auto& [name, caption] : std::vector<std::pair<const char*, const char*>>{
+             {"copy", "Original"}, {"Original", "Original"}, {"OPUS", "Opus"}}) {
+        const TCliParse parse = Parse({"-f", name, "-r", "auto", "a.mp4"});
+        ASSERT_EQ(parse.Error, "") << name;
+        EXPECT_EQ(parse.Options.FormatCaption, caption);
+    }
+}
+
 // Without options: mp3, automatic rate and channels, beside the input, one job per processor.
 TEST(CliOptions, Defaults) {
     const TCliParse parse = Parse({"a.wav"});
@@ -78,6 +88,13 @@ TEST(CliOptions, UsageErrors) {
         {"-q", "-v", "a"},
         {"--overwrite=yes", "a"},
         {"a", "-f"},
+        {"-f", "copy", "-r", "44100", "a"},
+        {"-f", "copy", "-c", "mono", "a"},
+        {"-f", "copy", "--volume", "128", "a"},
+        {"-f", "copy", "-b", "96", "a"},
+        {"-f", "copy", "--loudness", "-16", "a"},
+        {"--loudness", "5", "a"},
+        {"--loudness", "-16dB", "a"},
         {"-o", "/no/such/folder/here", "a"},
     };
     for (const auto& args : bad) {

@@ -206,6 +206,104 @@ TEST_F(CliRun, OutputOptionsReachTheFile) {
     EXPECT_EQ(ProbeValue(Folder / "tone_(new).mp3", "stream=bit_rate", "a:0"), "64000");
 }
 
+// The sound's packets as the ffmpeg tool hashes them.
+std::string AudioPacketHash(const fs::path& file) {
+    return RunCommand("ffmpeg -v error -i " + ShellQuote(file.string()) +
+                      " -map 0:a:0 -c copy -f streamhash -");
+}
+
+// "-f copy" writes the first audio stream's packets unchanged into the container fitting its
+// codec; a clip ends on packets (here 20 ms ones of an input whose seek lands at its start).
+TEST_F(CliRun, CopyKeepsThePacketsAndCutsClipsOnThem) {
+    const std::string aac = Input("video_h264_aac.mp4", "aac.mp4");
+    const std::string opus = Input("video_vp9_opus.mkv", "opus.mkv");
+    std::string err;
+    ASSERT_EQ(RunCli({"-f", "copy", aac, opus}, Folder.Path(), nullptr, &err), 0) << err;
+    for (const auto& [input, output] :
+         {std::pair{aac, Folder / "aac_(new).m4a"}, std::pair{opus, Folder / "opus_(new).opus"}}) {
+        SCOPED_TRACE(output.string());
+        EXPECT_EQ(ProbeStreamCount(output, "v"), 0);
+        EXPECT_EQ(AudioPacketHash(output), AudioPacketHash(input));
+    }
+    ASSERT_EQ(RunCli({"-f", "copy", "--start", "0.5", "--end", "1.5", opus}, Folder.Path(), nullptr,
+                     &err),
+              0)
+        << err;
+    EXPECT_NEAR(ProbeDuration(Folder / "opus_(new_1).opus"), 1.0, 0.045);
+    EXPECT_EQ(RunCli({"-f", "copy", "-b", "96", aac}, Folder.Path(), nullptr, &err), 2);
+    EXPECT_NE(err.find("--bitrate does not apply to -f copy"), std::string::npos) << err;
+}
+
+// Opus: 48 kHz stereo in an Ogg container at 96 kbit/s, or the bit rate asked for.
+TEST_F(CliRun, OpusAtItsRateAndBitRate) {
+    const std::string input = Input("tone_5_1.wav", "surround.wav");
+    std::string err;
+    ASSERT_EQ(RunCli({"-f", "opus", input}, Folder.Path(), nullptr, &err), 0) << err;
+    ASSERT_EQ(RunCli({"-f", "opus", "-b", "32", input}, Folder.Path(), nullptr, &err), 0) << err;
+    const fs::path plain = Folder / "surround_(new).opus", low = Folder / "surround_(new_1).opus";
+    EXPECT_EQ(ProbeValue(plain, "format=format_name"), "ogg");
+    EXPECT_EQ(ProbeValue(plain, "stream=codec_name", "a:0"), "opus");
+    EXPECT_EQ(ProbeValue(plain, "stream=sample_rate", "a:0"), "48000");
+    EXPECT_EQ(ProbeValue(plain, "stream=channels", "a:0"), "2");
+    EXPECT_NEAR(std::stod(ProbeValue(plain, "format=bit_rate")), 96000, 45000);
+    EXPECT_NEAR(std::stod(ProbeValue(low, "format=bit_rate")), 32000, 20000);
+}
+
+// The integrated loudness and true peak of a file as the ffmpeg tool's EBU R128 filter reports
+// them.
+std::pair<double, double> ToolLoudness(const fs::path& file) {
+    const std::string summary =
+        RunCommand("ffmpeg -nostats -i " + ShellQuote(file.string()) +
+                   " -af ebur128=peak=true -f null - 2>&1 | grep -A14 Summary");
+    const auto value = [&](const char* label) {
+        const std::size_t at = summary.find(label);
+        return at == std::string::npos ? 1e9 : std::stod(summary.substr(at + std::strlen(label)));
+    };
+    return {value("I:"), value("Peak:")};
+}
+
+// --loudness: a quiet tone reaches the target; sound whose peaks would clip gets the gain that
+// keeps its true peak at -1 dBTP. The figures come with the end event.
+TEST_F(CliRun, LoudnessNormalisation) {
+    struct TCase {
+        const char* Name;
+        const char* Source; // an ffmpeg lavfi source
+        bool PeakLimited;
+    };
+    const TCase cases[] = {
+        {"quiet", "sine=frequency=1000:sample_rate=48000:duration=6,volume=-8.9dB", false},
+        {"spiky", "aevalsrc=0.03*sin(2*PI*1000*t)+0.9*lt(mod(t\\,1)\\,0.002):s=48000:d=6", true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const fs::path input = Folder / (std::string(c.Name) + ".wav");
+        RunCommand("ffmpeg -v error -f lavfi -i " + ShellQuote(c.Source) + " -ac 2 " +
+                   ShellQuote(input.string()));
+        const auto [inputLufs, inputPeak] = ToolLoudness(input);
+        if (!c.PeakLimited)
+            ASSERT_NEAR(inputLufs, -30.0, 0.5);
+        std::string out, err;
+        ASSERT_EQ(RunCli({"--json", "--loudness", "-16", "-f", "flac", input.string()},
+                         Folder.Path(), &out, &err),
+                  0)
+            << err;
+        const auto events = Events(out);
+        const auto& ended = events.back();
+        ASSERT_EQ(ended.at("event"), "finished") << out;
+        EXPECT_NEAR(std::stod(ended.at("input_lufs")), inputLufs, 0.3);
+        const auto [outputLufs, outputPeak] =
+            ToolLoudness(Folder / (std::string(c.Name) + "_(new).flac"));
+        EXPECT_NEAR(std::stod(ended.at("output_lufs")), outputLufs, 0.3);
+        EXPECT_LE(outputPeak, -1.0 + 0.05);
+        if (c.PeakLimited) {
+            EXPECT_LT(std::stod(ended.at("gain_db")), -16.0 - inputLufs - 3);
+            EXPECT_NEAR(outputPeak, -1.0, 0.3);
+        } else {
+            EXPECT_NEAR(outputLufs, -16.0, 0.5);
+        }
+    }
+}
+
 // Existing outputs are numbered; --overwrite writes over the plain name.
 TEST_F(CliRun, NamesCollideOrOverwrite) {
     const std::string input = Input("tone_mono.wav", "t.wav");

@@ -75,11 +75,14 @@ TEST(FormatRules, EveryFormat) {
         {"Wav", ".wav", true, "", "", false},
         {"Au", ".au", false, "", "", false},
         {"Ra", ".ra", false, "", "", false},
+        {"Original", ".m4a", true, "copy", "", true},
+        {"Opus", ".opus", true, "libopus", "", false},
     };
     ASSERT_EQ(OutputFormatCaptions().size(), std::size(rules));
     for (const TRule& rule : rules) {
         SCOPED_TRACE(rule.Caption);
-        const TOutputChoices choices = ChoicesFor("/in/Talk.avi", rule.Caption);
+        TOutputChoices choices = ChoicesFor("/in/Talk.avi", rule.Caption);
+        choices.InputAudioCodec = "aac";
         const TOutputOptions output = BuildOutputOptions(choices);
         const TInputOptions input = BuildInputOptions(choices);
         EXPECT_EQ(output.FileExt, rule.Extension);
@@ -92,6 +95,56 @@ TEST(FormatRules, EveryFormat) {
         EXPECT_TRUE(output.NoSubtitle);
         EXPECT_EQ(output.StreamInfo.Timestamp, 0.0);
     }
+}
+
+// A stream copy goes into the container that fits its codec.
+TEST(FormatRules, OriginalContainerFollowsTheCodec) {
+    const std::pair<const char*, const char*> containers[] = {
+        {"aac", ".m4a"},       {"alac", ".m4a"},      {"mp3", ".mp3"},   {"vorbis", ".ogg"},
+        {"opus", ".opus"},     {"flac", ".flac"},     {"ac3", ".ac3"},   {"eac3", ".eac3"},
+        {"mp2", ".mp2"},       {"wmav1", ".wma"},     {"wmav2", ".wma"}, {"pcm_s16le", ".wav"},
+        {"pcm_f32le", ".wav"}, {"pcm_s16be", ".mka"}, {"dts", ".mka"},   {"truehd", ".mka"},
+        {"", ".mka"}};
+    for (const auto& [codec, extension] : containers) {
+        SCOPED_TRACE(codec);
+        TOutputChoices choices = ChoicesFor("/in/Talk.mov", "Original");
+        choices.InputAudioCodec = codec;
+        EXPECT_EQ(BuildOutputOptions(choices).FileName, std::string("/in/Talk_(new)") + extension);
+    }
+}
+
+// Opus: 48 kHz always, stereo and 96 kbit/s unless chosen; "Original" drops every change of
+// the sound.
+TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
+    TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Opus");
+    choices.SampleRateCaption = "22050";
+    TOutputOptions output = BuildOutputOptions(choices);
+    EXPECT_EQ(output.SampleRate, 48000);
+    EXPECT_EQ(output.Channels, 2);
+    EXPECT_EQ(output.AudioBitrate, 96000);
+    choices.ChannelsCaption = "Mono";
+    choices.AdjustBitRate = true;
+    choices.BitRateText = "48";
+    output = BuildOutputOptions(choices);
+    EXPECT_EQ(output.Channels, 1);
+    EXPECT_EQ(output.AudioBitrate, 48000);
+
+    choices.NormalizeLoudness = true;
+    for (const auto& [text, lufs] : std::vector<std::pair<const char*, double>>{
+             {"-23", -23.0}, {" -14.5 ", -14.5}, {"loud", -16.0}, {"5", -16.0}}) {
+        choices.LoudnessTargetText = text;
+        EXPECT_EQ(BuildOutputOptions(choices).LoudnessTargetLufs, lufs) << text;
+    }
+
+    choices.FormatCaption = "Original";
+    choices.AdjustVolume = true;
+    choices.VolumeText = "512";
+    output = BuildOutputOptions(choices);
+    EXPECT_EQ(output.SampleRate, -1);
+    EXPECT_EQ(output.Channels, -1);
+    EXPECT_EQ(output.Volume, -1);
+    EXPECT_EQ(output.AudioBitrate, -1);
+    EXPECT_FALSE(output.LoudnessTargetLufs);
 }
 
 // The dialog's initial settings: nothing but what the assembly always sets.

@@ -4,6 +4,7 @@
 #include "RunHarness.h"
 
 #include "engine/AudioVolume.h"
+#include "engine/LoudnessMeter.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
 
@@ -18,6 +19,21 @@ std::vector<T> Scaled(std::vector<T> samples, AVSampleFormat format, int volume)
     ApplyAudioVolume(reinterpret_cast<uint8_t*>(samples.data()), static_cast<int>(samples.size()),
                      format, volume);
     return samples;
+}
+
+// Loudness normalisation's gain: to the target, less where the true peak would pass -1 dBTP,
+// none for silence; the volume step is rounded down so the ceiling holds.
+TEST(TranscodeVolumeTest, LoudnessGainToTargetUnderTheCeiling) {
+    struct TCase {
+        double InputLufs, TruePeakDbtp, GainDb;
+    };
+    for (const TCase& c : {TCase{-30, -20, 14}, TCase{-30, -3, 2}, TCase{-10, -1, -6},
+                           TCase{-70, -90, 0}, TCase{-200, -200, 0}}) {
+        const TLoudnessGain gain = LoudnessGainFor({c.InputLufs, c.TruePeakDbtp}, -16);
+        EXPECT_NEAR(gain.GainDb, c.GainDb, 0.04) << c.InputLufs << " " << c.TruePeakDbtp;
+        EXPECT_LE(gain.GainDb, c.GainDb);
+        EXPECT_DOUBLE_EQ(gain.OutputLufs, c.InputLufs + gain.GainDb);
+    }
 }
 
 TEST(TranscodeVolumeTest, Signed16RoundsAndClamps) {

@@ -1,0 +1,122 @@
+// Loudness measuring through a filter graph: amovie ! atrim ! ebur128 ! abuffersink.
+#include "engine/LoudnessMeter.h"
+
+#include "ffbind/FFHandles.h"
+#include "ffbind/FFUtils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+constexpr double SilenceLufs = -70.0;
+
+AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
+                           AVFilterContext* previous) {
+    AVFilterContext* filter = nullptr;
+    const int error = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(name),
+                                                       name, args.c_str(), nullptr, graph);
+    if (error < 0)
+        throw std::runtime_error(std::string("loudness filter ") + name + ": " + ErrorText(error));
+    if (previous && ff::avfilter_link(previous, 0, filter, 0) < 0)
+        throw std::runtime_error(std::string("loudness filter ") + name + ": cannot link");
+    return filter;
+}
+
+// The source: the file's best audio stream, decoded. The name goes in as an option value, not
+// through a graph description, so no character of it needs escaping.
+AVFilterContext* AddSource(AVFilterGraph* graph, const std::filesystem::path& file,
+                           const std::string& formatName, int64_t startUs) {
+    AVFilterContext* source =
+        ff::avfilter_graph_alloc_filter(graph, ff::avfilter_get_by_name("amovie"), "source");
+    if (!source)
+        throw std::runtime_error("loudness filter amovie: not available");
+    const std::string url = "file:" + file.string();
+    const std::string seekPoint = FormatText("%.6f", startUs / 1e6);
+    ff::av_opt_set(source, "filename", url.c_str(), AV_OPT_SEARCH_CHILDREN);
+    ff::av_opt_set(source, "streams", "da", AV_OPT_SEARCH_CHILDREN);
+    ff::av_opt_set(source, "seek_point", seekPoint.c_str(), AV_OPT_SEARCH_CHILDREN);
+    if (!formatName.empty())
+        ff::av_opt_set(source, "format_name", formatName.c_str(), AV_OPT_SEARCH_CHILDREN);
+    const int error = ff::avfilter_init_str(source, nullptr);
+    if (error < 0)
+        throw std::runtime_error(OpenErrorText(file.string(), error));
+    return source;
+}
+
+double Decibels(double linear) {
+    return linear > 0 ? 20.0 * std::log10(linear) : -200.0;
+}
+
+double MetadataNumber(const AVFrame* frame, const char* key, double fallback) {
+    const AVDictionaryEntry* entry = ff::av_dict_get(frame->metadata, key, nullptr, 0);
+    return entry ? std::strtod(entry->value, nullptr) : fallback;
+}
+
+} // namespace
+
+TLoudnessGain LoudnessGainFor(const TLoudness& measured, double targetLufs) {
+    TLoudnessGain gain;
+    gain.OutputLufs = measured.IntegratedLufs;
+    if (measured.IntegratedLufs <= SilenceLufs)
+        return gain;
+    const double wantedDb =
+        std::min(targetLufs - measured.IntegratedLufs, TruePeakCeilingDbtp - measured.TruePeakDbtp);
+    // The engine's volume steps are 1/256: rounded down, so the ceiling holds.
+    gain.Volume =
+        std::max(1, static_cast<int>(std::floor(256.0 * std::pow(10.0, wantedDb / 20.0))));
+    gain.GainDb = Decibels(gain.Volume / 256.0);
+    gain.OutputLufs = measured.IntegratedLufs + gain.GainDb;
+    return gain;
+}
+
+std::string LoudnessSummary(const TLoudness& measured, const TLoudnessGain& gain) {
+    return FormatText("Loudness: input %.1f LUFS (true peak %.1f dBTP), gain %+.1f dB, output "
+                      "%.1f LUFS",
+                      measured.IntegratedLufs, measured.TruePeakDbtp, gain.GainDb, gain.OutputLufs);
+}
+
+std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
+                                         const std::string& formatName, int64_t fileStartUs,
+                                         int64_t startUs, int64_t durationUs,
+                                         const std::function<bool(int64_t doneUs)>& onProgress) {
+    FilterGraphPtr graph(ff::avfilter_graph_alloc());
+    if (!graph)
+        throw std::bad_alloc();
+    AVFilterContext* source = AddSource(graph.get(), file, formatName, startUs);
+    // The seek lands on a key frame at or before the start: the trim keeps the clip only. Its
+    // times are the stream's own, which start at the file's start time.
+    std::string trim = FormatText("start=%.6f", (fileStartUs + startUs) / 1e6);
+    if (durationUs > 0)
+        trim += FormatText(":duration=%.6f", durationUs / 1e6);
+    AVFilterContext* trimmed = AddFilter(graph.get(), "atrim", trim, source);
+    AVFilterContext* meter = AddFilter(graph.get(), "ebur128", "peak=true:metadata=1", trimmed);
+    AVFilterContext* sink = AddFilter(graph.get(), "abuffersink", "", meter);
+    if (int error = ff::avfilter_graph_config(graph.get(), nullptr); error < 0)
+        throw std::runtime_error("loudness filter graph: " + ErrorText(error));
+
+    TLoudness loudness;
+    FramePtr frame(ff::av_frame_alloc());
+    const AVRational timeBase = ff::av_buffersink_get_time_base(sink);
+    while (true) {
+        const int result = ff::av_buffersink_get_frame(sink, frame.get());
+        if (result == AVERROR_EOF)
+            break;
+        if (result < 0)
+            throw std::runtime_error("loudness measuring: " + ErrorText(result));
+        loudness.IntegratedLufs =
+            MetadataNumber(frame.get(), "lavfi.r128.I", loudness.IntegratedLufs);
+        const double peak = MetadataNumber(frame.get(), "lavfi.r128.true_peak", -1.0);
+        if (peak >= 0)
+            loudness.TruePeakDbtp = Decibels(peak);
+        const int64_t doneUs =
+            frame->pts == AV_NOPTS_VALUE
+                ? 0
+                : ff::av_rescale_q(frame->pts, timeBase, AV_TIME_BASE_Q) - fileStartUs - startUs;
+        ff::av_frame_unref(frame.get());
+        if (onProgress && !onProgress(doneUs))
+            return std::nullopt;
+    }
+    return loudness;
+}

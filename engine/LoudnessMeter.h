@@ -1,0 +1,44 @@
+// The first pass of loudness normalisation: the integrated loudness and true peak of a file's
+// sound (or a clip of it) as the libraries' EBU R128 filter measures them, and the one constant
+// gain that brings it to a target without the true peak passing a ceiling.
+#ifndef SOUNDPICK_ENGINE_LOUDNESSMETER_H
+#define SOUNDPICK_ENGINE_LOUDNESSMETER_H
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+// The ceiling the true peak is kept under, dBTP.
+inline constexpr double TruePeakCeilingDbtp = -1.0;
+
+struct TLoudness {
+    double IntegratedLufs = -70.0; // -70 and below: silence as the filter gates it
+    double TruePeakDbtp = -200.0;
+};
+
+// What the second pass applies and what it gives.
+struct TLoudnessGain {
+    double GainDb = 0.0;
+    double OutputLufs = -70.0; // the input's loudness moved by the gain
+    int Volume = 256;          // the engine's volume for the gain (256 = unchanged)
+};
+
+// The gain to the target, reduced so the true peak stays at or under the ceiling; none for a
+// silent input.
+TLoudnessGain LoudnessGainFor(const TLoudness& measured, double targetLufs);
+
+// "Loudness: input -30.0 LUFS (true peak -27.0 dBTP), gain +14.0 dB, output -16.0 LUFS"
+std::string LoudnessSummary(const TLoudness& measured, const TLoudnessGain& gain);
+
+// Measures the best audio stream of a file from startUs for durationUs (each relative to the
+// file's start, fileStartUs in the stream's times; durationUs <= 0: to the end). onProgress
+// receives the measured time and returns false to stop: the result is then empty. Failures throw
+// std::runtime_error.
+std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
+                                         const std::string& formatName, int64_t fileStartUs,
+                                         int64_t startUs, int64_t durationUs,
+                                         const std::function<bool(int64_t doneUs)>& onProgress);
+
+#endif
