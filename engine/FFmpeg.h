@@ -3,6 +3,7 @@
 #ifndef SOUNDPICK_ENGINE_FFMPEG_H
 #define SOUNDPICK_ENGINE_FFMPEG_H
 
+#include "engine/EngineErrors.h"
 #include "engine/EngineThread.h"
 #include "engine/OutputTarget.h"
 #include "engine/StreamTypes.h"
@@ -16,7 +17,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,18 +25,6 @@ class TBitmap24;        // ffbind/FFUtils.h
 struct TVideoHookState; // engine/VideoHooks.h
 struct TVideoHookStateDeleter {
     void operator()(TVideoHookState* state) const;
-};
-
-// Raised wherever a conversion cannot go on and by the set-up operations for rejected options.
-class FFmpegException : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The run-time's number conversion errors ("'%s' is not a valid integer value", ...).
-class EConvertError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
