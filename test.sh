@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: once in a normal build and once with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target for a minute.
+# Installs what is missing, checks the formatting, builds, and runs every test: once in a normal
+# build and once with AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz
+# target for a minute.
 # Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/setup-deps.sh
 jobs=$(nproc)
+
+# Every tracked source file is formatted as .clang-format says.
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 started=$(date +%s)
 
 run_suite() { # run_suite BUILD-DIR CMAKE-ARGS...

@@ -1,7 +1,7 @@
 // Helpers shared by the two windows.
 #include "UtilFuncs.h"
 
-#include "engine/FFmpeg.h"
+#include "engine/EngineErrors.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -235,7 +235,12 @@ bool TBatchRun::Run() {
         };
         Component.OnTerminate = [this](int index, bool finished, bool exception,
                                        const std::string& message) {
-            TEvent event{index, index, true, finished, exception, message};
+            TEvent event;
+            event.Index = event.TaskIndex = index;
+            event.Terminate = true;
+            event.Finished = finished;
+            event.Exception = exception;
+            event.Message = message;
             if (const TFFmpeg* task = index >= 0 ? Component.Task(index) : nullptr)
                 event.Warning = task->WarningMessage;
             Post(event);

@@ -2,6 +2,7 @@
 #include "cli/CliOptions.h"
 
 #include "component/OutputAssembly.h"
+#include "ffbind/TextUtils.h"
 
 #include <cctype>
 #include <charconv>
@@ -13,12 +14,6 @@
 #include <thread>
 
 namespace {
-
-std::string LowerCase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::optional<long long> WholeNumber(const std::string& text) {
     long long value = 0;

@@ -2,6 +2,7 @@
 #include "component/FFmpegTask.h"
 
 #include "ffbind/FFmpegLogger.h"
+#include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
 
 namespace {

@@ -1,6 +1,8 @@
 // Hook-period parsing and creation-time conversion of the option records.
 #include "component/OptionRecords.h"
 
+#include "ffbind/TextUtils.h"
+
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -25,16 +27,6 @@ constexpr double UnixEpochDays = 25569.0;
 constexpr double SecondsPerDay = 86400.0;
 
 } // namespace
-
-std::string TrimBlanks(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
 
 std::vector<THookPeriodUs> ParseHookPTSPeriods(const std::string& text) {
     std::vector<THookPeriodUs> periods;

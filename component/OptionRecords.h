@@ -98,9 +98,6 @@ struct TOutputOptions {
     void Reset() { *this = TOutputOptions(); }
 };
 
-// A text without the blanks and control characters around it, as option texts are trimmed.
-std::string TrimBlanks(const std::string& text);
-
 // A period in which video hooks act, microseconds.
 using THookPeriodUs = std::pair<int64_t, int64_t>;
 

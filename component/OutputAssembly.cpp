@@ -1,8 +1,9 @@
 // The output option assembly: format rules, number fields, clip and output file name.
 #include "component/OutputAssembly.h"
 
+#include "ffbind/TextUtils.h"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -14,12 +15,6 @@ namespace {
 
 // The formats whose input video is never read ("vn=1" on the input).
 constexpr const char* AudioOnlyFormats = "aac ac3 mp2 mp3 wav wma opus original";
-
-std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // Milliseconds for a 32-bit record field: a longer time is cut to the longest it holds.
 int32_t CappedToInt32(int64_t ms) {

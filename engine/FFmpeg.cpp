@@ -4,6 +4,7 @@
 #include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
+#include "ffbind/TextUtils.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,24 +30,10 @@ bool ToBool(const std::string& value) {
 
 } // namespace
 
-std::string TrimText(const std::string& Text) {
-    const char* blanks = " \t\r\n";
-    std::size_t first = Text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    return Text.substr(first, Text.find_last_not_of(blanks) - first + 1);
-}
-
-std::string LowerText(std::string Text) {
-    std::transform(Text.begin(), Text.end(), Text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return Text;
-}
-
 // ---- Strict number conversions ------------------------------------------------------------
 
 int64_t StrToInt64(const std::string& Text) {
-    std::string text = TrimText(Text);
+    std::string text = TrimBlanks(Text);
     const char* begin = text.c_str();
     const char* digits = begin + ((*begin == '-' || *begin == '+') ? 1 : 0);
     int base = 10;
@@ -75,7 +62,7 @@ int StrToInt(const std::string& Text) {
 }
 
 double StrToFloat(const std::string& Text) {
-    std::string text = TrimText(Text);
+    std::string text = TrimBlanks(Text);
     // Plain decimal notation only: no hexadecimal, infinity or NaN spellings.
     bool valid = !text.empty() && text.find_first_not_of("0123456789+-.eE") == std::string::npos &&
                  text.find_first_of("0123456789") != std::string::npos;
@@ -500,12 +487,12 @@ void TCustomFFmpeg::ApplyPixelFormat(const std::string& Value) {
     if (Value == "list") {
         char line[128];
         GetLogger()->Log(this, llInfo,
-                         TrimText(ff::av_get_pix_fmt_string(line, sizeof line, AV_PIX_FMT_NONE)));
+                         TrimBlanks(ff::av_get_pix_fmt_string(line, sizeof line, AV_PIX_FMT_NONE)));
         for (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_next(nullptr); desc;
              desc = ff::av_pix_fmt_desc_next(desc)) {
             AVPixelFormat format = ff::av_pix_fmt_desc_get_id(desc);
             GetLogger()->Log(this, llInfo,
-                             TrimText(ff::av_get_pix_fmt_string(line, sizeof line, format)));
+                             TrimBlanks(ff::av_get_pix_fmt_string(line, sizeof line, format)));
         }
         return;
     }
@@ -520,9 +507,9 @@ void TCustomFFmpeg::ApplySampleFormat(const std::string& Value) {
     if (Value == "list") {
         char line[128];
         for (int format = AV_SAMPLE_FMT_NONE; format < AV_SAMPLE_FMT_NB; ++format)
-            GetLogger()->Log(
-                this, llInfo,
-                TrimText(ff::av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(format))));
+            GetLogger()->Log(this, llInfo,
+                             TrimBlanks(ff::av_get_sample_fmt_string(line, sizeof line,
+                                                                     AVSampleFormat(format))));
         return;
     }
     AudioSampleFmt = ff::av_get_sample_fmt(Value.c_str()); // unknown stays -1
@@ -581,7 +568,7 @@ void TCustomFFmpeg::ApplyBitstreamFilter(char Kind, const std::string& Value) {
         return;
     std::string name = Value.substr(0, Value.find('='));
     if (!ff::av_bsf_get_by_name(name.c_str()))
-        throw FFmpegException(Format("Unknown bitstream filter %s", TrimText(Value)));
+        throw FFmpegException(Format("Unknown bitstream filter %s", TrimBlanks(Value)));
     (Kind == 'v'   ? VideoBitstreamFilters
      : Kind == 'a' ? AudioBitstreamFilters
                    : SubtitleBitstreamFilters)
@@ -589,7 +576,7 @@ void TCustomFFmpeg::ApplyBitstreamFilter(char Kind, const std::string& Value) {
 }
 
 void TCustomFFmpeg::ApplyTarget(const std::string& Value) {
-    std::string type = TrimText(Value);
+    std::string type = TrimBlanks(Value);
     std::string norm = "auto";
     for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
         if (type.rfind(prefix, 0) == 0) {

@@ -3,6 +3,7 @@
 #ifndef SOUNDPICK_ENGINE_FFMPEG_H
 #define SOUNDPICK_ENGINE_FFMPEG_H
 
+#include "engine/EngineErrors.h"
 #include "engine/EngineThread.h"
 #include "engine/OutputTarget.h"
 #include "engine/StreamTypes.h"
@@ -16,7 +17,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,18 +25,6 @@ class TBitmap24;        // ffbind/FFUtils.h
 struct TVideoHookState; // engine/VideoHooks.h
 struct TVideoHookStateDeleter {
     void operator()(TVideoHookState* state) const;
-};
-
-// Raised wherever a conversion cannot go on and by the set-up operations for rejected options.
-class FFmpegException : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The run-time's number conversion errors ("'%s' is not a valid integer value", ...).
-class EConvertError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
@@ -359,7 +347,7 @@ public:
     }
     int OutputFileCount() const { return static_cast<int>(OutputFiles.size()); }
 
-    // ---- Run (engine run files) -------------------------------------------------------------
+    // ---- Run ---------------------------------------------------------------------------------
     // Starts a run once per Reset: threaded, returns the created worker (the caller starts it)
     // or nullptr; not threaded, converts on the caller's thread and returns nullptr.
     TConvertThread* StartConvert(bool Threaded, TConvertPriority Priority);
@@ -423,7 +411,7 @@ public:
     std::atomic<TConvertThread*> ConvertThread{nullptr};
     uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
 
-    // ==== Run state (engine run engineer: add run fields here) ==============================
+    // ==== Run state ==========================================================================
     // A worker is held at the pause gate now.
     bool Paused() const;
 
@@ -538,11 +526,11 @@ protected:
     void CollectPrivateOptions(AVMediaType Kind, const AVCodec* Codec, AVDictionary** Options);
     // Logs once per engine that an option's library setting no longer exists.
     void LogMissingEffect(const std::string& Option, const char* Effect);
-    // Run-side halves of InitDefaults and CloseAll (engine run files).
+    // Run-side halves of InitDefaults and CloseAll.
     void InitRunDefaults();
     void CloseRunState();
     // Loads a video hook from its arguments (module path first) into the engine's chain;
-    // false when it cannot be loaded (video hook files).
+    // false when it cannot be loaded.
     bool AddVideoHook(const std::vector<std::string>& Args);
 
     std::vector<std::unique_ptr<TInputFileSetup>> InputSetups;
@@ -595,11 +583,6 @@ std::string WriteErrorText(const std::filesystem::path& FileName, int Code);
 
 // Sets one entry of an owned dictionary (created on first use).
 void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value);
-
-// The text without leading and trailing blanks (spaces, tabs, line breaks).
-std::string TrimText(const std::string& Text);
-// The text in lower case (ASCII).
-std::string LowerText(std::string Text);
 
 // Strict number conversions of option values; raise EConvertError with the run-time's texts.
 int StrToInt(const std::string& Text);

@@ -4,6 +4,7 @@
 
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
+#include "ffbind/TextUtils.h"
 
 #include <algorithm>
 
@@ -77,7 +78,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& Name, int64_t Value) {
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& Name, const std::string& Value) {
-    if (TrimText(Name).empty() || TrimText(Value).empty())
+    if (TrimBlanks(Name).empty() || TrimBlanks(Value).empty())
         return false;
     if (!OptionContexts.Created()) {
         if (!Loader().LibsLoaded(DefaultLibraries))

@@ -4,6 +4,7 @@
 
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
+#include "ffbind/TextUtils.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,7 @@ namespace {
 
 // A filter chain naming a filter that changes the frame size (crop, rotate, scale, transpose).
 bool HasResizingFilter(const std::string& filters) {
-    std::stringstream chain(LowerText(filters));
+    std::stringstream chain(LowerCase(filters));
     std::string piece;
     while (std::getline(chain, piece, ',')) {
         std::string name = piece.substr(0, piece.find('='));

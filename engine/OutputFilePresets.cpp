@@ -3,6 +3,7 @@
 #include "engine/FFmpeg.h"
 
 #include "ffbind/FFmpegLogger.h"
+#include "ffbind/TextUtils.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,7 +78,7 @@ const TBuiltinPreset BuiltinPresets[] = {
 
 bool FindBuiltin(const std::string& name, std::string& text) {
     for (const TBuiltinPreset& preset : BuiltinPresets)
-        if (LowerText(name) == preset.Name) {
+        if (LowerCase(name) == preset.Name) {
             text = preset.Text;
             return true;
         }
@@ -129,14 +130,14 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
         name = Value;
         found = ReadPresetFile(Value, text);
     }
-    text = TrimText(text);
+    text = TrimBlanks(text);
     if (!found || text.empty())
         throw FFmpegException(Format("Preset \"%s\" not found", name));
     std::replace(text.begin(), text.end(), '\r', '\n');
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line))
-        ApplyPresetLine(name, TrimText(line));
+        ApplyPresetLine(name, TrimBlanks(line));
 }
 
 void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string& Line) {
@@ -147,7 +148,7 @@ void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string
     std::string value = equal == std::string::npos ? std::string() : Line.substr(equal + 1);
     if (key.empty() || value.empty())
         throw FFmpegException(Format("%s: Invalid syntax: \"%s\"", Preset, Line));
-    std::string lowerKey = LowerText(key);
+    std::string lowerKey = LowerCase(key);
     if (lowerKey == "acodec")
         ApplyCodecName('a', value);
     else if (lowerKey == "vcodec")

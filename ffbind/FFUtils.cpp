@@ -1,6 +1,8 @@
 // The shared wording of sizes, durations, errors and codecs, and the picture converter.
 #include "FFUtils.h"
 
+#include "TextUtils.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -11,15 +13,6 @@ namespace {
 constexpr int64_t KiB = 1024;
 constexpr int64_t MiB = 1024 * KiB;
 constexpr int64_t GiB = 1024 * MiB;
-
-std::string Trimmed(const char* text) {
-    std::string value = text ? text : "";
-    const std::size_t first = value.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return std::string();
-    const std::size_t last = value.find_last_not_of(" \t\r\n");
-    return value.substr(first, last - first + 1);
-}
 
 bool IsPrintableTag(uint32_t tag) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -34,14 +27,14 @@ std::string CodecDescription(AVCodecID id, uint32_t tag, TCodecRole role) {
     const AVCodec* codec =
         role == crEncoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
     if (codec) {
-        const std::string longName = Trimmed(codec->long_name);
+        const std::string longName = TrimBlanks(codec->long_name ? codec->long_name : "");
         return longName.empty() ? codec->name : FormatText("%s(%s)", codec->name, longName.c_str());
     }
     if (id == AV_CODEC_ID_MPEG2TS)
         return "mpeg2ts";
     // The codec is known to the libraries but this build has no coder for it.
     if (const AVCodecDescriptor* descriptor = ff::avcodec_descriptor_get(id)) {
-        const std::string name = Trimmed(descriptor->name);
+        const std::string name = TrimBlanks(descriptor->name ? descriptor->name : "");
         if (!name.empty())
             return name;
     }

@@ -6,10 +6,10 @@
 #include "FFmpegLogger.h"
 #include "MainThread.h"
 #include "ModuleSymbol.h"
+#include "TextUtils.h"
 #include "UnicodeProtocol.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fenv.h>
@@ -210,12 +210,6 @@ void Unbind(TLibraryKind kind) {
 
 #undef SP_BIND
 #undef SP_UNBIND
-
-std::string UpperCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 // Puts the folder in front of the library search path of the programs this process starts,
 // unless it is already named there in any letter case.

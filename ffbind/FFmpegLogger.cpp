@@ -5,10 +5,10 @@
 #include "FFUtils.h"
 #include "FFmpegApi.h"
 #include "MainThread.h"
+#include "TextUtils.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -103,9 +103,7 @@ void TFFLogger::SetLogLevelByName(const std::string& text) {
         {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
         {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG},
     };
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = LowerCase(text);
     for (const auto& [name, number] : names) {
         if (lower == name) {
             SetLogLevel(LibraryToLogLevel(number));

@@ -8,7 +8,7 @@
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
 
-#include "engine/FFmpeg.h"
+#include "engine/EngineErrors.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/MainThread.h"
 

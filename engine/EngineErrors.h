@@ -1,0 +1,19 @@
+// The errors the engine raises: what a front end catches and words without the engine itself.
+#ifndef SOUNDPICK_ENGINE_ENGINEERRORS_H
+#define SOUNDPICK_ENGINE_ENGINEERRORS_H
+
+#include <stdexcept>
+
+// Raised wherever a conversion cannot go on and by the set-up operations for rejected options.
+class FFmpegException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The run-time's number conversion errors ("'%s' is not a valid integer value", ...).
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+#endif
