@@ -5,6 +5,7 @@
 #include "PreviewImage.h"
 #include "UtilFuncs.h"
 
+#include "component/OutputFormats.h"
 #include "probe/AVProbe.h"
 
 #include <QCheckBox>
@@ -42,6 +43,11 @@ const QString OverwriteKey = QStringLiteral("Output/Overwrite");
 void TakeDigitsOnly(QLineEdit* field) {
     field->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,6}")), field));
+}
+
+// The format table's texts are UTF-8.
+QString FromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 void CheckCaption(QButtonGroup& group, const QString& caption) {
@@ -150,12 +156,16 @@ QWidget* TfrmOption::BuildFormatGroups() {
     auto* panel = new QWidget(this);
     auto* layout = new QGridLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
+    const std::span<const TOutputFormat> table = OutputFormats();
     QStringList formats;
-    for (const std::string& caption : OutputFormatCaptions())
-        formats << QString::fromStdString(caption);
+    for (const TOutputFormat& format : table)
+        formats << FromView(format.Caption);
     layout->addWidget(
         ChoiceGroup(QStringLiteral("Output Formats"), "grpFormats", formats, 6, grpFormats, panel),
         0, 0, 1, 2);
+    // Each format's button tells what the format writes.
+    for (std::size_t i = 0; i < table.size(); ++i)
+        grpFormats.button(int(i))->setToolTip(FromView(table[i].Description));
     QGroupBox* rates =
         ChoiceGroup(QStringLiteral("Audio Sample Rate (Hz)"), "grpAudioSampleRate",
                     {QStringLiteral("Auto"), QStringLiteral("8000"), QStringLiteral("11025"),
@@ -271,7 +281,7 @@ QWidget* TfrmOption::BuildOutputControls() {
 
 void TfrmOption::UpdateFormatControls() {
     const TOutputChoices choices = Choices();
-    const bool original = choices.FormatCaption == OriginalFormat;
+    const bool original = OutputFormatOf(choices.FormatCaption).StreamCopy;
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
     const QString extension = QString::fromStdString(OutputExtension(choices));

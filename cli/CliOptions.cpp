@@ -1,7 +1,7 @@
 // Command-line parsing of soundpick-cli.
 #include "cli/CliOptions.h"
 
-#include "component/OutputAssembly.h"
+#include "component/OutputFormats.h"
 #include "ffbind/TextUtils.h"
 
 #include <cctype>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -35,25 +36,52 @@ std::optional<double> Seconds(const std::string& text) {
     return value;
 }
 
-// The dialog's caption of a format given in any case ("mp3" -> "Mp3", "copy" -> "Original"), or
-// empty.
-std::string FormatCaptionOf(const std::string& name) {
-    if (LowerCase(name) == "copy")
-        return OriginalFormat;
-    for (const std::string& caption : OutputFormatCaptions())
-        if (LowerCase(caption) == LowerCase(name))
-            return caption;
-    return "";
+// The -f values of the encoded formats or of the stream copy, in the dialog's order: the usage
+// and its errors list the former first.
+std::string FormatNames(bool streamCopy) {
+    std::string names;
+    for (const TOutputFormat& format : OutputFormats())
+        if (format.StreamCopy == streamCopy)
+            names.append(names.empty() ? "" : " ").append(format.CliName);
+    return names;
+}
+
+// Text in lines of at most widthChars characters, every line but the first after the indent.
+std::string Wrapped(const std::string& text, std::size_t widthChars, const std::string& indent) {
+    std::istringstream words(text);
+    std::string lines, line, word;
+    while (words >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > widthChars) {
+            lines += line + "\n" + indent;
+            line.clear();
+        }
+        line.append(line.empty() ? "" : " ").append(word);
+    }
+    return lines + line + "\n";
+}
+
+// The description of -f in the usage's column: the encoded formats, then what the stream copy
+// does.
+std::string FormatUsage() {
+    std::string text = FormatNames(false) + " (default " +
+                       std::string(OutputFormatOf(TCliOptions().FormatCaption).CliName) + ")";
+    for (const TOutputFormat& format : OutputFormats())
+        if (format.StreamCopy)
+            text.append(", or ").append(format.CliName).append(": ").append(format.Description);
+    return Wrapped(text, 64, std::string(26, ' '));
 }
 
 // Applies one option with its value to the options; an error text, or empty.
 using TValueHandler = std::function<std::string(TCliOptions&, const std::string&)>;
 
+// A format by its caption or command-line name, in any case ("mp3", "Mp3", "copy").
 std::string SetFormat(TCliOptions& o, const std::string& value) {
-    o.FormatCaption = FormatCaptionOf(value);
-    return o.FormatCaption.empty() ? "unknown format '" + value +
-                                         "' (mp3 mp2 wma ogg aac m4a flac ac3 wav au ra opus copy)"
-                                   : "";
+    const TOutputFormat* format = FindOutputFormat(value);
+    if (!format)
+        return "unknown format '" + value + "' (" + FormatNames(false) + " " + FormatNames(true) +
+               ")";
+    o.FormatCaption = format->Caption;
+    return "";
 }
 
 std::string SetRate(TCliOptions& o, const std::string& value) {
@@ -179,7 +207,8 @@ const std::pair<const std::string, TOptionSpec>* FindShort(char letter) {
 
 // A stream copy keeps the sound as it is: options that would change it are refused.
 std::string CheckCopy(const TCliOptions& o) {
-    if (o.FormatCaption != OriginalFormat)
+    const TOutputFormat& format = OutputFormatOf(o.FormatCaption);
+    if (!format.StreamCopy)
         return "";
     const char* refused = o.SampleRateCaption != "Auto" ? "--rate"
                           : o.ChannelsCaption != "Auto" ? "--channels"
@@ -187,9 +216,9 @@ std::string CheckCopy(const TCliOptions& o) {
                           : o.BitRateKbps               ? "--bitrate"
                           : o.LoudnessLufs              ? "--loudness"
                                                         : nullptr;
-    return refused
-               ? std::string(refused) + " does not apply to -f copy (the sound is copied as it is)"
-               : "";
+    return refused ? std::string(refused) + " does not apply to -f " + std::string(format.CliName) +
+                         " (the sound is copied as it is)"
+                   : "";
 }
 
 // Checks that concern several options together.
@@ -276,10 +305,9 @@ std::string CliUsageText() {
     return R"USAGE(Usage: soundpick-cli [options] FILE...
 Takes the sound out of video and audio files.
 
-  -f, --format FMT        mp3 mp2 wma ogg aac m4a flac ac3 wav au ra opus (default mp3),
-                          or copy: the first audio stream as it is, in the container that
-                          fits its codec (a clip is cut at the nearest packets)
-  -r, --rate auto|HZ      sample rate (default auto)
+  -f, --format FMT        )USAGE" +
+           FormatUsage() +
+           R"USAGE(  -r, --rate auto|HZ      sample rate (default auto)
   -c, --channels CH       auto, mono or stereo (default auto)
       --volume N          volume, 256 = unchanged
   -b, --bitrate KBPS      audio bit rate in kbit/s

@@ -1,7 +1,7 @@
 // The output option assembly: format rules, number fields, clip and output file name.
 #include "component/OutputAssembly.h"
 
-#include "ffbind/TextUtils.h"
+#include "component/OutputFormats.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,9 +12,6 @@
 #include <system_error>
 
 namespace {
-
-// The formats whose input video is never read ("vn=1" on the input).
-constexpr const char* AudioOnlyFormats = "aac ac3 mp2 mp3 wav wma opus original";
 
 // Milliseconds for a 32-bit record field: a longer time is cut to the longest it holds.
 int32_t CappedToInt32(int64_t ms) {
@@ -80,52 +77,27 @@ TClipMs ChosenClip(const TOutputChoices& choices) {
                               choices.InputDurationUs);
 }
 
-// Opus codes at 48 kHz only; stereo at 96 kbit/s unless the user chose otherwise.
-void ApplyOpusRule(TOutputOptions& options) {
-    options.AudioCodec = "libopus";
-    options.SampleRate = 48000;
+// The fields a format sets on the output record, over what the choices set.
+void ApplyFormat(const TOutputFormat& format, TOutputOptions& options) {
+    if (!format.AudioCodec.empty())
+        options.AudioCodec = format.AudioCodec;
+    if (!format.VideoCodec.empty())
+        options.VideoCodec = format.VideoCodec;
+    options.NoVideo = options.NoVideo || format.NoVideo;
+    if (format.SampleRateHz > 0)
+        options.SampleRate = format.SampleRateHz;
     if (options.Channels < 0)
-        options.Channels = 2;
+        options.Channels = format.DefaultChannels;
     if (options.AudioBitrate < 0)
-        options.AudioBitrate = 96000;
-}
-
-// A stream copy: the packets pass unchanged, so nothing that changes the sound is set. Without
-// an output video switch a container such as .m4a or .mka would be given an encoded video.
-void ApplyOriginalRule(TOutputOptions& options) {
-    options.NoVideo = true;
-    options.AudioCodec = "copy";
-    options.SampleRate = options.Channels = options.Volume = options.AudioBitrate = -1;
-    options.LoudnessTargetLufs.reset();
-}
-
-// The fields a format sets on the output record.
-void ApplyFormatRule(const std::string& lowerFormat, TOutputOptions& options) {
-    if (lowerFormat == "opus") {
-        ApplyOpusRule(options);
-    } else if (lowerFormat == "original") {
-        ApplyOriginalRule(options);
-    } else if (lowerFormat == "wma") {
-        options.NoVideo = true;
-        options.AudioCodec = "wmav2";
-    } else if (lowerFormat == "ogg") {
-        options.VideoCodec = "libtheora";
-        options.AudioCodec = "flac";
+        options.AudioBitrate = format.DefaultBitrateBps;
+    // The packets pass unchanged, so nothing that changes the sound is set.
+    if (format.StreamCopy) {
+        options.SampleRate = options.Channels = options.Volume = options.AudioBitrate = -1;
+        options.LoudnessTargetLufs.reset();
     }
 }
 
 } // namespace
-
-const std::vector<std::string>& OutputFormatCaptions() {
-    static const std::vector<std::string> captions = {"Mp3", "Mp2",          "Wma", "Ogg", "Aac",
-                                                      "M4a", "Flac",         "Ac3", "Wav", "Au",
-                                                      "Ra",  OriginalFormat, "Opus"};
-    return captions;
-}
-
-std::string FormatExtension(const std::string& formatCaption) {
-    return "." + LowerCase(formatCaption);
-}
 
 std::string CopyExtension(const std::string& codecName) {
     static const std::map<std::string, std::string> containers = {
@@ -143,13 +115,9 @@ std::string CopyExtension(const std::string& codecName) {
 }
 
 std::string OutputExtension(const TOutputChoices& choices) {
-    return choices.FormatCaption == OriginalFormat ? CopyExtension(choices.InputAudioCodec)
-                                                   : FormatExtension(choices.FormatCaption);
-}
-
-bool FormatDisablesInputVideo(const std::string& formatCaption) {
-    const std::string lower = LowerCase(formatCaption);
-    return !lower.empty() && std::string(AudioOnlyFormats).find(lower) != std::string::npos;
+    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    return format.StreamCopy ? CopyExtension(choices.InputAudioCodec)
+                             : std::string(format.Extension);
 }
 
 TClipMs ClipStartAndLength(int64_t selectionStart, int64_t selectionEnd, int64_t scaleUs,
@@ -221,7 +189,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     if (choices.NormalizeLoudness)
         options.LoudnessTargetLufs = LoudnessTargetOr(choices.LoudnessTargetText, -16.0);
     options.CopyTimestamp = choices.CopyTimestamp;
-    ApplyFormatRule(LowerCase(choices.FormatCaption), options);
+    ApplyFormat(OutputFormatOf(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
     options.FileExt = extension;
     options.FileName = OutputFileNameFor(choices);
@@ -243,7 +211,7 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
     options.FormatName = choices.InputFormatName;
     if (ClipChosen(choices))
         options.StartMs = CappedToInt32(ChosenClip(choices).StartMs);
-    if (FormatDisablesInputVideo(choices.FormatCaption))
+    if (OutputFormatOf(choices.FormatCaption).AudioOnly)
         options.ExtraOptions = "vn=1";
     return options;
 }

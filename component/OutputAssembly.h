@@ -21,7 +21,7 @@ struct TOutputChoices {
     int64_t InputDurationUs = -1; // -1 when unknown
     std::string InputAudioCodec;  // codec of the first audio stream, e.g. "aac"; empty: none
 
-    std::string FormatCaption = "Mp3";      // one of OutputFormatCaptions()
+    std::string FormatCaption = "Mp3";      // a caption of the output format table
     std::string SampleRateCaption = "Auto"; // "Auto" or a rate in Hz
     std::string ChannelsCaption = "Auto";   // "Auto", "Mono" or "Stereo"
     bool AdjustVolume = false;
@@ -52,25 +52,13 @@ struct TOutputChoices {
     std::string ExtraOutputOptions;
 };
 
-// The output format captions in the dialog's order: "Mp3", "Mp2", ... "Ra", "Original", "Opus".
-const std::vector<std::string>& OutputFormatCaptions();
-
-// The format that keeps the input's sound as it is (stream copy): rate, channels, volume and
-// bit rate do not apply to it.
-inline constexpr const char* OriginalFormat = "Original";
-
-// "." + the caption in lower case.
-std::string FormatExtension(const std::string& formatCaption);
-
 // The container that takes a copied audio stream of this codec as it is (".mka" for codecs
 // without a container of their own).
 std::string CopyExtension(const std::string& codecName);
 
-// The output's extension: the format's, or for "Original" the one fitting the input's codec.
+// The output's extension: the format's, or for the stream copy the one fitting the input's
+// codec.
 std::string OutputExtension(const TOutputChoices& choices);
-
-// True when the input's video is not read for this format ("vn=1" on the input).
-bool FormatDisablesInputVideo(const std::string& formatCaption);
 
 // The clip in milliseconds, from a slider selection (steps of scaleUs microseconds) and the
 // input's duration: a start outside the input becomes 0, an end beyond it or not after the start

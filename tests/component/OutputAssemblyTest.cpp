@@ -1,6 +1,7 @@
 // The output option assembly: names and collisions, format rules, number fields and the clip.
 #include "component/OutputAssembly.h"
 #include "component/ComponentHarness.h"
+#include "component/OutputFormats.h"
 
 #include <gtest/gtest.h>
 
@@ -78,9 +79,10 @@ TEST(FormatRules, EveryFormat) {
         {"Original", ".m4a", true, "copy", "", true},
         {"Opus", ".opus", true, "libopus", "", false},
     };
-    ASSERT_EQ(OutputFormatCaptions().size(), std::size(rules));
+    ASSERT_EQ(OutputFormats().size(), std::size(rules));
     for (const TRule& rule : rules) {
         SCOPED_TRACE(rule.Caption);
+        EXPECT_EQ(OutputFormats()[&rule - rules].Caption, rule.Caption) << "the dialog's order";
         TOutputChoices choices = ChoicesFor("/in/Talk.avi", rule.Caption);
         choices.InputAudioCodec = "aac";
         const TOutputOptions output = BuildOutputOptions(choices);

@@ -1,0 +1,106 @@
+// The output format table.
+#include "component/OutputFormats.h"
+
+#include "ffbind/TextUtils.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// The engine picks each container's codecs from the extension; a row names only what differs.
+constexpr TOutputFormat Formats[] = {
+    {.Caption = "Mp3",
+     .CliName = "mp3",
+     .Extension = ".mp3",
+     .AudioOnly = true,
+     .Description = "lossy, plays almost everywhere"},
+    {.Caption = "Mp2",
+     .CliName = "mp2",
+     .Extension = ".mp2",
+     .AudioOnly = true,
+     .Description = "MPEG audio layer II, lossy"},
+    {.Caption = "Wma",
+     .CliName = "wma",
+     .Extension = ".wma",
+     .AudioOnly = true,
+     .AudioCodec = "wmav2",
+     .NoVideo = true,
+     .Description = "Windows Media Audio 2, lossy"},
+    {.Caption = "Ogg",
+     .CliName = "ogg",
+     .Extension = ".ogg",
+     .AudioCodec = "flac",
+     .VideoCodec = "libtheora",
+     .Description = "FLAC sound, with the input's video as Theora"},
+    {.Caption = "Aac",
+     .CliName = "aac",
+     .Extension = ".aac",
+     .AudioOnly = true,
+     .Description = "AAC in an ADTS stream, lossy"},
+    {.Caption = "M4a",
+     .CliName = "m4a",
+     .Extension = ".m4a",
+     .Description = "AAC in an MPEG-4 file, with the input's video as H.264"},
+    {.Caption = "Flac",
+     .CliName = "flac",
+     .Extension = ".flac",
+     .Description = "lossless, compressed"},
+    {.Caption = "Ac3",
+     .CliName = "ac3",
+     .Extension = ".ac3",
+     .AudioOnly = true,
+     .Description = "AC-3, lossy"},
+    {.Caption = "Wav",
+     .CliName = "wav",
+     .Extension = ".wav",
+     .AudioOnly = true,
+     .Description = "uncompressed 16-bit PCM"},
+    {.Caption = "Au",
+     .CliName = "au",
+     .Extension = ".au",
+     .Description = "uncompressed 16-bit PCM, big-endian"},
+    {.Caption = "Ra",
+     .CliName = "ra",
+     .Extension = ".ra",
+     .Description = "AC-3 sound, with the input's video as RealVideo"},
+    // Without the output video switch a container such as .m4a or .mka would be given an
+    // encoded video beside the copied sound.
+    {.Caption = "Original",
+     .CliName = "copy",
+     .AudioOnly = true,
+     .AudioCodec = "copy",
+     .NoVideo = true,
+     .StreamCopy = true,
+     .Description = "the first audio stream as it is, in the container that fits its codec (a "
+                    "clip is cut at the nearest packets)"},
+    {.Caption = "Opus",
+     .CliName = "opus",
+     .Extension = ".opus",
+     .AudioOnly = true,
+     .AudioCodec = "libopus",
+     .SampleRateHz = 48000,
+     .DefaultChannels = 2,
+     .DefaultBitrateBps = 96000,
+     .Description = "lossy, always 48 kHz; stereo at 96 kbit/s unless chosen"},
+};
+
+} // namespace
+
+std::span<const TOutputFormat> OutputFormats() {
+    return Formats;
+}
+
+const TOutputFormat* FindOutputFormat(std::string_view name) {
+    const std::string lower = LowerCase(std::string(name));
+    for (const TOutputFormat& format : Formats)
+        if (LowerCase(std::string(format.Caption)) == lower || format.CliName == lower)
+            return &format;
+    return nullptr;
+}
+
+const TOutputFormat& OutputFormatOf(std::string_view caption) {
+    if (const TOutputFormat* format = FindOutputFormat(caption))
+        return *format;
+    throw std::invalid_argument("unknown output format '" + std::string(caption) + "'");
+}

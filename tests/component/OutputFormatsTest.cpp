@@ -1,0 +1,74 @@
+// The output format table: the audio-only rule as it always was, the names a user can type, and
+// the format lists of the help page and the README.
+#include "component/OutputFormats.h"
+#include "ffbind/TextUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// The format names a document lists between its "<!--formats-->" marks, in lower case and
+// sorted; markup and the word "or" are left out.
+std::vector<std::string> ListedFormats(const std::string& document) {
+    std::ifstream file(std::string(SOUNDPICK_SOURCE_DIR) + "/" + document);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string all = text.str();
+    const std::size_t start = all.find("<!--formats-->");
+    const std::size_t end = all.find("<!--/formats-->");
+    if (start == std::string::npos || end < start)
+        return {};
+    const std::string untagged =
+        std::regex_replace(all.substr(start + 14, end - start - 14), std::regex("<[^>]*>"), " ");
+    const std::string list = std::regex_replace(untagged, std::regex("[^A-Za-z0-9]+"), " ");
+    std::vector<std::string> names;
+    std::istringstream words(list);
+    for (std::string word; words >> word;)
+        if (word != "or")
+            names.push_back(LowerCase(word));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// The input's video is read for ogg, m4a, flac, au and ra only, as the old word list had it.
+TEST(OutputFormats, AudioOnlyRuleAsBefore) {
+    const std::set<std::string> audioOnly = {"aac", "ac3", "mp2",  "mp3",
+                                             "wav", "wma", "opus", "original"};
+    const std::set<std::string> videoRead = {"ogg", "m4a", "flac", "au", "ra"};
+    ASSERT_EQ(OutputFormats().size(), audioOnly.size() + videoRead.size());
+    for (const TOutputFormat& format : OutputFormats()) {
+        const std::string name = LowerCase(std::string(format.Caption));
+        EXPECT_EQ(format.AudioOnly, audioOnly.count(name) == 1) << name;
+        EXPECT_EQ(audioOnly.count(name) + videoRead.count(name), 1u) << name;
+    }
+}
+
+// Each row is found by its caption and by its command-line name in any case: no two rows share
+// a name.
+TEST(OutputFormats, EveryNameFindsItsRow) {
+    for (const TOutputFormat& format : OutputFormats())
+        for (std::string_view name : {format.Caption, format.CliName})
+            EXPECT_EQ(FindOutputFormat(UpperCase(std::string(name))), &format) << name;
+    EXPECT_EQ(FindOutputFormat("copy")->Caption, "Original");
+    EXPECT_EQ(FindOutputFormat("mp"), nullptr);
+    EXPECT_THROW(OutputFormatOf(""), std::invalid_argument);
+}
+
+// The help page and the README name every format of the table, and no other.
+TEST(OutputFormats, HelpPageAndReadmeListEveryFormat) {
+    std::vector<std::string> captions;
+    for (const TOutputFormat& format : OutputFormats())
+        captions.push_back(LowerCase(std::string(format.Caption)));
+    std::sort(captions.begin(), captions.end());
+    for (const char* document : {"README.md", "app/help/introduction.htm"})
+        EXPECT_EQ(ListedFormats(document), captions) << document;
+}
