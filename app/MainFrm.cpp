@@ -58,16 +58,13 @@ TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent), Component(std::make_unique<TFFmpegComponent>()),
       Commands(std::make_unique<TMainActions>(this)) {
     Relay = new TTaskEventRelay(
-        [this](int AIndex, const TTaskProgress& progress) { ApplyProgress(AIndex, progress); },
+        [this](int AIndex, const TProgressInfo& progress) { ApplyProgress(AIndex, progress); },
         [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
             ApplyTerminate(AIndex, AFinished, AException, AMessage);
         },
         this);
-    Component->OnProgress = [this](int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                                   float AQuality, float ABitRate, int64_t ACurrentSize,
-                                   int ATotalOutputDuration) {
-        TesselProgress(AIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
-                       ACurrentSize, ATotalOutputDuration);
+    Component->OnProgress = [this](int AIndex, const TProgressInfo& AProgress) {
+        TesselProgress(AIndex, AProgress);
     };
     Component->OnTerminate = [this](int AIndex, bool AFinished, bool AException,
                                     const std::string& AMessage) {
@@ -288,49 +285,35 @@ bool TfrmMain::LoadLibraries() {
 }
 
 void TfrmMain::AddFile(const QString& fileName) {
-    TAVProbe& probe = Component->Probe();
-    if (!probe.LoadFile(ToPath(fileName))) {
-        mmoLog->AppendWithBlankLines(QStringLiteral("***File load error: ") +
-                                     QString::fromStdString(probe.LastError()));
+    const TProbedInput probed = Component->ProbeInput(ToPath(fileName));
+    TProbeCloser closer{Component->Probe()};
+    if (!probed.ErrorText.empty()) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(probed.ErrorText));
         return;
     }
-    TProbeCloser closer{probe};
-    if (probe.AudioStreamCount() <= 0) {
-        ShowMessageBox(TBoxIcon::Warning, QFileInfo(fileName).fileName() +
-                                              QStringLiteral(" has no sound to extract."));
+    if (!probed.HasSound) {
+        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(NoSoundText(
+                                              QFileInfo(fileName).fileName().toStdString())));
         return;
     }
     if (!frmOption)
         frmOption = new TfrmOption(this);
-    frmOption->FillFromProbe(probe);
+    frmOption->FillFromProbe(Component->Probe());
     if (frmOption->exec() != QDialog::Accepted)
         return;
     TOutputChoices choices = frmOption->Choices();
     choices.ClaimedNames = ListedOutputs();
-    const TOutputOptions output = BuildOutputOptions(choices);
-    const TInputOptions input = BuildInputOptions(choices);
-    TFileStreamInfo info;
-    probe.GetFileStreamInfo(info);
-    // The row shows the length of what will be written: the clip's when one was chosen.
-    const int64_t lengthMs = output.DurationMs > 0 ? output.DurationMs : info.Duration / 1000;
-    AddTask(input, output, lengthMs, probe.GetFileSize());
+    AddTask(choices, Component->Probe().GetFileSize());
 }
 
-void TfrmMain::AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t lengthMs,
-                       int64_t fileSizeBytes) {
-    const int index = Component->AddTaskInput(input.FileName, &input);
-    if (index < 0) {
-        mmoLog->AppendWithBlankLines(QStringLiteral("***File open error: ") +
-                                     QString::fromStdString(Component->LastErrorText()));
+void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes) {
+    const TAddedTask added = Component->AddTask(choices);
+    if (added.Index < 0) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(added.ErrorText));
         return;
     }
-    if (!Component->SetTaskOutput(index, output.FileName, &output)) {
-        const QString error = QString::fromStdString(Component->LastErrorText());
-        Component->DeleteTask(index);
-        mmoLog->AppendWithBlankLines(QStringLiteral("***Cannot do convert, error: ") + error);
-        return;
-    }
-    Rows->AddTask(FromPath(input.FileName), lengthMs, fileSizeBytes, FromPath(output.FileName));
+    Rows->AddTask(FromPath(choices.InputFileName), added.LengthMs, fileSizeBytes,
+                  FromPath(added.OutputFileName));
     mmoLog->AppendWithBlankLines(QStringLiteral("***File has been added to convert list."));
     UpdateCommands();
 }
@@ -451,11 +434,8 @@ int TfrmMain::SelectedRow() const {
 
 // ---- The component's events -------------------------------------------------------------------
 
-void TfrmMain::TesselProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                              float AQuality, float ABitRate, int64_t ACurrentSize,
-                              int ATotalOutputDuration) {
-    Relay->PostProgress(AIndex, {AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
-                                 ACurrentSize, ATotalOutputDuration});
+void TfrmMain::TesselProgress(int AIndex, const TProgressInfo& AProgress) {
+    Relay->PostProgress(AIndex, AProgress);
 }
 
 void TfrmMain::TesselTerminate(int AIndex, bool AFinished, bool AException,
@@ -463,7 +443,7 @@ void TfrmMain::TesselTerminate(int AIndex, bool AFinished, bool AException,
     Relay->PostTerminate(AIndex, AFinished, AException, AMessage);
 }
 
-void TfrmMain::ApplyProgress(int AIndex, const TTaskProgress& progress) {
+void TfrmMain::ApplyProgress(int AIndex, const TProgressInfo& progress) {
     Rows->ApplyProgress(AIndex, progress);
     UpdateRunStatus();
 }

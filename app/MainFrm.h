@@ -57,9 +57,7 @@ public:
     // ---- Event handlers -------------------------------------------------------------------------
     // The component's events, on any thread: their effects take place on the window's thread in
     // the order raised.
-    void TesselProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                        float AQuality, float ABitRate, int64_t ACurrentSize,
-                        int ATotalOutputDuration);
+    void TesselProgress(int AIndex, const TProgressInfo& AProgress);
     void TesselTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
     // The log bridge's lines, on the window's thread.
     void FFLoggerLog(const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
@@ -96,8 +94,7 @@ private:
 
     bool LoadLibraries();
     void AddFile(const QString& fileName);
-    void AddTask(const TInputOptions& input, const TOutputOptions& output, int64_t lengthMs,
-                 int64_t fileSizeBytes);
+    void AddTask(const TOutputChoices& choices, int64_t fileSizeBytes);
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
     // Every command is enabled exactly when it can act, in the toolbar and the menus alike.
@@ -107,7 +104,7 @@ private:
     // Opens a file or folder with the desktop, saying so when it cannot.
     void OpenWithDesktop(const QString& fileOrFolder);
 
-    void ApplyProgress(int AIndex, const TTaskProgress& progress);
+    void ApplyProgress(int AIndex, const TProgressInfo& progress);
     void ApplyTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
     std::unique_ptr<TFFmpegComponent> Component; // Tessel

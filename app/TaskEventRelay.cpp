@@ -5,7 +5,7 @@ TTaskEventRelay::TTaskEventRelay(TProgressHandler onProgress, TTerminateHandler 
                                  QObject* parent)
     : QObject(parent), OnProgress(std::move(onProgress)), OnTerminate(std::move(onTerminate)) {}
 
-void TTaskEventRelay::PostProgress(int AIndex, const TTaskProgress& progress) {
+void TTaskEventRelay::PostProgress(int AIndex, const TProgressInfo& progress) {
     if (Detached)
         return;
     {
@@ -32,7 +32,7 @@ void TTaskEventRelay::PostTerminate(int AIndex, bool AFinished, bool AException,
 }
 
 void TTaskEventRelay::DeliverProgress(int AIndex) {
-    TTaskProgress progress;
+    TProgressInfo progress;
     {
         std::lock_guard<std::mutex> guard(PendingLock);
         auto entry = PendingProgress.find(AIndex);

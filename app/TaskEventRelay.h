@@ -4,29 +4,20 @@
 #ifndef SOUNDPICK_APP_TASKEVENTRELAY_H
 #define SOUNDPICK_APP_TASKEVENTRELAY_H
 
+#include "engine/ProgressReport.h"
+
 #include <QObject>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 
-struct TTaskProgress {
-    int FrameNumber = 0;
-    int FPS = 0;
-    int CurrentDurationMs = 0;
-    float Quality = 0;
-    float BitRate = 0;
-    int64_t CurrentSizeBytes = 0;
-    int TotalOutputDurationMs = 0;
-};
-
 class TTaskEventRelay : public QObject {
     Q_OBJECT
 public:
-    using TProgressHandler = std::function<void(int AIndex, const TTaskProgress& progress)>;
+    using TProgressHandler = std::function<void(int AIndex, const TProgressInfo& progress)>;
     using TTerminateHandler = std::function<void(int AIndex, bool AFinished, bool AException,
                                                  const std::string& AMessage)>;
 
@@ -35,7 +26,7 @@ public:
                     QObject* parent = nullptr);
 
     // Any thread.
-    void PostProgress(int AIndex, const TTaskProgress& progress);
+    void PostProgress(int AIndex, const TProgressInfo& progress);
     void PostTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
     // From now on no handler runs, for events pending or still to come.
@@ -49,7 +40,7 @@ private:
     TTerminateHandler OnTerminate;
     std::atomic<bool> Detached{false};
     std::mutex PendingLock; // guards PendingProgress
-    std::map<int, TTaskProgress> PendingProgress;
+    std::map<int, TProgressInfo> PendingProgress;
 };
 
 #endif

@@ -108,20 +108,20 @@ void TTaskListModel::BeginRun() {
         row.InRun = row.State == rsWaiting;
 }
 
-void TTaskListModel::ApplyProgress(int row, const TTaskProgress& progress) {
+void TTaskListModel::ApplyProgress(int row, const TProgressInfo& progress) {
     if (!ValidRow(row))
         return;
     TRow& entry = Rows[row];
-    if (progress.TotalOutputDurationMs > 0) {
-        entry.LengthMs = progress.TotalOutputDurationMs;
+    if (progress.TotalDurationMs > 0) {
+        entry.LengthMs = progress.TotalDurationMs;
         // 64-bit: a run of more than about six hours would overflow 32 bits here.
-        entry.Percent = static_cast<int>(int64_t{progress.CurrentDurationMs} * 100 /
-                                         progress.TotalOutputDurationMs);
+        entry.Percent =
+            static_cast<int>(int64_t{progress.CurrentDurationMs} * 100 / progress.TotalDurationMs);
         SetCell(row, tcProgress, QString::number(entry.Percent) + u'%');
     }
     entry.CurrentMs = progress.CurrentDurationMs;
-    if (progress.FPS > 0)
-        SetCell(row, tcFPS, QString::number(progress.FPS));
+    if (progress.Fps > 0)
+        SetCell(row, tcFPS, QString::number(progress.Fps));
     SetCell(row, tcCurrentTime, ClockText(progress.CurrentDurationMs));
     SetCell(row, tcOutputSize, SizeCell(progress.CurrentSizeBytes));
     if (entry.State == rsWaiting)

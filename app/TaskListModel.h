@@ -69,7 +69,7 @@ public:
     // The waiting rows make up the run that starts now.
     void BeginRun();
     // A progress report of the row's task.
-    void ApplyProgress(int row, const TTaskProgress& progress);
+    void ApplyProgress(int row, const TProgressInfo& progress);
     // The task's end: done, stopped (neither finished nor failed) or failed with the message.
     // Every end but a failure marks the output converted.
     void ApplyEnd(int row, bool finished, bool failed, const QString& message);

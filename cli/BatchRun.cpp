@@ -53,14 +53,14 @@ bool TBatchRun::PrintInfo() {
     bool allRead = true;
     for (const std::string& file : Options.Files) {
         const fs::path input = Absolute(file);
-        TAVProbe& probe = Component.Probe();
-        if (!probe.LoadFile(input)) {
-            Reporter.Skipped(input, "***File load error: " + probe.LastError());
+        const TProbedInput probed = Component.ProbeInput(input);
+        if (!probed.ErrorText.empty()) {
+            Reporter.Skipped(input, probed.ErrorText);
             allRead = false;
             continue;
         }
-        Reporter.InfoText(input, probe.GetInfoText());
-        probe.CloseFile();
+        Reporter.InfoText(input, Component.Probe().GetInfoText());
+        Component.Probe().CloseFile();
     }
     return allRead;
 }
@@ -77,26 +77,18 @@ void TBatchRun::AddFiles() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddFile(const std::string& file) {
     const fs::path input = Absolute(file);
-    TAVProbe& probe = Component.Probe();
-    if (!probe.LoadFile(input)) {
-        Reporter.Skipped(input, "***File load error: " + probe.LastError());
+    const TProbedInput probed = Component.ProbeInput(input);
+    Component.Probe().CloseFile();
+    if (!probed.ErrorText.empty() || !probed.HasSound) {
+        Reporter.Skipped(input,
+                         probed.ErrorText.empty() ? NoSoundText(input.string()) : probed.ErrorText);
         return false;
     }
-    TFileStreamInfo info;
-    probe.GetFileStreamInfo(info);
-    const TProbedFile probed{info.Duration, probe.ForcedFormatName(), probe.FirstAudioCodecName()};
-    const bool hasSound = probe.AudioStreamCount() > 0;
-    probe.CloseFile();
-    if (!hasSound) {
-        Reporter.Skipped(input, input.string() + " has no sound to extract.");
-        return false;
-    }
-    if (Options.StartSeconds && info.Duration > 0 &&
-        Microseconds(*Options.StartSeconds) >= info.Duration)
+    if (Options.StartSeconds && probed.DurationUs > 0 &&
+        Microseconds(*Options.StartSeconds) >= probed.DurationUs)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
-    TOutputChoices choices = ChoicesFor(input, info.Duration);
-    choices.InputAudioCodec = probed.AudioCodec;
+    TOutputChoices choices = ChoicesFor(input, probed);
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
@@ -135,26 +127,14 @@ void TBatchRun::FeedTasks() {
 
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
-    const TCliTask& task = CliTasks[index];
-    TOutputChoices choices = ChoicesFor(task.Input, ProbedFiles[index].DurationUs);
-    choices.InputFormatName = ProbedFiles[index].FormatName;
-    choices.InputAudioCodec = ProbedFiles[index].AudioCodec;
-    TOutputOptions output = BuildOutputOptions(choices);
-    output.FileName = task.Output;
-    const TInputOptions inputOptions = BuildInputOptions(choices);
+    const TOutputChoices choices = ChoicesFor(CliTasks[index].Input, ProbedFiles[index]);
     ProbedFiles[index] = {};
-    const int taskIndex = Component.AddTaskInput(inputOptions.FileName, &inputOptions);
-    if (taskIndex < 0) {
-        EndUnmade(index, tsFailed, "***File open error: " + Component.LastErrorText());
+    const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
+    if (added.Index < 0) {
+        EndUnmade(index, tsFailed, added.ErrorText);
         return false;
     }
-    if (!Component.SetTaskOutput(taskIndex, output.FileName, &output)) {
-        const std::string reason = Component.LastErrorText();
-        Component.DeleteTask(taskIndex);
-        EndUnmade(index, tsFailed, "***Cannot do convert, error: " + reason);
-        return false;
-    }
-    RecordCreatedFile(index, *Component.Task(taskIndex));
+    RecordCreatedFile(index, *Component.Task(added.Index));
     std::lock_guard<std::mutex> guard(EventsLock);
     CliIndexOfTask.push_back(index);
     return true;
@@ -183,10 +163,13 @@ int TBatchRun::CliIndex(int taskIndex) const {
                : -1;
 }
 
-TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) const {
+TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& probed) const {
+    const int64_t durationUs = probed.DurationUs;
     TOutputChoices choices;
     choices.InputFileName = input;
+    choices.InputFormatName = probed.FormatName;
     choices.InputDurationUs = durationUs;
+    choices.InputAudioCodec = probed.AudioCodec;
     choices.FormatCaption = Options.FormatCaption;
     choices.SampleRateCaption = Options.SampleRateCaption;
     choices.ChannelsCaption = Options.ChannelsCaption;
@@ -224,13 +207,10 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, int64_t durationUs) 
 
 bool TBatchRun::Run() {
     if (!CliTasks.empty()) {
-        Component.OnProgress = [this](int index, int, int, int currentMs, float, float,
-                                      int64_t sizeBytes, int totalMs) {
+        Component.OnProgress = [this](int index, const TProgressInfo& progress) {
             TEvent event;
             event.TaskIndex = index;
-            event.CurrentMs = currentMs;
-            event.TotalMs = totalMs;
-            event.SizeBytes = sizeBytes;
+            event.Progress = progress;
             Post(event);
         };
         Component.OnTerminate = [this](int index, bool finished, bool exception,
@@ -320,17 +300,17 @@ void TBatchRun::HandleProgress(const TEvent& event) {
     TCliTask& task = CliTasks[event.Index];
     const auto now = steady_clock::now();
     task.State = tsRunning;
-    task.CurrentMs = event.CurrentMs;
-    task.TotalMs = event.TotalMs;
-    task.SizeBytes = event.SizeBytes;
+    task.CurrentMs = event.Progress.CurrentDurationMs;
+    task.TotalMs = event.Progress.TotalDurationMs;
+    task.SizeBytes = event.Progress.CurrentSizeBytes;
     if (!task.HasFirstSample) {
         task.HasFirstSample = true;
-        task.FirstSampleMs = event.CurrentMs;
+        task.FirstSampleMs = task.CurrentMs;
         task.FirstSampleTime = now;
     } else {
         const std::chrono::duration<double, std::milli> wall = now - task.FirstSampleTime;
         if (wall.count() > 0)
-            task.Speed = (event.CurrentMs - task.FirstSampleMs) / wall.count();
+            task.Speed = (task.CurrentMs - task.FirstSampleMs) / wall.count();
     }
     Changed = true;
     Reporter.Progress(event.Index, task);

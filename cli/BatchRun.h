@@ -43,19 +43,11 @@ private:
         bool Finished = false, Exception = false;
         std::string Message;
         std::string Warning;
-        int CurrentMs = 0, TotalMs = 0;
-        int64_t SizeBytes = 0;
-    };
-
-    // What a file waiting to become a component task needs besides its TCliTask.
-    struct TProbedFile {
-        int64_t DurationUs = -1;
-        std::string FormatName; // forced input format; empty when detected
-        std::string AudioCodec; // the first sound stream's codec, for "Original"
+        TProgressInfo Progress;
     };
 
     bool AddFile(const std::string& file);
-    TOutputChoices ChoicesFor(const std::filesystem::path& input, int64_t durationUs) const;
+    TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed) const;
     std::vector<std::filesystem::path>
     ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
@@ -78,10 +70,12 @@ private:
     // the only one a second Ctrl-C may remove; empty when it created none.
     std::vector<std::filesystem::path> CreatedFiles;
     std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
-    std::vector<TProbedFile> ProbedFiles; // by CliTasks index
-    std::size_t NextToMake = 0;           // the first file not yet made a task
-    std::vector<int> CliIndexOfTask;      // by component index; guarded by EventsLock
-    int TasksEnded = 0;                   // component tasks whose end was handled
+    // By CliTasks index: what a file waiting to become a component task needs besides its
+    // TCliTask.
+    std::vector<TProbedInput> ProbedFiles;
+    std::size_t NextToMake = 0;      // the first file not yet made a task
+    std::vector<int> CliIndexOfTask; // by component index; guarded by EventsLock
+    int TasksEnded = 0;              // component tasks whose end was handled
     bool Stopping = false;
     int Skipped = 0;
     bool AllEnded = false;

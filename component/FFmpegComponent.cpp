@@ -79,6 +79,48 @@ void TCustomFFmpegComponent::UnloadLibraries() {
 
 // ---- Tasks --------------------------------------------------------------------------------------
 
+std::string NoSoundText(const std::string& shownName) {
+    return shownName + " has no sound to extract.";
+}
+
+TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
+    TProbedInput probed;
+    if (!ProbeObject->LoadFile(fileName)) {
+        probed.ErrorText = "***File load error: " + ProbeObject->LastError();
+        return probed;
+    }
+    TFileStreamInfo info;
+    ProbeObject->GetFileStreamInfo(info);
+    probed.HasSound = ProbeObject->AudioStreamCount() > 0;
+    probed.DurationUs = info.Duration;
+    probed.FormatName = ProbeObject->ForcedFormatName();
+    probed.AudioCodec = ProbeObject->FirstAudioCodecName();
+    return probed;
+}
+
+TAddedTask TCustomFFmpegComponent::AddTask(const TOutputChoices& choices,
+                                           const TPathFileName& outputFileName) {
+    TOutputOptions output = BuildOutputOptions(choices);
+    if (!outputFileName.empty())
+        output.FileName = outputFileName;
+    const TInputOptions input = BuildInputOptions(choices);
+    TAddedTask added;
+    const int index = AddTaskInput(input.FileName, &input);
+    if (index < 0) {
+        added.ErrorText = "***File open error: " + LastErrorText();
+        return added;
+    }
+    if (!SetTaskOutput(index, output.FileName, &output)) {
+        added.ErrorText = "***Cannot do convert, error: " + LastErrorText();
+        DeleteTask(index);
+        return added;
+    }
+    added.Index = index;
+    added.OutputFileName = Task(index)->OutputOptions.FileName;
+    added.LengthMs = output.DurationMs > 0 ? output.DurationMs : choices.InputDurationUs / 1000;
+    return added;
+}
+
 int TCustomFFmpegComponent::AddTaskInput(const TPathFileName& fileName,
                                          const TInputOptions* options) {
     if (!Loader().LibsLoaded(DefaultLibraries)) {
@@ -132,7 +174,7 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
             InstallHookMode(*task, record);
         }
         if (!record.NoAudio && task->InputFileCount() > 0 && !HasSound(*task)) {
-            SetLastError(task->InputFileName(0).string() + " has no sound to extract.");
+            SetLastError(NoSoundText(task->InputFileName(0).string()));
             return false;
         }
         task->ReplaceExistingOutputs = record.Overwrite;
@@ -190,11 +232,8 @@ void TCustomFFmpegComponent::SetLastError(const std::string& text) {
 }
 
 void TCustomFFmpegComponent::InstallTaskCallbacks(TFFmpeg& task) {
-    task.OnProgress = [this](TCustomFFmpeg* sender, int frameNumber, int fps, int currentDurationMs,
-                             float quality, float bitRate, int64_t currentSizeBytes,
-                             int totalOutputDurationMs) {
-        TaskProgress(static_cast<TFFmpeg&>(*sender), frameNumber, fps, currentDurationMs, quality,
-                     bitRate, currentSizeBytes, totalOutputDurationMs);
+    task.OnProgress = [this](TCustomFFmpeg* sender, const TProgressInfo& progress) {
+        TaskProgress(static_cast<TFFmpeg&>(*sender), progress);
     };
     task.OnTerminate = [this](TCustomFFmpeg* sender) {
         TaskTerminated(static_cast<TFFmpeg&>(*sender));
@@ -401,18 +440,13 @@ void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exc
     });
 }
 
-void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, int frameNumber, int fps,
-                                          int currentDurationMs, float quality, float bitRate,
-                                          int64_t currentSizeBytes, int totalOutputDurationMs) {
+void TCustomFFmpegComponent::TaskProgress(TFFmpeg& task, TProgressInfo progress) {
     // With a first pass before it, the conversion fills the second half of the progress.
-    if (task.InSecondPass() && totalOutputDurationMs > 0)
-        currentDurationMs = totalOutputDurationMs / 2 + currentDurationMs / 2;
+    if (task.InSecondPass() && progress.TotalDurationMs > 0)
+        progress.CurrentDurationMs = progress.TotalDurationMs / 2 + progress.CurrentDurationMs / 2;
     auto guard = LockServingMainThread(EventLock);
     if (OnProgress)
-        RunAsHandler([&] {
-            OnProgress(task.Index, frameNumber, fps, currentDurationMs, quality, bitRate,
-                       currentSizeBytes, totalOutputDurationMs);
-        });
+        RunAsHandler([&] { OnProgress(task.Index, progress); });
 }
 
 void TCustomFFmpegComponent::TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action) {

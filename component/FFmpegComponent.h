@@ -6,6 +6,7 @@
 #define SOUNDPICK_COMPONENT_FFMPEGCOMPONENT_H
 
 #include "component/OptionRecords.h"
+#include "engine/ProgressReport.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,6 +21,7 @@ class TBitmap24;          // ffbind/FFUtils.h
 class TFFmpeg;            // component/FFmpegTask.h
 class TFFmpegList;        // component/FFmpegList.h
 class TTerminateDelivery; // component/TerminateDelivery.h
+struct TOutputChoices;    // component/OutputAssembly.h
 
 // Priority of each task's worker thread (nice 19, 10, 5, 0), by the engine's ordinals.
 enum TTaskPriority { tpIdle, tpLowest, tpLower, tpNormal };
@@ -27,15 +29,33 @@ enum TTaskPriority { tpIdle, tpLowest, tpLower, tpNormal };
 // A before-hook handler's answer for one video frame, by the engine's ordinals.
 enum TTaskHookAction { thContinue, thIgnore, thStop };
 
+// A file read by the probe before it is added (see ProbeInput).
+struct TProbedInput {
+    std::string ErrorText; // "***File load error: " and the reason; empty when the file was read
+    bool HasSound = false; // a file without sound is not added (see NoSoundText)
+    int64_t DurationUs = -1;
+    std::string FormatName; // forced input format; empty when detected
+    std::string AudioCodec; // the first sound stream's codec
+};
+
+// The task that AddTask made, or why there is none.
+struct TAddedTask {
+    int Index = -1; // in the task list; -1 when none was added
+    // "***File open error: " or "***Cannot do convert, error: " and the reason; empty when added.
+    std::string ErrorText;
+    TPathFileName OutputFileName; // the file the task writes
+    int64_t LengthMs = 0;         // of the output: the clip's length, else the input's
+};
+
+// Why a file without sound is not added, under the name the front end shows it by.
+std::string NoSoundText(const std::string& shownName);
+
 // Component events carry no sender; each starts with the task's index in the list.
 //
-// Progress of a running task: frame number, frames per second, current output duration (ms),
-// quality, bit rate (kbit/s), output size (bytes), expected total output duration (ms, 0 or less
-// when unknown). Runs on the task's worker thread (the caller's thread with a thread count of 0),
-// inside the component's EventLock, so handlers of concurrent tasks never overlap.
-using TProgressEvent =
-    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
-                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
+// Progress of a running task (the expected total is 0 or less when unknown). Runs on the task's
+// worker thread (the caller's thread with a thread count of 0), inside the component's
+// EventLock, so handlers of concurrent tasks never overlap.
+using TProgressEvent = std::function<void(int AIndex, const TProgressInfo& AProgress)>;
 // End of a task: AFinished true when it converted to the end, false when stopped; AException true
 // with AMessage when it failed. AIndex -1 (with true, false, "") follows the last task's end.
 // With a thread count above 0 it runs on the component's delivery thread, one event at a time
@@ -66,6 +86,14 @@ public:
     // Loads the FFmpeg libraries from a folder (empty: the system's); false with LastErrorText.
     bool LoadLibraries(const TPathFileName& folder);
     void UnloadLibraries();
+
+    // Reads a file into Probe() ahead of adding it; the probe stays on it (the caller closes it),
+    // so that a front end can show more of the file before it adds it.
+    TProbedInput ProbeInput(const TPathFileName& fileName);
+    // Adds a task for choices.InputFileName with the option records the choices give: opens its
+    // input and creates its output, named outputFileName when given (a name chosen earlier),
+    // else as the choices name it. A task whose output fails is deleted again.
+    TAddedTask AddTask(const TOutputChoices& choices, const TPathFileName& outputFileName = {});
 
     // Creates a task and opens its input; the new index, or -1 with LastErrorText (no task left).
     // Options with an empty FileName take fileName. Without options the defaults apply.
@@ -146,9 +174,7 @@ protected:
     virtual void TaskCustomHook(TFFmpeg& task, TBitmap24& bitmap, int frameNumber, int64_t pts,
                                 bool& update, bool& stopHook);
     virtual void TaskPreviewBitmap(TFFmpeg& task, TBitmap24& bitmap, int frameNumber, int64_t pts);
-    virtual void TaskProgress(TFFmpeg& task, int frameNumber, int fps, int currentDurationMs,
-                              float quality, float bitRate, int64_t currentSizeBytes,
-                              int totalOutputDurationMs);
+    virtual void TaskProgress(TFFmpeg& task, TProgressInfo progress);
     virtual void TaskTerminated(TFFmpeg& task);
 
     // Serialises progress and terminate handling of all tasks; re-entrant so that a task that

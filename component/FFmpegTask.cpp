@@ -245,7 +245,11 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
     const auto progress = [&](int64_t doneUs) {
         if (OnProgress && doneUs - reportedUs >= ProgressInterval) {
             reportedUs = doneUs;
-            OnProgress(this, 0, 0, static_cast<int>(doneUs / 2000), 0, 0, 0, RecordingTimeMs);
+            OnProgress(this, {.FrameNumber = 0,
+                              .Fps = 0,
+                              .CurrentDurationMs = static_cast<int>(doneUs / 2000),
+                              .Quality = 0,
+                              .TotalDurationMs = RecordingTimeMs});
         }
         return !StopRequested;
     };

@@ -6,6 +6,7 @@
 #include "engine/EngineErrors.h"
 #include "engine/EngineThread.h"
 #include "engine/OutputTarget.h"
+#include "engine/ProgressReport.h"
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
@@ -245,11 +246,9 @@ struct TInputFileSetup {
 
 class TCustomFFmpeg : public TOptionState {
 public:
-    // Engine as sender; frame number, fps, current duration (ms), quality, bit rate (kbit/s),
-    // current size (bytes), total output duration (ms, -1 unknown). Fires on the run's thread.
-    using TProgressEvent = std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS,
-                                              int ACurrentDuration, float AQuality, float ABitRate,
-                                              int64_t ACurrentSize, int ATotalOutputDuration)>;
+    // Engine as sender and the run's progress. Fires on the run's thread.
+    using TProgressEvent =
+        std::function<void(TCustomFFmpeg* Sender, const TProgressInfo& AProgress)>;
     // Fires once when a run ends, on the run's thread or a terminate thread.
     using TTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
     using TBeforeHookEvent =

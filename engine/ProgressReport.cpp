@@ -83,6 +83,7 @@ std::atomic<int>* QpHistogramCounters() {
 
 TProgressReport BuildProgressReport(const TProgressFigures& figures) {
     TProgressReport report;
+    TProgressInfo& progress = report.Progress;
     TStatusLine line;
     // No stream has a time yet while this stays unknown.
     double timeS = std::numeric_limits<double>::infinity();
@@ -96,13 +97,13 @@ TProgressReport BuildProgressReport(const TProgressFigures& figures) {
                 report.Skipped = true;
                 return report;
             }
-            report.FrameNumber = stream.FrameNumber;
-            report.Fps = figures.ElapsedS > 1
-                             ? static_cast<int>(stream.FrameNumber / figures.ElapsedS + 0.5)
-                             : 0;
-            report.Quality = QualityOf(stream);
-            line.Append("frame=%5d fps=%3d q=%3.1f ", report.FrameNumber, report.Fps,
-                        report.Quality);
+            progress.FrameNumber = stream.FrameNumber;
+            progress.Fps = figures.ElapsedS > 1
+                               ? static_cast<int>(stream.FrameNumber / figures.ElapsedS + 0.5)
+                               : 0;
+            progress.Quality = QualityOf(stream);
+            line.Append("frame=%5d fps=%3d q=%3.1f ", progress.FrameNumber, progress.Fps,
+                        progress.Quality);
             if (figures.Last)
                 line.Append("L");
             if (figures.QpHistogram)
@@ -119,10 +120,10 @@ TProgressReport BuildProgressReport(const TProgressFigures& figures) {
     const double bitRate =
         timeKnown ? static_cast<double>(figures.TotalSizeBytes) * 8 / std::max(timeS, 0.01) / 1000
                   : 0;
-    report.CurrentDurationMs = ClampedMs(timeS);
-    report.BitRate = static_cast<float>(bitRate);
-    report.CurrentSize = figures.TotalSizeBytes;
-    report.TotalOutputDurationMs = figures.RecordingTimeMs;
+    progress.CurrentDurationMs = ClampedMs(timeS);
+    progress.BitRateKbps = static_cast<float>(bitRate);
+    progress.CurrentSizeBytes = figures.TotalSizeBytes;
+    progress.TotalDurationMs = figures.RecordingTimeMs;
 
     if (figures.HasHandler || figures.Verbose > 0 || figures.Last) {
         report.HasStatus = true;
@@ -206,9 +207,7 @@ void TCustomFFmpeg::ReportProgress(bool Last) {
         return;
     if (report.HasStatus) {
         if (OnProgress)
-            OnProgress(this, report.FrameNumber, report.Fps, report.CurrentDurationMs,
-                       report.Quality, report.BitRate, report.CurrentSize,
-                       report.TotalOutputDurationMs);
+            OnProgress(this, report.Progress);
         else if (Verbose >= 0)
             GetLogger()->Log(this, llVerbose, report.StatusLine);
     }

@@ -8,6 +8,18 @@
 #include <string>
 #include <vector>
 
+// What a progress event tells of a running conversion. A figure that does not apply is -1: an
+// output without video has no frame number, fps or quality, and an unknown total is -1.
+struct TProgressInfo {
+    int FrameNumber = -1; // video frames written
+    int Fps = -1;         // video frames written per second of wall-clock time
+    int CurrentDurationMs = 0;
+    float Quality = -1.0f; // the video encoder's last quantiser
+    float BitRateKbps = 0;
+    int64_t CurrentSizeBytes = 0;
+    int TotalDurationMs = -1; // the output's expected length
+};
+
 // One output stream as a report sees it.
 struct TProgressStream {
     bool IsVideo = false;
@@ -41,14 +53,7 @@ struct TProgressReport {
     // The status line is complete and goes to the handler or the log.
     bool HasStatus = false;
     std::string StatusLine;
-    // The event's values.
-    int FrameNumber = -1;
-    int Fps = -1;
-    int CurrentDurationMs = 0;
-    float Quality = -1.0f;
-    float BitRate = 0;
-    int64_t CurrentSize = 0;
-    int TotalOutputDurationMs = -1;
+    TProgressInfo Progress; // the event's values
     // The last report's size summary (empty when none is logged).
     std::string Summary;
 };

@@ -60,6 +60,16 @@ QString Enabled(const TfrmMain& window) {
     return word;
 }
 
+// A progress event of an audio task: frame 1 as the window's handlers have always been given.
+TProgressInfo ProgressAt(int fps, int currentMs, int64_t sizeBytes, int totalMs) {
+    return {.FrameNumber = 1,
+            .Fps = fps,
+            .CurrentDurationMs = currentMs,
+            .Quality = 0,
+            .CurrentSizeBytes = sizeBytes,
+            .TotalDurationMs = totalMs};
+}
+
 } // namespace
 
 class TMainWindowTest : public QObject {
@@ -82,7 +92,7 @@ private:
     }
     void Progress(int index, int fps, int currentMs, int64_t sizeBytes, int totalMs) {
         OnOtherThread(
-            [&] { Window->TesselProgress(index, 1, fps, currentMs, 0, 0, sizeBytes, totalMs); });
+            [&] { Window->TesselProgress(index, ProgressAt(fps, currentMs, sizeBytes, totalMs)); });
     }
     void Terminate(int index, bool finished, bool exception, const std::string& message = {}) {
         OnOtherThread([&] { Window->TesselTerminate(index, finished, exception, message); });
@@ -132,7 +142,7 @@ private slots:
         AddRow(QStringLiteral("Talk"));
         OnOtherThread([&] {
             for (int ms = 0; ms <= 60000; ms += 10)
-                Window->TesselProgress(0, 1, 1, ms, 0, 0, ms, 60000);
+                Window->TesselProgress(0, ProgressAt(1, ms, ms, 60000));
             Window->TesselTerminate(0, true, false, {});
         });
         // The end comes last: nothing later writes an older percentage over "100%".

@@ -38,7 +38,7 @@ TEventRecorder::TEventRecorder(TFFmpegComponent& component) : Component(componen
         Ends.push_back({index, finished, exception, message, IsMainThread()});
         --Inside;
     };
-    Component.OnProgress = [this](int index, int, int, int, float, float, int64_t, int) {
+    Component.OnProgress = [this](int index, const TProgressInfo&) {
         std::lock_guard<std::mutex> guard(Lock);
         Progress.push_back(index);
     };

@@ -76,7 +76,7 @@ TEST_F(ComponentRun, ThreadCountOneRunsOneAtATime) {
     TEventRecorder events(Component);
     std::atomic<int> mostRunning{0};
     Component.SetProgressInterval(100);
-    Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+    Component.OnProgress = [&](int, const TProgressInfo&) {
         int running = 0;
         for (int i = 0; i < Component.TaskCount(); ++i)
             running += Component.Task(i)->Running ? 1 : 0;
@@ -317,7 +317,7 @@ TEST_F(ComponentRun, StopWhileAProgressHandlerWaitsForTheMainThread) {
     AddTask("long_2h.mp3", "long.mp3");
     std::atomic<bool> handingOver{false};
     std::atomic<bool> runEnded{false};
-    Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+    Component.OnProgress = [&](int, const TProgressInfo&) {
         handingOver = true;
         Synchronize([] {});
     };
@@ -348,7 +348,7 @@ TEST_F(ComponentRun, WaitingStopFromAHandlerDoesNotWaitOnItself) {
                 Component.StopTasks(true);
         };
         if (fromProgress)
-            Component.OnProgress = [&](int, int, int, int, float, float, int64_t, int) { stop(); };
+            Component.OnProgress = [&](int, const TProgressInfo&) { stop(); };
         Component.OnTerminate = [&](int index, bool finished, bool exception,
                                     const std::string& message) {
             record(index, finished, exception, message);
@@ -381,9 +381,7 @@ TEST_F(ComponentRun, DestroyingWhileRunning) {
     TOutputOptions output;
     ASSERT_TRUE(component->SetTaskOutput(0, Folder / "long.mp3", &output));
     std::atomic<bool> progressed{false};
-    component->OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
-        progressed = true;
-    };
+    component->OnProgress = [&](int, const TProgressInfo&) { progressed = true; };
     component->SetProgressInterval(100);
     component->StartTasks(1);
     WaitServingMainThread([&] { return progressed.load(); });

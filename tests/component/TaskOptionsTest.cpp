@@ -3,6 +3,7 @@
 #include "component/ComponentHarness.h"
 #include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
+#include "probe/AVProbe.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
 
@@ -239,15 +240,13 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
     TOutputChoices choices;
     choices.InputFileName = input;
     choices.InputDurationUs = 4'000'000;
-    const TOutputOptions output = BuildOutputOptions(choices);
-    const TInputOptions inputOptions = BuildInputOptions(choices);
 
     TFFmpegComponent component;
     TEventRecorder events(component);
-    const int index = component.AddTaskInput(inputOptions.FileName, &inputOptions);
-    ASSERT_EQ(index, 0) << component.LastErrorText();
-    ASSERT_TRUE(component.SetTaskOutput(index, output.FileName, &output))
-        << component.LastErrorText();
+    const TAddedTask added = component.AddTask(choices);
+    ASSERT_EQ(added.Index, 0) << added.ErrorText;
+    EXPECT_EQ(added.OutputFileName, folder / "Talk_(new).mp3");
+    EXPECT_EQ(added.LengthMs, 4000);
     const TFFmpeg& task = *component.Task(0);
     EXPECT_TRUE(task.SubtitleDisable);
     EXPECT_FALSE(task.CopyTs);
@@ -264,6 +263,46 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
     EXPECT_NEAR(ProbeDuration(written), 4.0, 0.2);
     const TDecodedAudio sound = DecodeAudio(written);
     EXPECT_NEAR(sound.ZeroCrossingFrequency(0, 1.0, 3.0), 1000, 30);
+}
+
+// Adding a file: the probe tells an unreadable file and one without sound; a task that cannot be
+// made is not left in the list, and its error text names the step that failed. A clip sets the
+// length the row shows.
+TEST(ComponentTasks, AddingAFileSaysWhyNot) {
+    EnsureLibsLoaded();
+    TScratchFolder folder;
+    TFFmpegComponent component;
+    const struct {
+        const char* Name;
+        const char* ProbeError; // the start of the probe's error text
+        bool HasSound;
+        std::string AddError;
+    } cases[] = {
+        {"tone_mono.wav", "", true, ""},
+        {"video_only.mp4", "", false,
+         "***Cannot do convert, error: " + NoSoundText(Fixture("video_only.mp4").string())},
+        {"random.bin", "***File load error: ", false, "***File open error: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TProbedInput probed = component.ProbeInput(Fixture(c.Name));
+        component.Probe().CloseFile();
+        EXPECT_EQ(probed.ErrorText.rfind(c.ProbeError, 0), 0u) << probed.ErrorText;
+        EXPECT_EQ(probed.ErrorText.empty(), *c.ProbeError == 0);
+        EXPECT_EQ(probed.HasSound, c.HasSound);
+
+        TOutputChoices choices;
+        choices.InputFileName = Fixture(c.Name);
+        choices.InputDurationUs = probed.DurationUs;
+        choices.OutputFolderText = folder.Path().string();
+        choices.CutClipEnabled = choices.CutClip = true;
+        choices.SelectionEnd = 500'000;
+        const TAddedTask added = component.AddTask(choices);
+        EXPECT_EQ(added.ErrorText.rfind(c.AddError, 0), 0u) << added.ErrorText;
+        EXPECT_EQ(added.Index >= 0, c.AddError.empty());
+        EXPECT_EQ(added.LengthMs, c.AddError.empty() ? 500 : 0);
+    }
+    EXPECT_EQ(component.TaskCount(), 1);
 }
 
 // New-stream extra options are applied after the output file exists, and only then.

@@ -31,13 +31,13 @@ TEST(ProgressReportTest, AudioOnlyValuesAndStatusLine) {
     const TProgressReport report = BuildProgressReport(figures);
     EXPECT_FALSE(report.Skipped);
     EXPECT_TRUE(report.HasStatus);
-    EXPECT_EQ(report.FrameNumber, -1);
-    EXPECT_EQ(report.Fps, -1);
-    EXPECT_FLOAT_EQ(report.Quality, -1.0f);
-    EXPECT_EQ(report.CurrentDurationMs, 2500);
-    EXPECT_FLOAT_EQ(report.BitRate, 40960 * 8 / 2.5 / 1000);
-    EXPECT_EQ(report.CurrentSize, 40960);
-    EXPECT_EQ(report.TotalOutputDurationMs, 15500);
+    EXPECT_EQ(report.Progress.FrameNumber, -1);
+    EXPECT_EQ(report.Progress.Fps, -1);
+    EXPECT_FLOAT_EQ(report.Progress.Quality, -1.0f);
+    EXPECT_EQ(report.Progress.CurrentDurationMs, 2500);
+    EXPECT_FLOAT_EQ(report.Progress.BitRateKbps, 40960 * 8 / 2.5 / 1000);
+    EXPECT_EQ(report.Progress.CurrentSizeBytes, 40960);
+    EXPECT_EQ(report.Progress.TotalDurationMs, 15500);
     EXPECT_EQ(report.StatusLine, "size=      40kB time=2.50 bitrate= 131.1kbits/s");
     EXPECT_TRUE(report.Summary.empty());
 }
@@ -48,11 +48,11 @@ TEST(ProgressReportTest, TimeIsTheSmallestPositiveStreamTime) {
     TProgressFigures figures;
     figures.Streams = {AudioStream(3.0), AudioStream(0), AudioStream(1.25)};
     figures.TotalSizeBytes = 1000;
-    EXPECT_EQ(BuildProgressReport(figures).CurrentDurationMs, 1250);
+    EXPECT_EQ(BuildProgressReport(figures).Progress.CurrentDurationMs, 1250);
     figures.Streams = {AudioStream(0.001)};
     const TProgressReport tiny = BuildProgressReport(figures);
-    EXPECT_EQ(tiny.CurrentDurationMs, 1);
-    EXPECT_FLOAT_EQ(tiny.BitRate, 1000 * 8 / 0.01 / 1000);
+    EXPECT_EQ(tiny.Progress.CurrentDurationMs, 1);
+    EXPECT_FLOAT_EQ(tiny.Progress.BitRateKbps, 1000 * 8 / 0.01 / 1000);
 }
 
 // Before any stream has a time the report says 0 s and no bit rate (not a huge start value).
@@ -61,8 +61,8 @@ TEST(ProgressReportTest, NoStreamTimeYetGivesZero) {
     figures.Streams = {AudioStream(0)};
     figures.TotalSizeBytes = 44;
     const TProgressReport report = BuildProgressReport(figures);
-    EXPECT_EQ(report.CurrentDurationMs, 0);
-    EXPECT_FLOAT_EQ(report.BitRate, 0);
+    EXPECT_EQ(report.Progress.CurrentDurationMs, 0);
+    EXPECT_FLOAT_EQ(report.Progress.BitRateKbps, 0);
     EXPECT_EQ(report.StatusLine, "size=       0kB time=0.00 bitrate=   0.0kbits/s");
 }
 
@@ -78,16 +78,16 @@ TEST(ProgressReportTest, VideoValuesAndSkippedReport) {
     figures.FramesDuplicated = 3;
     figures.FramesDropped = 1;
     const TProgressReport report = BuildProgressReport(figures);
-    EXPECT_EQ(report.FrameNumber, 50);
-    EXPECT_EQ(report.Fps, 13); // trunc(50 / 4 + 0.5)
-    EXPECT_FLOAT_EQ(report.Quality, 5.0f);
+    EXPECT_EQ(report.Progress.FrameNumber, 50);
+    EXPECT_EQ(report.Progress.Fps, 13); // trunc(50 / 4 + 0.5)
+    EXPECT_FLOAT_EQ(report.Progress.Quality, 5.0f);
     EXPECT_EQ(report.StatusLine, "frame=   50 fps= 13 q=5.0 Lsize=       2kB time=2.00 "
                                  "bitrate=   8.2kbits/s dup=3 drop=1");
 
     figures.ElapsedS = 0.5;
-    EXPECT_EQ(BuildProgressReport(figures).Fps, 0);
+    EXPECT_EQ(BuildProgressReport(figures).Progress.Fps, 0);
     figures.Streams[0].Copied = true;
-    EXPECT_FLOAT_EQ(BuildProgressReport(figures).Quality, -1.0f);
+    EXPECT_FLOAT_EQ(BuildProgressReport(figures).Progress.Quality, -1.0f);
     figures.Streams[0].FrameNumber = 0;
     const TProgressReport skipped = BuildProgressReport(figures);
     EXPECT_TRUE(skipped.Skipped);

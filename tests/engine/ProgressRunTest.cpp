@@ -10,24 +10,16 @@
 
 namespace {
 
-struct TProgressCall {
-    int FrameNumber, Fps, CurrentDurationMs;
-    float Quality, BitRate;
-    int64_t CurrentSize;
-    int TotalOutputDurationMs;
-};
-
 // Every report of an audio-only run carries no frame, fps or quality, a rising time and size,
 // and the expected duration; nothing is logged as a status line.
 TEST(ProgressRunTest, AudioOnlyRunFiresTheEventWithItsValues) {
     TLogCapture log;
     TEngineUnderTest run;
     std::mutex lock;
-    std::vector<TProgressCall> calls;
-    run.Engine->OnProgress = [&](TCustomFFmpeg*, int frame, int fps, int durationMs, float quality,
-                                 float bitRate, int64_t size, int totalMs) {
+    std::vector<TProgressInfo> calls;
+    run.Engine->OnProgress = [&](TCustomFFmpeg*, const TProgressInfo& progress) {
         std::lock_guard<std::mutex> guard(lock);
-        calls.push_back({frame, fps, durationMs, quality, bitRate, size, totalMs});
+        calls.push_back(progress);
     };
     run.Engine->ProgressInterval = 0; // a report after every packet
     run.OpenInputs({{"vn", "1"}}, {Fixture("bursts_30s.mp4")});
@@ -36,21 +28,21 @@ TEST(ProgressRunTest, AudioOnlyRunFiresTheEventWithItsValues) {
     run.RunToEnd();
 
     ASSERT_GT(calls.size(), 10u);
-    for (const TProgressCall& call : calls) {
+    for (const TProgressInfo& call : calls) {
         EXPECT_EQ(call.FrameNumber, -1);
         EXPECT_EQ(call.Fps, -1);
         EXPECT_FLOAT_EQ(call.Quality, -1.0f);
-        EXPECT_EQ(call.TotalOutputDurationMs, expectedMs);
+        EXPECT_EQ(call.TotalDurationMs, expectedMs);
     }
     EXPECT_EQ(expectedMs, 5000);
     for (std::size_t i = 1; i < calls.size(); ++i) {
         EXPECT_GE(calls[i].CurrentDurationMs, calls[i - 1].CurrentDurationMs);
-        EXPECT_GE(calls[i].CurrentSize, calls[i - 1].CurrentSize);
+        EXPECT_GE(calls[i].CurrentSizeBytes, calls[i - 1].CurrentSizeBytes);
     }
     EXPECT_GT(calls.back().CurrentDurationMs, calls.front().CurrentDurationMs);
     EXPECT_NEAR(calls.back().CurrentDurationMs, 5000, 100);
-    EXPECT_GT(calls.back().CurrentSize, calls.front().CurrentSize);
-    EXPECT_GT(calls.back().BitRate, 0.0f);
+    EXPECT_GT(calls.back().CurrentSizeBytes, calls.front().CurrentSizeBytes);
+    EXPECT_GT(calls.back().BitRateKbps, 0.0f);
     EXPECT_FALSE(log.Contains("size="));
 }
 

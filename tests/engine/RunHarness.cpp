@@ -39,9 +39,7 @@ TEngineUnderTest::TEngineUnderTest() {
     Engine = std::make_unique<TCustomFFmpeg>();
     Engine->Reset();
     Engine->OnTerminate = [this](TCustomFFmpeg*) { ++Terminations; };
-    Engine->OnProgress = [this](TCustomFFmpeg*, int, int, int, float, float, int64_t, int) {
-        ++Progresses;
-    };
+    Engine->OnProgress = [this](TCustomFFmpeg*, const TProgressInfo&) { ++Progresses; };
 }
 
 TEngineUnderTest::~TEngineUnderTest() {
