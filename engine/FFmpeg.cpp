@@ -1,6 +1,8 @@
 // The conversion engine's life (defaults, reset, release) and its option table.
 #include "engine/FFmpeg.h"
 
+#include "engine/EngineRun.h"
+
 #include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -118,7 +120,9 @@ void TCustomFFmpeg::CloseAll() {
     if (!Loader().LibsLoaded(DefaultLibraries))
         return;
     FreeOptionContexts();
-    CloseRunState();
+    // The run's codecs close before their contexts are freed with the inputs and outputs.
+    CurrentRun.reset();
+    VideoHooks.reset(); // the hook chain, the preview window and the statistics file
     CloseOutputFiles();
     CloseInputFiles();
     InputCodecs.clear();

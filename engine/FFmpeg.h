@@ -22,6 +22,7 @@
 #include <vector>
 
 class TBitmap24;        // ffbind/FFUtils.h
+class TEngineRun;       // engine/EngineRun.h
 struct TVideoHookState; // engine/VideoHooks.h
 struct TVideoHookStateDeleter {
     void operator()(TVideoHookState* state) const;
@@ -411,103 +412,33 @@ public:
     std::atomic<TConvertThread*> ConvertThread{nullptr};
     uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
 
-    // ==== Run state ==========================================================================
     // A worker is held at the pause gate now.
     bool Paused() const;
 
-    // The run's stream tables (built by TranscodeInit, released by FreeStreamTables).
-    std::vector<TInputFile> InputFileTable;
-    std::vector<std::unique_ptr<TInputStream>> InputStreams;
-    std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
-    // Codec contexts opened by this run and not yet closed.
-    std::vector<AVCodecContext*> OpenEncoders;
-    std::vector<AVCodecContext*> OpenDecoders;
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes written per kind, headers
-    int FramesDuplicated = 0, FramesDropped = 0;
-    int64_t TimerStart = 0;     // wall clock of the start of the loop, microseconds
-    int CurrentJoinFile = 0;    // join mode: the input file being read
-    std::vector<bool> NoPacket; // per input file: it answered "try again" since the last read
+    // The record of the run in progress (engine/EngineRun.h); raises when no run is in
+    // progress. Run makes it; callers that drive the output paths themselves make one first with
+    // NewRunRecord. CloseAll drops it.
+    TEngineRun& RunRecord();
+    const TEngineRun& RunRecord() const;
+    TEngineRun& NewRunRecord();
 
-    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
-    void Transcode();
-    void TranscodeInit();
-    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
-    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    // Filters (bitstream filters of the stream) and writes one packet whose times are in the
-    // output stream's time base. Takes the packet's reference.
-    void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    // Sends a frame to the stream's encoder (nullptr drains it) and
-    // writes every packet it gives.
-    void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
-    void CloseEncoders();
-    void CloseDecoders();
-    void FreeStreamTables();
-    // Closes whatever codec a failed run left open.
-    void CloseOpenCodecs();
-
-    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
-    void ReportProgress(bool Last);
-    // Video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream at
-    // initialisation (raises on failure), the decoded picture's hooks, and one picture to
+    // The video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream
+    // at initialisation (raises on failure), the decoded picture's hooks, and one picture to
     // encode; FrameSize receives the bytes encoded. Filtering happens inside OutputVideo.
     void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
     void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
     void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
                      AVFrame* Picture, int& FrameSize);
     void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameSize);
-    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                        AVSubtitle* Subtitle, int64_t PacketPts);
+    // Filters (bitstream filters of the stream) and writes one packet whose times are in the
+    // output stream's time base. Takes the packet's reference.
+    void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    // Sends a frame to the stream's encoder (nullptr drains it) and
+    // writes every packet it gives.
+    void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
     // Engine-wide video state (hook counter and action, hook chain, picture records, preview
     // window, statistics file), made on first use (engine/VideoHooks.h); reset it in CloseAll.
     std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
-    // Run internals.
-    // Joins a finished worker and terminate thread (not from themselves).
-    void ReleaseRunThreads();
-    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
-    std::unique_ptr<TConvertThread> Worker;
-    std::unique_ptr<TEngineThread> TerminateThread;
-    std::atomic<bool> TerminatePending{false};
-    TPauseGate PauseGate;
-    // Join mode: the output group whose encoders a decoder flush drains (-1: none).
-    int JoinDrainGroup = -1;
-    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
-    void MapStreams();
-    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
-    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
-    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
-    void OpenPassLog(TOutputStream& Ost);
-    void OpenOutputEncoders();
-    void OpenInputDecoders();
-    void CopyMappedMetadata();
-    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
-    void CreateBitstreamFilters();
-    // Cover art (engine/OutputCover.cpp).
-    const AVStream* FindInputCover(int OutputIndex) const;
-    void AddCoverArt(int OutputIndex);
-    void WriteCoverArt(int OutputIndex);
-    void WriteHeaders();
-    void LogStreamMapping();
-    // Logs the stream mapping and the message (at llError), then raises it.
-    [[noreturn]] void FailWithMapping(const std::string& Message);
-    void CloseCodec(std::vector<AVCodecContext*>& List, AVCodecContext* Context);
-    // Steps of the loop and of packet processing (engine/Transcode.cpp,
-    // engine/ProcessInputPacket.cpp).
-    int ChooseInputFile(double& OutputTimeMin);
-    double OutputTime(const TOutputStream& Ost) const;
-    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
-    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
-                         int64_t PacketPts);
-    void PaceRealTime(const TInputStream& Ist) const;
-    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
-    void DrainEncoders(int IstIndex);
-    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    void NoteWrittenSound();
-    // Compares the sound written to the output with what its input declares (or the clip);
-    // sets WarningMessage when the output is clearly shorter.
-    void CheckWrittenLength(const TOutputStream& Ost);
-    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    // ==== end of run state ==================================================================
 
 protected:
     // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
@@ -528,7 +459,6 @@ protected:
     void LogMissingEffect(const std::string& Option, const char* Effect);
     // Run-side halves of InitDefaults and CloseAll.
     void InitRunDefaults();
-    void CloseRunState();
     // Loads a video hook from its arguments (module path first) into the engine's chain;
     // false when it cannot be loaded.
     bool AddVideoHook(const std::vector<std::string>& Args);
@@ -538,6 +468,62 @@ protected:
     std::vector<std::string> MissingEffectsLogged;
 
 private:
+    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
+    void Transcode();
+    void TranscodeInit();
+    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
+    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
+    void ReportProgress(bool Last);
+    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+                        AVSubtitle* Subtitle, int64_t PacketPts);
+    // Joins a finished worker and terminate thread (not from themselves).
+    void ReleaseRunThreads();
+    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
+    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
+    void MapStreams();
+    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
+    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
+    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
+    void OpenPassLog(TOutputStream& Ost);
+    void OpenOutputEncoders();
+    void OpenInputDecoders();
+    void CopyMappedMetadata();
+    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
+    void CreateBitstreamFilters();
+    // Cover art (engine/OutputCover.cpp).
+    const AVStream* FindInputCover(int OutputIndex) const;
+    void AddCoverArt(int OutputIndex);
+    void WriteCoverArt(int OutputIndex);
+    void WriteHeaders();
+    void LogStreamMapping();
+    // Logs the stream mapping and the message (at llError), then raises it.
+    [[noreturn]] void FailWithMapping(const std::string& Message);
+    // Steps of the loop and of packet processing (engine/Transcode.cpp,
+    // engine/ProcessInputPacket.cpp).
+    int ChooseInputFile(double& OutputTimeMin);
+    double OutputTime(const TOutputStream& Ost) const;
+    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
+    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
+                         int64_t PacketPts);
+    void PaceRealTime(const TInputStream& Ist) const;
+    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
+    void DrainEncoders(int IstIndex);
+    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    void NoteWrittenSound();
+    // Compares the sound written to the output with what its input declares (or the clip);
+    // sets WarningMessage when the output is clearly shorter.
+    void CheckWrittenLength(const TOutputStream& Ost);
+    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+
+    // The run in progress; none between runs.
+    std::unique_ptr<TEngineRun> CurrentRun;
+    std::unique_ptr<TConvertThread> Worker;
+    std::unique_ptr<TEngineThread> TerminateThread;
+    std::atomic<bool> TerminatePending{false};
+    TPauseGate PauseGate;
+
     void ApplyFormat(const std::string& Value, bool Input, bool Output);
     void ApplyStreamMap(const std::string& Value);
     void ApplyMetadataMap(const std::string& Value);

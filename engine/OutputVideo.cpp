@@ -2,6 +2,7 @@
 // crop, rescale and pad, encoding with previews and two-pass statistics.
 #include "engine/OutputVideo.h"
 
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/VideoHooks.h"
 #include "ffbind/FFmpegLogger.h"
@@ -275,7 +276,7 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
         if (result < 0)
             throw FFmpegException("Video encoding failed");
         bytes += packet->size;
-        engine.VideoSize += packet->size;
+        engine.RunRecord().VideoSize += packet->size;
         ReadQualityStats(state, *packet);
         if (ost.LogFile && enc->stats_out)
             std::fputs(enc->stats_out, ost.LogFile);
@@ -301,11 +302,11 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
     sync.InputSyncTimeS = PictureSyncTime(ist.Pts, engine.StartTime);
     int copies = VideoFramesToEmit(sync, ost.SyncOpts);
     if (copies == 0) {
-        ++engine.FramesDropped;
+        ++engine.RunRecord().FramesDropped;
         if (engine.Verbose > 2)
             GetLogger()->Log(&engine, llVerbose, "*** drop!");
     } else if (copies > 1) {
-        engine.FramesDuplicated += copies - 1;
+        engine.RunRecord().FramesDuplicated += copies - 1;
         if (engine.Verbose > 2)
             GetLogger()->LogF(&engine, llVerbose, "*** %d dup!", copies - 1);
     }

@@ -2,6 +2,7 @@
 // ReportProgress that gathers the run's figures and delivers the report.
 #include "engine/ProgressReport.h"
 
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputVideo.h"
 #include "ffbind/FFmpegLogger.h"
@@ -185,20 +186,21 @@ TProgressStream StreamFigures(const TOutputStream& ost) {
 } // namespace
 
 void TCustomFFmpeg::ReportProgress(bool Last) {
+    TEngineRun& run = RunRecord();
     TProgressFigures figures;
-    for (const auto& ost : OutputStreams)
+    for (const auto& ost : run.OutputStreams)
         figures.Streams.push_back(StreamFigures(*ost));
     figures.TotalSizeBytes = FirstOutputSize(OutputFiles);
-    figures.ElapsedS = static_cast<float>(ff::av_gettime() - TimerStart) / 1000000.0f;
+    figures.ElapsedS = static_cast<float>(ff::av_gettime() - run.TimerStart) / 1000000.0f;
     figures.Last = Last;
     figures.HasHandler = static_cast<bool>(OnProgress);
     figures.Verbose = Verbose;
     figures.QpHistogram = QpHistogram;
-    figures.VideoSize = VideoSize;
-    figures.AudioSize = AudioSize;
-    figures.ExtraSize = ExtraSize;
-    figures.FramesDuplicated = FramesDuplicated;
-    figures.FramesDropped = FramesDropped;
+    figures.VideoSize = run.VideoSize;
+    figures.AudioSize = run.AudioSize;
+    figures.ExtraSize = run.ExtraSize;
+    figures.FramesDuplicated = run.FramesDuplicated;
+    figures.FramesDropped = run.FramesDropped;
     figures.RecordingTimeMs = RecordingTimeMs;
 
     const TProgressReport report = BuildProgressReport(figures);
