@@ -11,6 +11,12 @@
 #include <memory>
 #include <vector>
 
+// The video path's state of a run (engine/VideoHooks.h).
+struct TVideoHookState;
+struct TVideoHookStateDeleter {
+    void operator()(TVideoHookState* state) const;
+};
+
 class TEngineRun {
 public:
     TEngineRun() = default;
@@ -38,6 +44,9 @@ public:
     std::vector<bool> NoPacket; // per input file: it answered "try again" since the last read
     // Join mode: the output group whose encoders a decoder flush drains (-1: none).
     int JoinDrainGroup = -1;
+    // Hook counter and action, picture records, preview window, statistics file; made on first
+    // use.
+    std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
 };
 
 #endif

@@ -122,7 +122,7 @@ void TCustomFFmpeg::CloseAll() {
     FreeOptionContexts();
     // The run's codecs close before their contexts are freed with the inputs and outputs.
     CurrentRun.reset();
-    VideoHooks.reset(); // the hook chain, the preview window and the statistics file
+    FreeFrameHooks(VideoHookChain);
     CloseOutputFiles();
     CloseInputFiles();
     InputCodecs.clear();

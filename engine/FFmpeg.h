@@ -9,6 +9,7 @@
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
+#include "ffbind/FrameHook.h"
 #include "ffbind/UnicodeProtocol.h"
 
 #include <atomic>
@@ -21,12 +22,8 @@
 #include <utility>
 #include <vector>
 
-class TBitmap24;        // ffbind/FFUtils.h
-class TEngineRun;       // engine/EngineRun.h
-struct TVideoHookState; // engine/VideoHooks.h
-struct TVideoHookStateDeleter {
-    void operator()(TVideoHookState* state) const;
-};
+class TBitmap24;  // ffbind/FFUtils.h
+class TEngineRun; // engine/EngineRun.h
 
 constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
 constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
@@ -436,9 +433,6 @@ public:
     // Sends a frame to the stream's encoder (nullptr drains it) and
     // writes every packet it gives.
     void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
-    // Engine-wide video state (hook counter and action, hook chain, picture records, preview
-    // window, statistics file), made on first use (engine/VideoHooks.h); reset it in CloseAll.
-    std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
 
 protected:
     // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
@@ -519,6 +513,8 @@ private:
 
     // The run in progress; none between runs.
     std::unique_ptr<TEngineRun> CurrentRun;
+    // The video hooks loaded by the `vhook` option, run over decoded pictures.
+    TFrameHookChain VideoHookChain;
     std::unique_ptr<TConvertThread> Worker;
     std::unique_ptr<TEngineThread> TerminateThread;
     std::atomic<bool> TerminatePending{false};

@@ -3,6 +3,7 @@
 #include "VideoPathHarness.h"
 
 #include "RunHarness.h"
+#include "engine/EngineRun.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/Previewer.h"
 
@@ -131,7 +132,7 @@ TEST_F(VideoPreviewTest, StatisticsLinePerPicture) {
         video.Open(64, 48);
         FeedPictures(video, 3);
         video.Finish();
-        video.Engine->VideoHooks.reset(); // closes the file
+        video.Engine->RunRecord().VideoHooks.reset(); // closes the file
     }
     std::ifstream file(stats);
     std::vector<std::string> lines;
