@@ -37,9 +37,9 @@ public:
     std::vector<AVCodecContext*> OpenEncoders;
     std::vector<AVCodecContext*> OpenDecoders;
     // Bytes written per kind, and of the codecs' headers.
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
+    int64_t VideoSizeBytes = 0, AudioSizeBytes = 0, ExtraSizeBytes = 0;
     int FramesDuplicated = 0, FramesDropped = 0;
-    int64_t TimerStart = 0;     // wall clock of the start of the loop, microseconds
+    int64_t TimerStartUs = 0;   // wall clock of the start of the loop
     int CurrentJoinFile = 0;    // join mode: the input file being read
     std::vector<bool> NoPacket; // per input file: it answered "try again" since the last read
     // Join mode: the output group whose encoders a decoder flush drains (-1: none).

@@ -99,12 +99,12 @@ struct TOptionState {
     std::vector<TMetadataMap> MetadataMaps;       // `map_meta_data`
     std::vector<std::pair<std::string, std::string>> MetadataPairs; // `metadata`
     int64_t RecordingTime = std::numeric_limits<int64_t>::max();    // `t`; max = no limit
-    int RecordingTimeMs = -1;  // expected output duration for progress, milliseconds; -1 unknown
-    int64_t StartTime = 0;     // `ss`; applies to the next input only
-    int64_t InputTsOffset = 0; // `itsoffset`
-    int64_t RecordingTimestamp = 0;                // `timestamp`, seconds since 1970
+    int RecordingTimeMs = -1;              // expected output duration for progress; -1 unknown
+    int64_t StartTimeUs = 0;               // `ss`; applies to the next input only
+    int64_t InputTsOffsetUs = 0;           // `itsoffset`
+    int64_t RecordingTimestampSeconds = 0; // `timestamp`, since 1970
     double InputTsScale[MAX_FILES][MAX_STREAMS]{}; // `itsscale` (input file x stream)
-    int64_t LimitFileSize = 0;                     // `fs`, bytes; 0 = no limit
+    int64_t LimitFileSizeBytes = 0;                // `fs`; 0 = no limit
     int MaxFrames[4] = {2147483647, 2147483647, 2147483647, 2147483647}; // video, audio, data, sub
     AVRational FrameRate = {0, 0};                                       // `r`; 0/0 = from input
     int FrameWidth = 0, FrameHeight = 0;                                 // `s`, less the crops
@@ -132,7 +132,7 @@ struct TOptionState {
     int LoopOutput = -1;
     bool QpHistogram = false;
     std::string VideoFilters;
-    int AudioSampleRate = 44100;
+    int AudioSampleRateHz = 44100;
     int AudioChannels = 2;
     float AudioQscale = AudioQscaleUnset;
     bool AudioDisable = false;
@@ -148,9 +148,9 @@ struct TOptionState {
     bool SubtitleStreamCopy = false;
     std::string SubtitleLanguage;
     uint32_t SubtitleCodecTag = 0;
-    float MuxPreload = 0.5f;  // seconds
-    float MuxMaxDelay = 0.7f; // seconds
-    int Pass = 0;             // 0, 1 or 2
+    float MuxPreloadSeconds = 0.5f;
+    float MuxMaxDelaySeconds = 0.7f;
+    int Pass = 0; // 0, 1 or 2
     std::string PassLogFileName;
     bool HexDump = false, PacketDump = false, Psnr = false;
     int VideoSyncMethod = -1;
@@ -170,8 +170,8 @@ struct TOptionState {
     int Verbose = 1;
     bool InputSync = false;
     bool ForceFps = false;
-    float DtsDeltaThreshold = 10.0f; // seconds
-    int ScalerFlags = 4;             // SWS_BICUBIC; the scaler template's "sws_flags"
+    float DtsDeltaThresholdSeconds = 10.0f;
+    int ScalerFlags = 4; // SWS_BICUBIC; the scaler template's "sws_flags"
     int ThreadCount = 0; // codec threads; 0 lets each codec use what the processors allow
     // An existing output file is replaced (when the run ends well); otherwise it is refused.
     bool ReplaceExistingOutputs = false;
@@ -375,7 +375,7 @@ public:
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).
     std::vector<AVFormatContext*> InputFiles;
-    int64_t InputFileTsOffsets[MAX_FILES]{}; // added to every time stamp of input n
+    int64_t InputFileTsOffsetsUs[MAX_FILES]{}; // added to every time stamp of input n
     // Input n was opened at a start time: its time stamps start at 0 there.
     bool InputFileClipped[MAX_FILES]{};
     // The forced decoder of each input stream in global stream order (nullptr when none).
@@ -404,8 +404,8 @@ public:
     std::string ErrorMessage;
     // A finished run whose output is short of what the input declared says so here.
     std::string WarningMessage;
-    int64_t ProgressInterval = 500000; // microseconds between progress reports
-    int64_t PreviewInterval = 100000;  // microseconds between preview pictures
+    int64_t ProgressIntervalUs = 500000; // between progress reports
+    int64_t PreviewIntervalUs = 100000;  // between preview pictures
     std::atomic<TConvertThread*> ConvertThread{nullptr};
     uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
 
@@ -421,12 +421,12 @@ public:
 
     // The video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream
     // at initialisation (raises on failure), the decoded picture's hooks, and one picture to
-    // encode; FrameSize receives the bytes encoded. Filtering happens inside OutputVideo.
+    // encode; FrameBytes receives the bytes encoded. Filtering happens inside OutputVideo.
     void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
     void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
     void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                     AVFrame* Picture, int& FrameSize);
-    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameSize);
+                     AVFrame* Picture, int& FrameBytes);
+    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameBytes);
     // Filters (bitstream filters of the stream) and writes one packet whose times are in the
     // output stream's time base. Takes the packet's reference.
     void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);

@@ -58,7 +58,7 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         const bool beforeClip = InputFileClipped[ist.FileIndex] &&
                                 ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
                                 ist.NextPts <= 0;
-        if ((StartTime == 0 || ist.Pts >= StartTime) && !beforeClip) {
+        if ((StartTimeUs == 0 || ist.Pts >= StartTimeUs) && !beforeClip) {
             for (auto& ost : RunRecord().OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);
@@ -156,7 +156,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
                                     AVSubtitle* subtitle, int64_t packetPts) {
     TEngineRun& run = RunRecord();
     PaceRealTime(ist);
-    if (StartTime != 0 && ist.Pts < StartTime)
+    if (StartTimeUs != 0 && ist.Pts < StartTimeUs)
         return;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
@@ -168,18 +168,18 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
             if (frame) {
                 TAudioSyncSettings settings = AudioSyncSettingsOf(*this, this);
                 settings.StopRequested = &StopRequested;
-                OutputAudio(ost, ist, *frame, StartTime, settings, [&](AVPacket* encoded) {
-                    run.AudioSize += encoded->size;
+                OutputAudio(ost, ist, *frame, StartTimeUs, settings, [&](AVPacket* encoded) {
+                    run.AudioSizeBytes += encoded->size;
                     WriteOutputPacket(output, ost, encoded);
                 });
             }
             break;
         case AVMEDIA_TYPE_VIDEO:
             if (frame) {
-                int frameSize = 0;
-                OutputVideo(output, ost, ist, frame, frameSize);
-                if (!VstatsFileName.empty() && frameSize != 0)
-                    WriteVideoStats(output, ost, frameSize);
+                int frameBytes = 0;
+                OutputVideo(output, ost, ist, frame, frameBytes);
+                if (!VstatsFileName.empty() && frameBytes != 0)
+                    WriteVideoStats(output, ost, frameBytes);
             }
             break;
         case AVMEDIA_TYPE_SUBTITLE:
@@ -199,15 +199,15 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
         return;
     const AVMediaType kind = ist.St->codecpar->codec_type;
     if (kind == AVMEDIA_TYPE_AUDIO)
-        run.AudioSize += packet.size;
+        run.AudioSizeBytes += packet.size;
     else if (kind == AVMEDIA_TYPE_VIDEO) {
-        run.VideoSize += packet.size;
+        run.VideoSizeBytes += packet.size;
         ++ost.SyncOpts;
     }
     PacketPtr copy(ff::av_packet_clone(&packet));
     if (!copy)
         throw FFmpegException("av_packet_clone failed");
-    const int64_t startOffset = ff::av_rescale_q(StartTime, AV_TIME_BASE_Q, ost.St->time_base);
+    const int64_t startOffset = ff::av_rescale_q(StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
     ff::av_packet_rescale_ts(copy.get(), ist.St->time_base, ost.St->time_base);
     if (copy->pts != NoPts)
         copy->pts -= startOffset;
@@ -232,7 +232,7 @@ void TCustomFFmpeg::DrainEncoders(int istIndex) {
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             FlushAudio(ost, [&](AVPacket* encoded) {
-                run.AudioSize += encoded->size;
+                run.AudioSizeBytes += encoded->size;
                 WriteOutputPacket(output, ost, encoded);
             });
             break;
@@ -264,7 +264,7 @@ void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
             return;
         if (received < 0)
             throw FFmpegException(failure);
-        (video ? run.VideoSize : run.AudioSize) += packet->size;
+        (video ? run.VideoSizeBytes : run.AudioSizeBytes) += packet->size;
         if (video && ost.LogFile && ost.Enc->stats_out)
             std::fputs(ost.Enc->stats_out, ost.LogFile);
         packet->stream_index = ost.Index;

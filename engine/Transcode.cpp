@@ -63,7 +63,7 @@ int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
 
 void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     const int64_t offset =
-        ff::av_rescale_q(InputFileTsOffsets[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
+        ff::av_rescale_q(InputFileTsOffsetsUs[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
     const double scale = ist.FileIndex < MAX_FILES && ist.Index < MAX_STREAMS
                              ? InputTsScale[ist.FileIndex][ist.Index]
                              : 0.0;
@@ -80,14 +80,14 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
         return;
     const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
     const int64_t delta = packetTime - ist.NextPts;
-    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThreshold * 1000000.0) ||
+    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThresholdSeconds * 1000000.0) ||
          packetTime + 1 < ist.Pts) &&
         !CopyTs) {
-        InputFileTsOffsets[ist.FileIndex] -= delta;
+        InputFileTsOffsetsUs[ist.FileIndex] -= delta;
         if (Verbose >= 3)
             GetLogger()->LogF(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
                               static_cast<long long>(delta),
-                              static_cast<long long>(InputFileTsOffsets[ist.FileIndex]));
+                              static_cast<long long>(InputFileTsOffsetsUs[ist.FileIndex]));
         const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, ist.St->time_base);
         packet.dts -= shift;
         if (packet.pts != NoPts)
@@ -98,8 +98,8 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
 void TCustomFFmpeg::Transcode() {
     TEngineRun& run = RunRecord();
     TranscodeInit();
-    run.TimerStart = ff::av_gettime();
-    int64_t lastReportTime = run.TimerStart;
+    run.TimerStartUs = ff::av_gettime();
+    int64_t lastReportTime = run.TimerStartUs;
     run.CurrentJoinFile = 0;
     run.JoinDrainGroup = -1;
     run.NoPacket.assign(InputFiles.size(), false);
@@ -125,8 +125,8 @@ void TCustomFFmpeg::Transcode() {
         }
         if (static_cast<double>(RecordingTime) / 1000000.0 <= outputTimeMin)
             break;
-        if (LimitFileSize != 0 && OutputFiles[0]->pb &&
-            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+        if (LimitFileSizeBytes != 0 && OutputFiles[0]->pb &&
+            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSizeBytes)
             break;
 
         const int result = ff::av_read_frame(InputFiles[file], packet.get());
@@ -175,7 +175,7 @@ void TCustomFFmpeg::Transcode() {
         ff::av_packet_unref(packet.get());
 
         const int64_t now = ff::av_gettime();
-        if (now - lastReportTime > ProgressInterval) {
+        if (now - lastReportTime > ProgressIntervalUs) {
             lastReportTime = now;
             ReportProgress(false);
         }
@@ -222,7 +222,7 @@ void TCustomFFmpeg::NoteWrittenSound() {
                               InputSetups[file]->FileName.string() + ".");
     }
     // Outputs cut short on purpose are not compared with their input.
-    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSize != 0 ||
+    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSizeBytes != 0 ||
                               MaxFrames[1] != std::numeric_limits<int>::max();
     if (soundWritten && !StopRequested && !cutOnPurpose)
         for (const auto& ost : run.OutputStreams)
@@ -298,6 +298,6 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         leaveLoop = true;
         return;
     }
-    InputFileTsOffsets[file + 1] += std::llround(endTime * 1000000.0);
+    InputFileTsOffsetsUs[file + 1] += std::llround(endTime * 1000000.0);
     run.CurrentJoinFile = file + 1;
 }

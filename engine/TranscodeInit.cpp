@@ -363,7 +363,7 @@ void TCustomFFmpeg::OpenOutputEncoders() {
                            "height",
                            ost.FileIndex, ost.Index, kind.c_str()));
         run.OpenEncoders.insert(run.OpenEncoders.begin(), ost.Enc);
-        run.ExtraSize += ost.Enc->extradata_size;
+        run.ExtraSizeBytes += ost.Enc->extradata_size;
         // The stream carries the opened encoder's parameters into the header.
         ff::avcodec_parameters_from_context(ost.St->codecpar, ost.Enc);
         ost.St->time_base = ost.Enc->time_base;

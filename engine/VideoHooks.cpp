@@ -215,7 +215,7 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
     if (!toEvent && !(flags & previewWanted))
         return;
     const int64_t now = ff::av_gettime_relative();
-    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewInterval)
+    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewIntervalUs)
         return;
     state.Previewed = true;
     state.LastPreviewUs = now;

@@ -36,7 +36,7 @@ TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine);
 // Serialises preview delivery of every engine of the process (shared with the component).
 std::mutex& PreviewLock();
 
-// Shows an encoded picture as a preview when the engine asks for previews and PreviewInterval
+// Shows an encoded picture as a preview when the engine asks for previews and PreviewIntervalUs
 // has passed: to OnPreviewBitmap, or else in the preview window. A conversion or window failure
 // ends that kind of preview for the run. pts in microseconds. Runs under PreviewLock.
 void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs);
