@@ -2,7 +2,6 @@
 #include "engine/FFmpeg.h"
 
 #include "engine/EngineRun.h"
-
 #include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
