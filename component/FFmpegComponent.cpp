@@ -345,7 +345,7 @@ void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
-    task.ProgressInterval = static_cast<int64_t>(ProgressIntervalMs) * 1000;
+    task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task that cannot start has reported its end before StartConvert returns.
     TConvertThread* worker =
         task.StartConvert(ThreadModeFlag, static_cast<TConvertPriority>(Priority.load()));

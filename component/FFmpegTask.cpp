@@ -215,7 +215,7 @@ void TFFmpeg::ApplyOutputFields(const TOutputOptions& o) {
 void TFFmpeg::ApplyStreamInfo(const TStreamInfo& info) {
     int64_t unixSeconds = 0;
     if (TimestampToUnixSeconds(info.Timestamp, unixSeconds))
-        RecordingTimestamp = unixSeconds;
+        RecordingTimestampSeconds = unixSeconds;
     if (info.Year > 0)
         AddMetadata("year", std::to_string(info.Year));
     if (info.Track > 0)
@@ -241,9 +241,9 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
                                     ? 0
                                     : InputFiles[0]->start_time;
     // The first pass fills the first half of the task's progress.
-    int64_t reportedUs = -ProgressInterval;
+    int64_t reportedUs = -ProgressIntervalUs;
     const auto progress = [&](int64_t doneUs) {
-        if (OnProgress && doneUs - reportedUs >= ProgressInterval) {
+        if (OnProgress && doneUs - reportedUs >= ProgressIntervalUs) {
             reportedUs = doneUs;
             OnProgress(this, {.FrameNumber = 0,
                               .Fps = 0,

@@ -2,6 +2,7 @@
 // stopping a run, the run's body and its end notification.
 #include "engine/EngineThread.h"
 
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/MainThread.h"
@@ -99,17 +100,22 @@ void TCustomFFmpeg::InitRunDefaults() {
     ConvertThread = nullptr;
     TerminatePending = false;
     PauseGate.Open();
-    FreeStreamTables();
-    VideoSize = AudioSize = ExtraSize = 0;
-    FramesDuplicated = FramesDropped = 0;
-    TimerStart = 0;
-    CurrentJoinFile = 0;
-    JoinDrainGroup = -1;
+    CurrentRun.reset();
 }
 
-void TCustomFFmpeg::CloseRunState() {
-    FreeStreamTables();
-    VideoHooks.reset(); // the hook chain, the preview window and the statistics file
+TEngineRun& TCustomFFmpeg::RunRecord() {
+    return const_cast<TEngineRun&>(std::as_const(*this).RunRecord());
+}
+
+const TEngineRun& TCustomFFmpeg::RunRecord() const {
+    if (!CurrentRun)
+        throw FFmpegException("no run in progress");
+    return *CurrentRun;
+}
+
+TEngineRun& TCustomFFmpeg::NewRunRecord() {
+    CurrentRun = std::make_unique<TEngineRun>();
+    return *CurrentRun;
 }
 
 void TCustomFFmpeg::ReleaseRunThreads() {
@@ -201,6 +207,7 @@ void TCustomFFmpeg::Stop(bool Wait) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
+        NewRunRecord();
         if (!BeforeTranscode || BeforeTranscode())
             Transcode();
     } catch (const std::exception& error) {
@@ -208,7 +215,8 @@ void TCustomFFmpeg::Run() {
         ErrorMessage = error.what();
         ErrorOccurred = true;
     }
-    CloseOpenCodecs();
+    // The run's codecs close before CloseAll frees their contexts and the files they wrote to.
+    CurrentRun.reset();
     CloseAll();
     // Finished and failed exclude each other: a run can still fail while its outputs close.
     if (ErrorOccurred)

@@ -1,6 +1,7 @@
 // The conversion engine's life (defaults, reset, release) and its option table.
 #include "engine/FFmpeg.h"
 
+#include "engine/EngineRun.h"
 #include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -118,7 +119,9 @@ void TCustomFFmpeg::CloseAll() {
     if (!Loader().LibsLoaded(DefaultLibraries))
         return;
     FreeOptionContexts();
-    CloseRunState();
+    // The run's codecs close before their contexts are freed with the inputs and outputs.
+    CurrentRun.reset();
+    FreeFrameHooks(VideoHookChain);
     CloseOutputFiles();
     CloseInputFiles();
     InputCodecs.clear();
@@ -198,7 +201,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"map", [](auto& e, auto&, auto& v) { e.ApplyStreamMap(v); }},
         {"map_meta_data", [](auto& e, auto&, auto& v) { e.ApplyMetadataMap(v); }},
         {"t", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
-        {"fs", [](auto& e, auto&, auto& v) { e.LimitFileSize = StrToInt64(v); }},
+        {"fs", [](auto& e, auto&, auto& v) { e.LimitFileSizeBytes = StrToInt64(v); }},
         {"ss", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
         {"itsoffset", [](auto& e, auto& n, auto& v) { e.ApplyTime(n, v); }},
         {"itsscale", [](auto& e, auto&, auto& v) { e.ApplyTsScale(v); }},
@@ -224,7 +227,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"copyts", [](auto& e, auto&, auto&) { e.CopyTs = true; }},
         {"shortest", [](auto& e, auto&, auto& v) { e.Shortest = ToBool(v); }},
         {"dts_delta_threshold",
-         [](auto& e, auto&, auto& v) { e.DtsDeltaThreshold = float(StrToFloat(v)); }},
+         [](auto& e, auto&, auto& v) { e.DtsDeltaThresholdSeconds = float(StrToFloat(v)); }},
         {"programid", [](auto& e, auto&, auto& v) { e.ProgramId = StrToInt(v); }},
         {"xerror", [](auto& e, auto&, auto&) { e.ExitOnError = true; }},
         {"copyinkf", [](auto& e, auto&, auto& v) { e.CopyInitialNonKeyframes = StrToInt(v); }},
@@ -296,8 +299,8 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"vc", [](auto& e, auto&, auto& v) { e.VideoChannel = StrToInt(v); }},
         {"tvstd", [](auto& e, auto&, auto& v) { e.VideoStandard = v; }},
         {"isync", [](auto& e, auto&, auto& v) { e.InputSync = ToBool(v); }},
-        {"muxdelay", [](auto& e, auto&, auto& v) { e.MuxMaxDelay = float(StrToFloat(v)); }},
-        {"muxpreload", [](auto& e, auto&, auto& v) { e.MuxPreload = float(StrToFloat(v)); }},
+        {"muxdelay", [](auto& e, auto&, auto& v) { e.MuxMaxDelaySeconds = float(StrToFloat(v)); }},
+        {"muxpreload", [](auto& e, auto&, auto& v) { e.MuxPreloadSeconds = float(StrToFloat(v)); }},
         {"absf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
         {"vbsf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
         {"sbsf", [](auto& e, auto& n, auto& v) { e.ApplyBitstreamFilter(n[0], v); }},
@@ -397,11 +400,11 @@ void TCustomFFmpeg::ApplyTime(const std::string& Name, const std::string& Value)
     if (Name == "t")
         SetRecordingTime(time);
     else if (Name == "ss")
-        StartTime = time;
+        StartTimeUs = time;
     else if (Name == "itsoffset")
-        InputTsOffset = time;
+        InputTsOffsetUs = time;
     else
-        RecordingTimestamp = std::llround(time / 1000000.0);
+        RecordingTimestampSeconds = std::llround(time / 1000000.0);
 }
 
 void TCustomFFmpeg::ApplyTsScale(const std::string& Value) {
@@ -620,7 +623,7 @@ void TCustomFFmpeg::SetSubtitleCodec(const std::string& Name) {
 
 void TCustomFFmpeg::SetAudioSampleRate(int ValueHz) {
     if (ValueHz > 0)
-        AudioSampleRate = ValueHz;
+        AudioSampleRateHz = ValueHz;
     UserSet.SampleRate = UserSet.SampleRate || ValueHz > 0;
 }
 
@@ -644,12 +647,12 @@ void TCustomFFmpeg::SetVideoSyncMethod(int Value) {
 
 void TCustomFFmpeg::SetMuxMaxDelay(float Seconds) {
     if (Seconds > 0)
-        MuxMaxDelay = Seconds;
+        MuxMaxDelaySeconds = Seconds;
 }
 
 void TCustomFFmpeg::SetMuxPreload(float Seconds) {
     if (Seconds > 0)
-        MuxPreload = Seconds;
+        MuxPreloadSeconds = Seconds;
 }
 
 void TCustomFFmpeg::SetAudioTag(const std::string& Tag) {
@@ -771,7 +774,7 @@ void TCustomFFmpeg::SetProgramId(int Value) {
 
 void TCustomFFmpeg::SetStartTime(int64_t TimeUs) {
     if (TimeUs > 0)
-        StartTime = std::min(TimeUs, MaxOptionTimeUs);
+        StartTimeUs = std::min(TimeUs, MaxOptionTimeUs);
 }
 
 void TCustomFFmpeg::SetRecordingTime(int64_t TimeUs) {

@@ -10,6 +10,7 @@
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
+#include "ffbind/FrameHook.h"
 #include "ffbind/UnicodeProtocol.h"
 
 #include <atomic>
@@ -22,11 +23,8 @@
 #include <utility>
 #include <vector>
 
-class TBitmap24;        // ffbind/FFUtils.h
-struct TVideoHookState; // engine/VideoHooks.h
-struct TVideoHookStateDeleter {
-    void operator()(TVideoHookState* state) const;
-};
+class TBitmap24;  // ffbind/FFUtils.h
+class TEngineRun; // engine/EngineRun.h
 
 constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
 constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
@@ -102,12 +100,12 @@ struct TOptionState {
     std::vector<TMetadataMap> MetadataMaps;       // `map_meta_data`
     std::vector<std::pair<std::string, std::string>> MetadataPairs; // `metadata`
     int64_t RecordingTime = std::numeric_limits<int64_t>::max();    // `t`; max = no limit
-    int RecordingTimeMs = -1;  // expected output duration for progress, milliseconds; -1 unknown
-    int64_t StartTime = 0;     // `ss`; applies to the next input only
-    int64_t InputTsOffset = 0; // `itsoffset`
-    int64_t RecordingTimestamp = 0;                // `timestamp`, seconds since 1970
+    int RecordingTimeMs = -1;              // expected output duration for progress; -1 unknown
+    int64_t StartTimeUs = 0;               // `ss`; applies to the next input only
+    int64_t InputTsOffsetUs = 0;           // `itsoffset`
+    int64_t RecordingTimestampSeconds = 0; // `timestamp`, since 1970
     double InputTsScale[MAX_FILES][MAX_STREAMS]{}; // `itsscale` (input file x stream)
-    int64_t LimitFileSize = 0;                     // `fs`, bytes; 0 = no limit
+    int64_t LimitFileSizeBytes = 0;                // `fs`; 0 = no limit
     int MaxFrames[4] = {2147483647, 2147483647, 2147483647, 2147483647}; // video, audio, data, sub
     AVRational FrameRate = {0, 0};                                       // `r`; 0/0 = from input
     int FrameWidth = 0, FrameHeight = 0;                                 // `s`, less the crops
@@ -135,7 +133,7 @@ struct TOptionState {
     int LoopOutput = -1;
     bool QpHistogram = false;
     std::string VideoFilters;
-    int AudioSampleRate = 44100;
+    int AudioSampleRateHz = 44100;
     int AudioChannels = 2;
     float AudioQscale = AudioQscaleUnset;
     bool AudioDisable = false;
@@ -151,9 +149,9 @@ struct TOptionState {
     bool SubtitleStreamCopy = false;
     std::string SubtitleLanguage;
     uint32_t SubtitleCodecTag = 0;
-    float MuxPreload = 0.5f;  // seconds
-    float MuxMaxDelay = 0.7f; // seconds
-    int Pass = 0;             // 0, 1 or 2
+    float MuxPreloadSeconds = 0.5f;
+    float MuxMaxDelaySeconds = 0.7f;
+    int Pass = 0; // 0, 1 or 2
     std::string PassLogFileName;
     bool HexDump = false, PacketDump = false, Psnr = false;
     int VideoSyncMethod = -1;
@@ -173,8 +171,8 @@ struct TOptionState {
     int Verbose = 1;
     bool InputSync = false;
     bool ForceFps = false;
-    float DtsDeltaThreshold = 10.0f; // seconds
-    int ScalerFlags = 4;             // SWS_BICUBIC; the scaler template's "sws_flags"
+    float DtsDeltaThresholdSeconds = 10.0f;
+    int ScalerFlags = 4; // SWS_BICUBIC; the scaler template's "sws_flags"
     int ThreadCount = 0; // codec threads; 0 lets each codec use what the processors allow
     // An existing output file is replaced (when the run ends well); otherwise it is refused.
     bool ReplaceExistingOutputs = false;
@@ -376,7 +374,7 @@ public:
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).
     std::vector<AVFormatContext*> InputFiles;
-    int64_t InputFileTsOffsets[MAX_FILES]{}; // added to every time stamp of input n
+    int64_t InputFileTsOffsetsUs[MAX_FILES]{}; // added to every time stamp of input n
     // Input n was opened at a start time: its time stamps start at 0 there.
     bool InputFileClipped[MAX_FILES]{};
     // The forced decoder of each input stream in global stream order (nullptr when none).
@@ -405,108 +403,35 @@ public:
     std::string ErrorMessage;
     // A finished run whose output is short of what the input declared says so here.
     std::string WarningMessage;
-    int64_t ProgressInterval = 500000; // microseconds between progress reports
-    int64_t PreviewInterval = 100000;  // microseconds between preview pictures
+    int64_t ProgressIntervalUs = 500000; // between progress reports
+    int64_t PreviewIntervalUs = 100000;  // between preview pictures
     std::atomic<TConvertThread*> ConvertThread{nullptr};
     uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
 
-    // ==== Run state ==========================================================================
     // A worker is held at the pause gate now.
     bool Paused() const;
 
-    // The run's stream tables (built by TranscodeInit, released by FreeStreamTables).
-    std::vector<TInputFile> InputFileTable;
-    std::vector<std::unique_ptr<TInputStream>> InputStreams;
-    std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
-    // Codec contexts opened by this run and not yet closed.
-    std::vector<AVCodecContext*> OpenEncoders;
-    std::vector<AVCodecContext*> OpenDecoders;
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes written per kind, headers
-    int FramesDuplicated = 0, FramesDropped = 0;
-    int64_t TimerStart = 0;     // wall clock of the start of the loop, microseconds
-    int CurrentJoinFile = 0;    // join mode: the input file being read
-    std::vector<bool> NoPacket; // per input file: it answered "try again" since the last read
+    // The record of the run in progress (engine/EngineRun.h); raises when no run is in
+    // progress. Run makes it; callers that drive the output paths themselves make one first with
+    // NewRunRecord. CloseAll drops it.
+    TEngineRun& RunRecord();
+    const TEngineRun& RunRecord() const;
+    TEngineRun& NewRunRecord();
 
-    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
-    void Transcode();
-    void TranscodeInit();
-    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
-    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    // The video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream
+    // at initialisation (raises on failure), the decoded picture's hooks, and one picture to
+    // encode; FrameBytes receives the bytes encoded. Filtering happens inside OutputVideo.
+    void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
+    void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
+    void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+                     AVFrame* Picture, int& FrameBytes);
+    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameBytes);
     // Filters (bitstream filters of the stream) and writes one packet whose times are in the
     // output stream's time base. Takes the packet's reference.
     void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     // Sends a frame to the stream's encoder (nullptr drains it) and
     // writes every packet it gives.
     void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
-    void CloseEncoders();
-    void CloseDecoders();
-    void FreeStreamTables();
-    // Closes whatever codec a failed run left open.
-    void CloseOpenCodecs();
-
-    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
-    void ReportProgress(bool Last);
-    // Video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream at
-    // initialisation (raises on failure), the decoded picture's hooks, and one picture to
-    // encode; FrameSize receives the bytes encoded. Filtering happens inside OutputVideo.
-    void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
-    void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
-    void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                     AVFrame* Picture, int& FrameSize);
-    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameSize);
-    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                        AVSubtitle* Subtitle, int64_t PacketPts);
-    // Engine-wide video state (hook counter and action, hook chain, picture records, preview
-    // window, statistics file), made on first use (engine/VideoHooks.h); reset it in CloseAll.
-    std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
-    // Run internals.
-    // Joins a finished worker and terminate thread (not from themselves).
-    void ReleaseRunThreads();
-    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
-    std::unique_ptr<TConvertThread> Worker;
-    std::unique_ptr<TEngineThread> TerminateThread;
-    std::atomic<bool> TerminatePending{false};
-    TPauseGate PauseGate;
-    // Join mode: the output group whose encoders a decoder flush drains (-1: none).
-    int JoinDrainGroup = -1;
-    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
-    void MapStreams();
-    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
-    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
-    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
-    void OpenPassLog(TOutputStream& Ost);
-    void OpenOutputEncoders();
-    void OpenInputDecoders();
-    void CopyMappedMetadata();
-    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
-    void CreateBitstreamFilters();
-    // Cover art (engine/OutputCover.cpp).
-    const AVStream* FindInputCover(int OutputIndex) const;
-    void AddCoverArt(int OutputIndex);
-    void WriteCoverArt(int OutputIndex);
-    void WriteHeaders();
-    void LogStreamMapping();
-    // Logs the stream mapping and the message (at llError), then raises it.
-    [[noreturn]] void FailWithMapping(const std::string& Message);
-    void CloseCodec(std::vector<AVCodecContext*>& List, AVCodecContext* Context);
-    // Steps of the loop and of packet processing (engine/Transcode.cpp,
-    // engine/ProcessInputPacket.cpp).
-    int ChooseInputFile(double& OutputTimeMin);
-    double OutputTime(const TOutputStream& Ost) const;
-    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
-    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
-                         int64_t PacketPts);
-    void PaceRealTime(const TInputStream& Ist) const;
-    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
-    void DrainEncoders(int IstIndex);
-    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    void NoteWrittenSound();
-    // Compares the sound written to the output with what its input declares (or the clip);
-    // sets WarningMessage when the output is clearly shorter.
-    void CheckWrittenLength(const TOutputStream& Ost);
-    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    // ==== end of run state ==================================================================
 
 protected:
     // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
@@ -527,7 +452,6 @@ protected:
     void LogMissingEffect(const std::string& Option, const char* Effect);
     // Run-side halves of InitDefaults and CloseAll.
     void InitRunDefaults();
-    void CloseRunState();
     // Loads a video hook from its arguments (module path first) into the engine's chain;
     // false when it cannot be loaded.
     bool AddVideoHook(const std::vector<std::string>& Args);
@@ -537,6 +461,64 @@ protected:
     std::vector<std::string> MissingEffectsLogged;
 
 private:
+    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
+    void Transcode();
+    void TranscodeInit();
+    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
+    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
+    void ReportProgress(bool Last);
+    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+                        AVSubtitle* Subtitle, int64_t PacketPts);
+    // Joins a finished worker and terminate thread (not from themselves).
+    void ReleaseRunThreads();
+    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
+    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
+    void MapStreams();
+    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
+    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
+    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
+    void OpenPassLog(TOutputStream& Ost);
+    void OpenOutputEncoders();
+    void OpenInputDecoders();
+    void CopyMappedMetadata();
+    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
+    void CreateBitstreamFilters();
+    // Cover art (engine/OutputCover.cpp).
+    const AVStream* FindInputCover(int OutputIndex) const;
+    void AddCoverArt(int OutputIndex);
+    void WriteCoverArt(int OutputIndex);
+    void WriteHeaders();
+    void LogStreamMapping();
+    // Logs the stream mapping and the message (at llError), then raises it.
+    [[noreturn]] void FailWithMapping(const std::string& Message);
+    // Steps of the loop and of packet processing (engine/Transcode.cpp,
+    // engine/ProcessInputPacket.cpp).
+    int ChooseInputFile(double& OutputTimeMin);
+    double OutputTime(const TOutputStream& Ost) const;
+    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
+    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
+                         int64_t PacketPts);
+    void PaceRealTime(const TInputStream& Ist) const;
+    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
+    void DrainEncoders(int IstIndex);
+    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
+    void NoteWrittenSound();
+    // Compares the sound written to the output with what its input declares (or the clip);
+    // sets WarningMessage when the output is clearly shorter.
+    void CheckWrittenLength(const TOutputStream& Ost);
+    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+
+    // The run in progress; none between runs.
+    std::unique_ptr<TEngineRun> CurrentRun;
+    // The video hooks loaded by the `vhook` option, run over decoded pictures.
+    TFrameHookChain VideoHookChain;
+    std::unique_ptr<TConvertThread> Worker;
+    std::unique_ptr<TEngineThread> TerminateThread;
+    std::atomic<bool> TerminatePending{false};
+    TPauseGate PauseGate;
+
     void ApplyFormat(const std::string& Value, bool Input, bool Output);
     void ApplyStreamMap(const std::string& Value);
     void ApplyMetadataMap(const std::string& Value);

@@ -58,7 +58,7 @@ bool TCustomFFmpeg::FindCodecIdByName(const std::string& Name, AVMediaType Kind,
 static DictionaryPtr DemuxerOptions(const TCustomFFmpeg& e) {
     DictionaryPtr options;
     if (e.UserSet.SampleRate)
-        DictSet(options, "sample_rate", std::to_string(e.AudioSampleRate));
+        DictSet(options, "sample_rate", std::to_string(e.AudioSampleRateHz));
     if (e.UserSet.Channels) {
         AVChannelLayout layout{};
         ff::av_channel_layout_default(&layout, e.AudioChannels);
@@ -149,16 +149,16 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
         return cleanUp();
     }
 
-    setup->StartUs = StartTime;
+    setup->StartUs = StartTimeUs;
     setup->SoundLengthUs = DeclaredSoundLength(ic);
     // A damaged file's start may lie anywhere: the sums saturate instead of wrapping.
-    int64_t timestamp = StartTime;
+    int64_t timestamp = StartTimeUs;
     if (ic->start_time != AV_NOPTS_VALUE)
         timestamp = av_sat_add64(timestamp, ic->start_time);
-    const bool clipped = StartTime != 0;
+    const bool clipped = StartTimeUs != 0;
     if (clipped) {
         ff::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
-        StartTime = 0; // a start time applies to one input only
+        StartTimeUs = 0; // a start time applies to one input only
     }
 
     std::vector<const AVCodec*> forcedDecoders;
@@ -172,7 +172,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
             RecordingTimeMs = static_cast<int>(std::min<int64_t>(durationMs, INT32_MAX));
     }
     int index = InputFileCount();
-    InputFileTsOffsets[index] = CopyTs ? InputTsOffset : av_sat_sub64(InputTsOffset, timestamp);
+    InputFileTsOffsetsUs[index] =
+        CopyTs ? InputTsOffsetUs : av_sat_sub64(InputTsOffsetUs, timestamp);
     InputFileClipped[index] = clipped && !CopyTs;
     if (Verbose >= 0)
         ff::av_dump_format(ic, index, url.c_str(), 0);
@@ -226,7 +227,7 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
         if (par->ch_layout.nb_channels > 0)
             AudioChannels = par->ch_layout.nb_channels;
         if (par->sample_rate > 0)
-            AudioSampleRate = par->sample_rate;
+            AudioSampleRateHz = par->sample_rate;
         AudioSampleFmt = par->format;
         if (AudioDisable)
             Stream->discard = AVDISCARD_ALL;

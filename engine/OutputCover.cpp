@@ -1,5 +1,6 @@
 // Cover art on an output: the picture attached to the input whose sound the output takes,
 // carried in the form the output's container gives a cover, never as moving video.
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 
 #include "ffbind/FFmpegLoader.h"
@@ -139,10 +140,11 @@ std::string PictureBlockComment(const AVCodecParameters& parameters, const AVPac
 
 // The cover of the input that feeds the output's first sound stream; none without one.
 const AVStream* TCustomFFmpeg::FindInputCover(int OutputIndex) const {
-    for (const auto& ost : OutputStreams) {
+    const TEngineRun& run = RunRecord();
+    for (const auto& ost : run.OutputStreams) {
         if (ost->FileIndex != OutputIndex || ost->St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
             continue;
-        const AVFormatContext* input = InputFiles[InputStreams[ost->SourceIndex]->FileIndex];
+        const AVFormatContext* input = InputFiles[run.InputStreams[ost->SourceIndex]->FileIndex];
         for (unsigned s = 0; s < input->nb_streams; ++s) {
             const AVStream* stream = input->streams[s];
             if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&

@@ -180,9 +180,9 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
 // The creation time and the metadata pairs (the first pair of a key wins); the pairs are
 // consumed by this output.
 void TCustomFFmpeg::ApplyOutputMetadata(AVFormatContext* Output) {
-    if (RecordingTimestamp != 0)
+    if (RecordingTimestampSeconds != 0)
         ff::av_dict_set(&Output->metadata, "creation_time",
-                        CreationTimeText(RecordingTimestamp).c_str(), 0);
+                        CreationTimeText(RecordingTimestampSeconds).c_str(), 0);
     for (auto pair = MetadataPairs.rbegin(); pair != MetadataPairs.rend(); ++pair)
         ff::av_dict_set(&Output->metadata, pair->first.c_str(), pair->second.c_str(), 0);
     MetadataPairs.clear();
@@ -201,10 +201,10 @@ void TCustomFFmpeg::ApplyMuxingSettings(TOutputFileSetup& Output) {
                ff::av_opt_find(const_cast<const AVClass**>(&format->priv_class), name, nullptr, 0,
                                AV_OPT_SEARCH_FAKE_OBJ);
     };
-    oc->max_delay = static_cast<int>(std::lround(MuxMaxDelay * 1000000.0));
+    oc->max_delay = static_cast<int>(std::lround(MuxMaxDelaySeconds * 1000000.0));
     if (muxerHas("preload"))
         DictSet(Output.MuxerOptions, "preload",
-                std::to_string(std::lround(MuxPreload * 1000000.0)));
+                std::to_string(std::lround(MuxPreloadSeconds * 1000000.0)));
     if (muxerHas("loop"))
         DictSet(Output.MuxerOptions, "loop", std::to_string(LoopOutput));
     oc->flags |= AVFMT_FLAG_NONBLOCK;

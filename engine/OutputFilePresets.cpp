@@ -200,9 +200,9 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& Norm,
             generic("ab", "224000");
             generic("packetsize", "2324");
             generic("muxrate", "1411200");
-            AudioSampleRate = 44100;
+            AudioSampleRateHz = 44100;
             AudioChannels = 2;
-            MuxPreload = 0.44f;
+            MuxPreloadSeconds = 0.44f;
             aspectIfUnset("4:3");
         } else if (svcd) {
             generic("b", "2040000");
@@ -212,7 +212,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& Norm,
             generic("scan_offset", "1"); // the old "flags +scan_offset" of the mpeg2 encoder
             generic("ab", "224000");
             generic("packetsize", "2324");
-            AudioSampleRate = 44100;
+            AudioSampleRateHz = 44100;
             if (AudioChannels == 1)
                 AudioChannels = 2;
             aspectIfUnset("4:3");
@@ -224,7 +224,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& Norm,
             generic("packetsize", "2048");
             generic("muxrate", "10080000");
             generic("ab", "448000");
-            AudioSampleRate = 48000;
+            AudioSampleRateHz = 48000;
             if (AudioChannels == 1)
                 AudioChannels = 2;
             aspectIfUnset("16:9");
@@ -234,7 +234,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& Norm,
         SetFrameSize(pal ? "720x576" : "720x480");
         ApplyPixelFormat(Type == "dv50" ? "yuv422p" : (pal ? "yuv420p" : "yuv411p"));
         SetFrameRate(rates[norm]);
-        AudioSampleRate = 48000;
+        AudioSampleRateHz = 48000;
         AudioChannels = 2;
     } else {
         throw FFmpegException("Unknown target type");

@@ -116,8 +116,8 @@ void TCustomFFmpeg::new_audio_stream(TOutputFileSetup& Output) {
         ff::av_channel_layout_default(&enc->ch_layout, AudioChannels);
     }
     OutputCodecs.push_back(named ? codec : nullptr);
-    enc->sample_rate = AudioSampleRate;
-    enc->time_base = AVRational{1, AudioSampleRate};
+    enc->sample_rate = AudioSampleRateHz;
+    enc->time_base = AVRational{1, AudioSampleRateHz};
     setup.Stream->time_base = enc->time_base;
     ff::avcodec_parameters_from_context(setup.Stream->codecpar, enc);
     if (!AudioLanguage.empty()) {

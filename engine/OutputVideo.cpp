@@ -2,6 +2,7 @@
 // crop, rescale and pad, encoding with previews and two-pass statistics.
 #include "engine/OutputVideo.h"
 
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/VideoHooks.h"
 #include "ffbind/FFmpegLogger.h"
@@ -15,7 +16,7 @@ void TVideoOutputStateDeleter::operator()(TVideoOutputState* state) const {
     delete state;
 }
 
-double PictureSyncTime(int64_t ptsUs, int64_t startTimeUs) {
+double PictureSyncTimeS(int64_t ptsUs, int64_t startTimeUs) {
     return static_cast<double>(ptsUs - startTimeUs) / 1000000.0;
 }
 
@@ -275,7 +276,7 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
         if (result < 0)
             throw FFmpegException("Video encoding failed");
         bytes += packet->size;
-        engine.VideoSize += packet->size;
+        engine.RunRecord().VideoSizeBytes += packet->size;
         ReadQualityStats(state, *packet);
         if (ost.LogFile && enc->stats_out)
             std::fputs(enc->stats_out, ost.LogFile);
@@ -292,20 +293,20 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
 
 // One picture at the output clock: dropped, encoded once or duplicated.
 void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputStream& ost,
-                        TInputStream& ist, const AVFrame& picture, int& frameSize) {
+                        TInputStream& ist, const AVFrame& picture, int& frameBytes) {
     TVideoSyncInput sync;
     sync.VideoSyncMethod = engine.VideoSyncMethod;
     sync.EncoderTimeBase = ost.Enc->time_base;
     sync.VariableFrameRateFormat =
         output && output->oformat && (output->oformat->flags & AVFMT_VARIABLE_FPS);
-    sync.InputSyncTimeS = PictureSyncTime(ist.Pts, engine.StartTime);
+    sync.InputSyncTimeS = PictureSyncTimeS(ist.Pts, engine.StartTimeUs);
     int copies = VideoFramesToEmit(sync, ost.SyncOpts);
     if (copies == 0) {
-        ++engine.FramesDropped;
+        ++engine.RunRecord().FramesDropped;
         if (engine.Verbose > 2)
             GetLogger()->Log(&engine, llVerbose, "*** drop!");
     } else if (copies > 1) {
-        engine.FramesDuplicated += copies - 1;
+        engine.RunRecord().FramesDuplicated += copies - 1;
         if (engine.Verbose > 2)
             GetLogger()->LogF(&engine, llVerbose, "*** %d dup!", copies - 1);
     }
@@ -322,7 +323,7 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
     if (!final)
         return;
     for (int i = 0; i < copies && !engine.StopRequested; ++i) {
-        frameSize += EncodeVideoPicture(engine, output, ost, ist, picture, *final);
+        frameBytes += EncodeVideoPicture(engine, output, ost, ist, picture, *final);
         ++ost.SyncOpts;
         ++ost.FrameNumber;
     }
@@ -331,13 +332,13 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
 } // namespace
 
 void TCustomFFmpeg::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                                AVFrame* Picture, int& FrameSize) {
-    FrameSize = 0;
+                                AVFrame* Picture, int& FrameBytes) {
+    FrameBytes = 0;
     if (!Ost.Video)
         PrepareVideoOutput(Ost, Ist);
     TVideoOutputState& state = *Ost.Video;
     if (!state.Filters.Configured()) {
-        OutputVideoPicture(*this, Output, Ost, Ist, *Picture, FrameSize);
+        OutputVideoPicture(*this, Output, Ost, Ist, *Picture, FrameBytes);
         return;
     }
     FramePtr input(ff::av_frame_clone(Picture));
@@ -355,7 +356,7 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TIn
                 ff::av_rescale_q(filtered->pts, state.Filters.OutputTimeBase(), AV_TIME_BASE_Q);
         if (filtered->sample_aspect_ratio.num)
             Ost.Enc->sample_aspect_ratio = filtered->sample_aspect_ratio;
-        OutputVideoPicture(*this, Output, Ost, Ist, *filtered, FrameSize);
+        OutputVideoPicture(*this, Output, Ost, Ist, *filtered, FrameBytes);
         ff::av_frame_unref(filtered);
     }
 }

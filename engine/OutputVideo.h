@@ -49,7 +49,7 @@ class TCustomFFmpeg;
 int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& ost);
 
 // The input sync time of a picture: its time less the start time, in seconds.
-double PictureSyncTime(int64_t ptsUs, int64_t startTimeUs);
+double PictureSyncTimeS(int64_t ptsUs, int64_t startTimeUs);
 
 // The number of copies of a picture to emit to keep the output clock with the input clock:
 // 0 drops it, 2 or more duplicate it. syncOpts may be moved to the input clock.

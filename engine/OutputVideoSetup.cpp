@@ -1,5 +1,6 @@
 // Preparation of an encoded video stream (crop, pad, rescale, filters) and the video
 // statistics lines.
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputVideo.h"
 #include "engine/VideoHooks.h"
@@ -113,7 +114,8 @@ void TCustomFFmpeg::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
         Ost.St->sample_aspect_ratio = enc->sample_aspect_ratio; // the muxer wants them equal
 }
 
-void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameSize) {
+void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameBytes) {
+    TEngineRun& run = RunRecord();
     TVideoHookState& hooks = VideoHookStateOf(*this);
     if (!hooks.Vstats) {
         hooks.Vstats.reset(std::fopen(VstatsFileName.c_str(), "w"));
@@ -131,12 +133,12 @@ void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int Fr
         std::fprintf(file, "PSNR= %6.2f ",
                      -10.0 * std::log10(static_cast<double>(state.LastPlaneError) / pixels));
     }
-    std::fprintf(file, "f_size= %6d ", FrameSize);
+    std::fprintf(file, "f_size= %6d ", FrameBytes);
     const double timeBase = av_q2d(enc->time_base);
     const double t = std::max(static_cast<double>(Ost.SyncOpts) * timeBase, 0.01);
-    const double frameRate = FrameSize * 8 / timeBase / 1000.0;
-    const double averageRate = static_cast<double>(VideoSize) * 8 / t / 1000.0;
+    const double frameRate = FrameBytes * 8 / timeBase / 1000.0;
+    const double averageRate = static_cast<double>(run.VideoSizeBytes) * 8 / t / 1000.0;
     std::fprintf(file, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                 static_cast<double>(VideoSize) / 1024, t, frameRate, averageRate);
+                 static_cast<double>(run.VideoSizeBytes) / 1024, t, frameRate, averageRate);
     std::fprintf(file, "type= %c\n", state.LastPictureType);
 }

@@ -3,6 +3,7 @@
 // decoded unit to the output paths, drains decoders and encoders at the end of an input, and
 // writes packets through the stream's bitstream filters.
 #include "engine/AudioVolume.h"
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputAudio.h"
 #include "ffbind/FFUtils.h"
@@ -57,8 +58,8 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         const bool beforeClip = InputFileClipped[ist.FileIndex] &&
                                 ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
                                 ist.NextPts <= 0;
-        if ((StartTime == 0 || ist.Pts >= StartTime) && !beforeClip) {
-            for (auto& ost : OutputStreams)
+        if ((StartTimeUs == 0 || ist.Pts >= StartTimeUs) && !beforeClip) {
+            for (auto& ost : RunRecord().OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);
         }
@@ -153,10 +154,11 @@ void TCustomFFmpeg::PaceRealTime(const TInputStream& ist) const {
 
 void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* frame,
                                     AVSubtitle* subtitle, int64_t packetPts) {
+    TEngineRun& run = RunRecord();
     PaceRealTime(ist);
-    if (StartTime != 0 && ist.Pts < StartTime)
+    if (StartTimeUs != 0 && ist.Pts < StartTimeUs)
         return;
-    for (auto& ostPtr : OutputStreams) {
+    for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
             continue;
@@ -166,18 +168,18 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
             if (frame) {
                 TAudioSyncSettings settings = AudioSyncSettingsOf(*this, this);
                 settings.StopRequested = &StopRequested;
-                OutputAudio(ost, ist, *frame, StartTime, settings, [&](AVPacket* encoded) {
-                    AudioSize += encoded->size;
+                OutputAudio(ost, ist, *frame, StartTimeUs, settings, [&](AVPacket* encoded) {
+                    run.AudioSizeBytes += encoded->size;
                     WriteOutputPacket(output, ost, encoded);
                 });
             }
             break;
         case AVMEDIA_TYPE_VIDEO:
             if (frame) {
-                int frameSize = 0;
-                OutputVideo(output, ost, ist, frame, frameSize);
-                if (!VstatsFileName.empty() && frameSize != 0)
-                    WriteVideoStats(output, ost, frameSize);
+                int frameBytes = 0;
+                OutputVideo(output, ost, ist, frame, frameBytes);
+                if (!VstatsFileName.empty() && frameBytes != 0)
+                    WriteVideoStats(output, ost, frameBytes);
             }
             break;
         case AVMEDIA_TYPE_SUBTITLE:
@@ -191,20 +193,21 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
 }
 
 void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& packet) {
+    TEngineRun& run = RunRecord();
     // A copy starts at a key frame unless told to keep what comes before the first one.
     if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !CopyInitialNonKeyframes)
         return;
     const AVMediaType kind = ist.St->codecpar->codec_type;
     if (kind == AVMEDIA_TYPE_AUDIO)
-        AudioSize += packet.size;
+        run.AudioSizeBytes += packet.size;
     else if (kind == AVMEDIA_TYPE_VIDEO) {
-        VideoSize += packet.size;
+        run.VideoSizeBytes += packet.size;
         ++ost.SyncOpts;
     }
     PacketPtr copy(ff::av_packet_clone(&packet));
     if (!copy)
         throw FFmpegException("av_packet_clone failed");
-    const int64_t startOffset = ff::av_rescale_q(StartTime, AV_TIME_BASE_Q, ost.St->time_base);
+    const int64_t startOffset = ff::av_rescale_q(StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
     ff::av_packet_rescale_ts(copy.get(), ist.St->time_base, ost.St->time_base);
     if (copy->pts != NoPts)
         copy->pts -= startOffset;
@@ -217,18 +220,19 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
 }
 
 void TCustomFFmpeg::DrainEncoders(int istIndex) {
-    for (auto& ostPtr : OutputStreams) {
+    TEngineRun& run = RunRecord();
+    for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
             continue;
         // Joined outputs share their encoders: only the running group drains them.
-        if (JoinMode && ost.FileIndex != JoinDrainGroup)
+        if (JoinMode && ost.FileIndex != run.JoinDrainGroup)
             continue;
         AVFormatContext* output = OutputFiles[ost.FileIndex];
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             FlushAudio(ost, [&](AVPacket* encoded) {
-                AudioSize += encoded->size;
+                run.AudioSizeBytes += encoded->size;
                 WriteOutputPacket(output, ost, encoded);
             });
             break;
@@ -243,6 +247,7 @@ void TCustomFFmpeg::DrainEncoders(int istIndex) {
 
 void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
                                    const AVFrame* frame) {
+    TEngineRun& run = RunRecord();
     const bool video = ost.Enc->codec_type == AVMEDIA_TYPE_VIDEO;
     const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
     const int sent = ff::avcodec_send_frame(ost.Enc, frame);
@@ -259,7 +264,7 @@ void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
             return;
         if (received < 0)
             throw FFmpegException(failure);
-        (video ? VideoSize : AudioSize) += packet->size;
+        (video ? run.VideoSizeBytes : run.AudioSizeBytes) += packet->size;
         if (video && ost.LogFile && ost.Enc->stats_out)
             std::fputs(ost.Enc->stats_out, ost.LogFile);
         packet->stream_index = ost.Index;

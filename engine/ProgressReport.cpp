@@ -2,6 +2,7 @@
 // ReportProgress that gathers the run's figures and delivers the report.
 #include "engine/ProgressReport.h"
 
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputVideo.h"
 #include "ffbind/FFmpegLogger.h"
@@ -135,13 +136,14 @@ TProgressReport BuildProgressReport(const TProgressFigures& figures) {
     report.StatusLine = line.Text();
 
     if (figures.Last && figures.Verbose >= 0) {
-        const int64_t raw = figures.VideoSize + figures.AudioSize + figures.ExtraSize;
+        const int64_t raw =
+            figures.VideoSizeBytes + figures.AudioSizeBytes + figures.ExtraSizeBytes;
         char summary[256];
         const int used = std::snprintf(summary, sizeof summary,
                                        "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB ",
-                                       static_cast<double>(figures.VideoSize) / 1024,
-                                       static_cast<double>(figures.AudioSize) / 1024,
-                                       static_cast<double>(figures.ExtraSize) / 1024);
+                                       static_cast<double>(figures.VideoSizeBytes) / 1024,
+                                       static_cast<double>(figures.AudioSizeBytes) / 1024,
+                                       static_cast<double>(figures.ExtraSizeBytes) / 1024);
         // Nothing written: the overhead has no meaning.
         if (raw > 0)
             std::snprintf(summary + used, sizeof summary - used, "muxing overhead %f%%\n",
@@ -186,20 +188,21 @@ TProgressStream StreamFigures(const TOutputStream& ost) {
 } // namespace
 
 void TCustomFFmpeg::ReportProgress(bool Last) {
+    TEngineRun& run = RunRecord();
     TProgressFigures figures;
-    for (const auto& ost : OutputStreams)
+    for (const auto& ost : run.OutputStreams)
         figures.Streams.push_back(StreamFigures(*ost));
     figures.TotalSizeBytes = FirstOutputSize(OutputFiles);
-    figures.ElapsedS = static_cast<float>(ff::av_gettime() - TimerStart) / 1000000.0f;
+    figures.ElapsedS = static_cast<float>(ff::av_gettime() - run.TimerStartUs) / 1000000.0f;
     figures.Last = Last;
     figures.HasHandler = static_cast<bool>(OnProgress);
     figures.Verbose = Verbose;
     figures.QpHistogram = QpHistogram;
-    figures.VideoSize = VideoSize;
-    figures.AudioSize = AudioSize;
-    figures.ExtraSize = ExtraSize;
-    figures.FramesDuplicated = FramesDuplicated;
-    figures.FramesDropped = FramesDropped;
+    figures.VideoSizeBytes = run.VideoSizeBytes;
+    figures.AudioSizeBytes = run.AudioSizeBytes;
+    figures.ExtraSizeBytes = run.ExtraSizeBytes;
+    figures.FramesDuplicated = run.FramesDuplicated;
+    figures.FramesDropped = run.FramesDropped;
     figures.RecordingTimeMs = RecordingTimeMs;
 
     const TProgressReport report = BuildProgressReport(figures);

@@ -41,7 +41,7 @@ struct TProgressFigures {
     bool HasHandler = false; // OnProgress is assigned
     int Verbose = 1;
     bool QpHistogram = false;
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
+    int64_t VideoSizeBytes = 0, AudioSizeBytes = 0, ExtraSizeBytes = 0;
     int FramesDuplicated = 0, FramesDropped = 0;
     int RecordingTimeMs = -1;
 };

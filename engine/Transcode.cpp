@@ -1,6 +1,7 @@
 // The transcode loop: picks the input whose outputs are furthest behind, reads one packet,
 // corrects its time stamps and hands it on, reports progress, and ends the run in order (flush,
 // trailers, last report, codecs closed). Also joins several inputs into one output.
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/WrittenSound.h"
 #include "ffbind/FFUtils.h"
@@ -25,21 +26,22 @@ double TCustomFFmpeg::OutputTime(const TOutputStream& ost) const {
 }
 
 int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
+    TEngineRun& run = RunRecord();
     outputTimeMin = 1e100;
     double inputTimeMin = 1e100;
     int file = -1;
-    for (const auto& ostPtr : OutputStreams) {
+    for (const auto& ostPtr : run.OutputStreams) {
         const TOutputStream& ost = *ostPtr;
-        if (JoinMode && ost.FileIndex != CurrentJoinFile)
+        if (JoinMode && ost.FileIndex != run.CurrentJoinFile)
             continue;
-        const TInputStream& ist = *InputStreams[ost.SourceIndex];
+        const TInputStream& ist = *run.InputStreams[ost.SourceIndex];
         const double outputTime = OutputTime(ost);
         if (JoinMode) {
             outputTimeMin = std::min(outputTimeMin, outputTime);
-            file = CurrentJoinFile;
-        } else if (NoPacket[ist.FileIndex]) {
+            file = run.CurrentJoinFile;
+        } else if (run.NoPacket[ist.FileIndex]) {
             continue;
-        } else if (!InputFileTable[ist.FileIndex].EofReached) {
+        } else if (!run.InputFileTable[ist.FileIndex].EofReached) {
             const double inputTime = static_cast<double>(ist.Pts);
             if (inputTime < inputTimeMin) {
                 inputTimeMin = inputTime;
@@ -61,7 +63,7 @@ int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
 
 void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     const int64_t offset =
-        ff::av_rescale_q(InputFileTsOffsets[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
+        ff::av_rescale_q(InputFileTsOffsetsUs[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
     const double scale = ist.FileIndex < MAX_FILES && ist.Index < MAX_STREAMS
                              ? InputTsScale[ist.FileIndex][ist.Index]
                              : 0.0;
@@ -78,14 +80,14 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
         return;
     const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
     const int64_t delta = packetTime - ist.NextPts;
-    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThreshold * 1000000.0) ||
+    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThresholdSeconds * 1000000.0) ||
          packetTime + 1 < ist.Pts) &&
         !CopyTs) {
-        InputFileTsOffsets[ist.FileIndex] -= delta;
+        InputFileTsOffsetsUs[ist.FileIndex] -= delta;
         if (Verbose >= 3)
             GetLogger()->LogF(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
                               static_cast<long long>(delta),
-                              static_cast<long long>(InputFileTsOffsets[ist.FileIndex]));
+                              static_cast<long long>(InputFileTsOffsetsUs[ist.FileIndex]));
         const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, ist.St->time_base);
         packet.dts -= shift;
         if (packet.pts != NoPts)
@@ -94,12 +96,13 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
 }
 
 void TCustomFFmpeg::Transcode() {
+    TEngineRun& run = RunRecord();
     TranscodeInit();
-    TimerStart = ff::av_gettime();
-    int64_t lastReportTime = TimerStart;
-    CurrentJoinFile = 0;
-    JoinDrainGroup = -1;
-    NoPacket.assign(InputFiles.size(), false);
+    run.TimerStartUs = ff::av_gettime();
+    int64_t lastReportTime = run.TimerStartUs;
+    run.CurrentJoinFile = 0;
+    run.JoinDrainGroup = -1;
+    run.NoPacket.assign(InputFiles.size(), false);
     int noPacketCount = 0;
     PacketPtr packet(ff::av_packet_alloc());
     if (!packet)
@@ -115,26 +118,26 @@ void TCustomFFmpeg::Transcode() {
         if (file < 0) {
             if (JoinMode || noPacketCount == 0)
                 break;
-            NoPacket.assign(InputFiles.size(), false);
+            run.NoPacket.assign(InputFiles.size(), false);
             noPacketCount = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
         if (static_cast<double>(RecordingTime) / 1000000.0 <= outputTimeMin)
             break;
-        if (LimitFileSize != 0 && OutputFiles[0]->pb &&
-            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+        if (LimitFileSizeBytes != 0 && OutputFiles[0]->pb &&
+            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSizeBytes)
             break;
 
         const int result = ff::av_read_frame(InputFiles[file], packet.get());
         if (result == AVERROR(EAGAIN)) {
-            NoPacket[file] = true;
+            run.NoPacket[file] = true;
             ++noPacketCount;
             continue;
         }
         if (result < 0) {
             // The end of the input, or a read error, which ends it the same way.
-            InputFileTable[file].EofReached = true;
+            run.InputFileTable[file].EofReached = true;
             if (Shortest && !JoinMode)
                 break;
             if (JoinMode) {
@@ -145,16 +148,16 @@ void TCustomFFmpeg::Transcode() {
             }
             continue;
         }
-        NoPacket.assign(InputFiles.size(), false);
+        run.NoPacket.assign(InputFiles.size(), false);
         noPacketCount = 0;
 
-        const TInputFile& inputFile = InputFileTable[file];
+        const TInputFile& inputFile = run.InputFileTable[file];
         const int istIndex = inputFile.IstIndex + packet->stream_index;
         if (PacketDump && packet->stream_index < inputFile.NbStreams)
             ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
                                  InputFiles[file]->streams[packet->stream_index]);
-        if (packet->stream_index < inputFile.NbStreams && !InputStreams[istIndex]->Discard) {
-            TInputStream& ist = *InputStreams[istIndex];
+        if (packet->stream_index < inputFile.NbStreams && !run.InputStreams[istIndex]->Discard) {
+            TInputStream& ist = *run.InputStreams[istIndex];
             AdjustTimestamps(ist, *packet);
             if (ProcessInputPacket(ist, istIndex, packet.get()) < 0) {
                 const std::string message = "Error while decoding stream #" +
@@ -172,16 +175,16 @@ void TCustomFFmpeg::Transcode() {
         ff::av_packet_unref(packet.get());
 
         const int64_t now = ff::av_gettime();
-        if (now - lastReportTime > ProgressInterval) {
+        if (now - lastReportTime > ProgressIntervalUs) {
             lastReportTime = now;
             ReportProgress(false);
         }
     }
 
     // The ending, also after a stop request: flush, trailers, last report.
-    JoinDrainGroup = CurrentJoinFile;
-    for (std::size_t i = 0; i < InputStreams.size(); ++i) {
-        TInputStream& ist = *InputStreams[i];
+    run.JoinDrainGroup = run.CurrentJoinFile;
+    for (std::size_t i = 0; i < run.InputStreams.size(); ++i) {
+        TInputStream& ist = *run.InputStreams[i];
         if (ist.DecodingNeeded && !ist.Flushed)
             ProcessInputPacket(ist, static_cast<int>(i), nullptr);
     }
@@ -193,18 +196,16 @@ void TCustomFFmpeg::Transcode() {
     }
     NoteWrittenSound();
     ReportProgress(true);
-    CloseEncoders();
-    CloseDecoders();
     Finished = !StopRequested;
-    FreeStreamTables();
 }
 
 // Marks the outputs that received sound. A run to the end whose output has a sound stream but
 // got no sound fails: the input had none that could be decoded.
 void TCustomFFmpeg::NoteWrittenSound() {
+    TEngineRun& run = RunRecord();
     const TOutputStream* silent = nullptr;
     bool soundWritten = false;
-    for (const auto& ost : OutputStreams) {
+    for (const auto& ost : run.OutputStreams) {
         if (ost->St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
             continue;
         if (ost->PacketsMuxed == 0 && !silent)
@@ -216,15 +217,15 @@ void TCustomFFmpeg::NoteWrittenSound() {
     }
     // (No sound frames asked for, none expected.)
     if (silent && !soundWritten && !StopRequested && MaxFrames[1] > 0) {
-        const int file = InputStreams[silent->SourceIndex]->FileIndex;
+        const int file = run.InputStreams[silent->SourceIndex]->FileIndex;
         throw FFmpegException("No sound could be decoded from " +
                               InputSetups[file]->FileName.string() + ".");
     }
     // Outputs cut short on purpose are not compared with their input.
-    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSize != 0 ||
+    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSizeBytes != 0 ||
                               MaxFrames[1] != std::numeric_limits<int>::max();
     if (soundWritten && !StopRequested && !cutOnPurpose)
-        for (const auto& ost : OutputStreams)
+        for (const auto& ost : run.OutputStreams)
             if (ost->St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ost->PacketsMuxed > 0) {
                 CheckWrittenLength(*ost);
                 break;
@@ -232,7 +233,8 @@ void TCustomFFmpeg::NoteWrittenSound() {
 }
 
 void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
-    const TInputFileSetup& input = *InputSetups[InputStreams[Ost.SourceIndex]->FileIndex];
+    const TInputFileSetup& input =
+        *InputSetups[RunRecord().InputStreams[Ost.SourceIndex]->FileIndex];
     const TOutputTarget& target = OutputFileSetup(Ost.FileIndex).Target;
     if (input.SoundLengthUs <= 0 || !target.Created())
         return;
@@ -251,13 +253,14 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
 }
 
 void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
+    TEngineRun& run = RunRecord();
     // The decoders of the finished input give what they still hold; the encoders are drained
     // only after the last input, so the sound goes on seamlessly with the next one.
     const bool lastInput = file >= InputFileCount() - 1;
-    JoinDrainGroup = lastInput ? file : -1;
-    const TInputFile& inputFile = InputFileTable[file];
+    run.JoinDrainGroup = lastInput ? file : -1;
+    const TInputFile& inputFile = run.InputFileTable[file];
     for (int k = 0; k < inputFile.NbStreams; ++k) {
-        TInputStream& ist = *InputStreams[inputFile.IstIndex + k];
+        TInputStream& ist = *run.InputStreams[inputFile.IstIndex + k];
         if (!ist.DecodingNeeded)
             continue;
         ProcessInputPacket(ist, inputFile.IstIndex + k, nullptr);
@@ -265,12 +268,12 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         ist.Flushed = true;
     }
     const int groups = OutputFileCount();
-    const int perGroup = groups > 0 ? static_cast<int>(OutputStreams.size()) / groups : 0;
+    const int perGroup = groups > 0 ? static_cast<int>(run.OutputStreams.size()) / groups : 0;
     // The next group takes over the running output: clocks, counters and working state.
-    for (std::size_t i = static_cast<std::size_t>((file + 1) * perGroup); i < OutputStreams.size();
-         ++i) {
-        TOutputStream& ost = *OutputStreams[i];
-        TOutputStream& before = *OutputStreams[i - perGroup];
+    for (std::size_t i = static_cast<std::size_t>((file + 1) * perGroup);
+         i < run.OutputStreams.size(); ++i) {
+        TOutputStream& ost = *run.OutputStreams[i];
+        TOutputStream& before = *run.OutputStreams[i - perGroup];
         ost.SyncOpts = before.SyncOpts;
         ost.FrameNumber = before.FrameNumber;
         ost.MuxedEndTs = before.MuxedEndTs;
@@ -283,11 +286,11 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
     // The next input starts where this one ended: at the end of what was written, or of what
     // was read when the encoders still hold some of it.
     double endTime = 0;
-    for (const auto& ost : OutputStreams) {
+    for (const auto& ost : run.OutputStreams) {
         if (ost->FileIndex != file)
             continue;
         endTime = std::max(endTime, OutputTime(*ost));
-        const int64_t inputEnd = InputStreams[ost->SourceIndex]->NextPts;
+        const int64_t inputEnd = run.InputStreams[ost->SourceIndex]->NextPts;
         if (inputEnd != NoPts)
             endTime = std::max(endTime, static_cast<double>(inputEnd) / 1000000.0);
     }
@@ -295,6 +298,6 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         leaveLoop = true;
         return;
     }
-    InputFileTsOffsets[file + 1] += std::llround(endTime * 1000000.0);
-    CurrentJoinFile = file + 1;
+    InputFileTsOffsetsUs[file + 1] += std::llround(endTime * 1000000.0);
+    run.CurrentJoinFile = file + 1;
 }

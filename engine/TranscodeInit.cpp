@@ -1,6 +1,7 @@
 // The initialisation of a transcode: the stream tables, the mapping of output streams to input
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
-// mapping log; and the closing counterparts at the end of the run.
+// mapping log.
+#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
@@ -34,10 +35,6 @@ bool IsFileTag(const char* key) {
     return false;
 }
 
-void RemoveContext(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
-    list.erase(std::remove(list.begin(), list.end(), context), list.end());
-}
-
 // The frame duration of a video stream as a time base (1 / frame rate), or 0/0 when unknown.
 AVRational FrameDurationOf(const AVStream* stream) {
     const AVRational rate =
@@ -58,12 +55,13 @@ uint32_t CopiedCodecTag(const AVOutputFormat* format, const AVCodecParameters* i
 } // namespace
 
 void TCustomFFmpeg::TranscodeInit() {
+    TEngineRun& run = RunRecord();
     // Input tables.
     int firstStream = 0;
     for (int file = 0; file < InputFileCount(); ++file) {
         AVFormatContext* input = InputFiles[file];
         const int count = static_cast<int>(input->nb_streams);
-        InputFileTable.push_back({false, firstStream, count});
+        run.InputFileTable.push_back({false, firstStream, count});
         for (int k = 0; k < count; ++k) {
             auto ist = std::make_unique<TInputStream>();
             ist->FileIndex = file;
@@ -73,7 +71,7 @@ void TCustomFFmpeg::TranscodeInit() {
             ist->Dec = global < InputDecoders.size() ? InputDecoders[global].get() : nullptr;
             if (RateEmulation)
                 ist->StartUs = ff::av_gettime();
-            InputStreams.push_back(std::move(ist));
+            run.InputStreams.push_back(std::move(ist));
         }
         firstStream += count;
     }
@@ -111,16 +109,16 @@ void TCustomFFmpeg::TranscodeInit() {
             ost->St = OutputFiles[j]->streams[k];
             ost->Enc = setup.Encoder.get();
             ost->Codec = setup.Codec;
-            OutputStreams.push_back(std::move(ost));
+            run.OutputStreams.push_back(std::move(ost));
         }
     }
 
     MapStreams();
-    for (auto& ost : OutputStreams)
-        PrepareOutputCodec(*ost, *InputStreams[ost->SourceIndex]);
+    for (auto& ost : run.OutputStreams)
+        PrepareOutputCodec(*ost, *run.InputStreams[ost->SourceIndex]);
     OpenOutputEncoders();
     OpenInputDecoders();
-    for (auto& ist : InputStreams) {
+    for (auto& ist : run.InputStreams) {
         ist->Pts = 0;
         ist->NextPts = NoPts;
         ist->IsStart = true;
@@ -134,15 +132,16 @@ void TCustomFFmpeg::TranscodeInit() {
 }
 
 void TCustomFFmpeg::MapStreams() {
+    TEngineRun& run = RunRecord();
     int i = 0;
-    for (auto& ostPtr : OutputStreams) {
+    for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         const AVMediaType kind = KindOf(ost.St);
         AVFormatContext* output = OutputFiles[ost.FileIndex];
         if (!StreamMaps.empty()) {
             const TStreamMap& map = StreamMaps[i];
-            ost.SourceIndex = InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
-            const AVMediaType sourceKind = KindOf(InputStreams[ost.SourceIndex]->St);
+            ost.SourceIndex = run.InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
+            const AVMediaType sourceKind = KindOf(run.InputStreams[ost.SourceIndex]->St);
             if (sourceKind != kind) {
                 ff::av_dump_format(output, ost.FileIndex, output->url, 1);
                 throw FFmpegException(
@@ -150,9 +149,9 @@ void TCustomFFmpeg::MapStreams() {
                                map.FileIndex, map.StreamIndex, MediaTypeName(sourceKind).c_str(),
                                ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
             }
-            ost.SyncIst =
-                InputStreams[InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex]
-                    .get();
+            ost.SyncIst = run.InputStreams[run.InputFileTable[map.SyncFileIndex].IstIndex +
+                                           map.SyncStreamIndex]
+                              .get();
         } else {
             const int source = FindSource(ost, kind);
             if (source < 0) {
@@ -162,16 +161,17 @@ void TCustomFFmpeg::MapStreams() {
                                ost.FileIndex, ost.Index, MediaTypeName(kind).c_str()));
             }
             ost.SourceIndex = source;
-            ost.SyncIst = InputStreams[source].get();
+            ost.SyncIst = run.InputStreams[source].get();
         }
-        InputStreams[ost.SourceIndex]->Discard = false;
+        run.InputStreams[ost.SourceIndex]->Discard = false;
         ++i;
     }
 }
 
 int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const {
+    const TEngineRun& run = RunRecord();
     auto fits = [&](int index) {
-        const TInputStream& ist = *InputStreams[index];
+        const TInputStream& ist = *run.InputStreams[index];
         return ist.Discard && KindOf(ist.St) == kind && !IsCover(ist.St) &&
                (!JoinMode || ist.FileIndex == ost.FileIndex);
     };
@@ -183,8 +183,8 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
                 if (program->id != ProgramId)
                     continue;
                 for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
-                    const int index =
-                        InputFileTable[file].IstIndex + static_cast<int>(program->stream_index[s]);
+                    const int index = run.InputFileTable[file].IstIndex +
+                                      static_cast<int>(program->stream_index[s]);
                     if (fits(index))
                         return index;
                 }
@@ -192,7 +192,7 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
         }
         return -1;
     }
-    const int count = static_cast<int>(InputStreams.size());
+    const int count = static_cast<int>(run.InputStreams.size());
     for (int index = 0; index < count; ++index)
         if (fits(index))
             return index;
@@ -200,7 +200,7 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
         return -1;
     // More outputs of a kind than inputs: the last input stream of the kind is used again.
     for (int index = count - 1; index >= 0; --index)
-        if (KindOf(InputStreams[index]->St) == kind && !IsCover(InputStreams[index]->St))
+        if (KindOf(run.InputStreams[index]->St) == kind && !IsCover(run.InputStreams[index]->St))
             return index;
     return -1;
 }
@@ -298,12 +298,13 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
 }
 
 void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
+    TEngineRun& run = RunRecord();
     const int flags = ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
     if (!flags)
         return;
     const int index = static_cast<int>(std::distance(
-        OutputStreams.begin(),
-        std::find_if(OutputStreams.begin(), OutputStreams.end(),
+        run.OutputStreams.begin(),
+        std::find_if(run.OutputStreams.begin(), run.OutputStreams.end(),
                      [&](const auto& candidate) { return candidate.get() == &ost; })));
     std::string name = FormatText(
         "%s-%d.log", PassLogFileName.empty() ? "ffmpeg2pass" : PassLogFileName.c_str(), index);
@@ -330,7 +331,8 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
 }
 
 void TCustomFFmpeg::OpenOutputEncoders() {
-    for (auto& ostPtr : OutputStreams) {
+    TEngineRun& run = RunRecord();
+    for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (!ost.EncodingNeeded || (JoinMode && ost.FileIndex != 0))
             continue;
@@ -360,8 +362,8 @@ void TCustomFFmpeg::OpenOutputEncoders() {
                            "maybe incorrect parameters such as bit_rate, rate, width or "
                            "height",
                            ost.FileIndex, ost.Index, kind.c_str()));
-        OpenEncoders.insert(OpenEncoders.begin(), ost.Enc);
-        ExtraSize += ost.Enc->extradata_size;
+        run.OpenEncoders.insert(run.OpenEncoders.begin(), ost.Enc);
+        run.ExtraSizeBytes += ost.Enc->extradata_size;
         // The stream carries the opened encoder's parameters into the header.
         ff::avcodec_parameters_from_context(ost.St->codecpar, ost.Enc);
         ost.St->time_base = ost.Enc->time_base;
@@ -369,8 +371,9 @@ void TCustomFFmpeg::OpenOutputEncoders() {
 }
 
 void TCustomFFmpeg::OpenInputDecoders() {
-    for (std::size_t i = 0; i < InputStreams.size(); ++i) {
-        TInputStream& ist = *InputStreams[i];
+    TEngineRun& run = RunRecord();
+    for (std::size_t i = 0; i < run.InputStreams.size(); ++i) {
+        TInputStream& ist = *run.InputStreams[i];
         if (!ist.DecodingNeeded)
             continue;
         const std::string kind = MediaTypeName(KindOf(ist.St));
@@ -390,7 +393,7 @@ void TCustomFFmpeg::OpenInputDecoders() {
         if (result < 0)
             FailWithMapping(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
                                        ist.FileIndex, ist.Index, kind.c_str()));
-        OpenDecoders.insert(OpenDecoders.begin(), ist.Dec);
+        run.OpenDecoders.insert(run.OpenDecoders.begin(), ist.Dec);
     }
 }
 
@@ -428,7 +431,7 @@ void TCustomFFmpeg::CopyTags(const AVFormatContext* Input, AVFormatContext* Outp
 }
 
 void TCustomFFmpeg::CreateBitstreamFilters() {
-    for (auto& ostPtr : OutputStreams) {
+    for (auto& ostPtr : RunRecord().OutputStreams) {
         TOutputStream& ost = *ostPtr;
         const std::vector<std::string>& names =
             OutputStreamSetup(ost.FileIndex, ost.Index).BitstreamFilters;
@@ -492,14 +495,15 @@ void TCustomFFmpeg::WriteHeaders() {
 }
 
 void TCustomFFmpeg::LogStreamMapping() {
+    TEngineRun& run = RunRecord();
     const int count = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
     for (int j = 0; j < count; ++j)
         ff::av_dump_format(OutputFiles[j], j, OutputFiles[j]->url, 1);
     if (Verbose < 0)
         return;
     GetLogger()->Log(this, llVerbose, "Stream mapping:");
-    for (const auto& ost : OutputStreams) {
-        const TInputStream& source = *InputStreams[ost->SourceIndex];
+    for (const auto& ost : run.OutputStreams) {
+        const TInputStream& source = *run.InputStreams[ost->SourceIndex];
         const std::string kind = MediaTypeName(KindOf(ost->St));
         GetLogger()->LogF(this, llVerbose, "  Stream #%d.%d -> #%d.%d (%s)", source.FileIndex,
                           source.Index, JoinMode ? 0 : ost->FileIndex, ost->Index, kind.c_str());
@@ -513,50 +517,4 @@ void TCustomFFmpeg::FailWithMapping(const std::string& message) {
     LogStreamMapping();
     GetLogger()->Log(this, llError, message);
     throw FFmpegException(message);
-}
-
-// ---- Closing --------------------------------------------------------------------------------
-
-void TCustomFFmpeg::CloseEncoders() {
-    for (auto& ost : OutputStreams) {
-        if (!ost->EncodingNeeded || (JoinMode && ost->FileIndex != 0) ||
-            std::find(OpenEncoders.begin(), OpenEncoders.end(), ost->Enc) == OpenEncoders.end())
-            continue;
-        CloseCodec(OpenEncoders, ost->Enc);
-    }
-}
-
-void TCustomFFmpeg::CloseDecoders() {
-    for (auto& ist : InputStreams) {
-        if (ist->DecodingNeeded &&
-            std::find(OpenDecoders.begin(), OpenDecoders.end(), ist->Dec) != OpenDecoders.end())
-            CloseCodec(OpenDecoders, ist->Dec);
-    }
-}
-
-void TCustomFFmpeg::CloseOpenCodecs() {
-    while (!OpenEncoders.empty())
-        CloseCodec(OpenEncoders, OpenEncoders.front());
-    while (!OpenDecoders.empty())
-        CloseCodec(OpenDecoders, OpenDecoders.front());
-}
-
-void TCustomFFmpeg::CloseCodec(std::vector<AVCodecContext*>& list, AVCodecContext* context) {
-    ff::av_freep(&context->stats_in);
-    {
-        std::lock_guard guard(CodecLock());
-        ff::avcodec_close(context);
-    }
-    RemoveContext(list, context);
-}
-
-void TCustomFFmpeg::FreeStreamTables() {
-    for (auto& ost : OutputStreams) {
-        if (ost->LogFile)
-            std::fclose(ost->LogFile);
-        ost->LogFile = nullptr;
-    }
-    OutputStreams.clear();
-    InputStreams.clear();
-    InputFileTable.clear();
 }

@@ -2,6 +2,7 @@
 // the preview delivery of encoded pictures.
 #include "engine/VideoHooks.h"
 
+#include "engine/EngineRun.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
@@ -13,9 +14,10 @@ void TVideoHookStateDeleter::operator()(TVideoHookState* state) const {
 }
 
 TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine) {
-    if (!engine.VideoHooks)
-        engine.VideoHooks.reset(new TVideoHookState);
-    return *engine.VideoHooks;
+    TEngineRun& run = engine.RunRecord();
+    if (!run.VideoHooks)
+        run.VideoHooks.reset(new TVideoHookState);
+    return *run.VideoHooks;
 }
 
 std::mutex& PreviewLock() {
@@ -29,8 +31,7 @@ bool TCustomFFmpeg::AddVideoHook(const std::vector<std::string>& Args) {
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    return AddFrameHook(VideoHookStateOf(*this).Chain, static_cast<int>(args.size()),
-                        argv.data()) == 0;
+    return AddFrameHook(VideoHookChain, static_cast<int>(args.size()), argv.data()) == 0;
 }
 
 namespace {
@@ -177,7 +178,7 @@ void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
         TFrameHookPicture hooked{};
         std::copy(copy->data, copy->data + 4, hooked.data);
         std::copy(copy->linesize, copy->linesize + 4, hooked.linesize);
-        RunFrameHooks(state.Chain, &hooked, copy->format, copy->width, copy->height, pts);
+        RunFrameHooks(VideoHookChain, &hooked, copy->format, copy->width, copy->height, pts);
     }
     // The caller's picture now shows the processed copy, with its own times and properties.
     ff::av_frame_copy_props(copy.get(), Picture);
@@ -214,7 +215,7 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
     if (!toEvent && !(flags & previewWanted))
         return;
     const int64_t now = ff::av_gettime_relative();
-    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewInterval)
+    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewIntervalUs)
         return;
     state.Previewed = true;
     state.LastPreviewUs = now;

@@ -1,14 +1,12 @@
-// The engine-wide state of the video path: the decoded-picture counter and hook action, the
-// video-hook chain, the picture records of the custom hook and of the previews, the preview
-// window and the video statistics file. One per engine (TCustomFFmpeg::VideoHooks), made on
-// first use and released when the engine clears itself.
+// The video path's state of a run: the decoded-picture counter and hook action, the picture
+// records of the custom hook and of the previews, the preview window and the video statistics
+// file. Kept in the run record (TEngineRun::VideoHooks), made on first use and released with it.
 #ifndef SOUNDPICK_ENGINE_VIDEOHOOKS_H
 #define SOUNDPICK_ENGINE_VIDEOHOOKS_H
 
 #include "engine/FFmpeg.h"
 #include "engine/VideoFilters.h"
 #include "ffbind/FFUtils.h"
-#include "ffbind/FrameHook.h"
 #include "ffbind/Previewer.h"
 
 #include <cstdint>
@@ -23,7 +21,6 @@ struct TFileCloser {
 struct TVideoHookState {
     int HookFrameCounter = 0; // decoded video pictures; AFrameNumber of hooks and previews
     THookAction HookAction = haContinue;
-    TFrameHookChain Chain;            // option `vhook`
     TPictureConverter CustomHook;     // the picture handed to OnCustomHook and back
     TPictureConverter PreviewPicture; // the picture of OnPreviewBitmap and the window
     std::unique_ptr<TPreviewer> Previewer;
@@ -33,13 +30,13 @@ struct TVideoHookState {
     std::unique_ptr<std::FILE, TFileCloser> Vstats; // opened on the first statistics line
 };
 
-// The engine's state, made when first asked for.
+// The state of the engine's run, made when first asked for.
 TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine);
 
 // Serialises preview delivery of every engine of the process (shared with the component).
 std::mutex& PreviewLock();
 
-// Shows an encoded picture as a preview when the engine asks for previews and PreviewInterval
+// Shows an encoded picture as a preview when the engine asks for previews and PreviewIntervalUs
 // has passed: to OnPreviewBitmap, or else in the preview window. A conversion or window failure
 // ends that kind of preview for the run. pts in microseconds. Runs under PreviewLock.
 void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs);

@@ -266,7 +266,7 @@ TEST_F(ComponentRun, ProgressIntervalFloor) {
     TEventRecorder events(Component);
     AddTask("tone_mono.wav", "a.mp3");
     Component.StartTasks(0);
-    EXPECT_EQ(Component.Task(0)->ProgressInterval, 101000);
+    EXPECT_EQ(Component.Task(0)->ProgressIntervalUs, 101000);
 }
 
 // Preview flags reach the tasks in the list and the ones created later.

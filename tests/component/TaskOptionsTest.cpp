@@ -49,11 +49,11 @@ TEST_F(TaskOptions, DefaultOutputRecordSetsOnlyTheAlwaysAppliedFields) {
     Task.SubtitleLanguage = "fre";
     Task.CopyTs = true;
     // Fields a default record must leave alone.
-    Task.AudioSampleRate = 22050;
+    Task.AudioSampleRateHz = 22050;
     Task.AudioChannels = 1;
     Task.AudioVolume = 100;
-    Task.StartTime = 7;
-    Task.RecordingTimestamp = 9;
+    Task.StartTimeUs = 7;
+    Task.RecordingTimestampSeconds = 9;
 
     Task.ApplyOutputOptions(TOutputOptions());
 
@@ -69,11 +69,11 @@ TEST_F(TaskOptions, DefaultOutputRecordSetsOnlyTheAlwaysAppliedFields) {
     EXPECT_EQ(Task.SubtitleLanguage, "");
     EXPECT_FALSE(Task.CopyTs);
 
-    EXPECT_EQ(Task.AudioSampleRate, 22050);
+    EXPECT_EQ(Task.AudioSampleRateHz, 22050);
     EXPECT_EQ(Task.AudioChannels, 1);
     EXPECT_EQ(Task.AudioVolume, 100);
-    EXPECT_EQ(Task.StartTime, 7);
-    EXPECT_EQ(Task.RecordingTimestamp, 9);
+    EXPECT_EQ(Task.StartTimeUs, 7);
+    EXPECT_EQ(Task.RecordingTimestampSeconds, 9);
     EXPECT_EQ(Task.OutputFormat, nullptr);
     EXPECT_EQ(Task.AudioCodecName, "");
     EXPECT_EQ(Task.RecordingTime, std::numeric_limits<int64_t>::max());
@@ -86,13 +86,13 @@ TEST_F(TaskOptions, StartOffsetsAndDurations) {
     TOutputOptions output;
     output.StartMs = 0;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTime, 0);
+    EXPECT_EQ(Task.StartTimeUs, 0);
     output.StartMs = 1;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTime, 1000);
+    EXPECT_EQ(Task.StartTimeUs, 1000);
     output.StartUs = 2500;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTime, 2500) << "microseconds come after milliseconds";
+    EXPECT_EQ(Task.StartTimeUs, 2500) << "microseconds come after milliseconds";
 
     output = TOutputOptions();
     output.DurationMs = 15500;
@@ -110,7 +110,7 @@ TEST_F(TaskOptions, StartOffsetsAndDurations) {
     TInputOptions record;
     record.StartMs = 1;
     input.ApplyInputOptions(record);
-    EXPECT_EQ(input.StartTime, 1000);
+    EXPECT_EQ(input.StartTimeUs, 1000);
     EXPECT_EQ(input.ProgramId, 3) << "ProgramNo -1 sets nothing";
     record.ProgramNo = 0;
     input.ApplyInputOptions(record);
@@ -121,7 +121,7 @@ TEST_F(TaskOptions, StartOffsetsAndDurations) {
 TEST_F(TaskOptions, CreationTimeAndMetadata) {
     TOutputOptions output;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTimestamp, 0) << "-1 writes none";
+    EXPECT_EQ(Task.RecordingTimestampSeconds, 0) << "-1 writes none";
 
     const int64_t before = std::time(nullptr);
     output.StreamInfo.Timestamp = 0;
@@ -131,8 +131,8 @@ TEST_F(TaskOptions, CreationTimeAndMetadata) {
     output.StreamInfo.Rights = "R";
     output.StreamInfo.Genre = "G";
     Task.ApplyOutputOptions(output);
-    EXPECT_GE(Task.RecordingTimestamp, before);
-    EXPECT_LE(Task.RecordingTimestamp, static_cast<int64_t>(std::time(nullptr)));
+    EXPECT_GE(Task.RecordingTimestampSeconds, before);
+    EXPECT_LE(Task.RecordingTimestampSeconds, static_cast<int64_t>(std::time(nullptr)));
     EXPECT_TRUE(HasMetadata("year", "2009"));
     for (const auto& pair : Task.MetadataPairs)
         EXPECT_NE(pair.first, "track") << "track 0 adds nothing";
@@ -158,7 +158,7 @@ TEST_F(TaskOptions, ConditionalFields) {
     EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_AUDIO)->bit_rate, 128000);
     EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_VIDEO)->bit_rate, 900000);
     EXPECT_EQ(Task.AudioCodecName, "flac");
-    EXPECT_EQ(Task.AudioSampleRate, 8000);
+    EXPECT_EQ(Task.AudioSampleRateHz, 8000);
     EXPECT_EQ(Task.AudioChannels, 1);
 }
 
@@ -169,7 +169,7 @@ TEST_F(TaskOptions, ExtraOptionKinds) {
     output.ExtraOptions = "vn=1\nar=22050";
     Task.ApplyOutputOptions(output);
     EXPECT_FALSE(Task.VideoDisable) << "NoVideo false undoes vn=1";
-    EXPECT_EQ(Task.AudioSampleRate, 22050) << "SampleRate -1 leaves the extra option";
+    EXPECT_EQ(Task.AudioSampleRateHz, 22050) << "SampleRate -1 leaves the extra option";
 
     const std::string text = "  vn=1\r\nsn\ran=0\napre=no-such-preset-here\n";
     TFFmpeg ordinary;
@@ -250,7 +250,7 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
     const TFFmpeg& task = *component.Task(0);
     EXPECT_TRUE(task.SubtitleDisable);
     EXPECT_FALSE(task.CopyTs);
-    EXPECT_GT(task.RecordingTimestamp, 0);
+    EXPECT_GT(task.RecordingTimestampSeconds, 0);
     EXPECT_TRUE(task.HookTimeRanges.empty());
 
     component.StartTasks(0);

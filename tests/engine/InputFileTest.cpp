@@ -102,7 +102,8 @@ TEST_F(InputFile, StreamParametersBecomeDefaults) {
               ProbeValue(file, "stream=r_frame_rate", "v:0"));
     EXPECT_NEAR(E.FrameAspectRatio, 4.0 / 3.0, 1e-6);
     EXPECT_EQ(E.FramePixFmt, ff::av_get_pix_fmt(ProbeValue(file, "stream=pix_fmt", "v:0").c_str()));
-    EXPECT_EQ(E.AudioSampleRate, std::atoi(ProbeValue(file, "stream=sample_rate", "a:0").c_str()));
+    EXPECT_EQ(E.AudioSampleRateHz,
+              std::atoi(ProbeValue(file, "stream=sample_rate", "a:0").c_str()));
     EXPECT_EQ(E.AudioChannels, std::atoi(ProbeValue(file, "stream=channels", "a:0").c_str()));
     EXPECT_EQ(E.AudioSampleFmt,
               ff::av_get_sample_fmt(ProbeValue(file, "stream=sample_fmt", "a:0").c_str()));
@@ -127,13 +128,13 @@ TEST_F(InputFile, StartTimeAndOffsets) {
     E.SetOption("itsoffset", "2");
     E.SetOption("ss", "1");
     ASSERT_TRUE(E.OpenInputFile(ts)) << E.LastError;
-    EXPECT_EQ(E.StartTime, 0);
+    EXPECT_EQ(E.StartTimeUs, 0);
     ASSERT_TRUE(E.OpenInputFile(mp4)) << E.LastError;
-    EXPECT_EQ(E.InputFileTsOffsets[0], 2000000 - (1000000 + ProbeStartUs(ts)));
-    EXPECT_EQ(E.InputFileTsOffsets[1], 2000000 - ProbeStartUs(mp4));
+    EXPECT_EQ(E.InputFileTsOffsetsUs[0], 2000000 - (1000000 + ProbeStartUs(ts)));
+    EXPECT_EQ(E.InputFileTsOffsetsUs[1], 2000000 - ProbeStartUs(mp4));
     E.SetOption("copyts", "");
     ASSERT_TRUE(E.OpenInputFile(ts)) << E.LastError;
-    EXPECT_EQ(E.InputFileTsOffsets[2], 2000000);
+    EXPECT_EQ(E.InputFileTsOffsetsUs[2], 2000000);
 }
 
 // The expected output duration ends as the longest input's.

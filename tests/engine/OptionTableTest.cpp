@@ -51,21 +51,21 @@ TEST_F(OptionTable, StrictNumbers) {
               "'1,5' is not a valid floating point value");
     EXPECT_EQ(ConversionError("aq", "nan"), "'nan' is not a valid floating point value");
     E.SetOption("fs", "5000000000");
-    EXPECT_EQ(E.LimitFileSize, 5000000000LL);
+    EXPECT_EQ(E.LimitFileSizeBytes, 5000000000LL);
     E.SetOption("vframes", "0x10");
     EXPECT_EQ(E.MaxFrames[0], 16);
     E.SetOption("aframes", "$20");
     EXPECT_EQ(E.MaxFrames[1], 32);
     E.SetOption("dts_delta_threshold", "2.5");
-    EXPECT_FLOAT_EQ(E.DtsDeltaThreshold, 2.5f);
-    EXPECT_EQ(E.AudioSampleRate, 44100); // the failed "ar" changed nothing
+    EXPECT_FLOAT_EQ(E.DtsDeltaThresholdSeconds, 2.5f);
+    EXPECT_EQ(E.AudioSampleRateHz, 44100); // the failed "ar" changed nothing
 }
 
 // ar and ac keep their value unless above 0; vol stores anything, its setter no negatives.
 TEST_F(OptionTable, RatesChannelsAndVolume) {
     E.SetOption("ar", "0");
     E.SetOption("ar", "-1");
-    EXPECT_EQ(E.AudioSampleRate, 44100);
+    EXPECT_EQ(E.AudioSampleRateHz, 44100);
     E.SetOption("ac", "1");
     EXPECT_EQ(E.AudioChannels, 1);
     E.SetOption("vol", "-5");
@@ -110,18 +110,18 @@ TEST_F(OptionTable, DurationsAndDates) {
     EXPECT_EQ(E.RecordingTime, 3723500000LL);
     EXPECT_EQ(E.RecordingTimeMs, 3723500);
     E.SetOption("ss", "30");
-    EXPECT_EQ(E.StartTime, 30000000);
+    EXPECT_EQ(E.StartTimeUs, 30000000);
     E.SetOption("itsoffset", "-500ms");
-    EXPECT_EQ(E.InputTsOffset, -500000);
+    EXPECT_EQ(E.InputTsOffsetUs, -500000);
     E.SetOption("timestamp", "2010-01-02 03:04:05");
-    EXPECT_EQ(E.RecordingTimestamp, 1262401445); // seconds since 1970, UTC
+    EXPECT_EQ(E.RecordingTimestampSeconds, 1262401445); // seconds since 1970, UTC
     E.SetRecordingTimeMs(1500);
     EXPECT_EQ(E.RecordingTime, 1500000);
     EXPECT_EQ(E.RecordingTimeMs, 1500);
     E.SetRecordingTimeMs(0);
     E.SetStartTime(0);
     EXPECT_EQ(E.RecordingTimeMs, 1500);
-    EXPECT_EQ(E.StartTime, 30000000);
+    EXPECT_EQ(E.StartTimeUs, 30000000);
 }
 
 TEST_F(OptionTable, MetadataPairs) {
@@ -379,9 +379,9 @@ TEST_F(OptionTable, HostileValuesAreRefused) {
     }
     EXPECT_TRUE(E.IntraMatrix.empty());
     E.SetOption("ss", "1000000000");
-    EXPECT_EQ(E.StartTime, MaxOptionTimeUs);
+    EXPECT_EQ(E.StartTimeUs, MaxOptionTimeUs);
     E.SetStartTime(INT64_MAX);
-    EXPECT_EQ(E.StartTime, MaxOptionTimeUs);
+    EXPECT_EQ(E.StartTimeUs, MaxOptionTimeUs);
     E.SetOption("padtop", "16384");
     EXPECT_EQ(E.PadTop, 16384);
 
@@ -431,7 +431,7 @@ TEST_F(OptionTable, RejectionLeavesEngineUsable) {
     EXPECT_NE(Rejection("qscale", "0"), "");
     EXPECT_NE(Rejection("metadata", "x"), "");
     EXPECT_THROW(E.SetOption("vtag", "x"), EAssertionFailed);
-    EXPECT_EQ(E.AudioSampleRate, 22050);
+    EXPECT_EQ(E.AudioSampleRateHz, 22050);
     E.SetOption("an", "1");
     ASSERT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav"))) << E.LastError;
     EXPECT_EQ(E.InputFileCount(), 1);
@@ -441,11 +441,11 @@ TEST_F(OptionTable, DirectSettersAndHookRanges) {
     E.SetMuxPreload(0);
     E.SetMuxMaxDelay(-1);
     E.SetProgramId(-1);
-    EXPECT_FLOAT_EQ(E.MuxPreload, 0.5f);
-    EXPECT_FLOAT_EQ(E.MuxMaxDelay, 0.7f);
+    EXPECT_FLOAT_EQ(E.MuxPreloadSeconds, 0.5f);
+    EXPECT_FLOAT_EQ(E.MuxMaxDelaySeconds, 0.7f);
     EXPECT_EQ(E.ProgramId, 0);
     E.SetMuxPreload(0.25f);
-    EXPECT_FLOAT_EQ(E.MuxPreload, 0.25f);
+    EXPECT_FLOAT_EQ(E.MuxPreloadSeconds, 0.25f);
     E.SetHookTimeRanges({{5, 30}, {0, 10}, {40, 20}});
     ASSERT_EQ(E.HookTimeRanges.size(), 3u);
     EXPECT_EQ(E.HookTimeRanges[0].EndUs, 10);
@@ -464,7 +464,7 @@ TEST_F(OptionTable, ResetRestoresDefaults) {
     E.SetOption("metadata", "a=b");
     E.SetOption("map", "0:0");
     E.Reset();
-    EXPECT_EQ(E.AudioSampleRate, 44100);
+    EXPECT_EQ(E.AudioSampleRateHz, 44100);
     EXPECT_FALSE(E.AudioStreamCopy);
     EXPECT_TRUE(E.MetadataPairs.empty());
     EXPECT_TRUE(E.StreamMaps.empty());

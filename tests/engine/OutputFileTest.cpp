@@ -98,7 +98,7 @@ TEST_F(OutputFile, AudioExtractionSettings) {
     // The audio stream consumed its options; vn stays for lack of a video stream to take it.
     EXPECT_TRUE(E.AudioCodecName.empty());
     EXPECT_TRUE(E.VideoDisable);
-    EXPECT_EQ(E.AudioSampleRate, 44100);
+    EXPECT_EQ(E.AudioSampleRateHz, 44100);
 }
 
 // An input sample format the encoder cannot take gives the encoder's first format.

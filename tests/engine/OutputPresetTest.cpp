@@ -134,7 +134,7 @@ TEST_F(OutputPreset, TargetsWithNormGiven) {
     EXPECT_EQ(E.FrameRate.den, 1);
     EXPECT_EQ(E.VideoCodecName, "mpeg2video");
     EXPECT_EQ(E.AudioCodecName, "ac3");
-    EXPECT_EQ(E.AudioSampleRate, 48000);
+    EXPECT_EQ(E.AudioSampleRateHz, 48000);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "g"), 15);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "b"), 6000000);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_AUDIO, "b"), 448000);
@@ -165,7 +165,7 @@ TEST_F(OutputPreset, TargetNormDetection) {
     EXPECT_TRUE(log.Contains("Assuming PAL for target."));
     EXPECT_EQ(E.FrameWidth, 352);
     EXPECT_EQ(E.FrameHeight, 288);
-    EXPECT_FLOAT_EQ(E.MuxPreload, 0.44f);
+    EXPECT_FLOAT_EQ(E.MuxPreloadSeconds, 0.44f);
     TEngineUnderTest other;
     TCustomFFmpeg& e = *other.Engine;
     e.SetOption("r", "10");

@@ -50,7 +50,7 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     E.ReplaceExistingOutputs = true;
     Run.OpenInputs({}, {Fixture("long_2h.mp3")});
     Run.CreateOutput({{"ar", "8000"}}, old);
-    E.ProgressInterval = 20000;
+    E.ProgressIntervalUs = 20000;
     Run.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     WaitServingMainThread(

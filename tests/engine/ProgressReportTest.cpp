@@ -115,8 +115,8 @@ TEST(ProgressReportTest, StatusAndSummaryByVerbosity) {
     TProgressFigures figures;
     figures.Streams = {AudioStream(1.0)};
     figures.TotalSizeBytes = 10240 + 512;
-    figures.AudioSize = 10240;
-    figures.ExtraSize = 0;
+    figures.AudioSizeBytes = 10240;
+    figures.ExtraSizeBytes = 0;
     figures.Verbose = 0;
     EXPECT_FALSE(BuildProgressReport(figures).HasStatus);
     figures.Last = true;
@@ -126,7 +126,7 @@ TEST(ProgressReportTest, StatusAndSummaryByVerbosity) {
     figures.Verbose = -1;
     EXPECT_TRUE(BuildProgressReport(figures).Summary.empty());
     figures.Verbose = 1;
-    figures.AudioSize = 0;
+    figures.AudioSizeBytes = 0;
     EXPECT_EQ(BuildProgressReport(figures).Summary,
               "video:0kB audio:0kB global headers:0kB muxing overhead unknown\n");
 }

@@ -21,7 +21,7 @@ TEST(ProgressRunTest, AudioOnlyRunFiresTheEventWithItsValues) {
         std::lock_guard<std::mutex> guard(lock);
         calls.push_back(progress);
     };
-    run.Engine->ProgressInterval = 0; // a report after every packet
+    run.Engine->ProgressIntervalUs = 0; // a report after every packet
     run.OpenInputs({{"vn", "1"}}, {Fixture("bursts_30s.mp4")});
     run.CreateOutput({{"t", "5"}}, TempOutput("progress.mp3"));
     const int expectedMs = run.Engine->RecordingTimeMs;
@@ -52,7 +52,7 @@ TEST(ProgressRunTest, WithoutHandlerTheLogCarriesStatusByVerbosity) {
         TLogCapture log;
         TEngineUnderTest run;
         run.Engine->OnProgress = nullptr;
-        run.Engine->ProgressInterval = 0;
+        run.Engine->ProgressIntervalUs = 0;
         run.OpenInputs({{"v", verbose}}, {Fixture("tone_1k_stereo.wav")});
         run.CreateOutput({}, TempOutput("status.mp3"));
         run.RunToEnd();

@@ -26,7 +26,7 @@ protected:
     void PrepareSlowCopy(TEngineUnderTest& run, const std::filesystem::path& output) {
         run.OpenInputs({{"re", "1"}}, {Fixture("long_2h.mp3")});
         run.CreateOutput({{"acodec", "copy"}}, output);
-        run.Engine->ProgressInterval = 20000;
+        run.Engine->ProgressIntervalUs = 20000;
     }
 
     TTempFolder Folder;

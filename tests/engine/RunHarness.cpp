@@ -38,7 +38,11 @@ TEngineUnderTest::TEngineUnderTest() {
     EnsureLibsLoaded();
     Engine = std::make_unique<TCustomFFmpeg>();
     Engine->Reset();
-    Engine->OnTerminate = [this](TCustomFFmpeg*) { ++Terminations; };
+    Engine->OnTerminate = [this](TCustomFFmpeg* sender) {
+        // A run has released its record before it reports its end.
+        EXPECT_THROW(sender->RunRecord(), FFmpegException);
+        ++Terminations;
+    };
     Engine->OnProgress = [this](TCustomFFmpeg*, const TProgressInfo&) { ++Progresses; };
 }
 

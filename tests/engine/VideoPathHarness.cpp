@@ -68,6 +68,7 @@ void TVideoPathHarness::Open(int outputWidth, int outputHeight) {
     Ost.Enc = Enc.get();
     Ost.Codec = codec;
     Ost.EncodingNeeded = true;
+    Engine->NewRunRecord();
     Engine->PrepareVideoOutput(Ost, Ist);
     ASSERT_GE(ff::avcodec_open2(Enc.get(), codec, nullptr), 0);
     ASSERT_GE(ff::avcodec_parameters_from_context(stream->codecpar, Enc.get()), 0);

@@ -3,6 +3,7 @@
 #include "VideoPathHarness.h"
 
 #include "RunHarness.h"
+#include "engine/EngineRun.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/Previewer.h"
 
@@ -49,13 +50,13 @@ private:
 
 } // namespace
 
-// Preview bitmaps come no more often than PreviewInterval; each carries the picture.
+// Preview bitmaps come no more often than PreviewIntervalUs; each carries the picture.
 TEST_F(VideoPreviewTest, BitmapsKeepToTheInterval) {
     for (const int64_t interval : {int64_t(3600) * 1000000, int64_t(-1)}) {
         TVideoPathHarness video(Folder / "bitmaps.nut", 64, 48);
         std::vector<int> numbers;
         video.Engine->PreviewFlags = PreviewBitmapWanted;
-        video.Engine->PreviewInterval = interval;
+        video.Engine->PreviewIntervalUs = interval;
         video.Engine->OnPreviewBitmap = [&](TCustomFFmpeg*, TBitmap24& bitmap, int number,
                                             int64_t pts) {
             EXPECT_EQ(bitmap.Width(), 64);
@@ -81,7 +82,7 @@ TEST_F(VideoPreviewTest, ClosedWindowIsNotReopened) {
     });
     TVideoPathHarness video(Folder / "window.nut", 64, 48);
     video.Engine->PreviewFlags = PreviewWanted;
-    video.Engine->PreviewInterval = -1;
+    video.Engine->PreviewIntervalUs = -1;
     video.Open(64, 48);
     FeedPictures(video, 3);
     EXPECT_EQ(counter.Created, 1);
@@ -101,7 +102,7 @@ TEST_F(VideoPreviewTest, PreviewSwitchedOffClosesTheWindow) {
         [&](std::function<void()>) { return std::make_unique<TCountingWindow>(counter); });
     TVideoPathHarness video(Folder / "switched.nut", 64, 48);
     video.Engine->PreviewFlags = PreviewWanted;
-    video.Engine->PreviewInterval = -1;
+    video.Engine->PreviewIntervalUs = -1;
     video.Open(64, 48);
     FeedPictures(video, 2);
     video.Engine->PreviewFlags = 0;
@@ -115,7 +116,7 @@ TEST_F(VideoPreviewTest, PreviewSwitchedOffClosesTheWindow) {
 TEST_F(VideoPreviewTest, NoWindowEndsPreviewing) {
     TVideoPathHarness video(Folder / "nowindow.nut", 64, 48);
     video.Engine->PreviewFlags = PreviewWanted;
-    video.Engine->PreviewInterval = -1;
+    video.Engine->PreviewIntervalUs = -1;
     video.Open(64, 48);
     FeedPictures(video, 2);
     EXPECT_EQ(video.Engine->PreviewFlags, 0);
@@ -131,7 +132,7 @@ TEST_F(VideoPreviewTest, StatisticsLinePerPicture) {
         video.Open(64, 48);
         FeedPictures(video, 3);
         video.Finish();
-        video.Engine->VideoHooks.reset(); // closes the file
+        video.Engine->RunRecord().VideoHooks.reset(); // closes the file
     }
     std::ifstream file(stats);
     std::vector<std::string> lines;
