@@ -3,7 +3,7 @@
 // a 30 s 720p file with one key frame, with and without the forward-decode budget.
 #include "probe/AVProbe.h"
 
-#include "ffbind/FFmpegLoader.h"
+#include "BenchSupport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,29 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-fs::path ExecutableFolder() {
-    return fs::read_symlink("/proc/self/exe").parent_path();
-}
-
-// A bench file made once by the ffmpeg tool from its arguments (without the output).
-fs::path BenchFile(const std::string& name, const std::string& arguments) {
-    const fs::path folder = ExecutableFolder().parent_path() / "bench-media";
-    const fs::path file = folder / name;
-    if (fs::exists(file))
-        return file;
-    fs::create_directories(folder);
-    const fs::path temporary = folder / "making.mp4";
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments +
-                                " '" + temporary.string() + "'";
-    std::printf("making %s\n", file.c_str());
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "ffmpeg could not make the bench file\n");
-        std::exit(1);
-    }
-    fs::rename(temporary, file);
-    return file;
-}
 
 double Milliseconds(const std::function<void()>& work) {
     const auto start = Clock::now();
@@ -67,13 +44,9 @@ void Check(bool ok, const TCustomAVProbe& probe) {
 } // namespace
 
 int main() {
-    Loader().SetLibraryPath(ExecutableFolder() / "LibAV");
-    if (!Loader().LoadLibs(DefaultLibraries)) {
-        std::fprintf(stderr, "%s\n", Loader().GetLastErrorMessage().c_str());
-        return 1;
-    }
+    bench::LoadLibraries();
     // 10 s of a moving test picture, 1920x1080 at 25 fps, a key frame every 2 s, with sound.
-    const fs::path file = BenchFile(
+    const fs::path file = bench::BenchFile(
         "h264_1080p_10s.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10 -f lavfi -i "
                               "sine=frequency=1000:duration=10 -c:v libx264 -preset veryfast -g 50 "
                               "-pix_fmt yuv420p -c:a aac -b:a 128k -shortest");
@@ -112,9 +85,9 @@ int main() {
 
     // 30 s of 1280x720 at 25 fps with its only key frame at the start; grabs at 27 s.
     const fs::path sparse =
-        BenchFile("h264_720p_one_key_frame.mp4",
-                  "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=30 -c:v libx264 "
-                  "-preset veryfast -g 10000 -pix_fmt yuv420p");
+        bench::BenchFile("h264_720p_one_key_frame.mp4",
+                         "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=30 -c:v libx264 "
+                         "-preset veryfast -g 10000 -pix_fmt yuv420p");
     Check(probe.LoadFile(sparse), probe);
     const int64_t unbounded = INT64_MAX;
     for (int64_t budgetPixels : {probe.ForwardDecodeBudgetPixels, unbounded}) {

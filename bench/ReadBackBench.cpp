@@ -1,8 +1,8 @@
 // What the read-back of a finished output's sound length costs next to the conversion it
 // checks: a 10-minute input converted to mp3 by soundpick-cli (median of 3 runs, the read-back
 // included), and the read-back of the written mp3 alone (median of 5).
+#include "BenchSupport.h"
 #include "engine/WrittenSound.h"
-#include "ffbind/FFmpegLoader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,30 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-fs::path ExecutableFolder() {
-    return fs::read_symlink("/proc/self/exe").parent_path();
-}
-
-void Run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
 // 10 minutes of 44.1 kHz stereo tone as wav, made once.
 fs::path BenchInput() {
-    const fs::path folder = ExecutableFolder().parent_path() / "bench-media";
-    const fs::path file = folder / "tone_600s.wav";
-    if (fs::exists(file))
-        return file;
-    fs::create_directories(folder);
-    std::printf("making %s\n", file.c_str());
-    Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-        "sine=frequency=1000:sample_rate=44100:duration=600 -ac 2 '" +
-        (folder / "making.wav").string() + "'");
-    fs::rename(folder / "making.wav", file);
-    return file;
+    return bench::BenchFile("tone_600s.wav",
+                            "-f lavfi -i sine=frequency=1000:sample_rate=44100:duration=600 -ac 2");
 }
 
 double MedianMs(int runs, const std::function<void()>& work) {
@@ -58,19 +38,15 @@ double MedianMs(int runs, const std::function<void()>& work) {
 } // namespace
 
 int main() {
-    Loader().SetLibraryPath(ExecutableFolder() / "LibAV");
-    if (!Loader().LoadLibs(DefaultLibraries)) {
-        std::fprintf(stderr, "%s\n", Loader().GetLastErrorMessage().c_str());
-        return 1;
-    }
+    bench::LoadLibraries();
     const fs::path input = BenchInput();
-    const fs::path work = ExecutableFolder().parent_path() / "bench-work";
+    const fs::path work = bench::ExecutableFolder().parent_path() / "bench-work";
     fs::create_directories(work);
     const fs::path output = work / "tone_600s_(new).mp3";
-    const std::string convert = "'" + (ExecutableFolder() / "soundpick-cli").string() +
+    const std::string convert = "'" + (bench::ExecutableFolder() / "soundpick-cli").string() +
                                 "' -q --overwrite -o '" + work.string() + "' '" + input.string() +
                                 "' >/dev/null";
-    const double convertMs = MedianMs(3, [&] { Run(convert); });
+    const double convertMs = MedianMs(3, [&] { bench::Run(convert); });
     int64_t lengthUs = 0;
     const double readMs = MedianMs(5, [&] { lengthUs = WrittenSoundLengthUs(output, 0); });
     std::printf("conversion to mp3 (600 s): %.0f ms\n", convertMs);
