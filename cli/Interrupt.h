@@ -5,8 +5,8 @@
 #ifndef SOUNDPICK_CLI_INTERRUPT_H
 #define SOUNDPICK_CLI_INTERRUPT_H
 
+#include <cstddef>
 #include <filesystem>
-#include <vector>
 
 // Installs the SIGINT and SIGTERM handler.
 void InstallInterruptHandler();
