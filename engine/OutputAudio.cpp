@@ -236,6 +236,9 @@ void TAudioPath::DecideSplit(const TAudioSyncSettings& settings) {
     pieces.EncoderOptions = split.EncoderOptions;
     pieces.StopRequested = settings.StopRequested;
     State.Split = std::make_unique<TSplitAudioEncoder>(*Encoder, pieces);
+    GetLogger()->LogF(settings.LogSender, llVerbose,
+                      "encoding the sound in pieces of %d frames, %d at once", pieces.SegmentFrames,
+                      pieces.Pieces);
 }
 
 void TAudioPath::Synchronise(const TAudioFormat& input, int chunkSamples, TAudioInputClock& clock,
