@@ -17,7 +17,9 @@
 
 namespace {
 
-// Frames encoded before a piece's first kept frame; Opus wants at least 80 ms.
+// Frames encoded before a piece's first kept frame (Opus wants at least 80 ms). Measured on
+// mp3: after a second the encoder's state at the seam matches one encoder's (after 8 frames a
+// seam sounded up to 0.9 dB worse).
 constexpr int MinPreRollFrames = 8;
 constexpr double MinPreRollSeconds = 1.0;
 // Frames encoded after a piece's last kept frame, beyond every encoder's look-ahead.
@@ -34,6 +36,9 @@ void CopySettings(AVCodecContext& to, const AVCodecContext& from) {
     if (!parameters || ff::avcodec_parameters_from_context(parameters.get(), &from) < 0 ||
         ff::avcodec_parameters_to_context(&to, parameters.get()) < 0)
         throw FFmpegException("av_malloc failed");
+    // Opening makes the encoder's own header data; a copy would be overwritten and lost.
+    ff::av_freep(&to.extradata);
+    to.extradata_size = 0;
     to.time_base = from.time_base;
     to.flags = from.flags;
     to.flags2 = from.flags2;
