@@ -491,11 +491,11 @@ TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* 
 }
 
 bool IsSoleSoundStream(const AVFormatContext& output) {
-    int others = 0;
+    int streams = 0;
     for (unsigned i = 0; i < output.nb_streams; ++i)
         if (!(output.streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            ++others;
-    return others == 1;
+            ++streams;
+    return streams == 1;
 }
 
 void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target,
