@@ -234,6 +234,7 @@ bool TBatchRun::Run() {
         SetPendingOutputs(CliTasks.size());
         const auto started = steady_clock::now();
         auto drawn = started;
+        Component.SetSplitEncoding(!Options.NoSplit);
         Component.StartTasks(Options.Jobs, true);
         FeedTasks();
         while (!AllEnded) {

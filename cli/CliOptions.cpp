@@ -188,6 +188,7 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
         {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
         {"no-cover", {0, {}, [](TCliOptions& o) { o.NoCover = true; }}},
+        {"no-split", {0, {}, [](TCliOptions& o) { o.NoSplit = true; }}},
         {"info", {0, {}, [](TCliOptions& o) { o.Info = true; }}},
         {"verbose", {'v', {}, [](TCliOptions& o) { o.Verbose = true; }}},
         {"quiet", {'q', {}, [](TCliOptions& o) { o.Quiet = true; }}},
@@ -321,6 +322,8 @@ Takes the sound out of video and audio files.
       --no-tags           leave the input's tags (title, artist, ...) out of the outputs
       --no-cover          leave the input's cover picture out of the outputs
   -j, --jobs N            tasks converting at once (default: number of processors)
+      --no-split          encode each output's sound on one core (by default a long
+                          output's sound is encoded in pieces on the cores the tasks leave)
       --info              print each file's media information and exit
       --option NAME=VALUE extra engine option for the outputs (repeatable)
   -v, --verbose           print the log lines of the libraries and the engine

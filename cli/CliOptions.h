@@ -20,6 +20,7 @@ struct TCliOptions {
     bool CopyTimestamp = false;
     bool NoTags = false;
     bool NoCover = false;
+    bool NoSplit = false; // one encoder per output, however long
     int Jobs = 1;
     bool Info = false;
     std::vector<std::string> ExtraOptions; // "name=value" for the output

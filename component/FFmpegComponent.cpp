@@ -286,6 +286,7 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
 
 void TCustomFFmpegComponent::StartNextTask() {
     TTaskPtr task;
+    int pieces = 0;
     {
         auto guard = LockServingMainThread(EventLock);
         if (TasksToStart <= 0)
@@ -299,9 +300,19 @@ void TCustomFFmpegComponent::StartNextTask() {
                 break;
             task = nullptr;
         }
+        pieces = PiecesPerTask();
     }
     if (task)
-        StartTask(*task);
+        StartTask(*task, pieces);
+}
+
+int TCustomFFmpegComponent::PiecesPerTask() const {
+    if (!SplitEncodingFlag)
+        return 0;
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    // The tasks that may run beside this one: the cores are shared among them.
+    const int atOnce = ThreadModeFlag ? std::min(ThreadLimit, TasksInRun - TasksEnded) : 1;
+    return std::max(1, cores / std::max(1, atOnce));
 }
 
 void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {
@@ -344,8 +355,13 @@ void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
     task.reset();
 }
 
-void TCustomFFmpegComponent::StartTask(TFFmpeg& task) {
+void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
     task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
+    // A task's own `split` option wins over the budget.
+    if (!SplitEncodingFlag)
+        task.SplitPieces = 0;
+    else if (task.SplitPieces == 0)
+        task.SplitPieces = pieces;
     // A task that cannot start has reported its end before StartConvert returns.
     TConvertThread* worker =
         task.StartConvert(ThreadModeFlag, static_cast<TConvertPriority>(Priority.load()));

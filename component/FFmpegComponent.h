@@ -135,6 +135,11 @@ public:
     // Holds every running task between two packets; ResumeTasks lets them go on.
     void PauseTasks();
     void ResumeTasks();
+    // Whether a long output's sound is encoded in pieces on the cores the tasks running at once
+    // leave each task (on by default); read when a task starts. A task given the engine's
+    // `split` option keeps its count.
+    void SetSplitEncoding(bool value) { SplitEncodingFlag = value; }
+    bool SplitEncoding() const { return SplitEncodingFlag; }
 
     // The probe a front end inspects files with before adding them.
     TAVProbe& Probe() { return *ProbeObject; }
@@ -190,7 +195,9 @@ private:
     void StartOnFreeWorkers();
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
-    void StartTask(TFFmpeg& task);
+    void StartTask(TFFmpeg& task, int pieces);
+    // Call inside EventLock. The pieces a starting task encodes its sound in at once.
+    int PiecesPerTask() const;
     void AllTasksEnded();
     void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
     // Runs body as this thread's handler; call inside EventLock.
@@ -217,6 +224,7 @@ private:
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
     const int Verbosity = 1;
 
+    std::atomic<bool> SplitEncodingFlag{true};
     std::atomic<bool> PreviewFlag{false};
     std::atomic<bool> PreviewBitmapFlag{false};
     std::atomic<int> ProgressIntervalMs{500};

@@ -174,6 +174,9 @@ struct TOptionState {
     float DtsDeltaThresholdSeconds = 10.0f;
     int ScalerFlags = 4; // SWS_BICUBIC; the scaler template's "sws_flags"
     int ThreadCount = 0; // codec threads; 0 lets each codec use what the processors allow
+    // Re-encoded sound of an output at least SplitMinimumMs long is encoded in pieces of
+    // SplitSegmentMs, SplitPieces at once on as many threads (0 and 1: one encoder).
+    int SplitPieces = 0, SplitSegmentMs = 30000, SplitMinimumMs = 120000;
     // An existing output file is replaced (when the run ends well); otherwise it is refused.
     bool ReplaceExistingOutputs = false;
     std::string LastError; // the last set-up error message

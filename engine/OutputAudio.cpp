@@ -104,6 +104,8 @@ public:
 private:
     void EnsureResampler(const TAudioFormat& input, const TAudioFormat& output, bool needed);
     void EnsureFifo();
+    // Encoding in pieces on several threads is chosen once, before the first frame.
+    void DecideSplit(const TAudioSyncSettings& settings);
     // Decides the samples to drop from the chunk's start or the silence to put in front of it.
     void Synchronise(const TAudioFormat& input, int chunkSamples, TAudioInputClock& clock,
                      const TAudioSyncSettings& settings, int& dropSamples, int64_t& silenceSamples);
@@ -121,7 +123,10 @@ private:
     // Encodes samples from the fifo as one frame of frameSamples, the rest filled with silence.
     void EncodeFromFifo(int samples, int frameSamples);
     AVFrame* WritableEncodeFrame(int samples);
+    // Hands a frame (none: the end) to the pieces or to the stream's encoder.
+    void Encode(AVFrame* frame);
     void Send(AVFrame* frame);
+    void Deliver(AVPacket* packet);
 
     TAudioOutputState& State;
     const TAudioOutputTarget& Target;
@@ -143,6 +148,7 @@ void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
     // Drift is stretched away by the resampler, so that mode needs one even for equal formats.
     EnsureResampler(input, output, !SameFormat(input, output) || settings.AudioSyncMethod > 1);
     EnsureFifo();
+    DecideSplit(settings);
 
     int dropSamples = 0;
     int64_t silenceSamples = 0;
@@ -210,6 +216,29 @@ void TAudioPath::EnsureFifo() {
                                              std::max(Encoder->frame_size, 1024)));
     if (!State.Fifo)
         throw FFmpegException("av_fifo_alloc fail");
+}
+
+void TAudioPath::DecideSplit(const TAudioSyncSettings& settings) {
+    if (State.SplitDecided)
+        return;
+    State.SplitDecided = true;
+    const TAudioSplitSettings& split = settings.Split;
+    const bool twoPass = Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
+    if (split.Pieces < 2 || split.ExpectedOutputMs < 0 ||
+        split.ExpectedOutputMs < split.MinimumOutputMs || twoPass || IsSampleBased(Encoder) ||
+        !TSplitAudioEncoder::JoinsSeamlessly(*Encoder))
+        return;
+    TSplitAudioSettings pieces;
+    pieces.Pieces = split.Pieces;
+    pieces.SegmentFrames = static_cast<int>(std::clamp<int64_t>(
+        ff::av_rescale(split.SegmentMs, Encoder->sample_rate, int64_t{1000} * Encoder->frame_size),
+        1, INT32_MAX));
+    pieces.EncoderOptions = split.EncoderOptions;
+    pieces.StopRequested = settings.StopRequested;
+    State.Split = std::make_unique<TSplitAudioEncoder>(*Encoder, pieces);
+    GetLogger()->LogF(settings.LogSender, llVerbose,
+                      "encoding the sound in pieces of %d frames, %d at once", pieces.SegmentFrames,
+                      pieces.Pieces);
 }
 
 void TAudioPath::Synchronise(const TAudioFormat& input, int chunkSamples, TAudioInputClock& clock,
@@ -374,9 +403,21 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
                                    Encoder->sample_fmt);
     frame->pts =
         ff::av_rescale_q(*Target.SyncOpts, AVRational{1, Encoder->sample_rate}, Encoder->time_base);
-    Send(frame);
+    Encode(frame);
     frame->nb_samples = capacity;
     *Target.SyncOpts += frameSamples;
+}
+
+void TAudioPath::Encode(AVFrame* frame) {
+    if (!State.Split) {
+        Send(frame);
+        return;
+    }
+    const auto deliver = [this](AVPacket* packet) { Deliver(packet); };
+    if (frame)
+        State.Split->Push(*frame, deliver);
+    else
+        State.Split->Finish(deliver);
 }
 
 void TAudioPath::Send(AVFrame* frame) {
@@ -396,11 +437,15 @@ void TAudioPath::Send(AVFrame* frame) {
             return;
         if (received < 0)
             throw FFmpegException("Audio encoding failed");
-        packet->stream_index = Target.Stream->index;
-        ff::av_packet_rescale_ts(packet, Encoder->time_base, Target.Stream->time_base);
-        Write(packet);
+        Deliver(packet);
         ff::av_packet_unref(packet);
     }
+}
+
+void TAudioPath::Deliver(AVPacket* packet) {
+    packet->stream_index = Target.Stream->index;
+    ff::av_packet_rescale_ts(packet, Encoder->time_base, Target.Stream->time_base);
+    Write(packet);
 }
 
 void TAudioPath::Flush() {
@@ -415,7 +460,7 @@ void TAudioPath::Flush() {
             EncodeFromFifo(rest, takesShortFrame ? rest : Encoder->frame_size);
         }
     }
-    Send(nullptr);
+    Encode(nullptr);
 }
 
 } // namespace
@@ -436,7 +481,21 @@ TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* 
     settings.ExitOnError = options.ExitOnError;
     settings.RecordingTimeUs = options.RecordingTime;
     settings.LogSender = logSender;
+    settings.Split.Pieces = options.SplitPieces;
+    settings.Split.SegmentMs = options.SplitSegmentMs;
+    settings.Split.MinimumOutputMs = options.SplitMinimumMs;
+    if (options.RecordingTimeMs >= 0)
+        settings.Split.ExpectedOutputMs =
+            std::min<int64_t>(options.RecordingTimeMs, options.RecordingTime / 1000);
     return settings;
+}
+
+bool IsSoleSoundStream(const AVFormatContext& output) {
+    int streams = 0;
+    for (unsigned i = 0; i < output.nb_streams; ++i)
+        if (!(output.streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++streams;
+    return streams == 1;
 }
 
 void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target,

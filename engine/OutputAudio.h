@@ -3,14 +3,25 @@
 #ifndef SOUNDPICK_ENGINE_OUTPUTAUDIO_H
 #define SOUNDPICK_ENGINE_OUTPUTAUDIO_H
 
+#include "engine/SplitAudioEncoder.h"
 #include "engine/StreamTypes.h"
 #include "ffbind/FFHandles.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 struct TOptionState;
+
+// When the audio path encodes in pieces on several threads (see TSplitAudioEncoder).
+struct TAudioSplitSettings {
+    int Pieces = 0;                               // pieces at once; 0 and 1: one encoder
+    int64_t SegmentMs = 30000;                    // sound a piece encodes
+    int64_t MinimumOutputMs = 0;                  // shorter outputs keep one encoder
+    int64_t ExpectedOutputMs = -1;                // -1 unknown: one encoder
+    const AVDictionary* EncoderOptions = nullptr; // the stream's private encoder options
+};
 
 // The engine options the audio path reads.
 struct TAudioSyncSettings {
@@ -25,9 +36,13 @@ struct TAudioSyncSettings {
     const void* LogSender = nullptr; // sender of the path's log lines
     // Set when a stop is asked for: a long silence being inserted ends early. None: never.
     const std::atomic<bool>* StopRequested = nullptr;
+    TAudioSplitSettings Split;
 };
 
 TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* logSender);
+
+// Whether the output's only stream (a cover picture aside) is its sound.
+bool IsSoleSoundStream(const AVFormatContext& output);
 
 // Receives every encoded packet, its stream index set and its times in the output stream's time
 // base. Runs on the thread that called the path; the packet is unreferenced after the call.
@@ -71,6 +86,9 @@ struct TAudioOutputState {
     int64_t LimitSamples = INT64_MAX; // end of the asked duration on the output clock
     bool ClockStarted = false;        // the output clock was set from the input once
     bool LimitReached = false;        // the asked duration is encoded and the encoder drained
+    bool SplitDecided = false;        // whether to encode in pieces was decided
+    // Encodes in pieces in place of the stream's encoder; none: the stream's encoder encodes.
+    std::unique_ptr<TSplitAudioEncoder> Split;
 };
 
 // Converts, synchronises, frames and encodes one decoded chunk. Raises FFmpegException with the

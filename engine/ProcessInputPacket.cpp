@@ -168,6 +168,12 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
             if (frame) {
                 TAudioSyncSettings settings = AudioSyncSettingsOf(*this, this);
                 settings.StopRequested = &StopRequested;
+                settings.Split.EncoderOptions =
+                    OutputStreamSetup(ost.FileIndex, ost.Index).EncoderOptions.get();
+                // Pieces delay the sound's packets: a file with other streams to interleave
+                // keeps one encoder.
+                if (!IsSoleSoundStream(*output))
+                    settings.Split.Pieces = 0;
                 OutputAudio(ost, ist, *frame, StartTimeUs, settings, [&](AVPacket* encoded) {
                     run.AudioSizeBytes += encoded->size;
                     WriteOutputPacket(output, ost, encoded);

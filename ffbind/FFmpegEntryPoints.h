@@ -117,6 +117,7 @@
     X(av_new_packet) \
     X(av_packet_alloc) \
     X(av_packet_clone) \
+    X(av_packet_make_writable) \
     X(av_packet_free) \
     X(av_packet_get_side_data) \
     X(av_packet_rescale_ts) \

@@ -20,12 +20,11 @@ TCliParse Parse(const std::vector<const char*>& args) {
 
 // Long and short forms, "=" and separate values, files anywhere, "--" ending the options.
 TEST(CliOptions, FormsAndValues) {
-    const TCliParse parse = Parse({"-f",     "FLAC",     "a.mp4",        "--rate=44100",
-                                   "-cmono", "--volume", "128",          "-b",
-                                   "96",     "--start",  "1.5",          "--end=3",
-                                   "-o",     "/tmp",     "--overwrite",  "--copy-timestamp",
-                                   "-j",     "3",        "--option",     "ac=1",
-                                   "--json", "--",       "-odd name.mp4"});
+    const TCliParse parse =
+        Parse({"-f",       "FLAC", "a.mp4",       "--rate=44100",     "-cmono", "--volume",
+               "128",      "-b",   "96",          "--start",          "1.5",    "--end=3",
+               "-o",       "/tmp", "--overwrite", "--copy-timestamp", "-j",     "3",
+               "--option", "ac=1", "--json",      "--no-split",       "--",     "-odd name.mp4"});
     ASSERT_EQ(parse.Error, "");
     const TCliOptions& o = parse.Options;
     EXPECT_EQ(o.FormatCaption, "Flac");
@@ -41,6 +40,7 @@ TEST(CliOptions, FormsAndValues) {
     EXPECT_EQ(o.Jobs, 3);
     EXPECT_EQ(o.ExtraOptions, (std::vector<std::string>{"ac=1"}));
     EXPECT_TRUE(o.Json);
+    EXPECT_TRUE(o.NoSplit);
     EXPECT_EQ(o.Files, (std::vector<std::string>{"a.mp4", "-odd name.mp4"}));
 }
 
@@ -65,6 +65,7 @@ TEST(CliOptions, Defaults) {
     EXPECT_FALSE(parse.Options.StartSeconds);
     EXPECT_TRUE(parse.Options.OutputFolder.empty());
     EXPECT_GE(parse.Options.Jobs, 1);
+    EXPECT_FALSE(parse.Options.NoSplit);
 }
 
 // Each bad command line is refused with a reason.

@@ -1,6 +1,6 @@
 // Runs over the task list: thread counts 0, 1 and 5, an empty list, stopping, pausing, deleting,
-// tasks that cannot start, the progress interval and the preview flags; a stress run that must
-// never hang.
+// tasks that cannot start, the progress interval, the preview flags and the cores each task may
+// encode its sound on; a stress run that must never hang.
 #include "component/ComponentHarness.h"
 #include "component/FFmpegTask.h"
 #include "ffbind/MainThread.h"
@@ -408,4 +408,31 @@ TEST_F(ComponentRun, TwoBatchesRacingForOneNameKeepBothOutputs) {
     ASSERT_TRUE(otherEvents.WaitForRunEnd());
     for (const fs::path& output : {chosen, Folder / "clip_(new_1).mp3"})
         EXPECT_NEAR(ProbeDuration(output), 4.0, 0.15) << output;
+}
+
+// The first task of a run gets the cores the tasks running at once leave it; none when the
+// sound is not to be encoded in pieces.
+TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const struct {
+        int Threads, Tasks;
+        bool Split;
+        int Pieces;
+    } cases[] = {{0, 2, true, cores},
+                 {1, 2, true, cores},
+                 {2, 1, true, cores},
+                 {2, 2, true, std::max(1, cores / 2)},
+                 {1, 1, false, 0}};
+    int outputs = 0;
+    for (const auto& c : cases) {
+        Component.ClearTaskList();
+        TEventRecorder events(Component);
+        for (int i = 0; i < c.Tasks; ++i)
+            AddTask("tone_mono.wav", std::to_string(outputs++) + ".mp3");
+        Component.SetSplitEncoding(c.Split);
+        Component.StartTasks(c.Threads);
+        ASSERT_TRUE(events.WaitForRunEnd());
+        EXPECT_EQ(Component.Task(0)->SplitPieces, c.Pieces)
+            << c.Threads << " threads, " << c.Tasks << " tasks";
+    }
 }

@@ -1,0 +1,81 @@
+// Encodes one output stream's sound in consecutive pieces on worker threads, each with its own
+// encoder, and hands the packets on in order so that they join into the stream one encoder
+// would have made: same packet grid, same time stamps, same sample count.
+#ifndef SOUNDPICK_ENGINE_SPLITAUDIOENCODER_H
+#define SOUNDPICK_ENGINE_SPLITAUDIOENCODER_H
+
+#include "ffbind/FFHandles.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Receives a packet in the encoder's time base; runs on the thread that fed the encoder.
+using TSplitPacketWriter = std::function<void(AVPacket* packet)>;
+
+struct TSplitAudioSettings {
+    int Pieces = 2;                               // pieces encoded at once (worker threads)
+    int SegmentFrames = 1;                        // encoder frames a piece keeps
+    const AVDictionary* EncoderOptions = nullptr; // the stream's private encoder options
+    // Set when a stop is asked for: the pieces still encoding are dropped. None: never.
+    const std::atomic<bool>* StopRequested = nullptr;
+};
+
+class TSplitAudioEncoder {
+public:
+    // Whether pieces of this encoder's output join without a seam a listener or a decoder can
+    // tell (measured per codec).
+    static bool JoinsSeamlessly(const AVCodecContext& encoder);
+
+    // encoder: the stream's opened encoder, whose parameters every piece's encoder copies.
+    TSplitAudioEncoder(const AVCodecContext& encoder, const TSplitAudioSettings& settings);
+    // Drops the pieces still encoding and joins their threads.
+    ~TSplitAudioEncoder();
+    TSplitAudioEncoder(const TSplitAudioEncoder&) = delete;
+    TSplitAudioEncoder& operator=(const TSplitAudioEncoder&) = delete;
+
+    // Takes the next encoder frame (its time stamp on the encoder's grid); hands on the packets
+    // of the pieces finished so far. Waits for the oldest piece when all workers are busy.
+    void Push(const AVFrame& frame, const TSplitPacketWriter& write);
+    // At the end of the sound: encodes the last piece to its end and hands on every packet left.
+    // After a stop the pieces still encoding are dropped instead.
+    void Finish(const TSplitPacketWriter& write);
+
+private:
+    struct TPiece;
+
+    void Launch(int64_t endFrame, bool last);
+    // Hands on the packets of finished pieces in order; with wait, the oldest one is waited for.
+    void WriteFinished(const TSplitPacketWriter& write, bool wait);
+    // Hands on a finished piece's packets from its seam with the one before; keeps back those
+    // the seam with the next one may still change.
+    void WritePiece(TPiece& piece, const TSplitPacketWriter& write);
+    bool Stopping() const;
+    void DropAll();
+
+    CodecContextPtr Template; // unopened, holding the stream encoder's settings
+    TSplitAudioSettings Settings;
+    DictionaryPtr Options;
+    int PreRollFrames;
+    // Codecs whose frames borrow bytes from the frames before (mp3) choose each seam in a window
+    // of frames after the segment's end, from packets kept on both sides of it.
+    int SeamHoldFrames = 0;
+    int SeamWindowFrames = 0;
+    int64_t FrameTicks; // one encoder frame in the encoder's time base
+    int64_t DelayTicks; // the encoder's delay in its time base: packet time = frame time - delay
+    std::deque<FramePtr> Frames; // from the next piece's pre-roll on
+    int64_t FirstFrameIndex = 0; // index of Frames.front() in the stream
+    int64_t NextPiece = 0;
+    bool Ended = false;                          // Finish ran: the stream takes nothing more
+    std::deque<std::unique_ptr<TPiece>> Running; // in stream order
+    std::vector<PacketPtr> Tail; // the last piece handed on: packets the next seam may change
+    std::mutex Lock;
+    std::condition_variable PieceDone;
+};
+
+#endif
