@@ -226,7 +226,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"vsync", [](auto& e, auto&, auto& v) { e.VideoSyncMethod = StrToInt(v); }},
         {"async", [](auto& e, auto&, auto& v) { e.AudioSyncMethod = StrToInt(v); }},
         {"adrift_threshold",
-         [](auto& e, auto&, auto& v) { e.AudioDriftThreshold = float(StrToFloat(v)); }},
+         [](auto& e, auto&, auto& v) { e.AudioDriftThresholdSeconds = float(StrToFloat(v)); }},
         {"vglobal", [](auto& e, auto&, auto& v) { e.VideoGlobalHeader = StrToInt(v); }},
         {"copyts", [](auto& e, auto&, auto&) { e.CopyTs = true; }},
         {"shortest", [](auto& e, auto&, auto& v) { e.Shortest = ToBool(v); }},
@@ -784,14 +784,14 @@ void TCustomFFmpeg::SetStartTime(int64_t TimeUs) {
 void TCustomFFmpeg::SetRecordingTime(int64_t TimeUs) {
     if (TimeUs <= 0)
         return;
-    RecordingTime = std::min(TimeUs, MaxOptionTimeUs);
-    RecordingTimeMs = static_cast<int>(std::min<int64_t>(RecordingTime / 1000, INT32_MAX));
+    RecordingTimeUs = std::min(TimeUs, MaxOptionTimeUs);
+    RecordingTimeMs = static_cast<int>(std::min<int64_t>(RecordingTimeUs / 1000, INT32_MAX));
 }
 
 void TCustomFFmpeg::SetRecordingTimeMs(int TimeMs) {
     if (TimeMs <= 0)
         return;
-    RecordingTime = int64_t(TimeMs) * 1000;
+    RecordingTimeUs = int64_t(TimeMs) * 1000;
     RecordingTimeMs = TimeMs;
 }
 

@@ -99,7 +99,7 @@ struct TOptionState {
     std::vector<TStreamMap> StreamMaps;           // `map`; count = size()
     std::vector<TMetadataMap> MetadataMaps;       // `map_meta_data`
     std::vector<std::pair<std::string, std::string>> MetadataPairs; // `metadata`
-    int64_t RecordingTime = std::numeric_limits<int64_t>::max();    // `t`; max = no limit
+    int64_t RecordingTimeUs = std::numeric_limits<int64_t>::max();  // `t`; max = no limit
     int RecordingTimeMs = -1;              // expected output duration for progress; -1 unknown
     int64_t StartTimeUs = 0;               // `ss`; applies to the next input only
     int64_t InputTsOffsetUs = 0;           // `itsoffset`
@@ -156,7 +156,7 @@ struct TOptionState {
     bool HexDump = false, PacketDump = false, Psnr = false;
     int VideoSyncMethod = -1;
     int AudioSyncMethod = 0;
-    float AudioDriftThreshold = 0.1f; // seconds
+    float AudioDriftThresholdSeconds = 0.1f;
     bool CopyTs = false;
     bool Shortest = false;
     int VideoGlobalHeader = 0;

@@ -250,7 +250,7 @@ void TAudioPath::Synchronise(const TAudioFormat& input, int chunkSamples, TAudio
                          static_cast<double>(*Target.SyncOpts + PendingSamples(State, Encoder));
     if (std::fabs(delta) <= MinCorrectionSamples)
         return;
-    if (clock.IsStart || std::fabs(delta) > encoderRate * settings.AudioDriftThreshold) {
+    if (clock.IsStart || std::fabs(delta) > encoderRate * settings.AudioDriftThresholdSeconds) {
         const int64_t inputDelta = TruncClamped<int64_t>(delta * input.SampleRateHz / encoderRate);
         if (inputDelta < 0) {
             dropSamples = static_cast<int>(std::min<int64_t>(-inputDelta, chunkSamples));
@@ -476,17 +476,17 @@ void TAudioOutputStateDeleter::operator()(TAudioOutputState* state) const {
 TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* logSender) {
     TAudioSyncSettings settings;
     settings.AudioSyncMethod = options.AudioSyncMethod;
-    settings.AudioDriftThreshold = options.AudioDriftThreshold;
+    settings.AudioDriftThresholdSeconds = options.AudioDriftThresholdSeconds;
     settings.Verbose = options.Verbose;
     settings.ExitOnError = options.ExitOnError;
-    settings.RecordingTimeUs = options.RecordingTime;
+    settings.RecordingTimeUs = options.RecordingTimeUs;
     settings.LogSender = logSender;
     settings.Split.Pieces = options.SplitPieces;
     settings.Split.SegmentMs = options.SplitSegmentMs;
     settings.Split.MinimumOutputMs = options.SplitMinimumMs;
     if (options.RecordingTimeMs >= 0)
         settings.Split.ExpectedOutputMs =
-            std::min<int64_t>(options.RecordingTimeMs, options.RecordingTime / 1000);
+            std::min<int64_t>(options.RecordingTimeMs, options.RecordingTimeUs / 1000);
     return settings;
 }
 
@@ -520,7 +520,7 @@ TAudioOutputState& StateOf(TOutputStream& ost) {
 void OutputAudio(TOutputStream& ost, TInputStream& ist, const AVFrame& chunk, int64_t startTimeUs,
                  const TAudioSyncSettings& settings, const TAudioPacketWriter& write) {
     TAudioInputClock clock;
-    clock.SyncTimeS = static_cast<double>(ist.Pts - startTimeUs) / 1000000.0;
+    clock.SyncTimeS = static_cast<double>(ist.PtsUs - startTimeUs) / 1000000.0;
     clock.IsStart = ist.IsStart;
     OutputAudioChunk(StateOf(ost), TAudioOutputTarget{ost.Enc, ost.St, &ost.SyncOpts}, chunk, clock,
                      settings, write);

@@ -28,7 +28,7 @@ struct TAudioSyncSettings {
     // 0 off, 1 drop samples or insert silence only, above 1 also stretch by at most that many
     // samples per second.
     int AudioSyncMethod = 0;
-    double AudioDriftThreshold = 0.1; // seconds of drift tolerated before samples are dropped
+    double AudioDriftThresholdSeconds = 0.1; // drift tolerated before samples are dropped
     int Verbose = 1;
     bool ExitOnError = false;
     // Output duration asked for: no sample beyond it reaches the encoder (max: no limit).

@@ -299,7 +299,7 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
     sync.EncoderTimeBase = ost.Enc->time_base;
     sync.VariableFrameRateFormat =
         output && output->oformat && (output->oformat->flags & AVFMT_VARIABLE_FPS);
-    sync.InputSyncTimeS = PictureSyncTimeS(ist.Pts, engine.StartTimeUs);
+    sync.InputSyncTimeS = PictureSyncTimeS(ist.PtsUs, engine.StartTimeUs);
     int copies = VideoFramesToEmit(sync, ost.SyncOpts);
     if (copies == 0) {
         ++engine.RunRecord().FramesDropped;
@@ -312,8 +312,8 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
     }
     copies = std::min(copies, engine.MaxFrames[0] - ost.FrameNumber);
     // Pictures the decoder still gives after the clip's end (at the drain) are not the clip's.
-    if (engine.RecordingTime != std::numeric_limits<int64_t>::max()) {
-        const int64_t endFrames = ff::av_rescale_q_rnd(engine.RecordingTime, AV_TIME_BASE_Q,
+    if (engine.RecordingTimeUs != std::numeric_limits<int64_t>::max()) {
+        const int64_t endFrames = ff::av_rescale_q_rnd(engine.RecordingTimeUs, AV_TIME_BASE_Q,
                                                        ost.Enc->time_base, AV_ROUND_UP);
         copies = static_cast<int>(std::min<int64_t>(copies, endFrames - ost.SyncOpts));
     }
@@ -344,7 +344,7 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TIn
     FramePtr input(ff::av_frame_clone(Picture));
     if (!input)
         throw FFmpegException("Video encoding failed");
-    input->pts = Ist.Pts;
+    input->pts = Ist.PtsUs;
     if (state.Filters.Push(input.get()) < 0)
         return;
     if (!state.Filtered)
@@ -352,7 +352,7 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TIn
     AVFrame* filtered = state.Filtered.get();
     while (state.Filters.Pull(filtered) >= 0) {
         if (filtered->pts != AV_NOPTS_VALUE)
-            Ist.Pts =
+            Ist.PtsUs =
                 ff::av_rescale_q(filtered->pts, state.Filters.OutputTimeBase(), AV_TIME_BASE_Q);
         if (filtered->sample_aspect_ratio.num)
             Ost.Enc->sample_aspect_ratio = filtered->sample_aspect_ratio;

@@ -38,18 +38,19 @@ int64_t UnitDurationUs(const AVStream* stream, const AVCodecContext* decoder, in
 } // namespace
 
 int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVPacket* packet) {
-    if (ist.NextPts == NoPts)
-        ist.NextPts = ist.Pts;
+    if (ist.NextPtsUs == NoPts)
+        ist.NextPtsUs = ist.PtsUs;
     if (packet && packet->dts != NoPts)
-        ist.NextPts = ist.Pts = ff::av_rescale_q(packet->dts, ist.St->time_base, AV_TIME_BASE_Q);
+        ist.NextPtsUs = ist.PtsUs =
+            ff::av_rescale_q(packet->dts, ist.St->time_base, AV_TIME_BASE_Q);
 
     if (packet) {
         // Outputs that copy the stream take the packet itself, once.
         if (!ist.DecodingNeeded) {
-            ist.Pts = ist.NextPts;
+            ist.PtsUs = ist.NextPtsUs;
             const int64_t duration =
                 UnitDurationUs(ist.St, ist.Dec, packet->duration, ist.St->time_base, 0);
-            ist.NextPts = ist.Pts + duration;
+            ist.NextPtsUs = ist.PtsUs + duration;
         }
         PaceRealTime(ist);
         // A clipped input's time stamps start at 0 at the clip's start, but its seek lands on
@@ -57,8 +58,8 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         // by 0 lies before the clip.
         const bool beforeClip = InputFileClipped[ist.FileIndex] &&
                                 ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
-                                ist.NextPts <= 0;
-        if ((StartTimeUs == 0 || ist.Pts >= StartTimeUs) && !beforeClip) {
+                                ist.NextPtsUs <= 0;
+        if ((StartTimeUs == 0 || ist.PtsUs >= StartTimeUs) && !beforeClip) {
             for (auto& ost : RunRecord().OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);
@@ -90,7 +91,7 @@ int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
                                              const_cast<AVPacket*>(packet)) < 0)
                 return -1;
             if (gotSubtitle) {
-                ist.Pts = ist.NextPts;
+                ist.PtsUs = ist.NextPtsUs;
                 DispatchDecoded(ist, istIndex, nullptr, &subtitle, packet->pts);
                 ff::avsubtitle_free(&subtitle);
             }
@@ -113,13 +114,13 @@ int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
             // The clock follows the decoded units: a unit's time where the decoder knows
             // it, else the end of the previous unit.
             const int64_t unitTime = frame->best_effort_timestamp;
-            ist.Pts = unitTime != NoPts
-                          ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
-                          : ist.NextPts;
-            ist.NextPts =
-                ist.Pts + UnitDurationUs(ist.St, ist.Dec,
-                                         kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
-                                         ist.St->time_base, frame->nb_samples);
+            ist.PtsUs = unitTime != NoPts
+                            ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
+                            : ist.NextPtsUs;
+            ist.NextPtsUs =
+                ist.PtsUs + UnitDurationUs(ist.St, ist.Dec,
+                                           kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
+                                           ist.St->time_base, frame->nb_samples);
             if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
                 if (ff::av_frame_make_writable(frame) < 0)
                     throw FFmpegException("av_frame_make_writable failed");
@@ -144,7 +145,7 @@ void TCustomFFmpeg::PaceRealTime(const TInputStream& ist) const {
     // Units are not handed on before their time has come on the wall clock. The wait is cut
     // into slices so that a stop request is answered at once.
     for (;;) {
-        const int64_t aheadUs = ist.Pts - (ff::av_gettime() - ist.StartUs);
+        const int64_t aheadUs = ist.PtsUs - (ff::av_gettime() - ist.StartUs);
         if (aheadUs <= 1000 || StopRequested)
             return;
         std::this_thread::sleep_for(
@@ -156,7 +157,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
                                     AVSubtitle* subtitle, int64_t packetPts) {
     TEngineRun& run = RunRecord();
     PaceRealTime(ist);
-    if (StartTimeUs != 0 && ist.Pts < StartTimeUs)
+    if (StartTimeUs != 0 && ist.PtsUs < StartTimeUs)
         return;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
@@ -218,7 +219,7 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
     if (copy->pts != NoPts)
         copy->pts -= startOffset;
     if (copy->dts == NoPts)
-        copy->dts = ff::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, ost.St->time_base);
+        copy->dts = ff::av_rescale_q(ist.PtsUs, AV_TIME_BASE_Q, ost.St->time_base);
     copy->dts -= startOffset;
     copy->stream_index = ost.Index;
     WriteOutputPacket(OutputFiles[ost.FileIndex], ost, copy.get());

@@ -49,8 +49,8 @@ struct TInputStream {
     int64_t StartUs = 0; // wall clock of the run's start, for real-time pacing
     // The stream's clock in microseconds: time of the current decoded unit and of the next one
     // (NoPts until known).
-    int64_t NextPts = NoPts;
-    int64_t Pts = 0;
+    int64_t NextPtsUs = NoPts;
+    int64_t PtsUs = 0;
     bool IsStart = true;  // no audio synchronisation correction made yet
     bool Flushed = false; // the decoder was drained at the end of its file (join mode)
     // Video quality of the last decoded picture, in lambda units (0 when unknown).

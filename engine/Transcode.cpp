@@ -42,7 +42,7 @@ int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
         } else if (run.NoPacket[ist.FileIndex]) {
             continue;
         } else if (!run.InputFileTable[ist.FileIndex].EofReached) {
-            const double inputTime = static_cast<double>(ist.Pts);
+            const double inputTime = static_cast<double>(ist.PtsUs);
             if (inputTime < inputTimeMin) {
                 inputTimeMin = inputTime;
                 if (InputSync)
@@ -76,12 +76,13 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     }
     // A jump in a format that allows discontinuities is absorbed into the file's offset.
     AVFormatContext* input = InputFiles[ist.FileIndex];
-    if (packet.dts == NoPts || ist.NextPts == NoPts || !(input->iformat->flags & AVFMT_TS_DISCONT))
+    if (packet.dts == NoPts || ist.NextPtsUs == NoPts ||
+        !(input->iformat->flags & AVFMT_TS_DISCONT))
         return;
     const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
-    const int64_t delta = packetTime - ist.NextPts;
+    const int64_t delta = packetTime - ist.NextPtsUs;
     if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThresholdSeconds * 1000000.0) ||
-         packetTime + 1 < ist.Pts) &&
+         packetTime + 1 < ist.PtsUs) &&
         !CopyTs) {
         InputFileTsOffsetsUs[ist.FileIndex] -= delta;
         if (Verbose >= 3)
@@ -123,7 +124,7 @@ void TCustomFFmpeg::Transcode() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if (static_cast<double>(RecordingTime) / 1000000.0 <= outputTimeMin)
+        if (static_cast<double>(RecordingTimeUs) / 1000000.0 <= outputTimeMin)
             break;
         if (LimitFileSizeBytes != 0 && OutputFiles[0]->pb &&
             ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSizeBytes)
@@ -238,7 +239,7 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     const TOutputTarget& target = OutputFileSetup(Ost.FileIndex).Target;
     if (input.SoundLengthUs <= 0 || !target.Created())
         return;
-    const int64_t expectedUs = std::min(input.SoundLengthUs - input.StartUs, RecordingTime);
+    const int64_t expectedUs = std::min(input.SoundLengthUs - input.StartUs, RecordingTimeUs);
     const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
                                 ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
                                 : 0;
@@ -290,7 +291,7 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         if (ost->FileIndex != file)
             continue;
         endTime = std::max(endTime, OutputTime(*ost));
-        const int64_t inputEnd = run.InputStreams[ost->SourceIndex]->NextPts;
+        const int64_t inputEnd = run.InputStreams[ost->SourceIndex]->NextPtsUs;
         if (inputEnd != NoPts)
             endTime = std::max(endTime, static_cast<double>(inputEnd) / 1000000.0);
     }

@@ -119,8 +119,8 @@ void TCustomFFmpeg::TranscodeInit() {
     OpenOutputEncoders();
     OpenInputDecoders();
     for (auto& ist : run.InputStreams) {
-        ist->Pts = 0;
-        ist->NextPts = NoPts;
+        ist->PtsUs = 0;
+        ist->NextPtsUs = NoPts;
         ist->IsStart = true;
     }
     CopyMappedMetadata();

@@ -163,7 +163,7 @@ void RunCustomHook(TCustomFFmpeg& engine, TVideoHookState& state, AVFrame& pictu
 void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
     TVideoHookState& state = VideoHookStateOf(*this);
     ++state.HookFrameCounter;
-    const int64_t pts = Ist.Pts;
+    const int64_t pts = Ist.PtsUs;
     if (!OnCustomHook && UsingVhook)
         DecideHookAction(*this, state, pts);
     const bool chain = UsingVhook && state.HookAction == haContinue;

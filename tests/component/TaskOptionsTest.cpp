@@ -76,7 +76,7 @@ TEST_F(TaskOptions, DefaultOutputRecordSetsOnlyTheAlwaysAppliedFields) {
     EXPECT_EQ(Task.RecordingTimestampSeconds, 9);
     EXPECT_EQ(Task.OutputFormat, nullptr);
     EXPECT_EQ(Task.AudioCodecName, "");
-    EXPECT_EQ(Task.RecordingTime, std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(Task.RecordingTimeUs, std::numeric_limits<int64_t>::max());
     EXPECT_TRUE(Task.MetadataPairs.empty());
     EXPECT_TRUE(Task.OptionContexts.SetOptions.empty());
 }
@@ -97,11 +97,11 @@ TEST_F(TaskOptions, StartOffsetsAndDurations) {
     output = TOutputOptions();
     output.DurationMs = 15500;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTime, 15'500'000);
+    EXPECT_EQ(Task.RecordingTimeUs, 15'500'000);
     EXPECT_EQ(Task.RecordingTimeMs, 15500);
     output.DurationUs = 2'500'999;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTime, 2'500'999);
+    EXPECT_EQ(Task.RecordingTimeUs, 2'500'999);
     EXPECT_EQ(Task.RecordingTimeMs, 2500);
 
     TFFmpeg input;

@@ -102,12 +102,12 @@ TEST_F(OptionTable, StreamAndMetadataMaps) {
 
 TEST_F(OptionTable, DurationsAndDates) {
     E.SetOption("t", "0");
-    EXPECT_EQ(E.RecordingTime, std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(E.RecordingTimeUs, std::numeric_limits<int64_t>::max());
     EXPECT_EQ(E.RecordingTimeMs, -1);
     EXPECT_EQ(Rejection("t", "abc"), "Invalid duration specification for t: abc");
     EXPECT_EQ(Rejection("timestamp", "abc"), "Invalid date specification for timestamp: abc");
     E.SetOption("t", "1:02:03.5");
-    EXPECT_EQ(E.RecordingTime, 3723500000LL);
+    EXPECT_EQ(E.RecordingTimeUs, 3723500000LL);
     EXPECT_EQ(E.RecordingTimeMs, 3723500);
     E.SetOption("ss", "30");
     EXPECT_EQ(E.StartTimeUs, 30000000);
@@ -116,7 +116,7 @@ TEST_F(OptionTable, DurationsAndDates) {
     E.SetOption("timestamp", "2010-01-02 03:04:05");
     EXPECT_EQ(E.RecordingTimestampSeconds, 1262401445); // seconds since 1970, UTC
     E.SetRecordingTimeMs(1500);
-    EXPECT_EQ(E.RecordingTime, 1500000);
+    EXPECT_EQ(E.RecordingTimeUs, 1500000);
     EXPECT_EQ(E.RecordingTimeMs, 1500);
     E.SetRecordingTimeMs(0);
     E.SetStartTime(0);

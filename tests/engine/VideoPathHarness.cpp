@@ -78,7 +78,7 @@ void TVideoPathHarness::Open(int outputWidth, int outputHeight) {
 }
 
 int TVideoPathHarness::Feed(AVFrame* picture, int64_t ptsUs) {
-    Ist.Pts = ptsUs;
+    Ist.PtsUs = ptsUs;
     Engine->PreprocessVideoFrame(Ist, picture);
     int frameSize = 0;
     Engine->OutputVideo(Output.get(), Ost, Ist, picture, frameSize);

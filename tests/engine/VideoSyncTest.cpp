@@ -122,7 +122,7 @@ TEST_F(VideoSyncTest, GapFilledOnlyUpToTheRecordingTime) {
     {
         TVideoPathHarness video(file, 64, 48);
         video.Engine->VideoSyncMethod = 1;
-        video.Engine->RecordingTime = 10 * FrameUs;
+        video.Engine->RecordingTimeUs = 10 * FrameUs;
         video.Open(64, 48);
         video.Feed(MakePicture(64, 48, 10).get(), 0);
         video.Feed(MakePicture(64, 48, 20).get(), 100000 * FrameUs);
