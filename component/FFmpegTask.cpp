@@ -243,6 +243,7 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
     // The first pass fills the first half of the task's progress.
     int64_t reportedUs = -ProgressIntervalUs;
     const auto progress = [&](int64_t doneUs) {
+        HoldWhilePaused();
         if (OnProgress && doneUs - reportedUs >= ProgressIntervalUs) {
             reportedUs = doneUs;
             OnProgress(this, {.FrameNumber = 0,

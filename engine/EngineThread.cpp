@@ -175,6 +175,10 @@ void TCustomFFmpeg::Resume() {
     thread->Start();
 }
 
+void TCustomFFmpeg::HoldWhilePaused() {
+    PauseGate.Pass([this] { return StopRequested.load(); });
+}
+
 bool TCustomFFmpeg::Paused() const {
     return PauseGate.Holding();
 }

@@ -455,6 +455,9 @@ protected:
     void LogMissingEffect(const std::string& Option, const char* Effect);
     // Run-side halves of InitDefaults and CloseAll.
     void InitRunDefaults();
+    // Holds the run's thread while the run is paused (until resumed or stopped); a first pass
+    // before the transcode calls it as the transcode loop does.
+    void HoldWhilePaused();
     // Loads a video hook from its arguments (module path first) into the engine's chain;
     // false when it cannot be loaded.
     bool AddVideoHook(const std::vector<std::string>& Args);

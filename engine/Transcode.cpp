@@ -111,7 +111,7 @@ void TCustomFFmpeg::Transcode() {
 
     while (!StopRequested) {
         // Pause holds the worker here, between packets, where it holds no lock.
-        PauseGate.Pass([this] { return StopRequested.load(); });
+        HoldWhilePaused();
         if (StopRequested)
             break;
         double outputTimeMin;

@@ -1,6 +1,6 @@
-// Runs over the task list: thread counts 0, 1 and 5, an empty list, stopping, pausing, deleting,
-// tasks that cannot start, the progress interval, the preview flags and the cores each task may
-// encode its sound on; a stress run that must never hang.
+// Runs over the task list: thread counts 0, 1 and 5, an empty list, stopping, pausing (also in a
+// loudness measuring pass), deleting, tasks that cannot start, the progress interval, the preview
+// flags and the cores each task may encode its sound on; a stress run that must never hang.
 #include "component/ComponentHarness.h"
 #include "component/FFmpegTask.h"
 #include "ffbind/MainThread.h"
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -23,7 +24,8 @@ protected:
     void SetUp() override { EnsureLibsLoaded(); }
 
     // Adds a fixture as a task with an mp3 output in the scratch folder; its index.
-    int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true) {
+    int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true,
+                std::optional<double> loudnessLufs = {}) {
         TInputOptions input;
         input.ExtraOptions = "vn=1";
         const int index = Component.AddTaskInput(Fixture(fixture), &input);
@@ -31,6 +33,7 @@ protected:
         if (index >= 0 && setOutput) {
             TOutputOptions options;
             options.NoSubtitle = true;
+            options.LoudnessTargetLufs = loudnessLufs;
             EXPECT_TRUE(Component.SetTaskOutput(index, Folder / output, &options))
                 << Component.LastErrorText();
         }
@@ -157,13 +160,18 @@ TEST_F(ComponentRun, PauseResumeAndStopWhilePaused) {
     TEventRecorder events(Component);
     Component.SetProgressInterval(100);
     AddTask("bursts_30s.mp4", "a.mp3");
-    AddTask("long_2h.mp3", "long.mp3");
+    // The second task is paused in its loudness measuring pass.
+    AddTask("long_2h.mp3", "long.mp3", true, -16.0);
     Component.StartTasks(1);
     ASSERT_TRUE(events.WaitForProgress(0));
     Component.PauseTasks();
     Component.ResumeTasks();
     ASSERT_TRUE(events.WaitForProgress(1));
     Component.PauseTasks();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    WaitServingMainThread(
+        [&] { return Component.Task(1)->Paused() || std::chrono::steady_clock::now() > until; });
+    EXPECT_TRUE(Component.Task(1)->Paused());
     Component.StopTasks(true);
     ASSERT_TRUE(events.WaitForRunEnd());
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
