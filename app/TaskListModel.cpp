@@ -137,7 +137,8 @@ void TTaskListModel::ApplyEnd(int row, bool finished, bool failed, const QString
         if (entry.LengthMs > 0)
             entry.CurrentMs = entry.LengthMs;
     }
-    entry.Converted = !failed;
+    // Playable when the task left its output: a task stopped before it started has none.
+    entry.Converted = !failed && QFileInfo(entry.OutputFile).isFile();
     entry.FailureMessage = failed ? message : QString();
     SetState(row, failed ? rsFailed : finished ? rsDone : rsStopped);
 }
@@ -181,9 +182,8 @@ QString TTaskListModel::StatusText(const TRow& row) const {
     case rsDone:
         return QStringLiteral("Done");
     case rsStopped:
-        return row.Percent < 0 && row.LengthMs <= 0
-                   ? QStringLiteral("Stopped")
-                   : QStringLiteral("Stopped at %1 %").arg(std::max(row.Percent, 0));
+        return row.Percent < 0 ? QStringLiteral("Stopped")
+                               : QStringLiteral("Stopped at %1 %").arg(std::max(row.Percent, 0));
     case rsFailed:
         break;
     }

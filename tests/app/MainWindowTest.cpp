@@ -151,7 +151,7 @@ private slots:
         QCOMPARE(Cell(0, tcCurrentTime), QStringLiteral("1:00"));
     }
 
-    void AStoppedTaskKeepsItsPercentageAndBecomesPlayable() {
+    void AStoppedTaskKeepsItsPercentageAndBecomesPlayableWhenItWroteSome() {
         const QString output = AddRow(QStringLiteral("Talk"));
         Progress(0, 25, 24400, 1000, 61000);
         Terminate(0, false, false);
@@ -163,6 +163,12 @@ private slots:
         Window->Actions().mnuPlay->trigger();
         QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
         QCOMPARE(TDesktopRecorder::Opened[0], QUrl::fromLocalFile(output));
+
+        // Stopped before it started: no percentage, and no output to play.
+        QFile::remove(AddRow(QStringLiteral("Never")));
+        Terminate(1, false, false);
+        QTRY_COMPARE(Cell(1, tcStatus), QStringLiteral("Stopped"));
+        QVERIFY(!Rows().IsConverted(1));
     }
 
     void AFailedTaskShowsItsBoxAndStaysUnplayable() {
