@@ -69,16 +69,7 @@ public:
     int Close();
 
 private:
-    friend int OpenUnicodeIO(const std::string& url, TUnicodeOpenMode mode, TMediaIO& io);
-
-    // Serves an opened file (taken over in every case) through our read, write and seek functions
-    // behind an I/O context; mode tells which of them the context gets.
-    int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io);
     friend int OpenOutputIO(AVFormatContext* context, const std::string& url, TMediaIO& io);
-
-    // Makes a file descriptor open for reading and writing (taken over in every case) the output
-    // file of a muxer context, as custom I/O; for outputs whose file the caller creates itself.
-    int OpenDescriptorOutputIO(AVFormatContext* context, int descriptor, TMediaIO& io);
     friend int ServeFile(std::unique_ptr<TUnicodeFile> file, TUnicodeOpenMode mode, TMediaIO& io);
 
     std::unique_ptr<TUnicodeFile> File; // declared before Custom: the context goes first
