@@ -5,15 +5,25 @@
 
 #include "ffbind/FFmpegLoader.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace bench {
 
 inline std::filesystem::path ExecutableFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+// The wall time of one call of work.
+inline double Milliseconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 // Runs a shell command; a failure ends the benchmark.

@@ -6,25 +6,16 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 void Report(const char* what, std::vector<double> times) {
     std::sort(times.begin(), times.end());
@@ -56,8 +47,8 @@ int main() {
     Check(probe.LoadFile(file), probe); // warms the file cache
     std::vector<double> open, describe;
     for (int i = 0; i < Runs; ++i) {
-        open.push_back(Milliseconds([&] { Check(probe.LoadFile(file), probe); }));
-        describe.push_back(Milliseconds([&] {
+        open.push_back(bench::Milliseconds([&] { Check(probe.LoadFile(file), probe); }));
+        describe.push_back(bench::Milliseconds([&] {
             TFileStreamInfo fileInfo;
             TVideoStreamInfo videoInfo;
             probe.GetFileStreamInfo(fileInfo);
@@ -74,11 +65,11 @@ int main() {
         positionsUs.push_back((i * 7 % Runs) * 500'000 + 250'000);
     std::vector<double> grabs, nexts;
     for (int64_t positionUs : positionsUs) {
-        grabs.push_back(Milliseconds([&] {
+        grabs.push_back(bench::Milliseconds([&] {
             Check(probe.Seek(-1, positionUs), probe);
             Check(probe.GetFrameBitmap(-1).Width() == 1920, probe);
         }));
-        nexts.push_back(Milliseconds([&] { probe.GetFrameBitmap(-1); }));
+        nexts.push_back(bench::Milliseconds([&] { probe.GetFrameBitmap(-1); }));
     }
     Report("seek + grab one 1920x1080 picture", grabs);
     Report("grab the next picture (no seek)", nexts);
@@ -94,7 +85,7 @@ int main() {
         probe.ForwardDecodeBudgetPixels = budgetPixels;
         std::vector<double> late;
         for (int i = 0; i < 5; ++i)
-            late.push_back(Milliseconds([&] {
+            late.push_back(bench::Milliseconds([&] {
                 Check(probe.Seek(-1, 27'000'000), probe);
                 Check(probe.GetFrameBitmap(-1).Width() == 1280, probe);
             }));

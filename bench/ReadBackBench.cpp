@@ -5,7 +5,6 @@
 #include "engine/WrittenSound.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // 10 minutes of 44.1 kHz stereo tone as wav, made once.
 fs::path BenchInput() {
@@ -26,11 +24,8 @@ fs::path BenchInput() {
 
 double MedianMs(int runs, const std::function<void()>& work) {
     std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
+    for (int i = 0; i < runs; ++i)
+        times.push_back(bench::Milliseconds(work));
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }
