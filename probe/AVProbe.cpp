@@ -108,7 +108,7 @@ int TAVProbe::VideoStreamToGrab(int streamIndex) {
         return -1;
     }
     if (streamIndex < 0) {
-        if (FirstVideoStream() < 0 && FirstCoverStream() >= 0)
+        if (GrabsCover(streamIndex))
             return FirstCoverStream();
         if (FirstVideoStream() < 0)
             EmptyBitmap(llError, "no video stream.");
