@@ -118,7 +118,7 @@ bool TSplitAudioEncoder::TPiece::Receive(AVCodecContext* encoder, PacketPtr& pac
         const int received = ff::avcodec_receive_packet(encoder, packet.get());
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
             return true;
-        if (received < 0 || !packet)
+        if (received < 0)
             return false;
         if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks) {
             ff::av_packet_unref(packet.get());
