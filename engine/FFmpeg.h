@@ -229,9 +229,8 @@ struct TOutputFileSetup {
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
     DictionaryPtr MuxerOptions;
     std::vector<TOutputStreamSetup> Streams; // by stream index
-    // The input's cover, added by the run after every other stream and written once right
-    // after the header; none when the output holds no cover.
-    AVStream* CoverStream = nullptr;
+    // The packet of the input's cover, whose stream the run adds after every other, written
+    // once right after the header; none when the output holds no cover.
     PacketPtr CoverPacket;
 };
 

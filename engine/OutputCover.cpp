@@ -199,9 +199,7 @@ void TCustomFFmpeg::AddCoverArt(int OutputIndex) {
     stream->time_base = cover->time_base;
     picture->stream_index = stream->index;
     picture->pts = picture->dts = 0;
-    TOutputFileSetup& setup = OutputFileSetup(OutputIndex);
-    setup.CoverStream = stream;
-    setup.CoverPacket = std::move(picture);
+    OutputFileSetup(OutputIndex).CoverPacket = std::move(picture);
 }
 
 // The cover goes first, so muxers that hold the sound back until every picture has come

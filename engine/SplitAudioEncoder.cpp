@@ -8,6 +8,7 @@
 #include "engine/EngineErrors.h"
 #include "engine/Mp3Seam.h"
 #include "ffbind/FFmpegLoader.h"
+#include "ffbind/MainThread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -117,7 +118,7 @@ bool TSplitAudioEncoder::TPiece::Receive(AVCodecContext* encoder, PacketPtr& pac
         const int received = ff::avcodec_receive_packet(encoder, packet.get());
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
             return true;
-        if (received < 0 || !packet)
+        if (received < 0)
             return false;
         if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks) {
             ff::av_packet_unref(packet.get());
@@ -182,9 +183,29 @@ bool TSplitAudioEncoder::Stopping() const {
     return Settings.StopRequested && Settings.StopRequested->load();
 }
 
+// A worker may be handing a log line to the main thread: on it, the wait serves those
+// hand-overs instead of blocking them.
+void TSplitAudioEncoder::WaitFor(const TPiece& piece, bool untilStop) {
+    const auto over = [&] { return piece.Done || (untilStop && Stopping()); };
+    if (IsMainThread()) {
+        WaitServingMainThread(
+            [&] {
+                std::lock_guard guard(Lock);
+                return over();
+            },
+            StopPollInterval);
+        return;
+    }
+    std::unique_lock lock(Lock);
+    while (!over())
+        PieceDone.wait_for(lock, StopPollInterval);
+}
+
 void TSplitAudioEncoder::DropAll() {
     for (auto& piece : Running)
         piece->Worker.request_stop();
+    for (const auto& piece : Running)
+        WaitFor(*piece, false);
     Running.clear();
     Frames.clear();
 }
@@ -272,10 +293,10 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
 void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wait) {
     while (!Running.empty()) {
         TPiece& piece = *Running.front();
+        if (wait)
+            WaitFor(piece, true);
         {
-            std::unique_lock lock(Lock);
-            while (wait && !piece.Done && !Stopping())
-                PieceDone.wait_for(lock, StopPollInterval);
+            std::lock_guard guard(Lock);
             if (!piece.Done)
                 return;
         }

@@ -56,6 +56,8 @@ private:
     // the seam with the next one may still change.
     void WritePiece(TPiece& piece, const TSplitPacketWriter& write);
     bool Stopping() const;
+    // Waits until the piece is done (or, with untilStop, a stop is asked for).
+    void WaitFor(const TPiece& piece, bool untilStop);
     void DropAll();
 
     CodecContextPtr Template; // unopened, holding the stream encoder's settings

@@ -2,10 +2,10 @@
 #include "engine/WrittenSound.h"
 
 #include "engine/StreamTypes.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/UnicodeProtocol.h"
 
 #include <algorithm>
-#include <cstdio>
 
 int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDurationUs) {
     TInputContext input = OpenInputContext(FileNameToURL(file), nullptr, nullptr, nullptr);
@@ -40,8 +40,6 @@ int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDu
 
 std::string MinutesSecondsText(int64_t timeUs) {
     const int64_t seconds = (std::max<int64_t>(timeUs, 0) + 500000) / 1000000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-    return text;
+    return FormatText("%lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
 }

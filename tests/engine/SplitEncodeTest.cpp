@@ -228,6 +228,22 @@ TEST(SplitEncodeRunTest, PauseAndResumeKeepTheSameStream) {
     EXPECT_EQ(streams[0], streams[1]);
 }
 
+// A run on the main thread (no worker of its own) in pieces ends; its waits for the pieces
+// serve what their encoders hand over to the main thread (every library line at debug level).
+TEST(SplitEncodeRunTest, RunOnTheMainThreadEnds) {
+    TTempFolder folder;
+    const auto music = MakeMusic(folder.Get(), 6);
+    TLogCapture log;
+    GetLogger()->SetLogLevel(llDebug);
+    TEngineUnderTest run;
+    run.OpenInputs({}, {music});
+    run.CreateOutput(SmallPieces(), folder / "out.mp3");
+    EXPECT_EQ(run.Engine->StartConvert(false, cpNormal), nullptr);
+    EXPECT_TRUE(run.Engine->Finished) << run.Engine->ErrorMessage;
+    EXPECT_EQ(run.Terminations, 1);
+    EXPECT_TRUE(log.Contains("encoding the sound in pieces"));
+}
+
 // Stops at random moments of a run in pieces: every run ends once and leaves a stream a decoder
 // reads without complaint, or no file.
 TEST(SplitEncodeRunTest, RandomStopsEndCleanly) {
