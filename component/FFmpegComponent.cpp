@@ -310,8 +310,11 @@ int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    // The tasks that may run beside this one: the cores are shared among them.
-    const int atOnce = ThreadModeFlag ? std::min(ThreadLimit, TasksInRun - TasksEnded) : 1;
+    // The tasks that may run beside this one: the cores are shared among them. A run that takes
+    // tasks as it goes may fill every worker however few have joined so far.
+    const int atOnce = !ThreadModeFlag ? 1
+                       : MoreToCome    ? ThreadLimit
+                                       : std::min(ThreadLimit, TasksInRun - TasksEnded);
     return std::max(1, cores / std::max(1, atOnce));
 }
 
