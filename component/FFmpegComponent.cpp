@@ -271,6 +271,10 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
         MoreToCome = moreToCome && ThreadModeFlag;
         TasksToStart = WaitingFrom(0);
         TasksInRun = TasksToStart;
+        if (ThreadModeFlag) {
+            StartOnFreeWorkers();
+            return;
+        }
     }
     while (true) {
         {
@@ -279,8 +283,6 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
                 return;
         }
         StartNextTask();
-        if (ThreadModeFlag && --threadCount <= 0)
-            return;
     }
 }
 
@@ -326,15 +328,22 @@ void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {
     const int waiting = WaitingFrom(NextTaskIndex);
     TasksInRun += waiting - TasksToStart;
     TasksToStart = waiting;
-    StartOnFreeWorkers();
-    if (EveryTaskEnded())
-        AllTasksEnded();
+    GoOn();
 }
 
 // Call inside EventLock. Tasks that cannot start end at once and free their worker again.
 void TCustomFFmpegComponent::StartOnFreeWorkers() {
     while (TasksToStart > 0 && TasksInRun - TasksToStart - TasksEnded < ThreadLimit)
         StartNextTask();
+}
+
+// Call inside EventLock. Never both: a task that ends before its start returns reports the run's
+// end itself when it is the last.
+void TCustomFFmpegComponent::GoOn() {
+    if (TasksToStart > 0)
+        StartOnFreeWorkers();
+    else if (EveryTaskEnded())
+        AllTasksEnded();
 }
 
 // Call inside EventLock. The tasks from an index on that have not run yet.
@@ -425,12 +434,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
             DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
         ++TasksEnded;
         task.EndCounted = true;
-        if (TasksToStart > 0) {
-            if (ThreadModeFlag)
-                StartNextTask();
-        } else if (EveryTaskEnded()) {
-            AllTasksEnded();
-        }
+        GoOn(); // with no worker threads the starting loop goes on by itself
     });
 }
 

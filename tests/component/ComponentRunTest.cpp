@@ -262,6 +262,16 @@ TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
     Component.StopTasks(false);
     ASSERT_TRUE(empty.WaitForRunEnd());
     EXPECT_EQ(empty.TerminateIndexes(), (std::vector<int>{-1}));
+
+    // The last task to join cannot start: its end is the run's end, reported once.
+    Component.ClearTaskList();
+    TEventRecorder refused(Component);
+    Component.StartTasks(1, true);
+    AddTask("mono_8k.wav", "d.mp3", false);
+    Component.JoinAddedTasks(false);
+    ASSERT_TRUE(refused.WaitForRunEnd());
+    Linger(100);
+    EXPECT_EQ(refused.TerminateIndexes(), (std::vector<int>{0, -1}));
 }
 
 // The progress interval's floor of 100 ms reaches the engines in microseconds.
