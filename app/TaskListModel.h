@@ -4,7 +4,7 @@
 #ifndef SOUNDPICK_APP_TASKLISTMODEL_H
 #define SOUNDPICK_APP_TASKLISTMODEL_H
 
-#include "TaskEventRelay.h"
+#include "engine/ProgressReport.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>

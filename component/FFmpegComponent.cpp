@@ -271,6 +271,10 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
         MoreToCome = moreToCome && ThreadModeFlag;
         TasksToStart = WaitingFrom(0);
         TasksInRun = TasksToStart;
+        if (ThreadModeFlag) {
+            StartOnFreeWorkers();
+            return;
+        }
     }
     while (true) {
         {
@@ -279,8 +283,6 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
                 return;
         }
         StartNextTask();
-        if (ThreadModeFlag && --threadCount <= 0)
-            return;
     }
 }
 
@@ -310,8 +312,11 @@ int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    // The tasks that may run beside this one: the cores are shared among them.
-    const int atOnce = ThreadModeFlag ? std::min(ThreadLimit, TasksInRun - TasksEnded) : 1;
+    // The tasks that may run beside this one: the cores are shared among them. A run that takes
+    // tasks as it goes may fill every worker however few have joined so far.
+    const int atOnce = !ThreadModeFlag ? 1
+                       : MoreToCome    ? ThreadLimit
+                                       : std::min(ThreadLimit, TasksInRun - TasksEnded);
     return std::max(1, cores / std::max(1, atOnce));
 }
 
@@ -323,15 +328,22 @@ void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {
     const int waiting = WaitingFrom(NextTaskIndex);
     TasksInRun += waiting - TasksToStart;
     TasksToStart = waiting;
-    StartOnFreeWorkers();
-    if (EveryTaskEnded())
-        AllTasksEnded();
+    GoOn();
 }
 
 // Call inside EventLock. Tasks that cannot start end at once and free their worker again.
 void TCustomFFmpegComponent::StartOnFreeWorkers() {
     while (TasksToStart > 0 && TasksInRun - TasksToStart - TasksEnded < ThreadLimit)
         StartNextTask();
+}
+
+// Call inside EventLock. Never both: a task that ends before its start returns reports the run's
+// end itself when it is the last.
+void TCustomFFmpegComponent::GoOn() {
+    if (TasksToStart > 0)
+        StartOnFreeWorkers();
+    else if (EveryTaskEnded())
+        AllTasksEnded();
 }
 
 // Call inside EventLock. The tasks from an index on that have not run yet.
@@ -422,12 +434,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
             DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
         ++TasksEnded;
         task.EndCounted = true;
-        if (TasksToStart > 0) {
-            if (ThreadModeFlag)
-                StartNextTask();
-        } else if (EveryTaskEnded()) {
-            AllTasksEnded();
-        }
+        GoOn(); // with no worker threads the starting loop goes on by itself
     });
 }
 

@@ -193,6 +193,8 @@ private:
     void StartNextTask();
     // Starts waiting tasks while fewer than the run's thread count are running.
     void StartOnFreeWorkers();
+    // Starts waiting tasks on free workers, or reports the run's end when nothing is left.
+    void GoOn();
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task, int pieces);

@@ -262,6 +262,16 @@ TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
     Component.StopTasks(false);
     ASSERT_TRUE(empty.WaitForRunEnd());
     EXPECT_EQ(empty.TerminateIndexes(), (std::vector<int>{-1}));
+
+    // The last task to join cannot start: its end is the run's end, reported once.
+    Component.ClearTaskList();
+    TEventRecorder refused(Component);
+    Component.StartTasks(1, true);
+    AddTask("mono_8k.wav", "d.mp3", false);
+    Component.JoinAddedTasks(false);
+    ASSERT_TRUE(refused.WaitForRunEnd());
+    Linger(100);
+    EXPECT_EQ(refused.TerminateIndexes(), (std::vector<int>{0, -1}));
 }
 
 // The progress interval's floor of 100 ms reaches the engines in microseconds.
@@ -426,10 +436,12 @@ TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
         int Threads, Tasks;
         bool Split;
         int Pieces;
+        bool MoreToCome = false;
     } cases[] = {{0, 2, true, cores},
                  {1, 2, true, cores},
                  {2, 1, true, cores},
                  {2, 2, true, std::max(1, cores / 2)},
+                 {2, 1, true, std::max(1, cores / 2), true},
                  {1, 1, false, 0}};
     int outputs = 0;
     for (const auto& c : cases) {
@@ -438,9 +450,10 @@ TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
         for (int i = 0; i < c.Tasks; ++i)
             AddTask("tone_mono.wav", std::to_string(outputs++) + ".mp3");
         Component.SetSplitEncoding(c.Split);
-        Component.StartTasks(c.Threads);
+        Component.StartTasks(c.Threads, c.MoreToCome);
+        Component.JoinAddedTasks(false);
         ASSERT_TRUE(events.WaitForRunEnd());
         EXPECT_EQ(Component.Task(0)->SplitPieces, c.Pieces)
-            << c.Threads << " threads, " << c.Tasks << " tasks";
+            << c.Threads << " threads, " << c.Tasks << " tasks, more to come " << c.MoreToCome;
     }
 }
