@@ -3,6 +3,7 @@
 // Outputs are checked with ffprobe and the ffmpeg tool's decoding.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
+#include "ffbind/TempFolder.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -340,15 +339,6 @@ TEST_F(CliRun, UsageHelpAndInfo) {
     EXPECT_EQ(RunCli({"--info", (Folder / "none.wav").string()}, Folder.Path()), 1);
 }
 
-namespace {
-
-std::string Bytes(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
-} // namespace
-
 // Ctrl-C, once or twice, during --overwrite of two existing outputs (one converting, one not
 // yet started): both old files stay byte for byte and no part file is left.
 TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
@@ -370,8 +360,8 @@ TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_EQ(process.Wait(), 1) << process.Err();
-        EXPECT_EQ(Bytes(oldFirst), Bytes(Fixture("tone_1k_stereo.mp3")));
-        EXPECT_EQ(Bytes(oldSecond), Bytes(Fixture("tone_mono.wav")));
+        EXPECT_EQ(ReadWholeFile(oldFirst), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
+        EXPECT_EQ(ReadWholeFile(oldSecond), ReadWholeFile(Fixture("tone_mono.wav")));
         for (const auto& entry : fs::directory_iterator(folder.Path()))
             EXPECT_NE(entry.path().extension(), ".part") << entry.path();
     }

@@ -3,6 +3,7 @@
 // read with ffprobe.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
+#include "ffbind/TextUtils.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +29,8 @@ public:
             const std::size_t equals = line.find('=');
             if (equals == std::string::npos)
                 continue;
-            std::string key = line.substr(0, equals), value = line.substr(equals + 1);
-            std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+            const std::string key = LowerCase(line.substr(0, equals));
+            std::string value = line.substr(equals + 1);
             if (value.size() >= 2 && value.front() == '"')
                 value = value.substr(1, value.size() - 2);
             Values[key] = value;

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -58,8 +57,7 @@ TEST_F(InputFile, RefusedFilesReportWhy) {
 // output streams. A size the libraries would refuse counts as unknown. The file is the mpeg4
 // fixture with its stream header's codec and picture size overwritten.
 TEST_F(InputFile, DamagedPictureSizeCountsAsUnknown) {
-    std::ifstream in(Fixture("video_mpeg4_mp3.avi"), std::ios::binary);
-    std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string avi = ReadWholeFile(Fixture("video_mpeg4_mp3.avi"));
     const std::size_t header = avi.find("vids");
     const std::size_t format = avi.find("strf", header);
     ASSERT_NE(format, std::string::npos);

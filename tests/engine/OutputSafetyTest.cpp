@@ -11,18 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Bytes(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
 
 // The names in a folder, sorted.
 std::vector<std::string> Names(const fs::path& folder) {
@@ -46,7 +39,7 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     TLogCapture log;
     const fs::path old = Folder / "old.mp3";
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), old);
-    const std::string before = Bytes(old);
+    const std::string before = ReadWholeFile(old);
     E.ReplaceExistingOutputs = true;
     Run.OpenInputs({}, {Fixture("long_2h.mp3")});
     Run.CreateOutput({{"ar", "8000"}}, old);
@@ -57,7 +50,7 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
         [&] { return Run.Progresses > 2 || std::chrono::steady_clock::now() > deadline; });
     E.Stop(true);
     EXPECT_FALSE(E.Finished);
-    EXPECT_EQ(Bytes(old), before);
+    EXPECT_EQ(ReadWholeFile(old), before);
     EXPECT_EQ(Names(Folder.Get()), std::vector<std::string>{"old.mp3"});
     EXPECT_TRUE(log.Contains(old.string() + " is left as it was")) << "no log line";
 }
@@ -96,7 +89,7 @@ TEST_F(OutputSafety, TakenNameIsRefusedOrGivesWay) {
     EXPECT_EQ(E.OutputFileSetup(0).FileName, Folder / "other.mp3");
     Run.RunToEnd();
     EXPECT_TRUE(E.Finished) << E.ErrorMessage;
-    EXPECT_EQ(Bytes(taken), Bytes(Fixture("tone_1k_stereo.mp3")));
+    EXPECT_EQ(ReadWholeFile(taken), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
     EXPECT_EQ(ProbeValue(Folder / "other.mp3", "stream=sample_rate", "a:0"), "8000");
 }
 
