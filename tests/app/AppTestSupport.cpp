@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTest>
 
 std::vector<TShownBox> TDesktopRecorder::Boxes;
 std::vector<QString> TDesktopRecorder::Questions;
@@ -84,6 +85,13 @@ QString ScreenshotFolder() {
         QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
     QDir().mkpath(folder);
     return QDir(folder).absolutePath();
+}
+
+void SaveScreenshot(QWidget& widget, const QString& name) {
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    const QString shot = ScreenshotFolder() + u'/' + name;
+    QVERIFY(widget.grab().save(shot));
+    qInfo("screenshot: %s", qPrintable(shot));
 }
 
 bool RunFfmpeg(const QStringList& arguments, const QString& standardOutputFile) {

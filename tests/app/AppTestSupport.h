@@ -61,6 +61,8 @@ void ClickButton(QWidget& parent, const char* objectName);
 QString FixturePath(const QString& name);
 // The folder for the tests' screenshots in the build tree.
 QString ScreenshotFolder();
+// Saves a shown widget's picture under the name in that folder (a test failure when it cannot).
+void SaveScreenshot(QWidget& widget, const QString& name);
 // Runs the ffmpeg tool with the arguments; true on success. With a standard output file the
 // tool writes to "pipe:1", a stream it cannot seek back in.
 bool RunFfmpeg(const QStringList& arguments, const QString& standardOutputFile = {});

@@ -54,13 +54,6 @@ std::function<void(TfrmOption&)> Answer(const QString& format, const QString& bi
     };
 }
 
-void SaveScreenshot(QWidget& window, const QString& name) {
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QString shot = ScreenshotFolder() + u'/' + name;
-    QVERIFY(window.grab().save(shot));
-    qInfo("screenshot: %s", qPrintable(shot));
-}
-
 } // namespace
 
 class TConversionFlowTest : public QObject {

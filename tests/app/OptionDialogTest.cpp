@@ -41,10 +41,7 @@ private:
     QString Text(const char* name) { return Control<QLineEdit>(name)->text(); }
     void SaveScreenshot(const QString& name) {
         Dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
-        const QString shot = ScreenshotFolder() + QStringLiteral("/") + name;
-        QVERIFY(Dialog->grab().save(shot));
-        qInfo("screenshot: %s", qPrintable(shot));
+        ::SaveScreenshot(*Dialog, name);
         Dialog->hide();
     }
     bool CutClipEnabled() { return Control<QCheckBox>("chkCutClip")->isEnabled(); }
