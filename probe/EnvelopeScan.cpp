@@ -1,0 +1,149 @@
+// Measuring the peak envelope of a file's sound.
+#include "EnvelopeScan.h"
+
+#include "SoundDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr std::size_t BatchBins = 500; // 5 s of sound per hand-over
+// Below this a second scan's opening and seek cost more than they save.
+constexpr int64_t SplitFromUs = int64_t{60} * 1000000;
+
+// Gathers the peaks of consecutive pieces of sound into bins and hands them over in batches.
+class TBinCollector {
+public:
+    TBinCollector(const TScanRange& range, const TEnvelopeBins& onBins)
+        : Range(range), OnBins(onBins),
+          NextBin(static_cast<std::size_t>(range.FromUs / TSoundEnvelope::BinUs)) {}
+
+    // Takes a piece of interleaved samples; false once the range's end is passed.
+    bool Add(const float* samples, int frames, int channels, int rateHz, int64_t pieceUs) {
+        // The pieces' own times drift by rounding; they count only after a gap or a jump.
+        if (!Started || std::llabs(pieceUs - ExpectedUs()) > TSoundEnvelope::BinUs) {
+            BaseUs = pieceUs;
+            FramesCounted = 0;
+            Started = true;
+        }
+        RateHz = rateHz;
+        for (int i = 0; i < frames;) {
+            const int64_t timeUs = ExpectedUs();
+            if (timeUs >= Range.ToUs)
+                return false;
+            const int64_t bin = timeUs / TSoundEnvelope::BinUs;
+            const int64_t binEndUs = (bin + 1) * TSoundEnvelope::BinUs;
+            const auto binFrames = static_cast<int64_t>(
+                std::ceil(static_cast<double>(binEndUs - BaseUs) * rateHz / 1e6) - FramesCounted);
+            const int count = static_cast<int>(std::clamp<int64_t>(binFrames, 1, frames - i));
+            if (timeUs >= Range.FromUs)
+                Take(static_cast<std::size_t>(bin), Peak(samples + i * channels, count * channels));
+            i += count;
+            FramesCounted += count;
+        }
+        return true;
+    }
+
+    void Flush() {
+        if (Batch.empty())
+            return;
+        const std::size_t first = NextBin;
+        NextBin += Batch.size();
+        OnBins(first, std::move(Batch));
+        Batch.clear();
+    }
+
+private:
+    int64_t ExpectedUs() const {
+        return BaseUs + (RateHz > 0 ? FramesCounted * 1000000 / RateHz : 0);
+    }
+
+    static float Peak(const float* samples, int count) {
+        float peak = 0;
+        for (int i = 0; i < count; ++i)
+            peak = std::max(peak, std::fabs(samples[i]));
+        return peak;
+    }
+
+    void Take(std::size_t bin, float peak) {
+        if (bin < NextBin)
+            return; // before the range's first bin
+        if (bin >= NextBin + Batch.size())
+            Batch.resize(bin - NextBin + 1, 0.0f);
+        Batch[bin - NextBin] = std::max(Batch[bin - NextBin], peak);
+        // The bin before the last is complete: a batch is handed over when it is full.
+        if (Batch.size() > BatchBins) {
+            const float open = Batch.back();
+            Batch.pop_back();
+            Flush();
+            Batch.push_back(open);
+        }
+    }
+
+    const TScanRange& Range;
+    const TEnvelopeBins& OnBins;
+    std::size_t NextBin;      // the bin of Batch[0]
+    std::vector<float> Batch; // the bins not yet handed over
+    bool Started = false;
+    int64_t BaseUs = 0;
+    int64_t FramesCounted = 0;
+    int RateHz = 0;
+};
+
+} // namespace
+
+std::vector<TScanRange> EnvelopeParts(int64_t durationUs, unsigned processors) {
+    if (durationUs < SplitFromUs || processors < 2)
+        return {TScanRange{}};
+    const int64_t middleUs = durationUs / 2 / TSoundEnvelope::BinUs * TSoundEnvelope::BinUs;
+    return {TScanRange{0, middleUs}, TScanRange{middleUs}};
+}
+
+TScanEnd ScanSoundEnvelope(const std::filesystem::path& fileName, const std::string& formatName,
+                           const TScanRange& range, const std::atomic<bool>& cancel,
+                           const TEnvelopeBins& onBins, std::string& errorText) {
+    TSoundDecoder decoder;
+    if (!decoder.Open(fileName, formatName, TPcmFormat{AV_SAMPLE_FMT_FLT, 0, 0})) {
+        errorText = decoder.LastError();
+        return TScanEnd::Failed;
+    }
+    if (range.FromUs > 0 && !decoder.SeekTo(range.FromUs)) {
+        errorText = decoder.LastError();
+        return TScanEnd::Failed;
+    }
+    TBinCollector collector(range, onBins);
+    const TPcmFormat& format = decoder.Output();
+    for (;;) {
+        if (cancel.load())
+            return TScanEnd::Cancelled;
+        const TSoundDecoder::TRead read = decoder.Read();
+        if (read == TSoundDecoder::TRead::Failed) {
+            errorText = decoder.LastError();
+            return TScanEnd::Failed;
+        }
+        if (read == TSoundDecoder::TRead::End ||
+            !collector.Add(reinterpret_cast<const float*>(decoder.Samples().data()),
+                           decoder.SampleFrames(), format.Channels, format.SampleRateHz,
+                           decoder.SamplesUs()))
+            break;
+    }
+    collector.Flush();
+    return TScanEnd::Complete;
+}
+
+std::optional<TSoundEnvelope> ReadSoundEnvelope(const std::filesystem::path& fileName,
+                                                const std::string& formatName,
+                                                std::string& errorText) {
+    TSoundEnvelope envelope;
+    const std::atomic<bool> never{false};
+    const auto keep = [&envelope](std::size_t firstBin, std::vector<float> peaks) {
+        if (envelope.Peaks.size() < firstBin + peaks.size())
+            envelope.Peaks.resize(firstBin + peaks.size(), 0.0f);
+        std::copy(peaks.begin(), peaks.end(), envelope.Peaks.begin() + static_cast<long>(firstBin));
+    };
+    if (ScanSoundEnvelope(fileName, formatName, TScanRange{}, never, keep, errorText) !=
+        TScanEnd::Complete)
+        return std::nullopt;
+    return envelope;
+}

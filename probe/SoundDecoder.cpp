@@ -1,0 +1,166 @@
+// Reading a file's sound through the probe's decoder.
+#include "SoundDecoder.h"
+
+#include "TextFormat.h"
+#include "ffbind/FFUtils.h"
+
+#include <stdexcept>
+
+namespace {
+
+constexpr AVRational Microseconds = {1, 1000000};
+
+} // namespace
+
+TSoundDecoder::TSoundDecoder() = default;
+
+TSoundDecoder::~TSoundDecoder() {
+    TSoundDecoder::CloseFile();
+}
+
+void TSoundDecoder::CloseFile() {
+    Converter.reset();
+    Decoder = nullptr; // freed with the probe's other decoders
+    Stream = -1;
+    TCustomAVProbe::CloseFile();
+}
+
+bool TSoundDecoder::Open(const std::filesystem::path& fileName, const std::string& formatName,
+                         const TPcmFormat& output) {
+    if (!LoadFile(fileName, formatName))
+        return false;
+    Stream = FirstAudioStream();
+    if (Stream < 0) {
+        SetLastError(Format("%s: no sound stream", fileName.c_str()));
+        return false;
+    }
+    if (!StreamDecoderOpen(Stream)) {
+        SetLastError(Format("%s: the sound cannot be decoded", fileName.c_str()));
+        return false;
+    }
+    Decoder = StreamDecoder(Stream);
+    AVFormatContext* context = FormatContext();
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        context->streams[i]->discard =
+            static_cast<int>(i) == Stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    OutputFormat = output;
+    if (OutputFormat.SampleRateHz <= 0)
+        OutputFormat.SampleRateHz = Decoder->sample_rate;
+    if (OutputFormat.Channels <= 0)
+        OutputFormat.Channels = Decoder->ch_layout.nb_channels;
+    if (OutputFormat.SampleRateHz <= 0 || OutputFormat.Channels <= 0) {
+        SetLastError(Format("%s: the sound has no rate or channels", fileName.c_str()));
+        return false;
+    }
+    Packet.reset(ff::av_packet_alloc());
+    Frame.reset(ff::av_frame_alloc());
+    if (!Packet || !Frame)
+        throw std::bad_alloc();
+    Draining = false;
+    NextUs = 0;
+    return true;
+}
+
+int TSoundDecoder::BytesPerFrame() const {
+    return ff::av_get_bytes_per_sample(OutputFormat.SampleFormat) * OutputFormat.Channels;
+}
+
+bool TSoundDecoder::SeekTo(int64_t timeUs) {
+    if (!Decoder)
+        return false;
+    const AVStream* stream = FormatContext()->streams[Stream];
+    int64_t target =
+        ff::av_rescale_q(std::max<int64_t>(timeUs, 0), Microseconds, stream->time_base);
+    if (stream->start_time != AV_NOPTS_VALUE)
+        target += stream->start_time;
+    if (ff::av_seek_frame(FormatContext(), Stream, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        Fail(llError, Format("could not seek to position %0.3f", timeUs / 1000000.0));
+        return false;
+    }
+    ff::avcodec_flush_buffers(Decoder);
+    Draining = false;
+    NextUs = timeUs;
+    return true;
+}
+
+int64_t TSoundDecoder::FrameUs(const AVFrame* frame) const {
+    const AVStream* stream = FormatContext()->streams[Stream];
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE)
+        return NextUs;
+    const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return ff::av_rescale_q(frame->best_effort_timestamp - start, stream->time_base, Microseconds);
+}
+
+TSoundDecoder::TRead TSoundDecoder::Read() {
+    if (!Decoder)
+        return TRead::Failed;
+    for (;;) {
+        const TRead received = Receive();
+        if (received != TRead::End || Draining)
+            return received;
+        // The decoder wants more: the next packet of the stream, or the drain at the end.
+        const int read = ff::av_read_frame(FormatContext(), Packet.get());
+        if (read == AVERROR_EOF) {
+            Draining = true;
+            ff::avcodec_send_packet(Decoder, nullptr);
+            continue;
+        }
+        if (read < 0) {
+            Fail(llError, Format("reading the sound: %s", ErrorText(read).c_str()));
+            return TRead::Failed;
+        }
+        // A damaged packet is the decoder's to skip, as a player would.
+        if (Packet->stream_index == Stream)
+            ff::avcodec_send_packet(Decoder, Packet.get());
+        ff::av_packet_unref(Packet.get());
+    }
+}
+
+// Samples when the decoder had a frame; End when it wants a packet (or, draining, is empty).
+TSoundDecoder::TRead TSoundDecoder::Receive() {
+    for (;;) {
+        const int received = ff::avcodec_receive_frame(Decoder, Frame.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            return TRead::End;
+        if (received < 0)
+            continue; // a frame the decoder could not make; the next may do
+        const bool converted = Convert(Frame.get());
+        ff::av_frame_unref(Frame.get());
+        if (!converted)
+            return TRead::Failed;
+        if (ConvertedFrames > 0)
+            return TRead::Samples;
+    }
+}
+
+bool TSoundDecoder::Convert(const AVFrame* frame) {
+    if (!Converter) {
+        AVChannelLayout layout;
+        ff::av_channel_layout_default(&layout, OutputFormat.Channels);
+        SwrContext* made = nullptr;
+        // The library's prototype takes the input layout without const; it only reads it.
+        AVChannelLayout* input = const_cast<AVChannelLayout*>(&frame->ch_layout);
+        const int result = ff::swr_alloc_set_opts2(
+            &made, &layout, OutputFormat.SampleFormat, OutputFormat.SampleRateHz, input,
+            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+        Converter.reset(made);
+        if (result < 0 || ff::swr_init(Converter.get()) < 0) {
+            Fail(llError, "the sound cannot be converted");
+            Converter.reset();
+            return false;
+        }
+    }
+    const int capacity = ff::swr_get_out_samples(Converter.get(), frame->nb_samples);
+    Converted.resize(static_cast<std::size_t>(std::max(capacity, 0)) * BytesPerFrame());
+    uint8_t* out = Converted.data();
+    ConvertedFrames =
+        ff::swr_convert(Converter.get(), &out, capacity,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (ConvertedFrames < 0) {
+        Fail(llError, "the sound cannot be converted");
+        return false;
+    }
+    ConvertedUs = FrameUs(frame);
+    NextUs = ConvertedUs + int64_t{frame->nb_samples} * 1000000 / frame->sample_rate;
+    return true;
+}

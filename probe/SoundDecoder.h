@@ -1,0 +1,68 @@
+// Reads a file's first sound stream through the probe's own decoder, converted to the samples a
+// caller asks for: the sound envelope reads 32-bit float at the source's rate and channels, the
+// window's player 16-bit stereo at its device's rate. Pictures and other streams are skipped
+// unread where the container allows, so that a long video costs little more than its sound.
+#ifndef SOUNDPICK_PROBE_SOUNDDECODER_H
+#define SOUNDPICK_PROBE_SOUNDDECODER_H
+
+#include "CustomAVProbe.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The samples a reader hands out: interleaved, of one format; 0 keeps the source's value.
+struct TPcmFormat {
+    AVSampleFormat SampleFormat = AV_SAMPLE_FMT_FLT;
+    int SampleRateHz = 0;
+    int Channels = 0;
+};
+
+// Used from one thread at a time (each reader opens the file for itself).
+class TSoundDecoder : public TCustomAVProbe {
+public:
+    TSoundDecoder();
+    ~TSoundDecoder() override;
+
+    // Opens the file and its first sound stream's decoder; false with LastError() when the file
+    // cannot be read or has no sound to decode.
+    bool Open(const std::filesystem::path& fileName, const std::string& formatName,
+              const TPcmFormat& output);
+    void CloseFile() override;
+
+    // The format Read hands out, the source's values filled in.
+    const TPcmFormat& Output() const { return OutputFormat; }
+    int BytesPerFrame() const;
+
+    // Moves the read position to the key point at or before timeUs (from the start of the sound);
+    // the next Read tells where its samples begin.
+    bool SeekTo(int64_t timeUs);
+
+    enum class TRead { Samples, End, Failed };
+    // Decodes the next piece of sound: Samples() then holds it, SamplesUs() the time of its first
+    // sample. End after the last piece; Failed with LastError() when the file breaks off.
+    TRead Read();
+    const std::vector<uint8_t>& Samples() const { return Converted; }
+    int SampleFrames() const { return ConvertedFrames; }
+    int64_t SamplesUs() const { return ConvertedUs; }
+
+private:
+    TRead Receive();
+    bool Convert(const AVFrame* frame);
+    int64_t FrameUs(const AVFrame* frame) const;
+
+    int Stream = -1;
+    AVCodecContext* Decoder = nullptr; // the probe's decoder of the stream
+    TPcmFormat OutputFormat;
+    SwrPtr Converter;
+    PacketPtr Packet;
+    FramePtr Frame;
+    bool Draining = false;
+    int64_t NextUs = 0; // where the next piece begins when a frame carries no time
+    std::vector<uint8_t> Converted;
+    int ConvertedFrames = 0;
+    int64_t ConvertedUs = 0;
+};
+
+#endif

@@ -1,0 +1,115 @@
+// The sound envelope against the ffmpeg tool's own peak levels (astats) over the same bins, the
+// sound's bounds that "Trim Silence" uses, a scan stopped part-way and the refusals.
+#include "probe/EnvelopeScan.h"
+#include "support/TestLibs.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+constexpr int64_t OracleBinUs = 100000;
+
+// The tool's peak level (dBFS) of each 0.1 s of a 44.1 kHz file.
+std::vector<double> OraclePeaksDb(const std::filesystem::path& file) {
+    const std::string text =
+        RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(file.string()) +
+                   " -af asetnsamples=n=4410:p=0,astats=metadata=1:reset=1,"
+                   "ametadata=print:key=lavfi.astats.Overall.Peak_level:file=- -f null -");
+    std::vector<double> peaks;
+    std::istringstream lines(text);
+    const std::string key = "lavfi.astats.Overall.Peak_level=";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(key, 0) == 0)
+            peaks.push_back(std::strtod(line.c_str() + key.size(), nullptr));
+    }
+    return peaks;
+}
+
+TSoundEnvelope Envelope(const std::string& fixture) {
+    std::string error;
+    const std::optional<TSoundEnvelope> envelope = ReadSoundEnvelope(Fixture(fixture), "", error);
+    EXPECT_TRUE(envelope) << error;
+    return envelope.value_or(TSoundEnvelope{});
+}
+
+class EnvelopeTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureLibsLoaded(); }
+};
+
+TEST_F(EnvelopeTest, PeaksMatchTheToolsPerBinPeakLevels) {
+    const TSoundEnvelope envelope = Envelope("gap_burst_6s.wav");
+    const std::vector<double> oracle = OraclePeaksDb(Fixture("gap_burst_6s.wav"));
+    ASSERT_EQ(oracle.size(), 60u);
+    EXPECT_EQ(envelope.Peaks.size(), 600u);
+    for (std::size_t i = 0; i < oracle.size(); ++i) {
+        const int64_t fromUs = static_cast<int64_t>(i) * OracleBinUs;
+        const double ours = envelope.PeakDb(fromUs, fromUs + OracleBinUs);
+        if (std::isinf(oracle[i]))
+            EXPECT_TRUE(std::isinf(ours) && ours < 0) << "bin " << i << ": " << ours;
+        else
+            EXPECT_NEAR(ours, oracle[i], 1.0) << "bin " << i;
+    }
+    // The gap and the burst where they were made.
+    EXPECT_LT(envelope.PeakDb(2000000, 3000000), -90);
+    EXPECT_NEAR(envelope.PeakDb(3500000, 4000000), -0.9, 0.2);
+}
+
+TEST_F(EnvelopeTest, SoundBoundsAreTheFirstAndLastBinsAboveTheLevel) {
+    const TSoundEnvelope envelope = Envelope("tone_padded_2s.wav");
+    const std::optional<TSoundBounds> bounds = envelope.SoundAbove(TSoundEnvelope::SilenceDb);
+    ASSERT_TRUE(bounds);
+    EXPECT_EQ(bounds->StartUs, 2000000);
+    EXPECT_NEAR(double(bounds->EndUs), 4000000.0, double(TSoundEnvelope::BinUs));
+    // Nothing rises above full scale.
+    EXPECT_FALSE(envelope.SoundAbove(0.5));
+}
+
+// Two halves scanned apart give the whole file's bins, each bin once.
+TEST_F(EnvelopeTest, RangesStitchIntoTheWhole) {
+    const TSoundEnvelope whole = Envelope("gap_burst_6s.wav");
+    TSoundEnvelope halves;
+    halves.Peaks.assign(whole.Peaks.size(), -1.0f);
+    const std::atomic<bool> never{false};
+    std::string error;
+    for (const TScanRange range : {TScanRange{0, 3000000}, TScanRange{3000000}}) {
+        const auto keep = [&](std::size_t first, std::vector<float> peaks) {
+            for (std::size_t i = 0; i < peaks.size(); ++i) {
+                ASSERT_LT(first + i, halves.Peaks.size());
+                EXPECT_EQ(halves.Peaks[first + i], -1.0f) << "bin " << first + i << " twice";
+                halves.Peaks[first + i] = peaks[i];
+            }
+        };
+        ASSERT_EQ(ScanSoundEnvelope(Fixture("gap_burst_6s.wav"), "", range, never, keep, error),
+                  TScanEnd::Complete)
+            << error;
+    }
+    EXPECT_EQ(halves.Peaks, whole.Peaks);
+}
+
+TEST_F(EnvelopeTest, ACancelledScanStopsAtItsNextPiece) {
+    std::atomic<bool> cancel{false};
+    std::size_t batches = 0;
+    const auto stopAfterOne = [&](std::size_t, std::vector<float>) {
+        ++batches;
+        cancel = true;
+    };
+    std::string error;
+    EXPECT_EQ(ScanSoundEnvelope(Fixture("gap_burst_6s.wav"), "", {}, cancel, stopAfterOne, error),
+              TScanEnd::Cancelled);
+    EXPECT_EQ(batches, 1u);
+}
+
+TEST_F(EnvelopeTest, FilesWithoutSoundAreRefused) {
+    for (const char* name : {"video_only.mp4", "random.bin", "empty.mp3"}) {
+        std::string error;
+        EXPECT_FALSE(ReadSoundEnvelope(Fixture(name), "", error)) << name;
+        EXPECT_FALSE(error.empty()) << name;
+    }
+}
+
+} // namespace
