@@ -2,11 +2,15 @@
 #include "OptionFrm.h"
 
 #include "ClipSlider.h"
+#include "EnvelopeWorker.h"
 #include "PreviewImage.h"
+#include "SelectionPlayer.h"
 #include "UtilFuncs.h"
+#include "WaveformStrip.h"
 
 #include "component/OutputFormats.h"
 #include "probe/AVProbe.h"
+#include "probe/SoundEnvelope.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -29,6 +33,8 @@ namespace {
 constexpr int ClientWidth = 679;
 constexpr int ClientHeight = 336;
 const QString NotAvailable = QStringLiteral("N/A");
+constexpr int PreviewHeight = 145;
+constexpr int WaveformHeight = 60; // under a picture; a file without one has it in its place
 
 // Where the settings keep the choices that last from one start to the next.
 const QString FormatKey = QStringLiteral("Output/Format");
@@ -104,7 +110,8 @@ QGroupBox* CheckedFieldGroup(const QString& title, QCheckBox* check, QLineEdit* 
 
 TfrmOption::TfrmOption(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      EnvelopeWorker(new TEnvelopeWorker(this)), Player(new TSelectionPlayer(this)) {
     setObjectName(QStringLiteral("frmOption"));
     setWindowTitle(QStringLiteral("Output Options"));
     auto* columns = new QHBoxLayout(this);
@@ -224,7 +231,7 @@ QWidget* TfrmOption::BuildClipGroup() {
     grid->setContentsMargins(6, 2, 6, 4);
     imgPreview = new TPreviewImage(box);
     imgPreview->setObjectName(QStringLiteral("imgPreview"));
-    imgPreview->setFixedSize(220, 145);
+    imgPreview->setFixedSize(220, PreviewHeight);
     imgPreview->setToolTip(QStringLiteral("Click to view current picture in actual size"));
     trcPreview = new TClipSlider(box);
     trcPreview->setObjectName(QStringLiteral("trcPreview"));
@@ -236,6 +243,14 @@ QWidget* TfrmOption::BuildClipGroup() {
     edtEndTime = ReadOnlyField("edtEndTime", box);
     chkCutClip = new QCheckBox(QStringLiteral("Cut Clip"), box);
     chkCutClip->setObjectName(QStringLiteral("chkCutClip"));
+    wavSound = new TWaveformStrip(box);
+    wavSound->setObjectName(QStringLiteral("wavSound"));
+    wavSound->setFixedHeight(WaveformHeight);
+    btnPlaySelection = Button(QStringLiteral("Play Selection"), "btnPlaySelection", box);
+    btnTrimSilence = Button(QStringLiteral("Trim Silence"), "btnTrimSilence", box);
+    btnTrimSilence->setToolTip(
+        QStringLiteral("Start and End at the first and last moment the sound rises above %1 dBFS")
+            .arg(TSoundEnvelope::SilenceDb));
 
     auto* side = new QVBoxLayout;
     for (QWidget* control : std::initializer_list<QWidget*>{lblPTS, btnSetStart, edtStartTime,
@@ -245,10 +260,26 @@ QWidget* TfrmOption::BuildClipGroup() {
     grid->addWidget(imgPreview, 0, 0);
     grid->addWidget(trcPreview, 1, 0);
     grid->addLayout(side, 0, 1, 2, 1);
+    grid->addWidget(wavSound, 2, 0, 1, 2);
+    auto* sound = new QHBoxLayout;
+    sound->addWidget(btnPlaySelection);
+    sound->addWidget(btnTrimSilence);
+    sound->addStretch(1);
+    grid->addLayout(sound, 3, 0, 1, 2);
 
     connect(trcPreview, &QSlider::valueChanged, this, [this] { UpdatePreview(); });
     connect(btnSetStart, &QPushButton::clicked, this, &TfrmOption::btnSetStartClick);
     connect(btnSetEnd, &QPushButton::clicked, this, &TfrmOption::btnSetEndClick);
+    connect(wavSound, &TWaveformStrip::positionPicked, trcPreview, &QSlider::setValue);
+    connect(wavSound, &TWaveformStrip::startDragged, this, &TfrmOption::SetStartAt);
+    connect(wavSound, &TWaveformStrip::endDragged, this, &TfrmOption::SetEndAt);
+    connect(wavSound, &TWaveformStrip::startAtPosition, this, &TfrmOption::btnSetStartClick);
+    connect(wavSound, &TWaveformStrip::endAtPosition, this, &TfrmOption::btnSetEndClick);
+    connect(wavSound, &TWaveformStrip::playRequested, this, &TfrmOption::btnPlaySelectionClick);
+    connect(btnPlaySelection, &QPushButton::clicked, this, &TfrmOption::btnPlaySelectionClick);
+    connect(btnTrimSilence, &QPushButton::clicked, this, &TfrmOption::btnTrimSilenceClick);
+    connect(EnvelopeWorker, &TEnvelopeWorker::binsArrived, wavSound, qOverload<>(&QWidget::update));
+    connect(EnvelopeWorker, &TEnvelopeWorker::finished, this, &TfrmOption::EnvelopeFinished);
     connect(imgPreview, &TPreviewImage::clicked, this, &TfrmOption::imgPreviewClick);
     return box;
 }
@@ -311,6 +342,7 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     UpdateFormatControls();
     SetUpSlider();
     UpdatePreview();
+    ShowEnvelope();
     // The information text ends its lines with CR LF; the edit wants bare line feeds.
     mmoAVFileInfo->setPlainText(QString::fromStdString(probe.GetInfoText())
                                     .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
@@ -333,6 +365,9 @@ void TfrmOption::SetUpSlider() {
         trcPreview->SetUpForDuration(DurationUs);
     else
         trcPreview->setRange(0, 0);
+    wavSound->SetScale(trcPreview->maximum(), trcPreview->ScaleUs());
+    wavSound->SetPosition(0);
+    wavSound->SetMarks(std::nullopt, std::nullopt);
     Updating = false;
 }
 
@@ -343,6 +378,7 @@ void TfrmOption::UpdatePreview() {
     if (Probe->VideoStreamCount() > 0 || Probe->CoverStreamCount() > 0)
         RunGuarded([this, position] { ShowPictureAt(position); });
     lblPTS->setText(QStringLiteral("PTS: ") + TimeText(trcPreview->PositionUs(position)));
+    wavSound->SetPosition(position);
 }
 
 // A picture that cannot be sought or decoded is no reason to stop the user: the probe has
@@ -368,17 +404,32 @@ void TfrmOption::ShowPictureAt(int position) {
 // ---- Clip ------------------------------------------------------------------------------------
 
 void TfrmOption::btnSetStartClick() {
-    trcPreview->SetSelStart(trcPreview->value());
-    edtStartTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
-    StartSet = true;
-    UpdateCutClip();
+    SetStartAt(trcPreview->value());
 }
 
 void TfrmOption::btnSetEndClick() {
-    trcPreview->SetSelEnd(trcPreview->value());
-    edtEndTime->setText(TimeText(trcPreview->PositionUs(trcPreview->value())));
+    SetEndAt(trcPreview->value());
+}
+
+void TfrmOption::SetStartAt(int position) {
+    trcPreview->SetSelStart(position);
+    edtStartTime->setText(TimeText(trcPreview->PositionUs(position)));
+    StartSet = true;
+    UpdateCutClip();
+    UpdateWaveformMarks();
+}
+
+void TfrmOption::SetEndAt(int position) {
+    trcPreview->SetSelEnd(position);
+    edtEndTime->setText(TimeText(trcPreview->PositionUs(position)));
     EndSet = true;
     UpdateCutClip();
+    UpdateWaveformMarks();
+}
+
+void TfrmOption::UpdateWaveformMarks() {
+    wavSound->SetMarks(StartSet ? std::optional<int>(trcPreview->SelStart()) : std::nullopt,
+                       EndSet ? std::optional<int>(trcPreview->SelEnd()) : std::nullopt);
 }
 
 // Enabled for a forward selection; ticked once both ends were set (the user may untick it).
@@ -387,6 +438,70 @@ void TfrmOption::UpdateCutClip() {
                            trcPreview->SelStart() < trcPreview->SelEnd());
     if (StartSet && EndSet && chkCutClip->isEnabled())
         chkCutClip->setChecked(true);
+}
+
+// ---- Sound -----------------------------------------------------------------------------------
+
+void TfrmOption::ShowEnvelope() {
+    EnvelopeWorker->Stop();
+    Player->Stop();
+    const bool hasSound = Probe->FirstAudioStream() >= 0 && trcPreview->isVisibleTo(this);
+    const bool hasPictures = Probe->VideoStreamCount() > 0 || Probe->CoverStreamCount() > 0;
+    imgPreview->setVisible(hasPictures || !hasSound);
+    wavSound->setVisible(hasSound);
+    wavSound->setFixedHeight(hasPictures ? WaveformHeight : PreviewHeight);
+    btnPlaySelection->setEnabled(hasSound);
+    btnTrimSilence->setEnabled(false); // until the whole sound is measured
+    wavSound->SetEnvelope(nullptr);
+    if (!hasSound)
+        return;
+    const auto kept = Envelopes.find(InputFileName);
+    if (kept != Envelopes.end()) {
+        wavSound->SetEnvelope(kept->second);
+        btnTrimSilence->setEnabled(true);
+        return;
+    }
+    EnvelopeWorker->Start(InputFileName, InputFormatName, DurationUs);
+    wavSound->SetEnvelope(EnvelopeWorker->Envelope());
+}
+
+void TfrmOption::EnvelopeFinished(bool complete) {
+    if (!complete)
+        return; // the strip keeps what was measured; the file is measured again next time
+    Envelopes[InputFileName] = EnvelopeWorker->Envelope();
+    btnTrimSilence->setEnabled(true);
+    wavSound->update();
+}
+
+// From Start to End, or from the position when no forward selection is set; again stops.
+void TfrmOption::btnPlaySelectionClick() {
+    if (Player->Playing())
+        return Player->Stop();
+    const int start = trcPreview->SelStart();
+    const int end = trcPreview->SelEnd();
+    const bool selected = StartSet && EndSet && start < end;
+    const int64_t fromUs = trcPreview->PositionUs(selected ? start : trcPreview->value());
+    const int64_t toUs = selected ? trcPreview->PositionUs(end) : -1;
+    if (Player->Play(InputFileName, InputFormatName, fromUs, toUs) ==
+        TSelectionPlayer::TStart::NoOutput)
+        ShowMessageBox(TBoxIcon::Information, QStringLiteral("No sound output is available."));
+}
+
+void TfrmOption::btnTrimSilenceClick() {
+    const auto kept = Envelopes.find(InputFileName);
+    if (kept == Envelopes.end())
+        return;
+    const std::optional<TSoundBounds> bounds = kept->second->SoundAbove(TSoundEnvelope::SilenceDb);
+    if (!bounds) {
+        ShowMessageBox(
+            TBoxIcon::Information,
+            QStringLiteral("No sound rises above %1 dBFS.").arg(TSoundEnvelope::SilenceDb));
+        return;
+    }
+    const int64_t scaleUs = trcPreview->ScaleUs();
+    SetStartAt(static_cast<int>(bounds->StartUs / scaleUs));
+    SetEndAt(static_cast<int>(
+        std::min<int64_t>((bounds->EndUs + scaleUs - 1) / scaleUs, trcPreview->maximum())));
 }
 
 void TfrmOption::imgPreviewClick() {
@@ -473,6 +588,9 @@ void TfrmOption::showEvent(QShowEvent* event) {
 }
 
 void TfrmOption::hideEvent(QHideEvent* event) {
+    // Nothing of the input is worked on once the dialog has closed.
+    EnvelopeWorker->Stop();
+    Player->Stop();
     Updating = true;
     trcPreview->setMaximum(0);
     Updating = false;

@@ -2,9 +2,12 @@
 // its task: format, sample rate, channels, volume, bit rate, a clip picked on a preview with a
 // slider, the output folder and two switches. Its choices last from file to file, and the main
 // ones from one start to the next; the component's output assembly turns them into the task's
-// records. The video settings (frame size, rate, aspect, encoders, norm, video bit rate, filters,
-// crop, pad and hooks) have no controls: they stay at "Auto" or off, where they add nothing to a
-// task.
+// records. Under the picture (in its place for a file without pictures) a waveform of the sound,
+// measured on workers while the dialog shows and kept per file while the window lives, takes
+// the position and the marks too; "Play Selection" plays the clip and "Trim Silence" sets it
+// around the sound. The video settings (frame size, rate, aspect, encoders, norm, video bit rate,
+// filters, crop, pad and hooks) have no controls: they stay at "Auto" or off, where they add
+// nothing to a task.
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
@@ -15,6 +18,8 @@
 #include <QImage>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -24,7 +29,11 @@ class QPushButton;
 class QRadioButton;
 class TAVProbe;
 class TClipSlider;
+class TEnvelopeWorker;
 class TPreviewImage;
+class TSelectionPlayer;
+class TWaveformStrip;
+struct TSoundEnvelope;
 
 class TfrmOption : public QDialog {
     Q_OBJECT
@@ -42,6 +51,9 @@ public:
     // The slider and the picture at its position, for the window's own tests and screenshots.
     TClipSlider& Slider() const { return *trcPreview; }
     const QImage& PictureHolder() const { return Picture; }
+    // The waveform and its scan, for the same.
+    TWaveformStrip& Waveform() const { return *wavSound; }
+    const TEnvelopeWorker& EnvelopeScan() const { return *EnvelopeWorker; }
 
     void done(int result) override; // refuses OK for an output on an optical disc
 
@@ -64,6 +76,14 @@ private:
     void ShowPicture();
     void btnSetStartClick();
     void btnSetEndClick();
+    void SetStartAt(int position);
+    void SetEndAt(int position);
+    void UpdateWaveformMarks();
+    // The envelope of the input: the one kept for the file, or a scan that fills it in.
+    void ShowEnvelope();
+    void EnvelopeFinished(bool complete);
+    void btnPlaySelectionClick();
+    void btnTrimSilenceClick();
     void UpdateCutClip();
     void imgPreviewClick();
     void btnOutPathClick();
@@ -94,6 +114,9 @@ private:
     QPushButton* btnSetEnd;
     QLineEdit* edtEndTime;
     QCheckBox* chkCutClip;
+    TWaveformStrip* wavSound;
+    QPushButton* btnPlaySelection;
+    QPushButton* btnTrimSilence;
     QCheckBox* chkCopyTimestamp;
     QCheckBox* chkOverwrite;
     QLineEdit* edtOutPath;
@@ -112,6 +135,11 @@ private:
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input
     bool EndSet = false;   // "Set End" pressed for this input
+
+    TEnvelopeWorker* EnvelopeWorker;
+    TSelectionPlayer* Player;
+    // The complete envelopes of the files shown, kept while the window lives.
+    std::map<TPathFileName, std::shared_ptr<const TSoundEnvelope>> Envelopes;
 };
 
 #endif

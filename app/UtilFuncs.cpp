@@ -112,6 +112,11 @@ QString ClockText(int64_t timeMs) {
                              static_cast<long long>(seconds % 60));
 }
 
+QString ClockMsText(int64_t timeUs) {
+    const int64_t timeMs = timeUs > 0 ? timeUs / 1000 : 0;
+    return ClockText(timeMs) + QString::asprintf(".%03d", static_cast<int>(timeMs % 1000));
+}
+
 QString ExecutableFolder() {
     return QCoreApplication::applicationDirPath();
 }

@@ -68,6 +68,8 @@ QString TimeText(int64_t timeUs);
 
 // A length for reading: "m:ss" below an hour, "h:mm:ss" from an hour on; negative reads as 0.
 QString ClockText(int64_t timeMs);
+// A time to the millisecond: "m:ss.mmm" below an hour, "h:mm:ss.mmm" from an hour on.
+QString ClockMsText(int64_t timeUs);
 
 // The folder of the running program, without a trailing separator.
 QString ExecutableFolder();

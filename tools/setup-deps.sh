@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
     libavfilter-dev libavdevice-dev ffmpeg
-    qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev
+    qt6-base-dev qt6-svg-dev qt6-multimedia-dev libgl-dev libgtest-dev
     clang libclang-rt-14-dev
 )
 missing=()

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -360,6 +361,28 @@ private slots:
         QCOMPARE(TDesktopRecorder::Boxes[0].Text, QStringLiteral("Help file not found: ") +
                                                       empty.path() +
                                                       QStringLiteral("/help/introduction.htm."));
+    }
+
+    // The help page's column table names the list's own columns, in the list's order, and the
+    // page names the options dialog's sound controls.
+    void TheHelpPageDescribesTheWindowsOwnColumnsAndControls() {
+        QFile file(ExecutableFolder() + QStringLiteral("/help/introduction.htm"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(file.readAll());
+        const qsizetype from = page.indexOf(QStringLiteral("<th>Column</th>"));
+        QVERIFY(from >= 0);
+        const QString table = page.mid(from, page.indexOf(QStringLiteral("</table>"), from) - from);
+        QStringList named;
+        const QRegularExpression firstCell(QStringLiteral("<tr><td>([^<]*)</td>"));
+        for (const QRegularExpressionMatch& match : firstCell.globalMatch(table))
+            named << match.captured(1);
+        QStringList columns;
+        for (int column = 0; column < tcColumnCount; ++column)
+            columns << TTaskListModel::ColumnCaption(column);
+        QCOMPARE(named, columns);
+        for (const char* text : {"Play Selection", "Trim Silence", "No sound output is available.",
+                                 "<kbd>[</kbd>", "<kbd>Home</kbd>"})
+            QVERIFY2(page.contains(QString::fromUtf8(text)), text);
     }
 
     void ADesktopThatCannotOpenIsReported() {

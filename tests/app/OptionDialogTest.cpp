@@ -1,11 +1,14 @@
 // The options dialog over the real probe and fixture files: the slider's set-up for inputs of
 // every kind, the clip controls, the preview picture, the refusals and what the dialog hands
-// to the output assembly.
+// to the output assembly; the waveform's scan (kept per file, cancelled on close), Trim
+// Silence, the strip's keys and mouse, and Play Selection without a sound output.
 #include "AppTestSupport.h"
 
 #include "ClipSlider.h"
+#include "EnvelopeWorker.h"
 #include "OptionFrm.h"
 #include "PreviewImage.h"
+#include "WaveformStrip.h"
 
 #include "component/FFmpegComponent.h"
 #include "probe/AVProbe.h"
@@ -14,7 +17,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -49,6 +55,12 @@ private:
         Dialog->Slider().setValue(position);
         ClickButton(*Dialog, button);
     }
+
+    // The state the scan ends in: Trim Silence waits for the whole sound.
+    void WaitForWholeEnvelope() {
+        QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnTrimSilence")->isEnabled(), 120000);
+    }
+    double SecondsOf(const char* field) { return Text(field).toDouble(); }
 
 private slots:
     void initTestCase() {
@@ -336,6 +348,99 @@ private slots:
         ClickButton(*Dialog, "btnOk");
         QVERIFY(!Dialog->isVisible());
         QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+    }
+
+    // 2 s of tone between 2 s of silence: Start at 2.000 s, End within a bin of 4 s, the clip
+    // chosen; the file's envelope is kept, so the next showing needs no scan.
+    void TrimSilenceSetsTheClipAroundTheSound() {
+        Fill(FixturePath("tone_padded_2s.wav"));
+        QVERIFY(Control<TWaveformStrip>("wavSound")->isVisibleTo(Dialog.get()));
+        QVERIFY(!Control<QPushButton>("btnTrimSilence")->isEnabled());
+        WaitForWholeEnvelope();
+        QCOMPARE(Dialog->EnvelopeScan().Envelope()->Peaks.size(), size_t(600));
+        ClickButton(*Dialog, "btnTrimSilence");
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("2.000"));
+        QVERIFY2(qAbs(SecondsOf("edtEndTime") - 4.0) <= 0.010, qPrintable(Text("edtEndTime")));
+        QVERIFY(Control<QCheckBox>("chkCutClip")->isChecked());
+        Dialog->Slider().setValue(3000);
+        Dialog->show();
+        ::SaveScreenshot(*Dialog, QStringLiteral("options_dialog_waveform.png"));
+        ClickButton(*Dialog, "btnCancel");
+
+        Fill(FixturePath("tone_padded_2s.wav"));
+        QVERIFY(Control<QPushButton>("btnTrimSilence")->isEnabled());
+        QVERIFY(!Dialog->EnvelopeScan().Running());
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
+    }
+
+    // Closing the dialog part-way through a two-hour file leaves no scan running and no bins
+    // arriving afterwards.
+    void ClosingTheDialogCancelsTheScan() {
+        Fill(FixturePath("long_2h.mp3"));
+        QVERIFY(Dialog->EnvelopeScan().Running());
+        Dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
+        ClickButton(*Dialog, "btnCancel");
+        QVERIFY(!Dialog->EnvelopeScan().Running());
+        const std::size_t bins = Dialog->EnvelopeScan().Envelope()->Peaks.size();
+        QCoreApplication::processEvents();
+        QCOMPARE(Dialog->EnvelopeScan().Envelope()->Peaks.size(), bins);
+        QVERIFY(bins < 720000);
+    }
+
+    // With the focus on the strip: 10 ms and 1 s steps, [ and ] at the position, Home and End.
+    void KeysMoveThePositionAndSetTheMarks() {
+        Fill(FixturePath("tone_padded_2s.wav"));
+        auto* strip = Control<TWaveformStrip>("wavSound");
+        TClipSlider& slider = Dialog->Slider();
+        QTest::keyClick(strip, Qt::Key_Right);
+        QCOMPARE(slider.value(), 10);
+        QTest::keyClick(strip, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(slider.value(), 1010);
+        QTest::keyClick(strip, Qt::Key_Left);
+        QCOMPARE(slider.value(), 1000);
+        QTest::keyClick(strip, Qt::Key_BracketLeft);
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("1.000"));
+        QTest::keyClick(strip, Qt::Key_End);
+        QCOMPARE(slider.value(), slider.maximum());
+        QTest::keyClick(strip, Qt::Key_BracketRight);
+        QVERIFY(Control<QCheckBox>("chkCutClip")->isChecked());
+        QTest::keyClick(strip, Qt::Key_Home);
+        QCOMPARE(slider.value(), 0);
+    }
+
+    // A click moves the position; dragging the End mark moves the mark.
+    void TheMouseMovesThePositionAndTheMarks() {
+        Fill(FixturePath("tone_padded_2s.wav"));
+        Dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
+        auto* strip = Control<TWaveformStrip>("wavSound");
+        TClipSlider& slider = Dialog->Slider();
+        const int y = strip->height() / 2;
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->XOf(3000), y));
+        QVERIFY(qAbs(slider.value() - 3000) <= slider.maximum() / strip->width() + 1);
+        slider.setValue(slider.maximum());
+        ClickButton(*Dialog, "btnSetEnd");
+        const QPoint from(strip->XOf(slider.maximum()), y);
+        const QPoint to(strip->XOf(4500), y);
+        QTest::mousePress(strip, Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), strip->mapToGlobal(QPointF(to)),
+                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(strip, &move);
+        QTest::mouseRelease(strip, Qt::LeftButton, {}, to);
+        QVERIFY2(qAbs(SecondsOf("edtEndTime") - 4.5) < 0.05, qPrintable(Text("edtEndTime")));
+    }
+
+    // The offscreen platform has no sound output: a message, and nothing else changes.
+    void PlaySelectionWithoutASoundOutputSaysSo() {
+        if (!QMediaDevices::defaultAudioOutput().isNull())
+            QSKIP("this machine has a sound output");
+        Fill(FixturePath("tone_padded_2s.wav"));
+        ClickButton(*Dialog, "btnPlaySelection");
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text, QStringLiteral("No sound output is available."));
+        QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
     }
 };
 

@@ -1,0 +1,45 @@
+// Plays a stretch of a file's sound through the default sound output (Qt Multimedia's
+// QAudioSink): a worker decodes it with our own decoder into a bounded queue that the sink
+// drains. Stop, a new Play or destruction ends the worker and the sink.
+#ifndef SOUNDPICK_APP_SELECTIONPLAYER_H
+#define SOUNDPICK_APP_SELECTIONPLAYER_H
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+class QAudioSink;
+class TPcmQueue;
+
+class TSelectionPlayer : public QObject {
+    Q_OBJECT
+public:
+    explicit TSelectionPlayer(QObject* parent = nullptr);
+    ~TSelectionPlayer() override;
+
+    enum class TStart { Playing, NoOutput };
+    // Plays [fromUs, toUs) of the file's sound (toUs < 0: to its end). NoOutput when the system
+    // has no sound output to play on.
+    TStart Play(const std::filesystem::path& fileName, const std::string& formatName,
+                int64_t fromUs, int64_t toUs);
+    void Stop();
+    bool Playing() const { return Sink != nullptr; }
+
+signals:
+    void stopped();
+
+private:
+    void SinkStateChanged();
+
+    std::unique_ptr<TPcmQueue> Queue;
+    std::unique_ptr<QAudioSink> Sink;
+    std::thread Decoding;
+    std::atomic<bool> Cancel{false};
+};
+
+#endif
