@@ -6,6 +6,7 @@
 #include "component/OutputAssembly.h"
 #include "ffbind/MainThread.h"
 #include "probe/AVProbe.h"
+#include "probe/EnvelopeScan.h"
 
 #include <chrono>
 #include <cmath>
@@ -88,7 +89,8 @@ bool TBatchRun::AddFile(const std::string& file) {
         Microseconds(*Options.StartSeconds) >= probed.DurationUs)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
-    TOutputChoices choices = ChoicesFor(input, probed);
+    const std::optional<TSoundBounds> trimmed = TrimmedClip(input, probed);
+    TOutputChoices choices = ChoicesFor(input, probed, trimmed);
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
@@ -96,6 +98,7 @@ bool TBatchRun::AddFile(const std::string& file) {
     ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
     ProbedFiles.push_back(probed);
+    TrimmedClips.push_back(trimmed);
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
     return true;
 }
@@ -127,7 +130,8 @@ void TBatchRun::FeedTasks() {
 
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
-    const TOutputChoices choices = ChoicesFor(CliTasks[index].Input, ProbedFiles[index]);
+    const TOutputChoices choices =
+        ChoicesFor(CliTasks[index].Input, ProbedFiles[index], TrimmedClips[index]);
     ProbedFiles[index] = {};
     const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
     if (added.Index < 0) {
@@ -163,7 +167,25 @@ int TBatchRun::CliIndex(int taskIndex) const {
                : -1;
 }
 
-TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& probed) const {
+std::optional<TSoundBounds> TBatchRun::TrimmedClip(const fs::path& input,
+                                                   const TProbedInput& probed) {
+    if (!Options.TrimSilenceDb)
+        return std::nullopt;
+    std::string error;
+    const std::optional<TSoundEnvelope> envelope =
+        ReadSoundEnvelope(input, probed.FormatName, error);
+    const std::optional<TSoundBounds> bounds =
+        envelope ? envelope->SoundAbove(*Options.TrimSilenceDb) : std::nullopt;
+    if (!envelope)
+        Reporter.Warning(input.string() + ": " + error + "; converting it all");
+    else if (!bounds)
+        Reporter.Warning(input.string() + FormatText(": no sound above %g dBFS; converting it all",
+                                                     *Options.TrimSilenceDb));
+    return bounds;
+}
+
+TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& probed,
+                                     const std::optional<TSoundBounds>& trimmed) const {
     const int64_t durationUs = probed.DurationUs;
     TOutputChoices choices;
     choices.InputFileName = input;
@@ -189,6 +211,12 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
         choices.SelectionEnd = Options.EndSeconds ? Microseconds(*Options.EndSeconds)
                                : durationUs > 0   ? durationUs
                                                   : std::numeric_limits<int64_t>::max() / 4;
+    }
+    if (trimmed) {
+        choices.CutClipEnabled = choices.CutClip = true;
+        choices.ScaleUs = 1;
+        choices.SelectionStart = trimmed->StartUs;
+        choices.SelectionEnd = trimmed->EndUs;
     }
     if (!Options.OutputFolder.empty())
         choices.OutputFolderText = Absolute(Options.OutputFolder).string();

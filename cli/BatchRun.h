@@ -10,6 +10,7 @@
 #include "cli/CliReporter.h"
 #include "component/FFmpegComponent.h"
 #include "component/OutputAssembly.h"
+#include "probe/SoundEnvelope.h"
 
 #include <condition_variable>
 #include <deque>
@@ -47,7 +48,12 @@ private:
     };
 
     bool AddFile(const std::string& file);
-    TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed) const;
+    TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
+                              const std::optional<TSoundBounds>& trimmed) const;
+    // With --trim-silence: where the file's sound rises above the level (none, with a warning,
+    // when it never does or cannot be measured: the file is converted whole).
+    std::optional<TSoundBounds> TrimmedClip(const std::filesystem::path& input,
+                                            const TProbedInput& probed);
     std::vector<std::filesystem::path>
     ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
@@ -73,7 +79,8 @@ private:
     // By CliTasks index: what a file waiting to become a component task needs besides its
     // TCliTask.
     std::vector<TProbedInput> ProbedFiles;
-    std::size_t NextToMake = 0;      // the first file not yet made a task
+    std::vector<std::optional<TSoundBounds>> TrimmedClips; // by CliTasks index
+    std::size_t NextToMake = 0;                            // the first file not yet made a task
     std::vector<int> CliIndexOfTask; // by component index; guarded by EventsLock
     int TasksEnded = 0;              // component tasks whose end was handled
     bool Stopping = false;

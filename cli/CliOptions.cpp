@@ -3,6 +3,7 @@
 
 #include "component/OutputFormats.h"
 #include "ffbind/TextUtils.h"
+#include "probe/SoundEnvelope.h"
 
 #include <cctype>
 #include <charconv>
@@ -144,6 +145,22 @@ std::string SetEnd(TCliOptions& o, const std::string& value) {
     return o.EndSeconds ? "" : "bad end time '" + value + "' (seconds)";
 }
 
+// A level in dBFS below full scale; an empty value is the dialog's own level.
+std::optional<double> SilenceLevel(const std::string& value) {
+    if (value.empty())
+        return TSoundEnvelope::SilenceDb;
+    char* stop = nullptr;
+    const double levelDb = std::strtod(value.c_str(), &stop);
+    if (*stop != '\0' || !(levelDb >= -120 && levelDb < 0))
+        return std::nullopt;
+    return levelDb;
+}
+
+std::string SetTrimSilence(TCliOptions& o, const std::string& value) {
+    o.TrimSilenceDb = SilenceLevel(value);
+    return o.TrimSilenceDb ? "" : "bad silence level '" + value + "' (dBFS, below 0, e.g. -50)";
+}
+
 std::string SetJobs(TCliOptions& o, const std::string& value) {
     const auto jobs = WholeNumber(value);
     if (!jobs || *jobs <= 0 || *jobs > 256)
@@ -175,6 +192,7 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"loudness", {0, SetLoudness, {}}},
         {"start", {0, SetStart, {}}},
         {"end", {0, SetEnd, {}}},
+        {"trim-silence", {0, SetTrimSilence, {}}},
         {"output-dir",
          {'o',
           [](TCliOptions& o, const std::string& v) {
@@ -232,6 +250,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return "--quiet and --verbose exclude each other";
     if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
         return "--end must lie after --start";
+    if (o.TrimSilenceDb && (o.StartSeconds || o.EndSeconds))
+        return "--trim-silence excludes --start and --end";
     if (std::string copied = CheckCopy(o); !copied.empty())
         return copied;
     std::error_code error;
@@ -288,6 +308,12 @@ TCliParse ParseCliOptions(int argc, char* argv[]) {
                 option->Switch(o);
             continue;
         }
+        // The silence level may be left out: a next argument that is no level is a file.
+        if (!hasValue && name == "trim-silence") {
+            const bool levelFollows = i + 1 < argc && SilenceLevel(argv[i + 1]) && argv[i + 1][0];
+            result.Error = SetTrimSilence(o, levelFollows ? argv[++i] : "");
+            continue;
+        }
         if (!hasValue) {
             if (i + 1 >= argc) {
                 result.Error = "option '--" + name + "' needs a value";
@@ -316,6 +342,8 @@ Takes the sound out of video and audio files.
                           constant gain, the true peak kept under -1 dBTP (two passes)
       --start SEC         clip start in seconds (decimals allowed)
       --end SEC           clip end in seconds (decimals allowed)
+      --trim-silence [DB] clip each file from the first to the last moment its sound rises
+                          above DB dBFS (default -50)
   -o, --output-dir DIR    write outputs into DIR (default beside each input)
       --overwrite         overwrite an existing NAME_(new).EXT instead of numbering
       --copy-timestamp    copy the input's time stamps

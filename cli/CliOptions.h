@@ -15,7 +15,9 @@ struct TCliOptions {
     std::optional<double> LoudnessLufs; // loudness normalisation's target
     std::optional<double> StartSeconds; // clip start
     std::optional<double> EndSeconds;   // clip end
-    std::string OutputFolder;           // empty: beside each input
+    // Clip each file to where its sound rises above this level (dBFS).
+    std::optional<double> TrimSilenceDb;
+    std::string OutputFolder; // empty: beside each input
     bool Overwrite = false;
     bool CopyTimestamp = false;
     bool NoTags = false;

@@ -68,6 +68,23 @@ TEST(CliOptions, Defaults) {
     EXPECT_FALSE(parse.Options.NoSplit);
 }
 
+// The silence level is optional: a next argument that is no level is a file.
+TEST(CliOptions, TrimSilenceTakesAnOptionalLevel) {
+    const std::vector<std::pair<std::vector<const char*>, double>> cases = {
+        {{"--trim-silence", "a.wav"}, -50},
+        {{"--trim-silence", "-40", "a.wav"}, -40},
+        {{"--trim-silence=-60.5", "a.wav"}, -60.5},
+        {{"a.wav", "--trim-silence"}, -50},
+    };
+    for (const auto& [args, levelDb] : cases) {
+        const TCliParse parse = Parse(args);
+        ASSERT_EQ(parse.Error, "") << args[0];
+        ASSERT_TRUE(parse.Options.TrimSilenceDb);
+        EXPECT_DOUBLE_EQ(*parse.Options.TrimSilenceDb, levelDb);
+        EXPECT_EQ(parse.Options.Files, std::vector<std::string>{"a.wav"});
+    }
+}
+
 // Each bad command line is refused with a reason.
 TEST(CliOptions, UsageErrors) {
     const std::vector<std::vector<const char*>> bad = {
@@ -97,6 +114,9 @@ TEST(CliOptions, UsageErrors) {
         {"--loudness", "5", "a"},
         {"--loudness", "-16dB", "a"},
         {"-o", "/no/such/folder/here", "a"},
+        {"--trim-silence=0", "a"},
+        {"--trim-silence=loud", "a"},
+        {"--trim-silence", "--start", "1", "a"},
     };
     for (const auto& args : bad) {
         const TCliParse parse = Parse(args);

@@ -205,6 +205,27 @@ TEST_F(CliRun, OutputOptionsReachTheFile) {
     EXPECT_EQ(ProbeValue(Folder / "tone_(new).mp3", "stream=bit_rate", "a:0"), "64000");
 }
 
+// --trim-silence clips each file to its sound: 2 s of tone between 2 s of silence at each end
+// start at 2.000 s and end within a 10 ms bin of 4 s; a file that never rises above the level
+// is converted whole, with a warning.
+TEST_F(CliRun, TrimSilenceClipsEachFileToItsSound) {
+    const std::string padded = Input("tone_padded_2s.wav", "padded.wav");
+    const std::string quiet = Input("tone_padded_2s.wav", "quiet.wav");
+    std::string err;
+    ASSERT_EQ(RunCli({"-f", "wav", "--trim-silence", padded}, Folder.Path(), nullptr, &err), 0)
+        << err;
+    const fs::path trimmed = Folder / "padded_(new).wav";
+    EXPECT_NEAR(ProbeDuration(trimmed), 2.0, 0.011);
+    const TDecodedAudio sound = DecodeAudio(trimmed);
+    EXPECT_GT(sound.Rms(0, 0, 0.1), 0.3) << "the tone begins at once";
+    EXPECT_GT(sound.Rms(0, 1.9, 1.99), 0.3) << "and lasts to the end";
+
+    ASSERT_EQ(RunCli({"-f", "wav", "--trim-silence", "-3", quiet}, Folder.Path(), nullptr, &err), 0)
+        << err;
+    EXPECT_NE(err.find("no sound above -3 dBFS"), std::string::npos) << err;
+    EXPECT_NEAR(ProbeDuration(Folder / "quiet_(new).wav"), 6.0, 0.011);
+}
+
 // The sound's packets as the ffmpeg tool hashes them.
 std::string AudioPacketHash(const fs::path& file) {
     return RunCommand("ffmpeg -v error -i " + ShellQuote(file.string()) +
