@@ -16,6 +16,9 @@ constexpr int MarginPx = 4; // the ends of the time line stay clear of the frame
 constexpr int GrabPx = 4;   // how near a mark a press takes the mark rather than the position
 constexpr int64_t StepUs = 10000;
 constexpr int64_t ShiftStepUs = 1000000;
+// The strip's height spans this many decibels below full scale, so that quiet recordings and
+// the tails of tracks still show.
+constexpr double RangeDb = 60;
 
 } // namespace
 
@@ -82,7 +85,8 @@ void TWaveformStrip::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-// Each column shows the loudest peak of the time it covers, mirrored about the middle.
+// Each column shows the loudest peak of the time it covers on a decibel scale, mirrored about the
+// middle.
 void TWaveformStrip::DrawEnvelope(QPainter& painter) const {
     if (!Envelope || Maximum <= 0)
         return;
@@ -93,9 +97,10 @@ void TWaveformStrip::DrawEnvelope(QPainter& painter) const {
         const int64_t fromUs = int64_t{PositionAt(x)} * ScaleUs;
         const int64_t toUs = int64_t{PositionAt(x + 1)} * ScaleUs;
         const double peakDb = Envelope->PeakDb(fromUs, std::max(toUs, fromUs + 1));
-        if (std::isinf(peakDb))
+        const double height = std::clamp((peakDb + RangeDb) / RangeDb, 0.0, 1.0);
+        if (height <= 0)
             continue;
-        const int extent = static_cast<int>(std::min(DbToPeak(peakDb), 1.0) * halfHeight);
+        const int extent = std::max(static_cast<int>(height * halfHeight), 1);
         painter.drawLine(x, middle - extent, x, middle + extent);
     }
 }

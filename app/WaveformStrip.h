@@ -1,8 +1,8 @@
-// The options dialog's waveform: the file's sound as a peak envelope over its whole length, with
-// the slider's position, the Start and End marks (their times beside them) and the selection
-// shaded. Works in the slider's positions. A click moves the position, dragging a mark moves the
-// mark; with the focus, Left/Right move the position by 10 ms (Shift: 1 s), "[" and "]" set
-// Start and End there, Home/End jump and Space asks to play.
+// The options dialog's waveform: the file's sound as a peak envelope over its whole length (on a
+// decibel scale), with the slider's position, the Start and End marks (their times beside them)
+// and the selection shaded. Works in the slider's positions. A click moves the position, dragging a
+// mark moves the mark; with the focus, Left/Right move the position by 10 ms (Shift: 1 s), "[" and
+// "]" set Start and End there, Home/End jump and Space asks to play.
 #ifndef SOUNDPICK_APP_WAVEFORMSTRIP_H
 #define SOUNDPICK_APP_WAVEFORMSTRIP_H
 

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr std::size_t BatchBins = 500; // 5 s of sound per hand-over
+constexpr uint32_t InfinityBits = 0x7f800000u;
 // Below this a second scan's opening and seek cost more than they save.
 constexpr int64_t SplitFromUs = int64_t{60} * 1000000;
 
@@ -59,10 +61,18 @@ private:
         return BaseUs + (RateHz > 0 ? FramesCounted * 1000000 / RateHz : 0);
     }
 
+    // The largest magnitude. The magnitude bits of floats order them by size when read as
+    // integers, which lets the compiler compare many samples at once; a NaN reads as infinity.
     static float Peak(const float* samples, int count) {
-        float peak = 0;
-        for (int i = 0; i < count; ++i)
-            peak = std::max(peak, std::fabs(samples[i]));
+        uint32_t peakBits = 0;
+        for (int i = 0; i < count; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, samples + i, sizeof bits);
+            peakBits = std::max(peakBits, bits & 0x7fffffffu);
+        }
+        peakBits = std::min(peakBits, InfinityBits);
+        float peak;
+        std::memcpy(&peak, &peakBits, sizeof peak);
         return peak;
     }
 
