@@ -26,6 +26,7 @@
 #include <QRegularExpressionValidator>
 #include <QSettings>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -498,10 +499,13 @@ void TfrmOption::btnTrimSilenceClick() {
             QStringLiteral("No sound rises above %1 dBFS.").arg(TSoundEnvelope::SilenceDb));
         return;
     }
+    // The start rounds down and the end up to the slider's steps, so no sound is cut.
     const int64_t scaleUs = trcPreview->ScaleUs();
-    SetStartAt(static_cast<int>(bounds->StartUs / scaleUs));
-    SetEndAt(static_cast<int>(
-        std::min<int64_t>((bounds->EndUs + scaleUs - 1) / scaleUs, trcPreview->maximum())));
+    const auto position = [this](int64_t steps) {
+        return static_cast<int>(std::clamp<int64_t>(steps, 0, trcPreview->maximum()));
+    };
+    SetStartAt(position(bounds->StartUs / scaleUs));
+    SetEndAt(position((bounds->EndUs + scaleUs - 1) / scaleUs));
 }
 
 void TfrmOption::imgPreviewClick() {
