@@ -14,10 +14,10 @@
 #include "probe/AVProbe.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QPlainTextEdit>
 #include <QPushButton>
