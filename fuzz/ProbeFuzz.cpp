@@ -1,7 +1,8 @@
 // Fuzz target over the media probe: open any bytes as a file, describe it, then seek and grab
-// pictures as the window's preview slider does.
+// pictures as the window's preview slider does, and measure its sound as the waveform does.
 #include "fuzz/FuzzScratch.h"
 #include "probe/AVProbe.h"
+#include "probe/EnvelopeScan.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         probe.GetFrameBitmap(-1);
         GrabAt(probe, file.Duration > 0 ? file.Duration / 2 : 1000000);
         GrabAt(probe, 0);
+    }
+    if (probe.AudioStreamCount() > 0) {
+        std::string error;
+        ReadSoundEnvelope(probe.GetFileName(), "", error);
     }
     return 0;
 }

@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::size_t BatchBins = 500; // 5 s of sound per hand-over
 constexpr uint32_t InfinityBits = 0x7f800000u;
+// A time stamp past this (a damaged file's jump) ends the scan instead of asking for the memory
+// of its bins.
+constexpr int64_t LongestSoundUs = int64_t{48} * 3600 * 1000000;
 // Below this a second scan's opening and seek cost more than they save.
 constexpr int64_t SplitFromUs = int64_t{60} * 1000000;
 
@@ -32,7 +35,7 @@ public:
         RateHz = rateHz;
         for (int i = 0; i < frames;) {
             const int64_t timeUs = ExpectedUs();
-            if (timeUs >= Range.ToUs)
+            if (timeUs >= std::min(Range.ToUs, LongestSoundUs))
                 return false;
             const int64_t bin = timeUs / TSoundEnvelope::BinUs;
             const int64_t binEndUs = (bin + 1) * TSoundEnvelope::BinUs;

@@ -104,6 +104,15 @@ TEST_F(EnvelopeTest, ACancelledScanStopsAtItsNextPiece) {
     EXPECT_EQ(batches, 1u);
 }
 
+// A damaged file's time stamps may leap far ahead: the scan ends there rather than asking for
+// the memory of every bin in between.
+TEST_F(EnvelopeTest, ATimeStampLeapFarAheadEndsTheScan) {
+    const TSoundEnvelope envelope = Envelope("jump_100h.mkv");
+    // The second before the leap (to the end of the piece that crosses it), at the tone's level.
+    EXPECT_NEAR(double(envelope.Peaks.size()), 100.0, 5.0);
+    EXPECT_NEAR(envelope.PeakDb(0, 1000000), -18.06, 0.1);
+}
+
 TEST_F(EnvelopeTest, FilesWithoutSoundAreRefused) {
     for (const char* name : {"video_only.mp4", "random.bin", "empty.mp3"}) {
         std::string error;
