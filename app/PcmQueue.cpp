@@ -41,7 +41,7 @@ qint64 TPcmQueue::bytesAvailable() const {
 
 bool TPcmQueue::atEnd() const {
     std::lock_guard<std::mutex> guard(Lock);
-    return Finished && Bytes.empty();
+    return Finished && Bytes.empty() && QIODevice::bytesAvailable() == 0;
 }
 
 qint64 TPcmQueue::readData(char* data, qint64 maxSize) {

@@ -1,6 +1,7 @@
 // The sound a player hands its output: a bounded queue of PCM bytes that a decoding worker fills
 // (waiting while it is full) and the sound output drains on the window's thread (never waiting:
 // it takes what there is). Closing it ends the worker's wait and, once drained, the reading.
+// Open it unbuffered: the queue is the buffer.
 #ifndef SOUNDPICK_APP_PCMQUEUE_H
 #define SOUNDPICK_APP_PCMQUEUE_H
 

@@ -66,7 +66,7 @@ TSelectionPlayer::TStart TSelectionPlayer::Play(const std::filesystem::path& fil
     format.setChannelCount(PlayChannels);
     format.setSampleFormat(QAudioFormat::Int16);
     Queue = std::make_unique<TPcmQueue>(QueueBytes);
-    Queue->open(QIODevice::ReadOnly);
+    Queue->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     Cancel = false;
     Decoding = std::thread([this, fileName, formatName, fromUs, toUs] {
         pthread_setname_np(pthread_self(), "play decode");

@@ -7,6 +7,7 @@
 #include "ClipSlider.h"
 #include "EnvelopeWorker.h"
 #include "OptionFrm.h"
+#include "PcmQueue.h"
 #include "PreviewImage.h"
 #include "WaveformStrip.h"
 
@@ -27,7 +28,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class TOptionDialogTest : public QObject {
     Q_OBJECT
@@ -441,6 +444,35 @@ private slots:
         QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
         QCOMPARE(TDesktopRecorder::Boxes[0].Text, QStringLiteral("No sound output is available."));
         QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
+    }
+
+    // The player's queue: a writer twice its size waits for the reader and every byte arrives
+    // in order; Abort ends a writer waiting on a full queue.
+    void ThePlayersQueueHandsOverEveryByteAndAbortEndsAWaitingWriter() {
+        TPcmQueue queue(64);
+        queue.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        QByteArray sent(128, Qt::Uninitialized);
+        for (int i = 0; i < sent.size(); ++i)
+            sent[i] = char(i);
+        std::thread writer([&] {
+            QVERIFY(queue.Push(sent.constData(), sent.size()));
+            queue.Finish();
+        });
+        QByteArray received;
+        while (!queue.atEnd())
+            received += queue.read(16);
+        writer.join();
+        QCOMPARE(received, sent);
+
+        TPcmQueue full(8);
+        full.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        std::atomic<bool> pushed{true};
+        std::thread blocked([&] { pushed = full.Push(sent.constData(), sent.size()); });
+        QTRY_COMPARE(full.bytesAvailable(), qint64(8));
+        full.Abort();
+        blocked.join();
+        QVERIFY(!pushed);
+        QVERIFY(full.atEnd());
     }
 };
 
