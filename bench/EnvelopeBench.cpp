@@ -1,8 +1,9 @@
 // How long the options dialog's waveform takes: for each file named (the two-hour inputs of
 // envelope_media.sh), the time to the first bins and to the whole envelope, scanned as the
 // dialog scans it (two halves at once on two processors) and on one thread; median, minimum and
-// maximum over a few runs, with the load average before and after.
-#include "probe/CustomAVProbe.h"
+// maximum over a few runs, with the load average before and after. And what the window's thread
+// does before the dialog shows: open and describe the file and grab its first picture.
+#include "probe/AVProbe.h"
 #include "probe/EnvelopeScan.h"
 
 #include "BenchSupport.h"
@@ -91,14 +92,20 @@ int main(int argc, char** argv) {
     PrintLoad("at start");
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path file = argv[i];
-        TCustomAVProbe probe;
-        if (!probe.LoadFile(file)) {
-            std::fprintf(stderr, "%s\n", probe.LastError().c_str());
-            return 1;
-        }
+        TAVProbe probe;
         TFileStreamInfo info;
-        probe.GetFileStreamInfo(info);
-        std::printf("%s (%.0f s)\n", file.filename().c_str(), info.Duration / 1e6);
+        const double dialogMs = bench::Milliseconds([&] {
+            if (!probe.LoadFile(file)) {
+                std::fprintf(stderr, "%s\n", probe.LastError().c_str());
+                std::exit(1);
+            }
+            probe.GetFileStreamInfo(info);
+            probe.GetInfoText();
+            if (probe.VideoStreamCount() > 0 && probe.Seek(-1, 0))
+                probe.GetFrameBitmap(-1);
+        });
+        std::printf("%s (%.0f s): described and first picture in %.0f ms\n",
+                    file.filename().c_str(), info.Duration / 1e6, dialogMs);
         std::vector<TRun> split, single;
         for (int run = 0; run < runs; ++run) {
             split.push_back(Scan(file, info.Duration, std::thread::hardware_concurrency()));
