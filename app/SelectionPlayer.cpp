@@ -9,6 +9,7 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <pthread.h>
 
 namespace {
@@ -31,8 +32,9 @@ void Decode(const std::filesystem::path& fileName, const std::string& formatName
     while (!cancel.load() && decoder.Read() == TSoundDecoder::TRead::Samples) {
         const int64_t pieceUs = decoder.SamplesUs();
         const auto frameAt = [&](int64_t timeUs) {
-            return std::clamp<int64_t>((timeUs - pieceUs) * PlayRateHz / 1000000, 0,
-                                       decoder.SampleFrames());
+            const double frames = static_cast<double>(timeUs - pieceUs) * PlayRateHz / 1e6;
+            return static_cast<int64_t>(
+                std::clamp(frames, 0.0, static_cast<double>(decoder.SampleFrames())));
         };
         // A seek lands before the time asked: what lies before it is skipped.
         const int64_t first = frameAt(fromUs);

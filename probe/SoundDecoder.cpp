@@ -4,11 +4,15 @@
 #include "TextFormat.h"
 #include "ffbind/FFUtils.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
 
 constexpr AVRational Microseconds = {1, 1000000};
+// Beyond about three centuries a time stamp is a damaged file's: the piece reads as following
+// the one before, and no sum of times can overflow.
+constexpr int64_t LatestUs = int64_t{1} << 53;
 
 } // namespace
 
@@ -71,9 +75,9 @@ bool TSoundDecoder::SeekTo(int64_t timeUs) {
     const AVStream* stream = FormatContext()->streams[Stream];
     int64_t target =
         ff::av_rescale_q(std::max<int64_t>(timeUs, 0), Microseconds, stream->time_base);
-    if (stream->start_time != AV_NOPTS_VALUE)
-        target += stream->start_time;
-    if (ff::av_seek_frame(FormatContext(), Stream, target, AVSEEK_FLAG_BACKWARD) < 0) {
+    const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    if (__builtin_add_overflow(target, start, &target) ||
+        ff::av_seek_frame(FormatContext(), Stream, target, AVSEEK_FLAG_BACKWARD) < 0) {
         Fail(llError, Format("could not seek to position %0.3f", timeUs / 1000000.0));
         return false;
     }
@@ -85,10 +89,13 @@ bool TSoundDecoder::SeekTo(int64_t timeUs) {
 
 int64_t TSoundDecoder::FrameUs(const AVFrame* frame) const {
     const AVStream* stream = FormatContext()->streams[Stream];
-    if (frame->best_effort_timestamp == AV_NOPTS_VALUE)
-        return NextUs;
     const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    return ff::av_rescale_q(frame->best_effort_timestamp - start, stream->time_base, Microseconds);
+    int64_t time = 0;
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE ||
+        __builtin_sub_overflow(frame->best_effort_timestamp, start, &time))
+        return NextUs;
+    const int64_t timeUs = ff::av_rescale_q(time, stream->time_base, Microseconds);
+    return timeUs > LatestUs || timeUs < -LatestUs ? NextUs : timeUs;
 }
 
 TSoundDecoder::TRead TSoundDecoder::Read() {
@@ -161,6 +168,7 @@ bool TSoundDecoder::Convert(const AVFrame* frame) {
         return false;
     }
     ConvertedUs = FrameUs(frame);
-    NextUs = ConvertedUs + int64_t{frame->nb_samples} * 1000000 / frame->sample_rate;
+    NextUs =
+        ConvertedUs + ff::av_rescale(frame->nb_samples, 1000000, std::max(frame->sample_rate, 1));
     return true;
 }
