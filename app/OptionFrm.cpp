@@ -483,7 +483,9 @@ void TfrmOption::btnPlaySelectionClick() {
     const bool selected = StartSet && EndSet && start < end;
     const int64_t fromUs = trcPreview->PositionUs(selected ? start : trcPreview->value());
     const int64_t toUs = selected ? trcPreview->PositionUs(end) : -1;
-    if (Player->Play(InputFileName, InputFormatName, fromUs, toUs) ==
+    const int channels =
+        Probe->FormatContext()->streams[Probe->FirstAudioStream()]->codecpar->ch_layout.nb_channels;
+    if (Player->Play(InputFileName, InputFormatName, channels, fromUs, toUs) ==
         TSelectionPlayer::TStart::NoOutput)
         ShowMessageBox(TBoxIcon::Information, QStringLiteral("No sound output is available."));
 }

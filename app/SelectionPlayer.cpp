@@ -3,7 +3,7 @@
 
 #include "PcmQueue.h"
 
-#include "probe/SoundDecoder.h"
+#include "probe/SoundRange.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>
@@ -15,36 +15,18 @@
 namespace {
 
 constexpr int PlayRateHz = 48000;
-constexpr int PlayChannels = 2;
-constexpr qint64 QueueBytes = PlayRateHz * PlayChannels * 2; // a second of sound
+constexpr qint64 QueueBytes = PlayRateHz * 2 * 2; // a second of stereo sound
 
 // Decodes [fromUs, toUs) into the queue until the end, a failure or the player's stop.
-void Decode(const std::filesystem::path& fileName, const std::string& formatName, int64_t fromUs,
-            int64_t toUs, TPcmQueue& queue, const std::atomic<bool>& cancel) {
-    TSoundDecoder decoder;
-    if (!decoder.Open(fileName, formatName,
-                      TPcmFormat{AV_SAMPLE_FMT_S16, PlayRateHz, PlayChannels}) ||
-        (fromUs > 0 && !decoder.SeekTo(fromUs))) {
-        queue.Finish();
-        return;
-    }
-    const int frameBytes = decoder.BytesPerFrame();
-    while (!cancel.load() && decoder.Read() == TSoundDecoder::TRead::Samples) {
-        const int64_t pieceUs = decoder.SamplesUs();
-        const auto frameAt = [&](int64_t timeUs) {
-            const double frames = static_cast<double>(timeUs - pieceUs) * PlayRateHz / 1e6;
-            return static_cast<int64_t>(
-                std::clamp(frames, 0.0, static_cast<double>(decoder.SampleFrames())));
-        };
-        // A seek lands before the time asked: what lies before it is skipped.
-        const int64_t first = frameAt(fromUs);
-        const int64_t last = toUs < 0 ? decoder.SampleFrames() : frameAt(toUs);
-        const char* bytes = reinterpret_cast<const char*>(decoder.Samples().data());
-        if (last > first && !queue.Push(bytes + first * frameBytes, (last - first) * frameBytes))
-            return;
-        if (last < decoder.SampleFrames())
-            break;
-    }
+void Decode(const std::filesystem::path& fileName, const std::string& formatName,
+            const TPcmFormat& format, int64_t fromUs, int64_t toUs, TPcmQueue& queue,
+            const std::atomic<bool>& cancel) {
+    const auto push = [&](const uint8_t* bytes, std::size_t sizeBytes) {
+        return !cancel.load() &&
+               queue.Push(reinterpret_cast<const char*>(bytes), qint64(sizeBytes));
+    };
+    std::string error;
+    ReadSoundRange(fileName, formatName, format, fromUs, toUs, push, error);
     queue.Finish();
 }
 
@@ -57,22 +39,24 @@ TSelectionPlayer::~TSelectionPlayer() {
 }
 
 TSelectionPlayer::TStart TSelectionPlayer::Play(const std::filesystem::path& fileName,
-                                                const std::string& formatName, int64_t fromUs,
-                                                int64_t toUs) {
+                                                const std::string& formatName, int channels,
+                                                int64_t fromUs, int64_t toUs) {
     Stop();
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull())
         return TStart::NoOutput;
     QAudioFormat format;
     format.setSampleRate(PlayRateHz);
-    format.setChannelCount(PlayChannels);
+    const int playChannels = std::clamp(channels, 1, 2);
+    format.setChannelCount(playChannels);
     format.setSampleFormat(QAudioFormat::Int16);
     Queue = std::make_unique<TPcmQueue>(QueueBytes);
     Queue->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     Cancel = false;
-    Decoding = std::thread([this, fileName, formatName, fromUs, toUs] {
+    const TPcmFormat pcm{AV_SAMPLE_FMT_S16, PlayRateHz, playChannels};
+    Decoding = std::thread([this, fileName, formatName, pcm, fromUs, toUs] {
         pthread_setname_np(pthread_self(), "play decode");
-        Decode(fileName, formatName, fromUs, toUs, *Queue, Cancel);
+        Decode(fileName, formatName, pcm, fromUs, toUs, *Queue, Cancel);
     });
     Sink = std::make_unique<QAudioSink>(device, format);
     connect(Sink.get(), &QAudioSink::stateChanged, this, &TSelectionPlayer::SinkStateChanged);

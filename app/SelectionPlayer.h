@@ -23,9 +23,10 @@ public:
     ~TSelectionPlayer() override;
 
     enum class TStart { Playing, NoOutput };
-    // Plays [fromUs, toUs) of the file's sound (toUs < 0: to its end). NoOutput when the system
-    // has no sound output to play on.
-    TStart Play(const std::filesystem::path& fileName, const std::string& formatName,
+    // Plays [fromUs, toUs) of the file's sound (toUs < 0: to its end) on one or two channels (a
+    // mono sound is played as it is, at its own level). NoOutput when the system has no sound
+    // output to play on.
+    TStart Play(const std::filesystem::path& fileName, const std::string& formatName, int channels,
                 int64_t fromUs, int64_t toUs);
     void Stop();
     bool Playing() const { return Sink != nullptr; }

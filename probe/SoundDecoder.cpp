@@ -82,6 +82,7 @@ bool TSoundDecoder::SeekTo(int64_t timeUs) {
         return false;
     }
     ff::avcodec_flush_buffers(Decoder);
+    Converter.reset(); // what it held belongs before the seek
     Draining = false;
     NextUs = timeUs;
     return true;
@@ -103,8 +104,10 @@ TSoundDecoder::TRead TSoundDecoder::Read() {
         return TRead::Failed;
     for (;;) {
         const TRead received = Receive();
-        if (received != TRead::End || Draining)
+        if (received != TRead::End)
             return received;
+        if (Draining)
+            return Flush();
         // The decoder wants more: the next packet of the stream, or the drain at the end.
         const int read = ff::av_read_frame(FormatContext(), Packet.get());
         if (read == AVERROR_EOF) {
@@ -140,35 +143,54 @@ TSoundDecoder::TRead TSoundDecoder::Receive() {
     }
 }
 
-bool TSoundDecoder::Convert(const AVFrame* frame) {
-    if (!Converter) {
-        AVChannelLayout layout;
-        ff::av_channel_layout_default(&layout, OutputFormat.Channels);
-        SwrContext* made = nullptr;
-        // The library's prototype takes the input layout without const; it only reads it.
-        AVChannelLayout* input = const_cast<AVChannelLayout*>(&frame->ch_layout);
-        const int result = ff::swr_alloc_set_opts2(
-            &made, &layout, OutputFormat.SampleFormat, OutputFormat.SampleRateHz, input,
-            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-        Converter.reset(made);
-        if (result < 0 || ff::swr_init(Converter.get()) < 0) {
-            Fail(llError, "the sound cannot be converted");
-            Converter.reset();
-            return false;
-        }
+// The samples the converter still holds once the decoder is empty.
+TSoundDecoder::TRead TSoundDecoder::Flush() {
+    if (!Converter)
+        return TRead::End;
+    if (!Convert(nullptr))
+        return TRead::Failed;
+    Converter.reset();
+    return ConvertedFrames > 0 ? TRead::Samples : TRead::End;
+}
+
+bool TSoundDecoder::MakeConverter(const AVFrame* frame) {
+    AVChannelLayout layout;
+    ff::av_channel_layout_default(&layout, OutputFormat.Channels);
+    SwrContext* made = nullptr;
+    // The library's prototype takes the input layout without const; it only reads it.
+    AVChannelLayout* input = const_cast<AVChannelLayout*>(&frame->ch_layout);
+    const int result = ff::swr_alloc_set_opts2(
+        &made, &layout, OutputFormat.SampleFormat, OutputFormat.SampleRateHz, input,
+        static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    Converter.reset(made);
+    if (result < 0 || ff::swr_init(Converter.get()) < 0) {
+        Fail(llError, "the sound cannot be converted");
+        Converter.reset();
+        return false;
     }
-    const int capacity = ff::swr_get_out_samples(Converter.get(), frame->nb_samples);
+    return true;
+}
+
+// Converts a frame; with none, lets out what the converter holds back.
+bool TSoundDecoder::Convert(const AVFrame* frame) {
+    if (!Converter && !MakeConverter(frame))
+        return false;
+    // A resampler holds back a little of its input: what comes out now began that much earlier.
+    const int64_t heldUs = ff::swr_get_delay(Converter.get(), 1000000);
+    const int inFrames = frame ? frame->nb_samples : 0;
+    const int capacity = ff::swr_get_out_samples(Converter.get(), inFrames);
     Converted.resize(static_cast<std::size_t>(std::max(capacity, 0)) * BytesPerFrame());
     uint8_t* out = Converted.data();
-    ConvertedFrames =
-        ff::swr_convert(Converter.get(), &out, capacity,
-                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    ConvertedFrames = ff::swr_convert(
+        Converter.get(), &out, capacity,
+        frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr, inFrames);
     if (ConvertedFrames < 0) {
         Fail(llError, "the sound cannot be converted");
         return false;
     }
-    ConvertedUs = FrameUs(frame);
-    NextUs =
-        ConvertedUs + ff::av_rescale(frame->nb_samples, 1000000, std::max(frame->sample_rate, 1));
+    const int64_t inputUs = frame ? FrameUs(frame) : NextUs;
+    ConvertedUs = inputUs - heldUs;
+    if (frame)
+        NextUs = inputUs + ff::av_rescale(inFrames, 1000000, std::max(frame->sample_rate, 1));
     return true;
 }

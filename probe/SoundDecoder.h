@@ -49,6 +49,8 @@ public:
 
 private:
     TRead Receive();
+    TRead Flush();
+    bool MakeConverter(const AVFrame* frame);
     bool Convert(const AVFrame* frame);
     int64_t FrameUs(const AVFrame* frame) const;
 
