@@ -594,9 +594,12 @@ void TfrmOption::showEvent(QShowEvent* event) {
 }
 
 void TfrmOption::hideEvent(QHideEvent* event) {
-    // Nothing of the input is worked on once the dialog has closed.
-    EnvelopeWorker->Stop();
-    Player->Stop();
+    // Nothing of the input is worked on once the dialog has closed (a minimised window only
+    // hides it for a while).
+    if (!event->spontaneous()) {
+        EnvelopeWorker->Stop();
+        Player->Stop();
+    }
     Updating = true;
     trcPreview->setMaximum(0);
     Updating = false;
