@@ -41,22 +41,26 @@ protected:
     void SetUp() override { EnsureLibsLoaded(); }
 };
 
+// The same sound as PCM and through two lossy codecs, whose decoders drop their priming samples
+// as the tool's do.
 TEST_F(EnvelopeTest, PeaksMatchTheToolsPerBinPeakLevels) {
-    const TSoundEnvelope envelope = Envelope("gap_burst_6s.wav");
-    const std::vector<double> oracle = OraclePeaksDb(Fixture("gap_burst_6s.wav"));
-    ASSERT_EQ(oracle.size(), 60u);
-    EXPECT_EQ(envelope.Peaks.size(), 600u);
-    for (std::size_t i = 0; i < oracle.size(); ++i) {
-        const int64_t fromUs = static_cast<int64_t>(i) * OracleBinUs;
-        const double ours = envelope.PeakDb(fromUs, fromUs + OracleBinUs);
-        if (std::isinf(oracle[i]))
-            EXPECT_TRUE(std::isinf(ours) && ours < 0) << "bin " << i << ": " << ours;
-        else
-            EXPECT_NEAR(ours, oracle[i], 1.0) << "bin " << i;
+    for (const char* name : {"gap_burst_6s.wav", "gap_burst_6s.mp3", "gap_burst_6s.m4a"}) {
+        SCOPED_TRACE(name);
+        const TSoundEnvelope envelope = Envelope(name);
+        const std::vector<double> oracle = OraclePeaksDb(Fixture(name));
+        ASSERT_GE(oracle.size(), 60u);
+        EXPECT_NEAR(double(envelope.Peaks.size()), 600.0, 5.0);
+        for (std::size_t i = 0; i < 60; ++i) {
+            const int64_t fromUs = static_cast<int64_t>(i) * OracleBinUs;
+            const double ours = envelope.PeakDb(fromUs, fromUs + OracleBinUs);
+            if (std::isinf(oracle[i]) || oracle[i] < -90)
+                EXPECT_LT(ours, -90) << "bin " << i;
+            else
+                EXPECT_NEAR(ours, oracle[i], 1.0) << "bin " << i;
+        }
+        // The burst where it was made.
+        EXPECT_NEAR(envelope.PeakDb(3500000, 4000000), -0.9, 0.5);
     }
-    // The gap and the burst where they were made.
-    EXPECT_LT(envelope.PeakDb(2000000, 3000000), -90);
-    EXPECT_NEAR(envelope.PeakDb(3500000, 4000000), -0.9, 0.2);
 }
 
 TEST_F(EnvelopeTest, SoundBoundsAreTheFirstAndLastBinsAboveTheLevel) {
