@@ -1,6 +1,6 @@
 // Reads a file's first sound stream through the probe's own decoder, converted to the samples a
 // caller asks for: the sound envelope reads 32-bit float at the source's rate and channels, the
-// window's player 16-bit stereo at its device's rate. Pictures and other streams are skipped
+// window's player 16-bit at 48 kHz on one or two channels. Pictures and other streams are skipped
 // unread where the container allows, so that a long video costs little more than its sound.
 #ifndef SOUNDPICK_PROBE_SOUNDDECODER_H
 #define SOUNDPICK_PROBE_SOUNDDECODER_H
