@@ -268,6 +268,23 @@ void TCliReporter::Summary(const std::vector<TCliTask>& tasks, int skipped, doub
                  skipped, seconds);
 }
 
+void TCliReporter::PassedOver(int withoutSound, int upToDate) {
+    if (Mode == rmJson) {
+        PrintJson(TJsonObject()
+                      .Add("event", std::string("passed"))
+                      .Add("without_sound", static_cast<int64_t>(withoutSound))
+                      .Add("up_to_date", static_cast<int64_t>(upToDate)));
+        return;
+    }
+    ClearLive();
+    if (Quiet)
+        return;
+    if (withoutSound > 0)
+        std::fprintf(stderr, "%d files without sound skipped\n", withoutSound);
+    if (upToDate > 0)
+        std::fprintf(stderr, "%d files up to date skipped\n", upToDate);
+}
+
 void TCliReporter::ClearLive() {
     if (LiveLines == 0)
         return;

@@ -1,0 +1,48 @@
+// The library inputs: the queue of added files and folders and the tree naming.
+#include "component/LibraryInputs.h"
+
+#include "component/OutputAssembly.h"
+
+namespace fs = std::filesystem;
+
+void TLibraryInputs::Add(const fs::path& input) {
+    Waiting.push_back(input);
+}
+
+std::optional<TLibraryInput> TLibraryInputs::Next() {
+    while (true) {
+        if (Walk) {
+            if (std::optional<TWalkedFile> file = Walk->Next()) {
+                if (Shard.Takes(file->Relative))
+                    return TLibraryInput{file->Path, file->Relative, true};
+                continue;
+            }
+            Walk.reset();
+        }
+        if (Waiting.empty())
+            return std::nullopt;
+        const fs::path next = Waiting.front();
+        Waiting.pop_front();
+        std::error_code error;
+        if (fs::is_directory(next, error))
+            Walk.emplace(next);
+        else if (Shard.Takes(next.filename()))
+            return TLibraryInput{next, next.filename(), false};
+    }
+}
+
+void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input,
+                       const TNameTemplate* nameTemplate, const TTagMap& tags) {
+    if (choices.OutputFolderText == SameAsInputFolder)
+        return;
+    if (nameTemplate)
+        choices.TreeName = nameTemplate->Expand(tags, input.Relative);
+    else if (input.InFolder)
+        choices.TreeName = fs::path(input.Relative).replace_extension();
+}
+
+bool CreateOutputFolders(const fs::path& output) {
+    std::error_code error;
+    fs::create_directories(output.parent_path(), error);
+    return !error;
+}
