@@ -45,11 +45,7 @@ int64_t Microseconds(double seconds) {
 TBatchRun::TBatchRun(const TCliOptions& options, TFFmpegComponent& component,
                      TCliReporter& reporter)
     : Options(options), Component(component), Reporter(reporter),
-      Folders(ParseShard(options.Shard).value_or(TShard())), Report(options.ReportFile) {
-    std::string error;
-    if (!options.NameTemplate.empty())
-        NameTemplate = TNameTemplate::Parse(options.NameTemplate, error);
-}
+      Folders(ParseShard(options.Shard).value_or(TShard())), Report(options.ReportFile) {}
 
 TBatchRun::~TBatchRun() {
     Component.DetachEvents();
@@ -104,7 +100,7 @@ bool TBatchRun::AddFromFolders() {
 bool TBatchRun::AddInput(const TLibraryInput& found) {
     const fs::path& input = found.Path;
     const TProbedInput probed = Component.ProbeInput(input);
-    const TTagMap tags = NameTemplate ? ProbedTags(Component.Probe()) : TTagMap();
+    const TTagMap tags = Options.NameTemplate.empty() ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
     if (!probed.ErrorText.empty() || !probed.HasSound) {
         const std::string message =
@@ -124,7 +120,7 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
     TOutputChoices choices = ChoicesFor(input, probed);
-    NameLibraryOutput(choices, found, NameTemplate ? &*NameTemplate : nullptr, tags);
+    NameLibraryOutput(choices, found, tags);
     if (Options.Update) {
         // An output that is there but not done is replaced, never numbered beside it.
         if (OutputStateFor(choices) == osUpToDate) {
@@ -188,8 +184,9 @@ void TBatchRun::FeedTasks() {
 
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
-    const TOutputChoices choices = std::move(PendingChoices[index]);
-    PendingChoices[index] = {};
+    // Files become tasks in their order: index is always the first waiting one.
+    const TOutputChoices choices = std::move(PendingChoices.front());
+    PendingChoices.pop_front();
     CliTasks[index].MadeTime = steady_clock::now();
     const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
     if (added.Index < 0) {
@@ -259,6 +256,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
         choices.NormalizeLoudness = true;
         choices.LoudnessTargetText = std::to_string(*Options.LoudnessLufs);
     }
+    choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
     choices.KeepTags = !Options.NoTags;

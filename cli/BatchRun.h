@@ -79,11 +79,10 @@ private:
     // the only one a second Ctrl-C may remove; empty when it created none.
     std::vector<std::filesystem::path> CreatedFiles;
     std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
-    // By CliTasks index: the choices a file waiting to become a component task is made with.
-    std::vector<TOutputChoices> PendingChoices;
+    // The choices of the files not yet made tasks (from NextToMake on), in their order.
+    std::deque<TOutputChoices> PendingChoices;
     TLibraryInputs Folders;                       // the added folders, walked as the run goes
     bool FoldersLeft = false;                     // Folders may still give inputs
-    std::optional<TNameTemplate> NameTemplate;    // --name
     std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied
     TRunReport Report;
     int WithoutSound = 0;            // files under folders passed over quietly

@@ -1,6 +1,8 @@
 // soundpick-cli's output.
 #include "cli/CliReporter.h"
 
+#include "component/LibraryInputs.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -269,6 +271,8 @@ void TCliReporter::Summary(const std::vector<TCliTask>& tasks, int skipped, doub
 }
 
 void TCliReporter::PassedOver(int withoutSound, int upToDate) {
+    if (withoutSound == 0 && upToDate == 0)
+        return;
     if (Mode == rmJson) {
         PrintJson(TJsonObject()
                       .Add("event", std::string("passed"))
@@ -280,7 +284,7 @@ void TCliReporter::PassedOver(int withoutSound, int upToDate) {
     if (Quiet)
         return;
     if (withoutSound > 0)
-        std::fprintf(stderr, "%d files without sound skipped\n", withoutSound);
+        std::fprintf(stderr, "%s\n", WithoutSoundText(withoutSound).c_str());
     if (upToDate > 0)
         std::fprintf(stderr, "%d files up to date skipped\n", upToDate);
 }

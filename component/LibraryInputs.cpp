@@ -31,14 +31,33 @@ std::optional<TLibraryInput> TLibraryInputs::Next() {
     }
 }
 
-void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input,
-                       const TNameTemplate* nameTemplate, const TTagMap& tags) {
+void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags) {
     if (choices.OutputFolderText == SameAsInputFolder)
         return;
+    std::string error;
+    const std::optional<TNameTemplate> nameTemplate =
+        choices.NameTemplateText.empty() ? std::nullopt
+                                         : TNameTemplate::Parse(choices.NameTemplateText, error);
     if (nameTemplate)
         choices.TreeName = nameTemplate->Expand(tags, input.Relative);
     else if (input.InFolder)
         choices.TreeName = fs::path(input.Relative).replace_extension();
+}
+
+TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
+                                     const TProbedInput& probed, const TTagMap& tags) {
+    TOutputChoices choices = chosen;
+    choices.InputFileName = input.Path;
+    choices.InputFormatName = probed.FormatName;
+    choices.InputDurationUs = probed.DurationUs;
+    choices.InputAudioCodec = probed.AudioCodec;
+    choices.CutClip = false;
+    NameLibraryOutput(choices, input, tags);
+    return choices;
+}
+
+std::string WithoutSoundText(int count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files") + " without sound skipped";
 }
 
 bool CreateOutputFolders(const fs::path& output) {

@@ -5,6 +5,7 @@
 #ifndef SOUNDPICK_COMPONENT_LIBRARYINPUTS_H
 #define SOUNDPICK_COMPONENT_LIBRARYINPUTS_H
 
+#include "component/FFmpegComponent.h"
 #include "component/FolderWalk.h"
 #include "component/NameTemplate.h"
 #include "component/Shard.h"
@@ -40,10 +41,18 @@ private:
 };
 
 // Names the output of an input in choices that have an output folder: the input's relative
-// path with the format's extension (no "_(new)": the tree keeps equal names apart), or the name
-// template's path. A file given by itself without a template keeps the usual naming.
-void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input,
-                       const TNameTemplate* nameTemplate, const TTagMap& tags);
+// path with the format's extension (no "_(new)": the tree keeps equal names apart), or the path
+// the choices' name template makes of the tags. A file given by itself without a template keeps
+// the usual naming, and so does a template that does not parse.
+void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags);
+
+// The choices for one input of a folder, from those made once for the whole folder: the input's
+// own probe results and name; the clip, chosen on one file, does not apply to the others.
+TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
+                                     const TProbedInput& probed, const TTagMap& tags);
+
+// "37 files without sound skipped" (one: "1 file ...").
+std::string WithoutSoundText(int count);
 
 // Creates the folders an output goes into; false when they cannot be made.
 bool CreateOutputFolders(const std::filesystem::path& output);

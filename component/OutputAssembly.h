@@ -49,6 +49,8 @@ struct TOutputChoices {
     // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual
     // naming.
     TPathFileName TreeName;
+    // A name template (see TNameTemplate) for inputs added with their folders; empty: none.
+    std::string NameTemplateText;
     // Output names already given to other tasks of the list: never chosen again, so two tasks
     // cannot write the same file.
     std::vector<TPathFileName> ClaimedNames;

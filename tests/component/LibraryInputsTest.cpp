@@ -67,8 +67,9 @@ TEST(Shard, SharesPartitionTheTree) {
             TLibraryInputs share(TShard{index, count});
             share.Add(folder / "lib");
             const std::vector<std::string> part = WalkAll(share);
-            if (count > 1)
+            if (count > 1) {
                 EXPECT_LT(part.size(), every.size()) << index << "/" << count;
+            }
             joined.insert(joined.end(), part.begin(), part.end());
         }
         std::sort(joined.begin(), joined.end());
@@ -156,7 +157,7 @@ TEST(OutputName, TreeNames) {
     choices.InputFileName = "/music/A/B/01.flac";
     choices.OutputFolderText = (folder / "out").string();
     const TLibraryInput input{"/music/A/B/01.flac", "A/B/01.flac", true};
-    NameLibraryOutput(choices, input, nullptr, {});
+    NameLibraryOutput(choices, input, {});
     EXPECT_EQ(OutputFileNameFor(choices), folder / "out/A/B/01.mp3");
     ASSERT_TRUE(CreateOutputFolders(folder / "out/A/B/01.mp3"));
     folder.Touch("out/A/B/01.mp3");
@@ -166,7 +167,7 @@ TEST(OutputName, TreeNames) {
 
     TOutputChoices beside;
     beside.InputFileName = "/music/A/B/01.flac";
-    NameLibraryOutput(beside, input, nullptr, {});
+    NameLibraryOutput(beside, input, {});
     EXPECT_EQ(OutputFileNameFor(beside), "/music/A/B/01_(new).mp3");
 }
 
