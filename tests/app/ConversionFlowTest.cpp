@@ -241,6 +241,30 @@ private slots:
         QVERIFY(Buttons().btnAddFolder->isEnabled() && Buttons().menuAddFolder->isEnabled());
     }
 
+    // The options' name template names a folder's files from their tags.
+    void FolderNamesFromTags() {
+        const QString in = Work->path() + QStringLiteral("/in");
+        const QString out = Work->path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(in + QStringLiteral("/x")) && QDir().mkpath(out));
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tagged.flac")),
+                            in + QStringLiteral("/x/a.flac")));
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
+                            in + QStringLiteral("/b.wav")));
+        TDialogDriver driver(*Window);
+        driver.Then([out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))
+                ->setText(QStringLiteral("{artist}/{track:02} {title}"));
+            ChooseCaption(dialog, QStringLiteral("Mp3"));
+            ClickOk(dialog);
+        });
+        Window->AddFolder(in);
+        QVERIFY(driver.Done());
+        QCOMPARE(Rows().RowCount(), 2);
+        QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/Unknown Artist/00 b.mp3"));
+        QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/Test Artist/07 Test Title.mp3"));
+    }
+
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
         TDialogDriver driver(*Window);
         driver.Then(ClickOk); // must stay unused: no dialog shows for these files
