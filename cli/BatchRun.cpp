@@ -125,7 +125,9 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         // An output that is there but not done is replaced, never numbered beside it.
         if (OutputStateFor(choices) == osUpToDate) {
             ++UpToDate;
-            Report.Line(input, OutputFileNameFor(choices), "up-to-date", "", 0);
+            const fs::path output = OutputFileNameFor(choices);
+            CopyImagesBeside(choices, output);
+            Report.Line(input, output, "up-to-date", "", 0);
             return false;
         }
         choices.Overwrite = true;
@@ -135,17 +137,22 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
     task.Input = input;
     task.Output = OutputFileNameFor(choices);
     choices.ClaimedNames.clear();
-    if (!choices.TreeName.empty()) {
+    if (!choices.TreeName.empty())
         CreateOutputFolders(task.Output);
-        if (Options.CopyImages && ImageFolders.insert(input.parent_path()).second)
-            CopyFolderImages(input.parent_path(), task.Output.parent_path());
-    }
+    CopyImagesBeside(choices, task.Output);
     ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
     CreatedFiles.emplace_back();
     PendingChoices.push_back(std::move(choices));
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
     return true;
+}
+
+// With --copy-images, once per input folder, into the output's folder of the tree.
+void TBatchRun::CopyImagesBeside(const TOutputChoices& choices, const fs::path& output) {
+    const fs::path folder = choices.InputFileName.parent_path();
+    if (Options.CopyImages && !choices.TreeName.empty() && ImageFolders.insert(folder).second)
+        CopyFolderImages(folder, output.parent_path());
 }
 
 void TBatchRun::ReportLine(const TCliTask& task, const std::string& state,
@@ -214,7 +221,7 @@ void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& messag
     MarkOutputEnded(index);
     CliTasks[index].State = state;
     Reporter.Ended(index, CliTasks[index], message, false);
-    ReportLine(CliTasks[index], state == tsStopped ? "stopped" : "failed", message);
+    ReportLine(CliTasks[index], StateName(state), message);
 }
 
 int TBatchRun::CliIndex(int taskIndex) const {
@@ -408,6 +415,5 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
          (task.State == tsStopped && CreatedFiles[event.Index] == task.Output)) &&
         HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
-    const char* states[] = {"waiting", "running", "finished", "stopped", "failed"};
-    ReportLine(task, states[task.State], event.Message);
+    ReportLine(task, StateName(task.State), event.Message);
 }

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <sstream>
 
-namespace {
-
 const char* StateName(TTaskState state) {
     switch (state) {
     case tsFinished:
@@ -23,6 +21,8 @@ const char* StateName(TTaskState state) {
         return "waiting";
     }
 }
+
+namespace {
 
 std::string SizeShort(int64_t bytes) {
     char text[32];
@@ -286,7 +286,8 @@ void TCliReporter::PassedOver(int withoutSound, int upToDate) {
     if (withoutSound > 0)
         std::fprintf(stderr, "%s\n", WithoutSoundText(withoutSound).c_str());
     if (upToDate > 0)
-        std::fprintf(stderr, "%d files up to date skipped\n", upToDate);
+        std::fprintf(stderr, "%d %s up to date skipped\n", upToDate,
+                     upToDate == 1 ? "file" : "files");
 }
 
 void TCliReporter::ClearLive() {

@@ -70,6 +70,9 @@ private:
     int TaskTotal = 0;
 };
 
+// "waiting", "running", "finished", "stopped" or "failed".
+const char* StateName(TTaskState state);
+
 // A text as a JSON string literal.
 std::string JsonString(const std::string& text);
 
