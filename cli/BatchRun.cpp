@@ -222,6 +222,15 @@ void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& messag
     CliTasks[index].State = state;
     Reporter.Ended(index, CliTasks[index], message, false);
     ReportLine(CliTasks[index], StateName(state), message);
+    ForgetEnded(index);
+}
+
+// A file that has ended keeps only its state, so that a long batch holds little per file. Its
+// name need not stay claimed: a finished output exists, and a failed one may be taken again.
+void TBatchRun::ForgetEnded(int index) {
+    TCliTask& task = CliTasks[index];
+    ClaimedOutputs.erase(task.Output.string());
+    task.Input = task.Output = CreatedFiles[index] = fs::path();
 }
 
 int TBatchRun::CliIndex(int taskIndex) const {
@@ -416,4 +425,5 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
     ReportLine(task, StateName(task.State), event.Message);
+    ForgetEnded(event.Index);
 }

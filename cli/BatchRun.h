@@ -55,6 +55,7 @@ private:
     bool AddInput(const TLibraryInput& input);
     // Adds the next file under the added folders that becomes a task; false when none is left.
     bool AddFromFolders();
+    void ForgetEnded(int index);
     void CopyImagesBeside(const TOutputChoices& choices, const std::filesystem::path& output);
     void ReportLine(const TCliTask& task, const std::string& state, const std::string& message);
     TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed) const;
