@@ -23,7 +23,6 @@ public:
     // followed; links to folders are not (they could lead back up the tree). Folders that cannot be
     // read are passed over.
     std::optional<TWalkedFile> Next();
-    const std::filesystem::path& Root() const { return RootFolder; }
 
 private:
     // One folder being walked: its sorted visible entries and the next one to look at.
