@@ -8,7 +8,8 @@
 # 0.2 s flac (8 kHz mono), so the figures show the walk, the probe and the task overhead rather
 # than encoding.
 # Usage: bench/library_walk.sh [BUILD-DIR [FILES]]   (BUILD-DIR holds bin/soundpick-cli; FILES
-# is rounded up to whole hundreds)
+# is rounded up to whole hundreds, and stays under the file system's limit of links to one file,
+# about 65,000 on ext4)
 set -euo pipefail
 source "$(dirname "$0")/bench_common.sh" "${1:-}"
 # Whole artists of 100 tracks each.
