@@ -23,6 +23,8 @@ TMainActions::TMainActions(QWidget* window) {
     // The toolbar buttons carry no keys: the menu items below do (the window keeps them in the
     // buttons' state), and the menus are reached with Alt+F and Alt+H.
     btnAdd = MakeAction(window, "btnAdd", QStringLiteral("Add Task"), QStringLiteral("add"));
+    btnAddFolder = MakeAction(window, "btnAddFolder", QStringLiteral("Add Folder"),
+                              QStringLiteral("addfolder"));
     btnRemove = MakeAction(window, "btnRemove", QStringLiteral("Remove"), QStringLiteral("remove"));
     btnClear =
         MakeAction(window, "btnClear", QStringLiteral("Clear Task"), QStringLiteral("clear"));
@@ -38,6 +40,9 @@ TMainActions::TMainActions(QWidget* window) {
 
     menu1 = MakeAction(window, "menu1", QStringLiteral("&Add Task..."), QStringLiteral("add"),
                        QKeySequence(Qt::CTRL | Qt::Key_O));
+    menuAddFolder =
+        MakeAction(window, "menuAddFolder", QStringLiteral("Add &Folder…"),
+                   QStringLiteral("addfolder"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     menu2 = MakeAction(window, "menu2", QStringLiteral("&Remove Task..."), QStringLiteral("remove"),
                        QKeySequence(Qt::Key_Delete));
     menu3 = MakeAction(window, "menu3", QStringLiteral("&Clear Task..."), QStringLiteral("clear"),
@@ -70,6 +75,7 @@ TMainActions::TMainActions(QWidget* window) {
 
 void TMainActions::BuildToolBar(QToolBar* toolBar) const {
     toolBar->addAction(btnAdd);
+    toolBar->addAction(btnAddFolder);
     toolBar->addSeparator();
     toolBar->addAction(btnRemove);
     toolBar->addAction(btnClear);
@@ -86,7 +92,7 @@ void TMainActions::BuildToolBar(QToolBar* toolBar) const {
 
 void TMainActions::BuildMainMenu(QMenuBar* menuBar) const {
     QMenu* file = menuBar->addMenu(QStringLiteral("&File"));
-    file->addActions({menu1, menu2, menu3});
+    file->addActions({menu1, menuAddFolder, menu2, menu3});
     file->addSeparator();
     file->addActions({menu4, menu5});
     file->addSeparator();

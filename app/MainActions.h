@@ -20,6 +20,7 @@ public:
 
     // Toolbar buttons.
     QAction* btnAdd;
+    QAction* btnAddFolder;
     QAction* btnRemove;
     QAction* btnClear;
     QAction* btnStart;
@@ -30,15 +31,16 @@ public:
     QAction* ToolButtonHelp;
 
     // Main menu items: they call the buttons' handlers and follow the buttons' state.
-    QAction* menu1; // &Add Task...
-    QAction* menu2; // &Remove Task...
-    QAction* menu3; // &Clear Task...
-    QAction* menu4; // &Start Convertion
-    QAction* menu5; // Sto&p
-    QAction* menu6; // P&ause
-    QAction* menu7; // Resu&me
-    QAction* menu8; // &Settings... (hidden)
-    QAction* menu9; // &Exit
+    QAction* menu1;         // &Add Task...
+    QAction* menuAddFolder; // Add &Folder…
+    QAction* menu2;         // &Remove Task...
+    QAction* menu3;         // &Clear Task...
+    QAction* menu4;         // &Start Convertion
+    QAction* menu5;         // Sto&p
+    QAction* menu6;         // P&ause
+    QAction* menu7;         // Resu&me
+    QAction* menu8;         // &Settings... (hidden)
+    QAction* menu9;         // &Exit
     QAction* HelpContent1;
     QAction* MoreRatedSoftware1;
 

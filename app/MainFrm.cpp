@@ -10,6 +10,7 @@
 #include "UtilFuncs.h"
 
 #include "component/FFmpegTask.h"
+#include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "probe/AVProbe.h"
 
@@ -184,6 +185,8 @@ void TfrmMain::ConnectCommands() {
                 [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
     };
     on(a.btnAdd, &TfrmMain::btnAddClick);
+    on(a.btnAddFolder, &TfrmMain::btnAddFolderClick);
+    on(a.menuAddFolder, &TfrmMain::btnAddFolderClick);
     on(a.btnRemove, &TfrmMain::btnRemoveClick);
     on(a.btnClear, &TfrmMain::btnClearClick);
     on(a.btnStart, &TfrmMain::btnStartClick);
@@ -275,6 +278,50 @@ void TfrmMain::AddFiles(const QStringList& files) {
         return;
     for (const QString& file : files)
         AddFile(file);
+}
+
+void TfrmMain::btnAddFolderClick() {
+    if (!Commands->btnAddFolder->isEnabled() || !LoadLibraries())
+        return;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QString(), UserSettings()->value(AddFolderKey).toString());
+    if (folder.isEmpty())
+        return;
+    UserSettings()->setValue(AddFolderKey, folder);
+    AddFolder(folder);
+}
+
+void TfrmMain::AddFolder(const QString& folder) {
+    if (!Commands->btnAddFolder->isEnabled() || !LoadLibraries())
+        return;
+    TLibraryInputs inputs;
+    inputs.Add(ToPath(folder));
+    std::optional<TOutputChoices> chosen;
+    int withoutSound = 0;
+    while (const std::optional<TLibraryInput> input = inputs.Next()) {
+        const TProbedInput probed = Component->ProbeInput(input->Path);
+        TProbeCloser closer{Component->Probe()};
+        if (!probed.ErrorText.empty() || !probed.HasSound) {
+            ++withoutSound;
+            continue;
+        }
+        if (!chosen) {
+            if (!frmOption)
+                frmOption = new TfrmOption(this);
+            frmOption->FillFromProbe(Component->Probe());
+            if (frmOption->exec() != QDialog::Accepted)
+                return;
+            chosen = frmOption->Choices();
+        }
+        TOutputChoices choices =
+            ChoicesForFolderInput(*chosen, *input, probed, ProbedTags(Component->Probe()));
+        choices.ClaimedNames = ListedOutputs();
+        if (!choices.TreeName.empty())
+            CreateOutputFolders(OutputFileNameFor(choices));
+        AddTask(choices, Component->Probe().GetFileSize());
+    }
+    if (withoutSound > 0)
+        mmoLog->AppendWithBlankLines(QString::fromStdString(WithoutSoundText(withoutSound)));
 }
 
 bool TfrmMain::LoadLibraries() {
@@ -406,6 +453,7 @@ void TfrmMain::UpdateCommands() {
     const bool converting = Running && !Stopping;
     const std::pair<QAction*, bool> states[] = {
         {a.btnAdd, idle},
+        {a.btnAddFolder, idle},
         {a.btnRemove, idle && SelectedRow() >= 0},
         {a.btnClear, idle && hasRows},
         {a.btnStart, idle && (!hasRows || Rows->WaitingCount() > 0)},
@@ -415,11 +463,17 @@ void TfrmMain::UpdateCommands() {
     for (const auto& [button, enabled] : states)
         button->setEnabled(enabled);
     // The menus offer the same commands, so they follow the same state.
-    const std::pair<QAction*, QAction*> mirrors[] = {
-        {a.menu1, a.btnAdd},     {a.menu2, a.btnRemove}, {a.menu3, a.btnClear},
-        {a.menu4, a.btnStart},   {a.menu5, a.btnStop},   {a.menu6, a.btnPause},
-        {a.menu7, a.btnResume},  {a.popAdd, a.btnAdd},   {a.popRemove, a.btnRemove},
-        {a.popClear, a.btnClear}};
+    const std::pair<QAction*, QAction*> mirrors[] = {{a.menu1, a.btnAdd},
+                                                     {a.menu2, a.btnRemove},
+                                                     {a.menu3, a.btnClear},
+                                                     {a.menu4, a.btnStart},
+                                                     {a.menu5, a.btnStop},
+                                                     {a.menu6, a.btnPause},
+                                                     {a.menu7, a.btnResume},
+                                                     {a.popAdd, a.btnAdd},
+                                                     {a.popRemove, a.btnRemove},
+                                                     {a.popClear, a.btnClear},
+                                                     {a.menuAddFolder, a.btnAddFolder}};
     for (const auto& [item, button] : mirrors)
         item->setEnabled(button->isEnabled());
     a.mnuOpenFolder->setEnabled(hasRows);
@@ -585,14 +639,23 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-    QStringList files;
+    QStringList files, folders;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
             files << url.toLocalFile();
+        else if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
+            folders << url.toLocalFile();
     }
     event->acceptProposedAction();
     // After the drop has been answered: the dialogs must not run inside the drag's own loop.
     QMetaObject::invokeMethod(
-        this, [this, files] { RunGuarded([this, &files] { AddFiles(files); }); },
+        this,
+        [this, files, folders] {
+            RunGuarded([this, &files, &folders] {
+                AddFiles(files);
+                for (const QString& folder : folders)
+                    AddFolder(folder);
+            });
+        },
         Qt::QueuedConnection);
 }

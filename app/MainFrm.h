@@ -41,6 +41,11 @@ public:
     void btnAddClick();
     // Adds files one after another, each through the options dialog.
     void AddFiles(const QStringList& files);
+    void btnAddFolderClick();
+    // Adds every file with sound under a folder (hidden ones left out, in path order) with the
+    // options chosen once, in the dialog shown for the first; with an output folder the
+    // folder's tree is kept under it. Files without sound are counted, not reported one by one.
+    void AddFolder(const QString& folder);
     void btnRemoveClick();
     void btnClearClick();
     void btnStartClick();

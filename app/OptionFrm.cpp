@@ -44,6 +44,7 @@ const QString ChannelsKey = QStringLiteral("Output/Channels");
 const QString AdjustBitRateKey = QStringLiteral("Output/AdjustBitRate");
 const QString BitRateKey = QStringLiteral("Output/BitRate");
 const QString FolderKey = QStringLiteral("Output/Folder");
+const QString NameTemplateKey = QStringLiteral("Output/NameTemplate");
 const QString OverwriteKey = QStringLiteral("Output/Overwrite");
 
 // Number fields take digits only: "320k" is refused as it is typed, not read as no number.
@@ -298,14 +299,26 @@ QWidget* TfrmOption::BuildOutputControls() {
     layout->addWidget(chkOverwrite);
 
     auto* folder = new QGroupBox(QStringLiteral("Output Folder"), panel);
-    auto* row = new QHBoxLayout(folder);
-    row->setContentsMargins(6, 2, 6, 4);
+    auto* rows = new QVBoxLayout(folder);
+    rows->setContentsMargins(6, 2, 6, 4);
+    auto* row = new QHBoxLayout();
     edtOutPath = ReadOnlyField("edtOutPath", folder);
     edtOutPath->setText(QString::fromLatin1(SameAsInputFolder));
     btnOutPath = Button(QStringLiteral("..."), "btnOutPath", folder);
     btnOutPath->setFixedWidth(30);
     row->addWidget(edtOutPath);
     row->addWidget(btnOutPath);
+    rows->addLayout(row);
+    // Applies to the files of an added folder with an output folder chosen; empty keeps the
+    // folder's own tree.
+    edtNameTemplate = new QLineEdit(folder);
+    edtNameTemplate->setObjectName(QStringLiteral("edtNameTemplate"));
+    edtNameTemplate->setPlaceholderText(
+        QStringLiteral("Names in folders, e.g. {albumartist}/{album}/{track:02} {title}"));
+    edtNameTemplate->setToolTip(
+        QStringLiteral("Fields: {artist} {albumartist} {album} {title} {track} {track:02} {disc} "
+                       "{date} {genre} {filename} {dir}"));
+    rows->addWidget(edtNameTemplate);
     layout->addWidget(folder);
     connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
     return panel;
@@ -574,6 +587,7 @@ void TfrmOption::LoadSettings() {
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         edtOutPath->setText(folder);
     chkOverwrite->setChecked(settings->value(OverwriteKey, false).toBool());
+    edtNameTemplate->setText(settings->value(NameTemplateKey).toString());
 }
 
 void TfrmOption::SaveSettings() const {
@@ -585,6 +599,7 @@ void TfrmOption::SaveSettings() const {
     settings->setValue(BitRateKey, edtAudioBitRate->text());
     settings->setValue(FolderKey, edtOutPath->text());
     settings->setValue(OverwriteKey, chkOverwrite->isChecked());
+    settings->setValue(NameTemplateKey, edtNameTemplate->text());
 }
 
 void TfrmOption::showEvent(QShowEvent* event) {
@@ -631,5 +646,6 @@ TOutputChoices TfrmOption::Choices() const {
     choices.OutputFolderText = edtOutPath->text().toStdString();
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();
     choices.Overwrite = chkOverwrite->isChecked();
+    choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
     return choices;
 }

@@ -120,6 +120,7 @@ private:
     QCheckBox* chkCopyTimestamp;
     QCheckBox* chkOverwrite;
     QLineEdit* edtOutPath;
+    QLineEdit* edtNameTemplate; // names from tags for the files of an added folder
     QPushButton* btnOutPath;
     QPushButton* btnOk;
     QPushButton* btnCancel;

@@ -14,17 +14,6 @@ seed="$MEDIA/tone_0.2s.flac"
 [ -s "$seed" ] || ffmpeg -nostdin -hide_banner -loglevel error -y \
     -f lavfi -i "sine=frequency=440:sample_rate=8000:duration=0.2" -c:a flac "$seed"
 
-# The most entries /proc/PID/fd had while the process ran.
-peak_handles() {
-    local pid=$1 peak=0 count
-    while kill -0 "$pid" 2>/dev/null; do
-        count=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l) || count=0
-        [ "$count" -gt "$peak" ] && peak=$count
-        sleep 0.02
-    done
-    echo "$peak"
-}
-
 print_load
 echo "| files | wall s | peak MB | peak handles | outputs |"
 echo "|---:|---:|---:|---:|---:|"

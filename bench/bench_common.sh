@@ -99,6 +99,17 @@ check_output() {
     echo "  checked $(basename "$file"): $found"
 }
 
+# The most entries /proc/PID/fd had while the process ran (sampled every 20 ms).
+peak_handles() {
+    local pid=$1 peak=0 count
+    while kill -0 "$pid" 2>/dev/null; do
+        count=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l) || count=0
+        [ "$count" -gt "$peak" ] && peak=$count
+        sleep 0.02
+    done
+    echo "$peak"
+}
+
 print_load() {
     echo "load: $(cut -d' ' -f1-3 /proc/loadavg) at $(date -u +%H:%M:%S) UTC, $(nproc) processors"
 }

@@ -2,8 +2,10 @@
 #include "cli/BatchRun.h"
 
 #include "cli/Interrupt.h"
+#include "component/CoverImages.h"
 #include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
+#include "component/UpdateCheck.h"
 #include "ffbind/MainThread.h"
 #include "probe/AVProbe.h"
 #include "probe/EnvelopeScan.h"
@@ -43,7 +45,8 @@ int64_t Microseconds(double seconds) {
 
 TBatchRun::TBatchRun(const TCliOptions& options, TFFmpegComponent& component,
                      TCliReporter& reporter)
-    : Options(options), Component(component), Reporter(reporter) {}
+    : Options(options), Component(component), Reporter(reporter),
+      Folders(ParseShard(options.Shard).value_or(TShard())), Report(options.ReportFile) {}
 
 TBatchRun::~TBatchRun() {
     Component.DetachEvents();
@@ -67,22 +70,50 @@ bool TBatchRun::PrintInfo() {
 }
 
 void TBatchRun::AddFiles() {
+    if (Report.Failed())
+        Reporter.Warning("the report file '" + Options.ReportFile + "' cannot be written");
+    const TShard shard = ParseShard(Options.Shard).value_or(TShard());
     for (const std::string& file : Options.Files) {
         if (InterruptRequests() > 0)
             return; // the user gave up before the run began
-        if (!AddFile(file))
-            ++Skipped;
+        const fs::path input = Absolute(file);
+        std::error_code error;
+        if (fs::is_directory(input, error)) {
+            Folders.Add(input);
+            FoldersLeft = true;
+        } else if (shard.Takes(input.filename())) {
+            AddInput({input, input.filename(), false});
+        }
     }
 }
 
+bool TBatchRun::AddFromFolders() {
+    while (FoldersLeft && InterruptRequests() == 0) {
+        const std::optional<TLibraryInput> input = Folders.Next();
+        FoldersLeft = input.has_value();
+        if (input && AddInput(*input))
+            return true;
+    }
+    return false;
+}
+
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
-bool TBatchRun::AddFile(const std::string& file) {
-    const fs::path input = Absolute(file);
+bool TBatchRun::AddInput(const TLibraryInput& found) {
+    const fs::path& input = found.Path;
     const TProbedInput probed = Component.ProbeInput(input);
+    const TTagMap tags = Options.NameTemplate.empty() ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
     if (!probed.ErrorText.empty() || !probed.HasSound) {
-        Reporter.Skipped(input,
-                         probed.ErrorText.empty() ? NoSoundText(input.string()) : probed.ErrorText);
+        const std::string message =
+            probed.ErrorText.empty() ? NoSoundText(input.string()) : probed.ErrorText;
+        if (found.InFolder) {
+            ++WithoutSound;
+            Report.Line(input, {}, "no-sound", message, 0);
+            return false;
+        }
+        Reporter.Skipped(input, message);
+        Report.Line(input, {}, "skipped", message, 0);
+        ++Skipped;
         return false;
     }
     if (Options.StartSeconds && probed.DurationUs > 0 &&
@@ -91,16 +122,48 @@ bool TBatchRun::AddFile(const std::string& file) {
 
     const std::optional<TSoundBounds> trimmed = TrimmedClip(input, probed);
     TOutputChoices choices = ChoicesFor(input, probed, trimmed);
+    NameLibraryOutput(choices, found, tags);
+    if (Options.Update) {
+        // An output that is there but not done is replaced, never numbered beside it.
+        if (OutputStateFor(choices) == osUpToDate) {
+            ++UpToDate;
+            const fs::path output = OutputFileNameFor(choices);
+            CopyImagesBeside(choices, output);
+            Report.Line(input, output, "up-to-date", "", 0);
+            return false;
+        }
+        choices.Overwrite = true;
+    }
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
     task.Output = OutputFileNameFor(choices);
+    choices.ClaimedNames.clear();
+    if (!choices.TreeName.empty())
+        CreateOutputFolders(task.Output);
+    CopyImagesBeside(choices, task.Output);
     ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
-    ProbedFiles.push_back(probed);
-    TrimmedClips.push_back(trimmed);
+    CreatedFiles.emplace_back();
+    PendingChoices.push_back(std::move(choices));
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
     return true;
+}
+
+// With --copy-images, once per input folder, into the output's folder of the tree.
+void TBatchRun::CopyImagesBeside(const TOutputChoices& choices, const fs::path& output) {
+    const fs::path folder = choices.InputFileName.parent_path();
+    if (Options.CopyImages && !choices.TreeName.empty() && ImageFolders.insert(folder).second)
+        CopyFolderImages(folder, output.parent_path());
+}
+
+void TBatchRun::ReportLine(const TCliTask& task, const std::string& state,
+                           const std::string& message) {
+    const std::chrono::duration<double> seconds = task.MadeTime == steady_clock::time_point()
+                                                      ? std::chrono::duration<double>(0)
+                                                      : steady_clock::now() - task.MadeTime;
+    Report.Line(task.Input, task.Output, state, task.Warning.empty() ? message : task.Warning,
+                seconds.count());
 }
 
 // Only the names of earlier tasks that the numbering of this one could meet (those beginning
@@ -119,20 +182,21 @@ std::vector<fs::path> TBatchRun::ClaimedNamesLike(const fs::path& unclaimed) con
 
 void TBatchRun::FeedTasks() {
     const int window = Options.Jobs * TasksPerJob;
-    while (!Stopping && NextToMake < CliTasks.size() &&
-           static_cast<int>(CliIndexOfTask.size()) - TasksEnded < window) {
+    while (!Stopping && static_cast<int>(CliIndexOfTask.size()) - TasksEnded < window &&
+           (NextToMake < CliTasks.size() || AddFromFolders())) {
         if (MakeTask(static_cast<int>(NextToMake++)))
             Component.JoinAddedTasks(true); // starts at once when a worker is free
     }
     if (!Stopping)
-        Component.JoinAddedTasks(NextToMake < CliTasks.size());
+        Component.JoinAddedTasks(NextToMake < CliTasks.size() || FoldersLeft);
 }
 
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
-    const TOutputChoices choices =
-        ChoicesFor(CliTasks[index].Input, ProbedFiles[index], TrimmedClips[index]);
-    ProbedFiles[index] = {};
+    // Files become tasks in their order: index is always the first waiting one.
+    const TOutputChoices choices = std::move(PendingChoices.front());
+    PendingChoices.pop_front();
+    CliTasks[index].MadeTime = steady_clock::now();
     const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
     if (added.Index < 0) {
         EndUnmade(index, tsFailed, added.ErrorText);
@@ -159,6 +223,16 @@ void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& messag
     MarkOutputEnded(index);
     CliTasks[index].State = state;
     Reporter.Ended(index, CliTasks[index], message, false);
+    ReportLine(CliTasks[index], StateName(state), message);
+    ForgetEnded(index);
+}
+
+// A file that has ended keeps only its state, so that a long batch holds little per file. Its
+// name need not stay claimed: a finished output exists, and a failed one may be taken again.
+void TBatchRun::ForgetEnded(int index) {
+    TCliTask& task = CliTasks[index];
+    ClaimedOutputs.erase(task.Output.string());
+    task.Input = task.Output = CreatedFiles[index] = fs::path();
 }
 
 int TBatchRun::CliIndex(int taskIndex) const {
@@ -224,6 +298,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
         choices.NormalizeLoudness = true;
         choices.LoudnessTargetText = std::to_string(*Options.LoudnessLufs);
     }
+    choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
     choices.KeepTags = !Options.NoTags;
@@ -234,7 +309,8 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
 }
 
 bool TBatchRun::Run() {
-    if (!CliTasks.empty()) {
+    const bool anyInput = !CliTasks.empty() || FoldersLeft;
+    if (anyInput) {
         Component.OnProgress = [this](int index, const TProgressInfo& progress) {
             TEvent event;
             event.TaskIndex = index;
@@ -258,7 +334,6 @@ bool TBatchRun::Run() {
             Woken = true;
             EventsSignal.notify_all();
         });
-        CreatedFiles.assign(CliTasks.size(), {});
         SetPendingOutputs(CliTasks.size());
         const auto started = steady_clock::now();
         auto drawn = started;
@@ -292,13 +367,16 @@ bool TBatchRun::Run() {
             }
         }
         const std::chrono::duration<double> elapsed = steady_clock::now() - started;
+        Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, elapsed.count());
     }
     // Frees the engines: outputs of tasks that never ran are removed with them.
     Component.DetachEvents();
     Component.ClearTaskList();
-    if (CliTasks.empty())
+    if (!anyInput) {
+        Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, 0);
+    }
     bool allFinished = Skipped == 0;
     for (const TCliTask& task : CliTasks)
         allFinished = allFinished && task.State == tsFinished && task.Warning.empty();
@@ -372,4 +450,6 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
          (task.State == tsStopped && CreatedFiles[event.Index] == task.Output)) &&
         HasContent(task.Output);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
+    ReportLine(task, StateName(task.State), event.Message);
+    ForgetEnded(event.Index);
 }

@@ -2,19 +2,23 @@
 // assembly, runs the tasks on worker threads and follows their events on the main thread.
 // Files are probed and named up front, but become component tasks (open input, created output,
 // encoder) only a few per job ahead of the run, so a batch of any length holds the memory and
-// file handles of a few tasks per job.
+// file handles of a few tasks per job. The files under folders are found, probed and named only
+// as the run needs them, after the files given by themselves.
 #ifndef SOUNDPICK_CLI_BATCHRUN_H
 #define SOUNDPICK_CLI_BATCHRUN_H
 
 #include "cli/CliOptions.h"
 #include "cli/CliReporter.h"
+#include "cli/RunReport.h"
 #include "component/FFmpegComponent.h"
+#include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "probe/SoundEnvelope.h"
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,13 +51,20 @@ private:
         TProgressInfo Progress;
     };
 
-    bool AddFile(const std::string& file);
-    TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
-                              const std::optional<TSoundBounds>& trimmed) const;
     // With --trim-silence: where the file's sound rises above the level (none, with a warning,
     // when it never does or cannot be measured: the file is converted whole).
     std::optional<TSoundBounds> TrimmedClip(const std::filesystem::path& input,
                                             const TProbedInput& probed);
+    // Adds an input to the list (not yet as a component task); false when it is passed over:
+    // unreadable or without sound (quietly under a folder), or up to date with --update.
+    bool AddInput(const TLibraryInput& input);
+    // Adds the next file under the added folders that becomes a task; false when none is left.
+    bool AddFromFolders();
+    void ForgetEnded(int index);
+    void CopyImagesBeside(const TOutputChoices& choices, const std::filesystem::path& output);
+    void ReportLine(const TCliTask& task, const std::string& state, const std::string& message);
+    TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
+                              const std::optional<TSoundBounds>& trimmed) const;
     std::vector<std::filesystem::path>
     ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
@@ -76,11 +87,15 @@ private:
     // the only one a second Ctrl-C may remove; empty when it created none.
     std::vector<std::filesystem::path> CreatedFiles;
     std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
-    // By CliTasks index: what a file waiting to become a component task needs besides its
-    // TCliTask.
-    std::vector<TProbedInput> ProbedFiles;
-    std::vector<std::optional<TSoundBounds>> TrimmedClips; // by CliTasks index
-    std::size_t NextToMake = 0;                            // the first file not yet made a task
+    // The choices of the files not yet made tasks (from NextToMake on), in their order.
+    std::deque<TOutputChoices> PendingChoices;
+    TLibraryInputs Folders;                       // the added folders, walked as the run goes
+    bool FoldersLeft = false;                     // Folders may still give inputs
+    std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied
+    TRunReport Report;
+    int WithoutSound = 0;            // files under folders passed over quietly
+    int UpToDate = 0;                // inputs passed over by --update
+    std::size_t NextToMake = 0;      // the first file not yet made a task
     std::vector<int> CliIndexOfTask; // by component index; guarded by EventsLock
     int TasksEnded = 0;              // component tasks whose end was handled
     bool Stopping = false;

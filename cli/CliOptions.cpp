@@ -1,7 +1,9 @@
 // Command-line parsing of soundpick-cli.
 #include "cli/CliOptions.h"
 
+#include "component/NameTemplate.h"
 #include "component/OutputFormats.h"
+#include "component/Shard.h"
 #include "ffbind/TextUtils.h"
 #include "probe/SoundEnvelope.h"
 
@@ -176,6 +178,21 @@ std::string AddExtraOption(TCliOptions& o, const std::string& value) {
     return "";
 }
 
+std::string SetNameTemplate(TCliOptions& o, const std::string& value) {
+    if (value.empty())
+        return "empty name template";
+    std::string error;
+    if (!TNameTemplate::Parse(value, error))
+        return error;
+    o.NameTemplate = value;
+    return "";
+}
+
+std::string SetShard(TCliOptions& o, const std::string& value) {
+    o.Shard = value;
+    return ParseShard(value) ? "" : "bad shard '" + value + "' (K/N with 1 <= K <= N)";
+}
+
 struct TOptionSpec {
     char Short;               // 0: none
     TValueHandler TakesValue; // empty for a switch
@@ -202,6 +219,17 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
           {}}},
         {"jobs", {'j', SetJobs, {}}},
         {"option", {0, AddExtraOption, {}}},
+        {"name", {0, SetNameTemplate, {}}},
+        {"shard", {0, SetShard, {}}},
+        {"report",
+         {0,
+          [](TCliOptions& o, const std::string& v) {
+              o.ReportFile = v;
+              return v.empty() ? std::string("empty report file name") : std::string();
+          },
+          {}}},
+        {"update", {0, {}, [](TCliOptions& o) { o.Update = true; }}},
+        {"copy-images", {0, {}, [](TCliOptions& o) { o.CopyImages = true; }}},
         {"overwrite", {0, {}, [](TCliOptions& o) { o.Overwrite = true; }}},
         {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
         {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
@@ -254,6 +282,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return "--trim-silence excludes --start and --end";
     if (std::string copied = CheckCopy(o); !copied.empty())
         return copied;
+    if (!o.NameTemplate.empty() && o.OutputFolder.empty())
+        return "--name needs --output-dir (the names are made under it)";
     std::error_code error;
     if (!o.OutputFolder.empty() && !std::filesystem::is_directory(o.OutputFolder, error))
         return "output folder '" + o.OutputFolder + "' does not exist";
@@ -329,7 +359,7 @@ TCliParse ParseCliOptions(int argc, char* argv[]) {
 }
 
 std::string CliUsageText() {
-    return R"USAGE(Usage: soundpick-cli [options] FILE...
+    return R"USAGE(Usage: soundpick-cli [options] FILE|FOLDER...
 Takes the sound out of video and audio files.
 
   -f, --format FMT        )USAGE" +
@@ -352,6 +382,15 @@ Takes the sound out of video and audio files.
   -j, --jobs N            tasks converting at once (default: number of processors)
       --no-split          encode each output's sound on one core (by default a long
                           output's sound is encoded in pieces on the cores the tasks leave)
+      --name TEMPLATE     name outputs under DIR from tags, e.g. "{albumartist}/{album}/
+                          {track:02} {title}"; fields: artist albumartist album title
+                          track disc date genre filename dir ({track:02}: padded)
+      --update            skip inputs whose output is complete and newer than the input;
+                          an older or incomplete output is replaced
+      --shard K/N         convert only share K of N of the inputs (by their relative path)
+      --report FILE       write one JSON line per input (input, output, state, warning,
+                          seconds) to FILE
+      --copy-images       copy the cover images of each input folder beside its outputs
       --info              print each file's media information and exit
       --option NAME=VALUE extra engine option for the outputs (repeatable)
   -v, --verbose           print the log lines of the libraries and the engine
@@ -360,7 +399,9 @@ Takes the sound out of video and audio files.
   -h, --help              this text
       --version           the program's version
 
-Outputs are named after the input with "_(new)" and the format's extension. Ctrl-C
+Outputs are named after the input with "_(new)" and the format's extension. A FOLDER adds
+every file with sound under it (hidden ones left out, in path order); with -o its tree is
+kept under DIR and outputs take the input's name with the new extension. Ctrl-C
 stops every task (new outputs are complete up to that point; a file being overwritten stays
 as it was); a second Ctrl-C ends at once, removing only the files the tasks created.
 Exit status: 0 when every task finished, 1 when any failed, was stopped or warned (an input

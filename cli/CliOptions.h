@@ -26,6 +26,12 @@ struct TCliOptions {
     int Jobs = 1;
     bool Info = false;
     std::vector<std::string> ExtraOptions; // "name=value" for the output
+    // Batches over a library (folders as inputs).
+    std::string NameTemplate; // --name: output paths from tags; empty: the input's tree
+    bool Update = false;      // skip inputs whose output is complete and newer
+    std::string Shard;        // "K/N": only this share of the inputs; empty: all
+    std::string ReportFile;   // one JSON line per input; empty: none
+    bool CopyImages = false;  // cover images beside the outputs
     bool Verbose = false;
     bool Quiet = false;
     bool Json = false;

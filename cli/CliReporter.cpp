@@ -1,11 +1,11 @@
 // soundpick-cli's output.
 #include "cli/CliReporter.h"
 
+#include "component/LibraryInputs.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
-
-namespace {
 
 const char* StateName(TTaskState state) {
     switch (state) {
@@ -21,6 +21,8 @@ const char* StateName(TTaskState state) {
         return "waiting";
     }
 }
+
+namespace {
 
 std::string SizeShort(int64_t bytes) {
     char text[32];
@@ -266,6 +268,26 @@ void TCliReporter::Summary(const std::vector<TCliTask>& tasks, int skipped, doub
     std::fprintf(stderr, "%d finished, %d stopped, %d failed, %d skipped in %.1f s\n",
                  counts[tsFinished], counts[tsStopped], counts[tsFailed] + counts[tsWaiting],
                  skipped, seconds);
+}
+
+void TCliReporter::PassedOver(int withoutSound, int upToDate) {
+    if (withoutSound == 0 && upToDate == 0)
+        return;
+    if (Mode == rmJson) {
+        PrintJson(TJsonObject()
+                      .Add("event", std::string("passed"))
+                      .Add("without_sound", static_cast<int64_t>(withoutSound))
+                      .Add("up_to_date", static_cast<int64_t>(upToDate)));
+        return;
+    }
+    ClearLive();
+    if (Quiet)
+        return;
+    if (withoutSound > 0)
+        std::fprintf(stderr, "%s\n", WithoutSoundText(withoutSound).c_str());
+    if (upToDate > 0)
+        std::fprintf(stderr, "%d %s up to date skipped\n", upToDate,
+                     upToDate == 1 ? "file" : "files");
 }
 
 void TCliReporter::ClearLive() {

@@ -32,6 +32,8 @@ struct TCliTask {
     bool HasFirstSample = false;
     int FirstSampleMs = 0;
     std::chrono::steady_clock::time_point FirstSampleTime;
+    // When it became a component task: the report's seconds count from here.
+    std::chrono::steady_clock::time_point MadeTime;
 };
 
 class TCliReporter {
@@ -52,6 +54,9 @@ public:
     // Redraws the live lines of the running tasks (terminal only).
     void Redraw(const std::vector<TCliTask>& tasks);
     void Summary(const std::vector<TCliTask>& tasks, int skipped, double seconds);
+    // The inputs passed over without a line each: files under folders without sound, and
+    // inputs whose output is up to date (--update).
+    void PassedOver(int withoutSound, int upToDate);
 
 private:
     void ClearLive();
@@ -64,6 +69,9 @@ private:
     int LiveLines = 0; // lines of the live block now on the terminal
     int TaskTotal = 0;
 };
+
+// "waiting", "running", "finished", "stopped" or "failed".
+const char* StateName(TTaskState state);
 
 // A text as a JSON string literal.
 std::string JsonString(const std::string& text);

@@ -1,24 +1,45 @@
 // The interrupt handler of soundpick-cli: only async-signal-safe calls in the handler.
 #include "cli/Interrupt.h"
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 std::atomic<int> Requests{0};
 
-// Sized before the run starts; an entry is written once, before its Armed flag is set, and the
-// handler reads only armed entries.
-std::vector<std::string> PendingPaths;
-std::unique_ptr<std::atomic<bool>[]> Armed;
-std::unique_ptr<std::atomic<bool>[]> Ended;
-std::atomic<std::size_t> PendingCount{0};
+// The tasks' files in chunks that are made on the batch's thread as tasks are added (a folder's
+// tasks are found while the run goes on) and kept to the end, so the handler never meets a
+// moved or freed entry. An entry is written once, before its Armed flag is set, and the handler
+// reads only armed entries.
+struct TPendingOutput {
+    std::string Path;
+    std::atomic<bool> Armed{false};
+    std::atomic<bool> Ended{false};
+};
+constexpr std::size_t OutputsPerChunk = 4096;
+constexpr std::size_t MaxChunks = 4096;
+std::array<std::atomic<TPendingOutput*>, MaxChunks> Chunks{};
+std::array<std::unique_ptr<TPendingOutput[]>, MaxChunks> OwnedChunks;
+
+// The entry of a task, or nullptr when its chunk is not made (with make, made now: batch thread
+// only).
+TPendingOutput* Entry(std::size_t index, bool make) {
+    const std::size_t chunk = index / OutputsPerChunk;
+    if (chunk >= MaxChunks)
+        return nullptr;
+    if (!Chunks[chunk].load() && make) {
+        OwnedChunks[chunk] = std::make_unique<TPendingOutput[]>(OutputsPerChunk);
+        Chunks[chunk] = OwnedChunks[chunk].get();
+    }
+    TPendingOutput* entries = Chunks[chunk].load();
+    return entries ? &entries[index % OutputsPerChunk] : nullptr;
+}
 
 void WriteText(const char* text) {
     const ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
@@ -29,10 +50,12 @@ void OnInterrupt(int) {
     if (Requests.fetch_add(1) == 0)
         return;
     WriteText("\nsoundpick-cli: interrupted\n");
-    const std::size_t count = PendingCount.load();
-    for (std::size_t i = 0; i < count; ++i)
-        if (Armed[i].load() && !Ended[i].load())
-            unlink(PendingPaths[i].c_str());
+    for (std::size_t chunk = 0; chunk < MaxChunks; ++chunk) {
+        TPendingOutput* entries = Chunks[chunk].load();
+        for (std::size_t i = 0; entries && i < OutputsPerChunk; ++i)
+            if (entries[i].Armed.load() && !entries[i].Ended.load())
+                unlink(entries[i].Path.c_str());
+    }
     _exit(1);
 }
 
@@ -52,23 +75,23 @@ int InterruptRequests() {
 }
 
 void SetPendingOutputs(std::size_t count) {
-    PendingCount = 0;
-    PendingPaths.assign(count, {});
-    Armed = std::make_unique<std::atomic<bool>[]>(count);
-    Ended = std::make_unique<std::atomic<bool>[]>(count);
-    for (std::size_t i = 0; i < count; ++i)
-        Armed[i] = Ended[i] = false;
-    PendingCount = count;
+    for (std::size_t chunk = 0; chunk < MaxChunks; ++chunk)
+        for (std::size_t i = 0; Chunks[chunk].load() && i < OutputsPerChunk; ++i)
+            Chunks[chunk].load()[i].Armed = Chunks[chunk].load()[i].Ended = false;
+    if (count > 0)
+        Entry(count - 1, true);
 }
 
 void SetCreatedOutput(int index, const std::filesystem::path& created) {
-    if (index < 0 || static_cast<std::size_t>(index) >= PendingCount.load() || Armed[index])
+    TPendingOutput* entry = index >= 0 ? Entry(static_cast<std::size_t>(index), true) : nullptr;
+    if (!entry || entry->Armed)
         return;
-    PendingPaths[index] = created.string();
-    Armed[index] = true;
+    entry->Path = created.string();
+    entry->Armed = true;
 }
 
 void MarkOutputEnded(int index) {
-    if (index >= 0 && static_cast<std::size_t>(index) < PendingCount.load())
-        Ended[index] = true;
+    if (TPendingOutput* entry =
+            index >= 0 ? Entry(static_cast<std::size_t>(index), false) : nullptr)
+        entry->Ended = true;
 }

@@ -12,7 +12,8 @@
 void InstallInterruptHandler();
 // Interrupt requests so far.
 int InterruptRequests();
-// Makes room for the files of count tasks, none recorded yet; call before the run.
+// Forgets every recorded file and makes room for the files of count tasks; call before the run.
+// Tasks added later get room as SetCreatedOutput records them.
 void SetPendingOutputs(std::size_t count);
 // The file a task created (removed if the program is ended at once before the task ends); set
 // once per task, from the thread that runs the batch.

@@ -64,9 +64,17 @@ TPathFileName FreeNumberedName(const std::string& base, const std::string& exten
     }
 }
 
+// Whether the output keeps a place in a tree under the output folder (never beside the input,
+// whose own name it could take).
+bool InTree(const TOutputChoices& choices) {
+    return !choices.TreeName.empty() && choices.OutputFolderText != SameAsInputFolder;
+}
+
 // The output's name without "_(new)" and extension: folder and input name part.
 TPathFileName OutputBase(const TOutputChoices& choices) {
     TPathFileName input = choices.InputFileName;
+    if (InTree(choices))
+        return TPathFileName(choices.OutputFolderText) / choices.TreeName;
     if (choices.OutputFolderText == SameAsInputFolder)
         return input.parent_path() / input.stem();
     return TPathFileName(choices.OutputFolderText) / input.stem();
@@ -143,7 +151,8 @@ bool ClipChosen(const TOutputChoices& choices) {
 TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
     const TPathFileName base = OutputBase(choices);
     const std::string extension = OutputExtension(choices);
-    TPathFileName name = base.string() + "_(new)" + extension;
+    const bool inTree = InTree(choices);
+    TPathFileName name = base.string() + (inTree ? "" : "_(new)") + extension;
     const bool plainTaken = IsClaimed(choices, name) || (!choices.Overwrite && Exists(name));
     if (!plainTaken)
         return name;

@@ -45,6 +45,12 @@ struct TOutputChoices {
     bool KeepTags = true;
     bool KeepCover = true;
 
+    // With an output folder: the output's path under it without extension (the input's place in
+    // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual
+    // naming.
+    TPathFileName TreeName;
+    // A name template (see TNameTemplate) for inputs added with their folders; empty: none.
+    std::string NameTemplateText;
     // Output names already given to other tasks of the list: never chosen again, so two tasks
     // cannot write the same file.
     std::vector<TPathFileName> ClaimedNames;
@@ -76,7 +82,8 @@ bool ClipChosen(const TOutputChoices& choices);
 
 // The output file name: the input's folder (or the chosen one) and name without extension,
 // "_(new)" and the format's extension; when that exists (and overwriting is off) or is claimed,
-// "_(new_1)", "_(new_2)" and so on.
+// "_(new_1)", "_(new_2)" and so on. With a TreeName: the output folder, the TreeName and the
+// extension, numbered the same way when taken.
 TPathFileName OutputFileNameFor(const TOutputChoices& choices);
 
 // The first free numbered name after a taken one ("x_(new).mp3" or "x_(new_2).mp3" give

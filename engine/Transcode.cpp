@@ -244,8 +244,7 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
                                 ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
                                 : 0;
     const int64_t writtenUs = WrittenSoundLengthUs(target.WrittenName(), frameUs);
-    const int64_t missingUs = expectedUs - writtenUs;
-    if (writtenUs < 0 || missingUs <= 1000000 || missingUs * 50 <= expectedUs)
+    if (writtenUs < 0 || WrittenLengthComplete(expectedUs, writtenUs))
         return;
     WarningMessage = input.FileName.string() + ": the input ended at " +
                      MinutesSecondsText(input.StartUs + writtenUs) + " of its declared " +

@@ -38,6 +38,11 @@ int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDu
     return ff::av_rescale_q(end - first, context->streams[sound]->time_base, AV_TIME_BASE_Q);
 }
 
+bool WrittenLengthComplete(int64_t expectedUs, int64_t writtenUs) {
+    const int64_t missingUs = expectedUs - writtenUs;
+    return missingUs <= 1000000 || missingUs * 50 <= expectedUs;
+}
+
 std::string MinutesSecondsText(int64_t timeUs) {
     const int64_t seconds = (std::max<int64_t>(timeUs, 0) + 500000) / 1000000;
     return FormatText("%lld:%02lld", static_cast<long long>(seconds / 60),

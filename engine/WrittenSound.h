@@ -14,6 +14,10 @@
 // without a duration to count (the length cannot be told).
 int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDurationUs);
 
+// Whether writtenUs of sound is all of expectedUs for a conversion that ran to its end: at most a
+// second or a fiftieth short (encoders pad and trim the edges).
+bool WrittenLengthComplete(int64_t expectedUs, int64_t writtenUs);
+
 // "M:SS", rounded to the nearest second.
 std::string MinutesSecondsText(int64_t timeUs);
 

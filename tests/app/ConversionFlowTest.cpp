@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -191,6 +192,77 @@ private slots:
         QVERIFY(driver.Done());
         QCOMPARE(Rows().Cell(0, tcInput), QStringLiteral("tone_mono.wav"));
         QCOMPARE(Rows().Cell(1, tcInput), QStringLiteral("mono_8k.wav"));
+    }
+
+    // A folder dropped on the window: one dialog for all its files, the tree kept under the
+    // output folder with equal names apart, the hidden folder left out and the picture counted
+    // among the files without sound.
+    void DroppedFolderKeepsItsTreeUnderTheOutputFolder() {
+        const QString in = Work->path() + QStringLiteral("/in");
+        const QString out = Work->path() + QStringLiteral("/out");
+        for (const char* folder : {"/in/A", "/in/B", "/in/.hidden", "/out"})
+            QVERIFY(QDir().mkpath(Work->path() + QString::fromLatin1(folder)));
+        const std::pair<const char*, const char*> files[] = {{"tone_mono.wav", "/A/01.wav"},
+                                                             {"mono_8k.wav", "/B/01.wav"},
+                                                             {"tone_mono.wav", "/.hidden/x.wav"},
+                                                             {"cover_64.jpg", "/A/cover.jpg"}};
+        for (const auto& [fixture, name] : files)
+            QVERIFY(QFile::copy(FixturePath(QString::fromLatin1(fixture)),
+                                in + QString::fromUtf8(name)));
+        TDialogDriver driver(*Window);
+        driver.Then([out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+            ChooseCaption(dialog, QStringLiteral("Mp3"));
+            ClickOk(dialog);
+        });
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(in)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(Window.get(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Window.get(), &drop);
+        QTRY_COMPARE(Rows().RowCount(), 2);
+        QVERIFY(driver.Done());
+        QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/A/01.mp3"));
+        QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/B/01.mp3"));
+        QVERIFY2(Log().contains(QStringLiteral("1 file without sound skipped")), qPrintable(Log()));
+        RunToTheEnd();
+        QCOMPARE(
+            qRound(ProbeText(out + QStringLiteral("/A/01.mp3"), QStringLiteral("format=duration"))
+                       .toDouble()),
+            3);
+        QCOMPARE(
+            qRound(ProbeText(out + QStringLiteral("/B/01.mp3"), QStringLiteral("format=duration"))
+                       .toDouble()),
+            2);
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/.hidden")));
+        QCOMPARE(Buttons().menuAddFolder->text(), QStringLiteral("Add &Folder…"));
+        QVERIFY(Buttons().btnAddFolder->isEnabled() && Buttons().menuAddFolder->isEnabled());
+    }
+
+    // The options' name template names a folder's files from their tags.
+    void FolderNamesFromTags() {
+        const QString in = Work->path() + QStringLiteral("/in");
+        const QString out = Work->path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(in + QStringLiteral("/x")) && QDir().mkpath(out));
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tagged.flac")),
+                            in + QStringLiteral("/x/a.flac")));
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
+                            in + QStringLiteral("/b.wav")));
+        TDialogDriver driver(*Window);
+        driver.Then([out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))
+                ->setText(QStringLiteral("{artist}/{track:02} {title}"));
+            ChooseCaption(dialog, QStringLiteral("Mp3"));
+            ClickOk(dialog);
+        });
+        Window->AddFolder(in);
+        QVERIFY(driver.Done());
+        QCOMPARE(Rows().RowCount(), 2);
+        QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/Unknown Artist/00 b.mp3"));
+        QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/Test Artist/07 Test Title.mp3"));
     }
 
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {

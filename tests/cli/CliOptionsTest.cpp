@@ -20,11 +20,37 @@ TCliParse Parse(const std::vector<const char*>& args) {
 
 // Long and short forms, "=" and separate values, files anywhere, "--" ending the options.
 TEST(CliOptions, FormsAndValues) {
-    const TCliParse parse =
-        Parse({"-f",       "FLAC", "a.mp4",       "--rate=44100",     "-cmono", "--volume",
-               "128",      "-b",   "96",          "--start",          "1.5",    "--end=3",
-               "-o",       "/tmp", "--overwrite", "--copy-timestamp", "-j",     "3",
-               "--option", "ac=1", "--json",      "--no-split",       "--",     "-odd name.mp4"});
+    const TCliParse parse = Parse({"-f",
+                                   "FLAC",
+                                   "a.mp4",
+                                   "--rate=44100",
+                                   "-cmono",
+                                   "--volume",
+                                   "128",
+                                   "-b",
+                                   "96",
+                                   "--start",
+                                   "1.5",
+                                   "--end=3",
+                                   "-o",
+                                   "/tmp",
+                                   "--overwrite",
+                                   "--copy-timestamp",
+                                   "-j",
+                                   "3",
+                                   "--option",
+                                   "ac=1",
+                                   "--json",
+                                   "--no-split",
+                                   "--name",
+                                   "{artist}/{title}",
+                                   "--update",
+                                   "--shard",
+                                   "2/5",
+                                   "--report=r.jsonl",
+                                   "--copy-images",
+                                   "--",
+                                   "-odd name.mp4"});
     ASSERT_EQ(parse.Error, "");
     const TCliOptions& o = parse.Options;
     EXPECT_EQ(o.FormatCaption, "Flac");
@@ -41,6 +67,10 @@ TEST(CliOptions, FormsAndValues) {
     EXPECT_EQ(o.ExtraOptions, (std::vector<std::string>{"ac=1"}));
     EXPECT_TRUE(o.Json);
     EXPECT_TRUE(o.NoSplit);
+    EXPECT_EQ(o.NameTemplate, "{artist}/{title}");
+    EXPECT_TRUE(o.Update && o.CopyImages);
+    EXPECT_EQ(o.Shard, "2/5");
+    EXPECT_EQ(o.ReportFile, "r.jsonl");
     EXPECT_EQ(o.Files, (std::vector<std::string>{"a.mp4", "-odd name.mp4"}));
 }
 
@@ -117,6 +147,12 @@ TEST(CliOptions, UsageErrors) {
         {"--trim-silence=0", "a"},
         {"--trim-silence=loud", "a"},
         {"--trim-silence", "--start", "1", "a"},
+        {"--name", "{artist}", "a"}, // names are made under an output folder
+        {"-o", "/tmp", "--name", "{nope}", "a"},
+        {"-o", "/tmp", "--name", "", "a"},
+        {"--shard", "3/2", "a"},
+        {"--shard", "1", "a"},
+        {"--report=", "a"},
     };
     for (const auto& args : bad) {
         const TCliParse parse = Parse(args);

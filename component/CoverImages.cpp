@@ -1,0 +1,33 @@
+// The cover picture copy.
+#include "component/CoverImages.h"
+
+#include "component/FolderWalk.h"
+#include "ffbind/TextUtils.h"
+
+#include <set>
+#include <string>
+
+namespace fs = std::filesystem;
+
+bool IsImageFile(const fs::path& file) {
+    static const std::set<std::string> extensions = {".jpg", ".jpeg", ".png",
+                                                     ".gif", ".bmp",  ".webp"};
+    return extensions.count(LowerCase(file.extension().string())) > 0;
+}
+
+int CopyFolderImages(const fs::path& inputFolder, const fs::path& outputFolder) {
+    int copied = 0;
+    std::error_code error;
+    for (fs::directory_iterator entry(inputFolder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code fileError;
+        if (IsHiddenName(entry->path()) || !IsImageFile(entry->path()) ||
+            !entry->is_regular_file(fileError))
+            continue;
+        copied += fs::copy_file(entry->path(), outputFolder / entry->path().filename(),
+                                fs::copy_options::skip_existing, fileError)
+                      ? 1
+                      : 0;
+    }
+    return copied;
+}

@@ -1,0 +1,67 @@
+// The library inputs: the queue of added files and folders and the tree naming.
+#include "component/LibraryInputs.h"
+
+#include "component/OutputAssembly.h"
+
+namespace fs = std::filesystem;
+
+void TLibraryInputs::Add(const fs::path& input) {
+    Waiting.push_back(input);
+}
+
+std::optional<TLibraryInput> TLibraryInputs::Next() {
+    while (true) {
+        if (Walk) {
+            if (std::optional<TWalkedFile> file = Walk->Next()) {
+                if (Shard.Takes(file->Relative))
+                    return TLibraryInput{file->Path, file->Relative, true};
+                continue;
+            }
+            Walk.reset();
+        }
+        if (Waiting.empty())
+            return std::nullopt;
+        const fs::path next = Waiting.front();
+        Waiting.pop_front();
+        std::error_code error;
+        if (fs::is_directory(next, error))
+            Walk.emplace(next);
+        else if (Shard.Takes(next.filename()))
+            return TLibraryInput{next, next.filename(), false};
+    }
+}
+
+void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags) {
+    if (choices.OutputFolderText == SameAsInputFolder)
+        return;
+    std::string error;
+    const std::optional<TNameTemplate> nameTemplate =
+        choices.NameTemplateText.empty() ? std::nullopt
+                                         : TNameTemplate::Parse(choices.NameTemplateText, error);
+    if (nameTemplate)
+        choices.TreeName = nameTemplate->Expand(tags, input.Relative);
+    else if (input.InFolder)
+        choices.TreeName = fs::path(input.Relative).replace_extension();
+}
+
+TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
+                                     const TProbedInput& probed, const TTagMap& tags) {
+    TOutputChoices choices = chosen;
+    choices.InputFileName = input.Path;
+    choices.InputFormatName = probed.FormatName;
+    choices.InputDurationUs = probed.DurationUs;
+    choices.InputAudioCodec = probed.AudioCodec;
+    choices.CutClip = false;
+    NameLibraryOutput(choices, input, tags);
+    return choices;
+}
+
+std::string WithoutSoundText(int count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files") + " without sound skipped";
+}
+
+bool CreateOutputFolders(const fs::path& output) {
+    std::error_code error;
+    fs::create_directories(output.parent_path(), error);
+    return !error;
+}

@@ -1,0 +1,52 @@
+// Output names from an input's tags and path: a template such as
+// "{albumartist}/{album}/{track:02} {title}" becomes a path under the output folder. Tag values
+// never add folders or leave the output folder: what a file system refuses becomes "_".
+#ifndef SOUNDPICK_COMPONENT_NAMETEMPLATE_H
+#define SOUNDPICK_COMPONENT_NAMETEMPLATE_H
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TAVProbe; // probe/AVProbe.h
+
+// Tags by lower-case key ("artist", "album", "track", ...).
+using TTagMap = std::map<std::string, std::string>;
+
+// The tags of the file the probe holds: the container's, then those of its first sound stream
+// for keys the container lacks (Ogg keeps them there).
+TTagMap ProbedTags(const TAVProbe& probe);
+
+class TNameTemplate {
+public:
+    // The template, or nothing with error set: an unknown field, a bad padding or an open brace.
+    static std::optional<TNameTemplate> Parse(const std::string& text, std::string& error);
+
+    // The output path (relative, without extension) for an input at relativeInput under its
+    // added folder (just its name for a file added by itself). Missing tags take their stated
+    // fallback (FieldFallback).
+    std::filesystem::path Expand(const TTagMap& tags,
+                                 const std::filesystem::path& relativeInput) const;
+
+private:
+    // A piece of the template: literal text (with "/" between folders) or a field.
+    struct TPiece {
+        std::string Text; // the literal, or the field's name
+        bool Field = false;
+        int PadWidth = 0; // {track:02}: at least this many digits
+    };
+    std::vector<TPiece> Pieces;
+};
+
+// The text a field takes when the input has no such tag ("Unknown Artist", ...).
+std::string FieldFallback(const std::string& field);
+
+// One file or folder name from a text: "/", "\", ":", "*", "?", '"', "<", ">", "|", NUL and
+// control characters become "_", and so do leading dots (no hidden names, no "." or ".."); an
+// empty name becomes "_", and a name longer than 200 bytes is cut at a character boundary (room
+// for an extension and a number).
+std::string SafeNamePart(const std::string& text);
+
+#endif
