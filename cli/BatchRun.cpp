@@ -77,27 +77,51 @@ void TBatchRun::AddFiles() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddFile(const std::string& file) {
     const fs::path input = Absolute(file);
-    const TProbedInput probed = Component.ProbeInput(input);
-    Component.Probe().CloseFile();
-    if (!probed.ErrorText.empty() || !probed.HasSound) {
-        Reporter.Skipped(input,
-                         probed.ErrorText.empty() ? NoSoundText(input.string()) : probed.ErrorText);
+    if (IsCueSheetName(input) || (Options.Cue && !CueSheetBeside(input).empty()))
+        return AddCueTracks(IsCueSheetName(input) ? input : CueSheetBeside(input));
+    TProbedInput probed;
+    if (!ProbeConvertible(input, probed))
         return false;
-    }
     if (Options.StartSeconds && probed.DurationUs > 0 &&
         Microseconds(*Options.StartSeconds) >= probed.DurationUs)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
     TOutputChoices choices = ChoicesFor(input, probed);
+    const bool pieces = (Options.SplitChapters && !probed.Chapters.empty()) || Options.AllTracks;
+    if (pieces)
+        choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
+    if (Options.SplitChapters && !probed.Chapters.empty())
+        return AddPieces(ChapterTasks(probed.Chapters, choices));
+    if (Options.AllTracks)
+        return AddPieces(AudioTrackTasks(probed.AudioTracks, choices));
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
+    AddCliTask(input, OutputFileNameFor(choices), probed);
+    return true;
+}
+
+bool TBatchRun::ProbeConvertible(const fs::path& input, TProbedInput& probed) {
+    probed = Component.ProbeInput(input);
+    Component.Probe().CloseFile();
+    std::string error = probed.ErrorText;
+    if (error.empty() && !probed.HasSound)
+        error = NoSoundText(input.string());
+    if (error.empty())
+        error = TrackError(input, probed);
+    if (!error.empty())
+        Reporter.Skipped(input, error);
+    return error.empty();
+}
+
+void TBatchRun::AddCliTask(const fs::path& input, const fs::path& output,
+                           const TProbedInput& probed) {
     TCliTask task;
     task.Input = input;
-    task.Output = OutputFileNameFor(choices);
+    task.Output = output;
     ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
     ProbedFiles.push_back(probed);
+    PieceChoices.emplace_back();
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
-    return true;
 }
 
 // Only the names of earlier tasks that the numbering of this one could meet (those beginning
@@ -127,8 +151,11 @@ void TBatchRun::FeedTasks() {
 
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
-    const TOutputChoices choices = ChoicesFor(CliTasks[index].Input, ProbedFiles[index]);
+    const TOutputChoices choices = PieceChoices[index]
+                                       ? *PieceChoices[index]
+                                       : ChoicesFor(CliTasks[index].Input, ProbedFiles[index]);
     ProbedFiles[index] = {};
+    PieceChoices[index].reset();
     const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
     if (added.Index < 0) {
         EndUnmade(index, tsFailed, added.ErrorText);
@@ -170,6 +197,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.InputFormatName = probed.FormatName;
     choices.InputDurationUs = durationUs;
     choices.InputAudioCodec = probed.AudioCodec;
+    ChooseTrack(probed, choices);
     choices.FormatCaption = Options.FormatCaption;
     choices.SampleRateCaption = Options.SampleRateCaption;
     choices.ChannelsCaption = Options.ChannelsCaption;

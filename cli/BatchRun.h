@@ -14,9 +14,13 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+// Whether a file is named as a cue sheet (".cue" in any case).
+bool IsCueSheetName(const std::filesystem::path& file);
 
 class TBatchRun {
 public:
@@ -47,6 +51,18 @@ private:
     };
 
     bool AddFile(const std::string& file);
+    // Probes a file to add: false, reported as skipped, when it cannot be read, has no sound or
+    // lacks the track asked for.
+    bool ProbeConvertible(const std::filesystem::path& input, TProbedInput& probed);
+    // A cue sheet's tracks (BatchRunPieces.cpp).
+    bool AddCueTracks(const std::filesystem::path& cueFile);
+    // Each piece as a file of its own, with the choices it was made with.
+    bool AddPieces(const std::vector<TPieceTask>& pieces);
+    void AddCliTask(const std::filesystem::path& input, const std::filesystem::path& output,
+                    const TProbedInput& probed);
+    // The track --track names, or the reason there is none.
+    std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
+    void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;
     TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed) const;
     std::vector<std::filesystem::path>
     ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
@@ -73,6 +89,9 @@ private:
     // By CliTasks index: what a file waiting to become a component task needs besides its
     // TCliTask.
     std::vector<TProbedInput> ProbedFiles;
+    // By CliTasks index: the choices of a piece of a file, made when it was added; none for a
+    // whole file.
+    std::vector<std::optional<TOutputChoices>> PieceChoices;
     std::size_t NextToMake = 0;      // the first file not yet made a task
     std::vector<int> CliIndexOfTask; // by component index; guarded by EventsLock
     int TasksEnded = 0;              // component tasks whose end was handled

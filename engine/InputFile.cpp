@@ -1,6 +1,7 @@
 // Opening an input file of the engine: demuxer options from the option state, probing, start
 // seek, program and stream discarding, per-stream decoder contexts, and the per-file resets.
 #include "engine/FFmpeg.h"
+#include "ffbind/AudioStreamChoice.h"
 
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
@@ -165,6 +166,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     std::vector<CodecContextPtr> decoders;
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         TakeInputStream(ic->streams[i], i, forcedDecoders, decoders);
+    // The output's sound follows the stream it is made from, not the file's last one.
+    if (const int chosen = ChosenAudioStream(*ic, PreferredAudioStream); chosen >= 0)
+        TakeAudioParameters(*ic->streams[chosen]->codecpar);
 
     if (ic->duration != AV_NOPTS_VALUE && ic->duration > 0) {
         int64_t durationMs = ic->duration / 1000;
@@ -222,13 +226,7 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
     case AVMEDIA_TYPE_AUDIO:
         CopyGenericOptions(context.get(), OptionContexts.Codec(AVMEDIA_TYPE_AUDIO),
                            AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-        AudioChannelLayout =
-            par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
-        if (par->ch_layout.nb_channels > 0)
-            AudioChannels = par->ch_layout.nb_channels;
-        if (par->sample_rate > 0)
-            AudioSampleRateHz = par->sample_rate;
-        AudioSampleFmt = par->format;
+        TakeAudioParameters(*par);
         if (AudioDisable)
             Stream->discard = AVDISCARD_ALL;
         break;
@@ -242,6 +240,15 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
     // Every stream has an entry, so the table stays in global stream order.
     ForcedDecoders.push_back(forced);
     Decoders.push_back(std::move(context));
+}
+
+void TCustomFFmpeg::TakeAudioParameters(const AVCodecParameters& Par) {
+    AudioChannelLayout = Par.ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? Par.ch_layout.u.mask : 0;
+    if (Par.ch_layout.nb_channels > 0)
+        AudioChannels = Par.ch_layout.nb_channels;
+    if (Par.sample_rate > 0)
+        AudioSampleRateHz = Par.sample_rate;
+    AudioSampleFmt = Par.format;
 }
 
 void TCustomFFmpeg::TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context) {
