@@ -8,6 +8,7 @@
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
+#include "SoundTrackGroup.h"
 #include "component/OutputAssembly.h"
 
 #include <QButtonGroup>
@@ -38,6 +39,8 @@ public:
 
     // The dialog's state for the output assembly.
     TOutputChoices Choices() const;
+    // The track, every track or the chapters, with the lists they come from.
+    const TSoundTrackGroup& SoundTrack() const { return *grpSoundTrack; }
 
     // The slider and the picture at its position, for the window's own tests and screenshots.
     TClipSlider& Slider() const { return *trcPreview; }
@@ -94,6 +97,7 @@ private:
     QPushButton* btnSetEnd;
     QLineEdit* edtEndTime;
     QCheckBox* chkCutClip;
+    TSoundTrackGroup* grpSoundTrack;
     QCheckBox* chkCopyTimestamp;
     QCheckBox* chkOverwrite;
     QLineEdit* edtOutPath;
