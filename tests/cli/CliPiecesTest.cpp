@@ -201,13 +201,25 @@ TEST_F(CliPieces, CueSheetTracks) {
             << "sample for sample";
     }
 
-    // Lossy: each mp3 decodes to its track's length, to the sample.
-    std::string err;
-    ASSERT_EQ(Run({"-f", "mp3", "--cue", (Folder / "utf8" / "album.flac").string()}, &err), 0)
-        << err;
-    EXPECT_EQ(Frames(Folder / "utf8" / "01 One.mp3"), frames[0]);
-    EXPECT_EQ(Frames(Folder / "utf8" / "02 Caf\xC3\xA9.mp3"), frames[1]);
-    EXPECT_EQ(Frames(Folder / "utf8" / "03 Three.mp3"), frames[2]);
+    // Lossy: each decodes to its track's length, to the sample, its encoder's delay and padding
+    // signalled (the LAME header, the Opus pre-skip and end granule); Opus is at 48 kHz, where a
+    // CD frame is 640 samples.
+    const struct {
+        const char* Format;
+        std::size_t SamplesPerFrame;
+    } lossy[] = {{"mp3", SamplesPerCdFrame}, {"opus", 640}};
+    const int64_t cdFrames[] = {2 * 75 + 37, 2 * 75 - 26, 6 * 75 - (4 * 75 + 11)};
+    for (const auto& format : lossy) {
+        std::string err;
+        ASSERT_EQ(
+            Run({"-f", format.Format, "--cue", (Folder / "utf8" / "album.flac").string()}, &err), 0)
+            << err;
+        const std::string names[] = {"01 One.", "02 Caf\xC3\xA9.", "03 Three."};
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(Frames(Folder / "utf8" / (names[i] + format.Format)),
+                      cdFrames[i] * format.SamplesPerFrame)
+                << names[i] << format.Format;
+    }
 }
 
 // A sheet that names a file outside its folder, or has a malformed INDEX, adds nothing.
