@@ -3,13 +3,13 @@
 
 #include "ffbind/TextUtils.h"
 
+#include <charconv>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
 constexpr int64_t FramesPerSecond = 75;
-constexpr int64_t MaxCueFrames = int64_t{100000} * 60 * FramesPerSecond;
 
 bool IsValidUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
@@ -71,16 +71,29 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words) {
     }
 }
 
+// A number of at most six digits and nothing else; -1 otherwise.
+int Digits(std::string_view text) {
+    int value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && text.size() <= 6 &&
+                   text.find_first_not_of("0123456789") == std::string_view::npos
+               ? value
+               : -1;
+}
+
 // "mm:ss:ff" in frames; -1 when malformed.
 int64_t CueTimeFrames(const std::string& text) {
-    int minutes = 0, seconds = 0, frames = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &minutes, &seconds, &frames, &tail) != 3 ||
-        text.find_first_not_of("0123456789:") != std::string::npos || minutes < 0 || seconds < 0 ||
-        seconds > 59 || frames < 0 || frames >= FramesPerSecond)
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos)
         return -1;
-    const int64_t total = (int64_t{minutes} * 60 + seconds) * FramesPerSecond + frames;
-    return total < MaxCueFrames ? total : -1;
+    const std::string_view view(text);
+    const int minutes = Digits(view.substr(0, first));
+    const int seconds = Digits(view.substr(first + 1, second - first - 1));
+    const int frames = Digits(view.substr(second + 1));
+    if (minutes < 0 || seconds < 0 || seconds > 59 || frames < 0 || frames >= FramesPerSecond)
+        return -1;
+    return (int64_t{minutes} * 60 + seconds) * FramesPerSecond + frames;
 }
 
 // Whether path lies in folder or below it, once both are resolved.
@@ -160,8 +173,8 @@ private:
     }
 
     void Track(const std::vector<std::string>& words) {
-        int number = 0;
-        if (words.size() < 2 || std::sscanf(words[1].c_str(), "%d", &number) != 1 || number < 1)
+        const int number = words.size() < 2 ? -1 : Digits(words[1]);
+        if (number < 1)
             return Fail("TRACK needs a number");
         if (CurrentFile.empty())
             return Fail("TRACK before any FILE");
@@ -175,10 +188,9 @@ private:
     }
 
     void Index(const std::vector<std::string>& words) {
-        int number = -1;
+        const int number = words.size() == 3 ? Digits(words[1]) : -1;
         const int64_t frames = words.size() == 3 ? CueTimeFrames(words[2]) : -1;
-        if (words.size() != 3 || std::sscanf(words[1].c_str(), "%d", &number) != 1 || number < 0 ||
-            frames < 0)
+        if (number < 0 || frames < 0)
             return Fail("malformed INDEX (INDEX nn mm:ss:ff expected)");
         if (Read.Sheet.Tracks.empty())
             return Fail("INDEX before any TRACK");
