@@ -1,8 +1,8 @@
 // Opening an input file of the engine: demuxer options from the option state, probing, start
 // seek, program and stream discarding, per-stream decoder contexts, and the per-file resets.
 #include "engine/FFmpeg.h"
-#include "ffbind/AudioStreamChoice.h"
 
+#include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -17,18 +17,15 @@ std::string Format2(const char* format, const std::string& a, const std::string&
     return buffer;
 }
 
-// The length of the first sound stream as the input declares it (the file's length when the
-// stream gives none), microseconds; -1 without sound or length.
-int64_t DeclaredSoundLength(const AVFormatContext* input) {
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream* stream = input->streams[i];
-        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-            return ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
-        return input->duration != AV_NOPTS_VALUE && input->duration > 0 ? input->duration : -1;
-    }
-    return -1;
+// The length of the sound stream converted as the input declares it (the file's length when the
+// stream gives none), microseconds; -1 without sound (a stream below 0) or length.
+int64_t DeclaredSoundLength(const AVFormatContext* input, int audioStream) {
+    if (audioStream < 0)
+        return -1;
+    const AVStream* stream = input->streams[audioStream];
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        return ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
+    return input->duration != AV_NOPTS_VALUE && input->duration > 0 ? input->duration : -1;
 }
 
 } // namespace
@@ -151,7 +148,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     }
 
     setup->StartUs = StartTimeUs;
-    setup->SoundLengthUs = DeclaredSoundLength(ic);
+    // The sound converted: the stream asked for, else the default-flagged, else the first.
+    const int chosenAudio = ChosenAudioStream(*ic, PreferredAudioStream);
+    setup->SoundLengthUs = DeclaredSoundLength(ic, chosenAudio);
     // A damaged file's start may lie anywhere: the sums saturate instead of wrapping.
     int64_t timestamp = StartTimeUs;
     if (ic->start_time != AV_NOPTS_VALUE)
@@ -167,8 +166,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         TakeInputStream(ic->streams[i], i, forcedDecoders, decoders);
     // The output's sound follows the stream it is made from, not the file's last one.
-    if (const int chosen = ChosenAudioStream(*ic, PreferredAudioStream); chosen >= 0)
-        TakeAudioParameters(*ic->streams[chosen]->codecpar);
+    if (chosenAudio >= 0)
+        TakeAudioParameters(*ic->streams[chosenAudio]->codecpar);
 
     if (ic->duration != AV_NOPTS_VALUE && ic->duration > 0) {
         int64_t durationMs = ic->duration / 1000;
