@@ -49,12 +49,17 @@ TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const s
     return name;
 }
 
-// The whole file's choices for the clip from startUs, lengthUs long (-1: to the end).
+// The whole file's choices for the clip from startUs, lengthUs long (-1: to the end). The piece
+// is the task's input as far as its length goes: the list shows the piece's.
 TOutputChoices PieceChoices(const TOutputChoices& whole, int64_t startUs, int64_t lengthUs) {
     TOutputChoices piece = whole;
     piece.CutClip = false;
     piece.PieceStartUs = startUs;
     piece.PieceLengthUs = lengthUs;
+    if (lengthUs > 0)
+        piece.InputDurationUs = lengthUs;
+    else if (whole.InputDurationUs > startUs)
+        piece.InputDurationUs = whole.InputDurationUs - startUs;
     return piece;
 }
 

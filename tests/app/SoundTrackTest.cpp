@@ -158,6 +158,8 @@ private slots:
             ClickButton(dialog, "btnOk");
         });
         QCOMPARE(Outputs(), (QStringList{"01 A.wav", "02 Chapter 2.wav"}));
+        // The last piece runs to the end: the list shows its own length, not the input's.
+        QCOMPARE(Window->TaskList().Cell(1, tcTotalTime), QStringLiteral("0:01"));
     }
 
     // The question for an audio file with a sheet beside it; a sheet added itself asks nothing.
