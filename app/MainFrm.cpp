@@ -332,7 +332,14 @@ bool TfrmMain::LoadLibraries() {
 }
 
 void TfrmMain::AddFile(const QString& fileName) {
-    const TProbedInput probed = Component->ProbeInput(ToPath(fileName));
+    const TCueRead cue = CueSheetFor(fileName);
+    if (!cue.ErrorText.empty()) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(cue.ErrorText));
+        return;
+    }
+    const bool cueTracks = !cue.Sheet.Tracks.empty();
+    const TProbedInput probed =
+        Component->ProbeInput(cueTracks ? cue.Sheet.Tracks.front().AudioFile : ToPath(fileName));
     TProbeCloser closer{Component->Probe()};
     if (!probed.ErrorText.empty()) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(probed.ErrorText));
@@ -350,11 +357,17 @@ void TfrmMain::AddFile(const QString& fileName) {
         return;
     TOutputChoices choices = frmOption->Choices();
     choices.ClaimedNames = ListedOutputs();
-    AddTask(choices, Component->Probe().GetFileSize());
+    const std::vector<TPieceTask> pieces =
+        cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
+    if (!pieces.empty())
+        AddPieceTasks(pieces, Component->Probe().GetFileSize());
+    else
+        AddTask(choices, Component->Probe().GetFileSize());
 }
 
-void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes) {
-    const TAddedTask added = Component->AddTask(choices);
+void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
+                       const TPathFileName& outputFileName) {
+    const TAddedTask added = Component->AddTask(choices, outputFileName);
     if (added.Index < 0) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(added.ErrorText));
         return;

@@ -99,7 +99,15 @@ private:
 
     bool LoadLibraries();
     void AddFile(const QString& fileName);
-    void AddTask(const TOutputChoices& choices, int64_t fileSizeBytes);
+    void AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
+                 const TPathFileName& outputFileName = {});
+    // Inputs with several outputs (MainPieces.cpp). The cue sheet to take a file's tracks from:
+    // the file itself when it is one, or one beside it when the user wants its tracks; none
+    // (no tracks) otherwise, or an error text.
+    TCueRead CueSheetFor(const QString& fileName);
+    void AddPieceTasks(const std::vector<TPieceTask>& pieces, int64_t fileSizeBytes);
+    // The tasks the dialog's sound track group asks for (none: one task for the whole file).
+    std::vector<TPieceTask> DialogPieces(const TOutputChoices& choices) const;
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
     // Every command is enabled exactly when it can act, in the toolbar and the menus alike.

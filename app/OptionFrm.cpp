@@ -123,6 +123,10 @@ TfrmOption::TfrmOption(QWidget* parent)
     left->addWidget(BuildFormatGroups());
     auto* right = new QVBoxLayout;
     right->addWidget(BuildClipGroup());
+    grpSoundTrack = new TSoundTrackGroup(this);
+    right->addWidget(grpSoundTrack);
+    connect(grpSoundTrack, &TSoundTrackGroup::TrackChanged, this,
+            [this] { UpdateFormatControls(); });
     right->addWidget(BuildOutputControls());
     right->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -332,11 +336,11 @@ void TfrmOption::UpdateFormatControls() {
     const QString extension = QString::fromStdString(OutputExtension(choices));
     QString text = QStringLiteral("Output file: NAME_(new)%1").arg(extension);
     if (original)
-        text += InputAudioCodec.empty()
+        text += choices.InputAudioCodec.empty()
                     ? QStringLiteral(" (the input has no sound to keep)")
                     : QStringLiteral(" (%1 kept as it is; a clip ends on the sound's packets, "
                                      "within about 30 ms)")
-                          .arg(QString::fromStdString(InputAudioCodec));
+                          .arg(QString::fromStdString(choices.InputAudioCodec));
     lblOutputExtension->setText(text);
 }
 
@@ -352,7 +356,10 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     DurationUs = info.Duration;
     InputFileName = probe.GetFileName();
     InputFormatName = probe.ForcedFormatName();
+    grpSoundTrack->Fill(AudioTracksOf(*probe.FormatContext()), ChaptersOf(*probe.FormatContext()));
     InputAudioCodec = probe.FirstAudioCodecName();
+    if (const TAudioTrack* track = DefaultAudioTrack(grpSoundTrack->Tracks()))
+        InputAudioCodec = track->Codec;
     UpdateFormatControls();
     SetUpSlider();
     UpdatePreview();
@@ -647,5 +654,6 @@ TOutputChoices TfrmOption::Choices() const {
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();
     choices.Overwrite = chkOverwrite->isChecked();
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
+    grpSoundTrack->ApplyTo(choices);
     return choices;
 }

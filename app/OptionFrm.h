@@ -11,6 +11,7 @@
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
+#include "SoundTrackGroup.h"
 #include "component/OutputAssembly.h"
 
 #include <QButtonGroup>
@@ -47,6 +48,8 @@ public:
 
     // The dialog's state for the output assembly.
     TOutputChoices Choices() const;
+    // The track, every track or the chapters, with the lists they come from.
+    const TSoundTrackGroup& SoundTrack() const { return *grpSoundTrack; }
 
     // The slider and the picture at its position, for the window's own tests and screenshots.
     TClipSlider& Slider() const { return *trcPreview; }
@@ -117,6 +120,7 @@ private:
     TWaveformStrip* wavSound;
     QPushButton* btnPlaySelection;
     QPushButton* btnTrimSilence;
+    TSoundTrackGroup* grpSoundTrack;
     QCheckBox* chkCopyTimestamp;
     QCheckBox* chkOverwrite;
     QLineEdit* edtOutPath;

@@ -100,28 +100,31 @@ bool TBatchRun::AddFromFolders() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddInput(const TLibraryInput& found) {
     const fs::path& input = found.Path;
+    if (!found.InFolder &&
+        (IsCueSheetName(input) || (Options.Cue && !CueSheetBeside(input).empty())))
+        return AddCueTracks(IsCueSheetName(input) ? input : CueSheetBeside(input));
     const TProbedInput probed = Component.ProbeInput(input);
     const TTagMap tags = Options.NameTemplate.empty() ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
-    if (!probed.ErrorText.empty() || !probed.HasSound) {
-        const std::string message =
-            probed.ErrorText.empty() ? NoSoundText(input.string()) : probed.ErrorText;
-        if (found.InFolder) {
-            ++WithoutSound;
-            Report.Line(input, {}, "no-sound", message, 0);
-            return false;
-        }
-        Reporter.Skipped(input, message);
-        Report.Line(input, {}, "skipped", message, 0);
-        ++Skipped;
+    if (found.InFolder && (!probed.ErrorText.empty() || !probed.HasSound)) {
+        ++WithoutSound;
+        Report.Line(input, {}, "no-sound", RefusalFor(input, probed), 0);
         return false;
     }
+    if (!Convertible(input, probed))
+        return false;
     if (Options.StartSeconds && probed.DurationUs > 0 &&
         Microseconds(*Options.StartSeconds) >= probed.DurationUs)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
     const std::optional<TSoundBounds> trimmed = TrimmedClip(input, probed);
     TOutputChoices choices = ChoicesFor(input, probed, trimmed);
+    const bool chapters = Options.SplitChapters && !probed.Chapters.empty();
+    if (chapters || Options.AllTracks) {
+        choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
+        return AddPieces(chapters ? ChapterTasks(probed.Chapters, choices)
+                                  : AudioTrackTasks(probed.AudioTracks, choices));
+    }
     NameLibraryOutput(choices, found, tags);
     if (Options.Update) {
         // An output that is there but not done is replaced, never numbered beside it.
@@ -135,19 +138,42 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         choices.Overwrite = true;
     }
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
-    TCliTask task;
-    task.Input = input;
-    task.Output = OutputFileNameFor(choices);
+    const fs::path output = OutputFileNameFor(choices);
     choices.ClaimedNames.clear();
     if (!choices.TreeName.empty())
-        CreateOutputFolders(task.Output);
-    CopyImagesBeside(choices, task.Output);
+        CreateOutputFolders(output);
+    CopyImagesBeside(choices, output);
+    AddCliTask(output, std::move(choices));
+    return true;
+}
+
+std::string TBatchRun::RefusalFor(const fs::path& input, const TProbedInput& probed) const {
+    if (!probed.ErrorText.empty())
+        return probed.ErrorText;
+    if (!probed.HasSound)
+        return NoSoundText(input.string());
+    return TrackError(input, probed);
+}
+
+bool TBatchRun::Convertible(const fs::path& input, const TProbedInput& probed) {
+    const std::string refusal = RefusalFor(input, probed);
+    if (refusal.empty())
+        return true;
+    Reporter.Skipped(input, refusal);
+    Report.Line(input, {}, "skipped", refusal, 0);
+    ++Skipped;
+    return false;
+}
+
+void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices) {
+    TCliTask task;
+    task.Input = choices.InputFileName;
+    task.Output = output;
     ClaimedOutputs.insert(task.Output.string());
     CliTasks.push_back(task);
     CreatedFiles.emplace_back();
     PendingChoices.push_back(std::move(choices));
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
-    return true;
 }
 
 // With --copy-images, once per input folder, into the output's folder of the tree.
@@ -266,6 +292,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.InputFormatName = probed.FormatName;
     choices.InputDurationUs = durationUs;
     choices.InputAudioCodec = probed.AudioCodec;
+    ChooseTrack(probed, choices);
     choices.FormatCaption = Options.FormatCaption;
     choices.SampleRateCaption = Options.SampleRateCaption;
     choices.ChannelsCaption = Options.ChannelsCaption;

@@ -23,6 +23,9 @@
 #include <string>
 #include <vector>
 
+// Whether a file is named as a cue sheet (".cue" in any case).
+bool IsCueSheetName(const std::filesystem::path& file);
+
 class TBatchRun {
 public:
     TBatchRun(const TCliOptions& options, TFFmpegComponent& component, TCliReporter& reporter);
@@ -65,6 +68,20 @@ private:
     void ReportLine(const TCliTask& task, const std::string& state, const std::string& message);
     TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
                               const std::optional<TSoundBounds>& trimmed) const;
+    // Why a probed file cannot be converted: unreadable, no sound, or no track --track names; ""
+    // when it can.
+    std::string RefusalFor(const std::filesystem::path& input, const TProbedInput& probed) const;
+    // False, reported and counted as skipped, when the file cannot be converted.
+    bool Convertible(const std::filesystem::path& input, const TProbedInput& probed);
+    // A cue sheet's tracks (BatchRunPieces.cpp).
+    bool AddCueTracks(const std::filesystem::path& cueFile);
+    // Each piece as a file of its own, with the choices it was made with.
+    bool AddPieces(const std::vector<TPieceTask>& pieces);
+    // Lists a file (or a piece of one) to convert into output with the choices it was added with.
+    void AddCliTask(const std::filesystem::path& output, TOutputChoices choices);
+    // The track --track names, or the reason there is none.
+    std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
+    void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;
     std::vector<std::filesystem::path>
     ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.

@@ -235,6 +235,17 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
         {"no-cover", {0, {}, [](TCliOptions& o) { o.NoCover = true; }}},
         {"no-split", {0, {}, [](TCliOptions& o) { o.NoSplit = true; }}},
+        {"track",
+         {0,
+          [](TCliOptions& o, const std::string& v) {
+              o.Track = v;
+              return v.empty() ? std::string("empty track (a number or a language)")
+                               : std::string();
+          },
+          {}}},
+        {"all-tracks", {0, {}, [](TCliOptions& o) { o.AllTracks = true; }}},
+        {"split-chapters", {0, {}, [](TCliOptions& o) { o.SplitChapters = true; }}},
+        {"cue", {0, {}, [](TCliOptions& o) { o.Cue = true; }}},
         {"info", {0, {}, [](TCliOptions& o) { o.Info = true; }}},
         {"verbose", {'v', {}, [](TCliOptions& o) { o.Verbose = true; }}},
         {"quiet", {'q', {}, [](TCliOptions& o) { o.Quiet = true; }}},
@@ -276,6 +287,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return "no input file given";
     if (o.Quiet && o.Verbose)
         return "--quiet and --verbose exclude each other";
+    if (o.AllTracks && !o.Track.empty())
+        return "--track and --all-tracks exclude each other";
     if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
         return "--end must lie after --start";
     if (o.TrimSilenceDb && (o.StartSeconds || o.EndSeconds))
@@ -379,6 +392,13 @@ Takes the sound out of video and audio files.
       --copy-timestamp    copy the input's time stamps
       --no-tags           leave the input's tags (title, artist, ...) out of the outputs
       --no-cover          leave the input's cover picture out of the outputs
+      --track N|LANG      convert audio track N (1-based) or the first of a language
+                          (e.g. ger or de); default: the default-flagged track, else the first
+      --all-tracks        one output per audio track, NAME_(new)_N_LANGUAGE.EXT
+      --split-chapters    one output per chapter, "NN Chapter title.EXT" in a folder named
+                          after the input
+      --cue               an audio file with a cue sheet of the same name beside it gives the
+                          sheet's tracks ("NN Title.EXT"); a .cue file named as input always does
   -j, --jobs N            tasks converting at once (default: number of processors)
       --no-split          encode each output's sound on one core (by default a long
                           output's sound is encoded in pieces on the cores the tasks leave)

@@ -22,7 +22,11 @@ struct TCliOptions {
     bool CopyTimestamp = false;
     bool NoTags = false;
     bool NoCover = false;
-    bool NoSplit = false; // one encoder per output, however long
+    bool NoSplit = false;       // one encoder per output, however long
+    std::string Track;          // the audio track by number or language; empty: the default one
+    bool AllTracks = false;     // one output per audio track
+    bool SplitChapters = false; // one output per chapter
+    bool Cue = false;           // a cue sheet beside an audio file gives its tracks
     int Jobs = 1;
     bool Info = false;
     std::vector<std::string> ExtraOptions; // "name=value" for the output

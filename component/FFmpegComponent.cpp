@@ -94,7 +94,10 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
     probed.HasSound = ProbeObject->AudioStreamCount() > 0;
     probed.DurationUs = info.Duration;
     probed.FormatName = ProbeObject->ForcedFormatName();
-    probed.AudioCodec = ProbeObject->FirstAudioCodecName();
+    probed.AudioTracks = AudioTracksOf(*ProbeObject->FormatContext());
+    probed.Chapters = ChaptersOf(*ProbeObject->FormatContext());
+    const TAudioTrack* converted = DefaultAudioTrack(probed.AudioTracks);
+    probed.AudioCodec = converted ? converted->Codec : "";
     return probed;
 }
 

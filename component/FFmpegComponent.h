@@ -6,6 +6,7 @@
 #define SOUNDPICK_COMPONENT_FFMPEGCOMPONENT_H
 
 #include "component/OptionRecords.h"
+#include "component/PieceTasks.h"
 #include "engine/ProgressReport.h"
 
 #include <atomic>
@@ -35,7 +36,9 @@ struct TProbedInput {
     bool HasSound = false; // a file without sound is not added (see NoSoundText)
     int64_t DurationUs = -1;
     std::string FormatName; // forced input format; empty when detected
-    std::string AudioCodec; // the first sound stream's codec
+    std::string AudioCodec; // the codec of the sound it converts unless told otherwise
+    std::vector<TAudioTrack> AudioTracks;
+    std::vector<TChapter> Chapters;
 };
 
 // The task that AddTask made, or why there is none.

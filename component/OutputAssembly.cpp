@@ -195,6 +195,10 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     }
     if (ClipChosen(choices))
         options.DurationMs = CappedToInt32(ChosenClip(choices).LengthMs);
+    if (choices.PieceLengthUs > 0) {
+        options.DurationUs = choices.PieceLengthUs;
+        options.DurationMs = CappedToInt32(choices.PieceLengthUs / 1000);
+    }
     if (choices.NormalizeLoudness)
         options.LoudnessTargetLufs = LoudnessTargetOr(choices.LoudnessTargetText, -16.0);
     options.CopyTimestamp = choices.CopyTimestamp;
@@ -220,7 +224,12 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
     options.FormatName = choices.InputFormatName;
     if (ClipChosen(choices))
         options.StartMs = CappedToInt32(ChosenClip(choices).StartMs);
+    if (choices.PieceStartUs > 0)
+        options.StartUs = choices.PieceStartUs;
     if (OutputFormatOf(choices.FormatCaption).AudioOnly)
         options.ExtraOptions = "vn=1";
+    if (choices.AudioStream >= 0)
+        options.ExtraOptions += (options.ExtraOptions.empty() ? "astream=" : "\nastream=") +
+                                std::to_string(choices.AudioStream);
     return options;
 }

@@ -38,6 +38,14 @@ struct TOutputChoices {
     int64_t SelectionEnd = 0;
     int64_t ScaleUs = 1;
 
+    // The input's audio stream to convert (its index in the file); -1: the default-flagged one,
+    // else the first.
+    int AudioStream = -1;
+    // An exact clip, over the slider's: a cue sheet's track or a chapter. No start when -1; a
+    // length of -1 runs to the end.
+    int64_t PieceStartUs = -1;
+    int64_t PieceLengthUs = -1;
+
     std::string OutputFolderText = SameAsInputFolder; // or a folder, with or without a trailing "/"
     bool CopyTimestamp = false;
     bool Overwrite = false;

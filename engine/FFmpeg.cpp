@@ -233,6 +233,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"dts_delta_threshold",
          [](auto& e, auto&, auto& v) { e.DtsDeltaThresholdSeconds = float(StrToFloat(v)); }},
         {"programid", [](auto& e, auto&, auto& v) { e.ProgramId = StrToInt(v); }},
+        {"astream", [](auto& e, auto&, auto& v) { e.PreferredAudioStream = StrToInt(v); }},
         {"xerror", [](auto& e, auto&, auto&) { e.ExitOnError = true; }},
         {"copyinkf", [](auto& e, auto&, auto& v) { e.CopyInitialNonKeyframes = StrToInt(v); }},
         {"b", [](auto& e, auto& n, auto& v) { e.ApplyBitRate(n, v); }},

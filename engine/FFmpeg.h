@@ -162,6 +162,7 @@ struct TOptionState {
     int VideoGlobalHeader = 0;
     std::string VstatsFileName; // empty = none
     int ProgramId = 0;
+    int PreferredAudioStream = -1; // `astream`: the input's audio stream to convert; -1 chooses
     int CopyInitialNonKeyframes = 0;
     bool RateEmulation = false;
     int VideoChannel = 0;
@@ -547,6 +548,7 @@ private:
     void TakeInputStream(AVStream* Stream, unsigned Index,
                          std::vector<const AVCodec*>& ForcedDecoders,
                          std::vector<CodecContextPtr>& Decoders);
+    void TakeAudioParameters(const AVCodecParameters& Par);
     void ApplyPresetLine(const std::string& Preset, const std::string& Line);
     int DetectNorm(const std::string& FallbackNorm);
     void ApplyOutputMetadata(AVFormatContext* Output);

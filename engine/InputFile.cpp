@@ -2,6 +2,7 @@
 // seek, program and stream discarding, per-stream decoder contexts, and the per-file resets.
 #include "engine/FFmpeg.h"
 
+#include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -16,18 +17,15 @@ std::string Format2(const char* format, const std::string& a, const std::string&
     return buffer;
 }
 
-// The length of the first sound stream as the input declares it (the file's length when the
-// stream gives none), microseconds; -1 without sound or length.
-int64_t DeclaredSoundLength(const AVFormatContext* input) {
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream* stream = input->streams[i];
-        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-            return ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
-        return input->duration != AV_NOPTS_VALUE && input->duration > 0 ? input->duration : -1;
-    }
-    return -1;
+// The length of the sound stream converted as the input declares it (the file's length when the
+// stream gives none), microseconds; -1 without sound (a stream below 0) or length.
+int64_t DeclaredSoundLength(const AVFormatContext* input, int audioStream) {
+    if (audioStream < 0)
+        return -1;
+    const AVStream* stream = input->streams[audioStream];
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        return ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
+    return input->duration != AV_NOPTS_VALUE && input->duration > 0 ? input->duration : -1;
 }
 
 } // namespace
@@ -150,7 +148,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     }
 
     setup->StartUs = StartTimeUs;
-    setup->SoundLengthUs = DeclaredSoundLength(ic);
+    // The sound converted: the stream asked for, else the default-flagged, else the first.
+    const int chosenAudio = ChosenAudioStream(*ic, PreferredAudioStream);
+    setup->SoundLengthUs = DeclaredSoundLength(ic, chosenAudio);
     // A damaged file's start may lie anywhere: the sums saturate instead of wrapping.
     int64_t timestamp = StartTimeUs;
     if (ic->start_time != AV_NOPTS_VALUE)
@@ -165,6 +165,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     std::vector<CodecContextPtr> decoders;
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         TakeInputStream(ic->streams[i], i, forcedDecoders, decoders);
+    // The output's sound follows the stream it is made from, not the file's last one.
+    if (chosenAudio >= 0)
+        TakeAudioParameters(*ic->streams[chosenAudio]->codecpar);
 
     if (ic->duration != AV_NOPTS_VALUE && ic->duration > 0) {
         int64_t durationMs = ic->duration / 1000;
@@ -222,13 +225,7 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
     case AVMEDIA_TYPE_AUDIO:
         CopyGenericOptions(context.get(), OptionContexts.Codec(AVMEDIA_TYPE_AUDIO),
                            AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-        AudioChannelLayout =
-            par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
-        if (par->ch_layout.nb_channels > 0)
-            AudioChannels = par->ch_layout.nb_channels;
-        if (par->sample_rate > 0)
-            AudioSampleRateHz = par->sample_rate;
-        AudioSampleFmt = par->format;
+        TakeAudioParameters(*par);
         if (AudioDisable)
             Stream->discard = AVDISCARD_ALL;
         break;
@@ -242,6 +239,15 @@ void TCustomFFmpeg::TakeInputStream(AVStream* Stream, unsigned Index,
     // Every stream has an entry, so the table stays in global stream order.
     ForcedDecoders.push_back(forced);
     Decoders.push_back(std::move(context));
+}
+
+void TCustomFFmpeg::TakeAudioParameters(const AVCodecParameters& Par) {
+    AudioChannelLayout = Par.ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? Par.ch_layout.u.mask : 0;
+    if (Par.ch_layout.nb_channels > 0)
+        AudioChannels = Par.ch_layout.nb_channels;
+    if (Par.sample_rate > 0)
+        AudioSampleRateHz = Par.sample_rate;
+    AudioSampleFmt = Par.format;
 }
 
 void TCustomFFmpeg::TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context) {

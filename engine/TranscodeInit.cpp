@@ -5,6 +5,7 @@
 #include "engine/FFmpeg.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
+#include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -192,6 +193,12 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
         }
         return -1;
     }
+    // Each file's own sound first: the stream asked for, else its default, else its first.
+    if (kind == AVMEDIA_TYPE_AUDIO)
+        for (int file = 0; file < InputFileCount(); ++file)
+            if (const int chosen = ChosenAudioStream(*InputFiles[file], PreferredAudioStream);
+                chosen >= 0 && fits(run.InputFileTable[file].IstIndex + chosen))
+                return run.InputFileTable[file].IstIndex + chosen;
     const int count = static_cast<int>(run.InputStreams.size());
     for (int index = 0; index < count; ++index)
         if (fits(index))

@@ -16,6 +16,7 @@
 QObject* NewMainWindowTest();
 QObject* NewOptionDialogTest();
 QObject* NewConversionFlowTest();
+QObject* NewSoundTrackTest();
 
 int main(int argc, char** argv) {
     TApplication application(argc, argv);
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
     const std::pair<const char*, QObject* (*)()> suites[] = {
         {"MainWindowTest", NewMainWindowTest},
         {"OptionDialogTest", NewOptionDialogTest},
-        {"ConversionFlowTest", NewConversionFlowTest}};
+        {"ConversionFlowTest", NewConversionFlowTest},
+        {"SoundTrackTest", NewSoundTrackTest}};
     const char* only = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;
     QStringList arguments{QString::fromLocal8Bit(argv[0])};
     for (int i = only ? 2 : 1; i < argc; ++i)

@@ -1,0 +1,154 @@
+// The tasks of the pieces of one input.
+#include "component/PieceTasks.h"
+
+#include "ffbind/FFmpegApi.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A tag for the output, as an engine option line; a line break would end the option.
+std::string TagLine(const std::string& key, std::string value) {
+    std::replace(value.begin(), value.end(), '\n', ' ');
+    std::replace(value.begin(), value.end(), '\r', ' ');
+    return value.empty() ? "" : "metadata=" + key + "=" + value + "\n";
+}
+
+// A title as a file name part: no folder separators, no control characters.
+std::string FileNamePart(std::string title) {
+    for (char& c : title)
+        if (c == '/' || (static_cast<unsigned char>(c) < 32))
+            c = '_';
+    return title == "." || title == ".." ? "_" : title;
+}
+
+TPathFileName OutputFolderOf(const TOutputChoices& choices) {
+    return choices.OutputFolderText == SameAsInputFolder ? choices.InputFileName.parent_path()
+                                                         : TPathFileName(choices.OutputFolderText);
+}
+
+// folder / "NN Title.EXT", or its first free "_(new_N)" form when that is taken or claimed.
+TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const std::string& title,
+                                const TOutputChoices& choices) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%02d", number);
+    const std::string base = (folder / (std::string(digits) + " " + FileNamePart(title))).string();
+    const std::string extension = OutputExtension(choices);
+    const auto claimed = [&](const TPathFileName& name) {
+        return std::find(choices.ClaimedNames.begin(), choices.ClaimedNames.end(), name) !=
+               choices.ClaimedNames.end();
+    };
+    TPathFileName name = base + extension;
+    std::error_code error;
+    if (!claimed(name) && (choices.Overwrite || !std::filesystem::exists(name, error)))
+        return name;
+    name = NextFreeOutputName(base + "_(new)" + extension);
+    while (claimed(name))
+        name = NextFreeOutputName(name);
+    return name;
+}
+
+// The whole file's choices for the clip from startUs, lengthUs long (-1: to the end). The piece
+// is the task's input as far as its length goes: the list shows the piece's.
+TOutputChoices PieceChoices(const TOutputChoices& whole, int64_t startUs, int64_t lengthUs) {
+    TOutputChoices piece = whole;
+    piece.CutClip = false;
+    piece.PieceStartUs = startUs;
+    piece.PieceLengthUs = lengthUs;
+    if (lengthUs > 0)
+        piece.InputDurationUs = lengthUs;
+    else if (whole.InputDurationUs > startUs)
+        piece.InputDurationUs = whole.InputDurationUs - startUs;
+    return piece;
+}
+
+} // namespace
+
+std::vector<TChapter> ChaptersOf(const AVFormatContext& input) {
+    std::vector<TChapter> chapters;
+    for (unsigned i = 0; i < input.nb_chapters; ++i) {
+        const AVChapter* chapter = input.chapters[i];
+        const AVDictionaryEntry* title = ff::av_dict_get(chapter->metadata, "title", nullptr, 0);
+        chapters.push_back({ff::av_rescale_q(chapter->start, chapter->time_base, AV_TIME_BASE_Q),
+                            ff::av_rescale_q(chapter->end, chapter->time_base, AV_TIME_BASE_Q),
+                            title ? title->value : ""});
+    }
+    return chapters;
+}
+
+std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole) {
+    std::vector<TPieceTask> tasks;
+    const auto& tracks = sheet.Tracks;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const TCueTrack& track = tracks[i];
+        const bool lastOfFile =
+            i + 1 == tracks.size() || tracks[i + 1].AudioFile != track.AudioFile;
+        const int64_t startUs = CueFramesToUs(track.StartFrames);
+        // Both ends from frame counts, so that one track ends at the very sample the next
+        // starts at.
+        const int64_t lengthUs =
+            lastOfFile ? -1 : CueFramesToUs(tracks[i + 1].StartFrames) - startUs;
+        TPieceTask task{PieceChoices(whole, startUs, lengthUs), {}};
+        TOutputChoices& choices = task.Choices;
+        if (track.AudioFile != whole.InputFileName) {
+            choices.InputFileName = track.AudioFile;
+            choices.InputDurationUs = -1;
+        }
+        const std::string title =
+            track.Title.empty() ? "Track " + std::to_string(track.Number) : track.Title;
+        choices.ExtraOutputOptions +=
+            TagLine("title", title) +
+            TagLine("artist", track.Performer.empty() ? sheet.Performer : track.Performer) +
+            TagLine("album", sheet.Title) + TagLine("album_artist", sheet.Performer) +
+            TagLine("date", sheet.Date) + TagLine("genre", sheet.Genre) +
+            TagLine("track", std::to_string(track.Number));
+        task.OutputFileName =
+            NumberedPieceName(OutputFolderOf(whole), track.Number, title, choices);
+        tasks.push_back(std::move(task));
+    }
+    return tasks;
+}
+
+std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
+                                     const TOutputChoices& whole) {
+    std::vector<TPieceTask> tasks;
+    const TPathFileName folder = OutputFolderOf(whole) / whole.InputFileName.stem();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        const TChapter& chapter = chapters[i];
+        // The next chapter's start, not this one's end: nothing between them is lost.
+        const bool last = i + 1 == chapters.size();
+        const int64_t lengthUs = last ? -1 : chapters[i + 1].StartUs - chapter.StartUs;
+        const int number = static_cast<int>(i) + 1;
+        const std::string title =
+            chapter.Title.empty() ? "Chapter " + std::to_string(number) : chapter.Title;
+        TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}};
+        task.Choices.ExtraOutputOptions +=
+            TagLine("title", title) + TagLine("track", std::to_string(number));
+        task.OutputFileName = NumberedPieceName(folder, number, title, task.Choices);
+        tasks.push_back(std::move(task));
+    }
+    return tasks;
+}
+
+std::vector<TPieceTask> AudioTrackTasks(const std::vector<TAudioTrack>& tracks,
+                                        const TOutputChoices& whole) {
+    std::vector<TPieceTask> tasks;
+    for (const TAudioTrack& track : tracks) {
+        TPieceTask task{whole, {}};
+        TOutputChoices& choices = task.Choices;
+        choices.AudioStream = track.StreamIndex;
+        choices.InputAudioCodec = track.Codec;
+        choices.ExtraOutputOptions +=
+            TagLine("title", track.Title) + TagLine("language", track.Language);
+        const std::string suffix = "_" + std::to_string(track.Number) +
+                                   (track.Language.empty() ? std::string() : "_" + track.Language);
+        const TPathFileName plain = OutputFileNameFor(choices);
+        const std::string stem = plain.stem().string();
+        task.OutputFileName = plain.parent_path() / (stem + suffix + plain.extension().string());
+        tasks.push_back(std::move(task));
+    }
+    return tasks;
+}

@@ -1,0 +1,247 @@
+// One input, many outputs, through soundpick-cli: the audio track chosen by default, number or
+// language, every track, chapters and cue sheets. The inputs are made here by the ffmpeg tool;
+// the outputs are read with ffprobe and decoded by it, and the pieces of a lossless input joined
+// again must give its samples exactly.
+#include "cli/CliProcess.h"
+#include "component/ComponentHarness.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Ffmpeg(const std::string& arguments) {
+    int status = -1;
+    RunCommand("ffmpeg -nostdin -v error -y " + arguments + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << arguments;
+}
+
+std::string Tag(const fs::path& file, const std::string& key) {
+    std::string value = ProbeValue(file, "format_tags=" + key);
+    return value.empty() ? ProbeValue(file, "stream_tags=" + key, "a:0") : value;
+}
+
+// The samples of several files decoded one after another.
+std::vector<float> Joined(const std::vector<fs::path>& files) {
+    std::vector<float> samples;
+    for (const fs::path& file : files) {
+        const TDecodedAudio decoded = DecodeAudio(file);
+        samples.insert(samples.end(), decoded.Samples.begin(), decoded.Samples.end());
+    }
+    return samples;
+}
+
+std::size_t Frames(const fs::path& file) {
+    const TDecodedAudio decoded = DecodeAudio(file);
+    return decoded.Channels > 0 ? decoded.Samples.size() / decoded.Channels : 0;
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+class CliPieces : public ::testing::Test {
+protected:
+    int Run(std::vector<std::string> args, std::string* err = nullptr) {
+        return RunCli(args, Folder.Path(), nullptr, err);
+    }
+    TScratchFolder Folder;
+};
+
+// A cue sheet of three tracks over album.flac; the second's title in the given bytes.
+std::string AlbumCue(const std::string& file, const std::string& secondTitle,
+                     const std::string& secondIndex = "00:02:37") {
+    return "REM GENRE Ambient\nREM DATE 2004\nPERFORMER \"The Band\"\nTITLE \"Noise\"\n"
+           "FILE \"" +
+           file +
+           "\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
+           "  TRACK 02 AUDIO\n    TITLE \"" +
+           secondTitle + "\"\n    INDEX 00 00:02:00\n    INDEX 01 " + secondIndex +
+           "\n  TRACK 03 AUDIO\n    TITLE \"Three\"\n    PERFORMER \"Guest\"\n"
+           "    INDEX 01 00:04:11\n";
+}
+
+constexpr std::size_t SamplesPerCdFrame = 588; // at 44.1 kHz
+
+} // namespace
+
+// English first, a German commentary flagged as the default second, French third: the default
+// is converted unless a track is named, by number or by language in any ISO 639 form.
+TEST_F(CliPieces, AudioTrackChoice) {
+    const std::string input = (Folder / "film.mkv").string();
+    Ffmpeg("-f lavfi -i sine=f=440:d=2 -f lavfi -i sine=f=880:d=2 -f lavfi -i sine=f=1320:d=2 "
+           "-filter_complex '[1]pan=stereo|c0=c0|c1=c0[two]' -map 0 -map '[two]' -map 2 -c:a flac "
+           "-metadata:s:a:0 language=eng -metadata:s:a:1 language=ger "
+           "-metadata:s:a:1 title=Kommentar -metadata:s:a:2 language=fre -disposition:a:0 0 "
+           "-disposition:a:1 default -disposition:a:2 0 " +
+           ShellQuote(input));
+    const struct {
+        std::vector<std::string> Track;
+        double FrequencyHz;
+        int Channels;
+    } cases[] = {{{}, 880, 2},
+                 {{"--track", "1"}, 440, 1},
+                 {{"--track", "3"}, 1320, 1},
+                 {{"--track", "de"}, 880, 2},
+                 {{"--track", "deu"}, 880, 2},
+                 {{"--track=fre"}, 1320, 1}};
+    const fs::path output = Folder / "film_(new).wav";
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--overwrite", "-f", "wav", input};
+        args.insert(args.begin(), c.Track.begin(), c.Track.end());
+        std::string err;
+        ASSERT_EQ(Run(args, &err), 0) << err;
+        const TDecodedAudio decoded = DecodeAudio(output);
+        SCOPED_TRACE(c.FrequencyHz);
+        EXPECT_EQ(decoded.Channels, c.Channels) << "the output follows its track";
+        EXPECT_NEAR(decoded.ZeroCrossingFrequency(0, 0.5, 1.5), c.FrequencyHz, 10);
+    }
+    std::string err;
+    EXPECT_EQ(Run({"--track", "spa", "-f", "wav", input}, &err), 1);
+    EXPECT_NE(err.find("no audio track 'spa'"), std::string::npos) << err;
+    EXPECT_NE(err.find("2: ger, flac, 2 ch, Kommentar (default)"), std::string::npos) << err;
+
+    ASSERT_EQ(Run({"--all-tracks", "-f", "flac", input}, &err), 0) << err;
+    const struct {
+        const char* Name;
+        double FrequencyHz;
+        const char* Title;
+    } tracks[] = {{"film_(new)_1_eng.flac", 440, ""},
+                  {"film_(new)_2_ger.flac", 880, "Kommentar"},
+                  {"film_(new)_3_fre.flac", 1320, ""}};
+    for (const auto& track : tracks) {
+        const fs::path file = Folder / track.Name;
+        ASSERT_TRUE(fs::exists(file)) << track.Name;
+        EXPECT_NEAR(DecodeAudio(file).ZeroCrossingFrequency(0, 0.5, 1.5), track.FrequencyHz, 10);
+        EXPECT_EQ(Tag(file, "title"), track.Title);
+        EXPECT_EQ(Tag(file, "language"), std::string(track.Name).substr(13, 3));
+    }
+}
+
+// Chapters into a folder named after the input, album and artist kept: from an MPEG-4 file
+// (lossless ALAC) sample for sample; Matroska stamps its sound to the millisecond, so its pieces
+// are as exact as that.
+TEST_F(CliPieces, SplitChapters) {
+    const fs::path meta = Folder / "meta.txt";
+    WriteFile(meta, ";FFMETADATA1\nalbum=Book\nartist=Reader\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1500\ntitle=Intro\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1500\nEND=3250\ntitle=Part/Two\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=3250\nEND=4000\ntitle=Outro\n");
+    const struct {
+        const char* Name;
+        const char* Codec;
+        std::size_t ToleranceFrames;
+    } inputs[] = {{"book.m4a", "alac -sample_fmt s16p", 0}, {"film.mka", "flac", 44}};
+    for (const auto& in : inputs) {
+        SCOPED_TRACE(in.Name);
+        const fs::path input = Folder / in.Name;
+        Ffmpeg("-f lavfi -i anoisesrc=d=4:a=0.3:r=44100 -i " + ShellQuote(meta.string()) +
+               " -map 0 -map_metadata 1 -map_chapters 1 -c:a " + in.Codec + " " +
+               ShellQuote(input.string()));
+        std::string err;
+        ASSERT_EQ(Run({"--split-chapters", "-f", "flac", input.string()}, &err), 0) << err;
+        const fs::path folder = Folder / input.stem();
+        const std::vector<fs::path> outputs = {
+            folder / "01 Intro.flac", folder / "02 Part_Two.flac", folder / "03 Outro.flac"};
+        const std::size_t frames[] = {66150, 77175, 33075};
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            SCOPED_TRACE(outputs[i].filename().string());
+            ASSERT_TRUE(fs::exists(outputs[i]));
+            EXPECT_NEAR(double(Frames(outputs[i])), double(frames[i]), in.ToleranceFrames);
+            EXPECT_EQ(Tag(outputs[i], "track"), std::to_string(i + 1));
+            EXPECT_EQ(Tag(outputs[i], "album"), "Book");
+            EXPECT_EQ(Tag(outputs[i], "artist"), "Reader");
+        }
+        EXPECT_EQ(Tag(outputs[1], "title"), "Part/Two");
+        if (in.ToleranceFrames == 0)
+            EXPECT_TRUE(Joined(outputs) == DecodeAudio(input).Samples) << "sample for sample";
+    }
+}
+
+// A three-track album as one flac with its cue sheet, in UTF-8 and in Latin-1: tracks cut at
+// CD frames, named and tagged from the sheet, joined again sample for sample; and as mp3, each
+// decodes (its encoder delay and padding signalled) to its exact length.
+TEST_F(CliPieces, CueSheetTracks) {
+    Ffmpeg("-f lavfi -i anoisesrc=d=6:a=0.3:r=44100 -ac 2 -c:a flac -sample_fmt s16 " +
+           ShellQuote((Folder / "album.flac").string()));
+    const struct {
+        const char* Folder;
+        std::string SecondTitle;
+    } encodings[] = {{"utf8", "Caf\xC3\xA9"}, {"latin1", "Caf\xE9"}};
+    const std::size_t lastFrames = 6 * 44100 - (4 * 75 + 11) * SamplesPerCdFrame;
+    const std::size_t frames[] = {(2 * 75 + 37) * SamplesPerCdFrame,
+                                  (2 * 75 - 26) * SamplesPerCdFrame, lastFrames};
+    for (const auto& encoding : encodings) {
+        SCOPED_TRACE(encoding.Folder);
+        fs::create_directory(Folder / encoding.Folder);
+        fs::copy_file(Folder / "album.flac", Folder / encoding.Folder / "album.flac");
+        const fs::path cue = Folder / encoding.Folder / "album.cue";
+        WriteFile(cue, AlbumCue("album.flac", encoding.SecondTitle));
+        std::string err;
+        ASSERT_EQ(Run({"-f", "flac", cue.string()}, &err), 0) << err;
+        const std::vector<fs::path> outputs = {Folder / encoding.Folder / "01 One.flac",
+                                               Folder / encoding.Folder / "02 Caf\xC3\xA9.flac",
+                                               Folder / encoding.Folder / "03 Three.flac"};
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            ASSERT_TRUE(fs::exists(outputs[i])) << outputs[i];
+            EXPECT_EQ(Frames(outputs[i]), frames[i]) << outputs[i];
+            EXPECT_EQ(Tag(outputs[i], "track"), std::to_string(i + 1));
+            EXPECT_EQ(Tag(outputs[i], "album"), "Noise");
+            EXPECT_EQ(Tag(outputs[i], "genre"), "Ambient");
+            EXPECT_EQ(Tag(outputs[i], "date"), "2004");
+        }
+        EXPECT_EQ(Tag(outputs[1], "title"), "Caf\xC3\xA9");
+        EXPECT_EQ(Tag(outputs[1], "artist"), "The Band");
+        EXPECT_EQ(Tag(outputs[2], "artist"), "Guest");
+        EXPECT_TRUE(Joined(outputs) == DecodeAudio(Folder / "album.flac").Samples)
+            << "sample for sample";
+    }
+
+    // Lossy: each decodes to its track's length, to the sample, its encoder's delay and padding
+    // signalled (the LAME header, the Opus pre-skip and end granule); Opus is at 48 kHz, where a
+    // CD frame is 640 samples.
+    const struct {
+        const char* Format;
+        std::size_t SamplesPerFrame;
+    } lossy[] = {{"mp3", SamplesPerCdFrame}, {"opus", 640}};
+    const int64_t cdFrames[] = {2 * 75 + 37, 2 * 75 - 26, 6 * 75 - (4 * 75 + 11)};
+    for (const auto& format : lossy) {
+        std::string err;
+        ASSERT_EQ(
+            Run({"-f", format.Format, "--cue", (Folder / "utf8" / "album.flac").string()}, &err), 0)
+            << err;
+        const std::string names[] = {"01 One.", "02 Caf\xC3\xA9.", "03 Three."};
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(Frames(Folder / "utf8" / (names[i] + format.Format)),
+                      cdFrames[i] * format.SamplesPerFrame)
+                << names[i] << format.Format;
+    }
+}
+
+// A sheet that names a file outside its folder, or has a malformed INDEX, adds nothing.
+TEST_F(CliPieces, BadCueSheetsAddNothing) {
+    Ffmpeg("-f lavfi -i anoisesrc=d=1:r=44100 -c:a flac " +
+           ShellQuote((Folder / "x.flac").string()));
+    fs::create_directory(Folder / "sheets");
+    WriteFile(Folder / "sheets" / "outside.cue", AlbumCue("../x.flac", "Two"));
+    fs::copy_file(Folder / "x.flac", Folder / "sheets" / "x.flac");
+    WriteFile(Folder / "sheets" / "malformed.cue", AlbumCue("x.flac", "Two", "00:02"));
+    const struct {
+        const char* Sheet;
+        const char* Error;
+    } cases[] = {{"outside.cue", "outside.cue line 5: FILE \"../x.flac\" lies outside"},
+                 {"malformed.cue", "malformed.cue line 12: malformed INDEX"}};
+    for (const auto& c : cases) {
+        std::string err;
+        EXPECT_EQ(Run({"-f", "flac", (Folder / "sheets" / c.Sheet).string()}, &err), 1);
+        EXPECT_NE(err.find(c.Error), std::string::npos) << err;
+    }
+    for (const auto& entry : fs::directory_iterator(Folder / "sheets"))
+        EXPECT_NE(entry.path().extension(), ".flac.part") << entry.path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(Folder / "sheets"), fs::directory_iterator()),
+              3);
+}
