@@ -512,6 +512,7 @@ private:
     // Compares the sound written to the output with what its input declares (or the clip);
     // sets WarningMessage when the output is clearly shorter.
     void CheckWrittenLength(const TOutputStream& Ost);
+    void ReportUnreadOutput(const std::string& outputName, int openError);
     void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
 
