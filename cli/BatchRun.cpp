@@ -89,6 +89,10 @@ bool TBatchRun::AddFile(const std::string& file) {
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
 
     TOutputChoices choices = ChoicesFor(input, probed);
+    if (const std::string refusal = CopyRefusalText(choices, input.string()); !refusal.empty()) {
+        Reporter.Skipped(input, refusal);
+        return false;
+    }
     choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
     TCliTask task;
     task.Input = input;
