@@ -403,8 +403,11 @@ public:
     std::atomic<bool> Terminated{false};
     std::atomic<bool> ErrorOccurred{false};
     std::string ErrorMessage;
-    // A finished run whose output is short of what the input declared says so here.
+    // A finished run whose output is short of what the input declared, or could not be read
+    // back, says so here; WarningSummary is the short form a list row shows ("ended at 0:18 of
+    // 1:00", "not verified").
     std::string WarningMessage;
+    std::string WarningSummary;
     int64_t ProgressIntervalUs = 500000; // between progress reports
     int64_t PreviewIntervalUs = 100000;  // between preview pictures
     std::atomic<TConvertThread*> ConvertThread{nullptr};

@@ -255,9 +255,11 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     const int64_t missingUs = expectedUs - written.LengthUs;
     if (written.LengthUs < 0 || missingUs <= 1000000 || missingUs * 50 <= expectedUs)
         return;
-    WarningMessage = input.FileName.string() + ": the input ended at " +
-                     MinutesSecondsText(startUs + written.LengthUs) + " of its declared " +
-                     MinutesSecondsText(startUs + expectedUs) + ".";
+    const std::string endedText = MinutesSecondsText(startUs + written.LengthUs);
+    const std::string declaredText = MinutesSecondsText(startUs + expectedUs);
+    WarningSummary = "ended at " + endedText + " of " + declaredText;
+    WarningMessage = input.FileName.string() + ": the input ended at " + endedText +
+                     " of its declared " + declaredText + ".";
     GetLogger()->Log(this, llWarning, WarningMessage);
 }
 
@@ -269,6 +271,7 @@ void TCustomFFmpeg::ReportUnreadOutput(const std::string& outputName, int openEr
     if (fileAtFault)
         throw FFmpegException(outputName + " was written but cannot be read back (" +
                               ErrorText(openError) + ").");
+    WarningSummary = "not verified";
     WarningMessage =
         outputName + ": the output could not be verified (" + ErrorText(openError) + ").";
     GetLogger()->Log(this, llWarning, WarningMessage);
