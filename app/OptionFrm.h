@@ -26,6 +26,8 @@ class TAVProbe;
 class TClipSlider;
 class TPreviewImage;
 
+struct TOutputFormat;
+
 class TfrmOption : public QDialog {
     Q_OBJECT
 public:
@@ -58,6 +60,7 @@ private:
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
     // label shows the extension the output will have.
     void UpdateFormatControls();
+    void UpdateRateChoices(const TOutputFormat& format);
     void SetUpSlider();
     void UpdatePreview();
     void ShowPictureAt(int position);
