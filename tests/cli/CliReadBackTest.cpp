@@ -47,6 +47,17 @@ TEST(CliReadBack, NothingDecodableFailsInEveryFormat) {
     }
 }
 
+// An output no reader can open (5 ms as mp2: one frame, which no demuxer recognises) fails
+// and is not kept, rather than passing for being short.
+TEST(CliReadBack, AnOutputNoReaderCanOpenFails) {
+    TScratchFolder folder;
+    const TCliResult result = RunOn(folder, "tone_5ms.wav", {"-f", "mp2"});
+    EXPECT_EQ(result.Status, 1) << result.Err;
+    EXPECT_NE(result.Err.find("_(new).mp2 was written but cannot be read back"), std::string::npos)
+        << result.Err;
+    EXPECT_TRUE(result.Outputs.empty()) << result.Outputs.front();
+}
+
 // Complete outputs pass the read-back without a warning: a copy into Matroska, whose packets
 // carry no duration, and an output that starts later than its input (`ss` given for the output).
 TEST(CliReadBack, CompleteOutputsGiveNoWarning) {
