@@ -101,20 +101,23 @@ bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec, int sampleRa
     return opened;
 }
 
-// The rates players commonly take, highest first. An encoder without a rate list takes these.
+// The rates players commonly take, highest first: the candidates for an encoder without a list.
 constexpr int CommonRatesHz[] = {192000, 176400, 96000, 88200, 48000, 44100, 32000,
                                  24000,  22050,  16000, 12000, 11025, 8000};
 
-// For a rate above the common ones that the encoder refuses: the highest common rate it takes
-// that divides the wanted one (the resampling stays a plain division), else the highest it
-// takes; the wanted rate when none opens (the encoder's own error then tells why).
+// Rates above this are not taken by every encoder without a rate list (wma stops here).
+constexpr int SafeRateHz = 48000;
+
+// For a rate above SafeRateHz that the encoder refuses: the highest lower common rate it takes
+// that divides the wanted one (the resampling stays a plain division), else the highest lower
+// one it takes; the wanted rate when none opens (the encoder's own error then tells why).
 int HighestTakenRate(const AVCodecContext* encoder, const AVCodec* codec) {
     const int wantedHz = encoder->sample_rate;
     for (const int rateHz : CommonRatesHz)
-        if (wantedHz % rateHz == 0 && OpensWith(encoder, codec, rateHz))
+        if (rateHz < wantedHz && wantedHz % rateHz == 0 && OpensWith(encoder, codec, rateHz))
             return rateHz;
     for (const int rateHz : CommonRatesHz)
-        if (wantedHz % rateHz != 0 && OpensWith(encoder, codec, rateHz))
+        if (rateHz < wantedHz && wantedHz % rateHz != 0 && OpensWith(encoder, codec, rateHz))
             return rateHz;
     return wantedHz;
 }
@@ -142,7 +145,7 @@ void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
         ff::av_channel_layout_uninit(&encoder->ch_layout);
         encoder->ch_layout = chosen;
     }
-    if (!codec->supported_samplerates && encoder->sample_rate > CommonRatesHz[0] &&
+    if (!codec->supported_samplerates && encoder->sample_rate > SafeRateHz &&
         !OpensWith(encoder, codec, encoder->sample_rate))
         encoder->sample_rate = HighestTakenRate(encoder, codec);
     encoder->time_base = AVRational{1, encoder->sample_rate};
