@@ -16,6 +16,13 @@ TLogView::TLogView(QWidget* parent) : QPlainTextEdit(parent) {
     FlushTimer.setSingleShot(true);
     FlushTimer.setInterval(FlushPeriodMs);
     connect(&FlushTimer, &QTimer::timeout, this, &TLogView::Flush);
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { Following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (Following)
+            bar->setValue(maximum);
+    });
 }
 
 void TLogView::AppendLine(const QString& line) {
@@ -34,6 +41,7 @@ void TLogView::Clear() {
     Pending.clear();
     FlushTimer.stop();
     clear();
+    Following = true;
 }
 
 void TLogView::Flush() {
@@ -43,7 +51,7 @@ void TLogView::Flush() {
     // The view follows new lines while it shows the last one; a user reading further up keeps
     // the lines in view, even when the oldest lines give way.
     QScrollBar* bar = verticalScrollBar();
-    const bool following = bar->value() >= bar->maximum();
+    const bool following = Following;
     const int firstShownLine = bar->value();
     const int linesBefore = blockCount();
     const int added = static_cast<int>(Pending.size());

@@ -29,6 +29,10 @@ public:
 private:
     QStringList Pending;
     QTimer FlushTimer;
+    // Whether the view shows the last line: kept as the user scrolls rather than read at each
+    // flush, since the range can grow after a flush has gone to the bottom (a long line brings
+    // the horizontal bar, which takes a line's height) and leave the view short of it.
+    bool Following = true;
 };
 
 #endif

@@ -525,6 +525,10 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
         return;
     }
     Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
+    if (const TFFmpeg* task = Component->Task(AIndex);
+        task && AFinished && !task->WarningSummary.empty())
+        Rows->SetWarning(AIndex, QString::fromStdString(task->WarningSummary),
+                         QString::fromStdString(task->WarningMessage));
     if (const TFFmpeg* task = Component->Task(AIndex); task && task->MeasuredLoudness)
         Rows->SetLoudnessText(AIndex, QString::fromStdString(LoudnessSummary(
                                           *task->MeasuredLoudness, task->AppliedGain)));
@@ -548,12 +552,19 @@ QString TfrmMain::RunStatusText() const {
                : Paused ? QStringLiteral("Paused")
                         : QStringLiteral("Converting");
     int counts[rsFailed + 1] = {};
-    for (int row = 0; row < Rows->RowCount(); ++row)
-        ++counts[Rows->State(row)];
-    if (counts[rsDone] + counts[rsStopped] + counts[rsFailed] == 0)
+    int warned = 0; // done rows with a warning, counted apart
+    for (int row = 0; row < Rows->RowCount(); ++row) {
+        const bool warning = Rows->State(row) == rsDone && Rows->HasWarning(row);
+        warned += warning;
+        counts[Rows->State(row)] += !warning;
+    }
+    if (counts[rsDone] + warned + counts[rsStopped] + counts[rsFailed] == 0)
         return {};
-    return QStringLiteral("%1 done, %2 stopped, %3 failed")
+    const QString warnedText =
+        warned > 0 ? QStringLiteral("%1 with a warning, ").arg(warned) : QString();
+    return QStringLiteral("%1 done, %2%3 stopped, %4 failed")
         .arg(counts[rsDone])
+        .arg(warnedText)
         .arg(counts[rsStopped])
         .arg(counts[rsFailed]);
 }

@@ -333,6 +333,7 @@ void TfrmOption::UpdateFormatControls() {
     const bool original = OutputFormatOf(choices.FormatCaption).StreamCopy;
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
+    UpdateRateChoices(OutputFormatOf(choices.FormatCaption));
     const QString extension = QString::fromStdString(OutputExtension(choices));
     QString text = QStringLiteral("Output file: NAME_(new)%1").arg(extension);
     if (original)
@@ -342,6 +343,19 @@ void TfrmOption::UpdateFormatControls() {
                                      "within about 30 ms)")
                           .arg(QString::fromStdString(choices.InputAudioCodec));
     lblOutputExtension->setText(text);
+}
+
+// Only the rates the format's encoder takes are offered (it would take the nearest instead); a
+// choice it does not take goes back to "Auto".
+void TfrmOption::UpdateRateChoices(const TOutputFormat& format) {
+    for (QAbstractButton* button : grpAudioSampleRate.buttons()) {
+        bool isRate = false;
+        const int rateHz = button->text().toInt(&isRate);
+        button->setEnabled(!isRate || TakesSampleRate(format, rateHz));
+    }
+    if (QAbstractButton* checked = grpAudioSampleRate.checkedButton();
+        checked && !checked->isEnabled())
+        grpAudioSampleRate.buttons().front()->setChecked(true);
 }
 
 // ---- Filling ---------------------------------------------------------------------------------
@@ -573,6 +587,11 @@ void TfrmOption::done(int result) {
                            QStringLiteral("Input folder is located in CD-ROM, please select "
                                           "output folder."));
             btnOutPath->setFocus();
+            return;
+        }
+        const std::string refusal = CopyRefusalText(Choices(), InputFileName.filename().string());
+        if (!refusal.empty()) {
+            ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(refusal));
             return;
         }
         SaveSettings();

@@ -36,6 +36,8 @@ class TSelectionPlayer;
 class TWaveformStrip;
 struct TSoundEnvelope;
 
+struct TOutputFormat;
+
 class TfrmOption : public QDialog {
     Q_OBJECT
 public:
@@ -73,6 +75,7 @@ private:
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
     // label shows the extension the output will have.
     void UpdateFormatControls();
+    void UpdateRateChoices(const TOutputFormat& format);
     void SetUpSlider();
     void UpdatePreview();
     void ShowPictureAt(int position);

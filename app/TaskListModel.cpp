@@ -25,6 +25,9 @@ constexpr TColumn Columns[tcColumnCount] = {
     {"Status", 156}, {"FPS", 50},        {"Current Time", 80}, {"Output Size", 80}};
 
 constexpr int FailedTextLength = 60;
+// The status colours: a failure, and an end with a warning (amber, readable on white).
+const QColor FailedColor(176, 0, 32);
+const QColor WarningColor(160, 96, 0);
 
 QString SizeCell(int64_t sizeBytes) {
     return QString::fromStdString(SizeText(sizeBytes));
@@ -140,7 +143,17 @@ void TTaskListModel::ApplyEnd(int row, bool finished, bool failed, const QString
     // Playable when the task left its output: a task stopped before it started has none.
     entry.Converted = !failed && QFileInfo(entry.OutputFile).isFile();
     entry.FailureMessage = failed ? message : QString();
+    entry.WarningSummary.clear();
+    entry.WarningMessage.clear();
     SetState(row, failed ? rsFailed : finished ? rsDone : rsStopped);
+}
+
+void TTaskListModel::SetWarning(int row, const QString& summary, const QString& message) {
+    if (!ValidRow(row))
+        return;
+    Rows[row].WarningSummary = summary;
+    Rows[row].WarningMessage = message;
+    SetState(row, Rows[row].State); // the status cell's text and colour
 }
 
 void TTaskListModel::SetPaused(bool paused) {
@@ -180,7 +193,8 @@ QString TTaskListModel::StatusText(const TRow& row) const {
     case rsPaused:
         return QStringLiteral("Paused");
     case rsDone:
-        return QStringLiteral("Done");
+        return row.WarningSummary.isEmpty() ? QStringLiteral("Done")
+                                            : QStringLiteral("Done — ") + row.WarningSummary;
     case rsStopped:
         return row.Percent < 0 ? QStringLiteral("Stopped")
                                : QStringLiteral("Stopped at %1 %").arg(std::max(row.Percent, 0));
@@ -194,6 +208,8 @@ QString TTaskListModel::ToolTip(const TRow& row, int column) const {
     QString tip = row.OutputFile;
     if (column == tcStatus && row.State == rsFailed)
         tip += u'\n' + row.FailureMessage;
+    if (column == tcStatus && row.State == rsDone && !row.WarningMessage.isEmpty())
+        tip += u'\n' + row.WarningMessage;
     if (!row.LoudnessText.isEmpty())
         tip += u'\n' + row.LoudnessText;
     return tip;
@@ -233,7 +249,11 @@ QVariant TTaskListModel::data(const QModelIndex& index, int role) const {
             return RowIcon;
         return failedStatus ? QVariant(FailedIcon) : QVariant();
     case Qt::ForegroundRole:
-        return failedStatus ? QVariant(QColor(176, 0, 32)) : QVariant();
+        if (failedStatus)
+            return FailedColor;
+        if (index.column() == tcStatus && row.State == rsDone && !row.WarningSummary.isEmpty())
+            return WarningColor;
+        return {};
     default:
         return {};
     }

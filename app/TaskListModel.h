@@ -73,6 +73,10 @@ public:
     // The task's end: done, stopped (neither finished nor failed) or failed with the message.
     // Every end but a failure marks the output converted.
     void ApplyEnd(int row, bool finished, bool failed, const QString& message);
+    // A done row whose output is not all it should be: the status reads "Done — " and the
+    // summary in a warning colour, the tooltip the whole message.
+    void SetWarning(int row, const QString& summary, const QString& message);
+    bool HasWarning(int row) const { return !Rows.at(row).WarningSummary.isEmpty(); }
     // The figures of the row's loudness normalisation, shown in its tooltip.
     void SetLoudnessText(int row, const QString& text);
     // Converting rows become paused, or paused rows converting again.
@@ -100,6 +104,7 @@ private:
         int64_t CurrentMs = 0;  // written so far
         int Percent = -1;       // the last percentage shown
         QString FailureMessage; // the engine's whole message
+        QString WarningSummary, WarningMessage;
         QString LoudnessText;
     };
     bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }

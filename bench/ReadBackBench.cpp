@@ -43,7 +43,7 @@ int main() {
                                 "' >/dev/null";
     const double convertMs = MedianMs(3, [&] { bench::Run(convert); });
     int64_t lengthUs = 0;
-    const double readMs = MedianMs(5, [&] { lengthUs = WrittenSoundLengthUs(output, 0); });
+    const double readMs = MedianMs(5, [&] { lengthUs = ReadWrittenSound(output, 0).LengthUs; });
     std::printf("conversion to mp3 (600 s): %.0f ms\n", convertMs);
     std::printf("read-back of the mp3: %.1f ms (%.2f %% of the conversion), length %.2f s\n",
                 readMs, 100.0 * readMs / convertMs, lengthUs / 1e6);

@@ -119,6 +119,8 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
 
     const std::optional<TSoundBounds> trimmed = TrimmedClip(input, probed);
     TOutputChoices choices = ChoicesFor(input, probed, trimmed);
+    if (const std::string refusal = CopyRefusalText(choices, input.string()); !refusal.empty())
+        return Refuse(input, refusal);
     const bool chapters = Options.SplitChapters && !probed.Chapters.empty();
     if (chapters || Options.AllTracks) {
         choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
@@ -157,8 +159,10 @@ std::string TBatchRun::RefusalFor(const fs::path& input, const TProbedInput& pro
 
 bool TBatchRun::Convertible(const fs::path& input, const TProbedInput& probed) {
     const std::string refusal = RefusalFor(input, probed);
-    if (refusal.empty())
-        return true;
+    return refusal.empty() || Refuse(input, refusal);
+}
+
+bool TBatchRun::Refuse(const fs::path& input, const std::string& refusal) {
     Reporter.Skipped(input, refusal);
     Report.Line(input, {}, "skipped", refusal, 0);
     ++Skipped;

@@ -73,6 +73,8 @@ private:
     std::string RefusalFor(const std::filesystem::path& input, const TProbedInput& probed) const;
     // False, reported and counted as skipped, when the file cannot be converted.
     bool Convertible(const std::filesystem::path& input, const TProbedInput& probed);
+    // Reports and counts input as skipped for refusal; always false.
+    bool Refuse(const std::filesystem::path& input, const std::string& refusal);
     // A cue sheet's tracks (BatchRunPieces.cpp).
     bool AddCueTracks(const std::filesystem::path& cueFile);
     // Each piece as a file of its own, with the choices it was made with.

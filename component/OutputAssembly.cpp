@@ -108,10 +108,11 @@ void ApplyFormat(const TOutputFormat& format, TOutputOptions& options) {
 } // namespace
 
 std::string CopyExtension(const std::string& codecName) {
+    // TTA has its own container: in Matroska it loses the end of the sound.
     static const std::map<std::string, std::string> containers = {
-        {"aac", ".m4a"},   {"alac", ".m4a"},  {"mp3", ".mp3"},  {"vorbis", ".ogg"},
-        {"opus", ".opus"}, {"flac", ".flac"}, {"ac3", ".ac3"},  {"eac3", ".eac3"},
-        {"mp2", ".mp2"},   {"wmav1", ".wma"}, {"wmav2", ".wma"}};
+        {"aac", ".m4a"},   {"alac", ".m4a"},  {"mp3", ".mp3"},   {"vorbis", ".ogg"},
+        {"opus", ".opus"}, {"flac", ".flac"}, {"ac3", ".ac3"},   {"eac3", ".eac3"},
+        {"mp2", ".mp2"},   {"wmav1", ".wma"}, {"wmav2", ".wma"}, {"tta", ".tta"}};
     if (auto found = containers.find(codecName); found != containers.end())
         return found->second;
     // The PCM codes the wave header holds; others (big-endian PCM as QuickTime files carry it)
@@ -120,6 +121,17 @@ std::string CopyExtension(const std::string& codecName) {
                                                   "pcm_f32le", "pcm_f64le", "pcm_u8",
                                                   "pcm_alaw",  "pcm_mulaw"};
     return wavePcm.count(codecName) ? ".wav" : ".mka";
+}
+
+std::string CopyRefusalText(const TOutputChoices& choices, const std::string& shownName) {
+    // Sound no container we write has a code for (the header write would fail).
+    static const std::set<std::string> unkept = {"ape",      "musepack7",       "musepack8",
+                                                 "tak",      "shorten",         "dsd_lsbf",
+                                                 "dsd_msbf", "dsd_lsbf_planar", "dsd_msbf_planar"};
+    if (!OutputFormatOf(choices.FormatCaption).StreamCopy || !unkept.count(choices.InputAudioCodec))
+        return {};
+    return shownName + ": its sound (" + choices.InputAudioCodec +
+           ") cannot be kept as it is; choose flac to keep it lossless.";
 }
 
 std::string OutputExtension(const TOutputChoices& choices) {

@@ -70,6 +70,11 @@ struct TOutputChoices {
 // without a container of their own).
 std::string CopyExtension(const std::string& codecName);
 
+// Why the choices cannot be carried out, for the stream copy of sound that no container we
+// write holds (Monkey's Audio, Musepack, TAK, DSD, Shorten): "<shownName>: its sound (<codec>)
+// cannot be kept as it is; …"; empty for any other choices.
+std::string CopyRefusalText(const TOutputChoices& choices, const std::string& shownName);
+
 // The output's extension: the format's, or for the stream copy the one fitting the input's
 // codec.
 std::string OutputExtension(const TOutputChoices& choices);

@@ -3,10 +3,15 @@
 
 #include "ffbind/TextUtils.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
 namespace {
+
+// The rates of the encoders that take only some.
+constexpr int Mp2RatesHz[] = {16000, 22050, 24000, 32000, 44100, 48000};
+constexpr int Ac3RatesHz[] = {32000, 44100, 48000};
 
 // The engine picks each container's codecs from the extension; a row names only what differs.
 constexpr TOutputFormat Formats[] = {
@@ -19,6 +24,7 @@ constexpr TOutputFormat Formats[] = {
      .CliName = "mp2",
      .Extension = ".mp2",
      .AudioOnly = true,
+     .SampleRatesHz = Mp2RatesHz,
      .Description = "MPEG audio layer II, lossy"},
     {.Caption = "Wma",
      .CliName = "wma",
@@ -50,6 +56,7 @@ constexpr TOutputFormat Formats[] = {
      .CliName = "ac3",
      .Extension = ".ac3",
      .AudioOnly = true,
+     .SampleRatesHz = Ac3RatesHz,
      .Description = "AC-3, lossy"},
     {.Caption = "Wav",
      .CliName = "wav",
@@ -63,6 +70,7 @@ constexpr TOutputFormat Formats[] = {
     {.Caption = "Ra",
      .CliName = "ra",
      .Extension = ".ra",
+     .SampleRatesHz = Ac3RatesHz,
      .Description = "AC-3 sound, with the input's video as RealVideo"},
     // Without the output video switch a container such as .m4a or .mka would be given an
     // encoded video beside the copied sound.
@@ -86,6 +94,14 @@ constexpr TOutputFormat Formats[] = {
 };
 
 } // namespace
+
+bool TakesSampleRate(const TOutputFormat& format, int rateHz) {
+    if (format.SampleRateHz > 0)
+        return rateHz == format.SampleRateHz;
+    return format.SampleRatesHz.empty() ||
+           std::find(format.SampleRatesHz.begin(), format.SampleRatesHz.end(), rateHz) !=
+               format.SampleRatesHz.end();
+}
 
 std::span<const TOutputFormat> OutputFormats() {
     return Formats;

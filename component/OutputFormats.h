@@ -19,13 +19,18 @@ struct TOutputFormat {
     std::string_view AudioCodec = {};
     std::string_view VideoCodec = {};
     bool NoVideo = false;
-    int SampleRateHz = -1;      // the only rate the encoder takes
+    int SampleRateHz = -1; // the only rate the encoder takes
+    // The rates the encoder takes when it takes only some; empty: any (or the one above).
+    std::span<const int> SampleRatesHz = {};
     int DefaultChannels = -1;   // when none is chosen
     int DefaultBitrateBps = -1; // when none is chosen
     bool StreamCopy = false;    // the sound as it is: nothing that would change it is set
 
     std::string_view Description = {}; // one line for users
 };
+
+// Whether the format's encoder takes the rate as it is (other rates become the nearest taken).
+bool TakesSampleRate(const TOutputFormat& format, int rateHz);
 
 // Every row, in the dialog's order.
 std::span<const TOutputFormat> OutputFormats();

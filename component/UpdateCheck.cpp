@@ -20,9 +20,13 @@ TOutputState OutputStateFor(const fs::path& input, const fs::path& output, int64
         return osUpToDate;
     // Raw packets without time stamps (ADTS) give -1: their length cannot be told, and the
     // times alone decide, as for the check of a finished conversion.
-    const int64_t writtenUs = WrittenSoundLengthUs(output, 0);
-    return writtenUs < 0 || WrittenLengthComplete(expectedUs, writtenUs) ? osUpToDate
-                                                                         : osIncomplete;
+    // An output no reader can open is as good as cut short.
+    const TWrittenSound written = ReadWrittenSound(output, 0);
+    if (written.OpenError != 0)
+        return osIncomplete;
+    return written.LengthUs < 0 || WrittenLengthComplete(expectedUs, written.LengthUs)
+               ? osUpToDate
+               : osIncomplete;
 }
 
 TOutputState OutputStateFor(const TOutputChoices& choices) {

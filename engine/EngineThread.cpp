@@ -149,6 +149,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Prio
     StopRequested = false;
     Finished = false;
     WarningMessage.clear();
+    WarningSummary.clear();
     Terminated = false;
     PauseGate.Open();
     if (!Threaded) {

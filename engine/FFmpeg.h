@@ -404,8 +404,11 @@ public:
     std::atomic<bool> Terminated{false};
     std::atomic<bool> ErrorOccurred{false};
     std::string ErrorMessage;
-    // A finished run whose output is short of what the input declared says so here.
+    // A finished run whose output is short of what the input declared, or could not be read
+    // back, says so here; WarningSummary is the short form a list row shows ("ended at 0:18 of
+    // 1:00", "not verified").
     std::string WarningMessage;
+    std::string WarningSummary;
     int64_t ProgressIntervalUs = 500000; // between progress reports
     int64_t PreviewIntervalUs = 100000;  // between preview pictures
     std::atomic<TConvertThread*> ConvertThread{nullptr};
@@ -513,6 +516,7 @@ private:
     // Compares the sound written to the output with what its input declares (or the clip);
     // sets WarningMessage when the output is clearly shorter.
     void CheckWrittenLength(const TOutputStream& Ost);
+    void ReportUnreadOutput(const std::string& outputName, int openError);
     void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
 

@@ -82,15 +82,16 @@ void MirrorOldChannelFields(AVCodecContext* encoder) {
 #pragma GCC diagnostic pop
 }
 
-// Some encoders (wma) list no layouts yet take no more than two channels: a trial opening of
-// a scratch context with the chosen values tells.
-bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec) {
+// Some encoders (wma) list no layouts yet take no more than two channels, and some (flac,
+// vorbis) list no rates yet refuse very high ones: a trial opening of a scratch context with
+// the chosen values tells.
+bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec, int sampleRateHz) {
     CodecContextPtr trial(ff::avcodec_alloc_context3(codec));
     if (!trial)
         return false;
     trial->sample_fmt = encoder->sample_fmt;
-    trial->sample_rate = encoder->sample_rate;
-    trial->time_base = encoder->time_base;
+    trial->sample_rate = sampleRateHz;
+    trial->time_base = AVRational{1, sampleRateHz};
     trial->bit_rate = encoder->bit_rate;
     ff::av_channel_layout_copy(&trial->ch_layout, &encoder->ch_layout);
     // Opening and freeing (which closes) go under the lock, as every other codec opening.
@@ -98,6 +99,27 @@ bool OpensWith(const AVCodecContext* encoder, const AVCodec* codec) {
     const bool opened = ff::avcodec_open2(trial.get(), codec, nullptr) >= 0;
     trial.reset();
     return opened;
+}
+
+// The rates players commonly take, highest first: the candidates for an encoder without a list.
+constexpr int CommonRatesHz[] = {192000, 176400, 96000, 88200, 48000, 44100, 32000,
+                                 24000,  22050,  16000, 12000, 11025, 8000};
+
+// Rates above this are not taken by every encoder without a rate list (wma stops here).
+constexpr int SafeRateHz = 48000;
+
+// For a rate above SafeRateHz that the encoder refuses: the highest lower common rate it takes
+// that divides the wanted one (the resampling stays a plain division), else the highest lower
+// one it takes; the wanted rate when none opens (the encoder's own error then tells why).
+int HighestTakenRate(const AVCodecContext* encoder, const AVCodec* codec) {
+    const int wantedHz = encoder->sample_rate;
+    for (const int rateHz : CommonRatesHz)
+        if (rateHz < wantedHz && wantedHz % rateHz == 0 && OpensWith(encoder, codec, rateHz))
+            return rateHz;
+    for (const int rateHz : CommonRatesHz)
+        if (rateHz < wantedHz && wantedHz % rateHz != 0 && OpensWith(encoder, codec, rateHz))
+            return rateHz;
+    return wantedHz;
 }
 
 } // namespace
@@ -123,8 +145,12 @@ void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
         ff::av_channel_layout_uninit(&encoder->ch_layout);
         encoder->ch_layout = chosen;
     }
+    if (!codec->supported_samplerates && encoder->sample_rate > SafeRateHz &&
+        !OpensWith(encoder, codec, encoder->sample_rate))
+        encoder->sample_rate = HighestTakenRate(encoder, codec);
     encoder->time_base = AVRational{1, encoder->sample_rate};
-    if (!codec->ch_layouts && encoder->ch_layout.nb_channels > 2 && !OpensWith(encoder, codec)) {
+    if (!codec->ch_layouts && encoder->ch_layout.nb_channels > 2 &&
+        !OpensWith(encoder, codec, encoder->sample_rate)) {
         ff::av_channel_layout_uninit(&encoder->ch_layout);
         ff::av_channel_layout_default(&encoder->ch_layout, 2);
     }

@@ -10,8 +10,10 @@
 // list becomes the nearest listed one; a layout it does not list becomes a listed one with the
 // same channel count, else the one with most channels not above the count asked (else the
 // first); a layout without channel order gets the default order; an encoder without a layout
-// list that refuses more than two channels gets stereo. The time base becomes one sample.
-// Encoders without lists otherwise keep what was asked.
+// list that refuses more than two channels gets stereo; one without a rate list that refuses a
+// rate above 48 kHz gets the highest lower common rate it takes, one dividing the rate asked
+// where possible. The time base becomes one sample. Encoders without lists otherwise keep what was
+// asked.
 void PrepareAudioEncoder(AVCodecContext* encoder, const AVCodec* codec,
                          AVSampleFormat preferredFormat);
 

@@ -35,6 +35,16 @@ int64_t UnitDurationUs(const AVStream* stream, const AVCodecContext* decoder, in
     return 0;
 }
 
+// Whether a written packet holds content: an encoder's closing packet (new stream parameters
+// with no data, or an end-of-stream packet of no length) is not sound. Copied packets often
+// come without a duration.
+bool CarriesContent(const TOutputStream& ost, const AVPacket& packet) {
+    if (packet.size <= 0)
+        return false;
+    return ost.St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || !ost.EncodingNeeded ||
+           packet.duration > 0;
+}
+
 } // namespace
 
 int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVPacket* packet) {
@@ -318,8 +328,11 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* output, TOutputStream& ost, AVP
     const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
     if (start != NoPts)
         ost.MuxedEndTs = std::max(ost.MuxedEndTs, start + std::max<int64_t>(packet->duration, 0));
+    // (Writing takes the packet's content.)
+    const bool content = CarriesContent(ost, *packet);
     const int result = ff::av_interleaved_write_frame(output, packet);
     if (result < 0)
         throw FFmpegException(WriteErrorText(OutputFileSetup(ost.FileIndex).FileName, result));
-    ++ost.PacketsMuxed;
+    if (content)
+        ++ost.PacketsMuxed;
 }

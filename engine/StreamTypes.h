@@ -75,7 +75,7 @@ struct TOutputStream {
     int64_t SyncOpts = 0;
     // End of the last packet written, in the stream's time base: the stream's current time.
     int64_t MuxedEndTs = 0;
-    int64_t PacketsMuxed = 0;
+    int64_t PacketsMuxed = 0; // packets with content written (see CarriesContent)
     // Bitstream filter chain of the stream (none when no filter was given).
     BsfPtr Bsf;
     // Two-pass statistics file of pass 1.

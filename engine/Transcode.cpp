@@ -236,19 +236,43 @@ void TCustomFFmpeg::NoteWrittenSound() {
 void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     const TInputFileSetup& input =
         *InputSetups[RunRecord().InputStreams[Ost.SourceIndex]->FileIndex];
-    const TOutputTarget& target = OutputFileSetup(Ost.FileIndex).Target;
-    if (input.SoundLengthUs <= 0 || !target.Created())
+    const TOutputFileSetup& output = OutputFileSetup(Ost.FileIndex);
+    if (!output.Target.Created())
         return;
-    const int64_t expectedUs = std::min(input.SoundLengthUs - input.StartUs, RecordingTimeUs);
     const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
                                 ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
                                 : 0;
-    const int64_t writtenUs = WrittenSoundLengthUs(target.WrittenName(), frameUs);
-    if (writtenUs < 0 || WrittenLengthComplete(expectedUs, writtenUs))
+    const TWrittenSound written = ReadWrittenSound(output.Target.WrittenName(), frameUs);
+    if (written.OpenError != 0) {
+        ReportUnreadOutput(output.FileName.string(), written.OpenError);
         return;
-    WarningMessage = input.FileName.string() + ": the input ended at " +
-                     MinutesSecondsText(input.StartUs + writtenUs) + " of its declared " +
-                     MinutesSecondsText(input.StartUs + expectedUs) + ".";
+    }
+    if (input.SoundLengthUs <= 0)
+        return;
+    // The output's own start (`ss` given after the input) drops sound the same as the input's.
+    const int64_t startUs = input.StartUs + StartTimeUs;
+    const int64_t expectedUs = std::min(input.SoundLengthUs - startUs, RecordingTimeUs);
+    if (written.LengthUs < 0 || WrittenLengthComplete(expectedUs, written.LengthUs))
+        return;
+    const std::string endedText = MinutesSecondsText(startUs + written.LengthUs);
+    const std::string declaredText = MinutesSecondsText(startUs + expectedUs);
+    WarningSummary = "ended at " + endedText + " of " + declaredText;
+    WarningMessage = input.FileName.string() + ": the input ended at " + endedText +
+                     " of its declared " + declaredText + ".";
+    GetLogger()->Log(this, llWarning, WarningMessage);
+}
+
+// A written file no reader can open is a failed run; one the system kept us from opening (no
+// handle or memory left) was not checked, which the user is told.
+void TCustomFFmpeg::ReportUnreadOutput(const std::string& outputName, int openError) {
+    const bool fileAtFault = openError == AVERROR_INVALIDDATA || openError == AVERROR_EOF ||
+                             openError == AVERROR_DEMUXER_NOT_FOUND || openError == AVERROR(EINVAL);
+    if (fileAtFault)
+        throw FFmpegException(outputName + " was written but cannot be read back (" +
+                              ErrorText(openError) + ").");
+    WarningSummary = "not verified";
+    WarningMessage =
+        outputName + ": the output could not be verified (" + ErrorText(openError) + ").";
     GetLogger()->Log(this, llWarning, WarningMessage);
 }
 

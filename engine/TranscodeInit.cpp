@@ -232,8 +232,15 @@ void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
             ost.Enc->sample_fmt != AV_SAMPLE_FMT_NONE
                 ? ost.Enc->sample_fmt
                 : static_cast<AVSampleFormat>(ist.St->codecpar->format);
-        if (codec)
-            PrepareAudioEncoder(ost.Enc, codec, preferred);
+        if (!codec)
+            break;
+        const int askedHz = ost.Enc->sample_rate;
+        PrepareAudioEncoder(ost.Enc, codec, preferred);
+        if (askedHz > 0 && ost.Enc->sample_rate != askedHz)
+            GetLogger()->Log(this, llInfo,
+                             FormatText("The %s encoder does not take %d Hz; the sound is "
+                                        "resampled to %d Hz.",
+                                        codec->name, askedHz, ost.Enc->sample_rate));
         break;
     }
     case AVMEDIA_TYPE_SUBTITLE:

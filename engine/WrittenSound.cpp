@@ -7,10 +7,49 @@
 
 #include <algorithm>
 
-int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDurationUs) {
-    TInputContext input = OpenInputContext(FileNameToURL(file), nullptr, nullptr, nullptr);
+namespace {
+
+// The span of a stream's stamped packets, in the stream's time base.
+class TPacketSpan {
+public:
+    void Add(int64_t start, int64_t duration, int64_t sizeBytes) {
+        // A packet without a duration ends where the next one starts.
+        if (OpenStart != NoPts)
+            End = std::max(End, std::max(start, OpenStart));
+        First = First == NoPts ? start : std::min(First, start);
+        End = std::max(End, start + std::max<int64_t>(duration, 0));
+        OpenStart = duration > 0 ? NoPts : start;
+        OpenSizeBytes = sizeBytes;
+        if (OpenStart != NoPts)
+            BytesBeforeOpen = BytesRead;
+        BytesRead += sizeBytes;
+    }
+    bool Empty() const { return First == NoPts; }
+    // Ticks from the first start to the last end; a last packet without a duration is given
+    // the time the bytes before it took per byte (its own frame length when it stands alone).
+    int64_t LengthTicks(int64_t frameTicks) const {
+        int64_t end = End;
+        if (OpenStart != NoPts)
+            end = std::max(end,
+                           OpenStart + (BytesBeforeOpen > 0 && OpenStart > First
+                                            ? (OpenStart - First) * OpenSizeBytes / BytesBeforeOpen
+                                            : frameTicks));
+        return end - First;
+    }
+
+private:
+    int64_t First = NoPts, End = NoPts, OpenStart = NoPts;
+    int64_t OpenSizeBytes = 0, BytesBeforeOpen = 0, BytesRead = 0;
+};
+
+} // namespace
+
+TWrittenSound ReadWrittenSound(const std::filesystem::path& file, int64_t packetDurationUs) {
+    TWrittenSound result;
+    TInputContext input =
+        OpenInputContext(FileNameToURL(file), nullptr, nullptr, &result.OpenError, nullptr);
     if (!input)
-        return 0;
+        return result;
     AVFormatContext* context = input.Format.get();
     int sound = -1;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
@@ -21,21 +60,26 @@ int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDu
     }
     PacketPtr packet(ff::av_packet_alloc());
     if (sound < 0 || !packet)
-        return 0;
-    int64_t first = NoPts, end = NoPts, unstamped = 0;
+        return result;
+    TPacketSpan span;
+    int64_t unstamped = 0;
     while (ff::av_read_frame(context, packet.get()) >= 0) {
         const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
-        if (packet->stream_index == sound && start == NoPts) {
+        if (packet->stream_index == sound && start == NoPts)
             ++unstamped;
-        } else if (packet->stream_index == sound) {
-            first = first == NoPts ? start : std::min(first, start);
-            end = std::max(end, start + std::max<int64_t>(packet->duration, 0));
-        }
+        else if (packet->stream_index == sound)
+            span.Add(start, packet->duration, packet->size);
         ff::av_packet_unref(packet.get());
     }
-    if (first == NoPts)
-        return unstamped > 0 && packetDurationUs <= 0 ? -1 : unstamped * packetDurationUs;
-    return ff::av_rescale_q(end - first, context->streams[sound]->time_base, AV_TIME_BASE_Q);
+    if (span.Empty()) {
+        result.LengthUs =
+            unstamped > 0 && packetDurationUs <= 0 ? -1 : unstamped * packetDurationUs;
+        return result;
+    }
+    const AVRational timeBase = context->streams[sound]->time_base;
+    const int64_t frameTicks = ff::av_rescale_q(packetDurationUs, AV_TIME_BASE_Q, timeBase);
+    result.LengthUs = ff::av_rescale_q(span.LengthTicks(frameTicks), timeBase, AV_TIME_BASE_Q);
+    return result;
 }
 
 bool WrittenLengthComplete(int64_t expectedUs, int64_t writtenUs) {

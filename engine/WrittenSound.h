@@ -7,12 +7,22 @@
 #include <filesystem>
 #include <string>
 
-// From the start of the first sound packet to the end of the last, microseconds; 0 when the
-// file cannot be read or has no sound. Raw formats without a header (ADTS) give their packets
-// no time stamps until something is decoded: those count packetDurationUs each (the encoder's
-// frame), which still catches packets that never reached the file; -1 when such packets come
-// without a duration to count (the length cannot be told).
-int64_t WrittenSoundLengthUs(const std::filesystem::path& file, int64_t packetDurationUs);
+// What the read-back found. A file that could not be opened says nothing about its length:
+// OpenError tells why (a library error code), and the caller decides whether the file or the
+// system (no handle left, no memory) is at fault.
+struct TWrittenSound {
+    int OpenError = 0;
+    // From the start of the first sound packet to the end of the last, microseconds; 0 when the
+    // file has no sound; -1 when the length cannot be told.
+    int64_t LengthUs = 0;
+};
+
+// Raw formats without a header (ADTS) give their packets no time stamps until something is
+// decoded: those count packetDurationUs each (the encoder's frame), which still catches packets
+// that never reached the file; the length cannot be told when such packets come without a
+// duration to count. Containers that give a packet no duration (ASF) have it last until the
+// next packet starts; the last one lasts as long for its size as those before it did.
+TWrittenSound ReadWrittenSound(const std::filesystem::path& file, int64_t packetDurationUs);
 
 // Whether writtenUs of sound is all of expectedUs for a conversion that ran to its end: at most a
 // second or a fiftieth short (encoders pad and trim the edges).

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColor>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -342,6 +343,28 @@ private slots:
         QCOMPARE(QFileInfo(stoppedOutput).size(), stoppedSize);
         QVERIFY(Rows().Cell(1, tcStatus).startsWith(QStringLiteral("Failed: ")));
         QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+    }
+
+    // An input that ends well before its declared length is done with a warning: the row
+    // says where it ended, in a warning colour, and the summary counts it apart.
+    void ATruncatedInputIsDoneWithAWarning() {
+        Add({CopyFixture(QStringLiteral("truncated_30.mp3"), Work->path()),
+             CopyFixture(QStringLiteral("tone_mono.wav"), Work->path())},
+            Answer(QStringLiteral("Wav")));
+        RunToTheEnd();
+        QCOMPARE(Rows().Cell(0, tcStatus), QStringLiteral("Done — ended at 0:01 of 0:04"));
+        QCOMPARE(Rows().Cell(1, tcStatus), QStringLiteral("Done"));
+        const auto colour = [&](int row) {
+            return Rows().data(Rows().index(row, tcStatus), Qt::ForegroundRole);
+        };
+        QVERIFY(colour(0).value<QColor>().isValid());
+        QVERIFY(!colour(1).isValid());
+        QVERIFY(Rows()
+                    .data(Rows().index(0, tcStatus), Qt::ToolTipRole)
+                    .toString()
+                    .endsWith(QStringLiteral(": the input ended at 0:01 of its declared 0:04.")));
+        QCOMPARE(Window->RunStatusText(),
+                 QStringLiteral("1 done, 1 with a warning, 0 stopped, 0 failed"));
     }
 
     void PauseResumeAndStopKeepWhatWasWritten() {

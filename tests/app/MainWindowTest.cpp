@@ -325,6 +325,32 @@ private slots:
         QVERIFY(text.startsWith(QStringLiteral("#7.7: line 500\n")));
     }
 
+    // A very long line brings the horizontal bar, which takes a line's height once laid out:
+    // the view still follows the lines after it.
+    void TheLogPaneFollowsPastAVeryLongLine() {
+        Window->show();
+        TLogView& pane = Window->LogPane();
+        QScrollBar* bar = pane.verticalScrollBar();
+        const auto log = [&](const QString& line) {
+            pane.AppendLine(line);
+            pane.Flush();
+            QCoreApplication::processEvents();
+        };
+        for (int i = 0; i < 200; ++i)
+            log(QStringLiteral("line %1").arg(i));
+        log(QString(5000, u'x'));
+        QVERIFY(pane.horizontalScrollBar()->isVisible());
+        for (int i = 0; i < 3; ++i)
+            log(QStringLiteral("after %1").arg(i));
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(bar->maximum() - 10);
+        log(QStringLiteral("while reading"));
+        QVERIFY(bar->value() < bar->maximum());
+        bar->setValue(bar->maximum());
+        log(QStringLiteral("back at the bottom"));
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
     void TheErrorBoxEndsMessagesWithAFullStop() {
         QCOMPARE(ErrorBoxText(QStringLiteral("Unknown input format: xyz")),
                  QStringLiteral("Unknown input format: xyz."));

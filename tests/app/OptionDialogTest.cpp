@@ -308,6 +308,27 @@ private slots:
         QCOMPARE(*BuildOutputOptions(Dialog->Choices()).LoudnessTargetLufs, -23.0);
     }
 
+    // Only the rates the format's encoder takes can be chosen; a rate chosen for another format
+    // goes back to "Auto" when the format does not take it.
+    void OnlyRatesTheFormatTakesAreOffered() {
+        Fill(FixturePath("tone_1k_stereo.wav"));
+        ChooseCaption(*Dialog, QStringLiteral("Mp3"));
+        ChooseCaption(*Dialog, QStringLiteral("8000"));
+        const auto rateButton = [&](const QString& caption) {
+            for (QRadioButton* button : Dialog->findChildren<QRadioButton*>())
+                if (button->text() == caption)
+                    return button;
+            return static_cast<QRadioButton*>(nullptr);
+        };
+        ChooseCaption(*Dialog, QStringLiteral("Ac3"));
+        for (const char* rate : {"8000", "11025", "22050"})
+            QVERIFY2(!rateButton(QString::fromLatin1(rate))->isEnabled(), rate);
+        QVERIFY(rateButton(QStringLiteral("48000"))->isEnabled());
+        QCOMPARE(Dialog->Choices().SampleRateCaption, std::string("Auto"));
+        ChooseCaption(*Dialog, QStringLiteral("Flac"));
+        QVERIFY(rateButton(QStringLiteral("8000"))->isEnabled());
+    }
+
     // Digits only: what a user types beside them is refused as typed, not read as "no number".
     void NumberFieldsTakeDigitsOnly() {
         Fill(FixturePath("tone_1k_stereo.wav"));

@@ -106,12 +106,27 @@ TEST(FormatRules, OriginalContainerFollowsTheCodec) {
         {"opus", ".opus"},     {"flac", ".flac"},     {"ac3", ".ac3"},   {"eac3", ".eac3"},
         {"mp2", ".mp2"},       {"wmav1", ".wma"},     {"wmav2", ".wma"}, {"pcm_s16le", ".wav"},
         {"pcm_f32le", ".wav"}, {"pcm_s16be", ".mka"}, {"dts", ".mka"},   {"truehd", ".mka"},
-        {"", ".mka"}};
+        {"tta", ".tta"},       {"", ".mka"}};
     for (const auto& [codec, extension] : containers) {
         SCOPED_TRACE(codec);
         TOutputChoices choices = ChoicesFor("/in/Talk.mov", "Original");
         choices.InputAudioCodec = codec;
         EXPECT_EQ(BuildOutputOptions(choices).FileName, std::string("/in/Talk_(new)") + extension);
+        EXPECT_EQ(CopyRefusalText(choices, "Talk.mov"), "");
+    }
+}
+
+// Sound no container we write holds is refused for the stream copy only, when the task is added.
+TEST(FormatRules, OriginalRefusedForSoundNoContainerHolds) {
+    for (const char* codec : {"ape", "musepack8", "tak", "dsd_lsbf_planar", "shorten"}) {
+        SCOPED_TRACE(codec);
+        TOutputChoices choices = ChoicesFor("/in/Song.x", "Original");
+        choices.InputAudioCodec = codec;
+        EXPECT_EQ(CopyRefusalText(choices, "Song.x"),
+                  "Song.x: its sound (" + std::string(codec) +
+                      ") cannot be kept as it is; choose flac to keep it lossless.");
+        choices.FormatCaption = "Flac";
+        EXPECT_EQ(CopyRefusalText(choices, "Song.x"), "");
     }
 }
 

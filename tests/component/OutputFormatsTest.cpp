@@ -1,7 +1,9 @@
-// The output format table: the audio-only rule as it always was, the names a user can type, and
-// the format lists of the help page and the README.
+// The output format table: the audio-only rule as it always was, the names a user can type,
+// the format lists of the help page and the README, and the rates each format offers.
 #include "component/OutputFormats.h"
+#include "ffbind/FFmpegApi.h"
 #include "ffbind/TextUtils.h"
+#include "support/TestLibs.h"
 
 #include <gtest/gtest.h>
 
@@ -71,4 +73,33 @@ TEST(OutputFormats, HelpPageAndReadmeListEveryFormat) {
     std::sort(captions.begin(), captions.end());
     for (const char* document : {"README.md", "app/help/introduction.htm"})
         EXPECT_EQ(ListedFormats(document), captions) << document;
+}
+
+// The rates the dialog offers for a format are the ones its encoder lists (all, for encoders
+// without a list), as the library tells; a format of one rate offers that one.
+TEST(OutputFormats, OfferedRatesAreTheEncodersOwn) {
+    EnsureLibsLoaded();
+    for (const TOutputFormat& format : OutputFormats()) {
+        if (format.StreamCopy)
+            continue;
+        SCOPED_TRACE(std::string(format.Caption));
+        const AVCodec* encoder = nullptr;
+        if (!format.AudioCodec.empty()) {
+            encoder = ff::avcodec_find_encoder_by_name(std::string(format.AudioCodec).c_str());
+        } else {
+            const std::string name = "x" + std::string(format.Extension);
+            const AVOutputFormat* container = ff::av_guess_format(nullptr, name.c_str(), nullptr);
+            ASSERT_NE(container, nullptr);
+            encoder = ff::avcodec_find_encoder(
+                ff::av_guess_codec(container, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_AUDIO));
+        }
+        ASSERT_NE(encoder, nullptr);
+        for (const int rateHz : {8000, 11025, 22050, 44100, 48000}) {
+            bool listed = !encoder->supported_samplerates;
+            for (const int* rate = encoder->supported_samplerates; rate && *rate; ++rate)
+                listed = listed || *rate == rateHz;
+            const bool expected = format.SampleRateHz > 0 ? rateHz == format.SampleRateHz : listed;
+            EXPECT_EQ(TakesSampleRate(format, rateHz), expected) << rateHz;
+        }
+    }
 }
