@@ -335,6 +335,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         task.InputLufs = engine->MeasuredLoudness->IntegratedLufs;
         task.GainDb = engine->AppliedGain.GainDb;
         task.OutputLufs = engine->AppliedGain.OutputLufs;
+        task.OutputTruePeakDbtp = engine->AppliedGain.OutputTruePeakDbtp;
     }
     Component.ReleaseEndedTask(event.TaskIndex);
     Changed = true;

@@ -193,6 +193,7 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
             task->BeforeTranscode = [measured, target] {
                 return measured->NormalizeLoudness(target);
             };
+            task->AfterTranscode = [measured] { measured->CheckWrittenLoudness(); };
         }
         return true;
     } catch (const std::exception& error) {

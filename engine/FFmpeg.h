@@ -359,6 +359,9 @@ public:
     // A first pass, run on the run's thread before the conversion: false ends the run as
     // stopped, an exception as failed.
     std::function<bool()> BeforeTranscode;
+    // A last check on the run's thread after a conversion that ran to its end (the outputs'
+    // trailers are written): it may log and set WarningMessage, and does not throw.
+    std::function<void()> AfterTranscode;
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
 

@@ -96,6 +96,7 @@ TEST(CliOptions, UsageErrors) {
         {"-f", "copy", "--loudness", "-16", "a"},
         {"--loudness", "5", "a"},
         {"--loudness", "-16dB", "a"},
+        {"--loudness", "-16", "--volume", "300", "a"},
         {"-o", "/no/such/folder/here", "a"},
     };
     for (const auto& args : bad) {
