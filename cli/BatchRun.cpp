@@ -118,7 +118,10 @@ void TBatchRun::FeedTasks() {
     const int window = Options.Jobs * TasksPerJob;
     while (!Stopping && NextToMake < CliTasks.size() &&
            static_cast<int>(CliIndexOfTask.size()) - TasksEnded < window) {
-        if (MakeTask(static_cast<int>(NextToMake++)))
+        const int index = static_cast<int>(NextToMake++);
+        // The files after this one: the tasks that may run beside it share the cores.
+        Component.AnnounceTasks(static_cast<int>(CliTasks.size() - NextToMake));
+        if (MakeTask(index))
             Component.JoinAddedTasks(true); // starts at once when a worker is free
     }
     if (!Stopping)

@@ -4,6 +4,7 @@
 #include "component/FFmpegList.h"
 #include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
+#include "component/PieceBudget.h"
 #include "component/TerminateDelivery.h"
 #include "engine/EngineThread.h"
 #include "engine/VideoHooks.h"
@@ -270,6 +271,7 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
         ThreadModeFlag = threadCount > 0;
         ThreadLimit = threadCount;
         MoreToCome = moreToCome && ThreadModeFlag;
+        TasksToCome = -1;
         TasksToStart = WaitingFrom(0);
         TasksInRun = TasksToStart;
         if (ThreadModeFlag) {
@@ -313,12 +315,16 @@ int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    // The tasks that may run beside this one: the cores are shared among them. A run that takes
-    // tasks as it goes may fill every worker however few have joined so far.
-    const int atOnce = !ThreadModeFlag ? 1
-                       : MoreToCome    ? ThreadLimit
-                                       : std::min(ThreadLimit, TasksInRun - TasksEnded);
-    return std::max(1, cores / std::max(1, atOnce));
+    if (!ThreadModeFlag)
+        return cores; // one task at a time
+    return TaskPieceBudget(
+        cores, ThreadLimit,
+        {.NotEnded = TasksInRun - TasksEnded, .ToCome = MoreToCome ? TasksToCome : 0});
+}
+
+void TCustomFFmpegComponent::AnnounceTasks(int toCome) {
+    auto guard = LockServingMainThread(EventLock);
+    TasksToCome = std::max(toCome, 0);
 }
 
 void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {

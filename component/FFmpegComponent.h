@@ -121,6 +121,10 @@ public:
     // moreToCome false no more will come, and the run ends (-1) once its tasks have. Does
     // nothing after StopTasks, or for a run started without moreToCome.
     void JoinAddedTasks(bool moreToCome);
+    // For a run started with moreToCome: how many tasks may still be added (at most), so that
+    // the cores are shared among the tasks that can actually run at once (a single file gets
+    // them all). Until told, every worker counts as busy.
+    void AnnounceTasks(int toCome);
     // Frees a task that has ended (its engine and its threads) but keeps its place, so that no
     // index moves; Task(index) is nullptr from then on. Does nothing to a task whose end the run
     // has not counted yet (its OnTerminate comes first). A long run that takes tasks as it goes
@@ -224,6 +228,7 @@ private:
     int TasksInRun = 0; // tasks not yet run when the run started, and those joined since
     int ThreadLimit = 0;
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
+    int TasksToCome = -1;    // from AnnounceTasks; -1: not told
     const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};

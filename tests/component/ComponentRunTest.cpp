@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -272,6 +273,27 @@ TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
     ASSERT_TRUE(refused.WaitForRunEnd());
     Linger(100);
     EXPECT_EQ(refused.TerminateIndexes(), (std::vector<int>{0, -1}));
+}
+
+// A run fed as the command line feeds it (each task told how many files follow) with 2 workers:
+// the first task's sound gets the cores shared among min(2, files) tasks, all of them for one
+// file.
+TEST_F(ComponentRun, FirstTaskGetsTheCoresOfTheTasksThatCanRun) {
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    for (const int files : {1, 2, 3}) {
+        SCOPED_TRACE(std::to_string(files) + " files");
+        Component.ClearTaskList();
+        TEventRecorder events(Component);
+        Component.StartTasks(2, true);
+        for (int file = 0; file < files; ++file) {
+            Component.AnnounceTasks(files - file - 1);
+            AddTask("mono_8k.wav", std::to_string(files) + "_" + std::to_string(file) + ".mp3");
+            Component.JoinAddedTasks(true);
+        }
+        Component.JoinAddedTasks(false);
+        ASSERT_TRUE(events.WaitForRunEnd());
+        EXPECT_EQ(Component.Task(0)->SplitPieces, std::max(1, cores / std::min(2, files)));
+    }
 }
 
 // The progress interval's floor of 100 ms reaches the engines in microseconds.
