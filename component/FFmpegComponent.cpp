@@ -3,6 +3,7 @@
 
 #include "component/FFmpegList.h"
 #include "component/FFmpegTask.h"
+#include "component/IdleCores.h"
 #include "component/OutputAssembly.h"
 #include "component/PieceBudget.h"
 #include "component/TerminateDelivery.h"
@@ -314,12 +315,14 @@ void TCustomFFmpegComponent::StartNextTask() {
 int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    if (!ThreadModeFlag)
-        return cores; // one task at a time
-    return TaskPieceBudget(
-        cores, ThreadLimit,
-        {.NotEnded = TasksInRun - TasksEnded, .ToCome = MoreToCome ? TasksToCome : 0});
+    const int cores = UsableCores();
+    // One task at a time gets every core; the pieces never take cores other programs keep
+    // busy (a piece waiting for a core costs more than it gains).
+    const int share = !ThreadModeFlag ? cores
+                                      : TaskPieceBudget(cores, ThreadLimit,
+                                                        {.NotEnded = TasksInRun - TasksEnded,
+                                                         .ToCome = MoreToCome ? TasksToCome : 0});
+    return std::min(share, IdleCoresProbe ? IdleCoresProbe() : IdleCores());
 }
 
 void TCustomFFmpegComponent::AnnounceTasks(int toCome) {

@@ -143,6 +143,9 @@ public:
     // leave each task (on by default); read when a task starts. A task given the engine's
     // `split` option keeps its count.
     void SetSplitEncoding(bool value) { SplitEncodingFlag = value; }
+    // Where the cores other programs leave idle are read from when a task starts (none: the
+    // scheduler's count at that moment); set before a run.
+    void SetIdleCoresProbe(std::function<int()> probe) { IdleCoresProbe = std::move(probe); }
     bool SplitEncoding() const { return SplitEncodingFlag; }
 
     // The probe a front end inspects files with before adding them.
@@ -229,6 +232,7 @@ private:
     int ThreadLimit = 0;
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
     int TasksToCome = -1;    // from AnnounceTasks; -1: not told
+    std::function<int()> IdleCoresProbe;
     const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};
