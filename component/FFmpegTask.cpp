@@ -2,6 +2,7 @@
 #include "component/FFmpegTask.h"
 
 #include "component/LoudnessTarget.h"
+#include "engine/AudioVolume.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
@@ -272,7 +273,10 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
     if (!MeasuredLoudness)
         return false;
     AppliedGain = LoudnessGainFor(*MeasuredLoudness, targetLufs, ceilingDbtp);
-    SetAudioVolume(AppliedGain.Volume);
+    // The gain replaces the volume and goes where it was measured: after the conversion, so
+    // that no channel clips before a downmix lowers it.
+    SetAudioVolume(UnityVolume);
+    ConvertedVolume = AppliedGain.Volume;
     GetLogger()->Log(this, llInfo, LoudnessSummary(*MeasuredLoudness, AppliedGain) + "\n");
     SecondPass = true;
     return true;

@@ -144,6 +144,9 @@ struct TOptionState {
     int AudioSampleFmt = -1;         // AVSampleFormat; -1 none
     uint64_t AudioChannelLayout = 0; // channel mask of the last input's audio; 0 = unknown
     int AudioVolume = 256;           // 256 = unchanged
+    // Applied to the sound as converted for the encoder (format, rate and channels), where a
+    // gain measured on that sound belongs; 256 = unchanged.
+    int ConvertedVolume = 256;
     bool SubtitleDisable = false;
     std::string SubtitleCodecName;
     bool SubtitleStreamCopy = false;

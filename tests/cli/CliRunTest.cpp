@@ -320,10 +320,16 @@ TEST_F(CliRun, LoudnessOfChangedChannels) {
                            "48000:d=8:c=5.1";
     const char* stereo = "aevalsrc=0.05*sin(2*PI*440*t)|0.05*sin(2*PI*550*t):s=48000:d=8:c=stereo";
     const char* mono = "aevalsrc=0.05*sin(2*PI*440*t):s=44100:d=8:c=mono";
+    // Loud in one channel only: the gain would clip it before the downmix lowers it.
+    const char* oneLoud = "aevalsrc=0.7*sin(2*PI*1000*t)|0|0|0|0|0:s=48000:d=8:c=5.1";
     const TCase cases[] = {
-        {"surround", surround, "mp3", "auto", "-16"}, {"surround", surround, "opus", "auto", "-23"},
-        {"stereo", stereo, "mp3", "mono", "-16"},     {"stereo", stereo, "flac", "mono", "-23"},
-        {"mono", mono, "mp3", "stereo", "-16"},       {"mono", mono, "flac", "stereo", "-23"},
+        {"surround", surround, "mp3", "auto", "-16"},
+        {"surround", surround, "opus", "auto", "-23"},
+        {"stereo", stereo, "mp3", "mono", "-16"},
+        {"stereo", stereo, "flac", "mono", "-23"},
+        {"mono", mono, "mp3", "stereo", "-16"},
+        {"mono", mono, "flac", "stereo", "-23"},
+        {"one_loud", oneLoud, "flac", "stereo", "-12"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(std::string(c.Name) + " to " + c.Format + " " + c.Channels + " at " +
