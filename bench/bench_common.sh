@@ -84,16 +84,16 @@ describe_audio() {
     echo "$codec $rate $channels $duration"
 }
 
-# Checks an output against the expected audio codec, 44.1 kHz stereo and the input's length
-# (within a second); prints what was found.
+# Checks an output against the expected audio codec, sample rate (44.1 kHz unless given), stereo
+# and the input's length (within a second); prints what was found.
 check_output() {
-    local file=$1 codec=$2
+    local file=$1 codec=$2 wanted_rate=${3:-44100}
     local found
     found=$(describe_audio "$file")
     read -r c r ch d <<<"$found"
-    if [ "$c" != "$codec" ] || [ "$r" != 44100 ] || [ "$ch" != 2 ] ||
+    if [ "$c" != "$codec" ] || [ "$r" != "$wanted_rate" ] || [ "$ch" != 2 ] ||
         ! awk -v d="$d" -v s="$BENCH_SECONDS" 'BEGIN { exit !(d > s - 1 && d < s + 1) }'; then
-        echo "OUTPUT CHECK FAILED for $file: $found (wanted $codec 44100 2 ~$BENCH_SECONDS)" >&2
+        echo "OUTPUT CHECK FAILED for $file: $found (wanted $codec $wanted_rate 2 ~$BENCH_SECONDS)" >&2
         exit 1
     fi
     echo "  checked $(basename "$file"): $found"

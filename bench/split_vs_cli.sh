@@ -1,67 +1,95 @@
 #!/usr/bin/env bash
-# One long file on several cores: soundpick-cli encoding the sound in pieces (1, 2 and all
-# processors at once) and with one encoder (--no-split), against `ffmpeg -vn -c:a CODEC`, on a
-# 10-minute H.264/AAC input (60 minutes with the argument `long`), to mp3 and aac at 128 kbit/s:
-# median wall time of RUNS runs, peak memory (largest max RSS), CPU time, and the ratio to the
-# tool's time (target: at most 0.60 on 2 processors for the formats that split).
-# Usage: bench/split_vs_cli.sh [BUILD_DIR] [long]   (default build/release; RUNS=3)
-if [ "${2:-}" = long ]; then
-    BENCH_SECONDS=3600
-fi
+# One long file on every core, as users run it: the plain `soundpick-cli -f FMT -b 128 FILE`
+# (no split option: the pieces are the program's own choice), the same with --no-split (one
+# encoder) and with --option split=2 (two pieces whatever the load), against `ffmpeg -i FILE -vn -c:a CODEC -b:a 128k`, on 10- and 60-minute H.264/AAC
+# inputs: median wall time of RUNS paired runs, CPU time, peak memory, the ratio to the tool's
+# time and the machine's load (1-minute average before each run, median). With BUSY=1 a
+# `yes > /dev/null` runs beside every run (one core busy): then the pieces may cost at most 10 %
+# more wall time than one encoder. Goal on a quiet 2-core machine: ratio at most 0.60.
+# Usage: bench/split_vs_cli.sh [BUILD_DIR]
+#   LENGTHS="600 3600" FORMATS="mp3 mp2 ac3 wma opus" BUSY="0 1" RUNS=5 (the defaults)
 source "$(dirname "$0")/bench_common.sh"
-RUNS=${RUNS:-3}
-CORES=$(nproc)
-
-input=$(make_input "$BENCH_SECONDS")
+RUNS=${RUNS:-5}
+LENGTHS=${LENGTHS:-600 3600}
+FORMATS=${FORMATS:-mp3 mp2 ac3 wma opus}
+BUSY=${BUSY:-0 1}
 ours_dir="$WORK/split-ours"
 tool_dir="$WORK/split-ffmpeg"
 mkdir -p "$ours_dir" "$tool_dir"
 
-# format  ffmpeg codec  probed codec
-formats=("mp3 libmp3lame mp3" "aac aac aac")
-# label suffix and soundpick-cli arguments (commas for spaces)
-variants=("single --no-split" "pieces1 --option,split=1" "pieces2 --option,split=2")
-if [ "$CORES" -gt 2 ]; then
-    variants+=("pieces$CORES --option,split=$CORES")
-fi
+# format  ffmpeg codec  probed codec  sample rate
+declare -A codec=([mp3]=libmp3lame [mp2]=mp2 [ac3]=ac3 [wma]=wmav2 [opus]=libopus)
+declare -A probed=([mp3]=mp3 [mp2]=mp2 [ac3]=ac3 [wma]=wmav2 [opus]=opus)
+declare -A rate=([mp3]=44100 [mp2]=44100 [ac3]=44100 [wma]=44100 [opus]=48000)
 
-stem=$(basename "${input%.*}")
-for entry in "${formats[@]}"; do
-    read -r format codec probed <<<"$entry"
-    reset_runs "ffmpeg-$format"
-    for variant in "${variants[@]}"; do
-        reset_runs "ours-$format-${variant%% *}"
-    done
-    for ((i = 0; i < RUNS; i++)); do
-        tool_out="$tool_dir/$stem.$format"
-        rm -f "$tool_out"
-        timed "ffmpeg-$format" ffmpeg -nostdin -y -i "$input" -vn -c:a "$codec" -b:a 128k \
-            -ar 44100 -ac 2 "$tool_out"
-        for variant in "${variants[@]}"; do
-            read -r label args <<<"$variant"
-            ours_out="$ours_dir/${stem}_(new).$format"
-            rm -f "$ours_out"
-            timed "ours-$format-$label" "$CLI" --quiet --jobs 1 --format "$format" --rate 44100 \
-                --channels stereo -b 128 ${args//,/ } --output-dir "$ours_dir" "$input"
-            [ "$i" -eq 0 ] && check_output "$ours_out" "$probed"
+busy_pid=
+stop_busy() {
+    if [ -n "$busy_pid" ]; then
+        kill "$busy_pid" 2>/dev/null || true
+        wait "$busy_pid" 2>/dev/null || true
+        busy_pid=
+    fi
+}
+trap stop_busy EXIT
+
+# Runs one timed command and notes the load average it started under in <label>.load.
+timed_with_load() {
+    cut -d' ' -f1 /proc/loadavg >>"$WORK/$1.load"
+    timed "$@"
+}
+
+median_load() {
+    sort -g "$WORK/$1.load" | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'
+}
+
+rows=()
+for seconds in $LENGTHS; do
+    BENCH_SECONDS=$seconds
+    input=$(make_input "$seconds")
+    stem=$(basename "${input%.*}")
+    for busy in $BUSY; do
+        for format in $FORMATS; do
+            labels=("ffmpeg" "ours" "ours-one" "ours-split2")
+            for label in "${labels[@]}"; do
+                reset_runs "$label-$format-$seconds-$busy"
+                rm -f "$WORK/$label-$format-$seconds-$busy.load"
+            done
+            [ "$busy" = 1 ] && { yes >/dev/null & busy_pid=$!; }
+            for ((i = 0; i < RUNS; i++)); do
+                tool_out="$tool_dir/$stem.$format"
+                ours_out="$ours_dir/${stem}_(new).$format"
+                rm -f "$tool_out" "$ours_out"
+                timed_with_load "ffmpeg-$format-$seconds-$busy" ffmpeg -nostdin -y -i "$input" \
+                    -vn -c:a "${codec[$format]}" -b:a 128k "$tool_out"
+                timed_with_load "ours-$format-$seconds-$busy" "$CLI" --quiet -f "$format" \
+                    -b 128 --output-dir "$ours_dir" "$input"
+                [ "$i" -eq 0 ] && check_output "$ours_out" "${probed[$format]}" "${rate[$format]}"
+                rm -f "$ours_out"
+                timed_with_load "ours-one-$format-$seconds-$busy" "$CLI" --quiet --no-split \
+                    -f "$format" -b 128 --output-dir "$ours_dir" "$input"
+                rm -f "$ours_out"
+                timed_with_load "ours-split2-$format-$seconds-$busy" "$CLI" --quiet \
+                    --option split=2 -f "$format" -b 128 --output-dir "$ours_dir" "$input"
+            done
+            stop_busy
+            for label in "${labels[@]}"; do
+                runs="$label-$format-$seconds-$busy"
+                rows+=("$(awk -v f="$format" -v s="$seconds" -v b="$busy" -v l="$label" \
+                    -v w="$(median "$runs" 1)" -v t="$(median "ffmpeg-$format-$seconds-$busy" 1)" \
+                    -v one="$(median "ours-one-$format-$seconds-$busy" 1)" \
+                    -v m="$(largest "$runs" 2)" -v c="$(median "$runs" 3)" \
+                    -v load="$(median_load "$runs")" 'BEGIN {
+                    printf "| %s | %d min | %s | %s | %.2f | %.3f | %.3f | %.2f | %.1f | %s |",
+                        f, s / 60, b ? "yes" : "no", l, w, w / t, w / one, c, m / 1024, load }')")
+            done
+            echo "$format, $seconds s, busy $busy done; $(print_load)"
         done
     done
-    echo "$format done; $(print_load)"
 done
 
 echo
-echo "Medians of $RUNS runs, input ${BENCH_SECONDS} s, $CORES processors; ratio: to the tool's time"
-echo "| format | variant | s | ratio | MB | CPU s |"
-echo "|---|---|---:|---:|---:|---:|"
-for entry in "${formats[@]}"; do
-    read -r format _ <<<"$entry"
-    tool=$(median "ffmpeg-$format" 1)
-    for label in ffmpeg "${variants[@]%% *}"; do
-        runs="ours-$format-$label"
-        [ "$label" = ffmpeg ] && runs="ffmpeg-$format"
-        awk -v f="$format" -v l="$label" -v w="$(median "$runs" 1)" -v t="$tool" \
-            -v m="$(largest "$runs" 2)" -v c="$(median "$runs" 3)" \
-            'BEGIN { printf "| %s | %s | %.2f | %.3f | %.1f | %.2f |\n", f, l, w, w / t, m / 1024, c }'
-    done
-done
+echo "Medians of $RUNS paired runs, $(nproc) processors; ratios to the tool's and to one encoder's time"
+echo "| format | input | one core busy | run | s | / tool | / one encoder | CPU s | MB | load |"
+echo "|---|---|---|---|---:|---:|---:|---:|---:|---:|"
+printf '%s\n' "${rows[@]}"
 print_load

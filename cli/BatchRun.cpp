@@ -214,7 +214,11 @@ void TBatchRun::FeedTasks() {
     const int window = Options.Jobs * TasksPerJob;
     while (!Stopping && static_cast<int>(CliIndexOfTask.size()) - TasksEnded < window &&
            (NextToMake < CliTasks.size() || AddFromFolders())) {
-        if (MakeTask(static_cast<int>(NextToMake++)))
+        const int index = static_cast<int>(NextToMake++);
+        // The files after this one: the tasks that may run beside it share the cores. Under a
+        // folder still being walked their number is not known yet.
+        Component.AnnounceTasks(FoldersLeft ? -1 : static_cast<int>(CliTasks.size() - NextToMake));
+        if (MakeTask(index))
             Component.JoinAddedTasks(true); // starts at once when a worker is free
     }
     if (!Stopping)
@@ -472,6 +476,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         task.InputLufs = engine->MeasuredLoudness->IntegratedLufs;
         task.GainDb = engine->AppliedGain.GainDb;
         task.OutputLufs = engine->AppliedGain.OutputLufs;
+        task.OutputTruePeakDbtp = engine->AppliedGain.OutputTruePeakDbtp;
     }
     Component.ReleaseEndedTask(event.TaskIndex);
     Changed = true;

@@ -289,6 +289,9 @@ std::string CheckCombination(const TCliOptions& o) {
         return "--quiet and --verbose exclude each other";
     if (o.AllTracks && !o.Track.empty())
         return "--track and --all-tracks exclude each other";
+    // The loudness gain replaces the volume: a volume beside it would be silently lost.
+    if (o.Volume && o.LoudnessLufs)
+        return "--volume and --loudness exclude each other";
     if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
         return "--end must lie after --start";
     if (o.TrimSilenceDb && (o.StartSeconds || o.EndSeconds))
@@ -382,7 +385,8 @@ Takes the sound out of video and audio files.
       --volume N          volume, 256 = unchanged
   -b, --bitrate KBPS      audio bit rate in kbit/s
       --loudness LUFS     normalise to this integrated loudness (e.g. -16 or -23) with one
-                          constant gain, the true peak kept under -1 dBTP (two passes)
+                          constant gain, the true peak kept under -1 dBTP (-1.5 for lossy
+                          formats; two passes and a check of what was written)
       --start SEC         clip start in seconds (decimals allowed)
       --end SEC           clip end in seconds (decimals allowed)
       --trim-silence [DB] clip each file from the first to the last moment its sound rises

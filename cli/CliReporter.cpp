@@ -187,7 +187,8 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
         if (task.InputLufs)
             object.Add("input_lufs", *task.InputLufs)
                 .Add("gain_db", *task.GainDb)
-                .Add("output_lufs", *task.OutputLufs);
+                .Add("output_lufs", *task.OutputLufs)
+                .Add("output_true_peak_dbtp", *task.OutputTruePeakDbtp);
         PrintJson(object);
         return;
     }

@@ -26,8 +26,8 @@ struct TCliTask {
     int64_t SizeBytes = 0;
     std::string Warning; // a finished task's output is short of its input
     double Speed = 0;    // media time per wall-clock time; 0 until known
-    // Loudness normalisation's figures (LUFS and dB) once its first pass has run.
-    std::optional<double> InputLufs, GainDb, OutputLufs;
+    // Loudness normalisation's figures (LUFS, dB, dBTP): the output's as written once checked.
+    std::optional<double> InputLufs, GainDb, OutputLufs, OutputTruePeakDbtp;
     // The first progress sample, from which the speed is measured.
     bool HasFirstSample = false;
     int FirstSampleMs = 0;

@@ -3,7 +3,9 @@
 
 #include "component/FFmpegList.h"
 #include "component/FFmpegTask.h"
+#include "component/IdleCores.h"
 #include "component/OutputAssembly.h"
+#include "component/PieceBudget.h"
 #include "component/TerminateDelivery.h"
 #include "engine/EngineThread.h"
 #include "engine/VideoHooks.h"
@@ -196,6 +198,7 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
             task->BeforeTranscode = [measured, target] {
                 return measured->NormalizeLoudness(target);
             };
+            task->AfterTranscode = [measured] { measured->CheckWrittenLoudness(); };
         }
         return true;
     } catch (const std::exception& error) {
@@ -272,6 +275,7 @@ void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
         ThreadModeFlag = threadCount > 0;
         ThreadLimit = threadCount;
         MoreToCome = moreToCome && ThreadModeFlag;
+        TasksToCome = -1;
         TasksToStart = WaitingFrom(0);
         TasksInRun = TasksToStart;
         if (ThreadModeFlag) {
@@ -314,13 +318,19 @@ void TCustomFFmpegComponent::StartNextTask() {
 int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    // The tasks that may run beside this one: the cores are shared among them. A run that takes
-    // tasks as it goes may fill every worker however few have joined so far.
-    const int atOnce = !ThreadModeFlag ? 1
-                       : MoreToCome    ? ThreadLimit
-                                       : std::min(ThreadLimit, TasksInRun - TasksEnded);
-    return std::max(1, cores / std::max(1, atOnce));
+    const int cores = UsableCores();
+    // One task at a time gets every core; the pieces never take cores other programs keep
+    // busy (a piece waiting for a core costs more than it gains).
+    const int share = !ThreadModeFlag ? cores
+                                      : TaskPieceBudget(cores, ThreadLimit,
+                                                        {.NotEnded = TasksInRun - TasksEnded,
+                                                         .ToCome = MoreToCome ? TasksToCome : 0});
+    return std::min(share, IdleCoresProbe ? IdleCoresProbe() : IdleCores());
+}
+
+void TCustomFFmpegComponent::AnnounceTasks(int toCome) {
+    auto guard = LockServingMainThread(EventLock);
+    TasksToCome = std::max(toCome, 0);
 }
 
 void TCustomFFmpegComponent::JoinAddedTasks(bool moreToCome) {

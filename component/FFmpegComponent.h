@@ -124,6 +124,10 @@ public:
     // moreToCome false no more will come, and the run ends (-1) once its tasks have. Does
     // nothing after StopTasks, or for a run started without moreToCome.
     void JoinAddedTasks(bool moreToCome);
+    // For a run started with moreToCome: how many tasks may still be added (at most), so that
+    // the cores are shared among the tasks that can actually run at once (a single file gets
+    // them all). Until told, every worker counts as busy.
+    void AnnounceTasks(int toCome);
     // Frees a task that has ended (its engine and its threads) but keeps its place, so that no
     // index moves; Task(index) is nullptr from then on. Does nothing to a task whose end the run
     // has not counted yet (its OnTerminate comes first). A long run that takes tasks as it goes
@@ -142,6 +146,9 @@ public:
     // leave each task (on by default); read when a task starts. A task given the engine's
     // `split` option keeps its count.
     void SetSplitEncoding(bool value) { SplitEncodingFlag = value; }
+    // Where the cores other programs leave idle are read from when a task starts (none: the
+    // scheduler's count at that moment); set before a run.
+    void SetIdleCoresProbe(std::function<int()> probe) { IdleCoresProbe = std::move(probe); }
     bool SplitEncoding() const { return SplitEncodingFlag; }
 
     // The probe a front end inspects files with before adding them.
@@ -227,6 +234,8 @@ private:
     int TasksInRun = 0; // tasks not yet run when the run started, and those joined since
     int ThreadLimit = 0;
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
+    int TasksToCome = -1;    // from AnnounceTasks; -1: not told
+    std::function<int()> IdleCoresProbe;
     const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};

@@ -1,9 +1,14 @@
 // One conversion task: its option records become engine settings in a fixed order.
 #include "component/FFmpegTask.h"
 
+#include "component/LoudnessTarget.h"
+#include "engine/AudioVolume.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
+
+#include <cmath>
 
 namespace {
 
@@ -254,13 +259,59 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
         }
         return !StopRequested;
     };
-    MeasuredLoudness =
-        MeasureLoudness(in.FileName, in.FormatName, fileStartUs, startUs, durationUs, progress);
+    // Measured as the encoder will get the sound: a downmix alone moves it by several LU.
+    const CodecContextPtr encoder = AudioEncoderAsRun(
+        OutputSetupOf(0), FirstSoundFormat(InputFiles.empty() ? nullptr : InputFiles[0]));
+    TSoundFormat format;
+    double ceilingDbtp = TruePeakCeilingDbtp;
+    if (encoder) {
+        format = {&encoder->ch_layout, encoder->sample_rate, encoder->sample_fmt};
+        ceilingDbtp = TruePeakCeilingFor(encoder->codec_id);
+    }
+    MeasuredLoudness = MeasureLoudness(in.FileName, in.FormatName, fileStartUs, startUs, durationUs,
+                                       format, progress);
     if (!MeasuredLoudness)
         return false;
-    AppliedGain = LoudnessGainFor(*MeasuredLoudness, targetLufs);
-    SetAudioVolume(AppliedGain.Volume);
+    AppliedGain = LoudnessGainFor(*MeasuredLoudness, targetLufs, ceilingDbtp);
+    // The gain replaces the volume and goes where it was measured: after the conversion, so
+    // that no channel clips before a downmix lowers it.
+    SetAudioVolume(UnityVolume);
+    ConvertedVolume = AppliedGain.Volume;
     GetLogger()->Log(this, llInfo, LoudnessSummary(*MeasuredLoudness, AppliedGain) + "\n");
     SecondPass = true;
     return true;
+}
+
+void TFFmpeg::CheckWrittenLoudness() {
+    const TOutputFileSetup& output = OutputSetupOf(0);
+    if (!MeasuredLoudness || !output.HasSound || !output.Target.Created())
+        return;
+    std::optional<TLoudness> written;
+    try {
+        written = MeasureLoudness(output.Target.WrittenName(), "", 0, 0, 0, {},
+                                  [this](int64_t) { return !StopRequested.load(); });
+    } catch (const std::exception& error) {
+        GetLogger()->Log(this, llWarning, std::string("Loudness not checked: ") + error.what());
+        return;
+    }
+    if (!written)
+        return;
+    GetLogger()->Log(this, llInfo, WrittenLoudnessSummary(*written) + "\n");
+    const double aimedLufs = AppliedGain.OutputLufs;
+    AppliedGain.OutputLufs = written->IntegratedLufs;
+    AppliedGain.OutputTruePeakDbtp = written->TruePeakDbtp;
+    // Silence has no loudness to aim at.
+    if (MeasuredLoudness->IntegratedLufs <= SilenceLufs)
+        return;
+    std::string problem;
+    if (std::abs(written->IntegratedLufs - aimedLufs) > LoudnessToleranceLu)
+        problem = FormatText("loudness %.1f LUFS where %.1f LUFS was aimed at",
+                             written->IntegratedLufs, aimedLufs);
+    else if (written->TruePeakDbtp > TruePeakCeilingDbtp)
+        problem = FormatText("true peak %.1f dBTP, above %.1f dBTP", written->TruePeakDbtp,
+                             TruePeakCeilingDbtp);
+    if (problem.empty())
+        return;
+    WarningMessage = output.FileName.string() + ": the sound was written with " + problem + ".";
+    GetLogger()->Log(this, llWarning, WarningMessage);
 }

@@ -40,6 +40,9 @@ public:
     // output, sets the volume that brings it to the target and logs the figures. False when
     // stopped meanwhile.
     bool NormalizeLoudness(double targetLufs);
+    // Its last step (as AfterTranscode): measures what was written, which the figures report
+    // from then on, and warns when it missed what was aimed at.
+    void CheckWrittenLoudness();
     // Whether progress reports belong to the second of two passes.
     bool InSecondPass() const { return SecondPass; }
 

@@ -80,6 +80,10 @@ void ApplyAudioVolume(uint8_t* samples, int count, AVSampleFormat format, int vo
 }
 
 void ApplyAudioVolume(AVFrame& frame, int volume) {
+    ApplyAudioVolume(frame, frame.nb_samples, volume);
+}
+
+void ApplyAudioVolume(AVFrame& frame, int samples, int volume) {
     const auto format = static_cast<AVSampleFormat>(frame.format);
     const int channels = frame.ch_layout.nb_channels;
     // Planar formats keep one plane per channel, packed ones interleave all in plane 0.
@@ -88,8 +92,8 @@ void ApplyAudioVolume(AVFrame& frame, int volume) {
                         format == AV_SAMPLE_FMT_DBLP || format == AV_SAMPLE_FMT_S64P;
     if (planar) {
         for (int channel = 0; channel < channels; ++channel)
-            ApplyAudioVolume(frame.extended_data[channel], frame.nb_samples, format, volume);
+            ApplyAudioVolume(frame.extended_data[channel], samples, format, volume);
     } else {
-        ApplyAudioVolume(frame.extended_data[0], frame.nb_samples * channels, format, volume);
+        ApplyAudioVolume(frame.extended_data[0], samples * channels, format, volume);
     }
 }

@@ -13,6 +13,8 @@ constexpr int UnityVolume = 256;
 // rounded and clamped to their format's range (signed 16-bit: (v x volume + 128) >> 8);
 // floating-point samples are clamped to -1 .. 1. The frame must be writable.
 void ApplyAudioVolume(AVFrame& frame, int volume);
+// The same on the first samples of the frame only.
+void ApplyAudioVolume(AVFrame& frame, int samples, int volume);
 
 // The same on raw samples: count samples (all channels) of one plane in format.
 void ApplyAudioVolume(uint8_t* samples, int count, AVSampleFormat format, int volume);

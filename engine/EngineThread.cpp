@@ -213,8 +213,11 @@ void TCustomFFmpeg::Run() {
     Finished = false;
     try {
         NewRunRecord();
-        if (!BeforeTranscode || BeforeTranscode())
+        if (!BeforeTranscode || BeforeTranscode()) {
             Transcode();
+            if (Finished && AfterTranscode)
+                AfterTranscode();
+        }
     } catch (const std::exception& error) {
         GetLogger()->Log(this, llQuiet, error.what());
         ErrorMessage = error.what();

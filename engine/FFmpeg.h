@@ -144,6 +144,9 @@ struct TOptionState {
     int AudioSampleFmt = -1;         // AVSampleFormat; -1 none
     uint64_t AudioChannelLayout = 0; // channel mask of the last input's audio; 0 = unknown
     int AudioVolume = 256;           // 256 = unchanged
+    // Applied to the sound as converted for the encoder (format, rate and channels), where a
+    // gain measured on that sound belongs; 256 = unchanged.
+    int ConvertedVolume = 256;
     bool SubtitleDisable = false;
     std::string SubtitleCodecName;
     bool SubtitleStreamCopy = false;
@@ -360,6 +363,9 @@ public:
     // A first pass, run on the run's thread before the conversion: false ends the run as
     // stopped, an exception as failed.
     std::function<bool()> BeforeTranscode;
+    // A last check on the run's thread after a conversion that ran to its end (the outputs'
+    // trailers are written): it may log and set WarningMessage, and does not throw.
+    std::function<void()> AfterTranscode;
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
 

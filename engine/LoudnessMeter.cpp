@@ -1,4 +1,5 @@
-// Loudness measuring through a filter graph: amovie ! atrim ! ebur128 ! abuffersink.
+// Loudness measuring through a filter graph: amovie ! atrim ! aresample ! aformat ! ebur128 !
+// abuffersink.
 #include "engine/LoudnessMeter.h"
 
 #include "ffbind/FFHandles.h"
@@ -9,8 +10,6 @@
 #include <stdexcept>
 
 namespace {
-
-constexpr double SilenceLufs = -70.0;
 
 AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
                            AVFilterContext* previous) {
@@ -45,6 +44,25 @@ AVFilterContext* AddSource(AVFilterGraph* graph, const std::filesystem::path& fi
     return source;
 }
 
+// The conversion to the encoder's format, with the resampler settings of the engine's audio path
+// (which also decide whether a downmix is scaled down to avoid clipping).
+AVFilterContext* AddConversion(AVFilterGraph* graph, const TSoundFormat& format,
+                               AVFilterContext* previous) {
+    AVFilterContext* resampler = AddFilter(
+        graph, "aresample", "filter_size=16:phase_shift=10:linear_interp=0:cutoff=0.8", previous);
+    std::string wanted;
+    if (format.Layout && format.Layout->nb_channels > 0) {
+        char layout[128] = {};
+        if (ff::av_channel_layout_describe(format.Layout, layout, sizeof layout) > 0)
+            wanted += std::string(":channel_layouts=") + layout;
+    }
+    if (format.SampleRateHz > 0)
+        wanted += FormatText(":sample_rates=%d", format.SampleRateHz);
+    if (const char* name = ff::av_get_sample_fmt_name(format.SampleFormat))
+        wanted += std::string(":sample_fmts=") + name;
+    return wanted.empty() ? resampler : AddFilter(graph, "aformat", wanted.substr(1), resampler);
+}
+
 double Decibels(double linear) {
     return linear > 0 ? 20.0 * std::log10(linear) : -200.0;
 }
@@ -56,30 +74,39 @@ double MetadataNumber(const AVFrame* frame, const char* key, double fallback) {
 
 } // namespace
 
-TLoudnessGain LoudnessGainFor(const TLoudness& measured, double targetLufs) {
+TLoudnessGain LoudnessGainFor(const TLoudness& measured, double targetLufs, double ceilingDbtp) {
     TLoudnessGain gain;
     gain.OutputLufs = measured.IntegratedLufs;
+    gain.OutputTruePeakDbtp = measured.TruePeakDbtp;
     if (measured.IntegratedLufs <= SilenceLufs)
         return gain;
     const double wantedDb =
-        std::min(targetLufs - measured.IntegratedLufs, TruePeakCeilingDbtp - measured.TruePeakDbtp);
+        std::min(targetLufs - measured.IntegratedLufs, ceilingDbtp - measured.TruePeakDbtp);
     // The engine's volume steps are 1/256: rounded down, so the ceiling holds.
     gain.Volume =
         std::max(1, static_cast<int>(std::floor(256.0 * std::pow(10.0, wantedDb / 20.0))));
     gain.GainDb = Decibels(gain.Volume / 256.0);
     gain.OutputLufs = measured.IntegratedLufs + gain.GainDb;
+    gain.OutputTruePeakDbtp = measured.TruePeakDbtp + gain.GainDb;
     return gain;
 }
 
 std::string LoudnessSummary(const TLoudness& measured, const TLoudnessGain& gain) {
     return FormatText("Loudness: input %.1f LUFS (true peak %.1f dBTP), gain %+.1f dB, output "
-                      "%.1f LUFS",
-                      measured.IntegratedLufs, measured.TruePeakDbtp, gain.GainDb, gain.OutputLufs);
+                      "%.1f LUFS (true peak %.1f dBTP)",
+                      measured.IntegratedLufs, measured.TruePeakDbtp, gain.GainDb, gain.OutputLufs,
+                      gain.OutputTruePeakDbtp);
+}
+
+std::string WrittenLoudnessSummary(const TLoudness& written) {
+    return FormatText("Loudness written: %.1f LUFS, true peak %.1f dBTP", written.IntegratedLufs,
+                      written.TruePeakDbtp);
 }
 
 std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          const std::string& formatName, int64_t fileStartUs,
                                          int64_t startUs, int64_t durationUs,
+                                         const TSoundFormat& format,
                                          const std::function<bool(int64_t doneUs)>& onProgress) {
     FilterGraphPtr graph(ff::avfilter_graph_alloc());
     if (!graph)
@@ -91,7 +118,8 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
     if (durationUs > 0)
         trim += FormatText(":duration=%.6f", durationUs / 1e6);
     AVFilterContext* trimmed = AddFilter(graph.get(), "atrim", trim, source);
-    AVFilterContext* meter = AddFilter(graph.get(), "ebur128", "peak=true:metadata=1", trimmed);
+    AVFilterContext* converted = AddConversion(graph.get(), format, trimmed);
+    AVFilterContext* meter = AddFilter(graph.get(), "ebur128", "peak=true:metadata=1", converted);
     AVFilterContext* sink = AddFilter(graph.get(), "abuffersink", "", meter);
     if (int error = ff::avfilter_graph_config(graph.get(), nullptr); error < 0)
         throw std::runtime_error("loudness filter graph: " + ErrorText(error));

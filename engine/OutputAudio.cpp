@@ -3,6 +3,7 @@
 // samples per channel.
 #include "engine/OutputAudio.h"
 
+#include "engine/AudioVolume.h"
 #include "engine/FFmpeg.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -145,8 +146,12 @@ void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
     TAudioFormat input, output;
     SetFormat(input, chunk.format, chunk.sample_rate, chunk.ch_layout);
     SetFormat(output, Encoder->sample_fmt, Encoder->sample_rate, Encoder->ch_layout);
-    // Drift is stretched away by the resampler, so that mode needs one even for equal formats.
-    EnsureResampler(input, output, !SameFormat(input, output) || settings.AudioSyncMethod > 1);
+    // Drift is stretched away by the resampler, so that mode needs one even for equal formats;
+    // so does a volume after the conversion, which applies to the resampler's output.
+    State.ConvertedVolume = settings.ConvertedVolume;
+    EnsureResampler(input, output,
+                    !SameFormat(input, output) || settings.AudioSyncMethod > 1 ||
+                        settings.ConvertedVolume != UnityVolume);
     EnsureFifo();
     DecideSplit(settings);
 
@@ -341,6 +346,7 @@ void TAudioPath::PushSamples(const uint8_t* const* planes, int count,
         GetLogger()->Log(settings->LogSender, llError, "av_audio_convert() failed");
         return;
     }
+    ApplyAudioVolume(*State.Converted, converted, State.ConvertedVolume);
     WriteFifo(State.Converted->extended_data, converted);
 }
 
@@ -481,6 +487,7 @@ TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* 
     settings.ExitOnError = options.ExitOnError;
     settings.RecordingTimeUs = options.RecordingTimeUs;
     settings.LogSender = logSender;
+    settings.ConvertedVolume = options.ConvertedVolume;
     settings.Split.Pieces = options.SplitPieces;
     settings.Split.SegmentMs = options.SplitSegmentMs;
     settings.Split.MinimumOutputMs = options.SplitMinimumMs;

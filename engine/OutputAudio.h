@@ -37,6 +37,7 @@ struct TAudioSyncSettings {
     // Set when a stop is asked for: a long silence being inserted ends early. None: never.
     const std::atomic<bool>* StopRequested = nullptr;
     TAudioSplitSettings Split;
+    int ConvertedVolume = 256; // applied after the conversion for the encoder (256: unchanged)
 };
 
 TAudioSyncSettings AudioSyncSettingsOf(const TOptionState& options, const void* logSender);
@@ -87,6 +88,7 @@ struct TAudioOutputState {
     bool ClockStarted = false;        // the output clock was set from the input once
     bool LimitReached = false;        // the asked duration is encoded and the encoder drained
     bool SplitDecided = false;        // whether to encode in pieces was decided
+    int ConvertedVolume = 256;        // the settings' volume after the conversion
     // Encodes in pieces in place of the stream's encoder; none: the stream's encoder encodes.
     std::unique_ptr<TSplitAudioEncoder> Split;
 };

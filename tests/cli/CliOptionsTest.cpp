@@ -143,6 +143,7 @@ TEST(CliOptions, UsageErrors) {
         {"-f", "copy", "--loudness", "-16", "a"},
         {"--loudness", "5", "a"},
         {"--loudness", "-16dB", "a"},
+        {"--loudness", "-16", "--volume", "300", "a"},
         {"-o", "/no/such/folder/here", "a"},
         {"--trim-silence=0", "a"},
         {"--trim-silence=loud", "a"},

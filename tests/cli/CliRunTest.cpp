@@ -324,6 +324,56 @@ TEST_F(CliRun, LoudnessNormalisation) {
     }
 }
 
+// --loudness where the channels change on the way: the loudness is that of the sound as
+// written (a downmix or an upmix moves it by several LU), and the reported figure is the
+// written file's.
+TEST_F(CliRun, LoudnessOfChangedChannels) {
+    struct TCase {
+        const char* Name;
+        const char* Source; // an ffmpeg lavfi source with its channel layout
+        const char* Format;
+        const char* Channels;
+        const char* TargetLufs;
+    };
+    // Tones of several frequencies per channel, so that a downmix adds their power.
+    const char* surround = "aevalsrc=0.05*sin(2*PI*220*t)|0.05*sin(2*PI*330*t)|0.05*sin(2*PI*440*"
+                           "t)|0.05*sin(2*PI*60*t)|0.05*sin(2*PI*550*t)|0.05*sin(2*PI*660*t):s="
+                           "48000:d=8:c=5.1";
+    const char* stereo = "aevalsrc=0.05*sin(2*PI*440*t)|0.05*sin(2*PI*550*t):s=48000:d=8:c=stereo";
+    const char* mono = "aevalsrc=0.05*sin(2*PI*440*t):s=44100:d=8:c=mono";
+    // Loud in one channel only: the gain would clip it before the downmix lowers it.
+    const char* oneLoud = "aevalsrc=0.7*sin(2*PI*1000*t)|0|0|0|0|0:s=48000:d=8:c=5.1";
+    const TCase cases[] = {
+        {"surround", surround, "mp3", "auto", "-16"},
+        {"surround", surround, "opus", "auto", "-23"},
+        {"stereo", stereo, "mp3", "mono", "-16"},
+        {"stereo", stereo, "flac", "mono", "-23"},
+        {"mono", mono, "mp3", "stereo", "-16"},
+        {"mono", mono, "flac", "stereo", "-23"},
+        {"one_loud", oneLoud, "flac", "stereo", "-12"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Name) + " to " + c.Format + " " + c.Channels + " at " +
+                     c.TargetLufs);
+        const fs::path input = Folder / (std::string(c.Name) + ".wav");
+        if (!fs::exists(input))
+            RunCommand("ffmpeg -v error -f lavfi -i " + ShellQuote(c.Source) + " " +
+                       ShellQuote(input.string()));
+        std::string out, err;
+        ASSERT_EQ(RunCli({"--json", "--overwrite", "--loudness", c.TargetLufs, "-f", c.Format, "-c",
+                          c.Channels, input.string()},
+                         Folder.Path(), &out, &err),
+                  0)
+            << err;
+        const auto ended = Events(out).back();
+        ASSERT_EQ(ended.at("event"), "finished") << out;
+        const auto [writtenLufs, writtenPeak] = ToolLoudness(ended.at("output"));
+        EXPECT_NEAR(writtenLufs, std::stod(c.TargetLufs), 0.5);
+        EXPECT_NEAR(std::stod(ended.at("output_lufs")), writtenLufs, 0.2);
+        EXPECT_NEAR(std::stod(ended.at("output_true_peak_dbtp")), writtenPeak, 0.2);
+    }
+}
+
 // Existing outputs are numbered; --overwrite writes over the plain name.
 TEST_F(CliRun, NamesCollideOrOverwrite) {
     const std::string input = Input("tone_mono.wav", "t.wav");

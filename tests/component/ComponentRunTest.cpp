@@ -3,6 +3,7 @@
 // flags and the cores each task may encode its sound on; a stress run that must never hang.
 #include "component/ComponentHarness.h"
 #include "component/FFmpegTask.h"
+#include "component/IdleCores.h"
 #include "ffbind/MainThread.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -21,7 +23,11 @@ namespace {
 
 class ComponentRun : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureLibsLoaded(); }
+    void SetUp() override {
+        EnsureLibsLoaded();
+        // The pieces do not depend on what the machine's other programs do meanwhile.
+        Component.SetIdleCoresProbe(UsableCores);
+    }
 
     // Adds a fixture as a task with an mp3 output in the scratch folder; its index.
     int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true,
@@ -274,6 +280,37 @@ TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
     EXPECT_EQ(refused.TerminateIndexes(), (std::vector<int>{0, -1}));
 }
 
+// A run fed as the command line feeds it (each task told how many files follow) with 2 workers:
+// the first task's sound gets the cores shared among min(2, files) tasks, all of them for one
+// file.
+TEST_F(ComponentRun, FirstTaskGetsTheCoresOfTheTasksThatCanRun) {
+    const int cores = UsableCores();
+    for (const int files : {1, 2, 3}) {
+        SCOPED_TRACE(std::to_string(files) + " files");
+        Component.ClearTaskList();
+        TEventRecorder events(Component);
+        Component.StartTasks(2, true);
+        for (int file = 0; file < files; ++file) {
+            Component.AnnounceTasks(files - file - 1);
+            AddTask("mono_8k.wav", std::to_string(files) + "_" + std::to_string(file) + ".mp3");
+            Component.JoinAddedTasks(true);
+        }
+        Component.JoinAddedTasks(false);
+        ASSERT_TRUE(events.WaitForRunEnd());
+        EXPECT_EQ(Component.Task(0)->SplitPieces, std::max(1, cores / std::min(2, files)));
+    }
+    // Cores other programs keep busy are taken off.
+    Component.SetIdleCoresProbe([] { return 1; });
+    Component.ClearTaskList();
+    TEventRecorder busy(Component);
+    Component.StartTasks(2, true);
+    Component.AnnounceTasks(0);
+    AddTask("mono_8k.wav", "busy.mp3");
+    Component.JoinAddedTasks(false);
+    ASSERT_TRUE(busy.WaitForRunEnd());
+    EXPECT_EQ(Component.Task(0)->SplitPieces, 1);
+}
+
 // The progress interval's floor of 100 ms reaches the engines in microseconds.
 TEST_F(ComponentRun, ProgressIntervalFloor) {
     EXPECT_EQ(Component.GetProgressInterval(), 500);
@@ -431,7 +468,7 @@ TEST_F(ComponentRun, TwoBatchesRacingForOneNameKeepBothOutputs) {
 // The first task of a run gets the cores the tasks running at once leave it; none when the
 // sound is not to be encoded in pieces.
 TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int cores = UsableCores();
     const struct {
         int Threads, Tasks;
         bool Split;

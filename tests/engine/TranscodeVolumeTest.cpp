@@ -21,18 +21,22 @@ std::vector<T> Scaled(std::vector<T> samples, AVSampleFormat format, int volume)
     return samples;
 }
 
-// Loudness normalisation's gain: to the target, less where the true peak would pass -1 dBTP,
-// none for silence; the volume step is rounded down so the ceiling holds.
+// Loudness normalisation's gain: to the target, less where the true peak would pass the
+// ceiling (-1 dBTP, -1.5 for lossy codecs), none for silence; the volume step is rounded down
+// so the ceiling holds.
 TEST(TranscodeVolumeTest, LoudnessGainToTargetUnderTheCeiling) {
     struct TCase {
-        double InputLufs, TruePeakDbtp, GainDb;
+        double InputLufs, TruePeakDbtp, CeilingDbtp, GainDb;
     };
-    for (const TCase& c : {TCase{-30, -20, 14}, TCase{-30, -3, 2}, TCase{-10, -1, -6},
-                           TCase{-70, -90, 0}, TCase{-200, -200, 0}}) {
-        const TLoudnessGain gain = LoudnessGainFor({c.InputLufs, c.TruePeakDbtp}, -16);
+    for (const TCase& c :
+         {TCase{-30, -20, -1, 14}, TCase{-30, -3, -1, 2}, TCase{-10, -1, -1, -6},
+          TCase{-30, -3, -1.5, 1.5}, TCase{-70, -90, -1, 0}, TCase{-200, -200, -1, 0}}) {
+        const TLoudnessGain gain =
+            LoudnessGainFor({c.InputLufs, c.TruePeakDbtp}, -16, c.CeilingDbtp);
         EXPECT_NEAR(gain.GainDb, c.GainDb, 0.04) << c.InputLufs << " " << c.TruePeakDbtp;
         EXPECT_LE(gain.GainDb, c.GainDb);
         EXPECT_DOUBLE_EQ(gain.OutputLufs, c.InputLufs + gain.GainDb);
+        EXPECT_LE(gain.OutputTruePeakDbtp, c.CeilingDbtp);
     }
 }
 

@@ -1,0 +1,52 @@
+// The pieces a starting task encodes its sound in: the cores shared among the tasks that can
+// actually run at once, never among workers that have nothing to do.
+#include "component/PieceBudget.h"
+#include "component/IdleCores.h"
+
+#include <gtest/gtest.h>
+
+TEST(PieceBudget, CoresSharedAmongTheTasksThatCanRun) {
+    struct TCase {
+        int Cores, Workers, NotEnded, ToCome, Pieces;
+    };
+    const TCase cases[] = {
+        // A batch of 1, 2 and 3 files with --jobs 2, as its first task starts.
+        {2, 2, 1, 0, 2},
+        {2, 2, 1, 1, 1},
+        {2, 2, 1, 2, 1},
+        {8, 2, 1, 0, 8},
+        {8, 2, 1, 1, 4},
+        {8, 2, 1, 2, 4},
+        // 3 files on 8 cores with a worker each: 2 pieces each; the last one left gets all.
+        {8, 8, 1, 2, 2},
+        {8, 8, 2, 0, 4},
+        {8, 8, 1, 0, 8},
+        // Not told how many come: every worker counts.
+        {8, 2, 1, -1, 4},
+        // Never less than one piece, whatever the numbers.
+        {2, 4, 4, 0, 1},
+        {1, 0, 0, 0, 1},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(TaskPieceBudget(c.Cores, c.Workers, {c.NotEnded, c.ToCome}), c.Pieces)
+            << c.Cores << " cores, " << c.Workers << " workers, " << c.NotEnded << " not ended, "
+            << c.ToCome << " to come";
+}
+
+// Idle cores from the scheduler's count of runnable threads, the reader itself left out.
+TEST(PieceBudget, IdleCoresFromTheRunnableThreads) {
+    struct TCase {
+        const char* Loadavg;
+        int Usable, Idle;
+    };
+    const TCase cases[] = {
+        {"0.10 0.20 0.30 1/200 4711", 2, 2},  // only the reader runs
+        {"1.00 0.50 0.20 2/200 4711", 2, 1},  // one core busy beside it
+        {"12.4 13.9 10.3 19/217 4711", 2, 1}, // a busy machine: never less than one
+        {"0.10 0.20 0.30 3/200 4711", 8, 6},
+        {"", 4, 4}, // unreadable: the usable cores
+        {"garbage", 4, 4},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(IdleCoresFrom(c.Loadavg, c.Usable), c.Idle) << c.Loadavg;
+}
