@@ -48,6 +48,7 @@ public:
     QAction* popClear;
     QAction* mnuPlay;
     QAction* mnuOpenFolder;
+    QAction* popRunAgain; // the selected stopped or failed task
 };
 
 #endif

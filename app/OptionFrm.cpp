@@ -130,6 +130,9 @@ TfrmOption::TfrmOption(QWidget* parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     LoadSettings();
     UpdateFormatControls();
+    // The name shown follows the folder and the overwriting switch.
+    connect(edtOutPath, &QLineEdit::textChanged, this, [this] { UpdateFormatControls(); });
+    connect(chkOverwrite, &QCheckBox::toggled, this, [this] { UpdateFormatControls(); });
     resize(ClientWidth, ClientHeight);
     if (parent)
         move(parent->geometry().center() - rect().center());
@@ -284,8 +287,10 @@ void TfrmOption::UpdateFormatControls() {
     const bool original = OutputFormatOf(choices.FormatCaption).StreamCopy;
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
-    const QString extension = QString::fromStdString(OutputExtension(choices));
-    QString text = QStringLiteral("Output file: NAME_(new)%1").arg(extension);
+    QString text = QStringLiteral("Output file: ") +
+                   (InputFileName.empty() ? QStringLiteral("NAME_(new)") +
+                                                QString::fromStdString(OutputExtension(choices))
+                                          : FromPath(OutputFileNameFor(choices).filename()));
     if (original)
         text += InputAudioCodec.empty()
                     ? QStringLiteral(" (the input has no sound to keep)")
@@ -296,6 +301,11 @@ void TfrmOption::UpdateFormatControls() {
 }
 
 // ---- Filling ---------------------------------------------------------------------------------
+
+void TfrmOption::SetClaimedNames(std::vector<TPathFileName> names) {
+    ClaimedNames = std::move(names);
+    UpdateFormatControls();
+}
 
 void TfrmOption::FillFromProbe(TAVProbe& probe) {
     Picture = QImage();
@@ -504,5 +514,6 @@ TOutputChoices TfrmOption::Choices() const {
     choices.OutputFolderText = edtOutPath->text().toStdString();
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();
     choices.Overwrite = chkOverwrite->isChecked();
+    choices.ClaimedNames = ClaimedNames;
     return choices;
 }

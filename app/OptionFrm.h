@@ -15,6 +15,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -36,7 +37,10 @@ public:
     // dialog shows.
     void FillFromProbe(TAVProbe& probe);
 
-    // The dialog's state for the output assembly.
+    // The output names other tasks hold: the name shown, and the one the task takes, passes
+    // them over.
+    void SetClaimedNames(std::vector<TPathFileName> names);
+    // The dialog's state for the output assembly, with the claimed names.
     TOutputChoices Choices() const;
 
     // The slider and the picture at its position, for the window's own tests and screenshots.
@@ -56,7 +60,7 @@ private:
     QWidget* BuildOutputControls();
 
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
-    // label shows the extension the output will have.
+    // label shows the name the output would take now.
     void UpdateFormatControls();
     void SetUpSlider();
     void UpdatePreview();
@@ -108,6 +112,7 @@ private:
     TPathFileName InputFileName;
     std::string InputFormatName;
     std::string InputAudioCodec;
+    std::vector<TPathFileName> ClaimedNames;
     QImage Picture;        // the last picture at the video's own size
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input

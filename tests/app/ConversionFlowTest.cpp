@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -80,7 +81,8 @@ private:
         const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
         Add({input}, Answer(QStringLiteral("Wav")));
         const int row = Rows().RowCount() - 1;
-        Window->Tessel().Task(row)->SetOption("re", "1");
+        // Through the task's input record: the task sets its engine up from it at the start.
+        Window->Tessel().Task(row)->InputOptions.ExtraOptions += "\nre=1";
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(row, tcCurrentTime).isEmpty(), RunTimeoutMs);
     }
@@ -270,6 +272,76 @@ private slots:
         QCOMPARE(QFileInfo(stoppedOutput).size(), stoppedSize);
         QVERIFY(Rows().Cell(1, tcStatus).startsWith(QStringLiteral("Failed: ")));
         QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+    }
+
+    // An output folder that cannot take the output: OK shows the reason in a box, as other
+    // failures to add, and adds no row.
+    void AnOutputFolderThatCannotTakeFilesIsRefusedWithABox() {
+        const QString tone = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        const QString missing = Work->filePath(QStringLiteral("missing"));
+        Add({tone}, [&](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(missing + u'/');
+            ClickOk(dialog);
+        });
+        QCOMPARE(Rows().RowCount(), 0);
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Warning);
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("***Cannot do convert, error: Could not open '") + missing +
+                     QStringLiteral("/tone_mono_(new).mp3': No such file or directory"));
+    }
+
+    // Outputs are made when their task starts: nothing exists after Add; a name taken since is
+    // passed over and the row shows the one taken; a folder removed before Start fails its row
+    // with the reason, and "Run Again" runs it once the folder is back.
+    void TasksMakeTheirOutputsWhenTheyStart() {
+        const QString tone = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        const QString folder = Work->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(folder));
+        Add({tone}, Answer(QStringLiteral("Wav")));
+        Add({tone}, [&](TfrmOption& dialog) {
+            ChooseCaption(dialog, QStringLiteral("Wav"));
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(folder + u'/');
+            ClickOk(dialog);
+        });
+        QCOMPARE(Rows().RowCount(), 2);
+        const QString first = Work->filePath(QStringLiteral("tone_mono_(new).wav"));
+        QCOMPARE(Rows().OutputFile(0), first);
+        QVERIFY(!QFileInfo::exists(first));
+        QVERIFY(QDir(folder).isEmpty());
+        QFile other(first);
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("someone else's");
+        other.close();
+        QVERIFY(QDir(folder).removeRecursively());
+
+        RunToTheEnd();
+        const QString taken = Work->filePath(QStringLiteral("tone_mono_(new_1).wav"));
+        QCOMPARE(Rows().Cell(0, tcStatus), QStringLiteral("Done"));
+        QCOMPARE(Rows().Cell(0, tcOutput), QStringLiteral("tone_mono_(new_1).wav"));
+        QCOMPARE(Rows().OutputFile(0), taken);
+        QVERIFY(qAbs(ProbeText(taken, "format=duration").toDouble() - 3.0) < 0.05);
+        const QString reason = QStringLiteral("Could not open '") + folder +
+                               QStringLiteral("/tone_mono_(new).wav': No such file or directory");
+        QCOMPARE(Rows().Cell(1, tcStatus), TTaskListModel::FailedText(reason));
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text, reason);
+        QVERIFY(!QFileInfo::exists(folder));
+
+        QVERIFY(QDir().mkpath(folder));
+        Window->FileList().selectionModel()->select(
+            Rows().index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Window->PopupMenu1Popup();
+        QVERIFY(Buttons().popRunAgain->isEnabled());
+        Buttons().popRunAgain->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        QCOMPARE(Rows().Cell(1, tcStatus), QStringLiteral("Done"));
+        QVERIFY(qAbs(ProbeText(folder + QStringLiteral("/tone_mono_(new).wav"), "format=duration")
+                         .toDouble() -
+                     3.0) < 0.05);
+        QCOMPARE(Rows().Cell(0, tcOutput), QStringLiteral("tone_mono_(new_1).wav")); // not again
+        Window->PopupMenu1Popup();
+        QVERIFY(!Buttons().popRunAgain->isEnabled());
     }
 
     void PauseResumeAndStopKeepWhatWasWritten() {
