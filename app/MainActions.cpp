@@ -71,6 +71,8 @@ TMainActions::TMainActions(QWidget* window) {
                          QKeySequence(Qt::CTRL | Qt::Key_P));
     mnuOpenFolder = MakeAction(window, "mnuOpenFolder", QStringLiteral("Open Folder"), {},
                                QKeySequence(Qt::CTRL | Qt::Key_L));
+    popRunAgain = MakeAction(window, "popRunAgain", QStringLiteral("Run Again"), {},
+                             QKeySequence(Qt::CTRL | Qt::Key_R));
 }
 
 void TMainActions::BuildToolBar(QToolBar* toolBar) const {
@@ -110,6 +112,8 @@ void TMainActions::BuildMainMenu(QMenuBar* menuBar) const {
 void TMainActions::BuildPopupMenu(QMenu* popup) const {
     popup->setObjectName(QStringLiteral("PopupMenu1"));
     popup->addActions({popAdd, popRemove, popClear});
+    popup->addSeparator();
+    popup->addAction(popRunAgain);
     popup->addSeparator();
     popup->addActions({mnuPlay, mnuOpenFolder});
 }

@@ -50,6 +50,7 @@ public:
     QAction* popClear;
     QAction* mnuPlay;
     QAction* mnuOpenFolder;
+    QAction* popRunAgain; // the selected stopped or failed task
 };
 
 #endif

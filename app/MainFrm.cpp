@@ -63,7 +63,12 @@ TfrmMain::TfrmMain(QWidget* parent)
         [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
             ApplyTerminate(AIndex, AFinished, AException, AMessage);
         },
+        [this](int AIndex, const QString& outputFile) { Rows->SetOutputFile(AIndex, outputFile); },
         this);
+    // A task creates its output when it starts, under the name it can take then.
+    Component->OnStart = [this](int AIndex, const TPathFileName& AOutputFileName) {
+        TesselStart(AIndex, AOutputFileName);
+    };
     Component->OnProgress = [this](int AIndex, const TProgressInfo& AProgress) {
         TesselProgress(AIndex, AProgress);
     };
@@ -211,6 +216,7 @@ void TfrmMain::ConnectCommands() {
     on(a.popClear, &TfrmMain::btnClearClick);
     on(a.mnuPlay, &TfrmMain::mnuPlayClick);
     on(a.mnuOpenFolder, &TfrmMain::mnuOpenFolderClick);
+    on(a.popRunAgain, &TfrmMain::popRunAgainClick);
 
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
     connect(lvFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& point) {
@@ -352,11 +358,11 @@ void TfrmMain::AddFile(const QString& fileName) {
     }
     if (!frmOption)
         frmOption = new TfrmOption(this);
+    frmOption->SetClaimedNames(ListedOutputs());
     frmOption->FillFromProbe(Component->Probe());
     if (frmOption->exec() != QDialog::Accepted)
         return;
     TOutputChoices choices = frmOption->Choices();
-    choices.ClaimedNames = ListedOutputs();
     const std::vector<TPieceTask> pieces =
         cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
     if (!pieces.empty())
@@ -370,6 +376,7 @@ void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
     const TAddedTask added = Component->AddTask(choices, outputFileName);
     if (added.Index < 0) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(added.ErrorText));
+        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(added.ErrorText));
         return;
     }
     Rows->AddTask(FromPath(choices.InputFileName), added.LengthMs, fileSizeBytes,
@@ -429,6 +436,17 @@ void TfrmMain::btnStartClick() {
     Component->StartTasks(THiddenMainSettings::ThreadMode ? threadCount : 0);
 }
 
+void TfrmMain::popRunAgainClick() {
+    const int row = SelectedRow();
+    if (!Commands->popRunAgain->isEnabled() || row < 0)
+        return;
+    // The component's task first: a row waits again only for a task that will run.
+    if (!Component->RunAgain(row) || !Rows->RunAgain(row))
+        return;
+    UpdateCommands();
+    btnStartClick();
+}
+
 void TfrmMain::btnStopClick() {
     if (!Commands->btnStop->isEnabled())
         return;
@@ -470,6 +488,7 @@ void TfrmMain::UpdateCommands() {
         {a.btnRemove, idle && SelectedRow() >= 0},
         {a.btnClear, idle && hasRows},
         {a.btnStart, idle && (!hasRows || Rows->WaitingCount() > 0)},
+        {a.popRunAgain, idle && Rows->Unfinished(SelectedRow())},
         {a.btnStop, converting},
         {a.btnPause, converting && !Paused},
         {a.btnResume, converting && Paused}};
@@ -500,6 +519,10 @@ int TfrmMain::SelectedRow() const {
 }
 
 // ---- The component's events -------------------------------------------------------------------
+
+void TfrmMain::TesselStart(int AIndex, const TPathFileName& AOutputFileName) {
+    Relay->PostStart(AIndex, FromPath(AOutputFileName));
+}
 
 void TfrmMain::TesselProgress(int AIndex, const TProgressInfo& AProgress) {
     Relay->PostProgress(AIndex, AProgress);

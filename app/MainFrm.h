@@ -49,6 +49,8 @@ public:
     void btnRemoveClick();
     void btnClearClick();
     void btnStartClick();
+    // Runs the selected row's stopped or failed task again (with any waiting ones).
+    void popRunAgainClick();
     void btnStopClick();
     void btnPauseClick();
     void btnResumeClick();
@@ -62,6 +64,7 @@ public:
     // ---- Event handlers -------------------------------------------------------------------------
     // The component's events, on any thread: their effects take place on the window's thread in
     // the order raised.
+    void TesselStart(int AIndex, const TPathFileName& AOutputFileName);
     void TesselProgress(int AIndex, const TProgressInfo& AProgress);
     void TesselTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
     // The log bridge's lines, on the window's thread.

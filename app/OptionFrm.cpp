@@ -143,6 +143,9 @@ TfrmOption::TfrmOption(QWidget* parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     LoadSettings();
     UpdateFormatControls();
+    // The name shown follows the folder and the overwriting switch.
+    connect(edtOutPath, &QLineEdit::textChanged, this, [this] { UpdateFormatControls(); });
+    connect(chkOverwrite, &QCheckBox::toggled, this, [this] { UpdateFormatControls(); });
     resize(ClientWidth, ClientHeight);
     if (parent)
         move(parent->geometry().center() - rect().center());
@@ -334,8 +337,10 @@ void TfrmOption::UpdateFormatControls() {
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
     UpdateRateChoices(OutputFormatOf(choices.FormatCaption));
-    const QString extension = QString::fromStdString(OutputExtension(choices));
-    QString text = QStringLiteral("Output file: NAME_(new)%1").arg(extension);
+    QString text = QStringLiteral("Output file: ") +
+                   (InputFileName.empty() ? QStringLiteral("NAME_(new)") +
+                                                QString::fromStdString(OutputExtension(choices))
+                                          : FromPath(OutputFileNameFor(choices).filename()));
     if (original)
         text += choices.InputAudioCodec.empty()
                     ? QStringLiteral(" (the input has no sound to keep)")
@@ -359,6 +364,11 @@ void TfrmOption::UpdateRateChoices(const TOutputFormat& format) {
 }
 
 // ---- Filling ---------------------------------------------------------------------------------
+
+void TfrmOption::SetClaimedNames(std::vector<TPathFileName> names) {
+    ClaimedNames = std::move(names);
+    UpdateFormatControls();
+}
 
 void TfrmOption::FillFromProbe(TAVProbe& probe) {
     Picture = QImage();
@@ -674,5 +684,6 @@ TOutputChoices TfrmOption::Choices() const {
     choices.Overwrite = chkOverwrite->isChecked();
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
     grpSoundTrack->ApplyTo(choices);
+    choices.ClaimedNames = ClaimedNames;
     return choices;
 }

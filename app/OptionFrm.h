@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -48,7 +49,10 @@ public:
     // dialog shows.
     void FillFromProbe(TAVProbe& probe);
 
-    // The dialog's state for the output assembly.
+    // The output names other tasks hold: the name shown, and the one the task takes, passes
+    // them over.
+    void SetClaimedNames(std::vector<TPathFileName> names);
+    // The dialog's state for the output assembly, with the claimed names.
     TOutputChoices Choices() const;
     // The track, every track or the chapters, with the lists they come from.
     const TSoundTrackGroup& SoundTrack() const { return *grpSoundTrack; }
@@ -73,7 +77,7 @@ private:
     QWidget* BuildOutputControls();
 
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
-    // label shows the extension the output will have.
+    // label shows the name the output would take now.
     void UpdateFormatControls();
     void UpdateRateChoices(const TOutputFormat& format);
     void SetUpSlider();
@@ -139,6 +143,7 @@ private:
     TPathFileName InputFileName;
     std::string InputFormatName;
     std::string InputAudioCodec;
+    std::vector<TPathFileName> ClaimedNames;
     QImage Picture;        // the last picture at the video's own size
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input

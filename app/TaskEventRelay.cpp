@@ -2,8 +2,21 @@
 #include "TaskEventRelay.h"
 
 TTaskEventRelay::TTaskEventRelay(TProgressHandler onProgress, TTerminateHandler onTerminate,
-                                 QObject* parent)
-    : QObject(parent), OnProgress(std::move(onProgress)), OnTerminate(std::move(onTerminate)) {}
+                                 TStartHandler onStart, QObject* parent)
+    : QObject(parent), OnProgress(std::move(onProgress)), OnTerminate(std::move(onTerminate)),
+      OnStart(std::move(onStart)) {}
+
+void TTaskEventRelay::PostStart(int AIndex, const QString& outputFile) {
+    if (Detached)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, AIndex, outputFile] {
+            if (!Detached)
+                OnStart(AIndex, outputFile);
+        },
+        Qt::QueuedConnection);
+}
 
 void TTaskEventRelay::PostProgress(int AIndex, const TProgressInfo& progress) {
     if (Detached)

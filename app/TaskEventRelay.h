@@ -1,4 +1,5 @@
-// Carries the conversion component's progress and terminate events from the threads that raise
+// Carries the conversion component's start, progress and terminate events from the threads that
+// raise
 // them to the window's thread, keeping the order in which they were raised. Progress is bounded:
 // a task has at most one progress update pending, which always carries its latest values.
 #ifndef SOUNDPICK_APP_TASKEVENTRELAY_H
@@ -7,6 +8,7 @@
 #include "engine/ProgressReport.h"
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -20,12 +22,14 @@ public:
     using TProgressHandler = std::function<void(int AIndex, const TProgressInfo& progress)>;
     using TTerminateHandler = std::function<void(int AIndex, bool AFinished, bool AException,
                                                  const std::string& AMessage)>;
+    using TStartHandler = std::function<void(int AIndex, const QString& outputFile)>;
 
-    // Both handlers run on the window's thread.
+    // The handlers run on the window's thread.
     TTaskEventRelay(TProgressHandler onProgress, TTerminateHandler onTerminate,
-                    QObject* parent = nullptr);
+                    TStartHandler onStart, QObject* parent = nullptr);
 
     // Any thread.
+    void PostStart(int AIndex, const QString& outputFile);
     void PostProgress(int AIndex, const TProgressInfo& progress);
     void PostTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
@@ -38,6 +42,7 @@ private:
 
     TProgressHandler OnProgress;
     TTerminateHandler OnTerminate;
+    TStartHandler OnStart;
     std::atomic<bool> Detached{false};
     std::mutex PendingLock; // guards PendingProgress
     std::map<int, TProgressInfo> PendingProgress;

@@ -69,6 +69,29 @@ void TTaskListModel::AddTask(const QString& inputFile, int64_t lengthMs, int64_t
     endInsertRows();
 }
 
+void TTaskListModel::SetOutputFile(int row, const QString& outputFile) {
+    if (!ValidRow(row))
+        return;
+    Rows[row].OutputFolder = WithTrailingSlash(QFileInfo(outputFile).path());
+    Rows[row].OutputFile = outputFile;
+    SetCell(row, tcOutput, QFileInfo(outputFile).fileName());
+}
+
+bool TTaskListModel::RunAgain(int row) {
+    if (!Unfinished(row))
+        return false;
+    TRow& entry = Rows[row];
+    entry.CurrentMs = 0;
+    entry.Percent = -1;
+    entry.Converted = false;
+    entry.EndMessage.clear();
+    entry.LoudnessText.clear();
+    for (const int column : {tcProgress, tcFPS, tcCurrentTime, tcOutputSize})
+        SetCell(row, column, QString());
+    SetState(row, rsWaiting);
+    return true;
+}
+
 void TTaskListModel::RemoveTask(int row) {
     if (!ValidRow(row))
         return;
@@ -104,6 +127,10 @@ void TTaskListModel::SetState(int row, TRowState state) {
 int TTaskListModel::WaitingCount() const {
     return static_cast<int>(std::count_if(Rows.begin(), Rows.end(),
                                           [](const TRow& row) { return row.State == rsWaiting; }));
+}
+
+bool TTaskListModel::Unfinished(int row) const {
+    return ValidRow(row) && (Rows[row].State == rsStopped || Rows[row].State == rsFailed);
 }
 
 void TTaskListModel::BeginRun() {
@@ -142,7 +169,8 @@ void TTaskListModel::ApplyEnd(int row, bool finished, bool failed, const QString
     }
     // Playable when the task left its output: a task stopped before it started has none.
     entry.Converted = !failed && QFileInfo(entry.OutputFile).isFile();
-    entry.FailureMessage = failed ? message : QString();
+    // A failure's reason, or why a stopped task kept no file.
+    entry.EndMessage = finished ? QString() : message;
     entry.WarningSummary.clear();
     entry.WarningMessage.clear();
     SetState(row, failed ? rsFailed : finished ? rsDone : rsStopped);
@@ -196,18 +224,20 @@ QString TTaskListModel::StatusText(const TRow& row) const {
         return row.WarningSummary.isEmpty() ? QStringLiteral("Done")
                                             : QStringLiteral("Done — ") + row.WarningSummary;
     case rsStopped:
+        if (!row.EndMessage.isEmpty())
+            return row.EndMessage;
         return row.Percent < 0 ? QStringLiteral("Stopped")
                                : QStringLiteral("Stopped at %1 %").arg(std::max(row.Percent, 0));
     case rsFailed:
         break;
     }
-    return FailedText(row.FailureMessage);
+    return FailedText(row.EndMessage);
 }
 
 QString TTaskListModel::ToolTip(const TRow& row, int column) const {
     QString tip = row.OutputFile;
     if (column == tcStatus && row.State == rsFailed)
-        tip += u'\n' + row.FailureMessage;
+        tip += u'\n' + row.EndMessage;
     if (column == tcStatus && row.State == rsDone && !row.WarningMessage.isEmpty())
         tip += u'\n' + row.WarningMessage;
     if (!row.LoudnessText.isEmpty())

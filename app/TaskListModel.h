@@ -55,6 +55,10 @@ public:
     void AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
                  const QString& outputFile);
     void RemoveTask(int row);
+    // The output name the row's task took when it started.
+    void SetOutputFile(int row, const QString& outputFile);
+    // A stopped or failed row waits again, its last run's figures cleared; false for others.
+    bool RunAgain(int row);
     void ClearTasks();
 
     int RowCount() const { return static_cast<int>(Rows.size()); }
@@ -65,6 +69,8 @@ public:
     bool IsConverted(int row) const { return Rows.at(row).Converted; }
     TRowState State(int row) const { return Rows.at(row).State; }
     int WaitingCount() const;
+    // The row ended stopped or failed (false for no row).
+    bool Unfinished(int row) const;
 
     // The waiting rows make up the run that starts now.
     void BeginRun();
@@ -100,10 +106,10 @@ private:
         bool Converted = false;
         TRowState State = rsWaiting;
         bool InRun = false;
-        int64_t LengthMs = -1;  // the output's expected length
-        int64_t CurrentMs = 0;  // written so far
-        int Percent = -1;       // the last percentage shown
-        QString FailureMessage; // the engine's whole message
+        int64_t LengthMs = -1; // the output's expected length
+        int64_t CurrentMs = 0; // written so far
+        int Percent = -1;      // the last percentage shown
+        QString EndMessage;    // the engine's whole message of a failed or stopped task
         QString WarningSummary, WarningMessage;
         QString LoudnessText;
     };

@@ -236,21 +236,23 @@ bool TBatchRun::MakeTask(int index) {
         EndUnmade(index, tsFailed, added.ErrorText);
         return false;
     }
-    RecordCreatedFile(index, *Component.Task(added.Index));
     std::lock_guard<std::mutex> guard(EventsLock);
     CliIndexOfTask.push_back(index);
     return true;
 }
 
-// The file the task's run creates (a new output, or the part file of a replacement) is the only
-// one a second Ctrl-C may remove. A name taken since it was chosen has moved the output on.
-void TBatchRun::RecordCreatedFile(int index, const TFFmpeg& engine) {
-    CliTasks[index].Output = engine.OutputOptions.FileName;
-    const TOutputTarget& target = engine.OutputSetupOf(0).Target;
-    if (!target.Created())
-        return;
-    CreatedFiles[index] = target.WrittenName();
-    SetCreatedOutput(index, CreatedFiles[index]);
+// Runs on the thread that starts the task, which has just created its output. The file it
+// created (a new output, or the part file of a replacement) is the only one a second Ctrl-C may
+// remove; a name taken since it was chosen has moved the output on.
+void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
+    TEvent event;
+    event.TaskIndex = taskIndex;
+    event.Start = true;
+    event.Output = output;
+    if (const TFFmpeg* engine = Component.Task(taskIndex);
+        engine && engine->OutputFileCount() > 0 && engine->OutputSetupOf(0).Target.Created())
+        event.Created = engine->OutputSetupOf(0).Target.WrittenName();
+    Post(event);
 }
 
 void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& message) {
@@ -352,6 +354,7 @@ bool TBatchRun::Run() {
             event.Progress = progress;
             Post(event);
         };
+        Component.OnStart = [this](int index, const fs::path& output) { PostStart(index, output); };
         Component.OnTerminate = [this](int index, bool finished, bool exception,
                                        const std::string& message) {
             TEvent event;
@@ -405,7 +408,7 @@ bool TBatchRun::Run() {
         Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, elapsed.count());
     }
-    // Frees the engines: outputs of tasks that never ran are removed with them.
+    // Frees the engines.
     Component.DetachEvents();
     Component.ClearTaskList();
     if (!anyInput) {
@@ -425,6 +428,8 @@ void TBatchRun::Post(TEvent event) {
         event.Index = CliIndex(event.TaskIndex);
     if (event.Terminate)
         MarkOutputEnded(event.Index); // complete or failed: never removed by a second Ctrl-C
+    if (event.Start && !event.Created.empty())
+        SetCreatedOutput(event.Index, event.Created);
     Events.push_back(std::move(event));
     EventsSignal.notify_all();
 }
@@ -432,8 +437,17 @@ void TBatchRun::Post(TEvent event) {
 void TBatchRun::HandleEvent(const TEvent& event) {
     if (event.Terminate)
         HandleTerminate(event);
+    else if (event.Start)
+        HandleStart(event);
     else
         HandleProgress(event);
+}
+
+void TBatchRun::HandleStart(const TEvent& event) {
+    if (event.Index < 0 || event.Index >= static_cast<int>(CliTasks.size()))
+        return;
+    CliTasks[event.Index].Output = event.Output;
+    CreatedFiles[event.Index] = event.Created;
 }
 
 void TBatchRun::HandleProgress(const TEvent& event) {

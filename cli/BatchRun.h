@@ -1,9 +1,9 @@
 // One run of soundpick-cli over its files: adds each file as a task with the shared option
 // assembly, runs the tasks on worker threads and follows their events on the main thread.
-// Files are probed and named up front, but become component tasks (open input, created output,
-// encoder) only a few per job ahead of the run, so a batch of any length holds the memory and
-// file handles of a few tasks per job. The files under folders are found, probed and named only
-// as the run needs them, after the files given by themselves.
+// Files are probed and named up front, but become component tasks (with their engines) only a
+// few per job ahead of the run, so a batch of any length holds the memory of a few tasks per
+// job; a task opens its files when it starts. The files under folders are found, probed and
+// named only as the run needs them, after the files given by themselves.
 #ifndef SOUNDPICK_CLI_BATCHRUN_H
 #define SOUNDPICK_CLI_BATCHRUN_H
 
@@ -48,6 +48,9 @@ private:
         int Index = 0;     // in CliTasks; -1 after the last task's end
         int TaskIndex = 0; // in the component's list
         bool Terminate = false;
+        bool Start = false;
+        std::filesystem::path Output;  // a start's output name
+        std::filesystem::path Created; // the file a start created; empty when none
         bool Finished = false, Exception = false;
         std::string Message;
         std::string Warning;
@@ -89,13 +92,14 @@ private:
     // Makes component tasks of waiting files until a few per job are waiting or running.
     void FeedTasks();
     bool MakeTask(int index);
-    void RecordCreatedFile(int index, const TFFmpeg& engine);
+    void PostStart(int taskIndex, const std::filesystem::path& output);
     // Ends a file that never became a task, as the component reports a task's end.
     void EndUnmade(int index, TTaskState state, const std::string& message);
     int CliIndex(int taskIndex) const; // call inside EventsLock
     void Post(TEvent event);
     void HandleEvent(const TEvent& event);
     void HandleProgress(const TEvent& event);
+    void HandleStart(const TEvent& event);
     void HandleTerminate(const TEvent& event);
 
     const TCliOptions& Options;

@@ -180,7 +180,7 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
             object.Add("output", task.Output.string());
         else
             object.Null("output");
-        if (task.State == tsFailed)
+        if (task.State == tsFailed || (task.State == tsStopped && !message.empty()))
             object.Add("message", message);
         if (!task.Warning.empty())
             object.Add("warning", task.Warning);
@@ -196,6 +196,8 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
         ErrorLine(Tag(index) + "warning: " + task.Warning);
     if (task.State == tsFailed)
         ErrorLine(Tag(index) + task.Input.string() + ": failed: " + message);
+    else if (task.State == tsStopped && !message.empty())
+        ErrorLine(Tag(index) + task.Input.string() + ": " + message); // why no file was kept
     else if (!Quiet)
         ErrorLine(Tag(index) + task.Input.string() + ": " + StateName(task.State));
     if (outputExists)

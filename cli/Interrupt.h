@@ -16,7 +16,7 @@ int InterruptRequests();
 // Tasks added later get room as SetCreatedOutput records them.
 void SetPendingOutputs(std::size_t count);
 // The file a task created (removed if the program is ended at once before the task ends); set
-// once per task, from the thread that runs the batch.
+// once per task, from any one thread.
 void SetCreatedOutput(int index, const std::filesystem::path& created);
 // A task's output is final (finished, stopped or failed): keep it.
 void MarkOutputEnded(int index);

@@ -25,7 +25,8 @@ constexpr uint8_t PreviewBit = 1;       // the engine's own preview display
 constexpr uint8_t PreviewBitmapBit = 2; // preview pictures through OnPreviewBitmap
 constexpr int MinProgressIntervalMs = 100;
 
-// A task converts once: one that has run (finished, stopped or failed) is not started again.
+// A task converts once: one that has run (finished, stopped or failed) is not started again
+// unless RunAgain makes it wait again.
 bool NotYetRun(const TFFmpeg& task) {
     return !task.Running && !task.Terminated;
 }
@@ -134,26 +135,18 @@ int TCustomFFmpegComponent::AddTaskInput(const TPathFileName& fileName,
     }
     try {
         auto task = std::make_shared<TFFmpeg>();
-        task->Reset();
-        task->SetVerbose(Verbosity);
-        task->PreviewFlags = static_cast<uint8_t>(
-            (task->PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) |
-            (PreviewFlag ? PreviewBit : 0) | (PreviewBitmapFlag ? PreviewBitmapBit : 0));
         task->OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
                                        int64_t pts) {
             TaskPreviewBitmap(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts);
         };
         if (options) {
             task->InputOptions = *options;
-            if (task->InputOptions.FileName.empty())
-                task->InputOptions.FileName = fileName;
-            task->ApplyInputOptions(task->InputOptions);
+            task->InputRecordGiven = true;
         }
-        if (!task->OpenInputFile(fileName)) {
-            SetLastError(task->LastError);
-            return -1;
-        }
-        task->AttachProbe();
+        if (task->InputOptions.FileName.empty())
+            task->InputOptions.FileName = fileName;
+        // The input stays open for SetTaskOutput's check, which closes it until the start.
+        OpenTaskInput(*task);
         InstallTaskCallbacks(*task);
         return Tasks->Add(std::move(task));
     } catch (const std::exception& error) {
@@ -171,39 +164,59 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
     }
     try {
         task->OutputOptions = options ? *options : TOutputOptions();
-        TOutputOptions& record = task->OutputOptions;
-        if (options) {
-            if (record.FileName.empty())
-                record.FileName = fileName;
-            task->ApplyOutputOptions(record);
-            InstallHookMode(*task, record);
-        }
-        if (!record.NoAudio && task->InputFileCount() > 0 && !HasSound(*task)) {
-            SetLastError(NoSoundText(task->InputFileName(0).string()));
-            return false;
-        }
-        task->ReplaceExistingOutputs = record.Overwrite;
-        task->NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
-        const int outputs = task->OpenOutputFile(fileName, record.Join);
-        if (outputs < 0) {
-            SetLastError(task->LastError);
-            return false;
-        }
-        record.FileName = task->OutputFileSetup(outputs - 1).FileName;
-        if (options)
-            task->ApplyExtraOptions(record.ExtraOptions, eoNewStream);
-        if (record.LoudnessTargetLufs) {
-            TFFmpeg* measured = task.get();
-            const double target = *record.LoudnessTargetLufs;
-            task->BeforeTranscode = [measured, target] {
-                return measured->NormalizeLoudness(target);
-            };
-            task->AfterTranscode = [measured] { measured->CheckWrittenLoudness(); };
-        }
+        task->OutputOptions.FileName = fileName;
+        task->OutputSetting = options ? osRecord : osDefaults;
+        // Everything is checked as the start will do it, but the output is not created yet.
+        if (task->InputFileCount() == 0)
+            OpenTaskInput(*task);
+        SetUpTaskOutput(*task, ocCheckOnly);
+        task->ReleaseFiles();
         return true;
     } catch (const std::exception& error) {
+        task->ReleaseFiles();
+        task->OutputSetting = osNotSet;
         SetLastError(error.what());
         return false;
+    }
+}
+
+void TCustomFFmpegComponent::OpenTaskInput(TFFmpeg& task) {
+    task.Reset();
+    task.SetVerbose(Verbosity);
+    task.PreviewFlags = static_cast<uint8_t>(
+        (task.PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) | (PreviewFlag ? PreviewBit : 0) |
+        (PreviewBitmapFlag ? PreviewBitmapBit : 0));
+    if (task.InputRecordGiven)
+        task.ApplyInputOptions(task.InputOptions);
+    if (!task.OpenInputFile(task.InputOptions.FileName))
+        throw FFmpegException(task.LastError);
+    task.AttachProbe();
+}
+
+void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation creation) {
+    if (task.OutputSetting == osNotSet)
+        return;
+    TOutputOptions& record = task.OutputOptions;
+    if (task.OutputSetting == osRecord) {
+        task.ApplyOutputOptions(record);
+        InstallHookMode(task, record);
+    }
+    if (!record.NoAudio && !HasSound(task))
+        throw FFmpegException(NoSoundText(task.InputFileName(0).string()));
+    task.ReplaceExistingOutputs = record.Overwrite;
+    task.NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
+    task.OutputCreation = creation;
+    const int outputs = task.OpenOutputFile(record.FileName, record.Join);
+    if (outputs < 0)
+        throw FFmpegException(task.LastError);
+    record.FileName = task.OutputFileSetup(outputs - 1).FileName;
+    if (task.OutputSetting == osRecord)
+        task.ApplyExtraOptions(record.ExtraOptions, eoNewStream);
+    if (record.LoudnessTargetLufs) {
+        TFFmpeg* measured = &task;
+        const double target = *record.LoudnessTargetLufs;
+        task.BeforeTranscode = [measured, target] { return measured->NormalizeLoudness(target); };
+        task.AfterTranscode = [measured] { measured->CheckWrittenLoudness(); };
     }
 }
 
@@ -270,6 +283,7 @@ void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions
 void TCustomFFmpegComponent::StartTasks(int threadCount, bool moreToCome) {
     {
         auto guard = LockServingMainThread(EventLock);
+        RunStopped = false;
         NextTaskIndex = 0;
         TasksEnded = 0;
         ThreadModeFlag = threadCount > 0;
@@ -374,6 +388,15 @@ bool TCustomFFmpegComponent::EveryTaskEnded() const {
     return !MoreToCome && TasksToStart <= 0 && TasksEnded >= TasksInRun;
 }
 
+bool TCustomFFmpegComponent::RunAgain(int index) {
+    auto guard = LockServingMainThread(EventLock);
+    const TTaskPtr task = Tasks->Get(index);
+    if (!task || !task->EndCounted || task->Finished)
+        return false;
+    task->ForgetRun();
+    return true;
+}
+
 void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
     // Freed outside the list's lock; the engine's destructor joins the finished threads.
     TTaskPtr task = Tasks->ReleaseEnded(index);
@@ -381,6 +404,23 @@ void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
+    // The task's files are opened now: the output is created (exclusively, numbered on when
+    // its name was taken meanwhile) and its folder, gone or closed since the task was added,
+    // fails the task with the reason.
+    try {
+        OpenTaskInput(task);
+        SetUpTaskOutput(task, ocCreate);
+    } catch (const std::exception& error) {
+        task.Refuse(error.what());
+        return;
+    }
+    ReportStart(task);
+    // A stop asked for by the start's handler: the task ends without running, and its output
+    // goes again.
+    if (RunStopped) {
+        task.ReleaseFiles();
+        return;
+    }
     task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task's own `split` option wins over the budget.
     if (!SplitEncodingFlag)
@@ -398,6 +438,7 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
+        RunStopped = true;
         // A run waiting for more tasks with none left to end reports its end here.
         const bool waitingForMore = MoreToCome;
         MoreToCome = false;
@@ -407,14 +448,8 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     // A handler would wait for ends that need the lock it holds.
     if (HandlerThread == std::this_thread::get_id())
         wait = false;
-    for (const TTaskPtr& task : Tasks->Snapshot()) {
-        const bool neverRan = NotYetRun(*task);
+    for (const TTaskPtr& task : Tasks->Snapshot())
         task->Stop(wait);
-        // Its output file, made when it was added, would stay behind empty while the ended task
-        // stays in the list. Once the wait is over no thread of the task is left.
-        if (neverRan && wait)
-            task->CloseAll();
-    }
 }
 
 void TCustomFFmpegComponent::PauseTasks() {
@@ -449,6 +484,12 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
         task.EndCounted = true;
         GoOn(); // with no worker threads the starting loop goes on by itself
     });
+}
+
+void TCustomFFmpegComponent::ReportStart(TFFmpeg& task) {
+    auto guard = LockServingMainThread(EventLock);
+    if (OnStart)
+        RunAsHandler([&] { OnStart(task.Index, task.OutputOptions.FileName); });
 }
 
 void TCustomFFmpegComponent::AllTasksEnded() {
@@ -527,6 +568,7 @@ void TCustomFFmpegComponent::DetachEvents() {
     OnPreviewBitmap = nullptr;
     OnProgress = nullptr;
     OnTerminate = nullptr;
+    OnStart = nullptr;
 }
 
 // ---- Properties ---------------------------------------------------------------------------------

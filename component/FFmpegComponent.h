@@ -17,12 +17,13 @@
 #include <string>
 #include <thread>
 
-class TAVProbe;           // probe/AVProbe.h
-class TBitmap24;          // ffbind/FFUtils.h
-class TFFmpeg;            // component/FFmpegTask.h
-class TFFmpegList;        // component/FFmpegList.h
-class TTerminateDelivery; // component/TerminateDelivery.h
-struct TOutputChoices;    // component/OutputAssembly.h
+class TAVProbe;                 // probe/AVProbe.h
+class TBitmap24;                // ffbind/FFUtils.h
+class TFFmpeg;                  // component/FFmpegTask.h
+class TFFmpegList;              // component/FFmpegList.h
+class TTerminateDelivery;       // component/TerminateDelivery.h
+struct TOutputChoices;          // component/OutputAssembly.h
+enum TOutputCreation : uint8_t; // engine/FFmpeg.h
 
 // Priority of each task's worker thread (nice 19, 10, 5, 0), by the engine's ordinals.
 enum TTaskPriority { tpIdle, tpLowest, tpLower, tpNormal };
@@ -46,7 +47,8 @@ struct TAddedTask {
     int Index = -1; // in the task list; -1 when none was added
     // "***File open error: " or "***Cannot do convert, error: " and the reason; empty when added.
     std::string ErrorText;
-    TPathFileName OutputFileName; // the file the task writes
+    TPathFileName OutputFileName; // the output's name (its start takes the next free one when
+                                  // another file has taken it meanwhile: see OnStart)
     int64_t LengthMs = 0;         // of the output: the clip's length, else the input's
 };
 
@@ -66,6 +68,11 @@ using TProgressEvent = std::function<void(int AIndex, const TProgressInfo& AProg
 // inside StartTasks). A handler may call the component but must not destroy it.
 using TTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+// A task starts: its output was created under AOutputFileName (the name it was given, or the
+// next free numbered one when another file took that meanwhile). Runs on the thread that starts
+// the task (the caller's, or the worker of a task that ended), inside EventLock, before the
+// task's first progress.
+using TStartEvent = std::function<void(int AIndex, const TPathFileName& AOutputFileName)>;
 // Asked before video hooks act on a frame; runs on the task's worker thread.
 using TBeforeHookEvent =
     std::function<void(int AIndex, int64_t APTS, TTaskHookAction& AHookAction)>;
@@ -93,16 +100,21 @@ public:
     // Reads a file into Probe() ahead of adding it; the probe stays on it (the caller closes it),
     // so that a front end can show more of the file before it adds it.
     TProbedInput ProbeInput(const TPathFileName& fileName);
-    // Adds a task for choices.InputFileName with the option records the choices give: opens its
-    // input and creates its output, named outputFileName when given (a name chosen earlier),
-    // else as the choices name it. A task whose output fails is deleted again.
+    // Adds a task for choices.InputFileName with the option records the choices give, its
+    // output named outputFileName when given (a name chosen earlier), else as the choices name
+    // it: checks the input and the output's folder but creates nothing and keeps no file open
+    // (the task opens its files when it starts). A task whose output fails is deleted again.
     TAddedTask AddTask(const TOutputChoices& choices, const TPathFileName& outputFileName = {});
 
-    // Creates a task and opens its input; the new index, or -1 with LastErrorText (no task left).
-    // Options with an empty FileName take fileName. Without options the defaults apply.
+    // Creates a task and opens its input (SetTaskOutput closes it again until the task starts);
+    // the new index, or -1 with LastErrorText (no task left). Options with an empty FileName
+    // take fileName; the task reads the file the options name. Without options the defaults
+    // apply.
     int AddTaskInput(const TPathFileName& fileName, const TInputOptions* options = nullptr);
-    // Applies output options to a task and creates its output file; false with LastErrorText
-    // (the task stays in the list; the caller deletes it).
+    // Gives a task its output options and checks them as the start will, with the output's
+    // folder (it exists and takes new files), but creates no file: the task creates its output
+    // when it starts. False with LastErrorText (the task stays in the list; the caller deletes
+    // it).
     bool SetTaskOutput(int index, const TPathFileName& fileName,
                        const TOutputOptions* options = nullptr);
     // Frees a task (stopping it first if it runs); later tasks move down one index. A run does
@@ -128,6 +140,10 @@ public:
     // the cores are shared among the tasks that can actually run at once (a single file gets
     // them all). Until told, every worker counts as busy.
     void AnnounceTasks(int toCome);
+    // Makes a task that ended stopped or failed wait again, so that the next StartTasks runs it
+    // again (opening its files afresh); false for any other task, and during the run that has
+    // not counted its end yet.
+    bool RunAgain(int index);
     // Frees a task that has ended (its engine and its threads) but keeps its place, so that no
     // index moves; Task(index) is nullptr from then on. Does nothing to a task whose end the run
     // has not counted yet (its OnTerminate comes first). A long run that takes tasks as it goes
@@ -183,6 +199,7 @@ protected:
     TPreviewBitmapEvent OnPreviewBitmap;
     TProgressEvent OnProgress;
     TTerminateEvent OnTerminate;
+    TStartEvent OnStart;
 
     // ---- Engine callbacks of each task ---------------------------------------------------------
     virtual void TaskBeforeHook(TFFmpeg& task, int64_t pts, TTaskHookAction& action);
@@ -208,6 +225,12 @@ private:
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task, int pieces);
+    // Set the task's engine up afresh from its records, raising with the reason: a reset
+    // engine with the input open; then, once the output is set, the output created (with
+    // ocCheckOnly only checked that it could be).
+    void OpenTaskInput(TFFmpeg& task);
+    void SetUpTaskOutput(TFFmpeg& task, TOutputCreation creation);
+    void ReportStart(TFFmpeg& task);
     // Call inside EventLock. The pieces a starting task encodes its sound in at once.
     int PiecesPerTask() const;
     void AllTasksEnded();
@@ -236,6 +259,8 @@ private:
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
     int TasksToCome = -1;    // from AnnounceTasks; -1: not told
     std::function<int()> IdleCoresProbe;
+    bool MoreToCome = false;             // the run waits for JoinAddedTasks(false) before it ends
+    std::atomic<bool> RunStopped{false}; // StopTasks was called since the run began
     const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};
@@ -262,6 +287,7 @@ public:
     using TCustomFFmpegComponent::OnCustomHook;
     using TCustomFFmpegComponent::OnPreviewBitmap;
     using TCustomFFmpegComponent::OnProgress;
+    using TCustomFFmpegComponent::OnStart;
     using TCustomFFmpegComponent::OnTerminate;
 };
 

@@ -113,6 +113,22 @@ void TFFmpeg::AttachProbe() {
         TaskProbe->AttachContext(InputFiles.back());
 }
 
+void TFFmpeg::ReleaseFiles() {
+    TaskProbe->CloseFile();
+    CloseAll();
+}
+
+void TFFmpeg::ForgetRun() {
+    InitRunDefaults();
+    Running = Terminated = Finished = ErrorOccurred = false;
+    EndCounted = false;
+    ErrorMessage.clear();
+    WarningMessage.clear();
+    MeasuredLoudness.reset();
+    AppliedGain = {};
+    SecondPass = false;
+}
+
 // A library-level option by name; a name the libraries do not know is worth a warning, since
 // the record asked for it.
 void TFFmpeg::SetGenericField(const char* name, int64_t value) {

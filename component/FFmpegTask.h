@@ -20,6 +20,9 @@ enum TExtraOptionsKind {
     eoNewStream // "newvideo", "newaudio", "newsubtitle"
 };
 
+// Whether a task's output was set: not yet, with the engine's defaults, or from its record.
+enum TOutputSetting { osNotSet, osDefaults, osRecord };
+
 class TFFmpeg : public TCustomFFmpeg {
 public:
     TFFmpeg();
@@ -49,13 +52,22 @@ public:
     // Attaches the task's probe to the input the engine opened last.
     void AttachProbe();
     TAVProbe& Probe() { return *TaskProbe; }
+    // Closes the task's files (input and output) and what refers to them; the option state
+    // stays. A task waiting for its run holds no file.
+    void ReleaseFiles();
+    // An ended task that did not finish waits again, its last run's results forgotten.
+    void ForgetRun();
 
     // Position in the task list; -1 until added. Read by worker threads while the list renumbers.
     std::atomic<int> Index{-1};
     // The component has counted this task's end in its run; only then may it be released.
     std::atomic<bool> EndCounted{false};
+    // The records the task's engine is set up from when it starts. InputOptions.FileName is the
+    // input; a record the front end did not give leaves the engine's defaults.
     TInputOptions InputOptions;
+    bool InputRecordGiven = false;
     TOutputOptions OutputOptions;
+    TOutputSetting OutputSetting = osNotSet;
     // The figures of loudness normalisation once its first pass has run.
     std::optional<TLoudness> MeasuredLoudness;
     TLoudnessGain AppliedGain;

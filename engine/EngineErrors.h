@@ -16,4 +16,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The message of a task stopped before its output held any sound: the output was removed.
+inline constexpr const char* StoppedWithoutSoundText =
+    "stopped before any sound was written; no file kept";
+
 #endif

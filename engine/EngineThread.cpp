@@ -138,11 +138,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Prio
     else if (InputFileCount() == 0)
         refusal = "At least one input file must be specified";
     if (refusal) {
-        CloseAll();
-        GetLogger()->Log(this, llQuiet, refusal);
-        ErrorOccurred = true;
-        ErrorMessage = refusal;
-        DoTerminate();
+        Refuse(refusal);
         return nullptr;
     }
     Running = true;
@@ -160,6 +156,14 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Prio
     Worker = std::make_unique<TConvertThread>(*this, Priority);
     ConvertThread = Worker.get();
     return Worker.get();
+}
+
+void TCustomFFmpeg::Refuse(const std::string& Reason) {
+    CloseAll();
+    GetLogger()->Log(this, llQuiet, Reason);
+    ErrorOccurred = true;
+    ErrorMessage = Reason;
+    DoTerminate();
 }
 
 void TCustomFFmpeg::Pause() {

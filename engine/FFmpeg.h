@@ -63,6 +63,10 @@ struct THookTimeRange {
 
 enum THookAction { haContinue, haIgnore, haStop };
 
+// What OpenOutputFile does with a local output's file: create it, or only check that it could
+// be created (a task set up ahead of its run holds no file).
+enum TOutputCreation : uint8_t { ocCreate, ocCheckOnly };
+
 // Holder of the library-level (generic) options: templates that validate and store the values
 // of SetGenericOption; their settings are copied into the real codec and format contexts when
 // inputs, outputs and streams are created. Private options of an encoder or muxer (found only
@@ -368,6 +372,8 @@ public:
     std::function<void()> AfterTranscode;
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
+    // Ends a run that cannot start: releases everything, logs the reason and fails with it.
+    void Refuse(const std::string& Reason);
 
     // ---- Events -----------------------------------------------------------------------------
     TProgressEvent OnProgress;
@@ -379,6 +385,7 @@ public:
     // When set, an output whose name another program takes before the output is created gets
     // the name this gives instead; unset, such an output is refused.
     TOutputTarget::TNextName NextOutputName;
+    TOutputCreation OutputCreation = ocCreate;
 
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).
@@ -452,6 +459,7 @@ protected:
     void CloseOutputFiles();
     void ReplaceOutput(const TOutputFileSetup& Output);
     void SettleOutput(TOutputFileSetup& Output);
+    bool OutputInPlace(const TOutputFileSetup& Output);
     // Fails the run for a write error of an output.
     void FailWriting(const TOutputFileSetup& Output, int Code);
     void CloseInputFiles();

@@ -146,10 +146,11 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
     if (!(format->flags & AVFMT_NOFILE)) {
-        const int opened = IsLocalFile(url)
-                               ? output->Target.Create(oc, FileName, ReplaceExistingOutputs,
-                                                       NextOutputName, output->IO)
-                               : OpenOutputIO(oc, url, output->IO);
+        const int opened = !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
+                           : OutputCreation == ocCheckOnly
+                               ? TOutputTarget::CheckFolder(FileName)
+                               : output->Target.Create(oc, FileName, ReplaceExistingOutputs,
+                                                       NextOutputName, output->IO);
         if (opened < 0) {
             output->Target.Discard();
             return fail(Quoted("Could not open '%s'", FileName) + ": " + ErrorText(opened));
@@ -230,11 +231,26 @@ void TCustomFFmpeg::ReplaceOutput(const TOutputFileSetup& Output) {
     ErrorOccurred = true;
 }
 
+// "Done" means the file the run wrote is at the output's name: a file removed or put in its
+// place meanwhile fails the run.
+bool TCustomFFmpeg::OutputInPlace(const TOutputFileSetup& Output) {
+    const std::string lost = Output.Target.LostReason();
+    if (lost.empty())
+        return true;
+    ErrorMessage = Output.FileName.string() + ": " + lost;
+    ErrorOccurred = true;
+    GetLogger()->Log(this, llError, ErrorMessage);
+    return false;
+}
+
 // What a run leaves of one output: a finished one takes its place; a stopped one keeps its
 // sound under a new name; anything else (failed, empty, stopped onto an existing file, never
 // run) is removed, and the file it would have replaced stays as it was.
 void TCustomFFmpeg::SettleOutput(TOutputFileSetup& Output) {
     TOutputTarget& target = Output.Target;
+    // What is at the name now is not the run's to keep or to remove.
+    if (Finished && !ErrorOccurred && !OutputInPlace(Output))
+        return;
     const bool keep =
         !ErrorOccurred && !target.Empty() && (Finished || (Output.HasSound && !target.Replacing()));
     if (keep) {
@@ -242,6 +258,8 @@ void TCustomFFmpeg::SettleOutput(TOutputFileSetup& Output) {
             ReplaceOutput(Output);
         return;
     }
+    if (StopRequested && !Finished && !ErrorOccurred && !Output.HasSound && target.Created())
+        ErrorMessage = StoppedWithoutSoundText;
     if (!target.Discard())
         return;
     if (target.Replacing())

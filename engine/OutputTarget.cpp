@@ -39,7 +39,34 @@ int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName, bo
         Name = std::move(next);
     }
     IsCreated = true;
+    struct stat created;
+    if (fstat(descriptor, &created) == 0) {
+        Device = created.st_dev;
+        Inode = created.st_ino;
+    }
     return OpenDescriptorOutputIO(context, descriptor, io);
+}
+
+int TOutputTarget::CheckFolder(const fs::path& fileName) {
+    std::error_code error;
+    const fs::path file =
+        fs::is_symlink(fileName, error) ? fs::weakly_canonical(fileName, error) : fileName;
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    struct stat status;
+    if (stat(folder.c_str(), &status) != 0)
+        return AVERROR(errno);
+    if (!S_ISDIR(status.st_mode))
+        return AVERROR(ENOTDIR);
+    // A file without a name asks the file system itself (a read-only mount refuses it even to
+    // root); where it has no such files, the permissions answer.
+    const int unnamed = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        close(unnamed);
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return AVERROR(errno);
+    return access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : AVERROR(errno);
 }
 
 int TOutputTarget::CreateNew(const fs::path& fileName, int& descriptor) {
@@ -89,4 +116,15 @@ bool TOutputTarget::Discard() {
     std::error_code error;
     fs::remove(WrittenName(), error);
     return hadContent;
+}
+
+std::string TOutputTarget::LostReason() const {
+    if (!IsCreated)
+        return {};
+    struct stat now;
+    if (stat(WrittenName().c_str(), &now) != 0)
+        return "the output was removed while it was written";
+    if (now.st_dev != Device || now.st_ino != Inode)
+        return "another file took the output's place while it was written";
+    return {};
 }

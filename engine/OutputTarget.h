@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <sys/types.h>
 #include <system_error>
 
 class TOutputTarget {
@@ -23,6 +25,9 @@ public:
     // error code (AVERROR(EEXIST) for a taken name).
     int Create(AVFormatContext* context, const std::filesystem::path& fileName, bool replace,
                const TNextName& nextName, TMediaIO& io);
+    // Whether an output of this name could be created now: its folder (a link's target's
+    // folder) exists and takes new files. 0 or a negative error code; creates nothing.
+    static int CheckFolder(const std::filesystem::path& fileName);
 
     // The output's name (changed by Create when its name was taken).
     const std::filesystem::path& FileName() const { return Name; }
@@ -37,6 +42,9 @@ public:
     std::error_code Commit() const;
     // Removes the file this target created; true when there was one with content.
     bool Discard();
+    // Why the file at the written name (the part file's, for a replacement) is not the one this
+    // target created (gone, or another file put there meanwhile); empty when it is.
+    std::string LostReason() const;
 
 private:
     int CreateNew(const std::filesystem::path& fileName, int& descriptor);
@@ -47,6 +55,9 @@ private:
     // The file a replacement goes to: the output's name, or the target of its link.
     std::filesystem::path ReplacedName;
     bool IsCreated = false;
+    // The created file's identity, to know it again at the end.
+    dev_t Device = 0;
+    ino_t Inode = 0;
 };
 
 #endif

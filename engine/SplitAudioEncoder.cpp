@@ -29,8 +29,8 @@ constexpr int PostRollFrames = 4;
 // borrow, at most 511, lie in them), and the window's length in frames.
 constexpr int Mp3HoldFrames = 8;
 constexpr int Mp3WindowFrames = 32;
-// How often a wait for a piece looks at the stop request.
-constexpr auto StopPollInterval = std::chrono::milliseconds(20);
+// How often a wait for a piece on the main thread looks whether it is done.
+constexpr auto DonePollInterval = std::chrono::milliseconds(20);
 
 void CopySettings(AVCodecContext& to, const AVCodecContext& from) {
     CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
@@ -185,33 +185,32 @@ bool TSplitAudioEncoder::Stopping() const {
 
 // A worker may be handing a log line to the main thread: on it, the wait serves those
 // hand-overs instead of blocking them.
-void TSplitAudioEncoder::WaitFor(const TPiece& piece, bool untilStop) {
-    const auto over = [&] { return piece.Done || (untilStop && Stopping()); };
+void TSplitAudioEncoder::WaitFor(const TPiece& piece) {
+    const auto over = [&] { return piece.Done; };
     if (IsMainThread()) {
         WaitServingMainThread(
             [&] {
                 std::lock_guard guard(Lock);
                 return over();
             },
-            StopPollInterval);
+            DonePollInterval);
         return;
     }
     std::unique_lock lock(Lock);
-    while (!over())
-        PieceDone.wait_for(lock, StopPollInterval);
+    PieceDone.wait(lock, over);
 }
 
 void TSplitAudioEncoder::DropAll() {
     for (auto& piece : Running)
         piece->Worker.request_stop();
     for (const auto& piece : Running)
-        WaitFor(*piece, false);
+        WaitFor(*piece);
     Running.clear();
     Frames.clear();
 }
 
 void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& write) {
-    if (Ended || Stopping())
+    if (Ended)
         return;
     FramePtr copy(ff::av_frame_clone(&frame));
     if (!copy)
@@ -219,7 +218,9 @@ void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& wr
     Frames.push_back(std::move(copy));
     const int64_t segmentEnd = (NextPiece + 1) * Settings.SegmentFrames;
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
-    if (pushed >= segmentEnd + SeamWindowFrames + PostRollFrames) {
+    // After a stop only the frames still on their way come (the decoders' flush): they wait
+    // for the last piece, which Finish launches.
+    if (pushed >= segmentEnd + SeamWindowFrames + PostRollFrames && !Stopping()) {
         while (static_cast<int>(Running.size()) >= Settings.Pieces) {
             if (Stopping())
                 return;
@@ -239,14 +240,16 @@ void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
     if (Ended)
         return;
     Ended = true;
+    // Also after a stop: the pieces handed to workers and the frames read since (less than a
+    // segment and its seam window) are encoded to their end, so that the output keeps all the
+    // sound read before the stop; the wait is bounded by one piece per worker and one more.
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
     if (pushed > NextPiece * Settings.SegmentFrames) {
-        while (static_cast<int>(Running.size()) >= Settings.Pieces && !Stopping())
+        while (static_cast<int>(Running.size()) >= Settings.Pieces)
             WriteFinished(write, true);
-        if (!Stopping())
-            Launch(pushed, true);
+        Launch(pushed, true);
     }
-    while (!Running.empty() && !Stopping())
+    while (!Running.empty())
         WriteFinished(write, true);
     DropAll();
 }
@@ -294,7 +297,7 @@ void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wai
     while (!Running.empty()) {
         TPiece& piece = *Running.front();
         if (wait)
-            WaitFor(piece, true);
+            WaitFor(piece);
         {
             std::lock_guard guard(Lock);
             if (!piece.Done)

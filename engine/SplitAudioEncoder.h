@@ -22,7 +22,8 @@ struct TSplitAudioSettings {
     int Pieces = 2;                               // pieces encoded at once (worker threads)
     int SegmentFrames = 1;                        // encoder frames a piece keeps
     const AVDictionary* EncoderOptions = nullptr; // the stream's private encoder options
-    // Set when a stop is asked for: the pieces still encoding are dropped. None: never.
+    // Set when a stop is asked for: no further piece starts until Finish, which encodes what was
+    // read before the stop to its end. None: never.
     const std::atomic<bool>* StopRequested = nullptr;
 };
 
@@ -34,7 +35,7 @@ public:
 
     // encoder: the stream's opened encoder, whose parameters every piece's encoder copies.
     TSplitAudioEncoder(const AVCodecContext& encoder, const TSplitAudioSettings& settings);
-    // Drops the pieces still encoding and joins their threads.
+    // Drops the pieces still encoding (when Finish did not run) and joins their threads.
     ~TSplitAudioEncoder();
     TSplitAudioEncoder(const TSplitAudioEncoder&) = delete;
     TSplitAudioEncoder& operator=(const TSplitAudioEncoder&) = delete;
@@ -42,8 +43,8 @@ public:
     // Takes the next encoder frame (its time stamp on the encoder's grid); hands on the packets
     // of the pieces finished so far. Waits for the oldest piece when all workers are busy.
     void Push(const AVFrame& frame, const TSplitPacketWriter& write);
-    // At the end of the sound: encodes the last piece to its end and hands on every packet left.
-    // After a stop the pieces still encoding are dropped instead.
+    // At the end of the sound, also after a stop: encodes the last piece to its end, waits for
+    // the pieces still encoding and hands on every packet left.
     void Finish(const TSplitPacketWriter& write);
 
 private:
@@ -56,8 +57,8 @@ private:
     // the seam with the next one may still change.
     void WritePiece(TPiece& piece, const TSplitPacketWriter& write);
     bool Stopping() const;
-    // Waits until the piece is done (or, with untilStop, a stop is asked for).
-    void WaitFor(const TPiece& piece, bool untilStop);
+    // Waits until the piece is done.
+    void WaitFor(const TPiece& piece);
     void DropAll();
 
     CodecContextPtr Template; // unopened, holding the stream encoder's settings

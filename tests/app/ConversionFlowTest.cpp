@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QColor>
+
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -82,7 +83,8 @@ private:
         const QString input = CopyFixture(QStringLiteral("long_2h.mp3"), Work->path());
         Add({input}, Answer(QStringLiteral("Wav")));
         const int row = Rows().RowCount() - 1;
-        Window->Tessel().Task(row)->SetOption("re", "1");
+        // Through the task's input record: the task sets its engine up from it at the start.
+        Window->Tessel().Task(row)->InputOptions.ExtraOptions += "\nre=1";
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(row, tcCurrentTime).isEmpty(), RunTimeoutMs);
     }

@@ -172,6 +172,20 @@ private slots:
         QVERIFY(!Rows().IsConverted(1));
     }
 
+    // The row shows the name the task took at its start; a task stopped before it wrote any
+    // sound says that it kept no file.
+    void TheRowFollowsTheStartAndAStopWithoutSound() {
+        AddRow(QStringLiteral("Talk"));
+        const QString taken = Outputs.filePath(QStringLiteral("Talk_(new_1).mp3"));
+        OnOtherThread([&] { Window->TesselStart(0, ToPath(taken)); });
+        QTRY_COMPARE(Cell(0, tcOutput), QStringLiteral("Talk_(new_1).mp3"));
+        QCOMPARE(Rows().OutputFile(0), taken);
+        Terminate(0, false, false, StoppedWithoutSoundText);
+        QTRY_COMPARE(Cell(0, tcStatus), QString::fromLatin1(StoppedWithoutSoundText));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY(!Rows().IsConverted(0));
+    }
+
     void AFailedTaskShowsItsBoxAndStaysUnplayable() {
         AddRow(QStringLiteral("Talk"));
         Terminate(0, false, true, "Could not write header for output file #0");

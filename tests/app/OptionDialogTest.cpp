@@ -329,6 +329,27 @@ private slots:
         QVERIFY(rateButton(QStringLiteral("8000"))->isEnabled());
     }
 
+    // The label names the file the task would take now: past the names on disk and those other
+    // tasks hold, in the chosen folder, the plain name again when overwriting.
+    void TheOutputNameShownIsTheOneTheTaskWouldTake() {
+        const QString input = Made.filePath(QStringLiteral("ten_seconds.wav"));
+        QFile taken(Made.filePath(QStringLiteral("ten_seconds_(new).mp3")));
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+        taken.close();
+        Dialog->SetClaimedNames({ToPath(Made.filePath(QStringLiteral("ten_seconds_(new_1).mp3")))});
+        Fill(input);
+        ChooseCaption(*Dialog, QStringLiteral("Mp3"));
+        auto* label = Dialog->findChild<QLabel*>(QStringLiteral("lblOutputExtension"));
+        QCOMPARE(label->text(), QStringLiteral("Output file: ten_seconds_(new_2).mp3"));
+        Control<QCheckBox>("chkOverwrite")->setChecked(true);
+        QCOMPARE(label->text(), QStringLiteral("Output file: ten_seconds_(new).mp3"));
+        Control<QCheckBox>("chkOverwrite")->setChecked(false);
+        QTemporaryDir elsewhere;
+        Control<QLineEdit>("edtOutPath")->setText(elsewhere.path() + u'/');
+        QCOMPARE(label->text(), QStringLiteral("Output file: ten_seconds_(new).mp3"));
+        taken.remove();
+    }
+
     // Digits only: what a user types beside them is refused as typed, not read as "no number".
     void NumberFieldsTakeDigitsOnly() {
         Fill(FixturePath("tone_1k_stereo.wav"));

@@ -38,6 +38,10 @@ TEventRecorder::TEventRecorder(TFFmpegComponent& component) : Component(componen
         Ends.push_back({index, finished, exception, message, IsMainThread()});
         --Inside;
     };
+    Component.OnStart = [this](int, const TPathFileName& output) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Started.push_back(output);
+    };
     Component.OnProgress = [this](int index, const TProgressInfo&) {
         std::lock_guard<std::mutex> guard(Lock);
         Progress.push_back(index);
@@ -79,6 +83,11 @@ bool TEventRecorder::WaitForProgress(int index, double timeoutSeconds) {
 std::vector<TTerminateRecord> TEventRecorder::Terminates() const {
     std::lock_guard<std::mutex> guard(Lock);
     return Ends;
+}
+
+std::vector<std::filesystem::path> TEventRecorder::StartedOutputs() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Started;
 }
 
 std::vector<int> TEventRecorder::TerminateIndexes() const {

@@ -33,7 +33,7 @@ struct TTerminateRecord {
     bool OnMainThread = false;
 };
 
-// Records the terminate and progress events of a component.
+// Records the start, terminate and progress events of a component.
 class TEventRecorder {
 public:
     explicit TEventRecorder(TFFmpegComponent& component);
@@ -45,6 +45,8 @@ public:
     bool WaitForProgress(int index, double timeoutSeconds = 120);
 
     std::vector<TTerminateRecord> Terminates() const;
+    // The output names the start events gave, in start order.
+    std::vector<std::filesystem::path> StartedOutputs() const;
     std::vector<int> TerminateIndexes() const;
     int ProgressCount(int index) const;
     // Terminate handlers that ran while another one was still running.
@@ -55,6 +57,7 @@ private:
     mutable std::mutex Lock;
     std::vector<TTerminateRecord> Ends;
     std::vector<int> Progress;
+    std::vector<std::filesystem::path> Started;
     int Inside = 0;
     int Overlaps = 0;
 };

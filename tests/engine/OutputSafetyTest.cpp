@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -91,6 +92,74 @@ TEST_F(OutputSafety, TakenNameIsRefusedOrGivesWay) {
     EXPECT_TRUE(E.Finished) << E.ErrorMessage;
     EXPECT_EQ(ReadWholeFile(taken), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
     EXPECT_EQ(ProbeValue(Folder / "other.mp3", "stream=sample_rate", "a:0"), "8000");
+}
+
+// "Finished" only for the file written at the output's name: one removed meanwhile, or another
+// file put in its place (the new file is left alone), fails the run with the reason; a
+// replacement whose result is in place stays finished.
+TEST_F(OutputSafety, FinishedOnlyWhenTheWrittenFileIsInPlace) {
+    const struct {
+        const char* Name;
+        bool Replace;
+        bool PutOther;
+        const char* Reason; // empty: finished
+    } cases[] = {
+        {"removed", false, false, "the output was removed while it was written"},
+        {"other", false, true, "another file took the output's place while it was written"},
+        {"replaced", true, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TEngineUnderTest run;
+        const fs::path output = Folder / (std::string(c.Name) + ".mp3");
+        if (c.Replace)
+            fs::copy_file(Fixture("tone_1k_stereo.mp3"), output);
+        run.Engine->ReplaceExistingOutputs = c.Replace;
+        run.OpenInputs({}, {Fixture("mono_8k.wav")});
+        run.CreateOutput({}, output);
+        if (!c.Replace)
+            fs::remove(output); // the file the run writes to is unlinked
+        if (c.PutOther)
+            std::ofstream(output) << "someone else's";
+        run.RunToEnd();
+        EXPECT_EQ(run.Engine->Finished, *c.Reason == 0);
+        EXPECT_EQ(run.Engine->ErrorMessage, *c.Reason ? output.string() + ": " + c.Reason : "");
+        if (c.PutOther) {
+            EXPECT_EQ(ReadWholeFile(output), "someone else's");
+        }
+        if (c.Replace) {
+            EXPECT_EQ(ProbeValue(output, "stream=sample_rate", "a:0"), "8000");
+        }
+    }
+}
+
+// Checking an output without creating it: a folder that exists and takes files passes and
+// leaves nothing behind; a missing folder or a file in the folder's place fails with the reason
+// creating it would have given.
+TEST_F(OutputSafety, CheckOnlyCreatesNothing) {
+    std::ofstream(Folder / "file") << "x";
+    const struct {
+        fs::path Output;
+        const char* Reason; // empty: passes
+    } cases[] = {
+        {Folder / "fine.mp3", ""},
+        {Folder / "missing" / "x.mp3", "No such file or directory"},
+        {Folder / "file" / "x.mp3", "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Output.string());
+        TEngineUnderTest run;
+        run.Engine->OutputCreation = ocCheckOnly;
+        run.OpenInputs({}, {Fixture("mono_8k.wav")});
+        const int outputs = run.Engine->OpenOutputFile(c.Output);
+        EXPECT_EQ(outputs, *c.Reason ? -1 : 1);
+        if (*c.Reason) {
+            EXPECT_EQ(run.Engine->LastError,
+                      "Could not open '" + c.Output.string() + "': " + c.Reason);
+        }
+        run.Engine->CloseAll();
+    }
+    EXPECT_EQ(Names(Folder.Get()), std::vector<std::string>{"file"});
 }
 
 // A raw GSM file is 8000 Hz by its format: no default rate is imposed on its demuxer.

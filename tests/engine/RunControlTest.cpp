@@ -153,7 +153,8 @@ TEST_F(RunControlTest, WorkerRunsAtTheGivenPriority) {
     EXPECT_EQ(nice, 10);
 }
 
-// An output that received no bytes is deleted whether the run finished, stopped or failed.
+// An output that received no bytes is deleted whether the run finished, stopped (which says
+// that no file was kept) or failed.
 TEST_F(RunControlTest, EmptyOutputIsDeletedInEveryEnding) {
     const auto input = Fixture("audio_only.m4a");
     TEngineUnderTest finished;
@@ -171,6 +172,7 @@ TEST_F(RunControlTest, EmptyOutputIsDeletedInEveryEnding) {
     EXPECT_EQ(stopped.Terminations, 1);
     EXPECT_FALSE(stopped.Engine->Finished);
     EXPECT_FALSE(stopped.Engine->ErrorOccurred);
+    EXPECT_EQ(stopped.Engine->ErrorMessage, StoppedWithoutSoundText);
     EXPECT_FALSE(std::filesystem::exists(Folder / "stopped.aac"));
 
     TEngineUnderTest failed;

@@ -1,6 +1,7 @@
 // Sound encoded in pieces on several threads against one encoder's: the same decoded length to
 // the sample, no worse around the seams than one encoder against the source, no decoder
 // complaint; pause, resume and stop in the middle of it.
+#include "AudioCoreHarness.h"
 #include "RunHarness.h"
 
 #include "ffbind/MainThread.h"
@@ -242,6 +243,38 @@ TEST(SplitEncodeRunTest, RunOnTheMainThreadEnds) {
     EXPECT_TRUE(run.Engine->Finished) << run.Engine->ErrorMessage;
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_TRUE(log.Contains("encoding the sound in pieces"));
+}
+
+// A stop while pieces encode keeps all the sound the path took, before the stop and after it
+// (what the decoders still give out): as many packets as a run to the end, and a file that
+// decodes to the whole length.
+TEST(SplitEncodeRunTest, StopKeepsTheSoundReadBeforeIt) {
+    constexpr int RateHz = 44100, ChunkSamples = 4410, Chunks = 100, StopAtChunk = 80;
+    int packets[2] = {};
+    double seconds[2] = {};
+    for (int stopped = 0; stopped < 2; ++stopped) {
+        std::atomic<bool> stop{false};
+        const auto file = TempOutput("stop" + std::to_string(stopped) + ".mp3");
+        TCoreOutputRequest request;
+        request.BitRate = 128000;
+        TCoreAudioOutput output(file, request, AV_SAMPLE_FMT_S16, RateHz, 2);
+        output.Settings.StopRequested = &stop;
+        output.Settings.Split.Pieces = 2;
+        output.Settings.Split.SegmentMs = 1500;
+        output.Settings.Split.ExpectedOutputMs = 10000;
+        for (int i = 0; i < Chunks; ++i) {
+            stop = stopped && i >= StopAtChunk;
+            const FramePtr chunk = MakeToneChunk(AV_SAMPLE_FMT_S16, RateHz, 2, ChunkSamples,
+                                                 int64_t{i} * ChunkSamples);
+            output.Feed(*chunk, static_cast<double>(i) * ChunkSamples / RateHz);
+        }
+        output.Finish();
+        packets[stopped] = output.PacketCount;
+        seconds[stopped] = ProbeDuration(file);
+    }
+    EXPECT_GE(packets[0], Chunks * ChunkSamples / 1152);
+    EXPECT_EQ(packets[1], packets[0]);
+    EXPECT_NEAR(seconds[1], 10.0, 0.1);
 }
 
 // Stops at random moments of a run in pieces: every run ends once and leaves a stream a decoder
