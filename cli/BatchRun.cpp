@@ -34,6 +34,15 @@ bool HasContent(const fs::path& file) {
     return fs::is_regular_file(file, error) && fs::file_size(file, error) > 0 && !error;
 }
 
+// "-" stands for the standard input to many programs; a task reads its file more than once.
+TProbedInput ProbeFile(TFFmpegComponent& component, const std::string& file,
+                       const fs::path& input) {
+    TProbedInput refused;
+    refused.ErrorText = "***File load error: - is not a regular file (the standard input cannot "
+                        "be converted; name a file)";
+    return file == "-" ? refused : component.ProbeInput(input);
+}
+
 int64_t Microseconds(double seconds) {
     return std::llround(seconds * 1e6);
 }
@@ -53,7 +62,7 @@ bool TBatchRun::PrintInfo() {
     bool allRead = true;
     for (const std::string& file : Options.Files) {
         const fs::path input = Absolute(file);
-        const TProbedInput probed = Component.ProbeInput(input);
+        const TProbedInput probed = ProbeFile(Component, file, input);
         if (!probed.ErrorText.empty()) {
             Reporter.Skipped(input, probed.ErrorText);
             allRead = false;
@@ -77,7 +86,7 @@ void TBatchRun::AddFiles() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddFile(const std::string& file) {
     const fs::path input = Absolute(file);
-    const TProbedInput probed = Component.ProbeInput(input);
+    const TProbedInput probed = ProbeFile(Component, file, input);
     Component.Probe().CloseFile();
     if (!probed.ErrorText.empty() || !probed.HasSound) {
         Reporter.Skipped(input,
