@@ -10,6 +10,7 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/MainThread.h"
+#include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
 
 static_assert(static_cast<int>(tpIdle) == cpIdle && static_cast<int>(tpNormal) == cpNormal,
@@ -86,7 +87,7 @@ std::string NoSoundText(const std::string& shownName) {
 TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
     TProbedInput probed;
     if (!ProbeObject->LoadFile(fileName)) {
-        probed.ErrorText = "***File load error: " + ProbeObject->LastError();
+        probed.ErrorText = "***File load error: " + OneLineText(ProbeObject->LastError());
         return probed;
     }
     TFileStreamInfo info;
@@ -107,11 +108,11 @@ TAddedTask TCustomFFmpegComponent::AddTask(const TOutputChoices& choices,
     TAddedTask added;
     const int index = AddTaskInput(input.FileName, &input);
     if (index < 0) {
-        added.ErrorText = "***File open error: " + LastErrorText();
+        added.ErrorText = "***File open error: " + OneLineText(LastErrorText());
         return added;
     }
     if (!SetTaskOutput(index, output.FileName, &output)) {
-        added.ErrorText = "***Cannot do convert, error: " + LastErrorText();
+        added.ErrorText = "***Cannot do convert, error: " + OneLineText(LastErrorText());
         DeleteTask(index);
         return added;
     }
@@ -431,7 +432,8 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
         return;
     RunAsHandler([&] {
         if (OnTerminate)
-            DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
+            DeliverTerminate(index, task.Finished, task.ErrorOccurred,
+                             OneLineText(task.ErrorMessage));
         ++TasksEnded;
         task.EndCounted = true;
         GoOn(); // with no worker threads the starting loop goes on by itself
