@@ -222,6 +222,11 @@ std::string CheckCopy(const TCliOptions& o) {
                    : "";
 }
 
+// A clip bound as the task list cuts it: whole milliseconds of a count of microseconds.
+int64_t ClipMs(double seconds) {
+    return std::llround(seconds * 1e6) / 1000;
+}
+
 // Checks that concern several options together.
 std::string CheckCombination(const TCliOptions& o) {
     if (o.Help || o.Version)
@@ -230,8 +235,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return "no input file given";
     if (o.Quiet && o.Verbose)
         return "--quiet and --verbose exclude each other";
-    if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
-        return "--end must lie after --start";
+    if (o.EndSeconds && ClipMs(*o.EndSeconds) <= ClipMs(o.StartSeconds.value_or(0)))
+        return "--end must lie at least 1 ms after --start (clips are cut to the millisecond)";
     if (std::string copied = CheckCopy(o); !copied.empty())
         return copied;
     std::error_code error;
