@@ -333,13 +333,16 @@ Takes the sound out of video and audio files.
       --option NAME=VALUE extra engine option for the outputs (repeatable)
   -v, --verbose           print the log lines of the libraries and the engine
   -q, --quiet             print only output names and errors
-      --json              one JSON object per event on standard output
+      --json              one JSON object per event on standard output (a file name that
+                          is no UTF-8 text also comes byte for byte in input_base64 or
+                          output_base64)
   -h, --help              this text
       --version           the program's version
 
-Outputs are named after the input with "_(new)" and the format's extension. Ctrl-C
-stops every task (new outputs are complete up to that point; a file being overwritten stays
-as it was); a second Ctrl-C ends at once, removing only the files the tasks created.
+Outputs are named after the input with "_(new)" and the format's extension. Ctrl-C (or
+SIGTERM, SIGHUP) stops every task (new outputs are complete up to that point; a file being
+overwritten stays as it was); a second one ends at once, removing only the files the tasks
+created. A closed standard output ends the printing, not the conversions.
 Exit status: 0 when every task finished, 1 when any failed, was stopped or warned (an input
 that ended before its declared length), 2 for usage errors.
 )USAGE";
