@@ -13,6 +13,8 @@
 #include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
 
+#include <malloc.h>
+
 static_assert(static_cast<int>(tpIdle) == cpIdle && static_cast<int>(tpNormal) == cpNormal,
               "the component's priorities follow the engine's");
 static_assert(static_cast<int>(thContinue) == haContinue && static_cast<int>(thStop) == haStop,
@@ -365,7 +367,12 @@ bool TCustomFFmpegComponent::EveryTaskEnded() const {
 void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
     // Freed outside the list's lock; the engine's destructor joins the finished threads.
     TTaskPtr task = Tasks->ReleaseEnded(index);
+    if (!task)
+        return;
     task.reset();
+    // The task's threads (a video encoder's and decoder's many) leave what they freed in the
+    // allocator's per-thread arenas, which keep it for ever: hand it back to the system.
+    malloc_trim(0);
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
