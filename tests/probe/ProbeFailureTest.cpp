@@ -4,9 +4,13 @@
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
 
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
+#include "ffbind/FFmpegLogger.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +63,23 @@ TEST_F(ProbeFailureTest, BadFilesAreRefusedWithTheirReason) {
         ExpectReusable();
     }
     std::filesystem::remove(pipe);
+}
+
+// The message speaks to the user; the library's own words for the refusal stay in the log at
+// verbose level.
+TEST_F(ProbeFailureTest, LibraryWordsStayInTheVerboseLog) {
+    const TLogLevel level = GetLogger()->GetLogLevel();
+    std::vector<std::string> lines;
+    GetLogger()->SetLogLevel(llVerbose);
+    GetLogger()->SetOnLog([&lines](const void*, unsigned, TLogLevel, const std::string& line) {
+        lines.push_back(line);
+    });
+    EXPECT_FALSE(probe.LoadFile(Fixture("truncated.mp4")));
+    GetLogger()->SetOnLog(nullptr);
+    GetLogger()->SetLogLevel(level);
+    const std::string words =
+        Fixture("truncated.mp4").string() + ": " + ErrorText(AVERROR_INVALIDDATA);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), words), lines.end()) << words;
 }
 
 TEST_F(ProbeFailureTest, UnknownForcedFormatIsRefused) {
