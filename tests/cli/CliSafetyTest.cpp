@@ -2,6 +2,7 @@
 // outputs that are symbolic links (dangling, or to the input), and file names that are no UTF-8
 // text in the JSON events (checked by Python's JSON reader as an independent oracle).
 #include "cli/CliProcess.h"
+#include "cli/CliReporter.h"
 #include "component/ComponentHarness.h"
 #include "ffbind/TempFolder.h"
 #include "support/TestMedia.h"
@@ -95,4 +96,19 @@ assert names == {os.fsencode(sys.argv[2]), os.fsencode(sys.argv[3])}, names
                                 (Folder / "events.json").string() + "' '" + converted.string() +
                                 "' '" + unreadable.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << out;
+}
+
+// Well-formed UTF-8 passes as it is; every byte of a malformed sequence (cut short, overlong,
+// a surrogate, past U+10FFFF, a stray continuation) reads as U+FFFD.
+TEST(JsonString, KeepsUtf8AndReplacesWhatIsNone) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"ok \xc3\xa9 \xf0\x9f\x8e\xb5", "\"ok \xc3\xa9 \xf0\x9f\x8e\xb5\""},
+        {"a\xc3", "\"a\\ufffd\""},
+        {"\xe0\x80\xaf", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+        {"\x80\"\n", "\"\\ufffd\\\"\\n\""},
+    };
+    for (const auto& [text, json] : cases)
+        EXPECT_EQ(JsonString(text), json) << json;
 }
