@@ -37,6 +37,18 @@ bool HasContent(const fs::path& file) {
     return fs::is_regular_file(file, error) && fs::file_size(file, error) > 0 && !error;
 }
 
+// "-" stands for the standard input to many programs; a task reads its file more than once.
+const char* const StandardInputRefusal =
+    "***File load error: - is not a regular file (the standard input cannot be converted; name a "
+    "file)";
+
+TProbedInput ProbeFile(TFFmpegComponent& component, const std::string& file,
+                       const fs::path& input) {
+    TProbedInput refused;
+    refused.ErrorText = StandardInputRefusal;
+    return file == "-" ? refused : component.ProbeInput(input);
+}
+
 int64_t Microseconds(double seconds) {
     return std::llround(seconds * 1e6);
 }
@@ -57,7 +69,7 @@ bool TBatchRun::PrintInfo() {
     bool allRead = true;
     for (const std::string& file : Options.Files) {
         const fs::path input = Absolute(file);
-        const TProbedInput probed = Component.ProbeInput(input);
+        const TProbedInput probed = ProbeFile(Component, file, input);
         if (!probed.ErrorText.empty()) {
             Reporter.Skipped(input, probed.ErrorText);
             allRead = false;
@@ -81,6 +93,8 @@ void TBatchRun::AddFiles() {
         if (fs::is_directory(input, error)) {
             Folders.Add(input);
             FoldersLeft = true;
+        } else if (file == "-") {
+            Refuse(input, StandardInputRefusal);
         } else if (shard.Takes(input.filename())) {
             AddInput({input, input.filename(), false});
         }

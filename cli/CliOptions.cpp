@@ -279,6 +279,11 @@ std::string CheckCopy(const TCliOptions& o) {
                    : "";
 }
 
+// A clip bound as the task list cuts it: whole milliseconds of a count of microseconds.
+int64_t ClipMs(double seconds) {
+    return std::llround(seconds * 1e6) / 1000;
+}
+
 // Checks that concern several options together.
 std::string CheckCombination(const TCliOptions& o) {
     if (o.Help || o.Version)
@@ -292,8 +297,8 @@ std::string CheckCombination(const TCliOptions& o) {
     // The loudness gain replaces the volume: a volume beside it would be silently lost.
     if (o.Volume && o.LoudnessLufs)
         return "--volume and --loudness exclude each other";
-    if (o.EndSeconds && *o.EndSeconds <= o.StartSeconds.value_or(0))
-        return "--end must lie after --start";
+    if (o.EndSeconds && ClipMs(*o.EndSeconds) <= ClipMs(o.StartSeconds.value_or(0)))
+        return "--end must lie at least 1 ms after --start (clips are cut to the millisecond)";
     if (o.TrimSilenceDb && (o.StartSeconds || o.EndSeconds))
         return "--trim-silence excludes --start and --end";
     if (std::string copied = CheckCopy(o); !copied.empty())
@@ -419,15 +424,18 @@ Takes the sound out of video and audio files.
       --option NAME=VALUE extra engine option for the outputs (repeatable)
   -v, --verbose           print the log lines of the libraries and the engine
   -q, --quiet             print only output names and errors
-      --json              one JSON object per event on standard output
+      --json              one JSON object per event on standard output (a file name that
+                          is no UTF-8 text also comes byte for byte in input_base64 or
+                          output_base64)
   -h, --help              this text
       --version           the program's version
 
 Outputs are named after the input with "_(new)" and the format's extension. A FOLDER adds
 every file with sound under it (hidden ones left out, in path order); with -o its tree is
-kept under DIR and outputs take the input's name with the new extension. Ctrl-C
-stops every task (new outputs are complete up to that point; a file being overwritten stays
-as it was); a second Ctrl-C ends at once, removing only the files the tasks created.
+kept under DIR and outputs take the input's name with the new extension. Ctrl-C (or SIGTERM,
+SIGHUP) stops every task (new outputs are complete up to that point; a file being overwritten
+stays as it was); a second one ends at once, removing only the files the tasks created. A
+closed standard output ends the printing, not the conversions.
 Exit status: 0 when every task finished, 1 when any failed, was stopped or warned (an input
 that ended before its declared length), 2 for usage errors.
 )USAGE";

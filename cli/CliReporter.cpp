@@ -2,10 +2,13 @@
 #include "cli/CliReporter.h"
 
 #include "component/LibraryInputs.h"
+#include "ffbind/FFmpegApi.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
+#include <string_view>
 
 const char* StateName(TTaskState state) {
     switch (state) {
@@ -56,6 +59,44 @@ int Percent(const TCliTask& task) {
     return static_cast<int>(percent > 100 ? 100 : percent);
 }
 
+// The length of the well-formed UTF-8 character at the start of text (no overlong form, no
+// surrogate, nothing past U+10FFFF), 0 when there is none.
+std::size_t Utf8CharacterLength(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<uint8_t>(text[i]); };
+    const uint8_t lead = byte(0);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    // The second byte's range is narrower after E0, ED, F0 and F4.
+    const uint8_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const uint8_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    for (std::size_t i = 1; i < length; ++i)
+        if (byte(i) < (i == 1 ? low : 0x80) || byte(i) > (i == 1 ? high : 0xBF))
+            return 0;
+    return length;
+}
+
+bool IsUtf8(std::string_view text) {
+    for (std::size_t length; !text.empty(); text.remove_prefix(length))
+        if ((length = Utf8CharacterLength(text)) == 0)
+            return false;
+    return true;
+}
+
+std::string Base64(const std::string& bytes) {
+    std::string text(AV_BASE64_SIZE(bytes.size()), '\0');
+    ff::av_base64_encode(text.data(), static_cast<int>(text.size()),
+                         reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<int>(bytes.size()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
 // One JSON object, built field by field.
 class TJsonObject {
 public:
@@ -67,6 +108,15 @@ public:
         char text[32];
         std::snprintf(text, sizeof text, "%.3f", value);
         return Raw(key, text);
+    }
+    // A file name, and when it is no UTF-8 text (its bad bytes read as U+FFFD) its bytes as
+    // they are in base64 under key + "_base64".
+    TJsonObject& AddPath(const char* key, const std::filesystem::path& path) {
+        const std::string& name = path.native();
+        Add(key, name);
+        if (!IsUtf8(name))
+            Add((std::string(key) + "_base64").c_str(), Base64(name));
+        return *this;
     }
     TJsonObject& Null(const char* key) { return Raw(key, "null"); }
     std::string Text() const { return "{" + Body + "}"; }
@@ -89,7 +139,7 @@ void PrintJson(const TJsonObject& object) {
 TJsonObject TaskObject(const char* event, int index, const TCliTask& task) {
     TJsonObject object;
     object.Add("event", std::string(event)).Add("index", static_cast<int64_t>(index));
-    object.Add("input", task.Input.string()).Add("output", task.Output.string());
+    object.AddPath("input", task.Input).AddPath("output", task.Output);
     return object;
 }
 
@@ -97,7 +147,15 @@ TJsonObject TaskObject(const char* event, int index, const TCliTask& task) {
 
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = text[i];
+        if (c >= 0x80) {
+            // A byte that starts no UTF-8 character stands for itself as U+FFFD.
+            const std::size_t length = Utf8CharacterLength(std::string_view(text).substr(i));
+            quoted += length ? text.substr(i, length) : "\\ufffd";
+            i += length ? length - 1 : 0;
+            continue;
+        }
         switch (c) {
         case '"':
             quoted += "\\\"";
@@ -147,7 +205,7 @@ void TCliReporter::Skipped(const std::filesystem::path& input, const std::string
     if (Mode == rmJson) {
         TJsonObject object;
         object.Add("event", std::string("failed")).Null("index");
-        object.Add("input", input.string()).Null("output").Add("message", message);
+        object.AddPath("input", input).Null("output").Add("message", message);
         PrintJson(object);
         return;
     }
@@ -175,9 +233,9 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
         TJsonObject object;
         object.Add("event", std::string(StateName(task.State)))
             .Add("index", static_cast<int64_t>(index))
-            .Add("input", task.Input.string());
+            .AddPath("input", task.Input);
         if (outputExists)
-            object.Add("output", task.Output.string());
+            object.AddPath("output", task.Output);
         else
             object.Null("output");
         if (task.State == tsFailed || (task.State == tsStopped && !message.empty()))

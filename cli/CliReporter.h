@@ -1,6 +1,7 @@
 // What soundpick-cli tells the user: live progress lines on a terminal (with each task's time
 // left at its speed so far), plain lines otherwise, or one JSON object per event. Output file
-// names go to standard output, the rest to standard error (JSON: everything to standard output).
+// names go to standard output, the rest to standard error (JSON: everything to standard output;
+// a file name that is no UTF-8 text comes with its bytes in base64 beside it).
 // Used on the main thread only.
 #ifndef SOUNDPICK_CLI_CLIREPORTER_H
 #define SOUNDPICK_CLI_CLIREPORTER_H
@@ -73,7 +74,7 @@ private:
 // "waiting", "running", "finished", "stopped" or "failed".
 const char* StateName(TTaskState state);
 
-// A text as a JSON string literal.
+// A text as a JSON string literal; a byte that starts no UTF-8 character reads as U+FFFD.
 std::string JsonString(const std::string& text);
 
 #endif

@@ -66,8 +66,11 @@ void InstallInterruptHandler() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that went away (a pipe into "head") ends what is printed, not the conversions:
+    // writes to it fail and are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int InterruptRequests() {

@@ -1,14 +1,15 @@
-// Ctrl-C for soundpick-cli: the first request is counted for the main loop (which stops every
-// task cleanly); the second ends the program at once, removing the files that the tasks which
-// had not ended created (new outputs, incomplete or empty, and part files); a file that an
-// output would have replaced is never touched.
+// Ctrl-C for soundpick-cli (and the same for SIGTERM and SIGHUP): the first request is counted
+// for the main loop (which stops every task cleanly); the second ends the program at once,
+// removing the files that the tasks which had not ended created (new outputs, incomplete or
+// empty, and part files); a file that an output would have replaced is never touched. A closed
+// standard output (SIGPIPE) only ends the printing.
 #ifndef SOUNDPICK_CLI_INTERRUPT_H
 #define SOUNDPICK_CLI_INTERRUPT_H
 
 #include <cstddef>
 #include <filesystem>
 
-// Installs the SIGINT and SIGTERM handler.
+// Installs the SIGINT, SIGTERM and SIGHUP handler and ignores SIGPIPE.
 void InstallInterruptHandler();
 // Interrupt requests so far.
 int InterruptRequests();

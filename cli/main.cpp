@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@ namespace {
 constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
+constexpr int LargeBufferBytes = 256 * 1024;
 
 std::filesystem::path ExecutableFolder() {
     std::error_code error;
@@ -69,6 +71,10 @@ int main(int argc, char* argv[]) {
         reporter.LogLine("soundpick-cli: " + component.LastErrorText());
         return ExitFailed;
     }
+    // A batch runs many short tasks whose encoders take large buffers: mapped of their own, they
+    // go back to the system when freed instead of staying in the allocator's arenas (which the
+    // allocator would otherwise choose after the first such buffer is freed).
+    mallopt(M_MMAP_THRESHOLD, LargeBufferBytes);
     InstallInterruptHandler();
     // A file grown past the process's size limit fails its write (and the task says why)
     // instead of ending the program.

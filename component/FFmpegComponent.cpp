@@ -12,7 +12,10 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/MainThread.h"
+#include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
+
+#include <malloc.h>
 
 static_assert(static_cast<int>(tpIdle) == cpIdle && static_cast<int>(tpNormal) == cpNormal,
               "the component's priorities follow the engine's");
@@ -89,7 +92,7 @@ std::string NoSoundText(const std::string& shownName) {
 TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
     TProbedInput probed;
     if (!ProbeObject->LoadFile(fileName)) {
-        probed.ErrorText = "***File load error: " + ProbeObject->LastError();
+        probed.ErrorText = "***File load error: " + OneLineText(ProbeObject->LastError());
         return probed;
     }
     TFileStreamInfo info;
@@ -113,11 +116,11 @@ TAddedTask TCustomFFmpegComponent::AddTask(const TOutputChoices& choices,
     TAddedTask added;
     const int index = AddTaskInput(input.FileName, &input);
     if (index < 0) {
-        added.ErrorText = "***File open error: " + LastErrorText();
+        added.ErrorText = "***File open error: " + OneLineText(LastErrorText());
         return added;
     }
     if (!SetTaskOutput(index, output.FileName, &output)) {
-        added.ErrorText = "***Cannot do convert, error: " + LastErrorText();
+        added.ErrorText = "***Cannot do convert, error: " + OneLineText(LastErrorText());
         DeleteTask(index);
         return added;
     }
@@ -400,7 +403,12 @@ bool TCustomFFmpegComponent::RunAgain(int index) {
 void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
     // Freed outside the list's lock; the engine's destructor joins the finished threads.
     TTaskPtr task = Tasks->ReleaseEnded(index);
+    if (!task)
+        return;
     task.reset();
+    // The task's threads (a video encoder's and decoder's many) leave what they freed in the
+    // allocator's per-thread arenas, which keep it for ever: hand it back to the system.
+    malloc_trim(0);
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
@@ -479,7 +487,8 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
         return;
     RunAsHandler([&] {
         if (OnTerminate)
-            DeliverTerminate(index, task.Finished, task.ErrorOccurred, task.ErrorMessage);
+            DeliverTerminate(index, task.Finished, task.ErrorOccurred,
+                             OneLineText(task.ErrorMessage));
         ++TasksEnded;
         task.EndCounted = true;
         GoOn(); // with no worker threads the starting loop goes on by itself

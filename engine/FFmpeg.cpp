@@ -705,21 +705,20 @@ void TCustomFFmpeg::SetAspectRatio(const std::string& Value) {
     FrameAspectRatio = static_cast<float>(ratio);
 }
 
-// A crop of nothing (0) needs no picture to crop: it is stored before the input is known.
+// A side cropped again replaces its earlier crop, so the size first gets that crop back (a later
+// 0 leaves the picture uncropped). A crop of nothing (0) needs no picture to crop: it is stored
+// before the input is known.
 void TCustomFFmpeg::ApplyCrop(int& Field, int Value, bool Vertical) {
     if (Value < 0)
         return;
-    if (Value == 0) {
-        Field = 0;
-        return;
-    }
     int& size = Vertical ? FrameHeight : FrameWidth;
-    if (Value >= size)
+    const int uncropped = size + Field;
+    if (Value > 0 && Value >= uncropped)
         throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
                               " crop dimensions are outside the range of the original image.\n"
                               "Remember to crop first and scale second.");
     Field = Value;
-    size -= Value;
+    size = uncropped - Value;
 }
 
 void TCustomFFmpeg::SetCropTop(int Value) {

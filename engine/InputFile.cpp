@@ -126,7 +126,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     setup->Input = OpenInputContext(url, InputFormat, &rawOptions, &error, prepared.release());
     options.reset(rawOptions);
     if (!setup->Input) {
-        LastError = OpenErrorText(FileName.string(), error);
+        LastError = LoggedOpenErrorText(FileName.string(), error);
         return cleanUp();
     }
     AVFormatContext* ic = setup->Input.Format.get();

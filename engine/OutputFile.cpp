@@ -59,6 +59,17 @@ bool IsLocalFile(const std::string& url) {
     return protocol && std::string(protocol) == "file";
 }
 
+// A name that is (through links, or as another hard link) one of the engine's inputs: replacing
+// it would write the output over what it is read from.
+bool IsAnInput(const TCustomFFmpeg& engine, const std::filesystem::path& fileName) {
+    for (int i = 0; i < engine.InputFileCount(); ++i) {
+        std::error_code error;
+        if (std::filesystem::equivalent(fileName, engine.InputFileName(i), error))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Join) {
@@ -82,6 +93,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
         return fail("Cannot enable pad options and the filters which resize frame at the same "
                     "time. (crop, rotate, scale, transpose, etc.)");
     UseVideoFilters = !VideoFilters.empty();
+    if (ReplaceExistingOutputs && IsAnInput(*this, FileName))
+        return fail(FileName.string() + " is the input itself; choose another name or folder");
     if (!OptionContexts.Created())
         CreateOptionContexts();
 

@@ -2,6 +2,7 @@
 #include "engine/OutputTarget.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -18,6 +19,35 @@ bool NameExists(const fs::path& name) {
     std::error_code error;
     // A dangling link counts: creating the name would fail all the same.
     return fs::exists(fs::symlink_status(name, error));
+}
+
+// The file a name stands for: the end of its chain of symbolic links, whether that exists or
+// not (the name itself when it is no link, or the chain loops).
+fs::path LinkedFile(const fs::path& name) {
+    constexpr int MaxLinks = 40; // as the system follows them
+    fs::path file = name;
+    std::error_code error;
+    for (int i = 0; i < MaxLinks && fs::is_symlink(file, error); ++i) {
+        const fs::path target = fs::read_symlink(file, error);
+        if (error)
+            return name;
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return fs::is_symlink(file, error) ? name : file;
+}
+
+// The mode a new file gets: 0666 less the process's file mode creation mask, read without
+// changing it (umask() would, for every thread).
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        std::fclose(status);
+    }
+    return 0666 & ~mask;
 }
 
 } // namespace
@@ -75,12 +105,11 @@ int TOutputTarget::CreateNew(const fs::path& fileName, int& descriptor) {
 }
 
 // The part file is made in the replaced file's folder, so that the replacement is a rename
-// within one file system, under a name no other run can have.
+// within one file system, under a name no other run can have. A link is written through, to
+// the file it names even when that does not exist yet (which is then made with a new file's
+// mode).
 int TOutputTarget::CreatePart(int& descriptor) {
-    std::error_code error;
-    ReplacedName = fs::is_symlink(Name, error) ? fs::weakly_canonical(Name, error) : Name;
-    if (error)
-        return AVERROR(error.value());
+    ReplacedName = LinkedFile(Name);
     std::string pattern =
         (ReplacedName.parent_path() / ("." + ReplacedName.filename().string() + ".XXXXXX"))
             .string() +
@@ -91,8 +120,8 @@ int TOutputTarget::CreatePart(int& descriptor) {
         return AVERROR(errno);
     PartName = pattern;
     struct stat replaced;
-    if (stat(ReplacedName.c_str(), &replaced) == 0)
-        fchmod(descriptor, replaced.st_mode & 07777);
+    fchmod(descriptor,
+           stat(ReplacedName.c_str(), &replaced) == 0 ? replaced.st_mode & 07777 : NewFileMode());
     return 0;
 }
 

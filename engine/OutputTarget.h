@@ -1,8 +1,8 @@
 // Where an output file is written and how it takes its place. A new name is created
 // exclusively, so two runs never write one file; an existing file that may be replaced is not
 // touched while the run writes a uniquely named part file beside it (beside a link's target
-// for a symbolic link), which takes its place, with its permissions, only when the run ends
-// well. Whatever the target created is removed again by Discard.
+// for a symbolic link, even a dangling one), which takes its place, with its permissions, only
+// when the run ends well. Whatever the target created is removed again by Discard.
 #ifndef SOUNDPICK_ENGINE_OUTPUTTARGET_H
 #define SOUNDPICK_ENGINE_OUTPUTTARGET_H
 

@@ -100,9 +100,8 @@ std::string ErrorText(int code) {
 }
 
 std::string OpenErrorText(const std::string& name, int code) {
-    const char* text = "%s: Error while opening file";
+    const char* text = nullptr;
     switch (code) {
-    case AVERROR_DEMUXER_NOT_FOUND:
     case AVERROR_MUXER_NOT_FOUND:
     case AVERROR(EILSEQ):
         text = "%s: Unknown format";
@@ -113,28 +112,34 @@ std::string OpenErrorText(const std::string& name, int code) {
                "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
                "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.";
         break;
+    // Damaged, empty or not media at all: the library's reason (in the log) does not help.
+    case AVERROR_DEMUXER_NOT_FOUND:
     case AVERROR_INVALIDDATA:
     case AVERROR(EINVAL):
-        text = "%s: Error while parsing header";
+        text = "%s is not a sound or video file this program can read (damaged, empty or of an "
+               "unknown kind).";
+        break;
+    case AVERROR(EISDIR):
+        text = "%s is a folder";
+        break;
+    case AVERROR(ESPIPE): // a pipe, socket or device, which would block or never end
+        text = "%s is not a regular file";
         break;
     case AVERROR(ENOMEM):
         text = "%s: memory allocation error occurred";
         break;
     case AVERROR(EIO):
     case AVERROR_EOF:
-        text = "%s: I/O error occurred\r\n"
-               "Usually that means that input file is truncated and/or corrupted.";
+        text = "%s: I/O error occurred. Usually that means that the input file is truncated "
+               "and/or corrupted.";
         break;
     case AVERROR(ENOENT):
         text = "%s: no such file or directory";
         break;
-    // Out of file handles: the file itself is fine, so the system's reason is what helps.
-    case AVERROR(EMFILE):
-        text = "%s: Error while opening file: Too many open files";
-        break;
-    case AVERROR(ENFILE):
-        text = "%s: Error while opening file: Too many open files in system";
-        break;
+    default:
+        // Refused for a reason of its own (out of file handles, no permission, a kind the
+        // libraries take no part of): the library's words for it are what helps.
+        return name + ": Error while opening file: " + ErrorText(code);
     }
     std::string result;
     for (const char* p = text; *p; ++p) {
@@ -149,6 +154,12 @@ std::string OpenErrorText(const std::string& name, int code) {
         }
     }
     return result;
+}
+
+std::string LoggedOpenErrorText(const std::string& name, int code) {
+    if (ff::av_log)
+        ff::av_log(nullptr, AV_LOG_VERBOSE, "%s: %s\n", name.c_str(), ErrorText(code).c_str());
+    return OpenErrorText(name, code);
 }
 
 std::string CodecDescription(const AVCodecContext* context, TCodecRole role) {

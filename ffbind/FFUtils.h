@@ -25,10 +25,14 @@ std::string DurationText(int64_t durationUs);
 // The library's own text for an error code (what av_err2str gives in C).
 std::string ErrorText(int code);
 
+// Logs the library's own words for a failed open at verbose level and returns OpenErrorText.
+std::string LoggedOpenErrorText(const std::string& name, int code);
+
 // "<name>: no such file or directory" and the other texts for a failed open or write.
-// AVERROR_INVALIDDATA and AVERROR(EINVAL) read as a damaged header of a known format; a caller
-// that found no format at all passes AVERROR_DEMUXER_NOT_FOUND (OpenInputContext does so), which
-// reads as "Unknown format". AVERROR(EDOM) is the image file-name syntax text.
+// AVERROR_INVALIDDATA, AVERROR(EINVAL) and AVERROR_DEMUXER_NOT_FOUND (no format found) read as
+// a file this program cannot read; AVERROR(EISDIR) as a folder, AVERROR(ESPIPE) as no regular
+// file; a code without a text of its own as "Error while opening file" and the library's words.
+// AVERROR(EDOM) is the image file-name syntax text.
 std::string OpenErrorText(const std::string& name, int code);
 
 // "mp3(MP3 (MPEG audio layer 3))", "mpeg2ts", "DIVX / 0x58564944" or "0x0001": the codec of a

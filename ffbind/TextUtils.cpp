@@ -20,6 +20,20 @@ std::string TrimBlanks(std::string_view text) {
     return std::string(text);
 }
 
+std::string OneLineText(std::string_view text) {
+    std::string line;
+    bool inControl = false;
+    for (const char c : text) {
+        const bool control = static_cast<unsigned char>(c) < ' ' || c == '\x7f';
+        if (!control)
+            line += c;
+        else if (!inControl && !line.empty())
+            line += ' ';
+        inControl = control;
+    }
+    return TrimBlanks(line);
+}
+
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

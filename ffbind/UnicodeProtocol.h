@@ -117,8 +117,8 @@ struct TInputContext {
 // our I/O context. prepared, when given, is a context from avformat_alloc_context that the
 // caller has set up (interrupt callback, flags); it is taken over in every case. options as for
 // avformat_open_input. On failure the result is empty and *error (when given) holds the code;
-// an input whose format cannot be detected gives AVERROR_DEMUXER_NOT_FOUND, so that
-// OpenErrorText tells "Unknown format" from a damaged header.
+// an input whose format cannot be detected gives AVERROR_DEMUXER_NOT_FOUND, so that the
+// library's words in the log tell an unknown kind of file from a damaged header.
 TInputContext OpenInputContext(const std::string& url, const AVInputFormat* forcedFormat,
                                AVDictionary** options, int* error,
                                AVFormatContext* prepared = nullptr);

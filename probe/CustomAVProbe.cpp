@@ -39,11 +39,13 @@ int32_t LeadingNumber(const std::string& text) {
                : static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
-// A pipe or socket: opening it waits for a writer that may never come.
+// A pipe, socket or device: opening it may wait for a writer that never comes, and reading it
+// may never end.
 bool WouldBlock(const std::filesystem::path& fileName) {
     std::error_code error;
     const auto status = std::filesystem::status(fileName, error);
-    return !error && (std::filesystem::is_fifo(status) || std::filesystem::is_socket(status));
+    return !error && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
 }
 
 } // namespace
@@ -85,7 +87,7 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
     int error = 0;
     Owned = OpenInputContext(FileNameToURL(fileName), format, nullptr, &error);
     if (!Owned) {
-        LastErrorText = OpenErrorText(fileName.string(), error);
+        LastErrorText = LoggedOpenErrorText(fileName.string(), error);
         return false;
     }
     Context = Owned.Format.get();

@@ -8,6 +8,7 @@ packages=(
     libavfilter-dev libavdevice-dev ffmpeg
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev libgl-dev libgtest-dev
     clang libclang-rt-14-dev
+    python3
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -127,6 +127,7 @@ TEST(CliOptions, UsageErrors) {
         {"--start", "abc", "a"},
         {"--start", "-1", "a"},
         {"--start", "5", "--end", "2", "a"},
+        {"--start", "5", "--end", "5.0004", "a"}, // less than the millisecond clips are cut to
         {"--end", "0", "a"},
         {"--start", "1e300", "a"},
         {"-j", "0", "a"},
@@ -159,6 +160,7 @@ TEST(CliOptions, UsageErrors) {
         const TCliParse parse = Parse(args);
         EXPECT_FALSE(parse.Error.empty()) << "accepted: " << args.size() << " arguments";
     }
+    EXPECT_EQ(Parse({"--start", "5", "--end", "5.001", "a"}).Error, "") << "a 1 ms clip";
     EXPECT_EQ(Parse({"--help"}).Error, "") << "help needs no file";
     EXPECT_TRUE(Parse({"--help"}).Options.Help);
 }

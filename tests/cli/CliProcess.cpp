@@ -23,7 +23,7 @@ std::string ReadFile(const std::filesystem::path& file) {
 } // namespace
 
 TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
-                         long fileSizeLimitBytes)
+                         long fileSizeLimitBytes, TStandardOutput standardOutput)
     : OutFile(folder / "cli.out"), ErrFile(folder / "cli.err") {
     const std::string program = (ExecutableFolder() / "soundpick-cli").string();
     std::vector<char*> argv;
@@ -32,9 +32,16 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesy
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     const std::string outName = OutFile.string(), errName = ErrFile.string();
+    int pipeEnds[2] = {-1, -1};
+    if (standardOutput == soClosedPipe && pipe(pipeEnds) == 0)
+        close(pipeEnds[0]);
     Pid = fork();
     if (Pid == 0) {
-        const int out = open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = standardOutput == soClosedPipe
+                            ? pipeEnds[1]
+                            : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // As a shell starts it, whatever this test program does with the signal.
+        std::signal(SIGPIPE, SIG_DFL);
         const int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = open("/dev/null", O_RDONLY);
         dup2(out, STDOUT_FILENO);
@@ -48,6 +55,8 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::filesy
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    if (pipeEnds[1] >= 0)
+        close(pipeEnds[1]);
 }
 
 TCliProcess::~TCliProcess() {

@@ -9,12 +9,16 @@
 #include <sys/types.h>
 #include <vector>
 
+// Where the program's standard output goes: a file, or a pipe whose reader has gone (as when
+// it is piped into "head").
+enum TStandardOutput { soFile, soClosedPipe };
+
 class TCliProcess {
 public:
     // Starts the program beside the test executable; output goes to files in folder. A file
     // size limit above 0 is set on the program (RLIMIT_FSIZE), as a full disk would stop it.
     TCliProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
-                long fileSizeLimitBytes = 0);
+                long fileSizeLimitBytes = 0, TStandardOutput standardOutput = soFile);
     ~TCliProcess();
     // Waits for the end; the exit status, or -1 when it did not exit normally.
     int Wait();

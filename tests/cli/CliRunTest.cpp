@@ -410,11 +410,14 @@ TEST_F(CliRun, UsageHelpAndInfo) {
     EXPECT_EQ(RunCli({"--info", (Folder / "none.wav").string()}, Folder.Path()), 1);
 }
 
-// Ctrl-C, once or twice, during --overwrite of two existing outputs (one converting, one not
-// yet started): both old files stay byte for byte and no part file is left.
+// Ctrl-C, once or twice, or a hang-up or termination signal, during --overwrite of two existing
+// outputs (one converting, one not yet started): both old files stay byte for byte and no part
+// file is left.
 TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
-    for (const int interrupts : {1, 2}) {
-        SCOPED_TRACE(interrupts);
+    const std::pair<int, int> signalsAndCounts[] = {
+        {SIGINT, 1}, {SIGINT, 2}, {SIGHUP, 1}, {SIGTERM, 1}};
+    for (const auto& [signal, interrupts] : signalsAndCounts) {
+        SCOPED_TRACE(std::string(strsignal(signal)) + " x" + std::to_string(interrupts));
         TScratchFolder folder;
         const fs::path first = folder / "first.mp3", second = folder / "second.mp3";
         fs::copy_file(Fixture("long_2h.mp3"), first);
@@ -427,7 +430,7 @@ TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
                             folder.Path());
         WaitForProgress(process);
         for (int i = 0; i < interrupts; ++i) {
-            process.Signal(SIGINT);
+            process.Signal(signal);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_EQ(process.Wait(), 1) << process.Err();

@@ -385,12 +385,17 @@ TEST_F(OptionTable, HostileValuesAreRefused) {
     E.SetOption("padtop", "16384");
     EXPECT_EQ(E.PadTop, 16384);
 
-    // A crop of 0 after another is stored; the size already cropped stays as it is.
+    // A side cropped again replaces its earlier crop: a later 0 gives the whole height back.
     E.SetOption("s", "320x240");
-    E.SetOption("croptop", "8");
-    E.SetOption("croptop", "0");
+    for (const auto& [crop, height] : {std::pair{"100", 140}, {"8", 232}, {"0", 240}}) {
+        E.SetOption("croptop", crop);
+        EXPECT_EQ(E.FrameHeight, height) << crop;
+    }
     EXPECT_EQ(E.CropTop, 0);
-    EXPECT_EQ(E.FrameHeight, 232);
+    E.SetOption("cropbottom", "200");
+    EXPECT_EQ(Rejection("croptop", "40"),
+              "Vertical crop dimensions are outside the range of the "
+              "original image.\nRemember to crop first and scale second.");
 
     // The initial buffer fill is three quarters of the largest buffer, without overflow.
     E.SetOption("bufsize", "2147483647");

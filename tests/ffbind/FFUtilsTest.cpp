@@ -1,6 +1,7 @@
 // The shared wording of sizes, durations, errors, codecs and media types, and the splitting and
 // metadata helpers.
 #include "ffbind/FFUtils.h"
+#include "ffbind/TextUtils.h"
 #include "support/TestLibs.h"
 
 #include <gtest/gtest.h>
@@ -27,23 +28,37 @@ TEST(FFUtilsTest, DurationTextTruncatesAndKeepsLongHours) {
     EXPECT_EQ(DurationText(86400000000LL + 59999999), "24:00:59.999");
 }
 
-// Each library error of an open reads as its own text; unlisted codes get the generic one.
+// Each library error of an open reads as its own text; unlisted codes get the generic one with
+// the library's reason.
 TEST(FFUtilsTest, OpenErrorTextMapsLibraryErrors) {
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(ENOENT)), "a.avi: no such file or directory");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR_DEMUXER_NOT_FOUND), "a.avi: Unknown format");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR_INVALIDDATA), "a.avi: Error while parsing header");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EINVAL)), "a.avi: Error while parsing header");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(ENOMEM)), "a.avi: memory allocation error occurred");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EIO)),
-              "a.avi: I/O error occurred\r\nUsually that means that input file is truncated "
-              "and/or corrupted.");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EMFILE)),
-              "a.avi: Error while opening file: Too many open files");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(ENFILE)),
-              "a.avi: Error while opening file: Too many open files in system");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR(EISDIR)), "a.avi: Error while opening file");
-    EXPECT_EQ(OpenErrorText("a.avi", AVERROR_PROTOCOL_NOT_FOUND),
-              "a.avi: Error while opening file");
+    const std::string unreadable = "a.avi is not a sound or video file this program can read "
+                                   "(damaged, empty or of an unknown kind).";
+    const std::pair<int, std::string> cases[] = {
+        {AVERROR(ENOENT), "a.avi: no such file or directory"},
+        {AVERROR_DEMUXER_NOT_FOUND, unreadable},
+        {AVERROR_INVALIDDATA, unreadable},
+        {AVERROR(EINVAL), unreadable},
+        {AVERROR(EISDIR), "a.avi is a folder"},
+        {AVERROR(ESPIPE), "a.avi is not a regular file"},
+        {AVERROR(ENOMEM), "a.avi: memory allocation error occurred"},
+        {AVERROR(EIO), "a.avi: I/O error occurred. Usually that means that the input file is "
+                       "truncated and/or corrupted."},
+        {AVERROR(EMFILE), "a.avi: Error while opening file: Too many open files"},
+        {AVERROR(ENFILE), "a.avi: Error while opening file: Too many open files in system"},
+        {AVERROR(EACCES), "a.avi: Error while opening file: Permission denied"},
+        {AVERROR_PATCHWELCOME,
+         "a.avi: Error while opening file: Not yet implemented in FFmpeg, patches welcome"},
+    };
+    EnsureLibsLoaded();
+    for (const auto& [code, text] : cases)
+        EXPECT_EQ(OpenErrorText("a.avi", code), text) << code;
+}
+
+// A message is one line: runs of control characters become one blank, none at the ends.
+TEST(FFUtilsTest, OneLineTextHasNoControlCharacters) {
+    EXPECT_EQ(OneLineText("a: I/O error\r\nUsually\tso.\r\n"), "a: I/O error Usually so.");
+    EXPECT_EQ(OneLineText("\x1b[2Jplain\x7f"), "[2Jplain");
+    EXPECT_EQ(OneLineText("caf\xc3\xa9"), "caf\xc3\xa9");
 }
 
 // The image-name text keeps its line breaks and its single percent signs, and a name holding

@@ -169,27 +169,28 @@ TEST(UnicodeProtocolTest, OpenFailuresAndTruncation) {
     EXPECT_EQ(ReadWholeFile(path), "new");
 }
 
-// Open errors of inputs come back with codes that pick the right text: a missing file, a file
-// with no detectable format and a known format with a damaged header.
-TEST(UnicodeProtocolTest, InputOpenErrorsChooseTheirTexts) {
+// Open errors of inputs come back with codes that tell the cases apart (the log gives the
+// library's words for each): a missing file, a file with no detectable format and a known
+// format with a damaged header.
+TEST(UnicodeProtocolTest, InputOpenErrorsTellTheirCause) {
     EnsureLibsLoaded();
     TTempFolder folder;
     const auto empty = folder.WriteFile("empty ü.wav", "");
     const auto text = folder.WriteFile("notes ü.txt", "just some words, no media here\n");
     const auto badWav = folder.WriteFile("bad ü.wav", std::string("RIFF\x24\0\0\0WAVE", 12) +
                                                           "junkjunkjunkjunkjunkjunkjunkjunk");
-    struct TCase {
-        std::filesystem::path Path;
-        const char* Text;
+    const std::pair<std::filesystem::path, int> cases[] = {
+        {folder / "missing.wav", AVERROR(ENOENT)},
+        {empty, AVERROR_DEMUXER_NOT_FOUND},
+        {text, AVERROR_DEMUXER_NOT_FOUND},
+        {badWav, AVERROR_INVALIDDATA},
     };
-    for (const TCase& c : {TCase{folder / "missing.wav", ": no such file or directory"},
-                           TCase{empty, ": Unknown format"}, TCase{text, ": Unknown format"},
-                           TCase{badWav, ": Error while parsing header"}}) {
-        for (const std::string& url : {c.Path.string(), UnicodeURL(c.Path)}) {
+    for (const auto& [path, code] : cases) {
+        for (const std::string& url : {path.string(), UnicodeURL(path)}) {
             int error = 0;
             TInputContext input = OpenInputContext(url, nullptr, nullptr, &error);
             EXPECT_FALSE(input) << url;
-            EXPECT_EQ(OpenErrorText("x", error), std::string("x") + c.Text) << url;
+            EXPECT_EQ(error, code) << url;
         }
     }
 }
