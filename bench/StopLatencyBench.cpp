@@ -48,7 +48,7 @@ TStop StopOnce(const fs::path& input, const fs::path& output, int atMs) {
     WaitServingMainThread([&] { return reachedMs.load() >= atMs || ended; });
     const double stopMs = bench::Milliseconds([&] { component.StopTasks(true); });
     WaitServingMainThread([&] { return ended.load(); });
-    return {stopMs, WrittenSoundLengthUs(output, 0) / 1e6};
+    return {stopMs, ReadWrittenSound(output, 0).LengthUs / 1e6};
 }
 
 } // namespace

@@ -259,7 +259,6 @@ private:
     bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
     int TasksToCome = -1;    // from AnnounceTasks; -1: not told
     std::function<int()> IdleCoresProbe;
-    bool MoreToCome = false;             // the run waits for JoinAddedTasks(false) before it ends
     std::atomic<bool> RunStopped{false}; // StopTasks was called since the run began
     const int Verbosity = 1;
 
