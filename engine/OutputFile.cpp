@@ -261,9 +261,12 @@ bool TCustomFFmpeg::OutputInPlace(const TOutputFileSetup& Output) {
 // run) is removed, and the file it would have replaced stays as it was.
 void TCustomFFmpeg::SettleOutput(TOutputFileSetup& Output) {
     TOutputTarget& target = Output.Target;
-    // What is at the name now is not the run's to keep or to remove.
-    if (Finished && !ErrorOccurred && !OutputInPlace(Output))
+    // What is at the name now is not the run's to keep or to remove, whatever the run's end.
+    if (target.Created() && !target.LostReason().empty()) {
+        if (Finished && !ErrorOccurred)
+            OutputInPlace(Output);
         return;
+    }
     const bool keep =
         !ErrorOccurred && !target.Empty() && (Finished || (Output.HasSound && !target.Replacing()));
     if (keep) {

@@ -237,7 +237,9 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     const TInputFileSetup& input =
         *InputSetups[RunRecord().InputStreams[Ost.SourceIndex]->FileIndex];
     const TOutputFileSetup& output = OutputFileSetup(Ost.FileIndex);
-    if (!output.Target.Created())
+    // Only the run's own file is read back: one removed or replaced meanwhile is the end's to
+    // report.
+    if (!output.Target.Created() || !output.Target.LostReason().empty())
         return;
     const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
                                 ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
