@@ -185,12 +185,20 @@ bool TBatchRun::Refuse(const fs::path& input, const std::string& refusal) {
 
 void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices) {
     TCliTask task;
-    task.Input = choices.InputFileName;
-    task.Output = output;
-    ClaimedOutputs.insert(task.Output.string());
+    task.Input = choices.InputFileName.string();
+    task.Output = output.string();
+    ClaimedOutputs.insert(task.Output);
     CliTasks.push_back(task);
     CreatedFiles.emplace_back();
-    PendingChoices.push_back(std::move(choices));
+    TPendingChoices pending;
+    pending.TreeName = choices.TreeName.string();
+    choices.InputFileName.clear();
+    choices.TreeName.clear();
+    if (PendingChoices.empty() || !(*PendingChoices.back().Shared == choices))
+        pending.Shared = std::make_shared<const TOutputChoices>(std::move(choices));
+    else
+        pending.Shared = PendingChoices.back().Shared;
+    PendingChoices.push_back(std::move(pending));
     Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
 }
 
@@ -242,7 +250,9 @@ void TBatchRun::FeedTasks() {
 // The steps of the window's "Add Task" for a file named earlier, under that name.
 bool TBatchRun::MakeTask(int index) {
     // Files become tasks in their order: index is always the first waiting one.
-    const TOutputChoices choices = std::move(PendingChoices.front());
+    TOutputChoices choices = *PendingChoices.front().Shared;
+    choices.InputFileName = CliTasks[index].Input;
+    choices.TreeName = PendingChoices.front().TreeName;
     PendingChoices.pop_front();
     CliTasks[index].MadeTime = steady_clock::now();
     const TAddedTask added = Component.AddTask(choices, CliTasks[index].Output);
@@ -281,8 +291,11 @@ void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& messag
 // name need not stay claimed: a finished output exists, and a failed one may be taken again.
 void TBatchRun::ForgetEnded(int index) {
     TCliTask& task = CliTasks[index];
-    ClaimedOutputs.erase(task.Output.string());
-    task.Input = task.Output = CreatedFiles[index] = fs::path();
+    ClaimedOutputs.erase(task.Output);
+    // Swapped with empty strings, which (unlike clear) frees what they held.
+    std::string().swap(task.Input);
+    std::string().swap(task.Output);
+    std::string().swap(CreatedFiles[index]);
 }
 
 int TBatchRun::CliIndex(int taskIndex) const {
@@ -460,8 +473,8 @@ void TBatchRun::HandleEvent(const TEvent& event) {
 void TBatchRun::HandleStart(const TEvent& event) {
     if (event.Index < 0 || event.Index >= static_cast<int>(CliTasks.size()))
         return;
-    CliTasks[event.Index].Output = event.Output;
-    CreatedFiles[event.Index] = event.Created;
+    CliTasks[event.Index].Output = event.Output.string();
+    CreatedFiles[event.Index] = event.Created.string();
 }
 
 void TBatchRun::HandleProgress(const TEvent& event) {

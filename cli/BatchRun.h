@@ -17,6 +17,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -108,10 +109,16 @@ private:
     std::vector<TCliTask> CliTasks;
     // By CliTasks index: the file its run created (a new output or the part file of a replacement),
     // the only one a second Ctrl-C may remove; empty when it created none.
-    std::vector<std::filesystem::path> CreatedFiles;
+    std::vector<std::string> CreatedFiles;
     std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
-    // The choices of the files not yet made tasks (from NextToMake on), in their order.
-    std::deque<TOutputChoices> PendingChoices;
+    // The choices of the files not yet made tasks (from NextToMake on), in their order. A long
+    // batch holds one per file, so what the files share is held once: the input's name is its
+    // CliTasks entry's, and the rest is shared with the file before while it is the same.
+    struct TPendingChoices {
+        std::shared_ptr<const TOutputChoices> Shared; // without the input's and tree's names
+        std::string TreeName;
+    };
+    std::deque<TPendingChoices> PendingChoices;
     TLibraryInputs Folders;                       // the added folders, walked as the run goes
     bool FoldersLeft = false;                     // Folders may still give inputs
     std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied

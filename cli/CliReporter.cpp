@@ -198,7 +198,7 @@ void TCliReporter::Added(int index, const TCliTask& task) {
         return;
     }
     if (!Quiet)
-        ErrorLine(task.Input.string() + ": ***File has been added to convert list.");
+        ErrorLine(task.Input + ": ***File has been added to convert list.");
 }
 
 void TCliReporter::Skipped(const std::filesystem::path& input, const std::string& message) {
@@ -253,11 +253,11 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
     if (!task.Warning.empty())
         ErrorLine(Tag(index) + "warning: " + task.Warning);
     if (task.State == tsFailed)
-        ErrorLine(Tag(index) + task.Input.string() + ": failed: " + message);
+        ErrorLine(Tag(index) + task.Input + ": failed: " + message);
     else if (task.State == tsStopped && !message.empty())
-        ErrorLine(Tag(index) + task.Input.string() + ": " + message); // why no file was kept
+        ErrorLine(Tag(index) + task.Input + ": " + message); // why no file was kept
     else if (!Quiet)
-        ErrorLine(Tag(index) + task.Input.string() + ": " + StateName(task.State));
+        ErrorLine(Tag(index) + task.Input + ": " + StateName(task.State));
     if (outputExists)
         OutputName(task.Output);
 }
@@ -297,7 +297,7 @@ void TCliReporter::Redraw(const std::vector<TCliTask>& tasks) {
         const TCliTask& task = tasks[i];
         if (task.State != tsRunning)
             continue;
-        std::string name = task.Input.filename().string();
+        std::string name = std::filesystem::path(task.Input).filename().string();
         if (name.size() > 32)
             name = name.substr(0, 29) + "...";
         const int percent = Percent(task);

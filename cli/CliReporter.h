@@ -18,9 +18,11 @@ enum TReportMode { rmTerminal, rmPlain, rmJson };
 enum TTaskState { tsWaiting, tsRunning, tsFinished, tsStopped, tsFailed };
 
 // One task as the front end follows it.
+// The names are strings, not paths, which would hold each of their parts besides: a long batch
+// keeps one of these per file.
 struct TCliTask {
-    std::filesystem::path Input;
-    std::filesystem::path Output;
+    std::string Input;
+    std::string Output;
     TTaskState State = tsWaiting;
     int CurrentMs = 0;
     int TotalMs = 0; // 0 or less: unknown

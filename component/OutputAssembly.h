@@ -64,6 +64,8 @@ struct TOutputChoices {
     std::vector<TPathFileName> ClaimedNames;
     // Further engine options for the output, one "name=value" per line (command line only).
     std::string ExtraOutputOptions;
+
+    bool operator==(const TOutputChoices&) const = default;
 };
 
 // The container that takes a copied audio stream of this codec as it is (".mka" for codecs
