@@ -163,6 +163,7 @@ bool TSoundDecoder::MakeConverter(const AVFrame* frame) {
         &made, &layout, OutputFormat.SampleFormat, OutputFormat.SampleRateHz, input,
         static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     Converter.reset(made);
+    ConverterInput = InputOf(*frame);
     if (result < 0 || ff::swr_init(Converter.get()) < 0) {
         Fail(llError, "the sound cannot be converted");
         Converter.reset();
@@ -171,8 +172,17 @@ bool TSoundDecoder::MakeConverter(const AVFrame* frame) {
     return true;
 }
 
+TSoundDecoder::TConverterInput TSoundDecoder::InputOf(const AVFrame& frame) {
+    const bool native = frame.ch_layout.order == AV_CHANNEL_ORDER_NATIVE;
+    return {frame.format, frame.sample_rate, frame.ch_layout.nb_channels, frame.ch_layout.order,
+            native ? frame.ch_layout.u.mask : 0};
+}
+
 // Converts a frame; with none, lets out what the converter holds back.
 bool TSoundDecoder::Convert(const AVFrame* frame) {
+    // The little a replaced converter held back is lost with it: the stream broke there anyway.
+    if (frame && Converter && !(InputOf(*frame) == ConverterInput))
+        Converter.reset();
     if (!Converter && !MakeConverter(frame))
         return false;
     // A resampler holds back a little of its input: what comes out now began that much earlier.

@@ -54,10 +54,23 @@ private:
     bool Convert(const AVFrame* frame);
     int64_t FrameUs(const AVFrame* frame) const;
 
+    // What a converter was made for. A damaged stream may change its channels, rate or sample
+    // format midway: such a frame needs a converter of its own.
+    struct TConverterInput {
+        int Format = -1;
+        int RateHz = 0;
+        int Channels = 0;
+        int Order = 0;
+        uint64_t Mask = 0;
+        bool operator==(const TConverterInput&) const = default;
+    };
+    static TConverterInput InputOf(const AVFrame& frame);
+
     int Stream = -1;
     AVCodecContext* Decoder = nullptr; // the probe's decoder of the stream
     TPcmFormat OutputFormat;
     SwrPtr Converter;
+    TConverterInput ConverterInput;
     PacketPtr Packet;
     FramePtr Frame;
     bool Draining = false;
