@@ -9,7 +9,6 @@
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
 
-#include "component/FFmpegTask.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "probe/AVProbe.h"
@@ -548,13 +547,12 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
         return;
     }
     Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
-    if (const TFFmpeg* task = Component->Task(AIndex);
-        task && AFinished && !task->WarningSummary.empty())
-        Rows->SetWarning(AIndex, QString::fromStdString(task->WarningSummary),
-                         QString::fromStdString(task->WarningMessage));
-    if (const TFFmpeg* task = Component->Task(AIndex); task && task->MeasuredLoudness)
-        Rows->SetLoudnessText(AIndex, QString::fromStdString(LoudnessSummary(
-                                          *task->MeasuredLoudness, task->AppliedGain)));
+    const TTaskResult result = Component->TaskResult(AIndex);
+    if (AFinished && !result.WarningSummary.empty())
+        Rows->SetWarning(AIndex, QString::fromStdString(result.WarningSummary),
+                         QString::fromStdString(result.WarningText));
+    if (result.Loudness)
+        Rows->SetLoudnessText(AIndex, QString::fromStdString(result.Loudness->SummaryText));
     UpdateCommands();
     UpdateRunStatus();
     if (AException)

@@ -337,10 +337,10 @@ void TfrmOption::UpdateFormatControls() {
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
     UpdateRateChoices(OutputFormatOf(choices.FormatCaption));
-    QString text = QStringLiteral("Output file: ") +
-                   (InputFileName.empty() ? QStringLiteral("NAME_(new)") +
-                                                QString::fromStdString(OutputExtension(choices))
-                                          : FromPath(OutputFileNameFor(choices).filename()));
+    QString text =
+        QStringLiteral("Output file: ") +
+        FromPath(InputFileName.empty() ? NewOutputName("NAME", OutputExtension(choices), 0)
+                                       : OutputFileNameFor(choices).filename());
     if (original)
         text += choices.InputAudioCodec.empty()
                     ? QStringLiteral(" (the input has no sound to keep)")

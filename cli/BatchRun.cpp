@@ -3,7 +3,6 @@
 
 #include "cli/Interrupt.h"
 #include "component/CoverImages.h"
-#include "component/FFmpegTask.h"
 #include "component/OutputAssembly.h"
 #include "component/UpdateCheck.h"
 #include "ffbind/MainThread.h"
@@ -142,20 +141,18 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
                                   : AudioTrackTasks(probed.AudioTracks, choices));
     }
     NameLibraryOutput(choices, found, tags);
-    if (Options.Update) {
-        // An output that is there but not done is replaced, never numbered beside it.
-        if (OutputStateFor(choices) == osUpToDate) {
-            ++UpToDate;
-            const fs::path output = OutputFileNameFor(choices);
-            CopyImagesBeside(choices, output);
-            Report.Line(input, output, "up-to-date", "", 0);
-            return false;
-        }
+    // With --update an output that is there but not done is replaced, never numbered beside it.
+    if (Options.Update)
         choices.Overwrite = true;
-    }
-    choices.ClaimedNames = ClaimedNamesLike(OutputFileNameFor(choices));
+    choices.ClaimedNames = ClaimedNamesLike(WantedOutputFor(choices).Base);
     const fs::path output = OutputFileNameFor(choices);
     choices.ClaimedNames.clear();
+    if (Options.Update && OutputStateFor(choices, output) == osUpToDate) {
+        ++UpToDate;
+        CopyImagesBeside(choices, output);
+        Report.Line(input, output, "up-to-date", "", 0);
+        return false;
+    }
     if (!choices.TreeName.empty())
         CreateOutputFolders(output);
     CopyImagesBeside(choices, output);
@@ -218,16 +215,13 @@ void TBatchRun::ReportLine(const TCliTask& task, const std::string& state,
                 seconds.count());
 }
 
-// Only the names of earlier tasks that the numbering of this one could meet (those beginning
-// with its folder, stem and "_(new"), so that a long batch does not compare every pair.
-std::vector<fs::path> TBatchRun::ClaimedNamesLike(const fs::path& unclaimed) const {
-    const std::string name = unclaimed.string();
-    const std::size_t numbering = name.rfind("_(new");
-    const std::string prefix =
-        numbering == std::string::npos ? name : name.substr(0, numbering + 5);
+// Only the names of earlier tasks that the naming of this one could meet (those beginning with
+// the name it would like, without mark and extension), so that a long batch does not compare
+// every pair.
+std::vector<fs::path> TBatchRun::ClaimedNamesLike(const std::string& base) const {
     std::vector<fs::path> names;
-    for (auto claimed = ClaimedOutputs.lower_bound(prefix);
-         claimed != ClaimedOutputs.end() && claimed->starts_with(prefix); ++claimed)
+    for (auto claimed = ClaimedOutputs.lower_bound(base);
+         claimed != ClaimedOutputs.end() && claimed->starts_with(base); ++claimed)
         names.emplace_back(*claimed);
     return names;
 }
@@ -273,9 +267,7 @@ void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
     event.TaskIndex = taskIndex;
     event.Start = true;
     event.Output = output;
-    if (const TFFmpeg* engine = Component.Task(taskIndex);
-        engine && engine->OutputFileCount() > 0 && engine->OutputSetupOf(0).Target.Created())
-        event.Created = engine->OutputSetupOf(0).Target.WrittenName();
+    event.Created = Component.TaskResult(taskIndex).WrittenFileName;
     Post(event);
 }
 
@@ -390,8 +382,8 @@ bool TBatchRun::Run() {
             event.Finished = finished;
             event.Exception = exception;
             event.Message = message;
-            if (const TFFmpeg* task = index >= 0 ? Component.Task(index) : nullptr)
-                event.Warning = task->WarningMessage;
+            if (index >= 0)
+                event.Result = Component.TaskResult(index);
             Post(event);
         };
         SetMainThreadWakeup([this] {
@@ -509,15 +501,14 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     ++TasksEnded;
     TCliTask& task = CliTasks[event.Index];
     task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
-    task.Warning = event.Warning;
+    task.Warning = event.Result.WarningText;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;
-    if (const TFFmpeg* engine = Component.Task(event.TaskIndex);
-        engine && engine->MeasuredLoudness) {
-        task.InputLufs = engine->MeasuredLoudness->IntegratedLufs;
-        task.GainDb = engine->AppliedGain.GainDb;
-        task.OutputLufs = engine->AppliedGain.OutputLufs;
-        task.OutputTruePeakDbtp = engine->AppliedGain.OutputTruePeakDbtp;
+    if (const std::optional<TTaskLoudness>& loudness = event.Result.Loudness) {
+        task.InputLufs = loudness->InputLufs;
+        task.GainDb = loudness->GainDb;
+        task.OutputLufs = loudness->OutputLufs;
+        task.OutputTruePeakDbtp = loudness->OutputTruePeakDbtp;
     }
     Component.ReleaseEndedTask(event.TaskIndex);
     Changed = true;

@@ -54,7 +54,7 @@ private:
         std::filesystem::path Created; // the file a start created; empty when none
         bool Finished = false, Exception = false;
         std::string Message;
-        std::string Warning;
+        TTaskResult Result; // an end's
         TProgressInfo Progress;
     };
 
@@ -88,8 +88,7 @@ private:
     // The track --track names, or the reason there is none.
     std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
     void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;
-    std::vector<std::filesystem::path>
-    ClaimedNamesLike(const std::filesystem::path& unclaimed) const;
+    std::vector<std::filesystem::path> ClaimedNamesLike(const std::string& base) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
     void FeedTasks();
     bool MakeTask(int index);

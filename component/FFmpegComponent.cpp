@@ -109,9 +109,7 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
 
 TAddedTask TCustomFFmpegComponent::AddTask(const TOutputChoices& choices,
                                            const TPathFileName& outputFileName) {
-    TOutputOptions output = BuildOutputOptions(choices);
-    if (!outputFileName.empty())
-        output.FileName = outputFileName;
+    const TOutputOptions output = BuildOutputOptions(choices, outputFileName);
     const TInputOptions input = BuildInputOptions(choices);
     TAddedTask added;
     const int index = AddTaskInput(input.FileName, &input);
@@ -241,6 +239,13 @@ int TCustomFFmpegComponent::TaskCount() const {
 
 TFFmpeg* TCustomFFmpegComponent::Task(int index) const {
     return Tasks->Get(index).get();
+}
+
+TTaskResult TCustomFFmpegComponent::TaskResult(int index) {
+    // The task's run writes its results before it reports its end, which takes this lock.
+    auto guard = LockServingMainThread(EventLock);
+    const TTaskPtr task = Tasks->Get(index);
+    return task ? ResultOf(*task) : TTaskResult();
 }
 
 std::string TCustomFFmpegComponent::LastErrorText() const {

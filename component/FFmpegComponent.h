@@ -7,6 +7,7 @@
 
 #include "component/OptionRecords.h"
 #include "component/PieceTasks.h"
+#include "component/TaskResult.h"
 #include "engine/ProgressReport.h"
 
 #include <atomic>
@@ -173,6 +174,9 @@ public:
     int TaskCount() const;
     // The task at an index (valid until it is deleted or released), or nullptr.
     TFFmpeg* Task(int index) const;
+    // A copy of the task's result (teNotEnded for a released or unknown index). Safe from any
+    // thread, handlers included: it reads the task inside EventLock.
+    TTaskResult TaskResult(int index);
     bool ThreadMode() const { return ThreadModeFlag; }
 
     // Clears every event handler, waiting for a progress or terminate handler in progress.

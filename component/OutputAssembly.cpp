@@ -44,26 +44,6 @@ double LoudnessTargetOr(const std::string& text, double fallback) {
     return whole && lufs >= -70 && lufs <= -1 ? lufs : fallback;
 }
 
-bool IsClaimed(const TOutputChoices& choices, const TPathFileName& name) {
-    return std::find(choices.ClaimedNames.begin(), choices.ClaimedNames.end(), name) !=
-           choices.ClaimedNames.end();
-}
-
-bool Exists(const TPathFileName& name) {
-    std::error_code error;
-    return std::filesystem::exists(name, error);
-}
-
-// base + "_(new_N)" + extension for the first N from first on that is neither claimed nor taken.
-TPathFileName FreeNumberedName(const std::string& base, const std::string& extension, int first,
-                               const TOutputChoices& choices) {
-    for (int n = first;; ++n) {
-        TPathFileName name = base + "_(new_" + std::to_string(n) + ")" + extension;
-        if (!IsClaimed(choices, name) && !Exists(name))
-            return name;
-    }
-}
-
 // Whether the output keeps a place in a tree under the output folder (never beside the input,
 // whose own name it could take).
 bool InTree(const TOutputChoices& choices) {
@@ -160,36 +140,18 @@ bool ClipChosen(const TOutputChoices& choices) {
            choices.SelectionStart < choices.SelectionEnd;
 }
 
+TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
+    return {.Base = OutputBase(choices).string(),
+            .Extension = OutputExtension(choices),
+            .Marked = !InTree(choices),
+            .Replace = choices.Overwrite};
+}
+
 TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
-    const TPathFileName base = OutputBase(choices);
-    const std::string extension = OutputExtension(choices);
-    const bool inTree = InTree(choices);
-    TPathFileName name = base.string() + (inTree ? "" : "_(new)") + extension;
-    const bool plainTaken = IsClaimed(choices, name) || (!choices.Overwrite && Exists(name));
-    if (!plainTaken)
-        return name;
-    return FreeNumberedName(base.string(), extension, 1, choices);
+    return FreeOutputName(WantedOutputFor(choices), choices.ClaimedNames);
 }
 
-TPathFileName NextFreeOutputName(const TPathFileName& taken) {
-    const std::string extension = taken.extension().string();
-    const std::string stem = taken.stem().string();
-    const std::size_t mark = stem.rfind("_(new");
-    if (mark == std::string::npos || stem.back() != ')')
-        return {};
-    const std::string number = stem.substr(mark + 5, stem.size() - mark - 6);
-    int next = 1;
-    if (!number.empty()) {
-        auto [end, error] = std::from_chars(number.data() + 1, number.data() + number.size(), next);
-        if (number[0] != '_' || error != std::errc() || end != number.data() + number.size())
-            return {};
-        ++next;
-    }
-    const std::string base = (taken.parent_path() / stem.substr(0, mark)).string();
-    return FreeNumberedName(base, extension, next, TOutputChoices());
-}
-
-TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
+TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFileName& fileName) {
     TOutputOptions options;
     const std::string extension = OutputExtension(choices);
     if (choices.ChannelsCaption == "Mono")
@@ -217,7 +179,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices) {
     ApplyFormat(OutputFormatOf(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
     options.FileExt = extension;
-    options.FileName = OutputFileNameFor(choices);
+    options.FileName = fileName.empty() ? OutputFileNameFor(choices) : fileName;
     options.Overwrite = choices.Overwrite;
     options.NumberedName = true;
     options.NoSubtitle = true;

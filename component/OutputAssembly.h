@@ -5,6 +5,7 @@
 #define SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
 
 #include "component/OptionRecords.h"
+#include "component/OutputNaming.h"
 
 #include <cstdint>
 #include <string>
@@ -101,13 +102,13 @@ bool ClipChosen(const TOutputChoices& choices);
 // extension, numbered the same way when taken.
 TPathFileName OutputFileNameFor(const TOutputChoices& choices);
 
-// The first free numbered name after a taken one ("x_(new).mp3" or "x_(new_2).mp3" give
-// "x_(new_1).mp3" or "x_(new_3).mp3" or the next free after them); empty for a name that is not
-// numbered so.
-TPathFileName NextFreeOutputName(const TPathFileName& taken);
+// The name the choices would like for the output, before the naming rule finds a free one.
+TWantedOutput WantedOutputFor(const TOutputChoices& choices);
 
-// The task's records. Both read only the choices (and the file system for the name).
-TOutputOptions BuildOutputOptions(const TOutputChoices& choices);
+// The task's records. Both read only the choices (and the file system for the name, unless the
+// output's name is given: one chosen earlier).
+TOutputOptions BuildOutputOptions(const TOutputChoices& choices,
+                                  const TPathFileName& fileName = {});
 TInputOptions BuildInputOptions(const TOutputChoices& choices);
 
 #endif

@@ -34,19 +34,11 @@ TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const s
     char digits[16];
     std::snprintf(digits, sizeof digits, "%02d", number);
     const std::string base = (folder / (std::string(digits) + " " + FileNamePart(title))).string();
-    const std::string extension = OutputExtension(choices);
-    const auto claimed = [&](const TPathFileName& name) {
-        return std::find(choices.ClaimedNames.begin(), choices.ClaimedNames.end(), name) !=
-               choices.ClaimedNames.end();
-    };
-    TPathFileName name = base + extension;
-    std::error_code error;
-    if (!claimed(name) && (choices.Overwrite || !std::filesystem::exists(name, error)))
-        return name;
-    name = NextFreeOutputName(base + "_(new)" + extension);
-    while (claimed(name))
-        name = NextFreeOutputName(name);
-    return name;
+    return FreeOutputName({.Base = base,
+                           .Extension = OutputExtension(choices),
+                           .Marked = false,
+                           .Replace = choices.Overwrite},
+                          choices.ClaimedNames);
 }
 
 // The whole file's choices for the clip from startUs, lengthUs long (-1: to the end). The piece

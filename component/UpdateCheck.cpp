@@ -29,15 +29,12 @@ TOutputState OutputStateFor(const fs::path& input, const fs::path& output, int64
                : osIncomplete;
 }
 
-TOutputState OutputStateFor(const TOutputChoices& choices) {
-    TOutputChoices replacing = choices;
-    replacing.Overwrite = true;
-    replacing.ClaimedNames.clear();
+TOutputState OutputStateFor(const TOutputChoices& choices, const fs::path& output) {
     const int64_t expectedUs =
         ClipChosen(choices) ? ClipStartAndLength(choices.SelectionStart, choices.SelectionEnd,
                                                  choices.ScaleUs, choices.InputDurationUs)
                                       .LengthMs *
                                   1000
                             : choices.InputDurationUs;
-    return OutputStateFor(choices.InputFileName, OutputFileNameFor(replacing), expectedUs);
+    return OutputStateFor(choices.InputFileName, output, expectedUs);
 }

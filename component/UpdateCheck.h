@@ -21,8 +21,8 @@ enum TOutputState {
 TOutputState OutputStateFor(const std::filesystem::path& input, const std::filesystem::path& output,
                             int64_t expectedUs);
 
-// The state of the output the choices name when replacing is allowed (the name itself, never a
-// numbered one), expected to hold the clip or else the whole input.
-TOutputState OutputStateFor(const TOutputChoices& choices);
+// The state of the output named for the choices (with replacing allowed: the name itself, not a
+// numbered one beside it), expected to hold the clip or else the whole input.
+TOutputState OutputStateFor(const TOutputChoices& choices, const std::filesystem::path& output);
 
 #endif

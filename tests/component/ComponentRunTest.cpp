@@ -150,6 +150,7 @@ TEST_F(ComponentRun, StopWithWaitingWhileTheFirstRuns) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_FALSE(events.Terminates()[i].Finished);
         EXPECT_FALSE(events.Terminates()[i].Exception) << events.Terminates()[i].Message;
+        EXPECT_EQ(Component.TaskResult(i).End, teStopped);
     }
     EXPECT_EQ(events.ProgressCount(1) + events.ProgressCount(2), 0);
     // Also while the ended tasks stay in the list (a window keeps them for a later run).
