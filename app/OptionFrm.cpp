@@ -8,6 +8,7 @@
 #include "UtilFuncs.h"
 #include "WaveformStrip.h"
 
+#include "component/ChoiceTexts.h"
 #include "component/OutputFormats.h"
 #include "probe/AVProbe.h"
 #include "probe/SoundEnvelope.h"
@@ -666,14 +667,15 @@ TOutputChoices TfrmOption::Choices() const {
     choices.InputDurationUs = DurationUs;
     choices.InputAudioCodec = InputAudioCodec;
     choices.FormatCaption = grpFormats.checkedButton()->text().toStdString();
-    choices.SampleRateCaption = grpAudioSampleRate.checkedButton()->text().toStdString();
-    choices.ChannelsCaption = grpAudioChannels.checkedButton()->text().toStdString();
-    choices.AdjustVolume = chkAudioVolume->isChecked();
-    choices.VolumeText = edtAudioVolume->text().toStdString();
-    choices.AdjustBitRate = chkAudioBitRate->isChecked();
-    choices.BitRateText = edtAudioBitRate->text().toStdString();
-    choices.NormalizeLoudness = chkLoudness->isChecked();
-    choices.LoudnessTargetText = edtLoudness->text().toStdString();
+    choices.SampleRateHz =
+        SampleRateOfCaption(grpAudioSampleRate.checkedButton()->text().toStdString());
+    choices.Channels = ChannelsOfCaption(grpAudioChannels.checkedButton()->text().toStdString());
+    if (chkAudioVolume->isChecked())
+        choices.Volume = VolumeOfText(edtAudioVolume->text().toStdString());
+    if (chkAudioBitRate->isChecked())
+        choices.BitRateKbps = BitRateKbpsOfText(edtAudioBitRate->text().toStdString());
+    if (chkLoudness->isChecked())
+        choices.LoudnessTargetLufs = LoudnessTargetOfText(edtLoudness->text().toStdString());
     choices.CutClipEnabled = chkCutClip->isEnabled();
     choices.CutClip = chkCutClip->isChecked();
     choices.SelectionStart = trcPreview->SelStart();

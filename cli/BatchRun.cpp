@@ -323,16 +323,10 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.InputAudioCodec = probed.AudioCodec;
     ChooseTrack(probed, choices);
     choices.FormatCaption = Options.FormatCaption;
-    choices.SampleRateCaption = Options.SampleRateCaption;
-    choices.ChannelsCaption = Options.ChannelsCaption;
-    if (Options.Volume) {
-        choices.AdjustVolume = true;
-        choices.VolumeText = std::to_string(*Options.Volume);
-    }
-    if (Options.BitRateKbps) {
-        choices.AdjustBitRate = true;
-        choices.BitRateText = std::to_string(*Options.BitRateKbps);
-    }
+    choices.SampleRateHz = Options.SampleRateHz;
+    choices.Channels = Options.Channels;
+    choices.Volume = Options.Volume;
+    choices.BitRateKbps = Options.BitRateKbps;
     if (Options.StartSeconds || Options.EndSeconds) {
         // A selection in microseconds; without an end it runs to the end of the input.
         choices.CutClipEnabled = choices.CutClip = true;
@@ -350,10 +344,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     }
     if (!Options.OutputFolder.empty())
         choices.OutputFolderText = Absolute(Options.OutputFolder).string();
-    if (Options.LoudnessLufs) {
-        choices.NormalizeLoudness = true;
-        choices.LoudnessTargetText = std::to_string(*Options.LoudnessLufs);
-    }
+    choices.LoudnessTargetLufs = Options.LoudnessLufs;
     choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;

@@ -89,24 +89,24 @@ std::string SetFormat(TCliOptions& o, const std::string& value) {
 
 std::string SetRate(TCliOptions& o, const std::string& value) {
     if (LowerCase(value) == "auto") {
-        o.SampleRateCaption = "Auto";
+        o.SampleRateHz.reset();
         return "";
     }
     const auto hz = WholeNumber(value);
     if (!hz || *hz <= 0 || *hz > 1000000)
         return "bad sample rate '" + value + "' (auto or Hz)";
-    o.SampleRateCaption = std::to_string(*hz);
+    o.SampleRateHz = static_cast<int>(*hz);
     return "";
 }
 
 std::string SetChannels(TCliOptions& o, const std::string& value) {
     const std::string lower = LowerCase(value);
     if (lower == "auto")
-        o.ChannelsCaption = "Auto";
+        o.Channels.reset();
     else if (lower == "mono" || lower == "1")
-        o.ChannelsCaption = "Mono";
+        o.Channels = 1;
     else if (lower == "stereo" || lower == "2")
-        o.ChannelsCaption = "Stereo";
+        o.Channels = 2;
     else
         return "bad channels '" + value + "' (auto, mono or stereo)";
     return "";
@@ -268,12 +268,12 @@ std::string CheckCopy(const TCliOptions& o) {
     const TOutputFormat& format = OutputFormatOf(o.FormatCaption);
     if (!format.StreamCopy)
         return "";
-    const char* refused = o.SampleRateCaption != "Auto" ? "--rate"
-                          : o.ChannelsCaption != "Auto" ? "--channels"
-                          : o.Volume                    ? "--volume"
-                          : o.BitRateKbps               ? "--bitrate"
-                          : o.LoudnessLufs              ? "--loudness"
-                                                        : nullptr;
+    const char* refused = o.SampleRateHz   ? "--rate"
+                          : o.Channels     ? "--channels"
+                          : o.Volume       ? "--volume"
+                          : o.BitRateKbps  ? "--bitrate"
+                          : o.LoudnessLufs ? "--loudness"
+                                           : nullptr;
     return refused ? std::string(refused) + " does not apply to -f " + std::string(format.CliName) +
                          " (the sound is copied as it is)"
                    : "";

@@ -8,9 +8,9 @@
 
 struct TCliOptions {
     std::string FormatCaption = "Mp3"; // as the dialog names it
-    std::string SampleRateCaption = "Auto";
-    std::string ChannelsCaption = "Auto";
-    std::optional<int> Volume; // 256 = unchanged
+    std::optional<int> SampleRateHz;   // none: automatic
+    std::optional<int> Channels;       // 1 or 2; none: automatic
+    std::optional<int> Volume;         // 256 = unchanged
     std::optional<int> BitRateKbps;
     std::optional<double> LoudnessLufs; // loudness normalisation's target
     std::optional<double> StartSeconds; // clip start

@@ -4,44 +4,15 @@
 #include "component/OutputFormats.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
-#include <system_error>
 
 namespace {
 
 // Milliseconds for a 32-bit record field: a longer time is cut to the longest it holds.
 int32_t CappedToInt32(int64_t ms) {
     return static_cast<int32_t>(std::min<int64_t>(ms, std::numeric_limits<int32_t>::max()));
-}
-
-// A field read as a decimal integer (blanks around it allowed), else the fallback.
-int32_t DecimalOr(const std::string& text, int32_t fallback) {
-    std::size_t first = text.find_first_not_of(" \t");
-    std::size_t last = text.find_last_not_of(" \t");
-    if (first == std::string::npos)
-        return fallback;
-    const char* begin = text.data() + first;
-    const char* end = text.data() + last + 1;
-    if (*begin == '+')
-        ++begin;
-    int32_t value = 0;
-    auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop != end || begin == end)
-        return fallback;
-    return value;
-}
-
-// A loudness target in LUFS (-70 to -1), else the fallback.
-double LoudnessTargetOr(const std::string& text, double fallback) {
-    char* stop = nullptr;
-    const double lufs = std::strtod(text.c_str(), &stop);
-    const bool whole =
-        stop != text.c_str() && std::string(stop).find_first_not_of(" \t") == std::string::npos;
-    return whole && lufs >= -70 && lufs <= -1 ? lufs : fallback;
 }
 
 // Whether the output keeps a place in a tree under the output folder (never beside the input,
@@ -154,17 +125,12 @@ TPathFileName OutputFileNameFor(const TOutputChoices& choices) {
 TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFileName& fileName) {
     TOutputOptions options;
     const std::string extension = OutputExtension(choices);
-    if (choices.ChannelsCaption == "Mono")
-        options.Channels = 1;
-    else if (choices.ChannelsCaption == "Stereo")
-        options.Channels = 2;
-    if (choices.SampleRateCaption != "Auto")
-        options.SampleRate = DecimalOr(choices.SampleRateCaption, 22050);
-    if (choices.AdjustVolume)
-        options.Volume = DecimalOr(choices.VolumeText, -1);
-    if (choices.AdjustBitRate) {
-        // In kbit/s; a figure whose bit rate would not fit the record is taken as not a number.
-        const int64_t bits = int64_t{DecimalOr(choices.BitRateText, 64)} * 1000;
+    options.Channels = choices.Channels.value_or(-1);
+    options.SampleRate = choices.SampleRateHz.value_or(-1);
+    options.Volume = choices.Volume.value_or(-1);
+    if (choices.BitRateKbps) {
+        // A figure whose bit rate would not fit the record is taken as not a number.
+        const int64_t bits = int64_t{*choices.BitRateKbps} * 1000;
         options.AudioBitrate = bits <= std::numeric_limits<int32_t>::max() ? int32_t(bits) : 64000;
     }
     if (ClipChosen(choices))
@@ -173,8 +139,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
         options.DurationUs = choices.PieceLengthUs;
         options.DurationMs = CappedToInt32(choices.PieceLengthUs / 1000);
     }
-    if (choices.NormalizeLoudness)
-        options.LoudnessTargetLufs = LoudnessTargetOr(choices.LoudnessTargetText, -16.0);
+    options.LoudnessTargetLufs = choices.LoudnessTargetLufs;
     options.CopyTimestamp = choices.CopyTimestamp;
     ApplyFormat(OutputFormatOf(choices.FormatCaption), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time

@@ -8,13 +8,15 @@
 #include "component/OutputNaming.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 // The output folder text that means "beside the input file".
 inline constexpr const char* SameAsInputFolder = "<same as input>";
 
-// Everything the assembly reads, as the dialog shows it (captions and field texts).
+// Everything the assembly reads: what the dialog or the command line chose, in numbers where
+// they are numbers (the dialog reads its fields with ChoiceTexts).
 struct TOutputChoices {
     // The input, as the probe describes it.
     TPathFileName InputFileName;
@@ -22,15 +24,13 @@ struct TOutputChoices {
     int64_t InputDurationUs = -1; // -1 when unknown
     std::string InputAudioCodec;  // codec of the first audio stream, e.g. "aac"; empty: none
 
-    std::string FormatCaption = "Mp3";      // a caption of the output format table
-    std::string SampleRateCaption = "Auto"; // "Auto" or a rate in Hz
-    std::string ChannelsCaption = "Auto";   // "Auto", "Mono" or "Stereo"
-    bool AdjustVolume = false;
-    std::string VolumeText = "256"; // 256 = unchanged
-    bool AdjustBitRate = false;
-    std::string BitRateText = "64"; // kbit/s
-    bool NormalizeLoudness = false;
-    std::string LoudnessTargetText = "-16"; // LUFS
+    std::string FormatCaption = "Mp3"; // a caption of the output format table
+    // Each of these unset: as the format (or else the input) has it.
+    std::optional<int> SampleRateHz;
+    std::optional<int> Channels;              // 1 or 2
+    std::optional<int> Volume;                // 256 = unchanged
+    std::optional<int> BitRateKbps;           // one whose bits per second pass 32 bits gives 64
+    std::optional<double> LoudnessTargetLufs; // loudness normalisation to this target
 
     // The clip: slider selection in slider steps of ScaleUs microseconds each.
     bool CutClipEnabled = false;

@@ -54,8 +54,8 @@ TEST(CliOptions, FormsAndValues) {
     ASSERT_EQ(parse.Error, "");
     const TCliOptions& o = parse.Options;
     EXPECT_EQ(o.FormatCaption, "Flac");
-    EXPECT_EQ(o.SampleRateCaption, "44100");
-    EXPECT_EQ(o.ChannelsCaption, "Mono");
+    EXPECT_EQ(o.SampleRateHz, 44100);
+    EXPECT_EQ(o.Channels, 1);
     EXPECT_EQ(o.Volume, 128);
     EXPECT_EQ(o.BitRateKbps, 96);
     EXPECT_DOUBLE_EQ(*o.StartSeconds, 1.5);
@@ -89,8 +89,8 @@ TEST(CliOptions, Defaults) {
     const TCliParse parse = Parse({"a.wav"});
     ASSERT_EQ(parse.Error, "");
     EXPECT_EQ(parse.Options.FormatCaption, "Mp3");
-    EXPECT_EQ(parse.Options.SampleRateCaption, "Auto");
-    EXPECT_EQ(parse.Options.ChannelsCaption, "Auto");
+    EXPECT_FALSE(parse.Options.SampleRateHz);
+    EXPECT_FALSE(parse.Options.Channels);
     EXPECT_FALSE(parse.Options.Volume);
     EXPECT_FALSE(parse.Options.StartSeconds);
     EXPECT_TRUE(parse.Options.OutputFolder.empty());

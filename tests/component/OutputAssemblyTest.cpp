@@ -1,5 +1,6 @@
 // The output option assembly: names and collisions, format rules, number fields and the clip.
 #include "component/OutputAssembly.h"
+#include "component/ChoiceTexts.h"
 #include "component/ComponentHarness.h"
 #include "component/OutputFormats.h"
 
@@ -134,28 +135,25 @@ TEST(FormatRules, OriginalRefusedForSoundNoContainerHolds) {
 // the sound.
 TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
     TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Opus");
-    choices.SampleRateCaption = "22050";
+    choices.SampleRateHz = 22050;
     TOutputOptions output = BuildOutputOptions(choices);
     EXPECT_EQ(output.SampleRate, 48000);
     EXPECT_EQ(output.Channels, 2);
     EXPECT_EQ(output.AudioBitrate, 96000);
-    choices.ChannelsCaption = "Mono";
-    choices.AdjustBitRate = true;
-    choices.BitRateText = "48";
+    choices.Channels = 1;
+    choices.BitRateKbps = 48;
     output = BuildOutputOptions(choices);
     EXPECT_EQ(output.Channels, 1);
     EXPECT_EQ(output.AudioBitrate, 48000);
 
-    choices.NormalizeLoudness = true;
     for (const auto& [text, lufs] : std::vector<std::pair<const char*, double>>{
              {"-23", -23.0}, {" -14.5 ", -14.5}, {"loud", -16.0}, {"5", -16.0}}) {
-        choices.LoudnessTargetText = text;
+        choices.LoudnessTargetLufs = LoudnessTargetOfText(text);
         EXPECT_EQ(BuildOutputOptions(choices).LoudnessTargetLufs, lufs) << text;
     }
 
     choices.FormatCaption = "Original";
-    choices.AdjustVolume = true;
-    choices.VolumeText = "512";
+    choices.Volume = 512;
     output = BuildOutputOptions(choices);
     EXPECT_EQ(output.SampleRate, -1);
     EXPECT_EQ(output.Channels, -1);
@@ -196,30 +194,28 @@ TEST(AssemblyFields, TagsAndCoverCanBeLeftOut) {
 // Sample rate, channels, volume and bit rate as the fields read.
 TEST(AssemblyFields, NumberFieldsAndFallbacks) {
     TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Wav");
-    choices.SampleRateCaption = "44100";
-    choices.ChannelsCaption = "Stereo";
+    choices.SampleRateHz = SampleRateOfCaption("44100");
+    choices.Channels = ChannelsOfCaption("Stereo");
     EXPECT_EQ(BuildOutputOptions(choices).SampleRate, 44100);
     EXPECT_EQ(BuildOutputOptions(choices).Channels, 2);
     EXPECT_EQ(BuildInputOptions(choices).ExtraOptions, "vn=1");
-    choices.SampleRateCaption = "fast";
-    choices.ChannelsCaption = "Mono";
+    choices.SampleRateHz = SampleRateOfCaption("fast");
+    choices.Channels = ChannelsOfCaption("Mono");
     EXPECT_EQ(BuildOutputOptions(choices).SampleRate, 22050) << "not a number";
     EXPECT_EQ(BuildOutputOptions(choices).Channels, 1);
 
-    choices.VolumeText = "loud";
     EXPECT_EQ(BuildOutputOptions(choices).Volume, -1) << "unchecked";
-    choices.AdjustVolume = true;
+    choices.Volume = VolumeOfText("loud");
     EXPECT_EQ(BuildOutputOptions(choices).Volume, -1) << "not a number: no change";
-    choices.VolumeText = " 300 ";
+    choices.Volume = VolumeOfText(" 300 ");
     EXPECT_EQ(BuildOutputOptions(choices).Volume, 300);
 
-    choices.BitRateText = "128";
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, -1) << "unchecked";
-    choices.AdjustBitRate = true;
+    choices.BitRateKbps = BitRateKbpsOfText("128");
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 128000);
-    choices.BitRateText = "12x";
+    choices.BitRateKbps = BitRateKbpsOfText("12x");
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "not a number";
-    choices.BitRateText = "3000000";
+    choices.BitRateKbps = BitRateKbpsOfText("3000000");
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "beyond 32 bits";
 
     choices.CopyTimestamp = true;

@@ -1,0 +1,58 @@
+// Reading the options dialog's texts into numbers.
+#include "component/ChoiceTexts.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <system_error>
+
+namespace {
+
+// A field read as a decimal integer (blanks around it allowed); none when it is not one.
+std::optional<int32_t> Decimal(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    if (*begin == '+')
+        ++begin;
+    int32_t value = 0;
+    auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end || begin == end)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<int> SampleRateOfCaption(const std::string& caption) {
+    if (caption == "Auto")
+        return std::nullopt;
+    return Decimal(caption).value_or(22050);
+}
+
+std::optional<int> ChannelsOfCaption(const std::string& caption) {
+    if (caption == "Mono")
+        return 1;
+    if (caption == "Stereo")
+        return 2;
+    return std::nullopt;
+}
+
+std::optional<int> VolumeOfText(const std::string& text) {
+    return Decimal(text);
+}
+
+int BitRateKbpsOfText(const std::string& text) {
+    return Decimal(text).value_or(64);
+}
+
+double LoudnessTargetOfText(const std::string& text) {
+    char* stop = nullptr;
+    const double lufs = std::strtod(text.c_str(), &stop);
+    const bool whole =
+        stop != text.c_str() && std::string(stop).find_first_not_of(" \t") == std::string::npos;
+    return whole && lufs >= -70 && lufs <= -1 ? lufs : -16.0;
+}
