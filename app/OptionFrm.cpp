@@ -681,7 +681,8 @@ TOutputChoices TfrmOption::Choices() const {
     choices.SelectionStart = trcPreview->SelStart();
     choices.SelectionEnd = trcPreview->SelEnd();
     choices.ScaleUs = trcPreview->ScaleUs();
-    choices.OutputFolderText = edtOutPath->text().toStdString();
+    if (const QString folder = edtOutPath->text(); folder != QString::fromLatin1(SameAsInputFolder))
+        choices.OutputFolder = ToPath(folder);
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();
     choices.Overwrite = chkOverwrite->isChecked();
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();

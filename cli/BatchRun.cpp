@@ -343,7 +343,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
         choices.SelectionEnd = trimmed->EndUs;
     }
     if (!Options.OutputFolder.empty())
-        choices.OutputFolderText = Absolute(Options.OutputFolder).string();
+        choices.OutputFolder = Absolute(Options.OutputFolder);
     choices.LoudnessTargetLufs = Options.LoudnessLufs;
     choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;

@@ -32,7 +32,7 @@ std::optional<TLibraryInput> TLibraryInputs::Next() {
 }
 
 void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags) {
-    if (choices.OutputFolderText == SameAsInputFolder)
+    if (!choices.OutputFolder)
         return;
     std::string error;
     const std::optional<TNameTemplate> nameTemplate =

@@ -18,17 +18,15 @@ int32_t CappedToInt32(int64_t ms) {
 // Whether the output keeps a place in a tree under the output folder (never beside the input,
 // whose own name it could take).
 bool InTree(const TOutputChoices& choices) {
-    return !choices.TreeName.empty() && choices.OutputFolderText != SameAsInputFolder;
+    return !choices.TreeName.empty() && choices.OutputFolder;
 }
 
 // The output's name without "_(new)" and extension: folder and input name part.
 TPathFileName OutputBase(const TOutputChoices& choices) {
     TPathFileName input = choices.InputFileName;
     if (InTree(choices))
-        return TPathFileName(choices.OutputFolderText) / choices.TreeName;
-    if (choices.OutputFolderText == SameAsInputFolder)
-        return input.parent_path() / input.stem();
-    return TPathFileName(choices.OutputFolderText) / input.stem();
+        return *choices.OutputFolder / choices.TreeName;
+    return choices.OutputFolder.value_or(input.parent_path()) / input.stem();
 }
 
 TClipMs ChosenClip(const TOutputChoices& choices) {

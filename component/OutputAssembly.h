@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-// The output folder text that means "beside the input file".
+// The output folder field's text that means "beside the input file" (no OutputFolder).
 inline constexpr const char* SameAsInputFolder = "<same as input>";
 
 // Everything the assembly reads: what the dialog or the command line chose, in numbers where
@@ -47,7 +47,7 @@ struct TOutputChoices {
     int64_t PieceStartUs = -1;
     int64_t PieceLengthUs = -1;
 
-    std::string OutputFolderText = SameAsInputFolder; // or a folder, with or without a trailing "/"
+    std::optional<TPathFileName> OutputFolder; // none: beside the input
     bool CopyTimestamp = false;
     bool Overwrite = false;
     // The input's tags and cover go to the output where its container holds them.

@@ -24,8 +24,7 @@ std::string FileNamePart(std::string title) {
 }
 
 TPathFileName OutputFolderOf(const TOutputChoices& choices) {
-    return choices.OutputFolderText == SameAsInputFolder ? choices.InputFileName.parent_path()
-                                                         : TPathFileName(choices.OutputFolderText);
+    return choices.OutputFolder.value_or(choices.InputFileName.parent_path());
 }
 
 // folder / "NN Title.EXT", or its first free "_(new_N)" form when that is taken or claimed.

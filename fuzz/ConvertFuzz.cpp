@@ -13,7 +13,7 @@ void Convert(TFFmpegComponent& component, const TFuzzScratch& scratch, const cha
     TOutputChoices choices;
     choices.InputFileName = scratch.Input();
     choices.FormatCaption = format;
-    choices.OutputFolderText = scratch.Outputs().string();
+    choices.OutputFolder = scratch.Outputs();
     choices.Overwrite = true;
     TOutputOptions output = BuildOutputOptions(choices);
     output.DurationMs = MaxOutputMs;

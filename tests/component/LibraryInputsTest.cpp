@@ -155,7 +155,7 @@ TEST(OutputName, TreeNames) {
     TScratchFolder folder;
     TOutputChoices choices;
     choices.InputFileName = "/music/A/B/01.flac";
-    choices.OutputFolderText = (folder / "out").string();
+    choices.OutputFolder = folder / "out";
     const TLibraryInput input{"/music/A/B/01.flac", "A/B/01.flac", true};
     NameLibraryOutput(choices, input, {});
     EXPECT_EQ(OutputFileNameFor(choices), folder / "out/A/B/01.mp3");

@@ -49,9 +49,9 @@ TEST(OutputName, ClaimedNamesAreSkipped) {
 TEST(OutputName, ChosenFolder) {
     TScratchFolder folder;
     TOutputChoices choices = ChoicesFor("/home/u/Videos/Talk.show.avi", "Ogg");
-    choices.OutputFolderText = folder.Path().string() + "/";
+    choices.OutputFolder = folder.Path().string() + "/";
     EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk.show_(new).ogg");
-    choices.OutputFolderText = folder.Path().string();
+    choices.OutputFolder = folder.Path();
     EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk.show_(new).ogg");
 }
 

@@ -28,7 +28,7 @@ protected:
     TAddedTask Add(const std::string& fixture, const fs::path& folder) {
         TOutputChoices choices;
         choices.InputFileName = Fixture(fixture);
-        choices.OutputFolderText = folder.string();
+        choices.OutputFolder = folder;
         return Component.AddTask(choices);
     }
     // Starts the waiting tasks one at a time and waits for the run's end.

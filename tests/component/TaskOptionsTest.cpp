@@ -294,7 +294,7 @@ TEST(ComponentTasks, AddingAFileSaysWhyNot) {
         TOutputChoices choices;
         choices.InputFileName = Fixture(c.Name);
         choices.InputDurationUs = probed.DurationUs;
-        choices.OutputFolderText = folder.Path().string();
+        choices.OutputFolder = folder.Path();
         choices.CutClipEnabled = choices.CutClip = true;
         choices.SelectionEnd = 500'000;
         const TAddedTask added = component.AddTask(choices);
