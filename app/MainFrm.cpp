@@ -321,9 +321,10 @@ void TfrmMain::AddFolder(const QString& folder) {
         TOutputChoices choices =
             ChoicesForFolderInput(*chosen, *input, probed, ProbedTags(Component->Probe()));
         choices.ClaimedNames = ListedOutputs();
+        const TPathFileName output = OutputFileNameFor(choices);
         if (!choices.TreeName.empty())
-            CreateOutputFolders(OutputFileNameFor(choices));
-        AddTask(choices, Component->Probe().GetFileSize());
+            CreateOutputFolders(output);
+        AddTask(choices, Component->Probe().GetFileSize(), output);
     }
     if (withoutSound > 0)
         mmoLog->AppendWithBlankLines(QString::fromStdString(WithoutSoundText(withoutSound)));
