@@ -5,6 +5,7 @@
 #include "LogView.h"
 #include "NameDelegate.h"
 #include "OptionFrm.h"
+#include "ProbeCloser.h"
 #include "ProgressDelegate.h"
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
@@ -45,12 +46,6 @@ const QString AddFolderKey = QStringLiteral("Window/AddFolder");
 
 // Where "More Free Software..." leads: the libraries this program is built on.
 const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
-
-// Closes the component's probe when a file's turn is over, however it ends.
-struct TProbeCloser {
-    TAVProbe& Probe;
-    ~TProbeCloser() { Probe.CloseFile(); }
-};
 
 } // namespace
 
@@ -296,40 +291,6 @@ void TfrmMain::btnAddFolderClick() {
     AddFolder(folder);
 }
 
-void TfrmMain::AddFolder(const QString& folder) {
-    if (!Commands->btnAddFolder->isEnabled() || !LoadLibraries())
-        return;
-    TLibraryInputs inputs;
-    inputs.Add(ToPath(folder));
-    std::optional<TOutputChoices> chosen;
-    int withoutSound = 0;
-    while (const std::optional<TLibraryInput> input = inputs.Next()) {
-        const TProbedInput probed = Component->ProbeInput(input->Path);
-        TProbeCloser closer{Component->Probe()};
-        if (!probed.ErrorText.empty() || !probed.HasSound) {
-            ++withoutSound;
-            continue;
-        }
-        if (!chosen) {
-            if (!frmOption)
-                frmOption = new TfrmOption(this);
-            frmOption->FillFromProbe(Component->Probe());
-            if (frmOption->exec() != QDialog::Accepted)
-                return;
-            chosen = frmOption->Choices();
-        }
-        TOutputChoices choices =
-            ChoicesForFolderInput(*chosen, *input, probed, ProbedTags(Component->Probe()));
-        choices.ClaimedNames = ListedOutputs();
-        const TPathFileName output = OutputFileNameFor(choices);
-        if (!choices.TreeName.empty())
-            CreateOutputFolders(output);
-        AddTask(choices, Component->Probe().GetFileSize(), output);
-    }
-    if (withoutSound > 0)
-        mmoLog->AppendWithBlankLines(QString::fromStdString(WithoutSoundText(withoutSound)));
-}
-
 bool TfrmMain::LoadLibraries() {
     if (Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV"))))
         return true;
@@ -450,6 +411,10 @@ void TfrmMain::popRunAgainClick() {
 void TfrmMain::btnStopClick() {
     if (!Commands->btnStop->isEnabled())
         return;
+    if (AddingFolder()) {
+        StopAddingFolders();
+        return;
+    }
     Stopping = true;
     UpdateCommands();
     Component->StopTasks(true);
@@ -480,7 +445,8 @@ void TfrmMain::btnResumeClick() {
 void TfrmMain::UpdateCommands() {
     const TMainActions& a = *Commands;
     const bool hasRows = Rows->RowCount() > 0;
-    const bool idle = !Running;
+    // Adding a folder and running exclude each other; both end with Stop.
+    const bool idle = !Running && !AddingFolder();
     const bool converting = Running && !Stopping;
     const std::pair<QAction*, bool> states[] = {
         {a.btnAdd, idle},
@@ -489,7 +455,7 @@ void TfrmMain::UpdateCommands() {
         {a.btnClear, idle && hasRows},
         {a.btnStart, idle && (!hasRows || Rows->WaitingCount() > 0)},
         {a.popRunAgain, idle && Rows->Unfinished(SelectedRow())},
-        {a.btnStop, converting},
+        {a.btnStop, converting || AddingFolder()},
         {a.btnPause, converting && !Paused},
         {a.btnResume, converting && Paused}};
     for (const auto& [button, enabled] : states)
@@ -671,6 +637,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     SaveWindowSettings();
+    FolderAdds.clear();
     // No handler may touch the window once it is closing; the stop below still serves the
     // workers' hand-overs (log lines) while it waits.
     Component->DetachEvents();

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_APP_MAINFRM_H
 #define SOUNDPICK_APP_MAINFRM_H
 
+#include "FolderAdd.h"
 #include "MainActions.h"
 #include "TaskEventRelay.h"
 
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <deque>
 #include <memory>
 
 class QLabel;
@@ -45,7 +47,11 @@ public:
     // Adds every file with sound under a folder (hidden ones left out, in path order) with the
     // options chosen once, in the dialog shown for the first; with an output folder the
     // folder's tree is kept under it. Files without sound are counted, not reported one by one.
+    // The first file is added before this returns, the others one per turn of the event loop
+    // (MainFolderAdd.cpp); a folder given meanwhile waits for the one being added.
     void AddFolder(const QString& folder);
+    // A folder is being added (Stop ends it).
+    bool AddingFolder() const { return !FolderAdds.empty(); }
     void btnRemoveClick();
     void btnClearClick();
     void btnStartClick();
@@ -102,6 +108,11 @@ private:
 
     bool LoadLibraries();
     void AddFile(const QString& fileName);
+    void AddFolderStep();
+    // The folder's next file; false when there is none or the dialog was cancelled.
+    bool AddNextFolderFile(TFolderAdd& add);
+    void EndFolderAdd();
+    void StopAddingFolders();
     void AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
                  const TPathFileName& outputFileName = {});
     // Inputs with several outputs (MainPieces.cpp). The cue sheet to take a file's tracks from:
@@ -135,12 +146,13 @@ private:
     QLabel* StatusPane1 = nullptr;
     QProgressBar* ProgressStatus = nullptr;
     QString SettingsPath;
-    bool Running = false;     // between Start and the run's end
-    bool Paused = false;      // between Pause and Resume
-    bool Stopping = false;    // between Stop and the run's end
-    QElapsedTimer RunClock;   // since Start
-    QElapsedTimer PauseClock; // since Pause
-    int64_t PausedMs = 0;     // of the run, before the current pause
+    std::deque<TFolderAdd> FolderAdds; // being added, the first one now
+    bool Running = false;              // between Start and the run's end
+    bool Paused = false;               // between Pause and Resume
+    bool Stopping = false;             // between Stop and the run's end
+    QElapsedTimer RunClock;            // since Start
+    QElapsedTimer PauseClock;          // since Pause
+    int64_t PausedMs = 0;              // of the run, before the current pause
 };
 
 #endif

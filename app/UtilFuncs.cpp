@@ -151,14 +151,15 @@ namespace {
 
 // Description and pattern list pairs. "All Files" is "*": "*.*" would hide the many files on
 // this system whose names have no extension.
+// Cue sheets are offered too: one adds its tracks.
 constexpr const char* OpenFileFilterText =
     "Video/Audio|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;"
     "*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;"
-    "*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|"
+    "*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;*.OPUS;*.CUE;|"
     "Video Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;"
     "*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;|"
     "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;"
-    "*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|"
+    "*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;*.OPUS;*.CUE;|"
     "All Files|*";
 
 // "*.AVI" -> "*.[aA][vV][iI]": file systems here tell case apart, the dialog's patterns must not.

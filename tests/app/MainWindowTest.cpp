@@ -506,6 +506,7 @@ private slots:
         QVERIFY(matches(0, QStringLiteral("song.Flac")));
         QVERIFY(!matches(1, QStringLiteral("song.flac")));
         QVERIFY(matches(2, QStringLiteral("song.flac")));
+        QVERIFY(matches(0, QStringLiteral("album.cue")) && matches(2, QStringLiteral("Album.CUE")));
         QVERIFY(!matches(0, QStringLiteral("notes.txt")));
         QVERIFY(matches(3, QStringLiteral("recording"))); // no extension
     }

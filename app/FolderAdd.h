@@ -1,0 +1,22 @@
+// A folder the window is adding to the list a file at a time between its events: the files
+// still to come, the options chosen for them once and what was counted so far.
+#ifndef SOUNDPICK_APP_FOLDERADD_H
+#define SOUNDPICK_APP_FOLDERADD_H
+
+#include "component/LibraryInputs.h"
+#include "component/OutputAssembly.h"
+
+#include <QString>
+
+#include <optional>
+
+struct TFolderAdd {
+    QString Folder;
+    TLibraryInputs Inputs;
+    // Chosen in the dialog shown for the folder's first file with sound.
+    std::optional<TOutputChoices> Chosen;
+    int Added = 0;
+    int WithoutSound = 0;
+};
+
+#endif
