@@ -10,6 +10,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised when an output's video encoder refuses the picture (a size or format it cannot take) on
+// an output whose sound can still be converted without it.
+class EVideoEncoderRefused : public FFmpegException {
+public:
+    using FFmpegException::FFmpegException;
+};
+
 // The run-time's number conversion errors ("'%s' is not a valid integer value", ...).
 class EConvertError : public std::runtime_error {
 public:

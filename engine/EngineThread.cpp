@@ -218,7 +218,7 @@ void TCustomFFmpeg::Run() {
     try {
         NewRunRecord();
         if (!BeforeTranscode || BeforeTranscode()) {
-            Transcode();
+            TranscodeOrSoundAlone();
             if (Finished && AfterTranscode)
                 AfterTranscode();
         }

@@ -533,6 +533,11 @@ private:
     void ReportUnreadOutput(const std::string& outputName, int openError);
     void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
     void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    // The sound alone when the picture cannot be encoded (engine/OutputWithoutVideo.cpp): an
+    // output whose video encoder refused is made again without video and the run goes on.
+    bool SoundAloneFallback(const AVStream* Refused) const;
+    void TranscodeOrSoundAlone();
+    void DropOutputVideo();
 
     // The run in progress; none between runs.
     std::unique_ptr<TEngineRun> CurrentRun;

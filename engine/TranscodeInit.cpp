@@ -370,12 +370,16 @@ void TCustomFFmpeg::OpenOutputEncoders() {
             result = ff::avcodec_open2(ost.Enc, codec, &passed);
             optionsOwner.reset(passed);
         }
-        if (result < 0)
-            FailWithMapping(
+        if (result < 0) {
+            const std::string refusal =
                 FormatText("Error while opening encoder for output stream #%d.%d (%s) - "
                            "maybe incorrect parameters such as bit_rate, rate, width or "
                            "height",
-                           ost.FileIndex, ost.Index, kind.c_str()));
+                           ost.FileIndex, ost.Index, kind.c_str());
+            if (SoundAloneFallback(ost.St))
+                throw EVideoEncoderRefused(refusal);
+            FailWithMapping(refusal);
+        }
         run.OpenEncoders.insert(run.OpenEncoders.begin(), ost.Enc);
         run.ExtraSizeBytes += ost.Enc->extradata_size;
         // The stream carries the opened encoder's parameters into the header.

@@ -205,6 +205,22 @@ TEST_F(CliRun, OutputOptionsReachTheFile) {
     EXPECT_EQ(ProbeValue(Folder / "tone_(new).mp3", "stream=bit_rate", "a:0"), "64000");
 }
 
+// A picture the format's video encoder refuses (wider than it takes) costs the output its
+// video, not its sound: the task finishes with the sound alone and the log says so.
+TEST_F(CliRun, SoundAloneWhenThePictureCannotBeEncoded) {
+    const std::string input = Input("wide_picture.mkv", "wide.mkv");
+    std::string out, err;
+    ASSERT_EQ(RunCli({"-v", "-f", "m4a", input}, Folder.Path(), &out, &err), 0) << err;
+    EXPECT_NE((out + err).find("wide.mkv: its video cannot be encoded for m4a; the sound alone "
+                               "is converted."),
+              std::string::npos)
+        << out << err;
+    const fs::path output = Folder / "wide_(new).m4a";
+    EXPECT_EQ(ProbeStreamCount(output, "v"), 0);
+    EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "aac");
+    EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 1.0, 0.05);
+}
+
 // --trim-silence clips each file to its sound: 2 s of tone between 2 s of silence at each end
 // start at 2.000 s and end within a 10 ms bin of 4 s; a file that never rises above the level
 // is converted whole, with a warning.
