@@ -5,6 +5,7 @@
 // encoder's grid inside the piece are kept; the last piece ends the stream as one encoder does.
 #include "engine/SplitAudioEncoder.h"
 
+#include "engine/EncodeDrain.h"
 #include "engine/EngineErrors.h"
 #include "engine/Mp3Seam.h"
 #include "ffbind/FFmpegLoader.h"
@@ -79,15 +80,15 @@ struct TSplitAudioEncoder::TPiece {
 
     // Encodes the frames on the worker; false when the encoder fails.
     bool Encode(const AVCodecContext& settings, const AVDictionary* options, std::stop_token stop);
-    bool Receive(AVCodecContext* encoder, PacketPtr& packet);
+    // Keeps a packet of the piece's range.
+    void Keep(AVPacket* packet);
 };
 
 bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AVDictionary* options,
                                         std::stop_token stop) {
     const AVCodec* codec = settings.codec;
     CodecContextPtr encoder(ff::avcodec_alloc_context3(codec));
-    PacketPtr packet(ff::av_packet_alloc());
-    if (!encoder || !packet)
+    if (!encoder)
         return false;
     CopySettings(*encoder, settings);
     AVDictionary* copied = nullptr;
@@ -101,34 +102,28 @@ bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AV
         owner.reset(passed);
     }
     bool good = opened >= 0;
-    for (std::size_t i = 0; good && i < Frames.size() && !stop.stop_requested(); ++i) {
-        good = ff::avcodec_send_frame(encoder.get(), Frames[i].get()) >= 0 &&
-               Receive(encoder.get(), packet);
-        Frames[i].reset(); // the encoder holds what it still needs
+    const auto keep = [this](AVPacket* packet) { Keep(packet); };
+    try {
+        for (std::size_t i = 0; good && i < Frames.size() && !stop.stop_requested(); ++i) {
+            EncodeAndDrain(encoder.get(), Frames[i].get(), keep);
+            Frames[i].reset(); // the encoder holds what it still needs
+        }
+        if (good && !stop.stop_requested())
+            EncodeAndDrain(encoder.get(), nullptr, keep);
+    } catch (const FFmpegException&) {
+        good = false;
     }
-    if (good && !stop.stop_requested())
-        good =
-            ff::avcodec_send_frame(encoder.get(), nullptr) >= 0 && Receive(encoder.get(), packet);
     FreeEncoder(encoder);
     return good;
 }
 
-bool TSplitAudioEncoder::TPiece::Receive(AVCodecContext* encoder, PacketPtr& packet) {
-    for (;;) {
-        const int received = ff::avcodec_receive_packet(encoder, packet.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return true;
-        if (received < 0)
-            return false;
-        if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks) {
-            ff::av_packet_unref(packet.get());
-            continue;
-        }
-        Packets.push_back(std::move(packet));
-        packet.reset(ff::av_packet_alloc());
-        if (!packet)
-            return false;
-    }
+void TSplitAudioEncoder::TPiece::Keep(AVPacket* packet) {
+    if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks)
+        return;
+    PacketPtr kept(ff::av_packet_clone(packet));
+    if (!kept)
+        throw FFmpegException("av_malloc failed");
+    Packets.push_back(std::move(kept));
 }
 
 bool TSplitAudioEncoder::JoinsSeamlessly(const AVCodecContext& encoder) {
