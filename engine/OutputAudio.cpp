@@ -6,12 +6,11 @@
 #include "engine/AudioVolume.h"
 #include "engine/EncodeDrain.h"
 #include "engine/FFmpeg.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -22,16 +21,6 @@ constexpr double MinCorrectionSamples = 50;
 // Silence goes through the path in pieces of this many samples, so a long gap never needs a
 // buffer of its whole length.
 constexpr int SilencePieceSamples = 8192;
-
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatText(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
 
 // A double truncated toward zero into the range of T (huge time stamp jumps stay defined).
 template <typename T> T TruncClamped(double value) {

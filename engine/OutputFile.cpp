@@ -45,12 +45,6 @@ std::string CreationTimeText(int64_t seconds) {
     return text;
 }
 
-std::string Quoted(const char* format, const std::filesystem::path& name) {
-    char buffer[4200];
-    std::snprintf(buffer, sizeof buffer, format, name.string().c_str());
-    return buffer;
-}
-
 // Local files are created by the output's target; other URLs are opened by the libraries.
 bool IsLocalFile(const std::string& url) {
     if (IsUnicodeURL(url))
@@ -102,7 +96,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
     const AVOutputFormat* format =
         OutputFormat ? OutputFormat : ff::av_guess_format(nullptr, url.c_str(), nullptr);
     if (!format)
-        return fail(Quoted("Unable to find a suitable output format for '%s'", FileName));
+        return fail(FormatText("Unable to find a suitable output format for '%s'",
+                               FileName.string().c_str()));
     auto output = std::make_unique<TOutputFileSetup>();
     output->FileName = FileName;
     AVFormatContext* raw = nullptr;
@@ -166,7 +161,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
                                                        NextOutputName, output->IO);
         if (opened < 0) {
             output->Target.Discard();
-            return fail(Quoted("Could not open '%s'", FileName) + ": " + ErrorText(opened));
+            return fail(FormatText("Could not open '%s'", FileName.string().c_str()) + ": " +
+                        ErrorText(opened));
         }
         output->FileName = output->Target.Created() ? output->Target.FileName() : FileName;
     }
