@@ -82,11 +82,6 @@ void TPauseGate::Open() {
     Signal.notify_all();
 }
 
-bool TPauseGate::IsClosed() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Closed;
-}
-
 void TPauseGate::Wake() {
     { std::lock_guard<std::mutex> guard(Lock); }
     Signal.notify_all();

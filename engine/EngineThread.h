@@ -62,7 +62,6 @@ class TPauseGate {
 public:
     void Close();
     void Open();
-    bool IsClosed() const;
     // A worker is being held at the gate now.
     bool Holding() const { return HoldingFlag; }
     void Wake();
