@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -274,6 +275,7 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
     }
     TPiece& target = *piece;
     piece->Worker = std::jthread([this, &target](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), "sp-split");
         bool good = false;
         try {
             good = target.Encode(*Template, Options.get(), stop);
