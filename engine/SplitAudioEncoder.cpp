@@ -220,16 +220,16 @@ void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& wr
         while (static_cast<int>(Running.size()) >= Settings.Pieces) {
             if (Stopping())
                 return;
-            WriteFinished(write, true);
+            WriteFinished(write, fwWaitOldest);
         }
-        Launch(pushed, false);
+        Launch(pushed, peSegment);
         // What the next piece needs starts at its pre-roll.
         while (FirstFrameIndex < segmentEnd - PreRollFrames) {
             Frames.pop_front();
             ++FirstFrameIndex;
         }
     }
-    WriteFinished(write, false);
+    WriteFinished(write, fwNoWait);
 }
 
 void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
@@ -242,15 +242,15 @@ void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
     if (pushed > NextPiece * Settings.SegmentFrames) {
         while (static_cast<int>(Running.size()) >= Settings.Pieces)
-            WriteFinished(write, true);
-        Launch(pushed, true);
+            WriteFinished(write, fwWaitOldest);
+        Launch(pushed, peStreamEnd);
     }
     while (!Running.empty())
-        WriteFinished(write, true);
+        WriteFinished(write, fwWaitOldest);
     DropAll();
 }
 
-void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
+void TSplitAudioEncoder::Launch(int64_t endFrame, TPieceEnd end) {
     auto piece = std::make_unique<TPiece>();
     const int64_t start = NextPiece * Settings.SegmentFrames;
     const int64_t from = std::max<int64_t>(start - PreRollFrames, 0);
@@ -268,7 +268,7 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
         piece->SeamFromTicks = at(start)->pts - DelayTicks;
         piece->KeepFromTicks = piece->SeamFromTicks - SeamHoldFrames * FrameTicks;
     }
-    if (!last) {
+    if (end == peSegment) {
         const int64_t endTicks = at(start + Settings.SegmentFrames)->pts - DelayTicks;
         piece->KeepBeforeTicks = endTicks + SeamWindowFrames * FrameTicks;
         piece->HoldFromTicks = endTicks - SeamHoldFrames * FrameTicks;
@@ -290,10 +290,10 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
     ++NextPiece;
 }
 
-void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wait) {
+void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, TFinishedWait wait) {
     while (!Running.empty()) {
         TPiece& piece = *Running.front();
-        if (wait)
+        if (wait == fwWaitOldest)
             WaitFor(piece);
         {
             std::lock_guard guard(Lock);
@@ -304,7 +304,7 @@ void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wai
             throw FFmpegException("Audio encoding failed");
         WritePiece(piece, write);
         Running.pop_front();
-        wait = false;
+        wait = fwNoWait;
     }
 }
 
