@@ -212,6 +212,8 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"v", [](auto& e, auto&, auto& v) { e.Verbose = StrToInt(v); }},
         {"loglevel", [](auto&, auto&, auto& v) { GetLogger()->SetLogLevelByName(v); }},
         {"target", [](auto& e, auto&, auto& v) { e.ApplyTarget(v); }},
+        // "TODO: option - " is the message the option vocabulary gives for an option it names
+        // but does not take; users see it as it stands: not a note left in the code.
         {"threads",
          [](auto&, auto& n, auto&) { throw FFmpegException("TODO: option - " + n); }},
         {"split", [](auto& e, auto&, auto& v) { e.SplitPieces = std::max(StrToInt(v), 0); }},
