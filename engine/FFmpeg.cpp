@@ -82,7 +82,7 @@ TCustomFFmpeg::TCustomFFmpeg() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-    RequestStop(true);
+    RequestStop(swWaitForEnd);
     CloseAll();
 }
 

@@ -66,7 +66,7 @@ bool IsAnInput(const TCustomFFmpeg& engine, const std::filesystem::path& fileNam
 
 } // namespace
 
-int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Join) {
+int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, TOutputJoin Join) {
     std::size_t codecsBefore = OutputCodecs.size();
     auto fail = [&](const std::string& message) {
         LastError = message;
@@ -114,7 +114,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
                        format->subtitle_codec != AV_CODEC_ID_NONE;
     if (InputFileCount() > 0) {
         bool has[AVMEDIA_TYPE_NB] = {};
-        int scanned = Join ? 1 : InputFileCount();
+        int scanned = Join == ojJoin ? 1 : InputFileCount();
         for (int i = 0; i < scanned; ++i)
             for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
                 int kind = InputFiles[i]->streams[s]->codecpar->codec_type;
@@ -172,7 +172,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
 
     OutputFiles.push_back(oc);
     OutputSetups.push_back(std::move(output));
-    if (Join && InputFileCount() > 1) {
+    if (Join == ojJoin && InputFileCount() > 1) {
         JoinMode = true;
         int64_t totalMs = 0;
         for (AVFormatContext* input : InputFiles)
