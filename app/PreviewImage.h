@@ -20,7 +20,6 @@ public:
     void SetPicture(const QImage& picture);
     // Black with "no picture" written on it: the picture could not be had.
     void ShowNoPicture();
-    bool ShowsNoPicture() const { return NoPicture; }
     const QImage& Picture() const { return Shown; }
 
 signals:

@@ -35,7 +35,6 @@ public:
 
     // From now on no handler runs, for events pending or still to come.
     void Detach() { Detached = true; }
-    bool IsDetached() const { return Detached; }
 
 private:
     void DeliverProgress(int AIndex);

@@ -207,7 +207,7 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
     task.ReplaceExistingOutputs = record.Overwrite;
     task.NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
     task.OutputCreation = creation;
-    const int outputs = task.OpenOutputFile(record.FileName, record.Join);
+    const int outputs = task.OpenOutputFile(record.FileName, record.Join ? ojJoin : ojSeparate);
     if (outputs < 0)
         throw FFmpegException(task.LastError);
     record.FileName = task.OutputFileSetup(outputs - 1).FileName;
@@ -441,8 +441,8 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
     else if (task.SplitPieces == 0)
         task.SplitPieces = pieces;
     // A task that cannot start has reported its end before StartConvert returns.
-    TConvertThread* worker =
-        task.StartConvert(ThreadModeFlag, static_cast<TConvertPriority>(Priority.load()));
+    TConvertThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
+                                               static_cast<TConvertPriority>(Priority.load()));
     if (worker)
         worker->Start();
 }
@@ -462,7 +462,7 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     if (HandlerThread == std::this_thread::get_id())
         wait = false;
     for (const TTaskPtr& task : Tasks->Snapshot())
-        task->Stop(wait);
+        task->Stop(wait ? swWaitForEnd : swNoWait);
 }
 
 void TCustomFFmpegComponent::PauseTasks() {

@@ -166,7 +166,6 @@ public:
     // Where the cores other programs leave idle are read from when a task starts (none: the
     // scheduler's count at that moment); set before a run.
     void SetIdleCoresProbe(std::function<int()> probe) { IdleCoresProbe = std::move(probe); }
-    bool SplitEncoding() const { return SplitEncodingFlag; }
 
     // The probe a front end inspects files with before adding them.
     TAVProbe& Probe() { return *ProbeObject; }

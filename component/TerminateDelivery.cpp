@@ -4,6 +4,8 @@
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/MainThread.h"
 
+#include <pthread.h>
+
 TTerminateDelivery::~TTerminateDelivery() {
     WaitIdle();
     std::lock_guard<std::mutex> guard(Lock);
@@ -31,6 +33,7 @@ void TTerminateDelivery::WaitIdle() {
 }
 
 void TTerminateDelivery::Serve() {
+    pthread_setname_np(pthread_self(), "sp-deliver");
     while (true) {
         TCall call;
         {

@@ -82,11 +82,6 @@ void TPauseGate::Open() {
     Signal.notify_all();
 }
 
-bool TPauseGate::IsClosed() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Closed;
-}
-
 void TPauseGate::Wake() {
     { std::lock_guard<std::mutex> guard(Lock); }
     Signal.notify_all();
@@ -129,7 +124,8 @@ void TCustomFFmpeg::ReleaseRunThreads() {
     }
 }
 
-TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Priority) {
+TConvertThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading,
+                                            TConvertPriority Priority) {
     if (Running || Terminated)
         return nullptr;
     const char* refusal = nullptr;
@@ -148,7 +144,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool Threaded, TConvertPriority Prio
     WarningSummary.clear();
     Terminated = false;
     PauseGate.Open();
-    if (!Threaded) {
+    if (Threading == ctCallerThread) {
         Run();
         return nullptr;
     }
@@ -188,16 +184,16 @@ bool TCustomFFmpeg::Paused() const {
     return PauseGate.Holding();
 }
 
-void TCustomFFmpeg::RequestStop(bool Wait) {
+void TCustomFFmpeg::RequestStop(TStopWait Wait) {
     StopRequested = true;
     PauseGate.Wake();
     if (TConvertThread* thread = ConvertThread)
         thread->Start(); // a worker never started must still run to its end notification
-    if (Wait)
+    if (Wait == swWaitForEnd)
         ReleaseRunThreads();
 }
 
-void TCustomFFmpeg::Stop(bool Wait) {
+void TCustomFFmpeg::Stop(TStopWait Wait) {
     if (Running) {
         RequestStop(Wait);
         return;
@@ -209,7 +205,7 @@ void TCustomFFmpeg::Stop(bool Wait) {
             std::make_unique<TEngineThread>("sp-terminate", [this] { DoTerminate(); });
         TerminateThread->Start();
     }
-    if (Wait)
+    if (Wait == swWaitForEnd)
         ReleaseRunThreads();
 }
 

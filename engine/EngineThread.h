@@ -17,6 +17,12 @@ class TCustomFFmpeg;
 // Priority of a run's worker thread: per-thread nice values 19, 10, 5 and 0.
 enum TConvertPriority { cpIdle, cpLowest, cpLower, cpNormal };
 
+// Where StartConvert runs the conversion: on a worker thread it creates, or on the caller's.
+enum TConvertThreading { ctWorkerThread, ctCallerThread };
+
+// Whether a stop returns at once or once the run's threads have ended.
+enum TStopWait { swNoWait, swWaitForEnd };
+
 // The nice value of a priority.
 int NiceValue(TConvertPriority priority);
 
@@ -62,7 +68,6 @@ class TPauseGate {
 public:
     void Close();
     void Open();
-    bool IsClosed() const;
     // A worker is being held at the gate now.
     bool Holding() const { return HoldingFlag; }
     void Wake();

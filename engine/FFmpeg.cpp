@@ -3,6 +3,7 @@
 
 #include "engine/EngineRun.h"
 #include "ffbind/Assertion.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
@@ -17,12 +18,6 @@
 namespace {
 
 constexpr const char* Unit = "FFmpeg";
-
-std::string Format(const char* format, const std::string& a) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof buffer, format, a.c_str());
-    return buffer;
-}
 
 // Booleans are true unless the value is exactly "0".
 bool ToBool(const std::string& value) {
@@ -51,14 +46,14 @@ int64_t StrToInt64(const std::string& Text) {
     errno = 0;
     long long value = valid ? std::strtoll(digits, &end, base) : 0;
     if (!valid || *end != '\0' || errno == ERANGE)
-        throw EConvertError(Format("'%s' is not a valid integer value", Text));
+        throw EConvertError(FormatText("'%s' is not a valid integer value", Text.c_str()));
     return *begin == '-' ? -value : value;
 }
 
 int StrToInt(const std::string& Text) {
     int64_t value = StrToInt64(Text);
     if (value < INT32_MIN || value > INT32_MAX)
-        throw EConvertError(Format("'%s' is not a valid integer value", Text));
+        throw EConvertError(FormatText("'%s' is not a valid integer value", Text.c_str()));
     return static_cast<int>(value);
 }
 
@@ -70,7 +65,7 @@ double StrToFloat(const std::string& Text) {
     char* end = nullptr;
     double value = valid ? std::strtod(text.c_str(), &end) : 0;
     if (!valid || *end != '\0' || !std::isfinite(value))
-        throw EConvertError(Format("'%s' is not a valid floating point value", Text));
+        throw EConvertError(FormatText("'%s' is not a valid floating point value", Text.c_str()));
     return value;
 }
 
@@ -87,7 +82,7 @@ TCustomFFmpeg::TCustomFFmpeg() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-    RequestStop(true);
+    RequestStop(swWaitForEnd);
     CloseAll();
 }
 
@@ -217,6 +212,8 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"v", [](auto& e, auto&, auto& v) { e.Verbose = StrToInt(v); }},
         {"loglevel", [](auto&, auto&, auto& v) { GetLogger()->SetLogLevelByName(v); }},
         {"target", [](auto& e, auto&, auto& v) { e.ApplyTarget(v); }},
+        // "TODO: option - " is the message the option vocabulary gives for an option it names
+        // but does not take; users see it as it stands: not a note left in the code.
         {"threads",
          [](auto&, auto& n, auto&) { throw FFmpegException("TODO: option - " + n); }},
         {"split", [](auto& e, auto&, auto& v) { e.SplitPieces = std::max(StrToInt(v), 0); }},
@@ -337,11 +334,11 @@ void TCustomFFmpeg::ApplyFormat(const std::string& Value, bool Input, bool Outpu
     const AVOutputFormat* output =
         Output ? ff::av_guess_format(name.c_str(), nullptr, nullptr) : nullptr;
     if (Input && Output && !input && !output)
-        throw FFmpegException(Format("Unknown input or output format: %s", name));
+        throw FFmpegException(FormatText("Unknown input or output format: %s", name.c_str()));
     if (Input && !Output && !input)
-        throw FFmpegException(Format("Unknown input format: %s", name));
+        throw FFmpegException(FormatText("Unknown input format: %s", name.c_str()));
     if (Output && !Input && !output)
-        throw FFmpegException(Format("Unknown output format: %s", name));
+        throw FFmpegException(FormatText("Unknown output format: %s", name.c_str()));
     if (Input)
         InputFormat = input;
     if (Output)
@@ -397,10 +394,9 @@ void TCustomFFmpeg::ApplyTime(const std::string& Name, const std::string& Value)
     int64_t time = 0;
     if (ff::av_parse_time(&time, Value.c_str(), isDate ? 0 : 1) < 0 ||
         (!isDate && std::llabs(time) > MaxOptionTimeUs)) {
-        char message[1024];
-        std::snprintf(message, sizeof message, "Invalid %s specification for %s: %s",
-                      isDate ? "date" : "duration", Name.c_str(), Value.c_str());
-        throw FFmpegException(message);
+        throw FFmpegException(FormatText("Invalid %s specification for %s: %s",
+                                         isDate ? "date" : "duration", Name.c_str(),
+                                         Value.c_str()));
     }
     if (Name == "t")
         SetRecordingTime(time);
@@ -420,9 +416,7 @@ void TCustomFFmpeg::ApplyTsScale(const std::string& Value) {
     SkipSeparator(text);
     double scale = std::strtod(text, nullptr);
     if (stream < 0 || stream >= MAX_STREAMS) {
-        char message[64];
-        std::snprintf(message, sizeof message, "stream index over MAX_STREAMS(%d)", MAX_STREAMS);
-        throw FFmpegException(message);
+        throw FFmpegException(FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
     }
     if (InputFileCount() >= MAX_FILES)
         throw FFmpegException("Too many input files (at most 20)");
@@ -506,7 +500,7 @@ void TCustomFFmpeg::ApplyPixelFormat(const std::string& Value) {
     }
     int format = ff::av_get_pix_fmt(Value.c_str());
     if (format == AV_PIX_FMT_NONE)
-        throw FFmpegException(Format("Unknown pixel format requested: %s", Value));
+        throw FFmpegException(FormatText("Unknown pixel format requested: %s", Value.c_str()));
     FramePixFmt = format;
     UserSet.PixelFormat = true;
 }
@@ -532,10 +526,8 @@ void TCustomFFmpeg::ApplyMatrix(std::vector<uint16_t>& Matrix, const std::string
         const long coefficient = std::strtol(text, nullptr, 10);
         const char* next = i < 63 ? std::strchr(text, ',') : text;
         if (coefficient < 1 || coefficient > 255 || !next) {
-            char message[1100];
-            std::snprintf(message, sizeof message, "Syntax error in matrix \"%s\" at coeff %d",
-                          Value.c_str(), i);
-            throw FFmpegException(message);
+            throw FFmpegException(
+                FormatText("Syntax error in matrix \"%s\" at coeff %d", Value.c_str(), i));
         }
         matrix[i] = static_cast<uint16_t>(coefficient);
         text = next + 1;
@@ -576,7 +568,7 @@ void TCustomFFmpeg::ApplyBitstreamFilter(char Kind, const std::string& Value) {
         return;
     std::string name = Value.substr(0, Value.find('='));
     if (!ff::av_bsf_get_by_name(name.c_str()))
-        throw FFmpegException(Format("Unknown bitstream filter %s", TrimBlanks(Value)));
+        throw FFmpegException(FormatText("Unknown bitstream filter %s", TrimBlanks(Value).c_str()));
     (Kind == 'v'   ? VideoBitstreamFilters
      : Kind == 'a' ? AudioBitstreamFilters
                    : SubtitleBitstreamFilters)

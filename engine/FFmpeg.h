@@ -67,6 +67,10 @@ enum THookAction { haContinue, haIgnore, haStop };
 // be created (a task set up ahead of its run holds no file).
 enum TOutputCreation : uint8_t { ocCreate, ocCheckOnly };
 
+// Whether an output takes the sound of the inputs opened before it one after the other
+// (joined) or stream by stream as mapped.
+enum TOutputJoin { ojSeparate, ojJoin };
+
 // Holder of the library-level (generic) options: templates that validate and store the values
 // of SetGenericOption; their settings are copied into the real codec and format contexts when
 // inputs, outputs and streams are created. Private options of an encoder or muxer (found only
@@ -336,7 +340,7 @@ public:
     bool OpenInputFile(const std::filesystem::path& FileName);
     // Creates one output with its streams; the number of output file entries, or -1 with
     // LastError set (nothing appended, no file left behind).
-    int OpenOutputFile(const std::filesystem::path& FileName, bool Join = false);
+    int OpenOutputFile(const std::filesystem::path& FileName, TOutputJoin Join = ojSeparate);
     // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
     bool FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder, AVCodecID& Id);
     // Add one stream of a kind to a created output; raise FFmpegException on failure.
@@ -355,13 +359,13 @@ public:
     int OutputFileCount() const { return static_cast<int>(OutputFiles.size()); }
 
     // ---- Run ---------------------------------------------------------------------------------
-    // Starts a run once per Reset: threaded, returns the created worker (the caller starts it)
-    // or nullptr; not threaded, converts on the caller's thread and returns nullptr.
-    TConvertThread* StartConvert(bool Threaded, TConvertPriority Priority);
+    // Starts a run once per Reset: on a worker thread, returns the created worker (the caller
+    // starts it) or nullptr; on the caller's thread, converts there and returns nullptr.
+    TConvertThread* StartConvert(TConvertThreading Threading, TConvertPriority Priority);
     void Pause();
     void Resume();
-    void RequestStop(bool Wait);
-    void Stop(bool Wait);
+    void RequestStop(TStopWait Wait);
+    void Stop(TStopWait Wait);
     // The body of a run: transcode, record an error, release everything, DoTerminate.
     void Run();
     // A first pass, run on the run's thread before the conversion: false ends the run as

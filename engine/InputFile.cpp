@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string Format2(const char* format, const std::string& a, const std::string& b) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof buffer, format, a.c_str(), b.c_str());
-    return buffer;
-}
-
 // The length of the sound stream converted as the input declares it (the file's length when the
 // stream gives none), microseconds; -1 without sound (a stream below 0) or length.
 int64_t DeclaredSoundLength(const AVFormatContext* input, int audioStream) {
@@ -39,11 +33,11 @@ bool TCustomFFmpeg::FindCodecIdByName(const std::string& Name, AVMediaType Kind,
     const AVCodec* codec = Encoder ? ff::avcodec_find_encoder_by_name(Name.c_str())
                                    : ff::avcodec_find_decoder_by_name(Name.c_str());
     if (!codec) {
-        LastError = Format2("Unknown %s '%s'", role, Name);
+        LastError = FormatText("Unknown %s '%s'", role, Name.c_str());
         return false;
     }
     if (codec->type != Kind) {
-        LastError = Format2("Invalid %s type '%s'", role, Name);
+        LastError = FormatText("Invalid %s type '%s'", role, Name.c_str());
         return false;
     }
     Id = codec->id;

@@ -4,13 +4,13 @@
 #include "engine/OutputAudio.h"
 
 #include "engine/AudioVolume.h"
+#include "engine/EncodeDrain.h"
 #include "engine/FFmpeg.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -21,16 +21,6 @@ constexpr double MinCorrectionSamples = 50;
 // Silence goes through the path in pieces of this many samples, so a long gap never needs a
 // buffer of its whole length.
 constexpr int SilencePieceSamples = 8192;
-
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatText(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
 
 // A double truncated toward zero into the range of T (huge time stamp jumps stay defined).
 template <typename T> T TruncClamped(double value) {
@@ -126,7 +116,6 @@ private:
     AVFrame* WritableEncodeFrame(int samples);
     // Hands a frame (none: the end) to the pieces or to the stream's encoder.
     void Encode(AVFrame* frame);
-    void Send(AVFrame* frame);
     void Deliver(AVPacket* packet);
 
     TAudioOutputState& State;
@@ -137,7 +126,7 @@ private:
 
 void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
                         const TAudioSyncSettings& settings) {
-    if (State.LimitReached || chunk.nb_samples <= 0)
+    if (State.LimitReached || State.Drained || chunk.nb_samples <= 0)
         return;
     State.LimitSamples =
         settings.RecordingTimeUs == INT64_MAX
@@ -415,37 +404,13 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
 }
 
 void TAudioPath::Encode(AVFrame* frame) {
-    if (!State.Split) {
-        Send(frame);
-        return;
-    }
     const auto deliver = [this](AVPacket* packet) { Deliver(packet); };
-    if (frame)
+    if (!State.Split)
+        EncodeAndDrain(Encoder, frame, deliver);
+    else if (frame)
         State.Split->Push(*frame, deliver);
     else
         State.Split->Finish(deliver);
-}
-
-void TAudioPath::Send(AVFrame* frame) {
-    // A drained encoder answers end-of-file and takes nothing more; that is no failure.
-    const int sent = ff::avcodec_send_frame(Encoder, frame);
-    if (sent < 0 && sent != AVERROR_EOF)
-        throw FFmpegException("Audio encoding failed");
-    if (!State.Packet) {
-        State.Packet.reset(ff::av_packet_alloc());
-        if (!State.Packet)
-            throw FFmpegException("av_malloc failed");
-    }
-    AVPacket* packet = State.Packet.get();
-    for (;;) {
-        const int received = ff::avcodec_receive_packet(Encoder, packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return;
-        if (received < 0)
-            throw FFmpegException("Audio encoding failed");
-        Deliver(packet);
-        ff::av_packet_unref(packet);
-    }
 }
 
 void TAudioPath::Deliver(AVPacket* packet) {
@@ -455,6 +420,8 @@ void TAudioPath::Deliver(AVPacket* packet) {
 }
 
 void TAudioPath::Flush() {
+    if (State.Drained)
+        return;
     if (State.Resampler)
         DrainResampler();
     if (State.Fifo) {
@@ -467,6 +434,7 @@ void TAudioPath::Flush() {
         }
     }
     Encode(nullptr);
+    State.Drained = true;
 }
 
 } // namespace

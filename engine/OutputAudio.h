@@ -83,12 +83,14 @@ struct TAudioOutputState {
     FramePtr EncodeFrame;        // one encoder frame, reused
     FramePtr Silence;            // silent samples in the input's format
     TAudioFormat SilenceFormat;
-    PacketPtr Packet;
     int64_t LimitSamples = INT64_MAX; // end of the asked duration on the output clock
     bool ClockStarted = false;        // the output clock was set from the input once
     bool LimitReached = false;        // the asked duration is encoded and the encoder drained
     bool SplitDecided = false;        // whether to encode in pieces was decided
     int ConvertedVolume = 256;        // the settings' volume after the conversion
+    // The encoder has had the end of the stream: it takes no more sound, so chunks coming
+    // after it are ignored (as the pieces ignore them) and a second flush has nothing to add.
+    bool Drained = false;
     // Encodes in pieces in place of the stream's encoder; none: the stream's encoder encodes.
     std::unique_ptr<TSplitAudioEncoder> Split;
 };

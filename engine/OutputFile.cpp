@@ -45,12 +45,6 @@ std::string CreationTimeText(int64_t seconds) {
     return text;
 }
 
-std::string Quoted(const char* format, const std::filesystem::path& name) {
-    char buffer[4200];
-    std::snprintf(buffer, sizeof buffer, format, name.string().c_str());
-    return buffer;
-}
-
 // Local files are created by the output's target; other URLs are opened by the libraries.
 bool IsLocalFile(const std::string& url) {
     if (IsUnicodeURL(url))
@@ -72,7 +66,7 @@ bool IsAnInput(const TCustomFFmpeg& engine, const std::filesystem::path& fileNam
 
 } // namespace
 
-int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Join) {
+int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, TOutputJoin Join) {
     std::size_t codecsBefore = OutputCodecs.size();
     auto fail = [&](const std::string& message) {
         LastError = message;
@@ -102,7 +96,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
     const AVOutputFormat* format =
         OutputFormat ? OutputFormat : ff::av_guess_format(nullptr, url.c_str(), nullptr);
     if (!format)
-        return fail(Quoted("Unable to find a suitable output format for '%s'", FileName));
+        return fail(FormatText("Unable to find a suitable output format for '%s'",
+                               FileName.string().c_str()));
     auto output = std::make_unique<TOutputFileSetup>();
     output->FileName = FileName;
     AVFormatContext* raw = nullptr;
@@ -119,7 +114,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
                        format->subtitle_codec != AV_CODEC_ID_NONE;
     if (InputFileCount() > 0) {
         bool has[AVMEDIA_TYPE_NB] = {};
-        int scanned = Join ? 1 : InputFileCount();
+        int scanned = Join == ojJoin ? 1 : InputFileCount();
         for (int i = 0; i < scanned; ++i)
             for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
                 int kind = InputFiles[i]->streams[s]->codecpar->codec_type;
@@ -159,14 +154,16 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
     if (!(format->flags & AVFMT_NOFILE)) {
-        const int opened = !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
-                           : OutputCreation == ocCheckOnly
-                               ? TOutputTarget::CheckFolder(FileName)
-                               : output->Target.Create(oc, FileName, ReplaceExistingOutputs,
-                                                       NextOutputName, output->IO);
+        const int opened =
+            !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
+            : OutputCreation == ocCheckOnly
+                ? TOutputTarget::CheckFolder(FileName)
+                : output->Target.Create(oc, FileName, ReplaceExistingOutputs ? eoReplace : eoKeep,
+                                        NextOutputName, output->IO);
         if (opened < 0) {
             output->Target.Discard();
-            return fail(Quoted("Could not open '%s'", FileName) + ": " + ErrorText(opened));
+            return fail(FormatText("Could not open '%s'", FileName.string().c_str()) + ": " +
+                        ErrorText(opened));
         }
         output->FileName = output->Target.Created() ? output->Target.FileName() : FileName;
     }
@@ -175,7 +172,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, bool Jo
 
     OutputFiles.push_back(oc);
     OutputSetups.push_back(std::move(output));
-    if (Join && InputFileCount() > 1) {
+    if (Join == ojJoin && InputFileCount() > 1) {
         JoinMode = true;
         int64_t totalMs = 0;
         for (AVFormatContext* input : InputFiles)

@@ -2,6 +2,7 @@
 // (vcd, svcd, dvd, dv, dv50) that set options ahead of creating an output.
 #include "engine/FFmpeg.h"
 
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
 
@@ -96,13 +97,6 @@ bool ReadPresetFile(const std::string& path, std::string& text) {
     return file.good() || file.eof();
 }
 
-std::string Format(const char* format, const std::string& a, const std::string& b = {},
-                   const std::string& c = {}, const std::string& d = {}) {
-    char buffer[4096];
-    std::snprintf(buffer, sizeof buffer, format, a.c_str(), b.c_str(), c.c_str(), d.c_str());
-    return buffer;
-}
-
 enum TNorm { nmPal, nmNtsc, nmFilm };
 
 } // namespace
@@ -132,7 +126,7 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
     }
     text = TrimBlanks(text);
     if (!found || text.empty())
-        throw FFmpegException(Format("Preset \"%s\" not found", name));
+        throw FFmpegException(FormatText("Preset \"%s\" not found", name.c_str()));
     std::replace(text.begin(), text.end(), '\r', '\n');
     std::istringstream lines(text);
     std::string line;
@@ -147,7 +141,8 @@ void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string
     std::string key = equal == std::string::npos ? Line : Line.substr(0, equal);
     std::string value = equal == std::string::npos ? std::string() : Line.substr(equal + 1);
     if (key.empty() || value.empty())
-        throw FFmpegException(Format("%s: Invalid syntax: \"%s\"", Preset, Line));
+        throw FFmpegException(
+            FormatText("%s: Invalid syntax: \"%s\"", Preset.c_str(), Line.c_str()));
     std::string lowerKey = LowerCase(key);
     if (lowerKey == "acodec")
         ApplyCodecName('a', value);
@@ -156,9 +151,9 @@ void TCustomFFmpeg::ApplyPresetLine(const std::string& Preset, const std::string
     else if (lowerKey == "scodec")
         ApplyCodecName('s', value);
     else if (!SetGenericOption(key, value))
-        throw FFmpegException(Format("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = "
-                                     "\"%s\"",
-                                     Preset, Line, key, value));
+        throw FFmpegException(
+            FormatText("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
+                       Preset.c_str(), Line.c_str(), key.c_str(), value.c_str()));
 }
 
 void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& Norm,

@@ -52,9 +52,10 @@ mode_t NewFileMode() {
 
 } // namespace
 
-int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName, bool replace,
-                          const TNextName& nextName, TMediaIO& io) {
+int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
+                          TExistingOutput existing, const TNextName& nextName, TMediaIO& io) {
     Name = fileName;
+    const bool replace = existing == eoReplace;
     int descriptor = -1;
     for (;;) {
         const int result =

@@ -14,17 +14,20 @@
 #include <sys/types.h>
 #include <system_error>
 
+// What creating an output does with a file of its name that exists.
+enum TExistingOutput { eoKeep, eoReplace };
+
 class TOutputTarget {
 public:
     // Gives the name to try when a chosen name is taken; an empty name gives up.
     using TNextName = std::function<std::filesystem::path(const std::filesystem::path& taken)>;
 
     // Creates the file for a muxer context and sets its I/O. An existing file is replaced
-    // when replace is set; otherwise, or when the name is taken between the check and the
+    // with eoReplace; otherwise, or when the name is taken between the check and the
     // creation, nextName (when given) says which name to take instead. Returns 0 or a negative
     // error code (AVERROR(EEXIST) for a taken name).
-    int Create(AVFormatContext* context, const std::filesystem::path& fileName, bool replace,
-               const TNextName& nextName, TMediaIO& io);
+    int Create(AVFormatContext* context, const std::filesystem::path& fileName,
+               TExistingOutput existing, const TNextName& nextName, TMediaIO& io);
     // Whether an output of this name could be created now: its folder (a link's target's
     // folder) exists and takes new files. 0 or a negative error code; creates nothing.
     static int CheckFolder(const std::filesystem::path& fileName);

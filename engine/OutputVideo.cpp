@@ -2,6 +2,7 @@
 // crop, rescale and pad, encoding with previews and two-pass statistics.
 #include "engine/OutputVideo.h"
 
+#include "engine/EncodeDrain.h"
 #include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/VideoHooks.h"
@@ -263,18 +264,8 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
     picture.quality = engine.SameQuality ? ist.Quality : enc->global_quality;
     picture.pict_type = AV_PICTURE_TYPE_NONE;
     DeliverPreview(engine, picture, ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q));
-    if (ff::avcodec_send_frame(enc, &picture) < 0)
-        throw FFmpegException("Video encoding failed");
-    if (!state.Packet)
-        state.Packet.reset(ff::av_packet_alloc());
-    AVPacket* packet = state.Packet.get();
     int bytes = 0;
-    for (;;) {
-        const int result = ff::avcodec_receive_packet(enc, packet);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-            break;
-        if (result < 0)
-            throw FFmpegException("Video encoding failed");
+    EncodeAndDrain(enc, &picture, [&](AVPacket* packet) {
         bytes += packet->size;
         engine.RunRecord().VideoSizeBytes += packet->size;
         ReadQualityStats(state, *packet);
@@ -286,8 +277,7 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
         ff::av_packet_rescale_ts(packet, enc->time_base, ost.St->time_base);
         packet->stream_index = ost.St->index;
         engine.WriteOutputPacket(output, ost, packet);
-        ff::av_packet_unref(packet);
-    }
+    });
     return bytes;
 }
 

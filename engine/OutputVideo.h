@@ -34,7 +34,6 @@ struct TVideoOutputState {
     FramePtr TempPicture; // the encoder's size and format: target of rescaling and padding
     TVideoFilterGraph Filters;
     FramePtr Filtered; // the current filtered picture
-    PacketPtr Packet;
     // What the encoder reported for its last packet (quality in lambda units, picture type).
     int LastQuality = 0;
     char LastPictureType = '?';

@@ -3,6 +3,7 @@
 // decoded unit to the output paths, drains decoders and encoders at the end of an input, and
 // writes packets through the stream's bitstream filters.
 #include "engine/AudioVolume.h"
+#include "engine/EncodeDrain.h"
 #include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
 #include "engine/OutputAudio.h"
@@ -266,30 +267,16 @@ void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
                                    const AVFrame* frame) {
     TEngineRun& run = RunRecord();
     const bool video = ost.Enc->codec_type == AVMEDIA_TYPE_VIDEO;
-    const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
-    const int sent = ff::avcodec_send_frame(ost.Enc, frame);
-    if (sent == AVERROR_EOF && !frame)
-        return; // drained already
-    if (sent < 0)
-        throw FFmpegException(failure);
-    PacketPtr packet(ff::av_packet_alloc());
-    if (!packet)
-        throw FFmpegException("av_packet_alloc failed");
-    for (;;) {
-        const int received = ff::avcodec_receive_packet(ost.Enc, packet.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return;
-        if (received < 0)
-            throw FFmpegException(failure);
+    EncodeAndDrain(ost.Enc, frame, [&](AVPacket* packet) {
         (video ? run.VideoSizeBytes : run.AudioSizeBytes) += packet->size;
         if (video && ost.LogFile && ost.Enc->stats_out)
             std::fputs(ost.Enc->stats_out, ost.LogFile);
         packet->stream_index = ost.Index;
         if (video && packet->duration <= 0)
             packet->duration = 1; // one frame: containers take the stream's length from it
-        ff::av_packet_rescale_ts(packet.get(), ost.Enc->time_base, ost.St->time_base);
-        WriteOutputPacket(output, ost, packet.get());
-    }
+        ff::av_packet_rescale_ts(packet, ost.Enc->time_base, ost.St->time_base);
+        WriteOutputPacket(output, ost, packet);
+    });
 }
 
 void TCustomFFmpeg::WriteOutputPacket(AVFormatContext* output, TOutputStream& ost,

@@ -5,6 +5,7 @@
 // encoder's grid inside the piece are kept; the last piece ends the stream as one encoder does.
 #include "engine/SplitAudioEncoder.h"
 
+#include "engine/EncodeDrain.h"
 #include "engine/EngineErrors.h"
 #include "engine/Mp3Seam.h"
 #include "ffbind/FFmpegLoader.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -79,15 +81,15 @@ struct TSplitAudioEncoder::TPiece {
 
     // Encodes the frames on the worker; false when the encoder fails.
     bool Encode(const AVCodecContext& settings, const AVDictionary* options, std::stop_token stop);
-    bool Receive(AVCodecContext* encoder, PacketPtr& packet);
+    // Keeps a packet of the piece's range.
+    void Keep(AVPacket* packet);
 };
 
 bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AVDictionary* options,
                                         std::stop_token stop) {
     const AVCodec* codec = settings.codec;
     CodecContextPtr encoder(ff::avcodec_alloc_context3(codec));
-    PacketPtr packet(ff::av_packet_alloc());
-    if (!encoder || !packet)
+    if (!encoder)
         return false;
     CopySettings(*encoder, settings);
     AVDictionary* copied = nullptr;
@@ -101,34 +103,28 @@ bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AV
         owner.reset(passed);
     }
     bool good = opened >= 0;
-    for (std::size_t i = 0; good && i < Frames.size() && !stop.stop_requested(); ++i) {
-        good = ff::avcodec_send_frame(encoder.get(), Frames[i].get()) >= 0 &&
-               Receive(encoder.get(), packet);
-        Frames[i].reset(); // the encoder holds what it still needs
+    const auto keep = [this](AVPacket* packet) { Keep(packet); };
+    try {
+        for (std::size_t i = 0; good && i < Frames.size() && !stop.stop_requested(); ++i) {
+            EncodeAndDrain(encoder.get(), Frames[i].get(), keep);
+            Frames[i].reset(); // the encoder holds what it still needs
+        }
+        if (good && !stop.stop_requested())
+            EncodeAndDrain(encoder.get(), nullptr, keep);
+    } catch (const FFmpegException&) {
+        good = false;
     }
-    if (good && !stop.stop_requested())
-        good =
-            ff::avcodec_send_frame(encoder.get(), nullptr) >= 0 && Receive(encoder.get(), packet);
     FreeEncoder(encoder);
     return good;
 }
 
-bool TSplitAudioEncoder::TPiece::Receive(AVCodecContext* encoder, PacketPtr& packet) {
-    for (;;) {
-        const int received = ff::avcodec_receive_packet(encoder, packet.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return true;
-        if (received < 0)
-            return false;
-        if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks) {
-            ff::av_packet_unref(packet.get());
-            continue;
-        }
-        Packets.push_back(std::move(packet));
-        packet.reset(ff::av_packet_alloc());
-        if (!packet)
-            return false;
-    }
+void TSplitAudioEncoder::TPiece::Keep(AVPacket* packet) {
+    if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks)
+        return;
+    PacketPtr kept(ff::av_packet_clone(packet));
+    if (!kept)
+        throw FFmpegException("av_malloc failed");
+    Packets.push_back(std::move(kept));
 }
 
 bool TSplitAudioEncoder::JoinsSeamlessly(const AVCodecContext& encoder) {
@@ -224,16 +220,16 @@ void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& wr
         while (static_cast<int>(Running.size()) >= Settings.Pieces) {
             if (Stopping())
                 return;
-            WriteFinished(write, true);
+            WriteFinished(write, fwWaitOldest);
         }
-        Launch(pushed, false);
+        Launch(pushed, peSegment);
         // What the next piece needs starts at its pre-roll.
         while (FirstFrameIndex < segmentEnd - PreRollFrames) {
             Frames.pop_front();
             ++FirstFrameIndex;
         }
     }
-    WriteFinished(write, false);
+    WriteFinished(write, fwNoWait);
 }
 
 void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
@@ -246,15 +242,15 @@ void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
     if (pushed > NextPiece * Settings.SegmentFrames) {
         while (static_cast<int>(Running.size()) >= Settings.Pieces)
-            WriteFinished(write, true);
-        Launch(pushed, true);
+            WriteFinished(write, fwWaitOldest);
+        Launch(pushed, peStreamEnd);
     }
     while (!Running.empty())
-        WriteFinished(write, true);
+        WriteFinished(write, fwWaitOldest);
     DropAll();
 }
 
-void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
+void TSplitAudioEncoder::Launch(int64_t endFrame, TPieceEnd end) {
     auto piece = std::make_unique<TPiece>();
     const int64_t start = NextPiece * Settings.SegmentFrames;
     const int64_t from = std::max<int64_t>(start - PreRollFrames, 0);
@@ -272,13 +268,14 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
         piece->SeamFromTicks = at(start)->pts - DelayTicks;
         piece->KeepFromTicks = piece->SeamFromTicks - SeamHoldFrames * FrameTicks;
     }
-    if (!last) {
+    if (end == peSegment) {
         const int64_t endTicks = at(start + Settings.SegmentFrames)->pts - DelayTicks;
         piece->KeepBeforeTicks = endTicks + SeamWindowFrames * FrameTicks;
         piece->HoldFromTicks = endTicks - SeamHoldFrames * FrameTicks;
     }
     TPiece& target = *piece;
     piece->Worker = std::jthread([this, &target](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), "sp-split");
         bool good = false;
         try {
             good = target.Encode(*Template, Options.get(), stop);
@@ -293,10 +290,10 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, bool last) {
     ++NextPiece;
 }
 
-void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wait) {
+void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, TFinishedWait wait) {
     while (!Running.empty()) {
         TPiece& piece = *Running.front();
-        if (wait)
+        if (wait == fwWaitOldest)
             WaitFor(piece);
         {
             std::lock_guard guard(Lock);
@@ -307,7 +304,7 @@ void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, bool wai
             throw FFmpegException("Audio encoding failed");
         WritePiece(piece, write);
         Running.pop_front();
-        wait = false;
+        wait = fwNoWait;
     }
 }
 

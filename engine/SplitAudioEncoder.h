@@ -49,10 +49,14 @@ public:
 
 private:
     struct TPiece;
+    // Whether a piece ends the stream (keeps every packet to the encoder's end).
+    enum TPieceEnd { peSegment, peStreamEnd };
+    // Whether handing on waits for the oldest piece or takes only what is finished.
+    enum TFinishedWait { fwNoWait, fwWaitOldest };
 
-    void Launch(int64_t endFrame, bool last);
-    // Hands on the packets of finished pieces in order; with wait, the oldest one is waited for.
-    void WriteFinished(const TSplitPacketWriter& write, bool wait);
+    void Launch(int64_t endFrame, TPieceEnd end);
+    // Hands on the packets of finished pieces in order.
+    void WriteFinished(const TSplitPacketWriter& write, TFinishedWait wait);
     // Hands on a finished piece's packets from its seam with the one before; keeps back those
     // the seam with the next one may still change.
     void WritePiece(TPiece& piece, const TSplitPacketWriter& write);

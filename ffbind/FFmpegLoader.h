@@ -36,7 +36,6 @@ public:
     }
     bool Contains(TLibraryKind kind) const { return Bits.test(kind); }
     bool Empty() const { return Bits.none(); }
-    unsigned long ToBits() const { return Bits.to_ulong(); }
 
 private:
     std::bitset<LibraryKindCount> Bits;
@@ -54,7 +53,6 @@ public:
 
     // Folder to load from; empty means the system's library search.
     void SetLibraryPath(const TPathFileName& path);
-    const TPathFileName& GetLibraryPath() const { return LibraryPath; }
 
     // Loads and binds every kind of the set (not empty); on the first failure the whole set is
     // unloaded and false returned, GetLastErrorMessage() telling why.

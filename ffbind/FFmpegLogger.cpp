@@ -127,11 +127,6 @@ void TFFLogger::SetOnLog(TLogEvent handler) {
     OnLog = std::move(handler);
 }
 
-bool TFFLogger::HasOnLog() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    return static_cast<bool>(OnLog);
-}
-
 void TFFLogger::InstallCallback() {
     SP_ASSERT(ff::av_log_set_callback != nullptr, "Assertion failure", Unit);
     ff::av_log_set_callback(LibraryCallback);

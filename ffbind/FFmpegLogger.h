@@ -35,7 +35,6 @@ public:
     void SetLogLevelByName(const std::string& text);
 
     void SetOnLog(TLogEvent handler);
-    bool HasOnLog() const;
 
     // Registers the bridge's callback with the libraries; avutil must be bound.
     void InstallCallback();

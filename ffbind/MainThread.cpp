@@ -39,11 +39,6 @@ TMainThreadState& State() {
 
 } // namespace
 
-void SetMainThread() {
-    std::lock_guard<std::mutex> guard(State().Lock);
-    State().MainId = std::this_thread::get_id();
-}
-
 bool IsMainThread() {
     std::lock_guard<std::mutex> guard(State().Lock);
     return State().MainId == std::this_thread::get_id();

@@ -42,9 +42,6 @@ template <class Mutex> std::unique_lock<Mutex> LockServingMainThread(Mutex& mute
 // Once the call that replaces or removes it has returned, the old wake-up no longer runs.
 void SetMainThreadWakeup(std::function<void()> wakeup);
 
-// Makes the calling thread the main thread (the program's first thread is by default).
-void SetMainThread();
-
 // The kernel's identifier of the calling thread, as shown in log lines.
 unsigned CurrentThreadId();
 

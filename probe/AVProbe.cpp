@@ -1,7 +1,7 @@
 // Seeking and picture grabbing of the media probe.
 #include "AVProbe.h"
 
-#include "TextFormat.h"
+#include "ffbind/FFUtils.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,7 +56,7 @@ bool TAVProbe::Seek(int streamIndex, int64_t timeUs) {
                  : FirstAudioStream() >= 0 ? FirstAudioStream()
                                            : FirstSubtitleStream();
     } else if (stream >= StreamCount()) {
-        Fail(llError, Format("stream index #%d is invalid.", stream));
+        Fail(llError, FormatText("stream index #%d is invalid.", stream));
         return false;
     }
     int64_t ts = std::max<int64_t>(timeUs, 0);
@@ -81,7 +81,7 @@ bool TAVProbe::Seek(int streamIndex, int64_t timeUs) {
             result = ff::av_seek_frame(context, stream, ts, SeekFlags);
     }
     if (result < 0) {
-        Fail(llError, Format("could not seek to position %0.3f", timeUs / 1000000.0));
+        Fail(llError, FormatText("could not seek to position %0.3f", timeUs / 1000000.0));
         return false;
     }
     if (timeUs > 0) {
@@ -115,11 +115,11 @@ int TAVProbe::VideoStreamToGrab(int streamIndex) {
         return FirstVideoStream();
     }
     if (streamIndex >= StreamCount()) {
-        EmptyBitmap(llError, Format("stream index #%d is invalid.", streamIndex));
+        EmptyBitmap(llError, FormatText("stream index #%d is invalid.", streamIndex));
         return -1;
     }
     if (FormatContext()->streams[streamIndex]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        EmptyBitmap(llError, Format("stream #%d is not video stream.", streamIndex));
+        EmptyBitmap(llError, FormatText("stream #%d is not video stream.", streamIndex));
         return -1;
     }
     return streamIndex;
@@ -144,11 +144,11 @@ bool TAVProbe::PrepareDecoder(int index) {
     if (!StreamDecoderOpen(index)) {
         const AVCodecID id = FormatContext()->streams[index]->codecpar->codec_id;
         if (!ff::avcodec_find_decoder(id))
-            EmptyBitmap(llError, Format("Unsupported codec (id=%d) for input file stream #%d",
-                                        static_cast<int>(id), index));
+            EmptyBitmap(llError, FormatText("Unsupported codec (id=%d) for input file stream #%d",
+                                            static_cast<int>(id), index));
         else
             EmptyBitmap(llError,
-                        Format("Error while opening codec for input file stream #%d", index));
+                        FormatText("Error while opening codec for input file stream #%d", index));
         return false;
     }
     if (DecoderContext != decoder) {
@@ -198,7 +198,7 @@ void TAVProbe::DecodeCover(int index) {
     // Drained: the next grab needs the decoder open for packets again.
     ff::avcodec_flush_buffers(DecoderContext);
     if (result == grMore) {
-        Fail(llError, Format("could not decode the cover of stream #%d.", index));
+        Fail(llError, FormatText("could not decode the cover of stream #%d.", index));
         PaintBlack();
     }
 }

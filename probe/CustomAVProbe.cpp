@@ -1,7 +1,6 @@
 // Opening, counting and the figures and tags of a media file.
 #include "CustomAVProbe.h"
 
-#include "TextFormat.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 
@@ -76,7 +75,7 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
     if (!formatName.empty()) {
         format = ff::av_find_input_format(formatName.c_str());
         if (!format) {
-            LastErrorText = Format("Unknown input format: %s", formatName.c_str());
+            LastErrorText = FormatText("Unknown input format: %s", formatName.c_str());
             return false;
         }
     }
@@ -98,7 +97,7 @@ bool TCustomAVProbe::LoadFile(const std::filesystem::path& fileName,
         result = ff::avformat_find_stream_info(Context, nullptr);
     }
     if (result < 0) {
-        LastErrorText = Format("%s: could not find codec parameters", fileName.c_str());
+        LastErrorText = FormatText("%s: could not find codec parameters", fileName.c_str());
         CloseFile();
         return false;
     }
@@ -234,12 +233,12 @@ void TCustomAVProbe::GetVideoStreamInfo(int index, TVideoStreamInfo& info) {
             return;
         }
     } else if (index >= StreamCountValue) {
-        Fail(llError, Format("stream index #%d is invalid.", index));
+        Fail(llError, FormatText("stream index #%d is invalid.", index));
         return;
     }
     AVStream* stream = Context->streams[index];
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        Fail(llError, Format("stream #%d is not video stream.", index));
+        Fail(llError, FormatText("stream #%d is not video stream.", index));
         return;
     }
     const AVCodecContext* decoder = StreamDecoder(index);

@@ -2,7 +2,6 @@
 // stream, grouped by program when the container has programs.
 #include "CustomAVProbe.h"
 
-#include "TextFormat.h"
 #include "ffbind/FFUtils.h"
 
 #include <cmath>
@@ -17,10 +16,10 @@ constexpr AVRational Microseconds = {1, 1000000};
 std::string RateText(double rate, const char* suffix) {
     const long long hundredths = std::llround(rate * 100);
     if (hundredths % 100 != 0)
-        return Format(", %3.2f %s", rate, suffix);
+        return FormatText(", %3.2f %s", rate, suffix);
     if (hundredths % 100000 != 0)
-        return Format(", %1.0f %s", rate, suffix);
-    return Format(", %1.0fk %s", rate / 1000, suffix);
+        return FormatText(", %1.0f %s", rate, suffix);
+    return FormatText(", %1.0fk %s", rate / 1000, suffix);
 }
 
 std::string RateText(AVRational rate, const char* suffix) {
@@ -31,7 +30,7 @@ std::string RateText(AVRational rate, const char* suffix) {
 std::string SecondsText(int64_t us) {
     const unsigned long long magnitude =
         us < 0 ? 0ULL - static_cast<unsigned long long>(us) : static_cast<unsigned long long>(us);
-    return Format("%s%llu.%.6llu", us < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
+    return FormatText("%s%llu.%.6llu", us < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
 }
 
 // "2021-05-01 13:14:15": seconds since 1970 in local standard time (daylight saving not
@@ -48,7 +47,7 @@ std::string LocalTimeText(int64_t secondsUtc) {
 
 void AddIfSet(std::string& text, const char* format, const std::string& value) {
     if (!value.empty())
-        text += Format(format, value.c_str()) + LineEnd;
+        text += FormatText(format, value.c_str()) + LineEnd;
 }
 
 } // namespace
@@ -56,18 +55,18 @@ void AddIfSet(std::string& text, const char* format, const std::string& value) {
 std::string TCustomAVProbe::StreamLine(int index) {
     AVStream* stream = Context->streams[index];
     AVCodecContext* decoder = StreamDecoder(index);
-    std::string line = Format("Stream #%d", index);
+    std::string line = FormatText("Stream #%d", index);
     if (Context->iformat->flags & AVFMT_SHOW_IDS)
-        line += Format("[0x%x]", stream->id);
+        line += FormatText("[0x%x]", stream->id);
     const std::string language = MetadataValue(stream->metadata, "language");
     if (!language.empty())
-        line += Format("(%s)", language.c_str());
+        line += FormatText("(%s)", language.c_str());
     AVRational& timeBase = stream->time_base;
     if (timeBase.den == 0)
         timeBase.den = timeBase.num ? timeBase.num : 1;
     const int64_t divisor = ff::av_gcd(timeBase.num, timeBase.den);
-    line += Format(", %d/%d", static_cast<int>(timeBase.num / divisor),
-                   static_cast<int>(timeBase.den / divisor));
+    line += FormatText(", %d/%d", static_cast<int>(timeBase.num / divisor),
+                       static_cast<int>(timeBase.den / divisor));
     char summary[256] = {};
     ff::avcodec_string(summary, sizeof summary, decoder, 0);
     line += ": ";
@@ -81,8 +80,8 @@ std::string TCustomAVProbe::StreamLine(int index) {
         ff::av_reduce(&displayNum, &displayDen,
                       static_cast<int64_t>(decoder->width) * streamRatio.num,
                       static_cast<int64_t>(decoder->height) * streamRatio.den, 1024 * 1024);
-        line += Format(", PAR %d:%d DAR %d:%d", streamRatio.num, streamRatio.den, displayNum,
-                       displayDen);
+        line += FormatText(", PAR %d:%d DAR %d:%d", streamRatio.num, streamRatio.den, displayNum,
+                           displayDen);
     }
     if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
         line += RateText(stream->r_frame_rate, "tbr");
@@ -111,7 +110,8 @@ std::string TCustomAVProbe::ProgramLines() {
                           MetadataValue(program->metadata, "provider_name", "N/A"));
         const std::string name = MetadataValue(program->metadata, "service_name",
                                                MetadataValue(program->metadata, "name", "N/A"));
-        text += Format("Program %d %s@%s", program->id, provider.c_str(), name.c_str()) + LineEnd;
+        text +=
+            FormatText("Program %d %s@%s", program->id, provider.c_str(), name.c_str()) + LineEnd;
         for (unsigned i = 0; i < program->nb_stream_indexes; ++i) {
             const unsigned index = program->stream_index[i];
             if (index < Context->nb_streams)
@@ -127,9 +127,9 @@ std::string TCustomAVProbe::GetInfoText() {
     TFileStreamInfo info;
     GetFileStreamInfo(info);
     std::string text = "File Name: " + GetFileName().string() + LineEnd;
-    text += Format("Format Name: %s", Context->iformat->name) + LineEnd;
-    text += Format("Format Long Name: %s",
-                   Context->iformat->long_name ? Context->iformat->long_name : "") +
+    text += FormatText("Format Name: %s", Context->iformat->name) + LineEnd;
+    text += FormatText("Format Long Name: %s",
+                       Context->iformat->long_name ? Context->iformat->long_name : "") +
             LineEnd;
     text += "File Size: " + SizeText(GetFileSize()) + LineEnd;
     if (info.StartTime != -1)
@@ -139,7 +139,7 @@ std::string TCustomAVProbe::GetInfoText() {
             LineEnd;
     text += (info.BitRate < 1
                  ? std::string("Bit Rate: N/A")
-                 : Format("Bit Rate: %lld Kbps", static_cast<long long>(info.BitRate / 1000))) +
+                 : FormatText("Bit Rate: %lld Kbps", static_cast<long long>(info.BitRate / 1000))) +
             LineEnd;
     if (info.TimeStamp > 0)
         text += "Time Stamp: " + LocalTimeText(info.TimeStamp) + LineEnd;
@@ -150,9 +150,9 @@ std::string TCustomAVProbe::GetInfoText() {
     AddIfSet(text, "Album: %s", info.Album);
     AddIfSet(text, "Genre: %s", info.Genre);
     if (info.Year > 0)
-        text += Format("Year: %d", info.Year) + LineEnd;
+        text += FormatText("Year: %d", info.Year) + LineEnd;
     if (info.Track > 0)
-        text += Format("Track: #%d", info.Track) + LineEnd;
+        text += FormatText("Track: #%d", info.Track) + LineEnd;
     if (Context->nb_programs > 0)
         return text + ProgramLines();
     for (int i = 0; i < StreamCountValue; ++i)

@@ -1,7 +1,6 @@
 // Reading a file's sound through the probe's decoder.
 #include "SoundDecoder.h"
 
-#include "TextFormat.h"
 #include "ffbind/FFUtils.h"
 
 #include <algorithm>
@@ -35,11 +34,11 @@ bool TSoundDecoder::Open(const std::filesystem::path& fileName, const std::strin
         return false;
     Stream = FirstAudioStream();
     if (Stream < 0) {
-        SetLastError(Format("%s: no sound stream", fileName.c_str()));
+        SetLastError(FormatText("%s: no sound stream", fileName.c_str()));
         return false;
     }
     if (!StreamDecoderOpen(Stream)) {
-        SetLastError(Format("%s: the sound cannot be decoded", fileName.c_str()));
+        SetLastError(FormatText("%s: the sound cannot be decoded", fileName.c_str()));
         return false;
     }
     Decoder = StreamDecoder(Stream);
@@ -53,7 +52,7 @@ bool TSoundDecoder::Open(const std::filesystem::path& fileName, const std::strin
     if (OutputFormat.Channels <= 0)
         OutputFormat.Channels = Decoder->ch_layout.nb_channels;
     if (OutputFormat.SampleRateHz <= 0 || OutputFormat.Channels <= 0) {
-        SetLastError(Format("%s: the sound has no rate or channels", fileName.c_str()));
+        SetLastError(FormatText("%s: the sound has no rate or channels", fileName.c_str()));
         return false;
     }
     Packet.reset(ff::av_packet_alloc());
@@ -78,7 +77,7 @@ bool TSoundDecoder::SeekTo(int64_t timeUs) {
     const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     if (__builtin_add_overflow(target, start, &target) ||
         ff::av_seek_frame(FormatContext(), Stream, target, AVSEEK_FLAG_BACKWARD) < 0) {
-        Fail(llError, Format("could not seek to position %0.3f", timeUs / 1000000.0));
+        Fail(llError, FormatText("could not seek to position %0.3f", timeUs / 1000000.0));
         return false;
     }
     ff::avcodec_flush_buffers(Decoder);
@@ -116,7 +115,7 @@ TSoundDecoder::TRead TSoundDecoder::Read() {
             continue;
         }
         if (read < 0) {
-            Fail(llError, Format("reading the sound: %s", ErrorText(read).c_str()));
+            Fail(llError, FormatText("reading the sound: %s", ErrorText(read).c_str()));
             return TRead::Failed;
         }
         // A damaged packet is the decoder's to skip, as a player would.

@@ -206,7 +206,7 @@ TEST_F(OutputFile, JoinAndItsRefusal) {
     const auto second = Fixture("mono_8k.wav");
     ASSERT_TRUE(E.OpenInputFile(first));
     ASSERT_TRUE(E.OpenInputFile(second));
-    ASSERT_EQ(E.OpenOutputFile(Folder / "joined.wav", true), 2) << E.LastError;
+    ASSERT_EQ(E.OpenOutputFile(Folder / "joined.wav", ojJoin), 2) << E.LastError;
     EXPECT_TRUE(E.JoinMode);
     EXPECT_EQ(E.OutputFiles[0], E.OutputFiles[1]);
     EXPECT_NEAR(E.RecordingTimeMs,

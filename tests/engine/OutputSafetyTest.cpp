@@ -49,7 +49,7 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     WaitServingMainThread(
         [&] { return Run.Progresses > 2 || std::chrono::steady_clock::now() > deadline; });
-    E.Stop(true);
+    E.Stop(swWaitForEnd);
     EXPECT_FALSE(E.Finished);
     EXPECT_EQ(ReadWholeFile(old), before);
     EXPECT_EQ(Names(Folder.Get()), std::vector<std::string>{"old.mp3"});

@@ -37,7 +37,7 @@ TEST_F(RunControlTest, StopDuringALongCopyLeavesAValidShorterFile) {
     PrepareSlowCopy(run, Folder / "stopped.mp3");
     run.Start();
     ASSERT_TRUE(WaitFor([&] { return run.Progresses > 3; }));
-    run.Engine->Stop(true);
+    run.Engine->Stop(swWaitForEnd);
     EXPECT_EQ(run.Terminations, 1); // Stop with waiting returns after the notification
     EXPECT_FALSE(run.Engine->Finished);
     EXPECT_FALSE(run.Engine->ErrorOccurred);
@@ -62,7 +62,7 @@ TEST_F(RunControlTest, PauseHoldsTheWorkerAndResumeContinuesIt) {
     EXPECT_TRUE(WaitFor([&] { return run.Progresses > heldAt + 2; }));
     // A stop wakes a paused worker too.
     run.Engine->Pause();
-    run.Engine->Stop(true);
+    run.Engine->Stop(swWaitForEnd);
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_FALSE(run.Engine->Finished);
 }
@@ -83,7 +83,7 @@ TEST_F(RunControlTest, StopEndsAHugeSilenceFill) {
     run.Start();
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     WaitServingMainThread([&] { return std::chrono::steady_clock::now() > until; });
-    run.Engine->Stop(true);
+    run.Engine->Stop(swWaitForEnd);
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_FALSE(run.Engine->Finished);
     EXPECT_FALSE(run.Engine->ErrorOccurred) << run.Engine->ErrorMessage;
@@ -103,23 +103,23 @@ TEST_F(RunControlTest, DestroyingARunningEngineStopsAndWaitsForIt) {
 
 TEST_F(RunControlTest, StopOnAnEngineThatNeverRanNotifiesOnce) {
     TEngineUnderTest run;
-    run.Engine->Stop(true);
+    run.Engine->Stop(swWaitForEnd);
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_TRUE(run.Engine->Terminated);
-    run.Engine->Stop(true);
-    run.Engine->Stop(false);
+    run.Engine->Stop(swWaitForEnd);
+    run.Engine->Stop(swNoWait);
     EXPECT_EQ(run.Terminations, 1);
 }
 
 TEST_F(RunControlTest, StartWithoutOutputFailsAtOnceAndOnlyOnce) {
     TLogCapture log;
     TEngineUnderTest run;
-    EXPECT_EQ(run.Engine->StartConvert(true, cpLower), nullptr);
+    EXPECT_EQ(run.Engine->StartConvert(ctWorkerThread, cpLower), nullptr);
     EXPECT_TRUE(run.Engine->ErrorOccurred);
     EXPECT_EQ(run.Engine->ErrorMessage, "At least one output file must be specified");
     EXPECT_EQ(log.LevelOf("At least one output file must be specified"), llQuiet);
     EXPECT_EQ(run.Terminations, 1);
-    EXPECT_EQ(run.Engine->StartConvert(true, cpLower), nullptr);
+    EXPECT_EQ(run.Engine->StartConvert(ctWorkerThread, cpLower), nullptr);
     EXPECT_EQ(run.Terminations, 1);
 }
 
@@ -127,12 +127,12 @@ TEST_F(RunControlTest, FinishedRunCannotStartAgainAndUnthreadedRunEndsBeforeRetu
     TEngineUnderTest run;
     run.OpenInputs({}, {Fixture("tone_1k_stereo.mp3")});
     run.CreateOutput({{"acodec", "copy"}}, Folder / "out.mp3");
-    EXPECT_EQ(run.Engine->StartConvert(false, cpNormal), nullptr);
+    EXPECT_EQ(run.Engine->StartConvert(ctCallerThread, cpNormal), nullptr);
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_TRUE(run.Engine->Finished);
     EXPECT_FALSE(run.Engine->Running);
-    EXPECT_EQ(run.Engine->StartConvert(true, cpNormal), nullptr);
-    run.Engine->Stop(true);
+    EXPECT_EQ(run.Engine->StartConvert(ctWorkerThread, cpNormal), nullptr);
+    run.Engine->Stop(swWaitForEnd);
     EXPECT_EQ(run.Terminations, 1);
 }
 
@@ -145,7 +145,7 @@ TEST_F(RunControlTest, WorkerRunsAtTheGivenPriority) {
         nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
         ++run.Terminations;
     };
-    TConvertThread* worker = run.Engine->StartConvert(true, cpLowest);
+    TConvertThread* worker = run.Engine->StartConvert(ctWorkerThread, cpLowest);
     ASSERT_NE(worker, nullptr);
     EXPECT_FALSE(worker->Started()); // created suspended; the caller starts it
     worker->Start();
@@ -168,7 +168,7 @@ TEST_F(RunControlTest, EmptyOutputIsDeletedInEveryEnding) {
     stopped.OpenInputs({}, {input});
     stopped.CreateOutput({{"acodec", "copy"}}, Folder / "stopped.aac");
     ASSERT_NE(stopped.Start(false), nullptr);
-    stopped.Engine->Stop(true); // starts the suspended worker, which stops at once
+    stopped.Engine->Stop(swWaitForEnd); // starts the suspended worker, which stops at once
     EXPECT_EQ(stopped.Terminations, 1);
     EXPECT_FALSE(stopped.Engine->Finished);
     EXPECT_FALSE(stopped.Engine->ErrorOccurred);

@@ -62,11 +62,11 @@ void TEngineUnderTest::CreateOutput(const TOptionList& options, const std::files
                                     bool join) {
     for (const auto& [name, value] : options)
         Engine->SetOption(name, value);
-    ASSERT_GT(Engine->OpenOutputFile(output, join), 0) << Engine->LastError;
+    ASSERT_GT(Engine->OpenOutputFile(output, join ? ojJoin : ojSeparate), 0) << Engine->LastError;
 }
 
 TConvertThread* TEngineUnderTest::Start(bool startWorker) {
-    TConvertThread* worker = Engine->StartConvert(true, cpNormal);
+    TConvertThread* worker = Engine->StartConvert(ctWorkerThread, cpNormal);
     if (worker && startWorker)
         worker->Start();
     return worker;

@@ -34,12 +34,12 @@ TEST(RunStressTest, RandomPauseResumeAndStopNeverHang) {
                 run.Engine->Resume();
                 break;
             default:
-                run.Engine->Stop(random() % 2 == 0);
+                run.Engine->Stop(random() % 2 == 0 ? swWaitForEnd : swNoWait);
                 break;
             }
         }
         if (random() % 2)
-            run.Engine->Stop(true);
+            run.Engine->Stop(swWaitForEnd);
         else
             run.Engine->Resume();
         run.WaitForEnd();

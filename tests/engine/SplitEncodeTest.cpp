@@ -239,7 +239,7 @@ TEST(SplitEncodeRunTest, RunOnTheMainThreadEnds) {
     TEngineUnderTest run;
     run.OpenInputs({}, {music});
     run.CreateOutput(SmallPieces(), folder / "out.mp3");
-    EXPECT_EQ(run.Engine->StartConvert(false, cpNormal), nullptr);
+    EXPECT_EQ(run.Engine->StartConvert(ctCallerThread, cpNormal), nullptr);
     EXPECT_TRUE(run.Engine->Finished) << run.Engine->ErrorMessage;
     EXPECT_EQ(run.Terminations, 1);
     EXPECT_TRUE(log.Contains("encoding the sound in pieces"));
@@ -295,7 +295,7 @@ TEST(SplitEncodeRunTest, RandomStopsEndCleanly) {
             std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
         }
         CheckSynchronize();
-        run.Engine->Stop(random() % 2 == 0);
+        run.Engine->Stop(random() % 2 == 0 ? swWaitForEnd : swNoWait);
         run.WaitForEnd();
         run.Engine.reset();
         ASSERT_EQ(run.Terminations, 1) << "run " << i;
