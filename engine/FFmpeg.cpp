@@ -1,7 +1,7 @@
 // The conversion engine's life (defaults, reset, release) and its option table.
 #include "engine/FFmpeg.h"
 
-#include "engine/EngineRun.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/Assertion.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -805,7 +805,6 @@ void TCustomFFmpeg::SetVerbose(int Value) {
 
 void TCustomFFmpeg::SetHookTimeRanges(const std::vector<THookTimeRange>& Ranges) {
     HookTimeRanges = Ranges;
-    HookTimeRangeIndex = 0;
     std::sort(HookTimeRanges.begin(), HookTimeRanges.end(),
               [](const THookTimeRange& a, const THookTimeRange& b) { return a.EndUs < b.EndUs; });
 }

@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-class TBitmap24;  // ffbind/FFUtils.h
-class TEngineRun; // engine/EngineRun.h
+class TBitmap24;     // ffbind/FFUtils.h
+class TTranscodeRun; // engine/TranscodeRun.h
 
 constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
 constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
@@ -202,7 +202,6 @@ struct TOptionState {
 
     // Periods in which the video hooks act, sorted by end time; empty = the whole duration.
     std::vector<THookTimeRange> HookTimeRanges;
-    int HookTimeRangeIndex = 0;
 };
 
 // One stream created on an output. Streams no longer carry a codec context: each output stream
@@ -237,9 +236,6 @@ struct TOutputFileSetup {
     // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
     DictionaryPtr MuxerOptions;
     std::vector<TOutputStreamSetup> Streams; // by stream index
-    // The packet of the input's cover, whose stream the run adds after every other, written
-    // once right after the header; none when the output holds no cover.
-    PacketPtr CoverPacket;
 };
 
 // One opened input file: the format context and the I/O serving it.
@@ -259,6 +255,8 @@ public:
         std::function<void(TCustomFFmpeg* Sender, const TProgressInfo& AProgress)>;
     // Fires once when a run ends, on the run's thread or a terminate thread.
     using TTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
+    // The hook and preview events fire on the run's thread: OnBeforeHook and OnCustomHook for
+    // each decoded picture, OnPreviewBitmap for encoded pictures PreviewIntervalUs apart.
     using TBeforeHookEvent =
         std::function<void(TCustomFFmpeg* Sender, int64_t APTS, THookAction& AHookAction)>;
     using TCustomHookEvent =
@@ -429,28 +427,9 @@ public:
 
     // A worker is held at the pause gate now.
     bool Paused() const;
-
-    // The record of the run in progress (engine/EngineRun.h); raises when no run is in
-    // progress. Run makes it; callers that drive the output paths themselves make one first with
-    // NewRunRecord. CloseAll drops it.
-    TEngineRun& RunRecord();
-    const TEngineRun& RunRecord() const;
-    TEngineRun& NewRunRecord();
-
-    // The video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream
-    // at initialisation (raises on failure), the decoded picture's hooks, and one picture to
-    // encode; FrameBytes receives the bytes encoded. Filtering happens inside OutputVideo.
-    void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
-    void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
-    void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                     AVFrame* Picture, int& FrameBytes);
-    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameBytes);
-    // Filters (bitstream filters of the stream) and writes one packet whose times are in the
-    // output stream's time base. Takes the packet's reference.
-    void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    // Sends a frame to the stream's encoder (nullptr drains it) and
-    // writes every packet it gives.
-    void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
+    // Whether a run is in progress (engine/TranscodeRun.h): Run makes it and drops it before the
+    // run reports its end.
+    bool HasRunRecord() const { return CurrentRun != nullptr; }
 
 protected:
     // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
@@ -484,58 +463,14 @@ protected:
     std::vector<std::string> MissingEffectsLogged;
 
 private:
-    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
-    void Transcode();
-    void TranscodeInit();
-    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
-    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
-    void ReportProgress(bool Last);
-    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                        AVSubtitle* Subtitle, int64_t PacketPts);
+    friend class TTranscodeRun; // reads the set-up
+    friend class TRunLink;      // fires the events and writes back what a run decides
+
     // Joins a finished worker and terminate thread (not from themselves).
     void ReleaseRunThreads();
-    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
-    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
-    void MapStreams();
-    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
-    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
-    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
-    void OpenPassLog(TOutputStream& Ost);
-    void OpenOutputEncoders();
-    void OpenInputDecoders();
-    void CopyMappedMetadata();
-    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
-    void CreateBitstreamFilters();
-    // Cover art (engine/OutputCover.cpp).
-    const AVStream* FindInputCover(int OutputIndex) const;
-    void AddCoverArt(int OutputIndex);
-    void WriteCoverArt(int OutputIndex);
-    void WriteHeaders();
-    void LogStreamMapping();
-    // Logs the stream mapping and the message (at llError), then raises it.
-    [[noreturn]] void FailWithMapping(const std::string& Message);
-    // Steps of the loop and of packet processing (engine/Transcode.cpp,
-    // engine/ProcessInputPacket.cpp).
-    int ChooseInputFile(double& OutputTimeMin);
-    double OutputTime(const TOutputStream& Ost) const;
-    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
-    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
-                         int64_t PacketPts);
-    void PaceRealTime(const TInputStream& Ist) const;
-    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
-    void DrainEncoders(int IstIndex);
-    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    void NoteWrittenSound();
-    // Compares the sound written to the output with what its input declares (or the clip);
-    // sets WarningMessage when the output is clearly shorter.
-    void CheckWrittenLength(const TOutputStream& Ost);
-    void ReportUnreadOutput(const std::string& outputName, int openError);
-    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
 
     // The run in progress; none between runs.
-    std::unique_ptr<TEngineRun> CurrentRun;
+    std::unique_ptr<TTranscodeRun> CurrentRun;
     // The video hooks loaded by the `vhook` option, run over decoded pictures.
     TFrameHookChain VideoHookChain;
     std::unique_ptr<TConvertThread> Worker;
