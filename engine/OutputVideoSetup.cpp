@@ -10,10 +10,6 @@
 
 namespace {
 
-bool FiltersInUse(const TCustomFFmpeg& engine) {
-    return engine.UseVideoFilters || !engine.VideoFilters.empty();
-}
-
 // The size step an encoder accepts: the RealVideo encoders want multiples of 16 (rv10) or 4
 // (rv20), subsampled chroma wants even sizes.
 int EncoderSizeStep(const AVCodecContext& enc) {
@@ -99,7 +95,7 @@ void TTranscodeRun::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
     state.Pad = Setup.PadTop || Setup.PadBottom || Setup.PadLeft || Setup.PadRight;
     state.PadBands = {Setup.PadTop, Setup.PadBottom, Setup.PadLeft, Setup.PadRight};
     enc->bits_per_raw_sample = 0;
-    if (FiltersInUse(Setup)) {
+    if (Setup.UseVideoFilters || !Setup.VideoFilters.empty()) {
         // The graph crops and scales; the path itself only pads.
         state.Crop = false;
         state.CropBands = state.InitialCropBands = TVideoBands();

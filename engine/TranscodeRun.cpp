@@ -1,6 +1,12 @@
 // The run's link to its engine and the start of a run.
 #include "engine/TranscodeRun.h"
 
+#include <iterator>
+#include <type_traits>
+
+// The set-up stays as it is while a run works: the run holds only a const view of it.
+static_assert(std::is_const_v<std::remove_reference_t<decltype(TTranscodeRun::Setup)>>);
+
 void TRunLink::HoldWhilePaused() const {
     Engine.HoldWhilePaused();
 }

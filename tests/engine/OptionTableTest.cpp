@@ -16,7 +16,7 @@ namespace {
 class OptionTable : public ::testing::Test {
 protected:
     TEngineUnderTest Test;
-    TCustomFFmpeg& E = *Test.Engine;
+    TEngineOpen& E = *Test.Engine;
 
     std::string Rejection(const std::string& name, const std::string& value) {
         return RejectionOf(E, name, value);

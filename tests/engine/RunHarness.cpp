@@ -36,7 +36,7 @@ int TLogCapture::LevelOf(const std::string& text) const {
 
 TEngineUnderTest::TEngineUnderTest() {
     EnsureLibsLoaded();
-    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine = std::make_unique<TEngineOpen>();
     Engine->Reset();
     Engine->OnTerminate = [this](TCustomFFmpeg* sender) {
         // A run has released its record before it reports its end.
