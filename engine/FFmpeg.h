@@ -78,6 +78,7 @@ public:
     void SetSubtitleCodec(const std::string& Name);
     // The value setters (SetAudioSampleRate ... SetHookTimeRanges) are the option state's
     // (engine/OptionState.h).
+
     // `apre`, `vpre`, `spre`: the option name's first letter selects the kind.
     void LoadPreset(const std::string& OptionName, const std::string& Value);
     // Target settings: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc", "film" or
