@@ -1,7 +1,7 @@
-// The record of one run of an engine: what exists only while a transcode runs (the stream
-// tables, the codecs the run opened, its counters and the read loop's position). The engine makes
-// it when a run starts and drops it before the run reports its end; dropping it closes what the
-// run opened, so nothing of a run outlives it.
+// The state of one transcode run (engine/TranscodeRun.h): what exists only while a transcode
+// runs (the stream tables, the codecs the run opened, its counters and the read loop's position).
+// The engine makes the run when it starts and drops it before the run reports its end; dropping
+// the state closes what the run opened, so nothing of a run outlives it.
 #ifndef SOUNDPICK_ENGINE_ENGINERUN_H
 #define SOUNDPICK_ENGINE_ENGINERUN_H
 
@@ -47,6 +47,14 @@ public:
     // Hook counter and action, picture records, preview window, statistics file; made on first
     // use.
     std::unique_ptr<TVideoHookState, TVideoHookStateDeleter> VideoHooks;
+    // The hook time range the last hooked picture fell in (the ranges are sorted by end time).
+    int HookTimeRangeIndex = 0;
+    // Added to every time stamp of input n: the engine's offsets at the start, moved by time
+    // stamp jumps and by joined inputs.
+    std::vector<int64_t> InputTsOffsetsUs;
+    // Per output file: the packet of the input's cover, whose stream the run adds after every
+    // other, written once right after the header; none when the output holds no cover.
+    std::vector<PacketPtr> CoverPackets;
 };
 
 #endif

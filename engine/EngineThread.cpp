@@ -2,8 +2,8 @@
 // stopping a run, the run's body and its end notification.
 #include "engine/EngineThread.h"
 
-#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/MainThread.h"
 
@@ -96,21 +96,6 @@ void TCustomFFmpeg::InitRunDefaults() {
     TerminatePending = false;
     PauseGate.Open();
     CurrentRun.reset();
-}
-
-TEngineRun& TCustomFFmpeg::RunRecord() {
-    return const_cast<TEngineRun&>(std::as_const(*this).RunRecord());
-}
-
-const TEngineRun& TCustomFFmpeg::RunRecord() const {
-    if (!CurrentRun)
-        throw FFmpegException("no run in progress");
-    return *CurrentRun;
-}
-
-TEngineRun& TCustomFFmpeg::NewRunRecord() {
-    CurrentRun = std::make_unique<TEngineRun>();
-    return *CurrentRun;
 }
 
 void TCustomFFmpeg::ReleaseRunThreads() {
@@ -212,9 +197,9 @@ void TCustomFFmpeg::Stop(TStopWait Wait) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        NewRunRecord();
+        CurrentRun = std::make_unique<TTranscodeRun>(*this);
         if (!BeforeTranscode || BeforeTranscode()) {
-            TranscodeOrSoundAlone();
+            Finished = TranscodeOrSoundAlone();
             if (Finished && AfterTranscode)
                 AfterTranscode();
         }

@@ -4,7 +4,9 @@
 #define SOUNDPICK_ENGINE_FFMPEG_H
 
 #include "engine/EngineErrors.h"
+#include "engine/EngineSetup.h"
 #include "engine/EngineThread.h"
+#include "engine/OptionState.h"
 #include "engine/OutputTarget.h"
 #include "engine/ProgressReport.h"
 #include "engine/StreamTypes.h"
@@ -23,43 +25,8 @@
 #include <utility>
 #include <vector>
 
-class TBitmap24;  // ffbind/FFUtils.h
-class TEngineRun; // engine/EngineRun.h
-
-constexpr int MAX_FILES = 20;   // input files, and output file entries (join replicas included)
-constexpr int MAX_STREAMS = 20; // streams per file in the per-file tables
-constexpr int MAX_STREAM_MAPS = 400;
-constexpr int MAX_METADATA_MAPS = 20;
-
-// The largest time option (`t`, `ss`, `itsoffset`), a billion seconds: time stamps moved by it
-// stay far from the 64-bit limits.
-constexpr int64_t MaxOptionTimeUs = 1000000000LL * 1000000;
-// The largest pad on one side of a picture, in pixels.
-constexpr int MaxPadSize = 16384;
-
-// Sentinel of AudioQscale: no audio quality scale set.
-constexpr float AudioQscaleUnset = -99999.0f;
-
-// One `map` option: which input stream feeds the next output stream, and which stream it is
-// synchronised to.
-struct TStreamMap {
-    int FileIndex = 0;
-    int StreamIndex = 0;
-    int SyncFileIndex = 0;
-    int SyncStreamIndex = 0;
-};
-
-// One `map_meta_data` option: the output file whose metadata comes from the input file.
-struct TMetadataMap {
-    int OutFile = 0;
-    int InFile = 0;
-};
-
-// A period in which the video hooks act, in microseconds.
-struct THookTimeRange {
-    int64_t StartUs = 0;
-    int64_t EndUs = 0;
-};
+class TBitmap24;     // ffbind/FFUtils.h
+class TTranscodeRun; // engine/TranscodeRun.h
 
 enum THookAction { haContinue, haIgnore, haStop };
 
@@ -71,191 +38,6 @@ enum TOutputCreation : uint8_t { ocCreate, ocCheckOnly };
 // (joined) or stream by stream as mapped.
 enum TOutputJoin { ojSeparate, ojJoin };
 
-// Holder of the library-level (generic) options: templates that validate and store the values
-// of SetGenericOption; their settings are copied into the real codec and format contexts when
-// inputs, outputs and streams are created. Private options of an encoder or muxer (found only
-// on a context made for that codec or format) cannot live in a template; they are kept as text
-// pairs and handed to avcodec_open2 / avformat_write_header.
-struct TOptionContexts {
-    // The options set so far with the template each was set on, in setting order (one entry
-    // per option and template). Only these are copied: a template's other values are generic
-    // defaults, which differ from a codec's own.
-    struct TSetOption {
-        const AVOption* Option;
-        void* Template;
-    };
-    std::vector<TSetOption> SetOptions;
-    // One template per media kind, in the order video, audio, data, subtitle, attachment.
-    CodecContextPtr Codecs[5];
-    // Template format context (not opened).
-    OutputFormatPtr Format;
-    // Scaler context for a 16 x 16 picture of pixel format 0 with ScalerFlags.
-    SwsPtr Scaler;
-    // Codec private options by media kind (same order as Codecs) and muxer private options.
-    DictionaryPtr CodecPrivate[5];
-    DictionaryPtr FormatPrivate;
-
-    bool Created() const { return Codecs[0] != nullptr; }
-    AVCodecContext* Codec(AVMediaType kind) const { return Codecs[kind].get(); }
-};
-
-// The option state: every field set by the option vocabulary, with its default. Reset to these
-// defaults by InitDefaults. Times are microseconds unless the name says otherwise.
-struct TOptionState {
-    const AVInputFormat* InputFormat = nullptr;   // `f`; none = probe
-    const AVOutputFormat* OutputFormat = nullptr; // `f`; none = guess from the name
-    std::vector<TStreamMap> StreamMaps;           // `map`; count = size()
-    std::vector<TMetadataMap> MetadataMaps;       // `map_meta_data`
-    std::vector<std::pair<std::string, std::string>> MetadataPairs; // `metadata`
-    int64_t RecordingTimeUs = std::numeric_limits<int64_t>::max();  // `t`; max = no limit
-    int RecordingTimeMs = -1;              // expected output duration for progress; -1 unknown
-    int64_t StartTimeUs = 0;               // `ss`; applies to the next input only
-    int64_t InputTsOffsetUs = 0;           // `itsoffset`
-    int64_t RecordingTimestampSeconds = 0; // `timestamp`, since 1970
-    double InputTsScale[MAX_FILES][MAX_STREAMS]{}; // `itsscale` (input file x stream)
-    int64_t LimitFileSizeBytes = 0;                // `fs`; 0 = no limit
-    int MaxFrames[4] = {2147483647, 2147483647, 2147483647, 2147483647}; // video, audio, data, sub
-    AVRational FrameRate = {0, 0};                                       // `r`; 0/0 = from input
-    int FrameWidth = 0, FrameHeight = 0;                                 // `s`, less the crops
-    float FrameAspectRatio = 0;                                          // `aspect`
-    int FramePixFmt = -1;                                                // `pix_fmt`; -1 none
-    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
-    uint8_t PadColor[3] = {16, 128, 128}; // Y, U, V
-    int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
-    float VideoQscale = 0;
-    std::vector<uint16_t> IntraMatrix, InterMatrix; // 64 coefficients each, or empty (none)
-    std::string VideoRcOverride;                    // `rc_override`; empty = none
-    bool VideoDisable = false;
-    bool CoverArt = true; // `cover`: the input's cover goes where the output container holds one
-    int VideoDiscard = 0;
-    std::string VideoCodecName; // empty = none
-    bool VideoStreamCopy = false;
-    uint32_t VideoCodecTag = 0;
-    bool SameQuality = false;
-    bool Deinterlace = false;
-    int TopFieldFirst = -1;
-    int MeThreshold = 0;
-    int IntraDcPrecision = 8;
-    bool IntraOnly = false;
-    bool LoopInput = false;
-    int LoopOutput = -1;
-    bool QpHistogram = false;
-    std::string VideoFilters;
-    int AudioSampleRateHz = 44100;
-    int AudioChannels = 2;
-    float AudioQscale = AudioQscaleUnset;
-    bool AudioDisable = false;
-    std::string AudioCodecName;
-    bool AudioStreamCopy = false;
-    uint32_t AudioCodecTag = 0;
-    std::string AudioLanguage;
-    int AudioSampleFmt = -1;         // AVSampleFormat; -1 none
-    uint64_t AudioChannelLayout = 0; // channel mask of the last input's audio; 0 = unknown
-    int AudioVolume = 256;           // 256 = unchanged
-    // Applied to the sound as converted for the encoder (format, rate and channels), where a
-    // gain measured on that sound belongs; 256 = unchanged.
-    int ConvertedVolume = 256;
-    bool SubtitleDisable = false;
-    std::string SubtitleCodecName;
-    bool SubtitleStreamCopy = false;
-    std::string SubtitleLanguage;
-    uint32_t SubtitleCodecTag = 0;
-    float MuxPreloadSeconds = 0.5f;
-    float MuxMaxDelaySeconds = 0.7f;
-    int Pass = 0; // 0, 1 or 2
-    std::string PassLogFileName;
-    bool HexDump = false, PacketDump = false, Psnr = false;
-    int VideoSyncMethod = -1;
-    int AudioSyncMethod = 0;
-    float AudioDriftThresholdSeconds = 0.1f;
-    bool CopyTs = false;
-    bool Shortest = false;
-    int VideoGlobalHeader = 0;
-    std::string VstatsFileName; // empty = none
-    int ProgramId = 0;
-    int PreferredAudioStream = -1; // `astream`: the input's audio stream to convert; -1 chooses
-    int CopyInitialNonKeyframes = 0;
-    bool RateEmulation = false;
-    int VideoChannel = 0;
-    std::string VideoStandard; // `tvstd`; empty = none
-    bool ExitOnError = false;
-    bool UsingVhook = false;
-    int Verbose = 1;
-    bool InputSync = false;
-    bool ForceFps = false;
-    float DtsDeltaThresholdSeconds = 10.0f;
-    int ScalerFlags = 4; // SWS_BICUBIC; the scaler template's "sws_flags"
-    int ThreadCount = 0; // codec threads; 0 lets each codec use what the processors allow
-    // Re-encoded sound of an output at least SplitMinimumMs long is encoded in pieces of
-    // SplitSegmentMs, SplitPieces at once on as many threads (0 and 1: one encoder).
-    int SplitPieces = 0, SplitSegmentMs = 30000, SplitMinimumMs = 120000;
-    // An existing output file is replaced (when the run ends well); otherwise it is refused.
-    bool ReplaceExistingOutputs = false;
-    std::string LastError; // the last set-up error message
-    // Pending bitstream filters by kind (`vbsf`, `absf`, `sbsf`): validated filter names,
-    // consumed by the next stream of that kind. Filters need the stream's parameters, so the
-    // run creates the filter contexts.
-    std::vector<std::string> VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
-    bool ImageCompatibility = false; // `f pgmyuv`
-    // The settings the user gave (`ar`, `ac`, `r`, `s`, `pix_fmt`), as opposed to defaults and
-    // values taken from an input: only these reach the demuxers of raw inputs.
-    struct {
-        bool SampleRate = false, Channels = false, FrameRate = false, FrameSize = false,
-             PixelFormat = false;
-    } UserSet;
-
-    // Periods in which the video hooks act, sorted by end time; empty = the whole duration.
-    std::vector<THookTimeRange> HookTimeRanges;
-    int HookTimeRangeIndex = 0;
-};
-
-// One stream created on an output. Streams no longer carry a codec context: each output stream
-// gets an encoder context owned by the engine, filled by stream creation and opened by the
-// transcode initialisation.
-struct TOutputStreamSetup {
-    AVStream* Stream = nullptr;
-    // Allocated for the chosen encoder (or with no codec for a stream copy); holds codec id and
-    // type, rates, sizes, formats, flags, quality and the copied generic options.
-    CodecContextPtr Encoder;
-    // The encoder chosen or guessed; none for a stream copy or when no encoder exists for the
-    // guessed id (the transcode then reports it).
-    const AVCodec* Codec = nullptr;
-    bool StreamCopy = false;
-    // Private options of the encoder (presets and generic options that only the encoder
-    // knows), to pass to avcodec_open2.
-    DictionaryPtr EncoderOptions;
-    // Bitstream filter names for this stream, moved from the pending list of its kind.
-    std::vector<std::string> BitstreamFilters;
-};
-
-// One created output file with its streams. The file the target created is open for writing
-// (IO, set as the context's pb) unless its format has no file; CloseOutputFiles closes it,
-// keeps, commits or removes it as the run ended, and frees the context.
-struct TOutputFileSetup {
-    TMediaIO IO;
-    OutputFormatPtr Context;
-    std::filesystem::path FileName;
-    TOutputTarget Target;
-    // Sound was written to it (set at the end of the run).
-    bool HasSound = false;
-    // Muxer private options (muxrate, preload, ...), to pass to avformat_write_header.
-    DictionaryPtr MuxerOptions;
-    std::vector<TOutputStreamSetup> Streams; // by stream index
-    // The packet of the input's cover, whose stream the run adds after every other, written
-    // once right after the header; none when the output holds no cover.
-    PacketPtr CoverPacket;
-};
-
-// One opened input file: the format context and the I/O serving it.
-struct TInputFileSetup {
-    TInputContext Input;
-    std::filesystem::path FileName;
-    // Where reading starts (`ss`) and the length of sound the input declares, microseconds
-    // (-1 when it declares none).
-    int64_t StartUs = 0;
-    int64_t SoundLengthUs = -1;
-};
-
 class TCustomFFmpeg : public TOptionState {
 public:
     // Engine as sender and the run's progress. Fires on the run's thread.
@@ -263,6 +45,8 @@ public:
         std::function<void(TCustomFFmpeg* Sender, const TProgressInfo& AProgress)>;
     // Fires once when a run ends, on the run's thread or a terminate thread.
     using TTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
+    // The hook and preview events fire on the run's thread: OnBeforeHook and OnCustomHook for
+    // each decoded picture, OnPreviewBitmap for encoded pictures PreviewIntervalUs apart.
     using TBeforeHookEvent =
         std::function<void(TCustomFFmpeg* Sender, int64_t APTS, THookAction& AHookAction)>;
     using TCustomHookEvent =
@@ -277,8 +61,6 @@ public:
     TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
     // ---- Life -----------------------------------------------------------------------------
-    // Every option field to its default and the run state to empty.
-    void InitDefaults();
     // Clears the engine for reuse before a task's options are applied and creates the option
     // contexts. Does nothing while the libraries are not loaded.
     void Reset();
@@ -298,42 +80,15 @@ public:
     void SetAudioCodec(const std::string& Name);
     void SetVideoCodec(const std::string& Name);
     void SetSubtitleCodec(const std::string& Name);
-    void SetAudioSampleRate(int ValueHz);
-    void SetAudioChannels(int Value);
-    void SetAudioVolume(int Value);
-    void SetAudioSyncMethod(int Value);
-    void SetVideoSyncMethod(int Value);
-    void SetMuxMaxDelay(float Seconds);
-    void SetMuxPreload(float Seconds);
-    void SetAudioTag(const std::string& Tag);
-    void SetVideoTag(const std::string& Tag);
-    void SetFrameRate(const std::string& Value);
-    void SetFrameSize(const std::string& Value);
-    void SetAspectRatio(const std::string& Value);
-    void SetCropTop(int Value);
-    void SetCropBottom(int Value);
-    void SetCropLeft(int Value);
-    void SetCropRight(int Value);
-    void SetPadTop(int Value);
-    void SetPadBottom(int Value);
-    void SetPadLeft(int Value);
-    void SetPadRight(int Value);
-    void SetPadColor(int ColorBGR);
-    void SetVideoFilters(const std::string& Value);
-    void SetProgramId(int Value);
-    void SetStartTime(int64_t TimeUs);
-    void SetRecordingTime(int64_t TimeUs);
-    void SetRecordingTimeMs(int TimeMs);
-    void AddMetadata(const std::string& Key, const std::string& Value);
-    void SetVerbose(int Value);
+    // The value setters (SetAudioSampleRate ... SetHookTimeRanges) are the option state's
+    // (engine/OptionState.h).
+
     // `apre`, `vpre`, `spre`: the option name's first letter selects the kind.
     void LoadPreset(const std::string& OptionName, const std::string& Value);
     // Target settings: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc", "film" or
     // anything else to detect it; the fallback norm when detection finds none.
     void SetTarget(const std::string& Type, const std::string& Norm,
                    const std::string& FallbackNorm);
-    // Copies the ranges, sorted by end time, and starts at the first.
-    void SetHookTimeRanges(const std::vector<THookTimeRange>& Ranges);
 
     // ---- Inputs and outputs (caller's thread, before the run) -------------------------------
     // Opens one input; false with LastError set when it cannot be used (nothing appended).
@@ -341,17 +96,10 @@ public:
     // Creates one output with its streams; the number of output file entries, or -1 with
     // LastError set (nothing appended, no file left behind).
     int OpenOutputFile(const std::filesystem::path& FileName, TOutputJoin Join = ojSeparate);
-    // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
-    bool FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder, AVCodecID& Id);
-    // Add one stream of a kind to a created output; raise FFmpegException on failure.
-    void new_video_stream(TOutputFileSetup& Output);
-    void new_audio_stream(TOutputFileSetup& Output);
-    void new_subtitle_stream(TOutputFileSetup& Output);
 
     // The set-up record behind an output file entry (join replicas share one record).
     TOutputFileSetup& OutputFileSetup(int OutputIndex);
     const TOutputFileSetup& OutputSetupOf(int OutputIndex) const;
-    TOutputStreamSetup& OutputStreamSetup(int OutputIndex, int StreamIndex);
     int InputFileCount() const { return static_cast<int>(InputFiles.size()); }
     const std::filesystem::path& InputFileName(int Index) const {
         return InputSetups.at(Index)->FileName;
@@ -366,16 +114,12 @@ public:
     void Resume();
     void RequestStop(TStopWait Wait);
     void Stop(TStopWait Wait);
-    // The body of a run: transcode, record an error, release everything, DoTerminate.
-    void Run();
     // A first pass, run on the run's thread before the conversion: false ends the run as
     // stopped, an exception as failed.
     std::function<bool()> BeforeTranscode;
     // A last check on the run's thread after a conversion that ran to its end (the outputs'
     // trailers are written): it may log and set WarningMessage, and does not throw.
     std::function<void()> AfterTranscode;
-    // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
-    void DoTerminate();
     // Ends a run that cannot start: releases everything, logs the reason and fails with it.
     void Refuse(const std::string& Reason);
 
@@ -394,24 +138,9 @@ public:
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).
     std::vector<AVFormatContext*> InputFiles;
-    int64_t InputFileTsOffsetsUs[MAX_FILES]{}; // added to every time stamp of input n
-    // Input n was opened at a start time: its time stamps start at 0 there.
-    bool InputFileClipped[MAX_FILES]{};
-    // The forced decoder of each input stream in global stream order (nullptr when none).
-    std::vector<const AVCodec*> InputCodecs;
-    // A decoder context per input stream in global stream order, filled from the stream's
-    // parameters with the decoding generic options and the thread count; opened by the
-    // transcode initialisation.
-    std::vector<CodecContextPtr> InputDecoders;
     // Output file entries in order; in join mode one file appears once per input (views of
     // OutputSetups; count = size()).
     std::vector<AVFormatContext*> OutputFiles;
-    // The encoder named by the codec-name option of each created output stream, in creation
-    // order (nullptr when no name was set).
-    std::vector<const AVCodec*> OutputCodecs;
-    bool JoinMode = false;
-    // An output uses video filters (read by the video output path).
-    bool UseVideoFilters = false;
     TOptionContexts OptionContexts;
 
     // ---- Run flags and results ------------------------------------------------------------
@@ -428,33 +157,13 @@ public:
     std::string WarningSummary;
     int64_t ProgressIntervalUs = 500000; // between progress reports
     int64_t PreviewIntervalUs = 100000;  // between preview pictures
-    std::atomic<TConvertThread*> ConvertThread{nullptr};
-    uint8_t PreviewFlags = 0; // bit 0 preview wanted, bit 1 preview bitmap wanted
+    uint8_t PreviewFlags = 0;            // bit 0 preview wanted, bit 1 preview bitmap wanted
 
     // A worker is held at the pause gate now.
     bool Paused() const;
-
-    // The record of the run in progress (engine/EngineRun.h); raises when no run is in
-    // progress. Run makes it; callers that drive the output paths themselves make one first with
-    // NewRunRecord. CloseAll drops it.
-    TEngineRun& RunRecord();
-    const TEngineRun& RunRecord() const;
-    TEngineRun& NewRunRecord();
-
-    // The video output path (engine/OutputVideo*.cpp): preparation of an encoded video stream
-    // at initialisation (raises on failure), the decoded picture's hooks, and one picture to
-    // encode; FrameBytes receives the bytes encoded. Filtering happens inside OutputVideo.
-    void PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist);
-    void PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture);
-    void OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                     AVFrame* Picture, int& FrameBytes);
-    void WriteVideoStats(AVFormatContext* Output, TOutputStream& Ost, int FrameBytes);
-    // Filters (bitstream filters of the stream) and writes one packet whose times are in the
-    // output stream's time base. Takes the packet's reference.
-    void WriteOutputPacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    // Sends a frame to the stream's encoder (nullptr drains it) and
-    // writes every packet it gives.
-    void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
+    // Whether a run is in progress (engine/TranscodeRun.h): Run makes it and drops it before the
+    // run reports its end.
+    bool HasRunRecord() const { return CurrentRun != nullptr; }
 
 protected:
     // Set-up helpers (engine/FFmpeg*.cpp, engine/InputFile*.cpp, engine/OutputFile*.cpp).
@@ -483,68 +192,57 @@ protected:
     // false when it cannot be loaded.
     bool AddVideoHook(const std::vector<std::string>& Args);
 
+    // ---- Set-up steps and records under the public face (the run reads the records) ---------
+    // Add one stream of a kind to a created output; raise FFmpegException on failure.
+    void new_video_stream(TOutputFileSetup& Output);
+    void new_audio_stream(TOutputFileSetup& Output);
+    TOutputStreamSetup& OutputStreamSetup(int OutputIndex, int StreamIndex);
+    int64_t InputFileTsOffsetsUs[MAX_FILES]{}; // added to every time stamp of input n
+    // The forced decoder of each input stream in global stream order (nullptr when none).
+    std::vector<const AVCodec*> InputCodecs;
+    // A decoder context per input stream in global stream order, filled from the stream's
+    // parameters with the decoding generic options and the thread count; opened by the
+    // transcode initialisation.
+    std::vector<CodecContextPtr> InputDecoders;
+    // The encoder named by the codec-name option of each created output stream, in creation
+    // order (nullptr when no name was set).
+    std::vector<const AVCodec*> OutputCodecs;
+    bool JoinMode = false;
+    // An output uses video filters (read by the video output path).
+    bool UseVideoFilters = false;
+
     std::vector<std::unique_ptr<TInputFileSetup>> InputSetups;
     std::vector<std::unique_ptr<TOutputFileSetup>> OutputSetups;
     std::vector<std::string> MissingEffectsLogged;
 
 private:
-    // The transcode: initialisation, loop and ending (engine/Transcode*.cpp).
-    void Transcode();
-    void TranscodeInit();
-    // One packet of an input stream (none: the end of the stream); -1 when it did not decode.
-    int ProcessInputPacket(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    // Progress report (engine/ProgressReport*.cpp): status values to OnProgress or the log.
-    void ReportProgress(bool Last);
-    void OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
-                        AVSubtitle* Subtitle, int64_t PacketPts);
-    // Joins a finished worker and terminate thread (not from themselves).
-    void ReleaseRunThreads();
-    void EndOfJoinInput(int FileIndex, bool& LeaveLoop);
-    // Steps of TranscodeInit (engine/TranscodeInit.cpp).
-    void MapStreams();
-    int FindSource(const TOutputStream& Ost, AVMediaType Kind) const;
-    void PrepareOutputCodec(TOutputStream& Ost, TInputStream& Ist);
-    void PrepareStreamCopy(TOutputStream& Ost, TInputStream& Ist);
-    void OpenPassLog(TOutputStream& Ost);
-    void OpenOutputEncoders();
-    void OpenInputDecoders();
-    void CopyMappedMetadata();
-    void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
-    void CreateBitstreamFilters();
-    // Cover art (engine/OutputCover.cpp).
-    const AVStream* FindInputCover(int OutputIndex) const;
-    void AddCoverArt(int OutputIndex);
-    void WriteCoverArt(int OutputIndex);
-    void WriteHeaders();
-    void LogStreamMapping();
-    // Logs the stream mapping and the message (at llError), then raises it.
-    [[noreturn]] void FailWithMapping(const std::string& Message);
-    // Steps of the loop and of packet processing (engine/Transcode.cpp,
-    // engine/ProcessInputPacket.cpp).
-    int ChooseInputFile(double& OutputTimeMin);
-    double OutputTime(const TOutputStream& Ost) const;
-    void AdjustTimestamps(TInputStream& Ist, AVPacket& Packet);
-    void DispatchDecoded(TInputStream& Ist, int IstIndex, AVFrame* Frame, AVSubtitle* Subtitle,
-                         int64_t PacketPts);
-    void PaceRealTime(const TInputStream& Ist) const;
-    void CopyPacket(TOutputStream& Ost, TInputStream& Ist, const AVPacket& Packet);
-    void DrainEncoders(int IstIndex);
-    int DecodeUnits(TInputStream& Ist, int IstIndex, const AVPacket* Packet);
-    void NoteWrittenSound();
-    // Compares the sound written to the output with what its input declares (or the clip);
-    // sets WarningMessage when the output is clearly shorter.
-    void CheckWrittenLength(const TOutputStream& Ost);
-    void ReportUnreadOutput(const std::string& outputName, int openError);
-    void WriteFiltered(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
-    void WritePacket(AVFormatContext* Output, TOutputStream& Ost, AVPacket* Packet);
+    friend class TTranscodeRun;  // reads the set-up
+    friend class TRunLink;       // fires the events and writes back what a run decides
+    friend class TConvertThread; // runs Run
+
+    // Every option field to its default and the run state to empty.
+    void InitDefaults();
+    // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
+    bool FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder, AVCodecID& Id);
+    void new_subtitle_stream(TOutputFileSetup& Output);
+    // The body of a run: transcode, record an error, release everything, DoTerminate.
+    void Run();
+    // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
+    void DoTerminate();
     // The sound alone when the picture cannot be encoded (engine/OutputWithoutVideo.cpp): an
     // output whose video encoder refused is made again without video and the run goes on.
     bool SoundAloneFallback(const AVStream* Refused) const;
-    void TranscodeOrSoundAlone();
+    bool TranscodeOrSoundAlone();
     void DropOutputVideo();
+    std::atomic<TConvertThread*> ConvertThread{nullptr};
+    // Input n was opened at a start time: its time stamps start at 0 there.
+    bool InputFileClipped[MAX_FILES]{};
+
+    // Joins a finished worker and terminate thread (not from themselves).
+    void ReleaseRunThreads();
 
     // The run in progress; none between runs.
-    std::unique_ptr<TEngineRun> CurrentRun;
+    std::unique_ptr<TTranscodeRun> CurrentRun;
     // The video hooks loaded by the `vhook` option, run over decoded pictures.
     TFrameHookChain VideoHookChain;
     std::unique_ptr<TConvertThread> Worker;
@@ -562,8 +260,6 @@ private:
     void ApplyPass(const std::string& Value);
     void ApplyBitRate(const std::string& Name, const std::string& Value);
     void ApplyCodecName(char Kind, const std::string& Value);
-    void ApplyCodecTag(char Kind, const std::string& Value);
-    void ApplyCrop(int& Field, int Value, bool Vertical);
     void ApplyPixelFormat(const std::string& Value);
     void ApplySampleFormat(const std::string& Value);
     void ApplyMatrix(std::vector<uint16_t>& Matrix, const std::string& Value);

@@ -1,7 +1,6 @@
 // Cover art on an output: the picture attached to the input whose sound the output takes,
 // carried in the form the output's container gives a cover, never as moving video.
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
@@ -139,12 +138,13 @@ std::string PictureBlockComment(const AVCodecParameters& parameters, const AVPac
 } // namespace
 
 // The cover of the input that feeds the output's first sound stream; none without one.
-const AVStream* TCustomFFmpeg::FindInputCover(int OutputIndex) const {
-    const TEngineRun& run = RunRecord();
+const AVStream* TTranscodeRun::FindInputCover(int OutputIndex) const {
+    const TEngineRun& run = State;
     for (const auto& ost : run.OutputStreams) {
         if (ost->FileIndex != OutputIndex || ost->St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
             continue;
-        const AVFormatContext* input = InputFiles[run.InputStreams[ost->SourceIndex]->FileIndex];
+        const AVFormatContext* input =
+            Setup.InputFiles[run.InputStreams[ost->SourceIndex]->FileIndex];
         for (unsigned s = 0; s < input->nb_streams; ++s) {
             const AVStream* stream = input->streams[s];
             if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
@@ -156,14 +156,14 @@ const AVStream* TCustomFFmpeg::FindInputCover(int OutputIndex) const {
     return nullptr;
 }
 
-void TCustomFFmpeg::AddCoverArt(int OutputIndex) {
-    const AVStream* cover = CoverArt ? FindInputCover(OutputIndex) : nullptr;
+void TTranscodeRun::AddCoverArt(int OutputIndex) {
+    const AVStream* cover = Setup.CoverArt ? FindInputCover(OutputIndex) : nullptr;
     if (!cover)
         return;
-    AVFormatContext* output = OutputFiles[OutputIndex];
+    AVFormatContext* output = Setup.OutputFiles[OutputIndex];
     const TCoverCarriage carriage = CarriageOf(output->oformat);
     if (carriage == ccNone) {
-        GetLogger()->LogF(this, llVerbose,
+        GetLogger()->LogF(Link.LogSender(), llVerbose,
                           "The cover is left out of output file #%d: its format holds none.",
                           OutputIndex);
         return;
@@ -175,7 +175,7 @@ void TCustomFFmpeg::AddCoverArt(int OutputIndex) {
                           ? ff::av_packet_clone(&cover->attached_pic)
                           : PngCover(*cover, parameters.get()).release());
     if (!picture) {
-        GetLogger()->LogF(this, llWarning,
+        GetLogger()->LogF(Link.LogSender(), llWarning,
                           "The cover is left out of output file #%d: it could not be made a "
                           "png picture.",
                           OutputIndex);
@@ -199,16 +199,16 @@ void TCustomFFmpeg::AddCoverArt(int OutputIndex) {
     stream->time_base = cover->time_base;
     picture->stream_index = stream->index;
     picture->pts = picture->dts = 0;
-    OutputFileSetup(OutputIndex).CoverPacket = std::move(picture);
+    State.CoverPackets.at(static_cast<std::size_t>(OutputIndex)) = std::move(picture);
 }
 
 // The cover goes first, so muxers that hold the sound back until every picture has come
 // (mp3, flac) need not wait.
-void TCustomFFmpeg::WriteCoverArt(int OutputIndex) {
-    TOutputFileSetup& setup = OutputFileSetup(OutputIndex);
-    if (!setup.CoverPacket)
+void TTranscodeRun::WriteCoverArt(int OutputIndex) {
+    const PacketPtr& cover = State.CoverPackets.at(static_cast<std::size_t>(OutputIndex));
+    if (!cover)
         return;
-    if (ff::av_write_frame(OutputFiles[OutputIndex], setup.CoverPacket.get()) < 0)
-        GetLogger()->LogF(this, llWarning, "Could not write the cover of output file #%d.",
-                          OutputIndex);
+    if (ff::av_write_frame(Setup.OutputFiles[OutputIndex], cover.get()) < 0)
+        GetLogger()->LogF(Link.LogSender(), llWarning,
+                          "Could not write the cover of output file #%d.", OutputIndex);
 }

@@ -1,7 +1,7 @@
 // The subtitle output path: re-encodes decoded subtitles with their display times.
 #include "engine/OutputSubtitle.h"
 
-#include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -64,12 +64,12 @@ void PrepareSubtitleOutput(TOutputStream& ost, const TInputStream& ist) {
     scratch.reset();
 }
 
-void TCustomFFmpeg::OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+void TTranscodeRun::OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
                                    AVSubtitle* Subtitle, int64_t PacketPts) {
     if (PacketPts == AV_NOPTS_VALUE) {
-        if (ExitOnError)
+        if (Setup.ExitOnError)
             throw FFmpegException("Subtitle packets must have a pts");
-        GetLogger()->Log(this, llError, "Subtitle packets must have a pts");
+        GetLogger()->Log(Link.LogSender(), llError, "Subtitle packets must have a pts");
         return;
     }
     AVCodecContext* enc = Ost.Enc;

@@ -3,8 +3,7 @@
 #include "engine/OutputVideo.h"
 
 #include "engine/EncodeDrain.h"
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 #include "engine/VideoHooks.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -104,10 +103,10 @@ void FillPadColour(AVFrame& picture, const uint8_t colour[3]) {
     }
 }
 
-void CropOrPadFailure(TCustomFFmpeg& engine, const char* text) {
-    if (engine.ExitOnError)
+void CropOrPadFailure(TTranscodeRun& run, const char* text) {
+    if (run.Setup.ExitOnError)
         throw FFmpegException(text);
-    GetLogger()->Log(&engine, llError, text);
+    GetLogger()->Log(run.Link.LogSender(), llError, text);
 }
 
 int ScalerFlagsOf(const TCustomFFmpeg& engine) {
@@ -135,7 +134,7 @@ TVideoBands ScaledBands(const TVideoOutputState& state, int width, int height) {
 }
 
 // Notices a change of the input picture's geometry: reports it and scales the crop bands.
-void FollowInputGeometry(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& ist,
+void FollowInputGeometry(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                          const AVFrame& picture) {
     TVideoOutputState& state = *ost.Video;
     if (picture.width == state.InputWidth && picture.height == state.InputHeight &&
@@ -151,23 +150,23 @@ void FollowInputGeometry(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream
         return;
     }
     const char* name = ff::av_get_pix_fmt_name(state.InputFormat);
-    GetLogger()->LogF(&engine, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
-                      ist.FileIndex, ist.Index, picture.width, picture.height,
-                      name ? name : "none");
+    GetLogger()->LogF(run.Link.LogSender(), llQuiet,
+                      "Input Stream #%d.%d frame size changed to %dx%d, %s", ist.FileIndex,
+                      ist.Index, picture.width, picture.height, name ? name : "none");
     if (state.Crop)
         state.CropBands = ScaledBands(state, picture.width, picture.height);
 }
 
 // (Re)makes the scaler for the cropped input when its geometry changed.
-void EnsureScaler(TCustomFFmpeg& engine, TVideoOutputState& state, int width, int height,
+void EnsureScaler(TTranscodeRun& run, TVideoOutputState& state, int width, int height,
                   AVPixelFormat format, const AVCodecContext& enc) {
     if (state.Scaler && state.ResampleWidth == width && state.ResampleHeight == height &&
         state.ResampleFormat == format)
         return;
     state.Scaler.reset(ff::sws_getContext(
         width, height, format, enc.width - state.PadBands.Left - state.PadBands.Right,
-        enc.height - state.PadBands.Top - state.PadBands.Bottom, enc.pix_fmt, ScalerFlagsOf(engine),
-        nullptr, nullptr, nullptr));
+        enc.height - state.PadBands.Top - state.PadBands.Bottom, enc.pix_fmt,
+        ScalerFlagsOf(run.Setup), nullptr, nullptr, nullptr));
     if (!state.Scaler)
         throw FFmpegException("Cannot get resampling context");
     state.ResampleWidth = width;
@@ -177,13 +176,13 @@ void EnsureScaler(TCustomFFmpeg& engine, TVideoOutputState& state, int width, in
 
 // The picture to encode: the input cropped, rescaled and padded as the stream needs. Null when
 // a crop or pad step failed and the picture is skipped.
-FramePtr FinalPicture(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& ist,
+FramePtr FinalPicture(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                       const AVFrame& picture) {
     TVideoOutputState& state = *ost.Video;
     const AVCodecContext& enc = *ost.Enc;
     // Filtered pictures come cropped and scaled by the graph; only the padding is left.
     if (!state.Filters.Configured())
-        FollowInputGeometry(engine, ost, ist, picture);
+        FollowInputGeometry(run, ost, ist, picture);
 
     const TVideoBands& crop = state.CropBands;
     const TVideoBands& pad = state.PadBands;
@@ -197,7 +196,7 @@ FramePtr FinalPicture(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& i
     const bool fits =
         crop.Left + crop.Right < picture.width && crop.Top + crop.Bottom < picture.height;
     if (!view || !fits || !OffsetPlanes(picture, crop.Left, crop.Top, view->data, view->linesize)) {
-        CropOrPadFailure(engine, "error cropping picture");
+        CropOrPadFailure(run, "error cropping picture");
         return nullptr;
     }
     view->width = picture.width - crop.Left - crop.Right;
@@ -216,13 +215,13 @@ FramePtr FinalPicture(TCustomFFmpeg& engine, TOutputStream& ost, TInputStream& i
     uint8_t* inner[PlaneCount];
     int innerLinesize[PlaneCount];
     if (!OffsetPlanes(target, pad.Left, pad.Top, inner, innerLinesize)) {
-        CropOrPadFailure(engine, "error padding picture");
+        CropOrPadFailure(run, "error padding picture");
         return nullptr;
     }
     if (state.Pad)
-        FillPadColour(target, engine.PadColor);
+        FillPadColour(target, run.Setup.PadColor);
     if (rescale) {
-        EnsureScaler(engine, state, view->width, view->height,
+        EnsureScaler(run, state, view->width, view->height,
                      static_cast<AVPixelFormat>(view->format), enc);
         ff::sws_scale(state.Scaler.get(), view->data, view->linesize, 0, view->height, inner,
                       innerLinesize);
@@ -252,7 +251,7 @@ void ReadQualityStats(TVideoOutputState& state, const AVPacket& packet) {
 
 // The encoder's picture with its clock, field order and quality; the packets it gives go to
 // the muxer. Returns the bytes encoded.
-int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputStream& ost,
+int EncodeVideoPicture(TTranscodeRun& run, AVFormatContext* output, TOutputStream& ost,
                        const TInputStream& ist, const AVFrame& source, AVFrame& picture) {
     AVCodecContext* enc = ost.Enc;
     TVideoOutputState& state = *ost.Video;
@@ -260,14 +259,14 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
     picture.interlaced_frame = source.interlaced_frame;
     if (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT))
         picture.top_field_first =
-            engine.TopFieldFirst == -1 ? source.top_field_first : engine.TopFieldFirst;
-    picture.quality = engine.SameQuality ? ist.Quality : enc->global_quality;
+            run.Setup.TopFieldFirst == -1 ? source.top_field_first : run.Setup.TopFieldFirst;
+    picture.quality = run.Setup.SameQuality ? ist.Quality : enc->global_quality;
     picture.pict_type = AV_PICTURE_TYPE_NONE;
-    DeliverPreview(engine, picture, ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q));
+    DeliverPreview(run, picture, ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q));
     int bytes = 0;
     EncodeAndDrain(enc, &picture, [&](AVPacket* packet) {
         bytes += packet->size;
-        engine.RunRecord().VideoSizeBytes += packet->size;
+        run.State.VideoSizeBytes += packet->size;
         ReadQualityStats(state, *packet);
         if (ost.LogFile && enc->stats_out)
             std::fputs(enc->stats_out, ost.LogFile);
@@ -276,44 +275,44 @@ int EncodeVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputSt
             packet->duration = 1;
         ff::av_packet_rescale_ts(packet, enc->time_base, ost.St->time_base);
         packet->stream_index = ost.St->index;
-        engine.WriteOutputPacket(output, ost, packet);
+        run.WriteOutputPacket(output, ost, packet);
     });
     return bytes;
 }
 
 // One picture at the output clock: dropped, encoded once or duplicated.
-void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputStream& ost,
+void OutputVideoPicture(TTranscodeRun& run, AVFormatContext* output, TOutputStream& ost,
                         TInputStream& ist, const AVFrame& picture, int& frameBytes) {
     TVideoSyncInput sync;
-    sync.VideoSyncMethod = engine.VideoSyncMethod;
+    sync.VideoSyncMethod = run.Setup.VideoSyncMethod;
     sync.EncoderTimeBase = ost.Enc->time_base;
     sync.VariableFrameRateFormat =
         output && output->oformat && (output->oformat->flags & AVFMT_VARIABLE_FPS);
-    sync.InputSyncTimeS = PictureSyncTimeS(ist.PtsUs, engine.StartTimeUs);
+    sync.InputSyncTimeS = PictureSyncTimeS(ist.PtsUs, run.Setup.StartTimeUs);
     int copies = VideoFramesToEmit(sync, ost.SyncOpts);
     if (copies == 0) {
-        ++engine.RunRecord().FramesDropped;
-        if (engine.Verbose > 2)
-            GetLogger()->Log(&engine, llVerbose, "*** drop!");
+        ++run.State.FramesDropped;
+        if (run.Setup.Verbose > 2)
+            GetLogger()->Log(run.Link.LogSender(), llVerbose, "*** drop!");
     } else if (copies > 1) {
-        engine.RunRecord().FramesDuplicated += copies - 1;
-        if (engine.Verbose > 2)
-            GetLogger()->LogF(&engine, llVerbose, "*** %d dup!", copies - 1);
+        run.State.FramesDuplicated += copies - 1;
+        if (run.Setup.Verbose > 2)
+            GetLogger()->LogF(run.Link.LogSender(), llVerbose, "*** %d dup!", copies - 1);
     }
-    copies = std::min(copies, engine.MaxFrames[0] - ost.FrameNumber);
+    copies = std::min(copies, run.Setup.MaxFrames[0] - ost.FrameNumber);
     // Pictures the decoder still gives after the clip's end (at the drain) are not the clip's.
-    if (engine.RecordingTimeUs != std::numeric_limits<int64_t>::max()) {
-        const int64_t endFrames = ff::av_rescale_q_rnd(engine.RecordingTimeUs, AV_TIME_BASE_Q,
+    if (run.Setup.RecordingTimeUs != std::numeric_limits<int64_t>::max()) {
+        const int64_t endFrames = ff::av_rescale_q_rnd(run.Setup.RecordingTimeUs, AV_TIME_BASE_Q,
                                                        ost.Enc->time_base, AV_ROUND_UP);
         copies = static_cast<int>(std::min<int64_t>(copies, endFrames - ost.SyncOpts));
     }
     if (copies <= 0)
         return;
-    FramePtr final = FinalPicture(engine, ost, ist, picture);
+    FramePtr final = FinalPicture(run, ost, ist, picture);
     if (!final)
         return;
-    for (int i = 0; i < copies && !engine.StopRequested; ++i) {
-        frameBytes += EncodeVideoPicture(engine, output, ost, ist, picture, *final);
+    for (int i = 0; i < copies && !run.Setup.StopRequested; ++i) {
+        frameBytes += EncodeVideoPicture(run, output, ost, ist, picture, *final);
         ++ost.SyncOpts;
         ++ost.FrameNumber;
     }
@@ -321,7 +320,7 @@ void OutputVideoPicture(TCustomFFmpeg& engine, AVFormatContext* output, TOutputS
 
 } // namespace
 
-void TCustomFFmpeg::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
+void TTranscodeRun::OutputVideo(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
                                 AVFrame* Picture, int& FrameBytes) {
     FrameBytes = 0;
     if (!Ost.Video)

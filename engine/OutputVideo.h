@@ -1,6 +1,6 @@
 // The per-output-stream state of the video path: crop, pad and rescale geometry, the scaler,
 // the padded/rescaled picture, the filter graph and what the encoder said of the last picture.
-// The path itself is made of TCustomFFmpeg's PrepareVideoOutput, PreprocessVideoFrame,
+// The path itself is made of TTranscodeRun's PrepareVideoOutput, PreprocessVideoFrame,
 // OutputVideo, WriteVideoStats and OutputSubtitle (engine/OutputVideo*.cpp, VideoHooks.cpp,
 // OutputSubtitle.cpp).
 #ifndef SOUNDPICK_ENGINE_OUTPUTVIDEO_H
@@ -11,6 +11,7 @@
 #include "ffbind/FFHandles.h"
 
 #include <cstdint>
+#include <string>
 
 // Top, bottom, left and right amounts in pixels.
 struct TVideoBands {
@@ -40,12 +41,13 @@ struct TVideoOutputState {
     uint64_t LastPlaneError = 0; // plane-0 squared error when the encoder computes PSNR
 };
 
-class TCustomFFmpeg;
+struct TOptionState;
 
 // Builds the output stream's filter graph from the engine's video filters, with the scale step
 // the encoder's size needs; may change the encoder's size (call before opening it). 0, or -1
-// with LastError set for the option conflicts.
-int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& ost);
+// with error set for the option conflicts.
+int ConfigureFilters(const TOptionState& engine, TInputStream& ist, TOutputStream& ost,
+                     std::string& error);
 
 // The input sync time of a picture: its time less the start time, in seconds.
 double PictureSyncTimeS(int64_t ptsUs, int64_t startTimeUs);

@@ -1,8 +1,7 @@
 // Preparation of an encoded video stream (crop, pad, rescale, filters) and the video
 // statistics lines.
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
 #include "engine/OutputVideo.h"
+#include "engine/TranscodeRun.h"
 #include "engine/VideoHooks.h"
 
 #include <algorithm>
@@ -10,10 +9,6 @@
 #include <cstdio>
 
 namespace {
-
-bool FiltersInUse(const TCustomFFmpeg& engine) {
-    return engine.UseVideoFilters || !engine.VideoFilters.empty();
-}
 
 // The size step an encoder accepts: the RealVideo encoders want multiples of 16 (rv10) or 4
 // (rv20), subsampled chroma wants even sizes.
@@ -48,9 +43,10 @@ bool AlignEncoderSize(AVCodecContext& enc) {
 
 } // namespace
 
-int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& ost) {
+int ConfigureFilters(const TOptionState& engine, TInputStream& ist, TOutputStream& ost,
+                     std::string& error) {
     if (engine.CropTop || engine.CropBottom || engine.CropLeft || engine.CropRight) {
-        engine.LastError = "Cannot enable crop options and filters at the same time.";
+        error = "Cannot enable crop options and filters at the same time.";
         return -1;
     }
     const AVCodecContext* dec = ist.Dec;
@@ -74,8 +70,8 @@ int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& os
     const int width = graph.OutputWidth();
     const int height = graph.OutputHeight();
     if (padWidth + padHeight != 0 && (width != engine.FrameWidth || height != engine.FrameHeight)) {
-        engine.LastError = "Cannot enable pad options and the filters which resize frame at the "
-                           "same time. (crop, rotate, scale, transpose, etc.)";
+        error = "Cannot enable pad options and the filters which resize frame at the "
+                "same time. (crop, rotate, scale, transpose, etc.)";
         return -1;
     }
     enc->width = width + padWidth;
@@ -83,44 +79,44 @@ int ConfigureFilters(TCustomFFmpeg& engine, TInputStream& ist, TOutputStream& os
     return 0;
 }
 
-void TCustomFFmpeg::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
+void TTranscodeRun::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
     AVCodecContext* enc = Ost.Enc;
     const AVCodecContext* dec = Ist.Dec;
     if (enc->pix_fmt == AV_PIX_FMT_NONE)
         throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
     Ost.Video.reset(new TVideoOutputState);
     TVideoOutputState& state = *Ost.Video;
-    state.Crop = CropTop || CropBottom || CropLeft || CropRight;
-    state.CropBands = {CropTop, CropBottom, CropLeft, CropRight};
+    state.Crop = Setup.CropTop || Setup.CropBottom || Setup.CropLeft || Setup.CropRight;
+    state.CropBands = {Setup.CropTop, Setup.CropBottom, Setup.CropLeft, Setup.CropRight};
     state.InitialCropBands = state.CropBands;
     state.InitialWidth = state.InputWidth = dec->width;
     state.InitialHeight = state.InputHeight = dec->height;
     state.InputFormat = dec->pix_fmt;
-    state.Pad = PadTop || PadBottom || PadLeft || PadRight;
-    state.PadBands = {PadTop, PadBottom, PadLeft, PadRight};
+    state.Pad = Setup.PadTop || Setup.PadBottom || Setup.PadLeft || Setup.PadRight;
+    state.PadBands = {Setup.PadTop, Setup.PadBottom, Setup.PadLeft, Setup.PadRight};
     enc->bits_per_raw_sample = 0;
-    if (FiltersInUse(*this)) {
+    if (Setup.UseVideoFilters || !Setup.VideoFilters.empty()) {
         // The graph crops and scales; the path itself only pads.
         state.Crop = false;
         state.CropBands = state.InitialCropBands = TVideoBands();
-        LastError.clear();
-        if (ConfigureFilters(*this, Ist, Ost) < 0) {
-            LastError = LastError.empty() ? std::string("Error opening filters!")
-                                          : "Error opening filters: " + LastError;
-            throw FFmpegException(LastError);
+        std::string error;
+        if (ConfigureFilters(Setup, Ist, Ost, error) < 0) {
+            error = error.empty() ? std::string("Error opening filters!")
+                                  : "Error opening filters: " + error;
+            throw FFmpegException(error);
         }
     }
     if (AlignEncoderSize(*enc) && Ost.St)
         Ost.St->sample_aspect_ratio = enc->sample_aspect_ratio; // the muxer wants them equal
 }
 
-void TCustomFFmpeg::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameBytes) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int FrameBytes) {
+    TEngineRun& run = State;
     TVideoHookState& hooks = VideoHookStateOf(*this);
     if (!hooks.Vstats) {
-        hooks.Vstats.reset(std::fopen(VstatsFileName.c_str(), "w"));
+        hooks.Vstats.reset(std::fopen(Setup.VstatsFileName.c_str(), "w"));
         if (!hooks.Vstats)
-            throw FFmpegException("fopen fail: " + VstatsFileName);
+            throw FFmpegException("fopen fail: " + Setup.VstatsFileName);
     }
     std::FILE* file = hooks.Vstats.get();
     const AVCodecContext* enc = Ost.Enc;

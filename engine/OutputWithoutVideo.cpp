@@ -1,8 +1,8 @@
 // The sound alone when the picture cannot be encoded: an output whose video encoder refuses the
 // input's picture (a size or format it cannot take) is made again without its video, on the file
 // already created, and the run converts its sound instead of failing.
-#include "engine/EngineRun.h"
 #include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 
 #include "ffbind/FFmpegLogger.h"
 
@@ -39,10 +39,9 @@ bool TCustomFFmpeg::SoundAloneFallback(const AVStream* Refused) const {
     });
 }
 
-void TCustomFFmpeg::TranscodeOrSoundAlone() {
+bool TCustomFFmpeg::TranscodeOrSoundAlone() {
     try {
-        Transcode();
-        return;
+        return CurrentRun->Transcode();
     } catch (const EVideoEncoderRefused& refusal) {
         GetLogger()->Log(this, llVerbose, refusal.what());
     }
@@ -56,8 +55,8 @@ void TCustomFFmpeg::TranscodeOrSoundAlone() {
     GetLogger()->Log(this, llWarning,
                      InputFileName(0).string() + ": its video cannot be encoded for " + format +
                          "; the sound alone is converted.");
-    NewRunRecord();
-    Transcode();
+    CurrentRun = std::make_unique<TTranscodeRun>(*this);
+    return CurrentRun->Transcode();
 }
 
 // The output's context is made again with every stream but the video ones, keeping the file,

@@ -4,9 +4,8 @@
 // writes packets through the stream's bitstream filters.
 #include "engine/AudioVolume.h"
 #include "engine/EncodeDrain.h"
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
 #include "engine/OutputAudio.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
@@ -48,7 +47,7 @@ bool CarriesContent(const TOutputStream& ost, const AVPacket& packet) {
 
 } // namespace
 
-int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVPacket* packet) {
+int TTranscodeRun::ProcessInputPacket(TInputStream& ist, int istIndex, const AVPacket* packet) {
     if (ist.NextPtsUs == NoPts)
         ist.NextPtsUs = ist.PtsUs;
     if (packet && packet->dts != NoPts)
@@ -67,11 +66,11 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         // A clipped input's time stamps start at 0 at the clip's start, but its seek lands on
         // the key frame before it (in Matroska often the file's first): copied sound that ends
         // by 0 lies before the clip.
-        const bool beforeClip = InputFileClipped[ist.FileIndex] &&
+        const bool beforeClip = Setup.InputFileClipped[ist.FileIndex] &&
                                 ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
                                 ist.NextPtsUs <= 0;
-        if ((StartTimeUs == 0 || ist.PtsUs >= StartTimeUs) && !beforeClip) {
-            for (auto& ost : RunRecord().OutputStreams)
+        if ((Setup.StartTimeUs == 0 || ist.PtsUs >= Setup.StartTimeUs) && !beforeClip) {
+            for (auto& ost : State.OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);
         }
@@ -81,7 +80,7 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
     if (!packet) {
         // What the encoders hold is written whatever the decoder's drain gave.
         if (decoded < 0)
-            GetLogger()->Log(this, llWarning,
+            GetLogger()->Log(Link.LogSender(), llWarning,
                              "Error while draining the decoder of stream #" +
                                  std::to_string(ist.FileIndex) + "." + std::to_string(ist.Index) +
                                  ": " + ErrorText(decoded));
@@ -92,7 +91,7 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
 
 // Decodes one packet (none: drains the decoder) and hands on every unit; a negative error code
 // when it did not decode.
-int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* packet) {
+int TTranscodeRun::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* packet) {
     const AVMediaType kind = ist.St->codecpar->codec_type;
     if (kind == AVMEDIA_TYPE_SUBTITLE) {
         if (packet) {
@@ -132,10 +131,10 @@ int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
                 ist.PtsUs + UnitDurationUs(ist.St, ist.Dec,
                                            kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
                                            ist.St->time_base, frame->nb_samples);
-            if (kind == AVMEDIA_TYPE_AUDIO && AudioVolume != UnityVolume) {
+            if (kind == AVMEDIA_TYPE_AUDIO && Setup.AudioVolume != UnityVolume) {
                 if (ff::av_frame_make_writable(frame) < 0)
                     throw FFmpegException("av_frame_make_writable failed");
-                ApplyAudioVolume(*frame, AudioVolume);
+                ApplyAudioVolume(*frame, Setup.AudioVolume);
             }
             if (kind == AVMEDIA_TYPE_VIDEO) {
                 ist.Quality = frame->quality;
@@ -150,43 +149,42 @@ int TCustomFFmpeg::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
     return 0;
 }
 
-void TCustomFFmpeg::PaceRealTime(const TInputStream& ist) const {
-    if (!RateEmulation)
+void TTranscodeRun::PaceRealTime(const TInputStream& ist) const {
+    if (!Setup.RateEmulation)
         return;
     // Units are not handed on before their time has come on the wall clock. The wait is cut
     // into slices so that a stop request is answered at once.
     for (;;) {
         const int64_t aheadUs = ist.PtsUs - (ff::av_gettime() - ist.StartUs);
-        if (aheadUs <= 1000 || StopRequested)
+        if (aheadUs <= 1000 || Setup.StopRequested)
             return;
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::min<int64_t>(aheadUs / 1000, 20)));
     }
 }
 
-void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* frame,
+void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* frame,
                                     AVSubtitle* subtitle, int64_t packetPts) {
-    TEngineRun& run = RunRecord();
+    TEngineRun& run = State;
     PaceRealTime(ist);
-    if (StartTimeUs != 0 && ist.PtsUs < StartTimeUs)
+    if (Setup.StartTimeUs != 0 && ist.PtsUs < Setup.StartTimeUs)
         return;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
             continue;
-        AVFormatContext* output = OutputFiles[ost.FileIndex];
+        AVFormatContext* output = Setup.OutputFiles[ost.FileIndex];
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             if (frame) {
-                TAudioSyncSettings settings = AudioSyncSettingsOf(*this, this);
-                settings.StopRequested = &StopRequested;
-                settings.Split.EncoderOptions =
-                    OutputStreamSetup(ost.FileIndex, ost.Index).EncoderOptions.get();
+                TAudioSyncSettings settings = AudioSyncSettingsOf(Setup, Link.LogSender());
+                settings.StopRequested = &Setup.StopRequested;
+                settings.Split.EncoderOptions = StreamSetupOf(ost).EncoderOptions.get();
                 // Pieces delay the sound's packets: a file with other streams to interleave
                 // keeps one encoder.
                 if (!IsSoleSoundStream(*output))
                     settings.Split.Pieces = 0;
-                OutputAudio(ost, ist, *frame, StartTimeUs, settings, [&](AVPacket* encoded) {
+                OutputAudio(ost, ist, *frame, Setup.StartTimeUs, settings, [&](AVPacket* encoded) {
                     run.AudioSizeBytes += encoded->size;
                     WriteOutputPacket(output, ost, encoded);
                 });
@@ -196,7 +194,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
             if (frame) {
                 int frameBytes = 0;
                 OutputVideo(output, ost, ist, frame, frameBytes);
-                if (!VstatsFileName.empty() && frameBytes != 0)
+                if (!Setup.VstatsFileName.empty() && frameBytes != 0)
                     WriteVideoStats(output, ost, frameBytes);
             }
             break;
@@ -210,10 +208,10 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
     }
 }
 
-void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& packet) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& packet) {
+    TEngineRun& run = State;
     // A copy starts at a key frame unless told to keep what comes before the first one.
-    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !CopyInitialNonKeyframes)
+    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !Setup.CopyInitialNonKeyframes)
         return;
     const AVMediaType kind = ist.St->codecpar->codec_type;
     if (kind == AVMEDIA_TYPE_AUDIO)
@@ -225,7 +223,8 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
     PacketPtr copy(ff::av_packet_clone(&packet));
     if (!copy)
         throw FFmpegException("av_packet_clone failed");
-    const int64_t startOffset = ff::av_rescale_q(StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
+    const int64_t startOffset =
+        ff::av_rescale_q(Setup.StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
     ff::av_packet_rescale_ts(copy.get(), ist.St->time_base, ost.St->time_base);
     if (copy->pts != NoPts)
         copy->pts -= startOffset;
@@ -233,20 +232,20 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
         copy->dts = ff::av_rescale_q(ist.PtsUs, AV_TIME_BASE_Q, ost.St->time_base);
     copy->dts -= startOffset;
     copy->stream_index = ost.Index;
-    WriteOutputPacket(OutputFiles[ost.FileIndex], ost, copy.get());
+    WriteOutputPacket(Setup.OutputFiles[ost.FileIndex], ost, copy.get());
     ++ost.FrameNumber;
 }
 
-void TCustomFFmpeg::DrainEncoders(int istIndex) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::DrainEncoders(int istIndex) {
+    TEngineRun& run = State;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (ost.SourceIndex != istIndex || !ost.EncodingNeeded)
             continue;
         // Joined outputs share their encoders: only the running group drains them.
-        if (JoinMode && ost.FileIndex != run.JoinDrainGroup)
+        if (Setup.JoinMode && ost.FileIndex != run.JoinDrainGroup)
             continue;
-        AVFormatContext* output = OutputFiles[ost.FileIndex];
+        AVFormatContext* output = Setup.OutputFiles[ost.FileIndex];
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             FlushAudio(ost, [&](AVPacket* encoded) {
@@ -263,9 +262,9 @@ void TCustomFFmpeg::DrainEncoders(int istIndex) {
     }
 }
 
-void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
+void TTranscodeRun::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
                                    const AVFrame* frame) {
-    TEngineRun& run = RunRecord();
+    TEngineRun& run = State;
     const bool video = ost.Enc->codec_type == AVMEDIA_TYPE_VIDEO;
     EncodeAndDrain(ost.Enc, frame, [&](AVPacket* packet) {
         (video ? run.VideoSizeBytes : run.AudioSizeBytes) += packet->size;
@@ -279,7 +278,7 @@ void TCustomFFmpeg::EncodeAndWrite(AVFormatContext* output, TOutputStream& ost,
     });
 }
 
-void TCustomFFmpeg::WriteOutputPacket(AVFormatContext* output, TOutputStream& ost,
+void TTranscodeRun::WriteOutputPacket(AVFormatContext* output, TOutputStream& ost,
                                       AVPacket* packet) {
     if (!ost.Bsf) {
         WritePacket(output, ost, packet);
@@ -288,7 +287,7 @@ void TCustomFFmpeg::WriteOutputPacket(AVFormatContext* output, TOutputStream& os
     WriteFiltered(output, ost, packet);
 }
 
-void TCustomFFmpeg::WriteFiltered(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
+void TTranscodeRun::WriteFiltered(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
     PacketPtr original(ff::av_packet_clone(packet));
     int result = ff::av_bsf_send_packet(ost.Bsf.get(), packet);
     while (result >= 0) {
@@ -303,15 +302,15 @@ void TCustomFFmpeg::WriteFiltered(AVFormatContext* output, TOutputStream& ost, A
         std::string(ost.Bsf->filter->name) + " failed for stream " +
         std::to_string(original ? original->stream_index : ost.Index) + ", codec " +
         (ost.Enc && ost.Enc->codec ? ost.Enc->codec->name : "copy") + ": " + ErrorText(result);
-    if (ExitOnError)
+    if (Setup.ExitOnError)
         throw FFmpegException(message);
-    GetLogger()->Log(this, llError, message);
+    GetLogger()->Log(Link.LogSender(), llError, message);
     // The packet goes on unfiltered.
     if (original)
         WritePacket(output, ost, original.get());
 }
 
-void TCustomFFmpeg::WritePacket(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
+void TTranscodeRun::WritePacket(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
     const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
     if (start != NoPts)
         ost.MuxedEndTs = std::max(ost.MuxedEndTs, start + std::max<int64_t>(packet->duration, 0));
@@ -319,7 +318,7 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* output, TOutputStream& ost, AVP
     const bool content = CarriesContent(ost, *packet);
     const int result = ff::av_interleaved_write_frame(output, packet);
     if (result < 0)
-        throw FFmpegException(WriteErrorText(OutputFileSetup(ost.FileIndex).FileName, result));
+        throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(ost.FileIndex).FileName, result));
     if (content)
         ++ost.PacketsMuxed;
 }

@@ -2,9 +2,8 @@
 // ReportProgress that gathers the run's figures and delivers the report.
 #include "engine/ProgressReport.h"
 
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
 #include "engine/OutputVideo.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
@@ -187,33 +186,33 @@ TProgressStream StreamFigures(const TOutputStream& ost) {
 
 } // namespace
 
-void TCustomFFmpeg::ReportProgress(bool Last) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::ReportProgress(bool Last) {
+    TEngineRun& run = State;
     TProgressFigures figures;
     for (const auto& ost : run.OutputStreams)
         figures.Streams.push_back(StreamFigures(*ost));
-    figures.TotalSizeBytes = FirstOutputSize(OutputFiles);
+    figures.TotalSizeBytes = FirstOutputSize(Setup.OutputFiles);
     figures.ElapsedS = static_cast<float>(ff::av_gettime() - run.TimerStartUs) / 1000000.0f;
     figures.Last = Last;
-    figures.HasHandler = static_cast<bool>(OnProgress);
-    figures.Verbose = Verbose;
-    figures.QpHistogram = QpHistogram;
+    figures.HasHandler = static_cast<bool>(Setup.OnProgress);
+    figures.Verbose = Setup.Verbose;
+    figures.QpHistogram = Setup.QpHistogram;
     figures.VideoSizeBytes = run.VideoSizeBytes;
     figures.AudioSizeBytes = run.AudioSizeBytes;
     figures.ExtraSizeBytes = run.ExtraSizeBytes;
     figures.FramesDuplicated = run.FramesDuplicated;
     figures.FramesDropped = run.FramesDropped;
-    figures.RecordingTimeMs = RecordingTimeMs;
+    figures.RecordingTimeMs = Setup.RecordingTimeMs;
 
     const TProgressReport report = BuildProgressReport(figures);
     if (report.Skipped)
         return;
     if (report.HasStatus) {
-        if (OnProgress)
-            OnProgress(this, report.Progress);
-        else if (Verbose >= 0)
-            GetLogger()->Log(this, llVerbose, report.StatusLine);
+        if (Setup.OnProgress)
+            Link.Progress(report.Progress);
+        else if (Setup.Verbose >= 0)
+            GetLogger()->Log(Link.LogSender(), llVerbose, report.StatusLine);
     }
     if (!report.Summary.empty())
-        GetLogger()->Log(this, llVerbose, report.Summary);
+        GetLogger()->Log(Link.LogSender(), llVerbose, report.Summary);
 }

@@ -1,8 +1,7 @@
 // The transcode loop: picks the input whose outputs are furthest behind, reads one packet,
 // corrects its time stamps and hands it on, reports progress, and ends the run in order (flush,
 // trailers, last report, codecs closed). Also joins several inputs into one output.
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 #include "engine/WrittenSound.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
@@ -19,24 +18,24 @@ constexpr int CountedKinds = 4;
 
 } // namespace
 
-double TCustomFFmpeg::OutputTime(const TOutputStream& ost) const {
+double TTranscodeRun::OutputTime(const TOutputStream& ost) const {
     if (ost.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && ost.Enc)
         return static_cast<double>(ost.SyncOpts) * av_q2d(ost.Enc->time_base);
     return ost.CurrentTimeSeconds();
 }
 
-int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
-    TEngineRun& run = RunRecord();
+int TTranscodeRun::ChooseInputFile(double& outputTimeMin) {
+    TEngineRun& run = State;
     outputTimeMin = 1e100;
     double inputTimeMin = 1e100;
     int file = -1;
     for (const auto& ostPtr : run.OutputStreams) {
         const TOutputStream& ost = *ostPtr;
-        if (JoinMode && ost.FileIndex != run.CurrentJoinFile)
+        if (Setup.JoinMode && ost.FileIndex != run.CurrentJoinFile)
             continue;
         const TInputStream& ist = *run.InputStreams[ost.SourceIndex];
         const double outputTime = OutputTime(ost);
-        if (JoinMode) {
+        if (Setup.JoinMode) {
             outputTimeMin = std::min(outputTimeMin, outputTime);
             file = run.CurrentJoinFile;
         } else if (run.NoPacket[ist.FileIndex]) {
@@ -45,27 +44,27 @@ int TCustomFFmpeg::ChooseInputFile(double& outputTimeMin) {
             const double inputTime = static_cast<double>(ist.PtsUs);
             if (inputTime < inputTimeMin) {
                 inputTimeMin = inputTime;
-                if (InputSync)
+                if (Setup.InputSync)
                     file = ist.FileIndex;
             }
             if (outputTime < outputTimeMin) {
                 outputTimeMin = outputTime;
-                if (!InputSync)
+                if (!Setup.InputSync)
                     file = ist.FileIndex;
             }
         }
         const int kind = ost.St->codecpar->codec_type;
-        if (kind >= 0 && kind < CountedKinds && ost.FrameNumber >= MaxFrames[kind])
+        if (kind >= 0 && kind < CountedKinds && ost.FrameNumber >= Setup.MaxFrames[kind])
             return -1;
     }
     return file;
 }
 
-void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
+void TTranscodeRun::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     const int64_t offset =
-        ff::av_rescale_q(InputFileTsOffsetsUs[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
+        ff::av_rescale_q(State.InputTsOffsetsUs[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
     const double scale = ist.FileIndex < MAX_FILES && ist.Index < MAX_STREAMS
-                             ? InputTsScale[ist.FileIndex][ist.Index]
+                             ? Setup.InputTsScale[ist.FileIndex][ist.Index]
                              : 0.0;
     for (int64_t* time : {&packet.dts, &packet.pts}) {
         if (*time == NoPts)
@@ -75,20 +74,21 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
             *time = std::llround(static_cast<double>(*time) * scale);
     }
     // A jump in a format that allows discontinuities is absorbed into the file's offset.
-    AVFormatContext* input = InputFiles[ist.FileIndex];
+    AVFormatContext* input = Setup.InputFiles[ist.FileIndex];
     if (packet.dts == NoPts || ist.NextPtsUs == NoPts ||
         !(input->iformat->flags & AVFMT_TS_DISCONT))
         return;
     const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
     const int64_t delta = packetTime - ist.NextPtsUs;
-    if ((std::llabs(delta) > static_cast<int64_t>(DtsDeltaThresholdSeconds * 1000000.0) ||
+    if ((std::llabs(delta) > static_cast<int64_t>(Setup.DtsDeltaThresholdSeconds * 1000000.0) ||
          packetTime + 1 < ist.PtsUs) &&
-        !CopyTs) {
-        InputFileTsOffsetsUs[ist.FileIndex] -= delta;
-        if (Verbose >= 3)
-            GetLogger()->LogF(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
+        !Setup.CopyTs) {
+        State.InputTsOffsetsUs[ist.FileIndex] -= delta;
+        if (Setup.Verbose >= 3)
+            GetLogger()->LogF(Link.LogSender(), llVerbose,
+                              "timestamp discontinuity %lld, new offset= %lld",
                               static_cast<long long>(delta),
-                              static_cast<long long>(InputFileTsOffsetsUs[ist.FileIndex]));
+                              static_cast<long long>(State.InputTsOffsetsUs[ist.FileIndex]));
         const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, ist.St->time_base);
         packet.dts -= shift;
         if (packet.pts != NoPts)
@@ -96,41 +96,41 @@ void TCustomFFmpeg::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     }
 }
 
-void TCustomFFmpeg::Transcode() {
-    TEngineRun& run = RunRecord();
+bool TTranscodeRun::Transcode() {
+    TEngineRun& run = State;
     TranscodeInit();
     run.TimerStartUs = ff::av_gettime();
     int64_t lastReportTime = run.TimerStartUs;
     run.CurrentJoinFile = 0;
     run.JoinDrainGroup = -1;
-    run.NoPacket.assign(InputFiles.size(), false);
+    run.NoPacket.assign(Setup.InputFiles.size(), false);
     int noPacketCount = 0;
     PacketPtr packet(ff::av_packet_alloc());
     if (!packet)
         throw FFmpegException("av_packet_alloc failed");
 
-    while (!StopRequested) {
+    while (!Setup.StopRequested) {
         // Pause holds the worker here, between packets, where it holds no lock.
-        HoldWhilePaused();
-        if (StopRequested)
+        Link.HoldWhilePaused();
+        if (Setup.StopRequested)
             break;
         double outputTimeMin;
         const int file = ChooseInputFile(outputTimeMin);
         if (file < 0) {
-            if (JoinMode || noPacketCount == 0)
+            if (Setup.JoinMode || noPacketCount == 0)
                 break;
-            run.NoPacket.assign(InputFiles.size(), false);
+            run.NoPacket.assign(Setup.InputFiles.size(), false);
             noPacketCount = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if (static_cast<double>(RecordingTimeUs) / 1000000.0 <= outputTimeMin)
+        if (static_cast<double>(Setup.RecordingTimeUs) / 1000000.0 <= outputTimeMin)
             break;
-        if (LimitFileSizeBytes != 0 && OutputFiles[0]->pb &&
-            ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSizeBytes)
+        if (Setup.LimitFileSizeBytes != 0 && Setup.OutputFiles[0]->pb &&
+            ff::avio_seek(Setup.OutputFiles[0]->pb, 0, SEEK_CUR) > Setup.LimitFileSizeBytes)
             break;
 
-        const int result = ff::av_read_frame(InputFiles[file], packet.get());
+        const int result = ff::av_read_frame(Setup.InputFiles[file], packet.get());
         if (result == AVERROR(EAGAIN)) {
             run.NoPacket[file] = true;
             ++noPacketCount;
@@ -139,9 +139,9 @@ void TCustomFFmpeg::Transcode() {
         if (result < 0) {
             // The end of the input, or a read error, which ends it the same way.
             run.InputFileTable[file].EofReached = true;
-            if (Shortest && !JoinMode)
+            if (Setup.Shortest && !Setup.JoinMode)
                 break;
-            if (JoinMode) {
+            if (Setup.JoinMode) {
                 bool leave = false;
                 EndOfJoinInput(file, leave);
                 if (leave)
@@ -149,14 +149,14 @@ void TCustomFFmpeg::Transcode() {
             }
             continue;
         }
-        run.NoPacket.assign(InputFiles.size(), false);
+        run.NoPacket.assign(Setup.InputFiles.size(), false);
         noPacketCount = 0;
 
         const TInputFile& inputFile = run.InputFileTable[file];
         const int istIndex = inputFile.IstIndex + packet->stream_index;
-        if (PacketDump && packet->stream_index < inputFile.NbStreams)
-            ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
-                                 InputFiles[file]->streams[packet->stream_index]);
+        if (Setup.PacketDump && packet->stream_index < inputFile.NbStreams)
+            ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), Setup.HexDump,
+                                 Setup.InputFiles[file]->streams[packet->stream_index]);
         if (packet->stream_index < inputFile.NbStreams && !run.InputStreams[istIndex]->Discard) {
             TInputStream& ist = *run.InputStreams[istIndex];
             AdjustTimestamps(ist, *packet);
@@ -165,10 +165,10 @@ void TCustomFFmpeg::Transcode() {
                                             std::to_string(ist.FileIndex) + "." +
                                             std::to_string(ist.Index) + " (" +
                                             MediaTypeName(ist.St->codecpar->codec_type) + ")";
-                if (ExitOnError)
+                if (Setup.ExitOnError)
                     throw FFmpegException(message);
-                if (Verbose >= 0)
-                    GetLogger()->Log(this, llVerbose, message);
+                if (Setup.Verbose >= 0)
+                    GetLogger()->Log(Link.LogSender(), llVerbose, message);
                 ff::av_packet_unref(packet.get());
                 continue;
             }
@@ -176,7 +176,7 @@ void TCustomFFmpeg::Transcode() {
         ff::av_packet_unref(packet.get());
 
         const int64_t now = ff::av_gettime();
-        if (now - lastReportTime > ProgressIntervalUs) {
+        if (now - lastReportTime > Setup.ProgressIntervalUs) {
             lastReportTime = now;
             ReportProgress(false);
         }
@@ -189,21 +189,22 @@ void TCustomFFmpeg::Transcode() {
         if (ist.DecodingNeeded && !ist.Flushed)
             ProcessInputPacket(ist, static_cast<int>(i), nullptr);
     }
-    const int trailers = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+    const int trailers =
+        Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
     for (int j = 0; j < trailers; ++j) {
-        const int written = ff::av_write_trailer(OutputFiles[j]);
+        const int written = ff::av_write_trailer(Setup.OutputFiles[j]);
         if (written < 0)
-            throw FFmpegException(WriteErrorText(OutputFileSetup(j).FileName, written));
+            throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(j).FileName, written));
     }
     NoteWrittenSound();
     ReportProgress(true);
-    Finished = !StopRequested;
+    return !Setup.StopRequested;
 }
 
 // Marks the outputs that received sound. A run to the end whose output has a sound stream but
 // got no sound fails: the input had none that could be decoded.
-void TCustomFFmpeg::NoteWrittenSound() {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::NoteWrittenSound() {
+    TEngineRun& run = State;
     const TOutputStream* silent = nullptr;
     bool soundWritten = false;
     for (const auto& ost : run.OutputStreams) {
@@ -213,19 +214,19 @@ void TCustomFFmpeg::NoteWrittenSound() {
             silent = ost.get();
         if (ost->PacketsMuxed > 0) {
             soundWritten = true;
-            OutputFileSetup(ost->FileIndex).HasSound = true;
+            Link.NoteSound(ost->FileIndex);
         }
     }
     // (No sound frames asked for, none expected.)
-    if (silent && !soundWritten && !StopRequested && MaxFrames[1] > 0) {
+    if (silent && !soundWritten && !Setup.StopRequested && Setup.MaxFrames[1] > 0) {
         const int file = run.InputStreams[silent->SourceIndex]->FileIndex;
         throw FFmpegException("No sound could be decoded from " +
-                              InputSetups[file]->FileName.string() + ".");
+                              Setup.InputSetups[file]->FileName.string() + ".");
     }
     // Outputs cut short on purpose are not compared with their input.
-    const bool cutOnPurpose = JoinMode || Shortest || LimitFileSizeBytes != 0 ||
-                              MaxFrames[1] != std::numeric_limits<int>::max();
-    if (soundWritten && !StopRequested && !cutOnPurpose)
+    const bool cutOnPurpose = Setup.JoinMode || Setup.Shortest || Setup.LimitFileSizeBytes != 0 ||
+                              Setup.MaxFrames[1] != std::numeric_limits<int>::max();
+    if (soundWritten && !Setup.StopRequested && !cutOnPurpose)
         for (const auto& ost : run.OutputStreams)
             if (ost->St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ost->PacketsMuxed > 0) {
                 CheckWrittenLength(*ost);
@@ -233,10 +234,10 @@ void TCustomFFmpeg::NoteWrittenSound() {
             }
 }
 
-void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
+void TTranscodeRun::CheckWrittenLength(const TOutputStream& Ost) {
     const TInputFileSetup& input =
-        *InputSetups[RunRecord().InputStreams[Ost.SourceIndex]->FileIndex];
-    const TOutputFileSetup& output = OutputFileSetup(Ost.FileIndex);
+        *Setup.InputSetups[State.InputStreams[Ost.SourceIndex]->FileIndex];
+    const TOutputFileSetup& output = Setup.OutputSetupOf(Ost.FileIndex);
     // Only the run's own file is read back: one removed or replaced meanwhile is the end's to
     // report.
     if (!output.Target.Created() || !output.Target.LostReason().empty())
@@ -252,37 +253,37 @@ void TCustomFFmpeg::CheckWrittenLength(const TOutputStream& Ost) {
     if (input.SoundLengthUs <= 0)
         return;
     // The output's own start (`ss` given after the input) drops sound the same as the input's.
-    const int64_t startUs = input.StartUs + StartTimeUs;
-    const int64_t expectedUs = std::min(input.SoundLengthUs - startUs, RecordingTimeUs);
+    const int64_t startUs = input.StartUs + Setup.StartTimeUs;
+    const int64_t expectedUs = std::min(input.SoundLengthUs - startUs, Setup.RecordingTimeUs);
     if (written.LengthUs < 0 || WrittenLengthComplete(expectedUs, written.LengthUs))
         return;
     const std::string endedText = MinutesSecondsText(startUs + written.LengthUs);
     const std::string declaredText = MinutesSecondsText(startUs + expectedUs);
-    WarningSummary = "ended at " + endedText + " of " + declaredText;
-    WarningMessage = input.FileName.string() + ": the input ended at " + endedText +
-                     " of its declared " + declaredText + ".";
-    GetLogger()->Log(this, llWarning, WarningMessage);
+    const std::string message = input.FileName.string() + ": the input ended at " + endedText +
+                                " of its declared " + declaredText + ".";
+    Link.Warn("ended at " + endedText + " of " + declaredText, message);
+    GetLogger()->Log(Link.LogSender(), llWarning, message);
 }
 
 // A written file no reader can open is a failed run; one the system kept us from opening (no
 // handle or memory left) was not checked, which the user is told.
-void TCustomFFmpeg::ReportUnreadOutput(const std::string& outputName, int openError) {
+void TTranscodeRun::ReportUnreadOutput(const std::string& outputName, int openError) {
     const bool fileAtFault = openError == AVERROR_INVALIDDATA || openError == AVERROR_EOF ||
                              openError == AVERROR_DEMUXER_NOT_FOUND || openError == AVERROR(EINVAL);
     if (fileAtFault)
         throw FFmpegException(outputName + " was written but cannot be read back (" +
                               ErrorText(openError) + ").");
-    WarningSummary = "not verified";
-    WarningMessage =
+    const std::string message =
         outputName + ": the output could not be verified (" + ErrorText(openError) + ").";
-    GetLogger()->Log(this, llWarning, WarningMessage);
+    Link.Warn("not verified", message);
+    GetLogger()->Log(Link.LogSender(), llWarning, message);
 }
 
-void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::EndOfJoinInput(int file, bool& leaveLoop) {
+    TEngineRun& run = State;
     // The decoders of the finished input give what they still hold; the encoders are drained
     // only after the last input, so the sound goes on seamlessly with the next one.
-    const bool lastInput = file >= InputFileCount() - 1;
+    const bool lastInput = file >= Setup.InputFileCount() - 1;
     run.JoinDrainGroup = lastInput ? file : -1;
     const TInputFile& inputFile = run.InputFileTable[file];
     for (int k = 0; k < inputFile.NbStreams; ++k) {
@@ -293,7 +294,7 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         ff::avcodec_flush_buffers(ist.Dec);
         ist.Flushed = true;
     }
-    const int groups = OutputFileCount();
+    const int groups = Setup.OutputFileCount();
     const int perGroup = groups > 0 ? static_cast<int>(run.OutputStreams.size()) / groups : 0;
     // The next group takes over the running output: clocks, counters and working state.
     for (std::size_t i = static_cast<std::size_t>((file + 1) * perGroup);
@@ -324,6 +325,6 @@ void TCustomFFmpeg::EndOfJoinInput(int file, bool& leaveLoop) {
         leaveLoop = true;
         return;
     }
-    InputFileTsOffsetsUs[file + 1] += std::llround(endTime * 1000000.0);
+    State.InputTsOffsetsUs[file + 1] += std::llround(endTime * 1000000.0);
     run.CurrentJoinFile = file + 1;
 }

@@ -1,10 +1,9 @@
 // The initialisation of a transcode: the stream tables, the mapping of output streams to input
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
 // mapping log.
-#include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
@@ -55,12 +54,12 @@ uint32_t CopiedCodecTag(const AVOutputFormat* format, const AVCodecParameters* i
 
 } // namespace
 
-void TCustomFFmpeg::TranscodeInit() {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::TranscodeInit() {
+    TEngineRun& run = State;
     // Input tables.
     int firstStream = 0;
-    for (int file = 0; file < InputFileCount(); ++file) {
-        AVFormatContext* input = InputFiles[file];
+    for (int file = 0; file < Setup.InputFileCount(); ++file) {
+        AVFormatContext* input = Setup.InputFiles[file];
         const int count = static_cast<int>(input->nb_streams);
         run.InputFileTable.push_back({false, firstStream, count});
         for (int k = 0; k < count; ++k) {
@@ -69,8 +68,9 @@ void TCustomFFmpeg::TranscodeInit() {
             ist->Index = k;
             ist->St = input->streams[k];
             const std::size_t global = static_cast<std::size_t>(firstStream + k);
-            ist->Dec = global < InputDecoders.size() ? InputDecoders[global].get() : nullptr;
-            if (RateEmulation)
+            ist->Dec =
+                global < Setup.InputDecoders.size() ? Setup.InputDecoders[global].get() : nullptr;
+            if (Setup.RateEmulation)
                 ist->StartUs = ff::av_gettime();
             run.InputStreams.push_back(std::move(ist));
         }
@@ -79,21 +79,21 @@ void TCustomFFmpeg::TranscodeInit() {
 
     // Output streams and the checks of the stream maps.
     int total = 0;
-    for (int j = 0; j < OutputFileCount(); ++j) {
-        AVFormatContext* output = OutputFiles[j];
+    for (int j = 0; j < Setup.OutputFileCount(); ++j) {
+        AVFormatContext* output = Setup.OutputFiles[j];
         if (output->nb_streams == 0) {
             ff::av_dump_format(output, j, output->url, 1);
             throw FFmpegException(FormatText("Output file #%d does not contain any stream", j));
         }
         total += static_cast<int>(output->nb_streams);
     }
-    if (!StreamMaps.empty() && static_cast<int>(StreamMaps.size()) != total)
+    if (!Setup.StreamMaps.empty() && static_cast<int>(Setup.StreamMaps.size()) != total)
         throw FFmpegException("Number of stream maps must match number of output streams");
     auto validStream = [this](int file, int stream) {
-        return file >= 0 && file < InputFileCount() && stream >= 0 &&
-               stream < static_cast<int>(InputFiles[file]->nb_streams);
+        return file >= 0 && file < Setup.InputFileCount() && stream >= 0 &&
+               stream < static_cast<int>(Setup.InputFiles[file]->nb_streams);
     };
-    for (const TStreamMap& map : StreamMaps) {
+    for (const TStreamMap& map : Setup.StreamMaps) {
         if (!validStream(map.FileIndex, map.StreamIndex))
             throw FFmpegException(
                 FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
@@ -101,13 +101,13 @@ void TCustomFFmpeg::TranscodeInit() {
             throw FFmpegException(FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex,
                                              map.SyncStreamIndex));
     }
-    for (int j = 0; j < OutputFileCount(); ++j) {
-        for (unsigned k = 0; k < OutputFiles[j]->nb_streams; ++k) {
+    for (int j = 0; j < Setup.OutputFileCount(); ++j) {
+        for (unsigned k = 0; k < Setup.OutputFiles[j]->nb_streams; ++k) {
             auto ost = std::make_unique<TOutputStream>();
-            TOutputStreamSetup& setup = OutputStreamSetup(j, static_cast<int>(k));
+            const TOutputStreamSetup& setup = Setup.OutputSetupOf(j).Streams.at(k);
             ost->FileIndex = j;
             ost->Index = static_cast<int>(k);
-            ost->St = OutputFiles[j]->streams[k];
+            ost->St = Setup.OutputFiles[j]->streams[k];
             ost->Enc = setup.Encoder.get();
             ost->Codec = setup.Codec;
             run.OutputStreams.push_back(std::move(ost));
@@ -126,21 +126,22 @@ void TCustomFFmpeg::TranscodeInit() {
     }
     CopyMappedMetadata();
     CreateBitstreamFilters();
-    for (int j = 0; j < (JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount()); ++j)
+    for (int j = 0;
+         j < (Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount()); ++j)
         AddCoverArt(j);
     WriteHeaders();
     LogStreamMapping();
 }
 
-void TCustomFFmpeg::MapStreams() {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::MapStreams() {
+    TEngineRun& run = State;
     int i = 0;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
         const AVMediaType kind = KindOf(ost.St);
-        AVFormatContext* output = OutputFiles[ost.FileIndex];
-        if (!StreamMaps.empty()) {
-            const TStreamMap& map = StreamMaps[i];
+        AVFormatContext* output = Setup.OutputFiles[ost.FileIndex];
+        if (!Setup.StreamMaps.empty()) {
+            const TStreamMap& map = Setup.StreamMaps[i];
             ost.SourceIndex = run.InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
             const AVMediaType sourceKind = KindOf(run.InputStreams[ost.SourceIndex]->St);
             if (sourceKind != kind) {
@@ -169,19 +170,19 @@ void TCustomFFmpeg::MapStreams() {
     }
 }
 
-int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const {
-    const TEngineRun& run = RunRecord();
+int TTranscodeRun::FindSource(const TOutputStream& ost, AVMediaType kind) const {
+    const TEngineRun& run = State;
     auto fits = [&](int index) {
         const TInputStream& ist = *run.InputStreams[index];
         return ist.Discard && KindOf(ist.St) == kind && !IsCover(ist.St) &&
-               (!JoinMode || ist.FileIndex == ost.FileIndex);
+               (!Setup.JoinMode || ist.FileIndex == ost.FileIndex);
     };
-    if (ProgramId != 0) {
-        for (int file = 0; file < InputFileCount(); ++file) {
-            AVFormatContext* input = InputFiles[file];
+    if (Setup.ProgramId != 0) {
+        for (int file = 0; file < Setup.InputFileCount(); ++file) {
+            AVFormatContext* input = Setup.InputFiles[file];
             for (unsigned p = 0; p < input->nb_programs; ++p) {
                 const AVProgram* program = input->programs[p];
-                if (program->id != ProgramId)
+                if (program->id != Setup.ProgramId)
                     continue;
                 for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
                     const int index = run.InputFileTable[file].IstIndex +
@@ -195,15 +196,16 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
     }
     // Each file's own sound first: the stream asked for, else its default, else its first.
     if (kind == AVMEDIA_TYPE_AUDIO)
-        for (int file = 0; file < InputFileCount(); ++file)
-            if (const int chosen = ChosenAudioStream(*InputFiles[file], PreferredAudioStream);
+        for (int file = 0; file < Setup.InputFileCount(); ++file)
+            if (const int chosen =
+                    ChosenAudioStream(*Setup.InputFiles[file], Setup.PreferredAudioStream);
                 chosen >= 0 && fits(run.InputFileTable[file].IstIndex + chosen))
                 return run.InputFileTable[file].IstIndex + chosen;
     const int count = static_cast<int>(run.InputStreams.size());
     for (int index = 0; index < count; ++index)
         if (fits(index))
             return index;
-    if (JoinMode)
+    if (Setup.JoinMode)
         return -1;
     // More outputs of a kind than inputs: the last input stream of the kind is used again.
     for (int index = count - 1; index >= 0; --index)
@@ -212,12 +214,12 @@ int TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType kind) const 
     return -1;
 }
 
-void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
+void TTranscodeRun::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
     const AVDictionaryEntry* language = ff::av_dict_get(ist.St->metadata, "language", nullptr, 0);
     if (language && !ff::av_dict_get(ost.St->metadata, "language", nullptr, 0))
         ff::av_dict_set(&ost.St->metadata, "language", language->value, 0);
     ost.St->disposition = ist.St->disposition;
-    if (OutputStreamSetup(ost.FileIndex, ost.Index).StreamCopy) {
+    if (StreamSetupOf(ost).StreamCopy) {
         PrepareStreamCopy(ost, ist);
         return;
     }
@@ -237,7 +239,7 @@ void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
         const int askedHz = ost.Enc->sample_rate;
         PrepareAudioEncoder(ost.Enc, codec, preferred);
         if (askedHz > 0 && ost.Enc->sample_rate != askedHz)
-            GetLogger()->Log(this, llInfo,
+            GetLogger()->Log(Link.LogSender(), llInfo,
                              FormatText("The %s encoder does not take %d Hz; the sound is "
                                         "resampled to %d Hz.",
                                         codec->name, askedHz, ost.Enc->sample_rate));
@@ -257,24 +259,24 @@ void TCustomFFmpeg::PrepareOutputCodec(TOutputStream& ost, TInputStream& ist) {
     OpenPassLog(ost);
 }
 
-void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
+void TTranscodeRun::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
     const AVCodecParameters* input = ist.St->codecpar;
     AVCodecParameters* output = ost.St->codecpar;
     const uint32_t forcedTag = ost.Enc ? ost.Enc->codec_tag : 0;
     switch (input->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-        if (OnCustomHook)
+        if (Setup.OnCustomHook)
             throw FFmpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-        if (UsingVhook)
+        if (Setup.UsingVhook)
             throw FFmpegException(
                 "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-        if (PreviewFlags != 0)
+        if (Setup.PreviewFlags != 0)
             throw FFmpegException(
                 "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_AUDIO:
-        if (AudioVolume != 256)
+        if (Setup.AudioVolume != 256)
             throw FFmpegException(
                 "-acodec copy and -vol are incompatible (frames are not decoded)");
         break;
@@ -286,7 +288,7 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
     if (ff::avcodec_parameters_copy(output, input) < 0)
         throw FFmpegException("avcodec_parameters_copy failed");
     output->codec_tag =
-        forcedTag ? forcedTag : CopiedCodecTag(OutputFiles[ost.FileIndex]->oformat, input);
+        forcedTag ? forcedTag : CopiedCodecTag(Setup.OutputFiles[ost.FileIndex]->oformat, input);
     // The stream was created with the aspect asked for; a copied one differing from it would make
     // the muxer refuse the header.
     if (input->codec_type == AVMEDIA_TYPE_VIDEO && ost.St->sample_aspect_ratio.num)
@@ -311,8 +313,8 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
     }
 }
 
-void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::OpenPassLog(TOutputStream& ost) {
+    TEngineRun& run = State;
     const int flags = ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
     if (!flags)
         return;
@@ -321,7 +323,8 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
         std::find_if(run.OutputStreams.begin(), run.OutputStreams.end(),
                      [&](const auto& candidate) { return candidate.get() == &ost; })));
     std::string name = FormatText(
-        "%s-%d.log", PassLogFileName.empty() ? "ffmpeg2pass" : PassLogFileName.c_str(), index);
+        "%s-%d.log", Setup.PassLogFileName.empty() ? "ffmpeg2pass" : Setup.PassLogFileName.c_str(),
+        index);
     if (name.size() > 1023)
         name.resize(1023);
     if (flags & AV_CODEC_FLAG_PASS1) {
@@ -344,11 +347,11 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost) {
     ost.Enc->stats_in = statistics;
 }
 
-void TCustomFFmpeg::OpenOutputEncoders() {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::OpenOutputEncoders() {
+    TEngineRun& run = State;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
-        if (!ost.EncodingNeeded || (JoinMode && ost.FileIndex != 0))
+        if (!ost.EncodingNeeded || (Setup.JoinMode && ost.FileIndex != 0))
             continue;
         const AVCodec* codec = ost.Codec ? ost.Codec : ff::avcodec_find_encoder(ost.Enc->codec_id);
         const std::string kind = MediaTypeName(ost.Enc->codec_type);
@@ -360,8 +363,7 @@ void TCustomFFmpeg::OpenOutputEncoders() {
             ost.Enc->sample_rate > 0)
             ost.Enc->time_base = AVRational{1, ost.Enc->sample_rate};
         AVDictionary* options = nullptr;
-        ff::av_dict_copy(&options, OutputStreamSetup(ost.FileIndex, ost.Index).EncoderOptions.get(),
-                         0);
+        ff::av_dict_copy(&options, StreamSetupOf(ost).EncoderOptions.get(), 0);
         DictionaryPtr optionsOwner(options);
         int result;
         {
@@ -376,7 +378,7 @@ void TCustomFFmpeg::OpenOutputEncoders() {
                            "maybe incorrect parameters such as bit_rate, rate, width or "
                            "height",
                            ost.FileIndex, ost.Index, kind.c_str());
-            if (SoundAloneFallback(ost.St))
+            if (Setup.SoundAloneFallback(ost.St))
                 throw EVideoEncoderRefused(refusal);
             FailWithMapping(refusal);
         }
@@ -388,14 +390,14 @@ void TCustomFFmpeg::OpenOutputEncoders() {
     }
 }
 
-void TCustomFFmpeg::OpenInputDecoders() {
-    TEngineRun& run = RunRecord();
+void TTranscodeRun::OpenInputDecoders() {
+    TEngineRun& run = State;
     for (std::size_t i = 0; i < run.InputStreams.size(); ++i) {
         TInputStream& ist = *run.InputStreams[i];
         if (!ist.DecodingNeeded)
             continue;
         const std::string kind = MediaTypeName(KindOf(ist.St));
-        const AVCodec* codec = i < InputCodecs.size() ? InputCodecs[i] : nullptr;
+        const AVCodec* codec = i < Setup.InputCodecs.size() ? Setup.InputCodecs[i] : nullptr;
         if (!codec)
             codec = ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
         if (!codec || !ist.Dec)
@@ -415,22 +417,22 @@ void TCustomFFmpeg::OpenInputDecoders() {
     }
 }
 
-void TCustomFFmpeg::CopyMappedMetadata() {
-    for (const TMetadataMap& map : MetadataMaps) {
-        if (map.OutFile < 0 || map.OutFile >= OutputFileCount())
+void TTranscodeRun::CopyMappedMetadata() {
+    for (const TMetadataMap& map : Setup.MetadataMaps) {
+        if (map.OutFile < 0 || map.OutFile >= Setup.OutputFileCount())
             FailWithMapping(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
                                        map.OutFile, map.OutFile, map.InFile));
-        if (map.InFile < 0 || map.InFile >= InputFileCount())
+        if (map.InFile < 0 || map.InFile >= Setup.InputFileCount())
             FailWithMapping(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
                                        map.InFile, map.OutFile, map.InFile));
-        CopyTags(InputFiles[map.InFile], OutputFiles[map.OutFile]);
+        CopyTags(Setup.InputFiles[map.InFile], Setup.OutputFiles[map.OutFile]);
     }
 }
 
 // The input's tags onto the output: the container's, or where the container keeps none (Ogg,
 // some flac) the first sound stream's. Tags set for the output itself (its creation time and
 // the metadata pairs) win, and the muxer writes its own encoder tag.
-void TCustomFFmpeg::CopyTags(const AVFormatContext* Input, AVFormatContext* Output) {
+void TTranscodeRun::CopyTags(const AVFormatContext* Input, AVFormatContext* Output) {
     const AVDictionary* tags = Input->metadata;
     if (ff::av_dict_count(tags) == 0)
         for (unsigned s = 0; s < Input->nb_streams; ++s)
@@ -448,11 +450,10 @@ void TCustomFFmpeg::CopyTags(const AVFormatContext* Input, AVFormatContext* Outp
         ff::av_dict_set(&Output->metadata, "author", artist->value, AV_DICT_DONT_OVERWRITE);
 }
 
-void TCustomFFmpeg::CreateBitstreamFilters() {
-    for (auto& ostPtr : RunRecord().OutputStreams) {
+void TTranscodeRun::CreateBitstreamFilters() {
+    for (auto& ostPtr : State.OutputStreams) {
         TOutputStream& ost = *ostPtr;
-        const std::vector<std::string>& names =
-            OutputStreamSetup(ost.FileIndex, ost.Index).BitstreamFilters;
+        const std::vector<std::string>& names = StreamSetupOf(ost).BitstreamFilters;
         if (names.empty())
             continue;
         std::string chain;
@@ -473,9 +474,9 @@ void TCustomFFmpeg::CreateBitstreamFilters() {
                 FormatText("%s failed for stream %d, codec %s", chain.c_str(), ost.Index,
                            ost.EncodingNeeded && ost.Codec ? ost.Codec->name : "copy") +
                 ": " + ErrorText(result);
-            if (ExitOnError)
+            if (Setup.ExitOnError)
                 throw FFmpegException(message);
-            GetLogger()->Log(this, llError, message);
+            GetLogger()->Log(Link.LogSender(), llError, message);
             continue;
         }
         ost.Bsf = std::move(filters);
@@ -484,55 +485,59 @@ void TCustomFFmpeg::CreateBitstreamFilters() {
     }
 }
 
-void TCustomFFmpeg::WriteHeaders() {
-    const int count = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+void TTranscodeRun::WriteHeaders() {
+    const int count =
+        Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
     for (int j = 0; j < count; ++j) {
         AVDictionary* options = nullptr;
-        ff::av_dict_copy(&options, OutputFileSetup(j).MuxerOptions.get(), 0);
-        const int result = ff::avformat_write_header(OutputFiles[j], &options);
+        ff::av_dict_copy(&options, Setup.OutputSetupOf(j).MuxerOptions.get(), 0);
+        const int result = ff::avformat_write_header(Setup.OutputFiles[j], &options);
         ff::av_dict_free(&options);
-        const AVIOContext* written = OutputFiles[j]->pb;
+        const AVIOContext* written = Setup.OutputFiles[j]->pb;
         if (result < 0 && written && written->error < 0)
-            throw FFmpegException(WriteErrorText(OutputFileSetup(j).FileName, written->error));
+            throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(j).FileName, written->error));
         if (result < 0)
             FailWithMapping(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)", j));
         WriteCoverArt(j);
     }
-    bool allRtp = OutputFileCount() > 0;
-    for (AVFormatContext* output : OutputFiles)
+    bool allRtp = Setup.OutputFileCount() > 0;
+    for (AVFormatContext* output : Setup.OutputFiles)
         allRtp = allRtp && std::strcmp(output->oformat->name, "rtp") == 0;
     if (allRtp) {
         char sdp[2048] = {};
-        ff::av_sdp_create(OutputFiles.data(), OutputFileCount(), sdp, sizeof sdp);
+        std::vector<AVFormatContext*> outputs = Setup.OutputFiles;
+        ff::av_sdp_create(outputs.data(), Setup.OutputFileCount(), sdp, sizeof sdp);
         std::string text = sdp;
         while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
             text.pop_back();
-        GetLogger()->Log(this, llInfo, "SDP:\n" + text);
+        GetLogger()->Log(Link.LogSender(), llInfo, "SDP:\n" + text);
     }
 }
 
-void TCustomFFmpeg::LogStreamMapping() {
-    TEngineRun& run = RunRecord();
-    const int count = JoinMode ? std::min(1, OutputFileCount()) : OutputFileCount();
+void TTranscodeRun::LogStreamMapping() {
+    TEngineRun& run = State;
+    const int count =
+        Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
     for (int j = 0; j < count; ++j)
-        ff::av_dump_format(OutputFiles[j], j, OutputFiles[j]->url, 1);
-    if (Verbose < 0)
+        ff::av_dump_format(Setup.OutputFiles[j], j, Setup.OutputFiles[j]->url, 1);
+    if (Setup.Verbose < 0)
         return;
-    GetLogger()->Log(this, llVerbose, "Stream mapping:");
+    GetLogger()->Log(Link.LogSender(), llVerbose, "Stream mapping:");
     for (const auto& ost : run.OutputStreams) {
         const TInputStream& source = *run.InputStreams[ost->SourceIndex];
         const std::string kind = MediaTypeName(KindOf(ost->St));
-        GetLogger()->LogF(this, llVerbose, "  Stream #%d.%d -> #%d.%d (%s)", source.FileIndex,
-                          source.Index, JoinMode ? 0 : ost->FileIndex, ost->Index, kind.c_str());
+        GetLogger()->LogF(Link.LogSender(), llVerbose, "  Stream #%d.%d -> #%d.%d (%s)",
+                          source.FileIndex, source.Index, Setup.JoinMode ? 0 : ost->FileIndex,
+                          ost->Index, kind.c_str());
         if (ost->SyncIst && ost->SyncIst != &source)
-            GetLogger()->LogF(this, llVerbose, " [sync #%d.%d (%s)]", ost->SyncIst->FileIndex,
-                              ost->SyncIst->Index, kind.c_str());
+            GetLogger()->LogF(Link.LogSender(), llVerbose, " [sync #%d.%d (%s)]",
+                              ost->SyncIst->FileIndex, ost->SyncIst->Index, kind.c_str());
     }
 }
 
-void TCustomFFmpeg::FailWithMapping(const std::string& message) {
+void TTranscodeRun::FailWithMapping(const std::string& message) {
     LogStreamMapping();
-    GetLogger()->Log(this, llError, message);
+    GetLogger()->Log(Link.LogSender(), llError, message);
     throw FFmpegException(message);
 }

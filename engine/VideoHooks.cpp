@@ -2,7 +2,7 @@
 // the preview delivery of encoded pictures.
 #include "engine/VideoHooks.h"
 
-#include "engine/EngineRun.h"
+#include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <algorithm>
@@ -13,11 +13,10 @@ void TVideoHookStateDeleter::operator()(TVideoHookState* state) const {
     delete state;
 }
 
-TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine) {
-    TEngineRun& run = engine.RunRecord();
-    if (!run.VideoHooks)
-        run.VideoHooks.reset(new TVideoHookState);
-    return *run.VideoHooks;
+TVideoHookState& VideoHookStateOf(TTranscodeRun& run) {
+    if (!run.State.VideoHooks)
+        run.State.VideoHooks.reset(new TVideoHookState);
+    return *run.State.VideoHooks;
 }
 
 std::mutex& PreviewLock() {
@@ -41,39 +40,39 @@ namespace {
 constexpr const char* DeinterlaceChain = "pp=fd";
 
 // Decides whether this picture is hooked, from OnBeforeHook or the hook time ranges.
-void DecideHookAction(TCustomFFmpeg& engine, TVideoHookState& state, int64_t pts) {
-    if (engine.OnBeforeHook) {
+void DecideHookAction(TTranscodeRun& run, TVideoHookState& state, int64_t pts) {
+    if (run.Setup.OnBeforeHook) {
         try {
-            engine.OnBeforeHook(&engine, pts, state.HookAction);
+            run.Link.BeforeHook(pts, state.HookAction);
         } catch (const std::exception& error) {
-            GetLogger()->Log(&engine, llError,
+            GetLogger()->Log(run.Link.LogSender(), llError,
                              std::string("Error occurs OnBeforeHook: ") + error.what());
             state.HookAction = haStop;
         }
         if (state.HookAction == haStop)
-            engine.UsingVhook = false;
+            run.Link.StopHooks();
         return;
     }
-    std::vector<THookTimeRange>& ranges = engine.HookTimeRanges;
+    const std::vector<THookTimeRange>& ranges = run.Setup.HookTimeRanges;
     if (ranges.empty())
         return;
     state.HookAction = haIgnore;
-    for (int i = engine.HookTimeRangeIndex; i < static_cast<int>(ranges.size()); ++i) {
+    for (int i = run.State.HookTimeRangeIndex; i < static_cast<int>(ranges.size()); ++i) {
         if (ranges[i].StartUs <= pts && pts <= ranges[i].EndUs) {
-            engine.HookTimeRangeIndex = i;
+            run.State.HookTimeRangeIndex = i;
             state.HookAction = haContinue;
             return;
         }
     }
     if (ranges.back().EndUs < pts) {
         state.HookAction = haStop;
-        engine.UsingVhook = false;
+        run.Link.StopHooks();
     }
 }
 
 // A writable picture of the same geometry holding the picture, deinterlaced when asked.
-FramePtr HookCopy(TCustomFFmpeg& engine, TVideoHookState& state, const AVFrame& picture) {
-    if (engine.Deinterlace) {
+FramePtr HookCopy(TTranscodeRun& run, TVideoHookState& state, const AVFrame& picture) {
+    if (run.Setup.Deinterlace) {
         const TVideoFilterInput& shape = state.Deinterlacer.Input();
         if (!state.Deinterlacer.Configured() || shape.Width != picture.width ||
             shape.Height != picture.height || shape.PixelFormat != picture.format) {
@@ -87,7 +86,7 @@ FramePtr HookCopy(TCustomFFmpeg& engine, TVideoHookState& state, const AVFrame& 
         if (out && state.Deinterlacer.Push(&picture) >= 0 &&
             state.Deinterlacer.Pull(out.get()) >= 0 && ff::av_frame_make_writable(out.get()) >= 0)
             return out;
-        GetLogger()->Log(&engine, llError, "Deinterlacing failed.");
+        GetLogger()->Log(run.Link.LogSender(), llError, "Deinterlacing failed.");
     }
     FramePtr copy(ff::av_frame_alloc());
     if (copy) {
@@ -99,14 +98,13 @@ FramePtr HookCopy(TCustomFFmpeg& engine, TVideoHookState& state, const AVFrame& 
             copy.reset();
     }
     if (!copy)
-        GetLogger()->Log(&engine, llError, "hook buf malloc error.");
+        GetLogger()->Log(run.Link.LogSender(), llError, "hook buf malloc error.");
     return copy;
 }
 
-void StopHooking(TCustomFFmpeg& engine, TVideoHookState& state) {
-    engine.OnCustomHook = nullptr;
+void StopHooking(TTranscodeRun& run, TVideoHookState& state) {
     state.HookAction = haStop;
-    engine.UsingVhook = false;
+    run.Link.StopHooks();
 }
 
 // Puts the bitmap's pixels back into the picture, converting from BGR when needed.
@@ -132,53 +130,55 @@ bool BitmapBack(TPictureConverter& record, AVFrame& picture) {
 }
 
 // OnCustomHook with the picture as a bitmap; the handler's changes come back when it asks.
-void RunCustomHook(TCustomFFmpeg& engine, TVideoHookState& state, AVFrame& picture, int64_t pts) {
+void RunCustomHook(TTranscodeRun& run, TVideoHookState& state, AVFrame& picture, int64_t pts) {
     TPictureConverter& record = state.CustomHook;
     if (!ConvertPicture(record, picture.data, picture.linesize,
                         static_cast<AVPixelFormat>(picture.format), picture.height,
                         picture.width)) {
-        GetLogger()->Log(&engine, llError, "Cannot initialize the toRGB conversion context");
-        StopHooking(engine, state);
+        GetLogger()->Log(run.Link.LogSender(), llError,
+                         "Cannot initialize the toRGB conversion context");
+        StopHooking(run, state);
         return;
     }
     bool update = true;
     bool stopHook = false;
     try {
-        engine.OnCustomHook(&engine, *record.Bitmap, state.HookFrameCounter, pts, update, stopHook);
+        run.Link.CustomHook(*record.Bitmap, state.HookFrameCounter, pts, update, stopHook);
     } catch (const std::exception& error) {
-        GetLogger()->Log(&engine, llError,
+        GetLogger()->Log(run.Link.LogSender(), llError,
                          std::string("Error occurs OnCustomHook: ") + error.what());
         update = false;
     }
     if (update && !BitmapBack(record, picture)) {
-        GetLogger()->Log(&engine, llError, "Cannot initialize the fromRGB conversion context");
+        GetLogger()->Log(run.Link.LogSender(), llError,
+                         "Cannot initialize the fromRGB conversion context");
         stopHook = true;
     }
     if (stopHook)
-        StopHooking(engine, state);
+        StopHooking(run, state);
 }
 
 } // namespace
 
-void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
+void TTranscodeRun::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
     TVideoHookState& state = VideoHookStateOf(*this);
     ++state.HookFrameCounter;
     const int64_t pts = Ist.PtsUs;
-    if (!OnCustomHook && UsingVhook)
+    if (!Setup.OnCustomHook && Setup.UsingVhook)
         DecideHookAction(*this, state, pts);
-    const bool chain = UsingVhook && state.HookAction == haContinue;
-    if (!Deinterlace && !OnCustomHook && !chain)
+    const bool chain = Setup.UsingVhook && state.HookAction == haContinue;
+    if (!Setup.Deinterlace && !Setup.OnCustomHook && !chain)
         return;
     FramePtr copy = HookCopy(*this, state, *Picture);
     if (!copy)
         return;
-    if (OnCustomHook) {
+    if (Setup.OnCustomHook) {
         RunCustomHook(*this, state, *copy, pts);
     } else if (chain) {
         TFrameHookPicture hooked{};
         std::copy(copy->data, copy->data + 4, hooked.data);
         std::copy(copy->linesize, copy->linesize + 4, hooked.linesize);
-        RunFrameHooks(VideoHookChain, &hooked, copy->format, copy->width, copy->height, pts);
+        RunFrameHooks(Setup.VideoHookChain, &hooked, copy->format, copy->width, copy->height, pts);
     }
     // The caller's picture now shows the processed copy, with its own times and properties.
     ff::av_frame_copy_props(copy.get(), Picture);
@@ -190,32 +190,33 @@ namespace {
 
 // Shows the converted preview picture in the preview window, made on first use. False when the
 // window is closed or failed: a window's trouble ends previewing, not the conversion.
-bool ShowInWindow(TCustomFFmpeg& engine, TVideoHookState& state, int64_t ptsUs) {
+bool ShowInWindow(TTranscodeRun& run, TVideoHookState& state, int64_t ptsUs) {
     try {
         if (!state.Previewer)
             state.Previewer = std::make_unique<TPreviewer>();
         return state.Previewer->ShowPicture(*state.PreviewPicture.Bitmap, state.HookFrameCounter,
                                             ptsUs);
     } catch (const std::exception& error) {
-        GetLogger()->Log(&engine, llError, std::string("Preview window failed: ") + error.what());
+        GetLogger()->Log(run.Link.LogSender(), llError,
+                         std::string("Preview window failed: ") + error.what());
         return false;
     }
 }
 
 } // namespace
 
-void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs) {
+void DeliverPreview(TTranscodeRun& run, const AVFrame& picture, int64_t ptsUs) {
     constexpr uint8_t previewWanted = 1, bitmapWanted = 2;
     std::lock_guard<std::mutex> guard(PreviewLock());
-    uint8_t flags = engine.PreviewFlags;
-    TVideoHookState& state = VideoHookStateOf(engine);
+    uint8_t flags = run.Setup.PreviewFlags;
+    TVideoHookState& state = VideoHookStateOf(run);
     if (!(flags & previewWanted))
         state.Previewer.reset(); // switched off during the run: its window closes now
-    const bool toEvent = (flags & bitmapWanted) && engine.OnPreviewBitmap;
+    const bool toEvent = (flags & bitmapWanted) && run.Setup.OnPreviewBitmap;
     if (!toEvent && !(flags & previewWanted))
         return;
     const int64_t now = ff::av_gettime_relative();
-    if (state.Previewed && now - state.LastPreviewUs <= engine.PreviewIntervalUs)
+    if (state.Previewed && now - state.LastPreviewUs <= run.Setup.PreviewIntervalUs)
         return;
     state.Previewed = true;
     state.LastPreviewUs = now;
@@ -225,14 +226,15 @@ void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs
                        static_cast<AVPixelFormat>(picture.format), picture.height, picture.width);
     if (toEvent) {
         if (converted)
-            engine.OnPreviewBitmap(&engine, *record.Bitmap, state.HookFrameCounter, ptsUs);
+            run.Link.PreviewBitmap(*record.Bitmap, state.HookFrameCounter, ptsUs);
         else {
-            GetLogger()->Log(&engine, llError, "Cannot initialize the toRGB conversion context");
+            GetLogger()->Log(run.Link.LogSender(), llError,
+                             "Cannot initialize the toRGB conversion context");
             flags &= ~bitmapWanted;
         }
-    } else if (!converted || !ShowInWindow(engine, state, ptsUs)) {
+    } else if (!converted || !ShowInWindow(run, state, ptsUs)) {
         flags &= ~previewWanted;
         state.Previewer.reset();
     }
-    engine.PreviewFlags = flags;
+    run.Link.SetPreviewFlags(flags);
 }

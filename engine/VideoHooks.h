@@ -1,6 +1,6 @@
 // The video path's state of a run: the decoded-picture counter and hook action, the picture
 // records of the custom hook and of the previews, the preview window and the video statistics
-// file. Kept in the run record (TEngineRun::VideoHooks), made on first use and released with it.
+// file. Kept in the run's state (TEngineRun::VideoHooks), made on first use and released with it.
 #ifndef SOUNDPICK_ENGINE_VIDEOHOOKS_H
 #define SOUNDPICK_ENGINE_VIDEOHOOKS_H
 
@@ -30,8 +30,10 @@ struct TVideoHookState {
     std::unique_ptr<std::FILE, TFileCloser> Vstats; // opened on the first statistics line
 };
 
-// The state of the engine's run, made when first asked for.
-TVideoHookState& VideoHookStateOf(TCustomFFmpeg& engine);
+class TTranscodeRun;
+
+// The state of the run, made when first asked for.
+TVideoHookState& VideoHookStateOf(TTranscodeRun& run);
 
 // Serialises preview delivery of every engine of the process (shared with the component).
 std::mutex& PreviewLock();
@@ -39,6 +41,6 @@ std::mutex& PreviewLock();
 // Shows an encoded picture as a preview when the engine asks for previews and PreviewIntervalUs
 // has passed: to OnPreviewBitmap, or else in the preview window. A conversion or window failure
 // ends that kind of preview for the run. pts in microseconds. Runs under PreviewLock.
-void DeliverPreview(TCustomFFmpeg& engine, const AVFrame& picture, int64_t ptsUs);
+void DeliverPreview(TTranscodeRun& run, const AVFrame& picture, int64_t ptsUs);
 
 #endif

@@ -15,7 +15,7 @@ namespace {
 class InputFile : public ::testing::Test {
 protected:
     TEngineUnderTest Test;
-    TCustomFFmpeg& E = *Test.Engine;
+    TEngineOpen& E = *Test.Engine;
 
     // ffprobe's format start time in microseconds (0 when it has none).
     static int64_t ProbeStartUs(const std::filesystem::path& file) {

@@ -3,6 +3,7 @@
 #include "OptionTestSupport.h"
 #include "RunHarness.h"
 
+#include "engine/TranscodeRun.h"
 #include "ffbind/Assertion.h"
 #include "support/TestMedia.h"
 
@@ -15,7 +16,7 @@ namespace {
 class OptionTable : public ::testing::Test {
 protected:
     TEngineUnderTest Test;
-    TCustomFFmpeg& E = *Test.Engine;
+    TEngineOpen& E = *Test.Engine;
 
     std::string Rejection(const std::string& name, const std::string& value) {
         return RejectionOf(E, name, value);
@@ -456,7 +457,8 @@ TEST_F(OptionTable, DirectSettersAndHookRanges) {
     EXPECT_EQ(E.HookTimeRanges[0].EndUs, 10);
     EXPECT_EQ(E.HookTimeRanges[1].EndUs, 20);
     EXPECT_EQ(E.HookTimeRanges[2].EndUs, 30);
-    EXPECT_EQ(E.HookTimeRangeIndex, 0);
+    // A run starts at the first range.
+    EXPECT_EQ(TTranscodeRun(E).State.HookTimeRangeIndex, 0);
     E.SetOption("vstats", "");
     EXPECT_NE(E.VstatsFileName.find("/vstats_"), std::string::npos);
     EXPECT_EQ(E.VstatsFileName.substr(E.VstatsFileName.size() - 4), ".log");

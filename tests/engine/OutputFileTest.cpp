@@ -14,7 +14,7 @@ namespace {
 class OutputFile : public ::testing::Test {
 protected:
     TEngineUnderTest Test;
-    TCustomFFmpeg& E = *Test.Engine;
+    TEngineOpen& E = *Test.Engine;
     TTempFolder Folder;
 
     // "v:h264 a:aac": kinds and codec ids of the streams of the last output.
@@ -57,7 +57,7 @@ TEST_F(OutputFile, ElevenFormatsFromVideoAndAudioInputs) {
     for (const auto& c : cases) {
         ASSERT_GT(E.OpenOutputFile(Folder / (std::string("v.") + c.Extension)), 0) << E.LastError;
         EXPECT_EQ(StreamSummary(), c.FromVideo) << c.Extension;
-        TCustomFFmpeg& a = *audioOnly.Engine;
+        TEngineOpen& a = *audioOnly.Engine;
         ASSERT_GT(a.OpenOutputFile(Folder / (std::string("a.") + c.Extension)), 0) << a.LastError;
         TOutputFileSetup& output = a.OutputFileSetup(a.OutputFileCount() - 1);
         ASSERT_EQ(output.Streams.size(), 1u) << c.Extension;

@@ -107,7 +107,7 @@ TEST_F(OutputPreset, BuiltinPresetsOpenTheEncoder) {
                              "slowfirstpass"};
     for (const char* preset : presets) {
         TEngineUnderTest test;
-        TCustomFFmpeg& e = *test.Engine;
+        TEngineOpen& e = *test.Engine;
         ASSERT_TRUE(e.OpenInputFile(Fixture("video_h264_aac.mp4")));
         e.SetOption("an", "1");
         e.SetOption("vcodec", "libx264");

@@ -33,6 +33,20 @@ private:
     std::vector<std::pair<TLogLevel, std::string>> Lines;
 };
 
+// The engine with the set-up records under its public face open to the tests that check them.
+class TEngineOpen : public TCustomFFmpeg {
+public:
+    using TCustomFFmpeg::InputCodecs;
+    using TCustomFFmpeg::InputDecoders;
+    using TCustomFFmpeg::InputFileTsOffsetsUs;
+    using TCustomFFmpeg::JoinMode;
+    using TCustomFFmpeg::new_audio_stream;
+    using TCustomFFmpeg::new_video_stream;
+    using TCustomFFmpeg::OutputCodecs;
+    using TCustomFFmpeg::OutputStreamSetup;
+    using TCustomFFmpeg::UseVideoFilters;
+};
+
 // An engine reset and ready for options, inputs and outputs, counting its end notifications.
 struct TEngineUnderTest {
     TEngineUnderTest();
@@ -49,7 +63,7 @@ struct TEngineUnderTest {
     // Start and WaitForEnd.
     void RunToEnd();
 
-    std::unique_ptr<TCustomFFmpeg> Engine;
+    std::unique_ptr<TEngineOpen> Engine;
     std::atomic<int> Terminations{0};
     std::atomic<int> Progresses{0};
 };

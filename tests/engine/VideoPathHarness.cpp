@@ -48,6 +48,7 @@ TVideoPathHarness::~TVideoPathHarness() {
     if (Output && Output->pb)
         ff::avio_closep(&Output->pb);
     Ost.Video.reset();
+    Run.reset();
     Engine.reset();
 }
 
@@ -68,8 +69,8 @@ void TVideoPathHarness::Open(int outputWidth, int outputHeight) {
     Ost.Enc = Enc.get();
     Ost.Codec = codec;
     Ost.EncodingNeeded = true;
-    Engine->NewRunRecord();
-    Engine->PrepareVideoOutput(Ost, Ist);
+    Run = std::make_unique<TTranscodeRun>(*Engine);
+    Run->PrepareVideoOutput(Ost, Ist);
     ASSERT_GE(ff::avcodec_open2(Enc.get(), codec, nullptr), 0);
     ASSERT_GE(ff::avcodec_parameters_from_context(stream->codecpar, Enc.get()), 0);
     stream->time_base = Enc->time_base;
@@ -79,16 +80,16 @@ void TVideoPathHarness::Open(int outputWidth, int outputHeight) {
 
 int TVideoPathHarness::Feed(AVFrame* picture, int64_t ptsUs) {
     Ist.PtsUs = ptsUs;
-    Engine->PreprocessVideoFrame(Ist, picture);
+    Run->PreprocessVideoFrame(Ist, picture);
     int frameSize = 0;
-    Engine->OutputVideo(Output.get(), Ost, Ist, picture, frameSize);
+    Run->OutputVideo(Output.get(), Ost, Ist, picture, frameSize);
     if (!Engine->VstatsFileName.empty() && frameSize != 0)
-        Engine->WriteVideoStats(Output.get(), Ost, frameSize);
+        Run->WriteVideoStats(Output.get(), Ost, frameSize);
     return frameSize;
 }
 
 void TVideoPathHarness::Finish() {
-    Engine->EncodeAndWrite(Output.get(), Ost, nullptr);
+    Run->EncodeAndWrite(Output.get(), Ost, nullptr);
     ASSERT_GE(ff::av_write_trailer(Output.get()), 0);
     ff::avio_closep(&Output->pb);
 }

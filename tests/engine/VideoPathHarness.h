@@ -5,6 +5,7 @@
 #define SOUNDPICK_TESTS_ENGINE_VIDEOPATHHARNESS_H
 
 #include "engine/FFmpeg.h"
+#include "engine/TranscodeRun.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +36,8 @@ public:
     void Finish();
 
     std::unique_ptr<TCustomFFmpeg> Engine;
+    // The run driving the output path, made by Open.
+    std::unique_ptr<TTranscodeRun> Run;
     TInputStream Ist;
     TOutputStream Ost;
 

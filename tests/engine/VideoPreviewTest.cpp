@@ -132,7 +132,7 @@ TEST_F(VideoPreviewTest, StatisticsLinePerPicture) {
         video.Open(64, 48);
         FeedPictures(video, 3);
         video.Finish();
-        video.Engine->RunRecord().VideoHooks.reset(); // closes the file
+        video.Run->State.VideoHooks.reset(); // closes the file
     }
     std::ifstream file(stats);
     std::vector<std::string> lines;

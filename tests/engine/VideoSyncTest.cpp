@@ -75,11 +75,11 @@ TEST_F(VideoSyncTest, AheadDuplicatesAndBehindDrops) {
         EXPECT_EQ(video.Ost.SyncOpts, 1);
         // The output clock stands at 1; the input is at 4: three frames ahead.
         video.Feed(MakePicture(64, 48, 100).get(), 4 * FrameUs);
-        EXPECT_EQ(video.Engine->RunRecord().FramesDuplicated, 2);
+        EXPECT_EQ(video.Run->State.FramesDuplicated, 2);
         EXPECT_EQ(video.Ost.SyncOpts, 4);
         // The output clock stands at 4; the input at 2.8: 1.2 frames behind.
         video.Feed(MakePicture(64, 48, 200).get(), 28 * FrameUs / 10);
-        EXPECT_EQ(video.Engine->RunRecord().FramesDropped, 1);
+        EXPECT_EQ(video.Run->State.FramesDropped, 1);
         EXPECT_EQ(video.Ost.SyncOpts, 4);
         EXPECT_EQ(video.Ost.FrameNumber, 4);
         video.Finish();
@@ -105,7 +105,7 @@ TEST_F(VideoSyncTest, QuietCountingAndFrameLimit) {
         video.Open(64, 48);
         video.Feed(MakePicture(64, 48, 10).get(), 0);
         video.Feed(MakePicture(64, 48, 20).get(), 5 * FrameUs);
-        EXPECT_EQ(video.Engine->RunRecord().FramesDuplicated, 3);
+        EXPECT_EQ(video.Run->State.FramesDuplicated, 3);
         video.Feed(MakePicture(64, 48, 30).get(), 6 * FrameUs);
         EXPECT_EQ(video.Ost.FrameNumber, 3);
         video.Finish();
