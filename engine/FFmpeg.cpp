@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr const char* Unit = "FFmpeg";
-
 // Booleans are true unless the value is exactly "0".
 bool ToBool(const std::string& value) {
     return value != "0";
