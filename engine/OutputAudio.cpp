@@ -2,6 +2,7 @@
 // drift), an audio fifo in the encoder's format cuts encoder frames, the output clock counts
 // samples per channel.
 #include "engine/OutputAudio.h"
+#include "engine/SampleLimit.h"
 
 #include "engine/AudioVolume.h"
 #include "engine/EncodeDrain.h"
@@ -396,6 +397,7 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
         ff::av_samples_set_silence(frame->extended_data, std::max(read, 0),
                                    frameSamples - std::max(read, 0), Encoder->ch_layout.nb_channels,
                                    Encoder->sample_fmt);
+    LimitFloatSamples(*frame, frameSamples, Encoder->ch_layout.nb_channels);
     frame->pts =
         ff::av_rescale_q(*Target.SyncOpts, AVRational{1, Encoder->sample_rate}, Encoder->time_base);
     Encode(frame);

@@ -3,6 +3,7 @@
 // Outputs are checked with ffprobe and the ffmpeg tool's decoding.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
+#include "engine/SampleLimit.h"
 #include "ffbind/TempFolder.h"
 #include "support/TestMedia.h"
 
@@ -219,6 +220,22 @@ TEST_F(CliRun, SoundAloneWhenThePictureCannotBeEncoded) {
     EXPECT_EQ(ProbeStreamCount(output, "v"), 0);
     EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "aac");
     EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 1.0, 0.05);
+}
+
+// Samples thousands of times full scale (damaged input) neither abort an encoder (the mp3 one
+// asserts on them) nor reach the output unbounded.
+TEST_F(CliRun, HugeSamplesAreBoundedBeforeTheEncoder) {
+    const std::string input = Input("huge_impulses.wav", "loud.wav");
+    for (const char* format : {"mp3", "m4a", "flac"}) {
+        std::string err;
+        ASSERT_EQ(RunCli({"-f", format, input}, Folder.Path(), nullptr, &err), 0) << format << err;
+        const TDecodedAudio decoded = DecodeAudio(Folder / (std::string("loud_(new).") + format));
+        EXPECT_NEAR(decoded.DurationSeconds(), 1.0, 0.1) << format;
+        float peak = 0;
+        for (float sample : decoded.Samples)
+            peak = std::max(peak, std::abs(sample));
+        EXPECT_LE(peak, 2 * SampleMagnitudeLimit) << format;
+    }
 }
 
 // --trim-silence clips each file to its sound: 2 s of tone between 2 s of silence at each end
