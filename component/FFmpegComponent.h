@@ -163,9 +163,6 @@ public:
     // leave each task (on by default); read when a task starts. A task given the engine's
     // `split` option keeps its count.
     void SetSplitEncoding(bool value) { SplitEncodingFlag = value; }
-    // Where the cores other programs leave idle are read from when a task starts (none: the
-    // scheduler's count at that moment); set before a run.
-    void SetIdleCoresProbe(std::function<int()> probe) { IdleCoresProbe = std::move(probe); }
 
     // The probe a front end inspects files with before adding them.
     TAVProbe& Probe() { return *ProbeObject; }
@@ -259,9 +256,8 @@ private:
     int TasksEnded = 0;
     int TasksInRun = 0; // tasks not yet run when the run started, and those joined since
     int ThreadLimit = 0;
-    bool MoreToCome = false; // the run waits for JoinAddedTasks(false) before it ends
-    int TasksToCome = -1;    // from AnnounceTasks; -1: not told
-    std::function<int()> IdleCoresProbe;
+    bool MoreToCome = false;             // the run waits for JoinAddedTasks(false) before it ends
+    int TasksToCome = -1;                // from AnnounceTasks; -1: not told
     std::atomic<bool> RunStopped{false}; // StopTasks was called since the run began
     const int Verbosity = 1;
 

@@ -2,6 +2,16 @@
 #include "component/PieceBudget.h"
 
 #include <algorithm>
+#include <sched.h>
+#include <thread>
+
+int UsableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 int TaskPieceBudget(int cores, int workers, const TTasksLeft& tasks) {
     const int left = tasks.ToCome < 0 ? workers : tasks.NotEnded + tasks.ToCome;

@@ -10,6 +10,9 @@ struct TTasksLeft {
     int ToCome = 0;
 };
 
+// The cores this process may run on (its affinity; at least 1).
+int UsableCores();
+
 // cores shared among the tasks running beside each other: at most workers, and no more than
 // the tasks left (every worker when more may come and how many is not said). At least 1.
 int TaskPieceBudget(int cores, int workers, const TTasksLeft& tasks);

@@ -3,7 +3,7 @@
 // flags and the cores each task may encode its sound on; a stress run that must never hang.
 #include "component/ComponentHarness.h"
 #include "component/FFmpegTask.h"
-#include "component/IdleCores.h"
+#include "component/PieceBudget.h"
 #include "ffbind/MainThread.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
@@ -23,11 +23,7 @@ namespace {
 
 class ComponentRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        EnsureLibsLoaded();
-        // The pieces do not depend on what the machine's other programs do meanwhile.
-        Component.SetIdleCoresProbe(UsableCores);
-    }
+    void SetUp() override { EnsureLibsLoaded(); }
 
     // Adds a fixture as a task with an mp3 output in the scratch folder; its index.
     int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true,
@@ -304,16 +300,6 @@ TEST_F(ComponentRun, FirstTaskGetsTheCoresOfTheTasksThatCanRun) {
         ASSERT_TRUE(events.WaitForRunEnd());
         EXPECT_EQ(Component.Task(0)->SplitPieces, std::max(1, cores / std::min(2, files)));
     }
-    // Cores other programs keep busy are taken off.
-    Component.SetIdleCoresProbe([] { return 1; });
-    Component.ClearTaskList();
-    TEventRecorder busy(Component);
-    Component.StartTasks(2, true);
-    Component.AnnounceTasks(0);
-    AddTask("mono_8k.wav", "busy.mp3");
-    Component.JoinAddedTasks(false);
-    ASSERT_TRUE(busy.WaitForRunEnd());
-    EXPECT_EQ(Component.Task(0)->SplitPieces, 1);
 }
 
 // The progress interval's floor of 100 ms reaches the engines in microseconds.

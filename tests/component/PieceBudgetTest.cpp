@@ -1,7 +1,6 @@
 // The pieces a starting task encodes its sound in: the cores shared among the tasks that can
 // actually run at once, never among workers that have nothing to do.
 #include "component/PieceBudget.h"
-#include "component/IdleCores.h"
 
 #include <gtest/gtest.h>
 
@@ -31,22 +30,4 @@ TEST(PieceBudget, CoresSharedAmongTheTasksThatCanRun) {
         EXPECT_EQ(TaskPieceBudget(c.Cores, c.Workers, {c.NotEnded, c.ToCome}), c.Pieces)
             << c.Cores << " cores, " << c.Workers << " workers, " << c.NotEnded << " not ended, "
             << c.ToCome << " to come";
-}
-
-// Idle cores from the scheduler's count of runnable threads, the reader itself left out.
-TEST(PieceBudget, IdleCoresFromTheRunnableThreads) {
-    struct TCase {
-        const char* Loadavg;
-        int Usable, Idle;
-    };
-    const TCase cases[] = {
-        {"0.10 0.20 0.30 1/200 4711", 2, 2},  // only the reader runs
-        {"1.00 0.50 0.20 2/200 4711", 2, 1},  // one core busy beside it
-        {"12.4 13.9 10.3 19/217 4711", 2, 1}, // a busy machine: never less than one
-        {"0.10 0.20 0.30 3/200 4711", 8, 6},
-        {"", 4, 4}, // unreadable: the usable cores
-        {"garbage", 4, 4},
-    };
-    for (const TCase& c : cases)
-        EXPECT_EQ(IdleCoresFrom(c.Loadavg, c.Usable), c.Idle) << c.Loadavg;
 }
