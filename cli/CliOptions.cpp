@@ -8,7 +8,6 @@
 #include "probe/SoundEnvelope.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,14 +17,6 @@
 #include <thread>
 
 namespace {
-
-std::optional<long long> WholeNumber(const std::string& text) {
-    long long value = 0;
-    auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || stop != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 // A time in seconds, up to about thirty years: anything longer is a slip of the keyboard, and
 // its microseconds must fit the clip's 64-bit arithmetic.
@@ -92,7 +83,7 @@ std::string SetRate(TCliOptions& o, const std::string& value) {
         o.SampleRateHz.reset();
         return "";
     }
-    const auto hz = WholeNumber(value);
+    const auto hz = WholeInteger<long long>(value);
     if (!hz || *hz <= 0 || *hz > 1000000)
         return "bad sample rate '" + value + "' (auto or Hz)";
     o.SampleRateHz = static_cast<int>(*hz);
@@ -113,7 +104,7 @@ std::string SetChannels(TCliOptions& o, const std::string& value) {
 }
 
 std::string SetVolume(TCliOptions& o, const std::string& value) {
-    const auto volume = WholeNumber(value);
+    const auto volume = WholeInteger<long long>(value);
     if (!volume || *volume < 0 || *volume > 65536)
         return "bad volume '" + value + "' (0 to 65536, 256 = unchanged)";
     o.Volume = static_cast<int>(*volume);
@@ -121,7 +112,7 @@ std::string SetVolume(TCliOptions& o, const std::string& value) {
 }
 
 std::string SetBitRate(TCliOptions& o, const std::string& value) {
-    const auto kbps = WholeNumber(value);
+    const auto kbps = WholeInteger<long long>(value);
     if (!kbps || *kbps <= 0 || *kbps > 2000000)
         return "bad bit rate '" + value + "' (kbit/s)";
     o.BitRateKbps = static_cast<int>(*kbps);
@@ -164,7 +155,7 @@ std::string SetTrimSilence(TCliOptions& o, const std::string& value) {
 }
 
 std::string SetJobs(TCliOptions& o, const std::string& value) {
-    const auto jobs = WholeNumber(value);
+    const auto jobs = WholeInteger<long long>(value);
     if (!jobs || *jobs <= 0 || *jobs > 256)
         return "bad job count '" + value + "' (1 to 256)";
     o.Jobs = static_cast<int>(*jobs);

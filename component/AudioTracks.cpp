@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 namespace {
 
@@ -82,11 +81,9 @@ const TAudioTrack* DefaultAudioTrack(const std::vector<TAudioTrack>& tracks) {
 }
 
 const TAudioTrack* FindAudioTrack(const std::vector<TAudioTrack>& tracks, const std::string& name) {
-    int number = 0;
-    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
-    if (error == std::errc() && end == name.data() + name.size())
-        return number >= 1 && number <= static_cast<int>(tracks.size()) ? &tracks[number - 1]
-                                                                        : nullptr;
+    if (const std::optional<int> number = WholeInteger<int>(name))
+        return *number >= 1 && *number <= static_cast<int>(tracks.size()) ? &tracks[*number - 1]
+                                                                          : nullptr;
     for (const TAudioTrack& track : tracks)
         if (SameLanguage(track.Language, name))
             return &track;

@@ -1,10 +1,10 @@
 // Reading the options dialog's texts into numbers.
 #include "component/ChoiceTexts.h"
 
-#include <charconv>
+#include "ffbind/TextUtils.h"
+
 #include <cstdint>
 #include <cstdlib>
-#include <system_error>
 
 namespace {
 
@@ -14,15 +14,10 @@ std::optional<int32_t> Decimal(const std::string& text) {
     const std::size_t last = text.find_last_not_of(" \t");
     if (first == std::string::npos)
         return std::nullopt;
-    const char* begin = text.data() + first;
-    const char* end = text.data() + last + 1;
-    if (*begin == '+')
-        ++begin;
-    int32_t value = 0;
-    auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop != end || begin == end)
-        return std::nullopt;
-    return value;
+    std::string_view field(text.data() + first, last + 1 - first);
+    if (field.front() == '+')
+        field.remove_prefix(1);
+    return WholeInteger<int32_t>(field);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include "ffbind/TextUtils.h"
 
-#include <charconv>
 #include <fstream>
 #include <sstream>
 
@@ -73,11 +72,10 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words) {
 
 // A number of at most six digits and nothing else; -1 otherwise.
 int Digits(std::string_view text) {
-    int value = -1;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && text.size() <= 6 &&
+    const std::optional<int> value = WholeInteger<int>(text);
+    return value && text.size() <= 6 &&
                    text.find_first_not_of("0123456789") == std::string_view::npos
-               ? value
+               ? *value
                : -1;
 }
 

@@ -134,10 +134,10 @@ std::optional<TNameTemplate> TNameTemplate::Parse(const std::string& text, std::
         if (const std::size_t colon = field.Text.find(':'); colon != std::string::npos) {
             const std::string width = field.Text.substr(colon + 1);
             field.Text.resize(colon);
-            const auto [end, bad] =
-                std::from_chars(width.data(), width.data() + width.size(), field.PadWidth);
-            if (bad != std::errc() || end != width.data() + width.size() || field.PadWidth < 0 ||
-                field.PadWidth > 9 || (field.Text != "track" && field.Text != "disc")) {
+            const std::optional<int> padding = WholeInteger<int>(width);
+            field.PadWidth = padding.value_or(-1);
+            if (field.PadWidth < 0 || field.PadWidth > 9 ||
+                (field.Text != "track" && field.Text != "disc")) {
                 error = "bad padding in '{" + text.substr(open + 1, close - open - 1) + "}'";
                 return std::nullopt;
             }

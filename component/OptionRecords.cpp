@@ -3,7 +3,6 @@
 
 #include "ffbind/TextUtils.h"
 
-#include <charconv>
 #include <cmath>
 #include <ctime>
 
@@ -11,15 +10,10 @@ namespace {
 
 // A decimal 64-bit integer filling the whole text, else -1.
 int64_t DecimalOrMinusOne(const std::string& text) {
-    int64_t value = 0;
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop != end || begin == end)
-        return -1;
-    return value;
+    std::string_view digits(text);
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    return WholeInteger<int64_t>(digits).value_or(-1);
 }
 
 // Days between 1899-12-30 (date-time zero) and 1970-01-01.

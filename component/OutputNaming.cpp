@@ -1,9 +1,9 @@
 // The naming rule of outputs: the "_(new)" mark and its numbered forms.
 #include "component/OutputNaming.h"
 
+#include "ffbind/TextUtils.h"
+
 #include <algorithm>
-#include <charconv>
-#include <system_error>
 
 namespace {
 
@@ -49,10 +49,10 @@ TPathFileName NextFreeOutputName(const TPathFileName& taken) {
     const std::string number = stem.substr(mark + MarkLength, stem.size() - mark - MarkLength - 1);
     int next = 1;
     if (!number.empty()) {
-        auto [end, error] = std::from_chars(number.data() + 1, number.data() + number.size(), next);
-        if (number[0] != '_' || error != std::errc() || end != number.data() + number.size())
+        const std::optional<int> last = WholeInteger<int>(std::string_view(number).substr(1));
+        if (number[0] != '_' || !last)
             return {};
-        ++next;
+        next = *last + 1;
     }
     const std::string base = (taken.parent_path() / stem.substr(0, mark)).string();
     return FirstFreeFrom(base, extension, next, {});

@@ -1,19 +1,11 @@
 // The shard choice: a fixed hash of the relative path, modulo the share count.
 #include "component/Shard.h"
 
-#include <charconv>
+#include "ffbind/TextUtils.h"
 
 namespace {
 
 constexpr int MaxShards = 100000;
-
-std::optional<int> WholeNumber(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 } // namespace
 
@@ -34,8 +26,8 @@ std::optional<TShard> ParseShard(const std::string& text) {
     const std::size_t slash = text.find('/');
     if (slash == std::string::npos)
         return std::nullopt;
-    const auto index = WholeNumber(std::string_view(text).substr(0, slash));
-    const auto count = WholeNumber(std::string_view(text).substr(slash + 1));
+    const auto index = WholeInteger<int>(std::string_view(text).substr(0, slash));
+    const auto count = WholeInteger<int>(std::string_view(text).substr(slash + 1));
     if (!index || !count || *count < 1 || *count > MaxShards || *index < 1 || *index > *count)
         return std::nullopt;
     return TShard{*index, *count};

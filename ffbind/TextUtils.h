@@ -3,6 +3,8 @@
 #ifndef SOUNDPICK_FFBIND_TEXTUTILS_H
 #define SOUNDPICK_FFBIND_TEXTUTILS_H
 
+#include <charconv>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +18,16 @@ std::string OneLineText(std::string_view text);
 // The text with its ASCII letters in lower or upper case; other bytes are kept as they are.
 std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
+
+// The whole text as a decimal integer of type T ("-" first for a signed T, nothing else around
+// it); none when it is not one or does not fit.
+template <typename T> std::optional<T> WholeInteger(std::string_view text) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
 
 #endif

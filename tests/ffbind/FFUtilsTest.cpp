@@ -61,6 +61,22 @@ TEST(FFUtilsTest, OneLineTextHasNoControlCharacters) {
     EXPECT_EQ(OneLineText("caf\xc3\xa9"), "caf\xc3\xa9");
 }
 
+// A number is the whole text: no blanks, signs only where the type has them, nothing that
+// overflows.
+TEST(FFUtilsTest, WholeIntegerTakesOnlyTheWholeText) {
+    const struct {
+        const char* Text;
+        std::optional<int> Value;
+    } cases[] = {
+        {"42", 42},        {"-7", -7}, {"007", 7}, {"", std::nullopt}, {" 4", {}},
+        {"4 ", {}},        {"+4", {}}, {"4x", {}}, {"3/12", {}},       {"2147483647", 2147483647},
+        {"2147483648", {}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(WholeInteger<int>(c.Text), c.Value) << '"' << c.Text << '"';
+    EXPECT_EQ(WholeInteger<unsigned>("-1"), std::nullopt);
+    EXPECT_EQ(WholeInteger<long long>("9000000000"), 9000000000LL);
+}
+
 // The image-name text keeps its line breaks and its single percent signs, and a name holding
 // a percent sign is not read as a format.
 TEST(FFUtilsTest, OpenErrorTextKeepsPercentSignsOfTextAndName) {
