@@ -3,6 +3,7 @@
 
 #include "component/LoudnessTarget.h"
 #include "engine/AudioVolume.h"
+#include "engine/CodecLoss.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
@@ -276,19 +277,33 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
         return !StopRequested;
     };
     // Measured as the encoder will get the sound: a downmix alone moves it by several LU.
-    const CodecContextPtr encoder = AudioEncoderAsRun(
+    const TEncoderAsRun asRun = AudioEncoderAsRun(
         OutputSetupOf(0), FirstSoundFormat(InputFiles.empty() ? nullptr : InputFiles[0]));
+    const AVCodecContext* encoder = asRun.Encoder.get();
     TSoundFormat format;
     double ceilingDbtp = TruePeakCeilingDbtp;
+    // A lossy encoder's own loss (its low-pass above all) is tried on stretches of the sound,
+    // so that the gain brings what is written, not what is encoded, to the target.
+    std::unique_ptr<TCodecLoss> codecLoss;
     if (encoder) {
         format = {&encoder->ch_layout, encoder->sample_rate, encoder->sample_fmt};
         ceilingDbtp = TruePeakCeilingFor(encoder->codec_id);
+        if (TCodecLoss::IsLossy(encoder->codec_id))
+            codecLoss = std::make_unique<TCodecLoss>(*encoder, asRun.Options);
     }
     MeasuredLoudness = MeasureLoudness(in.FileName, in.FormatName, fileStartUs, startUs, durationUs,
-                                       format, progress);
+                                       format, progress, codecLoss.get());
     if (!MeasuredLoudness)
         return false;
-    AppliedGain = LoudnessGainFor(*MeasuredLoudness, targetLufs, ceilingDbtp);
+    TLoudness asWritten = *MeasuredLoudness;
+    if (const std::optional<double> loss = codecLoss ? codecLoss->LossLu() : std::nullopt) {
+        asWritten.IntegratedLufs -= *loss;
+        GetLogger()->Log(this, llInfo,
+                         FormatText("Loudness: the encoder takes %.1f LU away; the gain makes up "
+                                    "for it\n",
+                                    *loss));
+    }
+    AppliedGain = LoudnessGainFor(asWritten, targetLufs, ceilingDbtp);
     // The gain replaces the volume and goes where it was measured: after the conversion, so
     // that no channel clips before a downmix lowers it.
     SetAudioVolume(UnityVolume);

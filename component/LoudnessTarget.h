@@ -7,9 +7,13 @@
 #include "ffbind/FFHandles.h"
 
 // The first encoded sound stream of an output as the run will open it: a copy of its setup's
-// encoder with the sample format, rate and channel layout the run's preparation gives it (the
-// input's sample format preferred); nullptr when the output encodes no sound.
-CodecContextPtr AudioEncoderAsRun(const TOutputFileSetup& output, AVSampleFormat inputFormat);
+// encoder (bit rate and quality too) with the sample format, rate and channel layout the run's
+// preparation gives it (the input's sample format preferred), and its private options.
+struct TEncoderAsRun {
+    CodecContextPtr Encoder; // none when the output encodes no sound
+    const AVDictionary* Options = nullptr;
+};
+TEncoderAsRun AudioEncoderAsRun(const TOutputFileSetup& output, AVSampleFormat inputFormat);
 
 // The first sound stream's sample format in a file, or none.
 AVSampleFormat FirstSoundFormat(const AVFormatContext* input);

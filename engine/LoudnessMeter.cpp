@@ -2,6 +2,8 @@
 // abuffersink.
 #include "engine/LoudnessMeter.h"
 
+#include "engine/CodecLoss.h"
+
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFUtils.h"
 
@@ -10,18 +12,6 @@
 #include <stdexcept>
 
 namespace {
-
-AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
-                           AVFilterContext* previous) {
-    AVFilterContext* filter = nullptr;
-    const int error = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(name),
-                                                       name, args.c_str(), nullptr, graph);
-    if (error < 0)
-        throw std::runtime_error(std::string("loudness filter ") + name + ": " + ErrorText(error));
-    if (previous && ff::avfilter_link(previous, 0, filter, 0) < 0)
-        throw std::runtime_error(std::string("loudness filter ") + name + ": cannot link");
-    return filter;
-}
 
 // The source: the file's best audio stream, decoded. The name goes in as an option value, not
 // through a graph description, so no character of it needs escaping.
@@ -67,12 +57,24 @@ double Decibels(double linear) {
     return linear > 0 ? 20.0 * std::log10(linear) : -200.0;
 }
 
+} // namespace
+
+AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
+                           AVFilterContext* previous) {
+    AVFilterContext* filter = nullptr;
+    const int error = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(name),
+                                                       name, args.c_str(), nullptr, graph);
+    if (error < 0)
+        throw std::runtime_error(std::string("loudness filter ") + name + ": " + ErrorText(error));
+    if (previous && ff::avfilter_link(previous, 0, filter, 0) < 0)
+        throw std::runtime_error(std::string("loudness filter ") + name + ": cannot link");
+    return filter;
+}
+
 double MetadataNumber(const AVFrame* frame, const char* key, double fallback) {
     const AVDictionaryEntry* entry = ff::av_dict_get(frame->metadata, key, nullptr, 0);
     return entry ? std::strtod(entry->value, nullptr) : fallback;
 }
-
-} // namespace
 
 TLoudnessGain LoudnessGainFor(const TLoudness& measured, double targetLufs, double ceilingDbtp) {
     TLoudnessGain gain;
@@ -107,7 +109,8 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          const std::string& formatName, int64_t fileStartUs,
                                          int64_t startUs, int64_t durationUs,
                                          const TSoundFormat& format,
-                                         const std::function<bool(int64_t doneUs)>& onProgress) {
+                                         const std::function<bool(int64_t doneUs)>& onProgress,
+                                         TCodecLoss* codecLoss) {
     FilterGraphPtr graph(ff::avfilter_graph_alloc());
     if (!graph)
         throw std::bad_alloc();
@@ -138,6 +141,8 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
         const double peak = MetadataNumber(frame.get(), "lavfi.r128.true_peak", -1.0);
         if (peak >= 0)
             loudness.TruePeakDbtp = Decibels(peak);
+        if (codecLoss)
+            codecLoss->Take(*frame);
         const int64_t doneUs =
             frame->pts == AV_NOPTS_VALUE
                 ? 0

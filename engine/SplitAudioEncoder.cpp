@@ -6,6 +6,7 @@
 #include "engine/SplitAudioEncoder.h"
 
 #include "engine/EncodeDrain.h"
+#include "engine/EncoderCopy.h"
 #include "engine/EngineErrors.h"
 #include "engine/Mp3Seam.h"
 #include "ffbind/FFmpegLoader.h"
@@ -35,23 +36,7 @@ constexpr int Mp3WindowFrames = 32;
 constexpr auto DonePollInterval = std::chrono::milliseconds(20);
 
 void CopySettings(AVCodecContext& to, const AVCodecContext& from) {
-    CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
-    if (!parameters || ff::avcodec_parameters_from_context(parameters.get(), &from) < 0 ||
-        ff::avcodec_parameters_to_context(&to, parameters.get()) < 0)
-        throw FFmpegException("av_malloc failed");
-    // Opening makes the encoder's own header data; a copy would be overwritten and lost.
-    ff::av_freep(&to.extradata);
-    to.extradata_size = 0;
-    to.time_base = from.time_base;
-    to.flags = from.flags;
-    to.flags2 = from.flags2;
-    to.global_quality = from.global_quality;
-    to.compression_level = from.compression_level;
-    to.cutoff = from.cutoff;
-    to.strict_std_compliance = from.strict_std_compliance;
-    to.rc_max_rate = from.rc_max_rate;
-    to.rc_min_rate = from.rc_min_rate;
-    to.rc_buffer_size = from.rc_buffer_size;
+    CopyEncoderSettings(to, from);
     // The pieces are the parallelism: each encoder keeps to its own thread.
     to.thread_count = 1;
 }

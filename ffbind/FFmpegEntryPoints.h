@@ -194,6 +194,7 @@
     X(av_buffersink_get_h) \
     X(av_buffersink_get_time_base) \
     X(av_buffersink_get_w) \
+    X(av_buffersink_set_frame_size) \
     X(av_buffersrc_add_frame_flags) \
     X(avfilter_get_by_name) \
     X(avfilter_graph_alloc) \
