@@ -381,9 +381,10 @@ AVFrame* TAudioPath::WritableEncodeFrame(int samples) {
         frame = AllocateEncoderFrame(Encoder, std::max(samples, Encoder->frame_size));
         return frame.get();
     }
-    // The encoder may still hold the previous frame's buffer: then a fresh one is made.
-    if (ff::av_frame_make_writable(frame.get()) < 0)
-        throw FFmpegException("av_malloc failed");
+    // The encoder (or a piece) may still hold the previous frame's buffer: then a fresh one is
+    // made, not a copy, since the frame is written over.
+    if (!ff::av_frame_is_writable(frame.get()))
+        frame = AllocateEncoderFrame(Encoder, frame->nb_samples);
     return frame.get();
 }
 

@@ -34,6 +34,7 @@
     X(av_frame_copy_props) \
     X(av_frame_free) \
     X(av_frame_get_buffer) \
+    X(av_frame_is_writable) \
     X(av_frame_make_writable) \
     X(av_frame_ref) \
     X(av_frame_unref) \
