@@ -3,17 +3,22 @@
 
 #include "engine/EngineErrors.h"
 #include "ffbind/FFmpegLoader.h"
+#include "ffbind/FFmpegLogger.h"
 
 namespace {
 
 [[noreturn]] void Fail(const AVCodecContext* encoder) {
-    throw FFmpegException(encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                    : "Audio encoding failed");
+    std::string text = encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                 : "Audio encoding failed";
+    if (const std::string why = LastLibraryError(); !why.empty())
+        text += ": " + why;
+    throw FFmpegException(text);
 }
 
 } // namespace
 
 void EncodeAndDrain(AVCodecContext* encoder, const AVFrame* frame, const TEncodedPacketSink& sink) {
+    ClearLibraryError();
     const int sent = ff::avcodec_send_frame(encoder, frame);
     if (sent == AVERROR_EOF && !frame)
         return; // drained already

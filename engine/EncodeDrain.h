@@ -17,7 +17,8 @@ using TEncodedPacketSink = std::function<void(AVPacket* packet)>;
 // reached before the input's end): an encoder drained already has nothing more and the step
 // gives no packet. A frame for a drained encoder would be lost, so it is a failure like any
 // other refusal; an encoder that wants more input or has given its last packet ends the step.
-// Failures raise FFmpegException ("Video encoding failed" / "Audio encoding failed").
+// Failures raise FFmpegException ("Video encoding failed" / "Audio encoding failed", followed by
+// the encoder's own reason when it logged one).
 void EncodeAndDrain(AVCodecContext* encoder, const AVFrame* frame, const TEncodedPacketSink& sink);
 
 #endif

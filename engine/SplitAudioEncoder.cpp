@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <pthread.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,7 @@ struct TSplitAudioEncoder::TPiece {
     std::vector<PacketPtr> Packets;
     bool Done = false; // under the encoder's Lock
     bool Failed = false;
+    std::string Failure; // the encoder's refusal, when it gave one
     std::jthread Worker; // last: joined before the rest is freed
 
     // Encodes the frames on the worker; false when the encoder fails.
@@ -96,7 +98,8 @@ bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AV
             EncodeAndDrain(encoder.get(), Frames[i].get(), keep);
         if (good && !stop.stop_requested())
             EncodeAndDrain(encoder.get(), nullptr, keep);
-    } catch (const FFmpegException&) {
+    } catch (const FFmpegException& error) {
+        Failure = error.what();
         good = false;
     }
     FreeEncoder(encoder);
@@ -286,7 +289,7 @@ void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, TFinishe
                 return;
         }
         if (piece.Failed)
-            throw FFmpegException("Audio encoding failed");
+            throw FFmpegException(piece.Failure.empty() ? "Audio encoding failed" : piece.Failure);
         WritePiece(piece, write);
         Running.pop_front();
         wait = fwNoWait;

@@ -368,16 +368,20 @@ void TTranscodeRun::OpenOutputEncoders() {
         int result;
         {
             std::lock_guard guard(CodecLock());
+            ClearLibraryError();
             AVDictionary* passed = optionsOwner.release();
             result = ff::avcodec_open2(ost.Enc, codec, &passed);
             optionsOwner.reset(passed);
         }
         if (result < 0) {
-            const std::string refusal =
+            std::string refusal =
                 FormatText("Error while opening encoder for output stream #%d.%d (%s) - "
                            "maybe incorrect parameters such as bit_rate, rate, width or "
                            "height",
                            ost.FileIndex, ost.Index, kind.c_str());
+            // The encoder's own reason, when it logged one, is the part a user can act on.
+            if (const std::string why = LastLibraryError(); !why.empty())
+                refusal += " (" + why + ")";
             if (Setup.SoundAloneFallback(ost.St))
                 throw EVideoEncoderRefused(refusal);
             FailWithMapping(refusal);

@@ -37,8 +37,20 @@ int PlainLevel(int level) {
     return level >= 0 ? level & 0xff : level;
 }
 
+thread_local std::string LastError;
+
 // Called by the libraries from C: nothing may be thrown through it.
 void LibraryCallback(void* context, int level, const char* format, va_list args) {
+    if (PlainLevel(level) <= AV_LOG_ERROR) {
+        va_list copy;
+        va_copy(copy, args);
+        try {
+            if (std::string text = OneLineText(FormatTextV(format, copy)); !text.empty())
+                LastError = std::move(text);
+        } catch (...) {
+        }
+        va_end(copy);
+    }
     if (PlainLevel(level) > Threshold.load(std::memory_order_relaxed))
         return;
     try {
@@ -50,6 +62,14 @@ void LibraryCallback(void* context, int level, const char* format, va_list args)
 }
 
 } // namespace
+
+std::string LastLibraryError() {
+    return LastError;
+}
+
+void ClearLibraryError() {
+    LastError.clear();
+}
 
 int LogLevelToLibrary(TLogLevel level) {
     return (static_cast<int>(level) - 1) * 8;

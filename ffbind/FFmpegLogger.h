@@ -61,4 +61,10 @@ private:
 // The single instance, created on first need.
 TFFLogger* GetLogger();
 
+// The libraries' last error message on the calling thread (whatever the log level), on one line
+// without its context; empty after ClearLibraryError. A codec's refusal says why in it ("Bit
+// allocation failed. Try increasing the bitrate.") where its return code only says it refused.
+std::string LastLibraryError();
+void ClearLibraryError();
+
 #endif

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -220,6 +221,49 @@ TEST_F(CliRun, SoundAloneWhenThePictureCannotBeEncoded) {
     EXPECT_EQ(ProbeStreamCount(output, "v"), 0);
     EXPECT_EQ(ProbeValue(output, "stream=codec_name", "a:0"), "aac");
     EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 1.0, 0.05);
+}
+
+// An encoder that refuses its settings or the sound says why, also in pieces: the library's
+// reason follows the program's message.
+TEST_F(CliRun, EncoderRefusalSaysWhy) {
+    const fs::path input = Folder / "surround.wav";
+    RunCommand(
+        "ffmpeg -v error -f lavfi -i "
+        "'anoisesrc=c=pink:r=48000:a=0.05:d=2,pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0' " +
+        ShellQuote(input.string()));
+    const struct {
+        const char* Format;
+        const char* Kbps;
+        bool Split;
+        const char* Why;
+    } cases[] = {
+        // 5.1 ac3 at 32 kbit/s has too few bits to allocate: refused frame by frame.
+        {"ac3", "32", false,
+         "Audio encoding failed: Bit allocation failed. Try increasing the "
+         "bitrate."},
+        {"ac3", "32", true,
+         "Audio encoding failed: Bit allocation failed. Try increasing the "
+         "bitrate."},
+        // Refused when opened.
+        {"mp2", "8", false, "height (bitrate 8 is not allowed in mp2)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Format) + " at " + c.Kbps + (c.Split ? " in pieces" : ""));
+        std::vector<std::string> args = {"-v",     "--json", "--overwrite", "-f",
+                                         c.Format, "-b",     c.Kbps};
+        if (c.Split)
+            args.insert(args.end(), {"--option", "split=2", "--option", "split_min_ms=0",
+                                     "--option", "split_segment_ms=500"});
+        args.push_back(input.string());
+        std::string out, err;
+        EXPECT_EQ(RunCli(args, Folder.Path(), &out, &err), 1);
+        EXPECT_EQ((out + err).find("in pieces") != std::string::npos, c.Split) << out << err;
+        const auto ended = Events(out).back();
+        EXPECT_EQ(ended.at("event"), "failed") << out;
+        const std::string message = ended.at("message");
+        EXPECT_EQ(message.substr(message.size() - std::min(message.size(), std::strlen(c.Why))),
+                  c.Why);
+    }
 }
 
 // Samples thousands of times full scale (damaged input) neither abort an encoder (the mp3 one
