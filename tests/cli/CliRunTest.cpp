@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
