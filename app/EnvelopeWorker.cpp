@@ -1,6 +1,7 @@
 // The options dialog's envelope scan.
 #include "EnvelopeWorker.h"
 
+#include "ffbind/MainThread.h"
 #include "probe/EnvelopeScan.h"
 
 #include <QMetaObject>
@@ -16,6 +17,9 @@ TEnvelopeWorker::~TEnvelopeWorker() {
 
 void TEnvelopeWorker::Stop() {
     Cancel = true;
+    // A scanning thread may be handing a library log line to this thread: the wait serves those
+    // hand-overs until every thread is at its end, where a join no longer waits for them.
+    WaitServingMainThread([this] { return ActiveThreads.load() == 0; });
     for (std::thread& thread : Threads)
         thread.join();
     Threads.clear();
