@@ -127,6 +127,13 @@ struct TCodecLoss::TState {
         }
     }
 
+    // Converts a frame (nullptr: the end) and encodes what the converter has ready.
+    void Convert(const AVFrame* frame) {
+        Converter.Push(frame, [this](const AVFrame& converted) {
+            EncodeConverted(const_cast<AVFrame&>(converted));
+        });
+    }
+
     void EncodeConverted(AVFrame& frame) {
         const bool shortLast = frame.nb_samples < Encoder->frame_size;
         if (shortLast && !(Encoder->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME))
@@ -151,14 +158,7 @@ CodecContextPtr OpenedCodec(const AVCodec* codec, const AVCodecContext* settings
     } else if (ff::avcodec_parameters_to_context(context.get(), parameters) < 0) {
         return nullptr;
     }
-    AVDictionary* copied = nullptr;
-    ff::av_dict_copy(&copied, options, 0);
-    DictionaryPtr owner(copied);
-    std::lock_guard guard(CodecLock());
-    AVDictionary* passed = owner.release();
-    const int opened = ff::avcodec_open2(context.get(), codec, &passed);
-    owner.reset(passed);
-    return opened < 0 ? nullptr : std::move(context);
+    return OpenCodec(*context, codec, options) < 0 ? nullptr : std::move(context);
 }
 
 } // namespace
@@ -207,9 +207,7 @@ void TCodecLoss::Take(const AVFrame& frame) {
         return;
     try {
         State->Original.Push(&frame);
-        State->Converter.Push(&frame, [this](const AVFrame& converted) {
-            State->EncodeConverted(const_cast<AVFrame&>(converted));
-        });
+        State->Convert(&frame);
     } catch (const std::exception&) {
         State->Usable = false; // the trial only aims better; the measure goes on without it
     }
@@ -219,9 +217,7 @@ std::optional<double> TCodecLoss::LossLu() {
     if (!State || !State->Usable)
         return std::nullopt;
     try {
-        State->Converter.Push(nullptr, [this](const AVFrame& converted) {
-            State->EncodeConverted(const_cast<AVFrame&>(converted));
-        });
+        State->Convert(nullptr);
         State->Encode(nullptr);
         State->Decode(nullptr);
         State->Original.Push(nullptr);

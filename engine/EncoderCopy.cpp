@@ -4,6 +4,9 @@
 #include "engine/EngineErrors.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegLoader.h"
+#include "ffbind/FFmpegLogger.h"
+
+#include <mutex>
 
 void CopyEncoderSettings(AVCodecContext& to, const AVCodecContext& from) {
     CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
@@ -23,4 +26,18 @@ void CopyEncoderSettings(AVCodecContext& to, const AVCodecContext& from) {
     to.rc_max_rate = from.rc_max_rate;
     to.rc_min_rate = from.rc_min_rate;
     to.rc_buffer_size = from.rc_buffer_size;
+}
+
+int OpenCodec(AVCodecContext& context, const AVCodec* codec, const AVDictionary* options) {
+    AVDictionary* copied = nullptr;
+    const int copiedResult = ff::av_dict_copy(&copied, options, 0);
+    DictionaryPtr owner(copied);
+    if (copiedResult < 0)
+        return copiedResult;
+    std::lock_guard guard(CodecLock());
+    ClearLibraryError();
+    AVDictionary* passed = owner.release();
+    const int opened = ff::avcodec_open2(&context, codec, &passed);
+    owner.reset(passed);
+    return opened;
 }

@@ -1,5 +1,6 @@
 // A second encoder like a stream's own: the settings an unopened encoder context takes from
-// another, so that it encodes as that one would (the split pieces, the loudness trial).
+// another, so that it encodes as that one would (the split pieces, the loudness trial), and the
+// one way an encoder is opened with its options.
 #ifndef SOUNDPICK_ENGINE_ENCODERCOPY_H
 #define SOUNDPICK_ENGINE_ENCODERCOPY_H
 
@@ -9,5 +10,10 @@
 // control from one encoder context to another, unopened one; not the header data, which
 // opening makes anew. Throws FFmpegException when out of memory.
 void CopyEncoderSettings(AVCodecContext& to, const AVCodecContext& from);
+
+// Opens a codec context with a copy of the options (null: none), under the codec lock as every
+// opening; the library's last error is cleared first, so that it then tells this refusal's
+// reason. Returns avcodec_open2's result.
+int OpenCodec(AVCodecContext& context, const AVCodec* codec, const AVDictionary* options);
 
 #endif

@@ -79,17 +79,7 @@ bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AV
     if (!encoder)
         return false;
     CopySettings(*encoder, settings);
-    AVDictionary* copied = nullptr;
-    ff::av_dict_copy(&copied, options, 0);
-    DictionaryPtr owner(copied);
-    int opened;
-    {
-        std::lock_guard guard(CodecLock());
-        AVDictionary* passed = owner.release();
-        opened = ff::avcodec_open2(encoder.get(), codec, &passed);
-        owner.reset(passed);
-    }
-    bool good = opened >= 0;
+    bool good = OpenCodec(*encoder, codec, options) >= 0;
     const auto keep = [this](AVPacket* packet) { Keep(packet); };
     try {
         // The frames are freed with the piece, on the thread that made them: freeing each here

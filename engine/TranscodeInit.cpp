@@ -1,6 +1,7 @@
 // The initialisation of a transcode: the stream tables, the mapping of output streams to input
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
 // mapping log.
+#include "engine/EncoderCopy.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
 #include "engine/TranscodeRun.h"
@@ -362,18 +363,7 @@ void TTranscodeRun::OpenOutputEncoders() {
         if (ost.Enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.Enc->time_base.num <= 0 &&
             ost.Enc->sample_rate > 0)
             ost.Enc->time_base = AVRational{1, ost.Enc->sample_rate};
-        AVDictionary* options = nullptr;
-        ff::av_dict_copy(&options, StreamSetupOf(ost).EncoderOptions.get(), 0);
-        DictionaryPtr optionsOwner(options);
-        int result;
-        {
-            std::lock_guard guard(CodecLock());
-            ClearLibraryError();
-            AVDictionary* passed = optionsOwner.release();
-            result = ff::avcodec_open2(ost.Enc, codec, &passed);
-            optionsOwner.reset(passed);
-        }
-        if (result < 0) {
+        if (OpenCodec(*ost.Enc, codec, StreamSetupOf(ost).EncoderOptions.get()) < 0) {
             std::string refusal =
                 FormatText("Error while opening encoder for output stream #%d.%d (%s) - "
                            "maybe incorrect parameters such as bit_rate, rate, width or "

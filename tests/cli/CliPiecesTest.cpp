@@ -157,8 +157,9 @@ TEST_F(CliPieces, SplitChapters) {
             EXPECT_EQ(Tag(outputs[i], "artist"), "Reader");
         }
         EXPECT_EQ(Tag(outputs[1], "title"), "Part/Two");
-        if (in.ToleranceFrames == 0)
+        if (in.ToleranceFrames == 0) {
             EXPECT_TRUE(Joined(outputs) == DecodeAudio(input).Samples) << "sample for sample";
+        }
     }
 }
 

@@ -377,8 +377,9 @@ TEST_F(CliRun, LoudnessNormalisation) {
         RunCommand("ffmpeg -v error -f lavfi -i " + ShellQuote(c.Source) + " -ac 2 " +
                    ShellQuote(input.string()));
         const auto [inputLufs, inputPeak] = ToolLoudness(input);
-        if (!c.PeakLimited)
+        if (!c.PeakLimited) {
             ASSERT_NEAR(inputLufs, -30.0, 0.5);
+        }
         std::string out, err;
         ASSERT_EQ(RunCli({"--json", "--loudness", "-16", "-f", "flac", input.string()},
                          Folder.Path(), &out, &err),
@@ -585,7 +586,9 @@ TEST_F(CliRun, TruncatedInputWarns) {
     EXPECT_EQ(RunCli({"--json", input}, Folder.Path(), &out, &err), 1);
     const auto events = Events(out);
     ASSERT_EQ(Count(events, "finished"), 1) << out;
-    for (const auto& event : events)
-        if (event.at("event") == "finished")
+    for (const auto& event : events) {
+        if (event.at("event") == "finished") {
             EXPECT_EQ(event.at("warning"), warning);
+        }
+    }
 }
