@@ -6,6 +6,9 @@
 # time and the machine's load (1-minute average before each run, median). With BUSY=1 a
 # `yes > /dev/null` runs beside every run (one core busy): then the pieces may cost at most 10 %
 # more wall time than one encoder. Goal on a quiet 2-core machine: ratio at most 0.60.
+# The row "ffmpeg-pair" is two of the tool's runs at once, to two files: half its ratio is the
+# best that two pieces of perfectly parallel work could reach on this machine, whose two cores
+# slow each other down (shared caches and memory, the host's other guests).
 # Usage: bench/split_vs_cli.sh [BUILD_DIR]
 #   LENGTHS="600 3600" FORMATS="mp3 mp2 ac3 wma opus" BUSY="0 1" RUNS=5 (the defaults)
 source "$(dirname "$0")/bench_common.sh"
@@ -49,7 +52,7 @@ for seconds in $LENGTHS; do
     stem=$(basename "${input%.*}")
     for busy in $BUSY; do
         for format in $FORMATS; do
-            labels=("ffmpeg" "ours" "ours-one" "ours-split2")
+            labels=("ffmpeg" "ffmpeg-pair" "ours" "ours-one" "ours-split2")
             for label in "${labels[@]}"; do
                 reset_runs "$label-$format-$seconds-$busy"
                 rm -f "$WORK/$label-$format-$seconds-$busy.load"
@@ -61,6 +64,13 @@ for seconds in $LENGTHS; do
                 rm -f "$tool_out" "$ours_out"
                 timed_with_load "ffmpeg-$format-$seconds-$busy" ffmpeg -nostdin -y -i "$input" \
                     -vn -c:a "${codec[$format]}" -b:a 128k "$tool_out"
+                rm -f "$tool_out" "$tool_out.2.$format"
+                timed_with_load "ffmpeg-pair-$format-$seconds-$busy" bash -c \
+                    'ffmpeg -nostdin -v error -y -i "$1" -vn -c:a "$2" -b:a 128k "$3" &
+                     ffmpeg -nostdin -v error -y -i "$1" -vn -c:a "$2" -b:a 128k "$4"
+                     wait $! && exit' pair "$input" "${codec[$format]}" "$tool_out" \
+                    "$tool_out.2.$format"
+                rm -f "$tool_out" "$tool_out.2.$format"
                 timed_with_load "ours-$format-$seconds-$busy" "$CLI" --quiet -f "$format" \
                     -b 128 --output-dir "$ours_dir" "$input"
                 [ "$i" -eq 0 ] && check_output "$ours_out" "${probed[$format]}" "${rate[$format]}"

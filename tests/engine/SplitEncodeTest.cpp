@@ -299,8 +299,9 @@ TEST(SplitEncodeRunTest, RandomStopsEndCleanly) {
         run.WaitForEnd();
         run.Engine.reset();
         ASSERT_EQ(run.Terminations, 1) << "run " << i;
-        if (std::filesystem::exists(output))
+        if (std::filesystem::exists(output)) {
             EXPECT_EQ(DecoderComplaints(output), "") << "run " << i;
+        }
     }
 }
 
