@@ -1,13 +1,13 @@
 // The options dialog's envelope scan.
 #include "EnvelopeWorker.h"
 
-#include "ffbind/MainThread.h"
 #include "probe/EnvelopeScan.h"
 
 #include <QMetaObject>
 
 #include <algorithm>
 #include <pthread.h>
+#include <thread>
 
 TEnvelopeWorker::TEnvelopeWorker(QObject* parent) : QObject(parent) {}
 
@@ -17,11 +17,9 @@ TEnvelopeWorker::~TEnvelopeWorker() {
 
 void TEnvelopeWorker::Stop() {
     Cancel = true;
-    // A scanning thread may be handing a library log line to this thread: the wait serves those
-    // hand-overs until every thread is at its end, where a join no longer waits for them.
-    WaitServingMainThread([this] { return ActiveThreads.load() == 0; });
-    for (std::thread& thread : Threads)
-        thread.join();
+    // A scanning thread may be handing a library log line to this thread.
+    for (const auto& thread : Threads)
+        thread->Join();
     Threads.clear();
     ++Generation;
 }
@@ -40,7 +38,8 @@ void TEnvelopeWorker::Start(const std::filesystem::path& fileName, const std::st
     const unsigned generation = Generation;
     for (const TScanRange& range : parts) {
         ++ActiveThreads;
-        Threads.emplace_back([this, fileName, formatName, range, generation] {
+        Threads.push_back(std::make_unique<TServedThread>());
+        Threads.back()->Start([this, fileName, formatName, range, generation] {
             pthread_setname_np(pthread_self(), "envelope");
             const auto handOver = [this, generation](std::size_t firstBin,
                                                      std::vector<float> peaks) {

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_APP_ENVELOPEWORKER_H
 #define SOUNDPICK_APP_ENVELOPEWORKER_H
 
+#include "ffbind/ServedThread.h"
 #include "probe/SoundEnvelope.h"
 
 #include <QObject>
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 class TEnvelopeWorker : public QObject {
@@ -40,7 +40,7 @@ private:
     void Merge(unsigned generation, std::size_t firstBin, const std::vector<float>& peaks);
     void PartEnded(unsigned generation, bool complete);
 
-    std::vector<std::thread> Threads;
+    std::vector<std::unique_ptr<TServedThread>> Threads;
     std::atomic<bool> Cancel{false};
     std::atomic<int> ActiveThreads{0};
     unsigned Generation = 0; // of the current scan; hand-overs of older ones are dropped

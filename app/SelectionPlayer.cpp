@@ -54,7 +54,7 @@ TSelectionPlayer::TStart TSelectionPlayer::Play(const std::filesystem::path& fil
     Queue->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     Cancel = false;
     const TPcmFormat pcm{AV_SAMPLE_FMT_S16, PlayRateHz, playChannels};
-    Decoding = std::thread([this, fileName, formatName, pcm, fromUs, toUs] {
+    Decoding.Start([this, fileName, formatName, pcm, fromUs, toUs] {
         pthread_setname_np(pthread_self(), "play decode");
         Decode(fileName, formatName, pcm, fromUs, toUs, *Queue, Cancel);
     });
@@ -90,8 +90,8 @@ void TSelectionPlayer::Stop() {
     Cancel = true;
     if (Queue)
         Queue->Abort();
-    if (Decoding.joinable())
-        Decoding.join();
+    // The decoder may be handing a library log line (a damaged file's) to this thread.
+    Decoding.Join();
     if (Sink) {
         Sink->disconnect(this);
         Sink->stop();

@@ -4,6 +4,8 @@
 #ifndef SOUNDPICK_APP_SELECTIONPLAYER_H
 #define SOUNDPICK_APP_SELECTIONPLAYER_H
 
+#include "ffbind/ServedThread.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -11,7 +13,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 class QAudioSink;
 class TPcmQueue;
@@ -39,7 +40,7 @@ private:
 
     std::unique_ptr<TPcmQueue> Queue;
     std::unique_ptr<QAudioSink> Sink;
-    std::thread Decoding;
+    TServedThread Decoding;
     std::atomic<bool> Cancel{false};
 };
 

@@ -2,6 +2,7 @@
 // failures come back to the caller, and a main thread waiting for a lock keeps serving.
 #include "ffbind/MainThread.h"
 #include "ffbind/FFmpegLoader.h"
+#include "ffbind/ServedThread.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,27 @@ TEST(MainThreadTest, WaitingForTheCodecLockKeepsServing) {
         EXPECT_TRUE(finished);
     }
     worker.join();
+}
+
+// A worker hands a line over only once the main thread has begun to join it (a damaged file's
+// library warning while a dialog closes): the join serves it, where a plain join would wait for
+// ever. Run three times, also with a thread that never hands over and one started anew.
+TEST(MainThreadTest, JoiningAServedThreadKeepsServing) {
+    TServedThread worker;
+    for (const bool handsOver : {true, false, true}) {
+        std::atomic<bool> joining{false};
+        bool ranOnMain = false;
+        worker.Start([&] {
+            while (!joining)
+                std::this_thread::yield();
+            if (handsOver)
+                Synchronize([&] { ranOnMain = IsMainThread(); });
+        });
+        joining = true;
+        worker.Join();
+        EXPECT_FALSE(worker.Joinable());
+        EXPECT_EQ(ranOnMain, handsOver);
+    }
 }
 
 // Many workers handing over at once: every piece of work runs exactly once, on the main thread.
