@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <optional>
+#include <set>
 
 struct TFolderAdd {
     QString Folder;
@@ -17,6 +18,8 @@ struct TFolderAdd {
     std::optional<TOutputChoices> Chosen;
     int Added = 0;
     int WithoutSound = 0;
+    // Input folders whose cover pictures were copied (once each).
+    std::set<TPathFileName> ImageFolders;
 };
 
 #endif

@@ -8,6 +8,8 @@
 #include "ProbeCloser.h"
 #include "UtilFuncs.h"
 
+#include "component/CoverImages.h"
+
 #include <QLabel>
 #include <QTimer>
 
@@ -65,8 +67,12 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
         ChoicesForFolderInput(*add.Chosen, *input, probed, ProbedTags(Component->Probe()));
     choices.ClaimedNames = ListedOutputs();
     const TPathFileName output = OutputFileNameFor(choices);
-    if (!choices.TreeName.empty())
+    if (!choices.TreeName.empty()) {
         CreateOutputFolders(output);
+        const TPathFileName folder = input->Path.parent_path();
+        if (choices.CopyImages && add.ImageFolders.insert(folder).second)
+            CopyFolderImages(folder, output.parent_path());
+    }
     AddTask(choices, Component->Probe().GetFileSize(), output);
     ++add.Added;
     return true;

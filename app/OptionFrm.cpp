@@ -47,6 +47,7 @@ const QString BitRateKey = QStringLiteral("Output/BitRate");
 const QString FolderKey = QStringLiteral("Output/Folder");
 const QString NameTemplateKey = QStringLiteral("Output/NameTemplate");
 const QString OverwriteKey = QStringLiteral("Output/Overwrite");
+const QString CopyImagesKey = QStringLiteral("Output/CopyImages");
 
 // Number fields take digits only: "320k" is refused as it is typed, not read as no number.
 void TakeDigitsOnly(QLineEdit* field) {
@@ -327,6 +328,13 @@ QWidget* TfrmOption::BuildOutputControls() {
         QStringLiteral("Fields: {artist} {albumartist} {album} {title} {track} {track:02} {disc} "
                        "{date} {genre} {filename} {dir}"));
     rows->addWidget(edtNameTemplate);
+    chkCopyImages = new QCheckBox(QStringLiteral("Copy Cover Pictures Beside the Outputs"), folder);
+    chkCopyImages->setObjectName(QStringLiteral("chkCopyImages"));
+    chkCopyImages->setToolTip(
+        QStringLiteral("For an added folder with an output folder chosen: cover.jpg, folder.jpg "
+                       "and the other pictures of each of its folders go beside that folder's "
+                       "outputs"));
+    rows->addWidget(chkCopyImages);
     layout->addWidget(folder);
     connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
     return panel;
@@ -625,6 +633,7 @@ void TfrmOption::LoadSettings() {
         edtOutPath->setText(folder);
     chkOverwrite->setChecked(settings->value(OverwriteKey, false).toBool());
     edtNameTemplate->setText(settings->value(NameTemplateKey).toString());
+    chkCopyImages->setChecked(settings->value(CopyImagesKey, false).toBool());
 }
 
 void TfrmOption::SaveSettings() const {
@@ -637,6 +646,7 @@ void TfrmOption::SaveSettings() const {
     settings->setValue(FolderKey, edtOutPath->text());
     settings->setValue(OverwriteKey, chkOverwrite->isChecked());
     settings->setValue(NameTemplateKey, edtNameTemplate->text());
+    settings->setValue(CopyImagesKey, chkCopyImages->isChecked());
 }
 
 void TfrmOption::showEvent(QShowEvent* event) {
@@ -686,6 +696,7 @@ TOutputChoices TfrmOption::Choices() const {
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();
     choices.Overwrite = chkOverwrite->isChecked();
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
+    choices.CopyImages = chkCopyImages->isChecked();
     grpSoundTrack->ApplyTo(choices);
     choices.ClaimedNames = ClaimedNames;
     return choices;

@@ -132,6 +132,7 @@ private:
     QCheckBox* chkOverwrite;
     QLineEdit* edtOutPath;
     QLineEdit* edtNameTemplate; // names from tags for the files of an added folder
+    QCheckBox* chkCopyImages;   // an added folder's cover pictures beside its outputs
     QPushButton* btnOutPath;
     QPushButton* btnOk;
     QPushButton* btnCancel;

@@ -60,6 +60,9 @@ struct TOutputChoices {
     TPathFileName TreeName;
     // A name template (see TNameTemplate) for inputs added with their folders; empty: none.
     std::string NameTemplateText;
+    // For inputs added with their folders into an output folder's tree: each input folder's
+    // cover pictures are copied beside its outputs.
+    bool CopyImages = false;
     // Output names already given to other tasks of the list: never chosen again, so two tasks
     // cannot write the same file.
     std::vector<TPathFileName> ClaimedNames;

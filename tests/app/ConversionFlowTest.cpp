@@ -269,8 +269,9 @@ private slots:
         QVERIFY(!Buttons().btnStop->isEnabled());
     }
 
-    // The options' name template names a folder's files from their tags.
-    void FolderNamesFromTags() {
+    // The options' name template names a folder's files from their tags, and each input
+    // folder's cover pictures go beside its outputs when asked.
+    void FolderNamesFromTagsWithTheirPictures() {
         const QString in = Work->path() + QStringLiteral("/in");
         const QString out = Work->path() + QStringLiteral("/out");
         QVERIFY(QDir().mkpath(in + QStringLiteral("/x")) && QDir().mkpath(out));
@@ -278,11 +279,16 @@ private slots:
                             in + QStringLiteral("/x/a.flac")));
         QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
                             in + QStringLiteral("/b.wav")));
+        for (const char* picture : {"/x/cover.jpg", "/front.png"}) {
+            QFile file(in + QLatin1String(picture));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("picture") == 7);
+        }
         TDialogDriver driver(*Window);
         driver.Then([out](TfrmOption& dialog) {
             dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
             dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))
                 ->setText(QStringLiteral("{artist}/{track:02} {title}"));
+            dialog.findChild<QCheckBox*>(QStringLiteral("chkCopyImages"))->setChecked(true);
             ChooseCaption(dialog, QStringLiteral("Mp3"));
             ClickOk(dialog);
         });
@@ -291,6 +297,9 @@ private slots:
         QTRY_COMPARE(Rows().RowCount(), 2);
         QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/Unknown Artist/00 b.mp3"));
         QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/Test Artist/07 Test Title.mp3"));
+        QVERIFY(QFileInfo::exists(out + QStringLiteral("/Unknown Artist/front.png")));
+        QVERIFY(QFileInfo::exists(out + QStringLiteral("/Test Artist/cover.jpg")));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Test Artist/front.png")));
     }
 
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
