@@ -67,12 +67,10 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
         ChoicesForFolderInput(*add.Chosen, *input, probed, ProbedTags(Component->Probe()));
     choices.ClaimedNames = ListedOutputs();
     const TPathFileName output = OutputFileNameFor(choices);
-    if (!choices.TreeName.empty()) {
-        CreateOutputFolders(output);
-        const TPathFileName folder = input->Path.parent_path();
-        if (choices.CopyImages && add.ImageFolders.insert(folder).second)
-            CopyFolderImages(folder, output.parent_path());
-    }
+    // The tree's folders are made with the outputs; the pictures make theirs.
+    const TPathFileName folder = input->Path.parent_path();
+    if (!choices.TreeName.empty() && choices.CopyImages && add.ImageFolders.insert(folder).second)
+        CopyFolderImages(folder, output.parent_path());
     AddTask(choices, Component->Probe().GetFileSize(), output);
     ++add.Added;
     return true;

@@ -153,8 +153,6 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         Report.Line(input, output, "up-to-date", "", 0);
         return false;
     }
-    if (!choices.TreeName.empty())
-        CreateOutputFolders(output);
     CopyImagesBeside(choices, output);
     AddCliTask(output, std::move(choices));
     return true;

@@ -24,6 +24,7 @@ int CopyFolderImages(const fs::path& inputFolder, const fs::path& outputFolder) 
         if (IsHiddenName(entry->path()) || !IsImageFile(entry->path()) ||
             !entry->is_regular_file(fileError))
             continue;
+        fs::create_directories(outputFolder, fileError);
         copied += fs::copy_file(entry->path(), outputFolder / entry->path().filename(),
                                 fs::copy_options::skip_existing, fileError)
                       ? 1

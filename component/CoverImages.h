@@ -8,8 +8,8 @@
 // Whether a file is a picture by its extension (jpg, jpeg, png, gif, bmp, webp, in any case).
 bool IsImageFile(const std::filesystem::path& file);
 
-// Copies the visible picture files directly in inputFolder into outputFolder; one already there
-// is kept. The number copied.
+// Copies the visible picture files directly in inputFolder into outputFolder, made when there is
+// one; a picture already there is kept. The number copied.
 int CopyFolderImages(const std::filesystem::path& inputFolder,
                      const std::filesystem::path& outputFolder);
 

@@ -205,6 +205,7 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
         throw FFmpegException(NoSoundText(task.InputFileName(0).string()));
     task.ReplaceExistingOutputs = record.Overwrite;
     task.NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
+    task.OutputFoldersFrom = record.FoldersFrom;
     task.OutputCreation = creation;
     const int outputs = task.OpenOutputFile(record.FileName, record.Join ? ojJoin : ojSeparate);
     if (outputs < 0)

@@ -59,9 +59,3 @@ TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibrar
 std::string WithoutSoundText(int count) {
     return std::to_string(count) + (count == 1 ? " file" : " files") + " without sound skipped";
 }
-
-bool CreateOutputFolders(const fs::path& output) {
-    std::error_code error;
-    fs::create_directories(output.parent_path(), error);
-    return !error;
-}

@@ -54,7 +54,4 @@ TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibrar
 // "37 files without sound skipped" (one: "1 file ...").
 std::string WithoutSoundText(int count);
 
-// Creates the folders an output goes into; false when they cannot be made.
-bool CreateOutputFolders(const std::filesystem::path& output);
-
 #endif

@@ -35,9 +35,12 @@ struct TStreamInfo {
 
 // Options of a task's output file. -1 and empty mean "not set" unless said otherwise.
 struct TOutputOptions {
-    TPathFileName FileName;     // empty: the file name given to SetTaskOutput
-    bool Overwrite = false;     // an existing file of that name is replaced by a finished run
-    bool NumberedName = false;  // a name taken meanwhile gives way to the next "_(new_N)" one
+    TPathFileName FileName;    // empty: the file name given to SetTaskOutput
+    bool Overwrite = false;    // an existing file of that name is replaced by a finished run
+    bool NumberedName = false; // a name taken meanwhile gives way to the next "_(new_N)" one
+    // Missing folders below it are made with the output (a chapter's folder, a library's tree);
+    // empty: the output's folder must exist.
+    TPathFileName FoldersFrom;
     std::string FileExt;        // the extension chosen by the option assembly; not read here
     std::string FormatName;     // forced container format
     int32_t PacketSize = -1;    // container packet size

@@ -145,6 +145,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     options.FileName = fileName.empty() ? OutputFileNameFor(choices) : fileName;
     options.Overwrite = choices.Overwrite;
     options.NumberedName = true;
+    options.FoldersFrom = choices.OutputFolder.value_or(choices.InputFileName.parent_path());
     options.NoSubtitle = true;
     // The engine's own tag copy, from the task's one input to its one output; lines the
     // caller adds come after, so they can still change these.

@@ -104,9 +104,8 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
 std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
                                      const TOutputChoices& whole) {
     std::vector<TPieceTask> tasks;
+    // Made with the first chapter's output: a list that never runs leaves no folder behind.
     const TPathFileName folder = OutputFolderOf(whole) / whole.InputFileName.stem();
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
     for (std::size_t i = 0; i < chapters.size(); ++i) {
         const TChapter& chapter = chapters[i];
         // The next chapter's start, not this one's end: nothing between them is lost.

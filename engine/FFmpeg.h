@@ -134,6 +134,9 @@ public:
     // the name this gives instead; unset, such an output is refused.
     TOutputTarget::TNextName NextOutputName;
     TOutputCreation OutputCreation = ocCreate;
+    // When set, an output's missing folders below this one are made with the output (and
+    // removed again when it is discarded and they are empty); unset, its folder must exist.
+    std::filesystem::path OutputFoldersFrom;
 
     // ---- Opened inputs and created outputs ----------------------------------------------
     // Opened inputs in opening order (views of InputSetups; count = size()).

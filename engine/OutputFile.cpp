@@ -153,13 +153,18 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, TOutput
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
+    const auto create = [&] {
+        const int made = output->Target.MakeFolders(FileName, OutputFoldersFrom);
+        return made < 0 ? made
+                        : output->Target.Create(oc, FileName,
+                                                ReplaceExistingOutputs ? eoReplace : eoKeep,
+                                                NextOutputName, output->IO);
+    };
     if (!(format->flags & AVFMT_NOFILE)) {
-        const int opened =
-            !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
-            : OutputCreation == ocCheckOnly
-                ? TOutputTarget::CheckFolder(FileName)
-                : output->Target.Create(oc, FileName, ReplaceExistingOutputs ? eoReplace : eoKeep,
-                                        NextOutputName, output->IO);
+        const int opened = !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
+                           : OutputCreation == ocCheckOnly
+                               ? TOutputTarget::CheckFolder(FileName, OutputFoldersFrom)
+                               : create();
         if (opened < 0) {
             output->Target.Discard();
             return fail(FormatText("Could not open '%s'", FileName.string().c_str()) + ": " +

@@ -50,6 +50,26 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+// Whether a folder lies in (or is) another, by their names.
+bool Within(const fs::path& folder, const fs::path& outer) {
+    const fs::path relative =
+        folder.lexically_normal().lexically_relative(outer.lexically_normal());
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+// The output's folder, or with foldersFrom its nearest existing ancestor in foldersFrom; empty
+// when neither exists.
+fs::path ExistingFolderFor(const fs::path& folder, const fs::path& foldersFrom) {
+    std::error_code error;
+    if (foldersFrom.empty() || fs::exists(folder, error) || !Within(folder, foldersFrom))
+        return folder;
+    fs::path existing = folder;
+    while (!fs::exists(existing, error) && existing.has_relative_path() &&
+           Within(existing, foldersFrom))
+        existing = existing.parent_path();
+    return Within(existing, foldersFrom) ? existing : fs::path();
+}
+
 } // namespace
 
 int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
@@ -78,11 +98,14 @@ int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
     return OpenDescriptorOutputIO(context, descriptor, io);
 }
 
-int TOutputTarget::CheckFolder(const fs::path& fileName) {
+int TOutputTarget::CheckFolder(const fs::path& fileName, const fs::path& foldersFrom) {
     std::error_code error;
     const fs::path file =
         fs::is_symlink(fileName, error) ? fs::weakly_canonical(fileName, error) : fileName;
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    const fs::path folder =
+        ExistingFolderFor(file.has_parent_path() ? file.parent_path() : fs::path("."), foldersFrom);
+    if (folder.empty())
+        return AVERROR(ENOENT);
     struct stat status;
     if (stat(folder.c_str(), &status) != 0)
         return AVERROR(errno);
@@ -98,6 +121,25 @@ int TOutputTarget::CheckFolder(const fs::path& fileName) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         return AVERROR(errno);
     return access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : AVERROR(errno);
+}
+
+int TOutputTarget::MakeFolders(const fs::path& fileName, const fs::path& foldersFrom) {
+    const fs::path folder = fileName.parent_path();
+    const fs::path existing = ExistingFolderFor(folder, foldersFrom);
+    if (existing.empty())
+        return AVERROR(ENOENT);
+    if (existing == folder)
+        return 0;
+    std::vector<fs::path> missing;
+    for (fs::path level = folder; level != existing; level = level.parent_path())
+        missing.push_back(level);
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+        std::error_code error;
+        if (!fs::create_directory(*level, error) && error)
+            return AVERROR(error.value());
+        MadeFolders.push_back(*level);
+    }
+    return 0;
 }
 
 int TOutputTarget::CreateNew(const fs::path& fileName, int& descriptor) {
@@ -139,12 +181,15 @@ bool TOutputTarget::Empty() const {
 }
 
 bool TOutputTarget::Discard() {
-    if (!IsCreated)
-        return false;
-    const bool hadContent = !Empty();
-    IsCreated = false;
+    const bool hadContent = IsCreated && !Empty();
     std::error_code error;
-    fs::remove(WrittenName(), error);
+    if (IsCreated)
+        fs::remove(WrittenName(), error);
+    IsCreated = false;
+    // A folder another output has written into meanwhile stays.
+    for (auto folder = MadeFolders.rbegin(); folder != MadeFolders.rend(); ++folder)
+        fs::remove(*folder, error);
+    MadeFolders.clear();
     return hadContent;
 }
 

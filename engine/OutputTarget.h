@@ -2,7 +2,8 @@
 // exclusively, so two runs never write one file; an existing file that may be replaced is not
 // touched while the run writes a uniquely named part file beside it (beside a link's target
 // for a symbolic link, even a dangling one), which takes its place, with its permissions, only
-// when the run ends well. Whatever the target created is removed again by Discard.
+// when the run ends well. Missing folders below a given one are made with the file. Whatever
+// the target created is removed again by Discard (the folders when nothing else is in them).
 #ifndef SOUNDPICK_ENGINE_OUTPUTTARGET_H
 #define SOUNDPICK_ENGINE_OUTPUTTARGET_H
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <sys/types.h>
 #include <system_error>
+#include <vector>
 
 // What creating an output does with a file of its name that exists.
 enum TExistingOutput { eoKeep, eoReplace };
@@ -29,8 +31,15 @@ public:
     int Create(AVFormatContext* context, const std::filesystem::path& fileName,
                TExistingOutput existing, const TNextName& nextName, TMediaIO& io);
     // Whether an output of this name could be created now: its folder (a link's target's
-    // folder) exists and takes new files. 0 or a negative error code; creates nothing.
-    static int CheckFolder(const std::filesystem::path& fileName);
+    // folder) exists and takes new files, or, with foldersFrom given, the nearest of its
+    // missing folders' parents lies in foldersFrom and takes new folders. 0 or a negative
+    // error code; creates nothing.
+    static int CheckFolder(const std::filesystem::path& fileName,
+                           const std::filesystem::path& foldersFrom = {});
+    // Makes the output's missing folders when they lie below foldersFrom (which must exist);
+    // nothing when foldersFrom is empty. 0 or a negative error code.
+    int MakeFolders(const std::filesystem::path& fileName,
+                    const std::filesystem::path& foldersFrom);
 
     // The output's name (changed by Create when its name was taken).
     const std::filesystem::path& FileName() const { return Name; }
@@ -43,7 +52,8 @@ public:
 
     // Puts a replacement in the place of the file it replaces; nothing to do for a new file.
     std::error_code Commit() const;
-    // Removes the file this target created; true when there was one with content.
+    // Removes the file this target created, and the folders it made that are left empty; true
+    // when there was a file with content.
     bool Discard();
     // Why the file at the written name (the part file's, for a replacement) is not the one this
     // target created (gone, or another file put there meanwhile); empty when it is.
@@ -58,6 +68,8 @@ private:
     // The file a replacement goes to: the output's name, or the target of its link.
     std::filesystem::path ReplacedName;
     bool IsCreated = false;
+    // Folders MakeFolders made, outermost first.
+    std::vector<std::filesystem::path> MadeFolders;
     // The created file's identity, to know it again at the end.
     dev_t Device = 0;
     ino_t Inode = 0;

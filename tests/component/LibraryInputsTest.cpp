@@ -159,7 +159,7 @@ TEST(OutputName, TreeNames) {
     const TLibraryInput input{"/music/A/B/01.flac", "A/B/01.flac", true};
     NameLibraryOutput(choices, input, {});
     EXPECT_EQ(OutputFileNameFor(choices), folder / "out/A/B/01.mp3");
-    ASSERT_TRUE(CreateOutputFolders(folder / "out/A/B/01.mp3"));
+    ASSERT_TRUE(std::filesystem::create_directories(folder / "out/A/B"));
     folder.Touch("out/A/B/01.mp3");
     EXPECT_EQ(OutputFileNameFor(choices), folder / "out/A/B/01_(new_1).mp3");
     choices.Overwrite = true;

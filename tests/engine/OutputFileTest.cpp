@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -257,6 +258,51 @@ TEST_F(OutputFile, RefusedAndEmptyOutputsLeaveNoFile) {
     EXPECT_TRUE(std::filesystem::exists(empty));
     E.CloseAll();
     EXPECT_FALSE(std::filesystem::exists(empty));
+}
+
+// Missing folders below the given one (a chapter's folder, a library's tree) are made with the
+// output, never by the check, and go again with an output that is discarded, unless another file
+// is in them; a folder outside the given one, or below a given one that is gone, is refused.
+TEST_F(OutputFile, FoldersBelowTheGivenOneComeAndGoWithTheOutput) {
+    namespace fs = std::filesystem;
+    struct {
+        const char* From;
+        const char* Output;
+        const char* Other; // a file put there first, or null
+        bool Opens;
+        const char* LeftAfter; // the outermost folder left after the empty output goes, or null
+    } cases[] = {
+        {"", "a/b/x.wav", nullptr, true, nullptr},
+        {"", "a/b/x.wav", "a/other.wav", true, "a"},
+        {"a/", "a/b/x.wav", "a/other.wav", true, "a"},
+        {"c", "d/x.wav", nullptr, false, nullptr},
+        {"gone", "gone/e/x.wav", nullptr, false, nullptr},
+    };
+    const auto closeAndReopen = [this] {
+        E.CloseAll();
+        return E.OpenInputFile(Fixture("tone_1k_stereo.wav"));
+    };
+    ASSERT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav")));
+    for (const auto& c : cases) {
+        TTempFolder scratch;
+        const fs::path output = scratch / c.Output;
+        const fs::path outermost = scratch / *fs::path(c.Output).begin();
+        if (c.Other) {
+            fs::create_directories((scratch / c.Other).parent_path());
+            std::ofstream(scratch / c.Other) << "x";
+        }
+        E.OutputFoldersFrom = scratch / c.From;
+        E.OutputCreation = ocCheckOnly;
+        EXPECT_EQ(E.OpenOutputFile(output) > 0, c.Opens) << c.Output << ": " << E.LastError;
+        ASSERT_TRUE(closeAndReopen());
+        EXPECT_EQ(fs::exists(outermost), c.Other != nullptr) << c.Output;
+        E.OutputCreation = ocCreate;
+        EXPECT_EQ(E.OpenOutputFile(output) > 0, c.Opens) << c.Output << ": " << E.LastError;
+        EXPECT_EQ(fs::exists(output), c.Opens) << c.Output;
+        ASSERT_TRUE(closeAndReopen());
+        EXPECT_FALSE(fs::exists(output.parent_path())) << c.Output;
+        EXPECT_EQ(fs::exists(outermost), c.LeftAfter != nullptr) << c.Output;
+    }
 }
 
 // Pairs are applied with the first of a key winning and consumed by the first output; the
