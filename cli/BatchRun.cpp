@@ -299,11 +299,9 @@ std::optional<TSoundBounds> TBatchRun::TrimmedClip(const fs::path& input,
     if (!Options.TrimSilenceDb)
         return std::nullopt;
     std::string error;
-    const std::optional<TSoundEnvelope> envelope =
-        ReadSoundEnvelope(input, probed.FormatName, error);
     const std::optional<TSoundBounds> bounds =
-        envelope ? envelope->SoundAbove(*Options.TrimSilenceDb) : std::nullopt;
-    if (!envelope)
+        ReadSoundBounds(input, probed.FormatName, probed.DurationUs, *Options.TrimSilenceDb, error);
+    if (!error.empty())
         Reporter.Warning(input.string() + ": " + error + "; converting it all");
     else if (!bounds)
         Reporter.Warning(input.string() + FormatText(": no sound above %g dBFS; converting it all",

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -104,6 +105,30 @@ private:
     int RateHz = 0;
 };
 
+// The edges scanned for the sound's start and end before the whole.
+constexpr int64_t EdgeUs = 60'000'000;
+
+// Keeps handed-over bins in the envelope, at their place.
+TEnvelopeBins KeepIn(TSoundEnvelope& envelope) {
+    return [&envelope](std::size_t firstBin, std::vector<float> peaks) {
+        if (envelope.Peaks.size() < firstBin + peaks.size())
+            envelope.Peaks.resize(firstBin + peaks.size(), 0.0f);
+        std::copy(peaks.begin(), peaks.end(), envelope.Peaks.begin() + static_cast<long>(firstBin));
+    };
+}
+
+// Scans the ranges into one envelope; false with errorText when a scan failed.
+bool ScanInto(TSoundEnvelope& envelope, const std::filesystem::path& fileName,
+              const std::string& formatName, std::initializer_list<TScanRange> ranges,
+              std::string& errorText) {
+    const std::atomic<bool> never{false};
+    for (const TScanRange& range : ranges)
+        if (ScanSoundEnvelope(fileName, formatName, range, never, KeepIn(envelope), errorText) !=
+            TScanEnd::Complete)
+            return false;
+    return true;
+}
+
 } // namespace
 
 std::vector<TScanRange> EnvelopeParts(int64_t durationUs, unsigned processors) {
@@ -149,14 +174,25 @@ std::optional<TSoundEnvelope> ReadSoundEnvelope(const std::filesystem::path& fil
                                                 const std::string& formatName,
                                                 std::string& errorText) {
     TSoundEnvelope envelope;
-    const std::atomic<bool> never{false};
-    const auto keep = [&envelope](std::size_t firstBin, std::vector<float> peaks) {
-        if (envelope.Peaks.size() < firstBin + peaks.size())
-            envelope.Peaks.resize(firstBin + peaks.size(), 0.0f);
-        std::copy(peaks.begin(), peaks.end(), envelope.Peaks.begin() + static_cast<long>(firstBin));
-    };
-    if (ScanSoundEnvelope(fileName, formatName, TScanRange{}, never, keep, errorText) !=
-        TScanEnd::Complete)
+    if (!ScanInto(envelope, fileName, formatName, {TScanRange{}}, errorText))
         return std::nullopt;
     return envelope;
+}
+
+std::optional<TSoundBounds> ReadSoundBounds(const std::filesystem::path& fileName,
+                                            const std::string& formatName, int64_t durationUs,
+                                            double levelDb, std::string& errorText) {
+    if (durationUs >= 3 * EdgeUs) {
+        const int64_t tailFromUs =
+            (durationUs - EdgeUs) / TSoundEnvelope::BinUs * TSoundEnvelope::BinUs;
+        TSoundEnvelope edges;
+        std::string edgeError;
+        // The bins between stay silent: bounds in both edges are the whole sound's.
+        if (ScanInto(edges, fileName, formatName, {{0, EdgeUs}, {tailFromUs}}, edgeError))
+            if (const std::optional<TSoundBounds> bounds = edges.SoundAbove(levelDb);
+                bounds && bounds->StartUs < EdgeUs && bounds->EndUs > tailFromUs)
+                return bounds;
+    }
+    const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope(fileName, formatName, errorText);
+    return whole ? whole->SoundAbove(levelDb) : std::nullopt;
 }

@@ -1,6 +1,6 @@
 // Measures a file's peak envelope (TSoundEnvelope) by decoding its sound: on a worker of the
-// window, bin batch by bin batch so that the strip fills in as it goes, or all at once for the
-// command line's "--trim-silence".
+// window, bin batch by bin batch so that the strip fills in as it goes, or at once where the
+// command line's "--trim-silence" looks for the sound's start and end.
 #ifndef SOUNDPICK_PROBE_ENVELOPESCAN_H
 #define SOUNDPICK_PROBE_ENVELOPESCAN_H
 
@@ -41,5 +41,14 @@ TScanEnd ScanSoundEnvelope(const std::filesystem::path& fileName, const std::str
 std::optional<TSoundEnvelope> ReadSoundEnvelope(const std::filesystem::path& fileName,
                                                 const std::string& formatName,
                                                 std::string& errorText);
+
+// Where the sound rises above levelDb (as TSoundEnvelope::SoundAbove finds it), on the calling
+// thread. A sound of three minutes or more (durationUs; -1 when unknown) is scanned only at its
+// first and last minute when the sound starts in the one and ends in the other, and whole
+// otherwise. None with errorText empty when no bin rises above the level; none with errorText
+// when the scan failed.
+std::optional<TSoundBounds> ReadSoundBounds(const std::filesystem::path& fileName,
+                                            const std::string& formatName, int64_t durationUs,
+                                            double levelDb, std::string& errorText);
 
 #endif

@@ -1,5 +1,7 @@
 // The sound envelope against the ffmpeg tool's own peak levels (astats) over the same bins, the
 // sound's bounds that "Trim Silence" uses, a scan stopped part-way and the refusals.
+#include "ffbind/FFUtils.h"
+#include "ffbind/TempFolder.h"
 #include "probe/EnvelopeScan.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
@@ -93,6 +95,50 @@ TEST_F(EnvelopeTest, RangesStitchIntoTheWhole) {
             << error;
     }
     EXPECT_EQ(halves.Peaks, whole.Peaks);
+}
+
+// A long sound's bounds come from its first and last minute when the sound starts and ends
+// there, and from the whole scan otherwise; both as the whole envelope gives them and where the
+// tool made the tone (within a bin; the mp3 encoder spreads its edges over some 50 ms).
+TEST_F(EnvelopeTest, LongSoundsAreBoundedFromTheirEdges) {
+    struct {
+        const char* Extension;
+        double FromS, ToS; // the tone; 0 and 0: silence alone
+        int ToleranceBins;
+    } cases[] = {
+        {"wav", 2, 197, 1},
+        {"mp3", 2, 197, 6},
+        {"wav", 70, 170, 1},
+        {"wav", 0, 0, 0},
+    };
+    TTempFolder folder;
+    for (const auto& c : cases) {
+        const std::filesystem::path file =
+            folder / FormatText("tone_%g_%g.%s", c.FromS, c.ToS, c.Extension);
+        RunCommand(
+            FormatText("ffmpeg -v error -nostdin -f lavfi -i "
+                       "\"aevalsrc='if(between(t,%g,%g),0.5*sin(2*PI*440*t),0)':s=8000:d=200\" "
+                       "%s",
+                       c.FromS, c.ToS, ShellQuote(file.string()).c_str()));
+        SCOPED_TRACE(file.filename().string());
+        std::string error;
+        const std::optional<TSoundBounds> bounds =
+            ReadSoundBounds(file, "", 200000000, TSoundEnvelope::SilenceDb, error);
+        EXPECT_EQ(error, "");
+        const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope(file, "", error);
+        ASSERT_TRUE(whole) << error;
+        const std::optional<TSoundBounds> wholeBounds =
+            whole->SoundAbove(TSoundEnvelope::SilenceDb);
+        ASSERT_EQ(bool(bounds), c.ToS > 0);
+        ASSERT_EQ(bool(wholeBounds), c.ToS > 0);
+        if (!bounds)
+            continue;
+        EXPECT_EQ(bounds->StartUs, wholeBounds->StartUs);
+        EXPECT_EQ(bounds->EndUs, wholeBounds->EndUs);
+        const double tolerance = c.ToleranceBins * double(TSoundEnvelope::BinUs);
+        EXPECT_NEAR(double(bounds->StartUs), c.FromS * 1e6, tolerance);
+        EXPECT_NEAR(double(bounds->EndUs), c.ToS * 1e6, tolerance);
+    }
 }
 
 TEST_F(EnvelopeTest, ACancelledScanStopsAtItsNextPiece) {
