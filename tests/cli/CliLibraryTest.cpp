@@ -99,6 +99,18 @@ TEST_F(CliLibrary, SameTreeOut) {
     EXPECT_EQ(Report("report.jsonl"), states);
 }
 
+// A run whose every file fails (the encoder refuses the bit rate) leaves the output folder as it
+// was: the tree's folders are made with the outputs and go again with the discarded ones.
+TEST_F(CliLibrary, AFailedRunLeavesNoEmptyFolders) {
+    Put("tone_1k_stereo.flac", "in/Artist/Album/01.flac");
+    Put("tone_mono.wav", "in/Other/02.wav");
+    fs::create_directory(Folder / "out");
+    std::string out, err;
+    EXPECT_NE(RunCli({"-f", "mp2", "-b", "8", "-o", Out(), In()}, Folder.Path(), &out, &err), 0);
+    EXPECT_NE(err.find("2 failed"), std::string::npos) << err;
+    EXPECT_TRUE(fs::is_empty(Folder / "out"));
+}
+
 // Names from tags: a missing tag takes its fallback, and two inputs that come to the same name
 // are numbered apart.
 TEST_F(CliLibrary, NamesFromTags) {
