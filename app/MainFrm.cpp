@@ -614,7 +614,11 @@ void TfrmMain::mnuOpenFolderClick() {
     const int entry = Rows->ChosenEntry(SelectedRow());
     if (entry < 0)
         return;
-    const QString folder = Rows->OutputFolder(entry);
+    // A folder of a tree or of chapters is made with its first output: until then its nearest
+    // existing parent is shown.
+    QString folder = Rows->OutputFolder(entry);
+    while (!folder.isEmpty() && !QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder)
+        folder = QFileInfo(folder).path();
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         OpenWithDesktop(folder);
 }

@@ -302,6 +302,32 @@ private slots:
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Test Artist/front.png")));
     }
 
+    // A tree's folder is made with its first output: before the run, Open Folder shows the
+    // output folder it will be made in.
+    void OpenFolderBeforeTheTreeIsMade() {
+        const QString in = Work->path() + QStringLiteral("/tree");
+        const QString out = Work->path() + QStringLiteral("/tree_out");
+        QVERIFY(QDir().mkpath(in + QStringLiteral("/Album")) && QDir().mkpath(out));
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
+                            in + QStringLiteral("/Album/01.wav")));
+        TDialogDriver driver(*Window);
+        driver.Then([out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))->clear();
+            ClickOk(dialog);
+        });
+        Window->AddFolder(in);
+        QVERIFY(driver.Done());
+        QTRY_COMPARE(Rows().RowCount(), 1);
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Album")));
+        Window->FileList().selectionModel()->select(Window->FileList().model()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+        Buttons().mnuOpenFolder->trigger();
+        QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Opened[0], QUrl::fromLocalFile(out));
+    }
+
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
         TDialogDriver driver(*Window);
         driver.Then(ClickOk); // must stay unused: no dialog shows for these files
