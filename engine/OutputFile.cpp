@@ -153,26 +153,13 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, TOutput
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
         return fail(OpenErrorText(FileName.string(), AVERROR(EDOM)));
-    // A folder made by another task's output goes again when that output is discarded; should
-    // that happen between making and creating, the folder is made once more.
-    const auto create = [&] {
-        int created = AVERROR(ENOENT);
-        for (int attempt = 0; attempt < 2 && created == AVERROR(ENOENT); ++attempt) {
-            created = output->Target.MakeFolders(FileName, OutputFoldersFrom);
-            if (created >= 0)
-                created =
-                    output->Target.Create(oc, FileName, ReplaceExistingOutputs ? eoReplace : eoKeep,
-                                          NextOutputName, output->IO);
-            if (OutputFoldersFrom.empty())
-                break;
-        }
-        return created;
-    };
     if (!(format->flags & AVFMT_NOFILE)) {
-        const int opened = !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
-                           : OutputCreation == ocCheckOnly
-                               ? TOutputTarget::CheckFolder(FileName, OutputFoldersFrom)
-                               : create();
+        const int opened =
+            !IsLocalFile(url) ? OpenOutputIO(oc, url, output->IO)
+            : OutputCreation == ocCheckOnly
+                ? TOutputTarget::CheckFolder(FileName, OutputFoldersFrom)
+                : output->Target.Create(oc, FileName, ReplaceExistingOutputs ? eoReplace : eoKeep,
+                                        NextOutputName, output->IO, OutputFoldersFrom);
         if (opened < 0) {
             output->Target.Discard();
             return fail(FormatText("Could not open '%s'", FileName.string().c_str()) + ": " +

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -73,15 +74,26 @@ fs::path ExistingFolderFor(const fs::path& folder, const fs::path& foldersFrom) 
 } // namespace
 
 int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
-                          TExistingOutput existing, const TNextName& nextName, TMediaIO& io) {
+                          TExistingOutput existing, const TNextName& nextName, TMediaIO& io,
+                          const fs::path& foldersFrom) {
     Name = fileName;
     const bool replace = existing == eoReplace;
     int descriptor = -1;
+    // A folder made by another output goes again when that output is discarded; should that
+    // happen between the making and the creating, it is made once more.
+    bool madeAgain = foldersFrom.empty();
+    if (const int made = MakeFolders(Name, foldersFrom); made < 0)
+        return made;
     for (;;) {
         const int result =
             replace && NameExists(Name) ? CreatePart(descriptor) : CreateNew(Name, descriptor);
         if (result == 0)
             break;
+        if (result == AVERROR(ENOENT) && !std::exchange(madeAgain, true)) {
+            if (const int made = MakeFolders(Name, foldersFrom); made < 0)
+                return made;
+            continue;
+        }
         if (result != AVERROR(EEXIST) || replace || !nextName)
             return result;
         fs::path next = nextName(Name);

@@ -26,20 +26,18 @@ public:
 
     // Creates the file for a muxer context and sets its I/O. An existing file is replaced
     // with eoReplace; otherwise, or when the name is taken between the check and the
-    // creation, nextName (when given) says which name to take instead. Returns 0 or a negative
+    // creation, nextName (when given) says which name to take instead. Missing folders below
+    // foldersFrom (which must exist; empty: none) are made first. Returns 0 or a negative
     // error code (AVERROR(EEXIST) for a taken name).
     int Create(AVFormatContext* context, const std::filesystem::path& fileName,
-               TExistingOutput existing, const TNextName& nextName, TMediaIO& io);
+               TExistingOutput existing, const TNextName& nextName, TMediaIO& io,
+               const std::filesystem::path& foldersFrom = {});
     // Whether an output of this name could be created now: its folder (a link's target's
     // folder) exists and takes new files, or, with foldersFrom given, the nearest of its
     // missing folders' parents lies in foldersFrom and takes new folders. 0 or a negative
     // error code; creates nothing.
     static int CheckFolder(const std::filesystem::path& fileName,
                            const std::filesystem::path& foldersFrom = {});
-    // Makes the output's missing folders when they lie below foldersFrom (which must exist);
-    // nothing when foldersFrom is empty. 0 or a negative error code.
-    int MakeFolders(const std::filesystem::path& fileName,
-                    const std::filesystem::path& foldersFrom);
 
     // The output's name (changed by Create when its name was taken).
     const std::filesystem::path& FileName() const { return Name; }
@@ -60,6 +58,10 @@ public:
     std::string LostReason() const;
 
 private:
+    // Makes the output's missing folders when they lie below foldersFrom; nothing when
+    // foldersFrom is empty. 0 or a negative error code.
+    int MakeFolders(const std::filesystem::path& fileName,
+                    const std::filesystem::path& foldersFrom);
     int CreateNew(const std::filesystem::path& fileName, int& descriptor);
     int CreatePart(int& descriptor);
 
