@@ -88,6 +88,25 @@ private:
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(row, tcCurrentTime).isEmpty(), RunTimeoutMs);
     }
+    // Copies a fixture to path, with its folders.
+    static void Put(const char* fixture, const QString& path) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QFile::copy(FixturePath(QString::fromLatin1(fixture)), path));
+    }
+    // Adds a folder into the output folder out, the dialog set further by more.
+    void AddFolderInto(const QString& in, const QString& out,
+                       const std::function<void(TfrmOption&)>& more = nullptr) {
+        QVERIFY(QDir().mkpath(out));
+        TDialogDriver driver(*Window);
+        driver.Then([out, more](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+            if (more)
+                more(dialog);
+            ClickOk(dialog);
+        });
+        Window->AddFolder(in);
+        QVERIFY(driver.Done());
+    }
     void RunToTheEnd() {
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
@@ -274,26 +293,16 @@ private slots:
     void FolderNamesFromTagsWithTheirPictures() {
         const QString in = Work->path() + QStringLiteral("/in");
         const QString out = Work->path() + QStringLiteral("/out");
-        QVERIFY(QDir().mkpath(in + QStringLiteral("/x")) && QDir().mkpath(out));
-        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tagged.flac")),
-                            in + QStringLiteral("/x/a.flac")));
-        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
-                            in + QStringLiteral("/b.wav")));
-        for (const char* picture : {"/x/cover.jpg", "/front.png"}) {
-            QFile file(in + QLatin1String(picture));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("picture") == 7);
-        }
-        TDialogDriver driver(*Window);
-        driver.Then([out](TfrmOption& dialog) {
-            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
+        Put("tagged.flac", in + QStringLiteral("/x/a.flac"));
+        Put("tone_mono.wav", in + QStringLiteral("/b.wav"));
+        Put("cover_64.jpg", in + QStringLiteral("/x/cover.jpg"));
+        Put("cover_64.png", in + QStringLiteral("/front.png"));
+        AddFolderInto(in, out, [](TfrmOption& dialog) {
             dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))
                 ->setText(QStringLiteral("{artist}/{track:02} {title}"));
             dialog.findChild<QCheckBox*>(QStringLiteral("chkCopyImages"))->setChecked(true);
             ChooseCaption(dialog, QStringLiteral("Mp3"));
-            ClickOk(dialog);
         });
-        Window->AddFolder(in);
-        QVERIFY(driver.Done());
         QTRY_COMPARE(Rows().RowCount(), 2);
         QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/Unknown Artist/00 b.mp3"));
         QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/Test Artist/07 Test Title.mp3"));
@@ -307,17 +316,8 @@ private slots:
     void OpenFolderBeforeTheTreeIsMade() {
         const QString in = Work->path() + QStringLiteral("/tree");
         const QString out = Work->path() + QStringLiteral("/tree_out");
-        QVERIFY(QDir().mkpath(in + QStringLiteral("/Album")) && QDir().mkpath(out));
-        QVERIFY(QFile::copy(FixturePath(QStringLiteral("tone_mono.wav")),
-                            in + QStringLiteral("/Album/01.wav")));
-        TDialogDriver driver(*Window);
-        driver.Then([out](TfrmOption& dialog) {
-            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out);
-            dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))->clear();
-            ClickOk(dialog);
-        });
-        Window->AddFolder(in);
-        QVERIFY(driver.Done());
+        Put("tone_mono.wav", in + QStringLiteral("/Album/01.wav"));
+        AddFolderInto(in, out);
         QTRY_COMPARE(Rows().RowCount(), 1);
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Album")));
         Window->FileList().selectionModel()->select(Window->FileList().model()->index(0, 0),
