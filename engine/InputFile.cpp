@@ -2,6 +2,8 @@
 // seek, program and stream discarding, per-stream decoder contexts, and the per-file resets.
 #include "engine/FFmpeg.h"
 
+#include "engine/DecoderPreRoll.h"
+#include "engine/SampleGrid.h"
 #include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
@@ -145,13 +147,19 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     // The sound converted: the stream asked for, else the default-flagged, else the first.
     const int chosenAudio = ChosenAudioStream(*ic, PreferredAudioStream);
     setup->SoundLengthUs = DeclaredSoundLength(ic, chosenAudio);
+    // The clip starts on a sample of the sound converted, by the rounding its end takes too.
     // A damaged file's start may lie anywhere: the sums saturate instead of wrapping.
-    int64_t timestamp = StartTimeUs;
+    const AVCodecParameters* sound =
+        chosenAudio >= 0 ? ic->streams[chosenAudio]->codecpar : nullptr;
+    int64_t timestamp = sound ? NearestSampleUs(StartTimeUs, sound->sample_rate) : StartTimeUs;
     if (ic->start_time != AV_NOPTS_VALUE)
         timestamp = av_sat_add64(timestamp, ic->start_time);
     const bool clipped = StartTimeUs != 0;
     if (clipped) {
-        ff::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
+        // A lossy decoder starts early enough to give at the clip's start what a decode from
+        // the file's start gives there; the sound before it is dropped on its time stamps.
+        const int64_t preRollUs = sound ? DecoderPreRollUs(*sound) : 0;
+        ff::av_seek_frame(ic, -1, av_sat_sub64(timestamp, preRollUs), AVSEEK_FLAG_BACKWARD);
         StartTimeUs = 0; // a start time applies to one input only
     }
 

@@ -2,6 +2,7 @@
 // drift), an audio fifo in the encoder's format cuts encoder frames, the output clock counts
 // samples per channel.
 #include "engine/OutputAudio.h"
+#include "engine/SampleGrid.h"
 #include "engine/SampleLimit.h"
 
 #include "engine/AudioVolume.h"
@@ -132,7 +133,7 @@ void TAudioPath::Output(const AVFrame& chunk, TAudioInputClock& clock,
     State.LimitSamples =
         settings.RecordingTimeUs == INT64_MAX
             ? INT64_MAX
-            : ff::av_rescale(settings.RecordingTimeUs, Encoder->sample_rate, 1000000);
+            : ClipSamples(settings.ClipStartUs, settings.RecordingTimeUs, Encoder->sample_rate);
     TAudioFormat input, output;
     SetFormat(input, chunk.format, chunk.sample_rate, chunk.ch_layout);
     SetFormat(output, Encoder->sample_fmt, Encoder->sample_rate, Encoder->ch_layout);

@@ -33,6 +33,9 @@ struct TAudioSyncSettings {
     bool ExitOnError = false;
     // Output duration asked for: no sample beyond it reaches the encoder (max: no limit).
     int64_t RecordingTimeUs = INT64_MAX;
+    // Where the input's clip starts: the duration ends on the sample at this plus it, as the
+    // clip starting there begins on it.
+    int64_t ClipStartUs = 0;
     const void* LogSender = nullptr; // sender of the path's log lines
     // Set when a stop is asked for: a long silence being inserted ends early. None: never.
     const std::atomic<bool>* StopRequested = nullptr;

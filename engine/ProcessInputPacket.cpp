@@ -179,6 +179,7 @@ void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
             if (frame) {
                 TAudioSyncSettings settings = AudioSyncSettingsOf(Setup, Link.LogSender());
                 settings.StopRequested = &Setup.StopRequested;
+                settings.ClipStartUs = Setup.InputSetups[ist.FileIndex]->StartUs;
                 settings.Split.EncoderOptions = StreamSetupOf(ost).EncoderOptions.get();
                 // Pieces delay the sound's packets: a file with other streams to interleave
                 // keeps one encoder.
