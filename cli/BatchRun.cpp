@@ -178,9 +178,11 @@ bool TBatchRun::Refuse(const fs::path& input, const std::string& refusal) {
     return false;
 }
 
-void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices) {
+void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices,
+                           const std::string& piece) {
     TCliTask task;
     task.Input = choices.InputFileName.string();
+    task.Piece = piece;
     task.Output = output.string();
     ClaimedOutputs.insert(task.Output);
     CliTasks.push_back(task);

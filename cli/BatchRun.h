@@ -84,7 +84,8 @@ private:
     // Each piece as a file of its own, with the choices it was made with.
     bool AddPieces(const std::vector<TPieceTask>& pieces);
     // Lists a file (or a piece of one) to convert into output with the choices it was added with.
-    void AddCliTask(const std::filesystem::path& output, TOutputChoices choices);
+    void AddCliTask(const std::filesystem::path& output, TOutputChoices choices,
+                    const std::string& piece = {});
     // The track --track names, or the reason there is none.
     std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
     void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;

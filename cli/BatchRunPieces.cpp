@@ -32,7 +32,7 @@ bool TBatchRun::AddPieces(const std::vector<TPieceTask>& pieces) {
     for (const TPieceTask& piece : pieces) {
         TOutputChoices choices = piece.Choices;
         choices.ClaimedNames.clear(); // the name is chosen already
-        AddCliTask(piece.OutputFileName, std::move(choices));
+        AddCliTask(piece.OutputFileName, std::move(choices), piece.Label);
     }
     return !pieces.empty();
 }

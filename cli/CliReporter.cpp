@@ -140,10 +140,16 @@ TJsonObject TaskObject(const char* event, int index, const TCliTask& task) {
     TJsonObject object;
     object.Add("event", std::string(event)).Add("index", static_cast<int64_t>(index));
     object.AddPath("input", task.Input).AddPath("output", task.Output);
+    if (!task.Piece.empty())
+        object.Add("piece", task.Piece);
     return object;
 }
 
 } // namespace
+
+std::string ShownName(const TCliTask& task) {
+    return task.Piece.empty() ? task.Input : task.Input + " [" + task.Piece + "]";
+}
 
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
@@ -198,7 +204,7 @@ void TCliReporter::Added(int index, const TCliTask& task) {
         return;
     }
     if (!Quiet)
-        ErrorLine(task.Input + ": ***File has been added to convert list.");
+        ErrorLine(ShownName(task) + ": ***File has been added to convert list.");
 }
 
 void TCliReporter::Skipped(const std::filesystem::path& input, const std::string& message) {
@@ -234,6 +240,8 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
         object.Add("event", std::string(StateName(task.State)))
             .Add("index", static_cast<int64_t>(index))
             .AddPath("input", task.Input);
+        if (!task.Piece.empty())
+            object.Add("piece", task.Piece);
         if (outputExists)
             object.AddPath("output", task.Output);
         else
@@ -253,11 +261,11 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
     if (!task.Warning.empty())
         ErrorLine(Tag(index) + "warning: " + task.Warning);
     if (task.State == tsFailed)
-        ErrorLine(Tag(index) + task.Input + ": failed: " + message);
+        ErrorLine(Tag(index) + ShownName(task) + ": failed: " + message);
     else if (task.State == tsStopped && !message.empty())
-        ErrorLine(Tag(index) + task.Input + ": " + message); // why no file was kept
+        ErrorLine(Tag(index) + ShownName(task) + ": " + message); // why no file was kept
     else if (!Quiet)
-        ErrorLine(Tag(index) + task.Input + ": " + StateName(task.State));
+        ErrorLine(Tag(index) + ShownName(task) + ": " + StateName(task.State));
     if (outputExists)
         OutputName(task.Output);
 }
@@ -298,6 +306,8 @@ void TCliReporter::Redraw(const std::vector<TCliTask>& tasks) {
         if (task.State != tsRunning)
             continue;
         std::string name = std::filesystem::path(task.Input).filename().string();
+        if (!task.Piece.empty())
+            name += " [" + task.Piece + "]";
         if (name.size() > 32)
             name = name.substr(0, 29) + "...";
         const int percent = Percent(task);

@@ -22,6 +22,7 @@ enum TTaskState { tsWaiting, tsRunning, tsFinished, tsStopped, tsFailed };
 // keeps one of these per file.
 struct TCliTask {
     std::string Input;
+    std::string Piece; // which piece of the input ("2 ger", "03 Title"); empty: the whole
     std::string Output;
     TTaskState State = tsWaiting;
     int CurrentMs = 0;
@@ -72,6 +73,9 @@ private:
     int LiveLines = 0; // lines of the live block now on the terminal
     int TaskTotal = 0;
 };
+
+// The input's name with the piece it gives, as the lines name a task: "two.mkv [2 ger]".
+std::string ShownName(const TCliTask& task);
 
 // "waiting", "running", "finished", "stopped" or "failed".
 const char* StateName(TTaskState state);

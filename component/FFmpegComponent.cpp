@@ -204,7 +204,6 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
     if (!record.NoAudio && !HasSound(task))
         throw FFmpegException(NoSoundText(task.InputFileName(0).string()));
     task.ReplaceExistingOutputs = record.Overwrite;
-    task.NextOutputName = record.NumberedName ? NextFreeOutputName : nullptr;
     task.OutputFoldersFrom = record.FoldersFrom;
     task.OutputCreation = creation;
     const int outputs = task.OpenOutputFile(record.FileName, record.Join ? ojJoin : ojSeparate);
@@ -218,6 +217,28 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
         const double target = *record.LoudnessTargetLufs;
         task.BeforeTranscode = [measured, target] { return measured->NormalizeLoudness(target); };
         task.AfterTranscode = [measured] { measured->CheckWrittenLoudness(); };
+    }
+}
+
+void TCustomFFmpegComponent::OpenTaskFiles(TFFmpeg& task) {
+    for (;;) {
+        OpenTaskInput(task);
+        try {
+            SetUpTaskOutput(task, ocCreate);
+            return;
+        } catch (const FFmpegException&) {
+            // The engine never renames: a name taken since the task was named gives way here,
+            // to the next free one of its numbered forms, and the set-up starts over.
+            TOutputOptions& record = task.OutputOptions;
+            std::error_code error;
+            const bool taken =
+                record.NumberedName && !record.Overwrite &&
+                std::filesystem::exists(std::filesystem::symlink_status(record.FileName, error));
+            TPathFileName next = taken ? NextFreeOutputName(record.FileName) : TPathFileName();
+            if (next.empty())
+                throw;
+            record.FileName = std::move(next);
+        }
     }
 }
 
@@ -420,8 +441,7 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
     // its name was taken meanwhile) and its folder, gone or closed since the task was added,
     // fails the task with the reason.
     try {
-        OpenTaskInput(task);
-        SetUpTaskOutput(task, ocCreate);
+        OpenTaskFiles(task);
     } catch (const std::exception& error) {
         task.Refuse(error.what());
         return;

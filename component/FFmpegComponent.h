@@ -225,6 +225,8 @@ private:
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task, int pieces);
+    // Opens the task's input and creates its output (see StartTask).
+    void OpenTaskFiles(TFFmpeg& task);
     // Set the task's engine up afresh from its records, raising with the reason: a reset
     // engine with the input open; then, once the output is set, the output created (with
     // ocCheckOnly only checked that it could be).

@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t MaxNamePartBytes = 200;
-
 // The fields with what a missing tag falls back to; an empty fallback has its own rule.
 const std::map<std::string, std::string>& Fields() {
     static const std::map<std::string, std::string> fields = {{"artist", "Unknown Artist"},
@@ -71,16 +69,6 @@ std::string FieldValue(const std::string& field, int padWidth, const TTagMap& ta
     return field == "track" || field == "disc" ? Padded(value, padWidth) : value;
 }
 
-// Cuts a text to at most maxBytes without splitting a UTF-8 sequence.
-std::string CutAtCharacter(const std::string& text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return text;
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
-}
-
 } // namespace
 
 TTagMap ProbedTags(const TAVProbe& probe) {
@@ -100,20 +88,6 @@ TTagMap ProbedTags(const TAVProbe& probe) {
 std::string FieldFallback(const std::string& field) {
     const auto found = Fields().find(field);
     return found == Fields().end() ? std::string() : found->second;
-}
-
-std::string SafeNamePart(const std::string& text) {
-    std::string name = text;
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 ||
-            std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
-            c = '_';
-    // Leading dots would hide the file, or with nothing after them name this folder or its
-    // parent.
-    for (std::size_t i = 0; i < name.size() && name[i] == '.'; ++i)
-        name[i] = '_';
-    name = CutAtCharacter(name, MaxNamePartBytes);
-    return name.empty() ? "_" : name;
 }
 
 std::optional<TNameTemplate> TNameTemplate::Parse(const std::string& text, std::string& error) {

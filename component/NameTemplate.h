@@ -4,6 +4,8 @@
 #ifndef SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 #define SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 
+#include "component/SafeName.h"
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -42,11 +44,5 @@ private:
 
 // The text a field takes when the input has no such tag ("Unknown Artist", ...).
 std::string FieldFallback(const std::string& field);
-
-// One file or folder name from a text: "/", "\", ":", "*", "?", '"', "<", ">", "|", NUL and
-// control characters become "_", and so do leading dots (no hidden names, no "." or ".."); an
-// empty name becomes "_", and a name longer than 200 bytes is cut at a character boundary (room
-// for an extension and a number).
-std::string SafeNamePart(const std::string& text);
 
 #endif

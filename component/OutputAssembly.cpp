@@ -2,6 +2,7 @@
 #include "component/OutputAssembly.h"
 
 #include "component/OutputFormats.h"
+#include "component/SafeName.h"
 
 #include <algorithm>
 #include <limits>
@@ -25,7 +26,7 @@ bool InTree(const TOutputChoices& choices) {
 TPathFileName OutputBase(const TOutputChoices& choices) {
     TPathFileName input = choices.InputFileName;
     if (InTree(choices))
-        return *choices.OutputFolder / choices.TreeName;
+        return *choices.OutputFolder / SafeRelativePath(choices.TreeName);
     return choices.OutputFolder.value_or(input.parent_path()) / input.stem();
 }
 
@@ -111,6 +112,7 @@ bool ClipChosen(const TOutputChoices& choices) {
 
 TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
     return {.Base = OutputBase(choices).string(),
+            .Suffix = choices.NameSuffix,
             .Extension = OutputExtension(choices),
             .Marked = !InTree(choices),
             .Replace = choices.Overwrite};

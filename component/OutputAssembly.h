@@ -58,6 +58,9 @@ struct TOutputChoices {
     // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual
     // naming.
     TPathFileName TreeName;
+    // Put into the name after its mark, before the check for a free name: what tells one
+    // output of the input from its others (an audio track's "_2_ger"). Empty: none.
+    std::string NameSuffix;
     // A name template (see TNameTemplate) for inputs added with their folders; empty: none.
     std::string NameTemplateText;
     // For inputs added with their folders into an output folder's tree: each input folder's

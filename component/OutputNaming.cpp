@@ -1,6 +1,7 @@
 // The naming rule of outputs: the "_(new)" mark and its numbered forms.
 #include "component/OutputNaming.h"
 
+#include "component/SafeName.h"
 #include "ffbind/TextUtils.h"
 
 #include <algorithm>
@@ -13,40 +14,64 @@ constexpr std::size_t MarkLength = 5;
 bool Taken(const TPathFileName& name, const std::vector<TPathFileName>& claimed) {
     std::error_code error;
     return std::find(claimed.begin(), claimed.end(), name) != claimed.end() ||
-           std::filesystem::exists(name, error);
+           std::filesystem::exists(std::filesystem::symlink_status(name, error));
 }
 
-TPathFileName FirstFreeFrom(const std::string& base, const std::string& extension, int first,
+std::string MarkText(int number) {
+    return Mark + (number > 0 ? "_" + std::to_string(number) : std::string()) + ")";
+}
+
+// The output's name: the base's own name cleaned to leave room for the suffix, then the mark
+// (when wanted), the cleaned suffix and the extension.
+TPathFileName OutputName(const TWantedOutput& wanted, const std::string& mark) {
+    const TPathFileName base = wanted.Base;
+    const std::string suffix =
+        wanted.Suffix.empty() ? std::string() : SafeNamePart(wanted.Suffix, MaxNamePartBytes / 2);
+    const std::string name =
+        SafeNamePart(base.filename().string(), MaxNamePartBytes - suffix.size());
+    return base.parent_path() / (name + mark + suffix + wanted.Extension);
+}
+
+TPathFileName FirstFreeFrom(const TWantedOutput& wanted, int first,
                             const std::vector<TPathFileName>& claimed) {
     for (int n = first;; ++n)
-        if (TPathFileName name = NewOutputName(base, extension, n); !Taken(name, claimed))
+        if (TPathFileName name = OutputName(wanted, MarkText(n)); !Taken(name, claimed))
             return name;
 }
 
 } // namespace
 
-TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number) {
-    return base + Mark + (number > 0 ? "_" + std::to_string(number) : std::string()) + ")" +
-           extension;
+TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number,
+                            const std::string& suffix) {
+    return OutputName({.Base = base, .Suffix = suffix, .Extension = extension}, MarkText(number));
 }
 
 TPathFileName FreeOutputName(const TWantedOutput& wanted,
                              const std::vector<TPathFileName>& claimed) {
-    const TPathFileName first = wanted.Marked ? NewOutputName(wanted.Base, wanted.Extension, 0)
-                                              : TPathFileName(wanted.Base + wanted.Extension);
+    const TPathFileName first = OutputName(wanted, wanted.Marked ? MarkText(0) : std::string());
     const bool claimedFirst = std::find(claimed.begin(), claimed.end(), first) != claimed.end();
     if (!claimedFirst && (wanted.Replace || !Taken(first, {})))
         return first;
-    return FirstFreeFrom(wanted.Base, wanted.Extension, 1, claimed);
+    return FirstFreeFrom(wanted, 1, claimed);
+}
+
+TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
+                            const std::function<TNameHolder(const TPathFileName&)>& holder) {
+    for (int n = firstNumber;; ++n) {
+        const bool bare = n == 0 && !wanted.Marked;
+        TPathFileName name = OutputName(wanted, bare ? std::string() : MarkText(n));
+        if (const TNameHolder has = holder(name); has == nhNobody || has == nhThisInput)
+            return name;
+    }
 }
 
 TPathFileName NextFreeOutputName(const TPathFileName& taken) {
-    const std::string extension = taken.extension().string();
     const std::string stem = taken.stem().string();
     const std::size_t mark = stem.rfind(Mark);
-    if (mark == std::string::npos || stem.back() != ')')
+    const std::size_t close = mark == std::string::npos ? mark : stem.find(')', mark);
+    if (close == std::string::npos)
         return {};
-    const std::string number = stem.substr(mark + MarkLength, stem.size() - mark - MarkLength - 1);
+    const std::string number = stem.substr(mark + MarkLength, close - mark - MarkLength);
     int next = 1;
     if (!number.empty()) {
         const std::optional<int> last = WholeInteger<int>(std::string_view(number).substr(1));
@@ -54,6 +79,8 @@ TPathFileName NextFreeOutputName(const TPathFileName& taken) {
             return {};
         next = *last + 1;
     }
-    const std::string base = (taken.parent_path() / stem.substr(0, mark)).string();
-    return FirstFreeFrom(base, extension, next, {});
+    const TWantedOutput wanted{.Base = (taken.parent_path() / stem.substr(0, mark)).string(),
+                               .Suffix = stem.substr(close + 1),
+                               .Extension = taken.extension().string()};
+    return FirstFreeFrom(wanted, next, {});
 }

@@ -1,16 +1,21 @@
-// The naming rule of outputs: a name that exists or another task of the list will take gives
-// way to the first free "_(new_N)" form.
+// The naming rule of outputs: a name is built whole (with its track's or piece's suffix),
+// cleaned, and only then checked; a name that exists or another task of the list will take
+// gives way to the first free "_(new_N)" form.
 #ifndef SOUNDPICK_COMPONENT_OUTPUTNAMING_H
 #define SOUNDPICK_COMPONENT_OUTPUTNAMING_H
 
 #include "component/OptionRecords.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // The name an output would like, as its parts.
 struct TWantedOutput {
-    std::string Base;      // folder and name, without the mark and the extension
+    std::string Base; // folder and name, without the mark, the suffix and the extension
+    // After the mark: what tells one output of an input from its others (an audio track's
+    // "_2_ger").
+    std::string Suffix;
     std::string Extension; // with its dot
     // The first choice carries the "_(new)" mark (a tree's names go without: the tree keeps
     // equal names apart).
@@ -19,17 +24,33 @@ struct TWantedOutput {
     bool Replace = false;
 };
 
-// base + "_(new)" + extension for number 0, else base + "_(new_N)" + extension.
-TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number);
+// base + "_(new)" + suffix + extension for number 0, else base + "_(new_N)" + suffix +
+// extension. The name after base's folder is cleaned (SafeNamePart) as one, the suffix kept
+// whole.
+TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number,
+                            const std::string& suffix = {});
 
 // The first choice when neither claimed nor (unless replacing) on disk; else the first numbered
 // name from 1 on that is neither.
 TPathFileName FreeOutputName(const TWantedOutput& wanted,
                              const std::vector<TPathFileName>& claimed);
 
-// The first free numbered name after a taken one ("x_(new).mp3" or "x_(new_2).mp3" give
-// "x_(new_1).mp3" or "x_(new_3).mp3" or the next free after them); empty for a name that is not
-// numbered so.
+// Who has a name in an output folder, as a library run sees it.
+enum TNameHolder {
+    nhNobody,     // free
+    nhThisInput,  // the input's own output, as the folder's record says
+    nhOtherInput, // another input's output, or a name another task of the run takes
+    nhUnknown     // a file this program did not record
+};
+
+// The input's own name: from the first choice (from its numbered form firstNumber, when above
+// 0) on, the first name that is free or the input's own; holder says who has a name.
+TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
+                            const std::function<TNameHolder(const TPathFileName&)>& holder);
+
+// The first free numbered name after a taken one ("x_(new).mp3", "x_(new_2)_1_eng.mp3" give
+// "x_(new_1).mp3", "x_(new_3)_1_eng.mp3" or the next free after them); empty for a name that is
+// not numbered so.
 TPathFileName NextFreeOutputName(const TPathFileName& taken);
 
 #endif

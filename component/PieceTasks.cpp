@@ -1,6 +1,7 @@
 // The tasks of the pieces of one input.
 #include "component/PieceTasks.h"
 
+#include "component/SafeName.h"
 #include "ffbind/FFmpegApi.h"
 
 #include <algorithm>
@@ -15,25 +16,24 @@ std::string TagLine(const std::string& key, std::string value) {
     return value.empty() ? "" : "metadata=" + key + "=" + value + "\n";
 }
 
-// A title as a file name part: no folder separators, no control characters.
-std::string FileNamePart(std::string title) {
-    for (char& c : title)
-        if (c == '/' || (static_cast<unsigned char>(c) < 32))
-            c = '_';
-    return title == "." || title == ".." ? "_" : title;
-}
-
 TPathFileName OutputFolderOf(const TOutputChoices& choices) {
     return choices.OutputFolder.value_or(choices.InputFileName.parent_path());
+}
+
+// "NN Title": a numbered piece's name before its extension, and its label.
+std::string NumberedTitle(int number, const std::string& title) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%02d", number);
+    return std::string(digits) + " " + title;
 }
 
 // folder / "NN Title.EXT", or its first free "_(new_N)" form when that is taken or claimed.
 TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const std::string& title,
                                 const TOutputChoices& choices) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%02d", number);
-    const std::string base = (folder / (std::string(digits) + " " + FileNamePart(title))).string();
+    // Cleaned before it joins the folder: a "/" in the title must not make one.
+    const std::string base = (folder / SafeNamePart(NumberedTitle(number, title))).string();
     return FreeOutputName({.Base = base,
+                           .Suffix = {},
                            .Extension = OutputExtension(choices),
                            .Marked = false,
                            .Replace = choices.Overwrite},
@@ -80,7 +80,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         // starts at.
         const int64_t lengthUs =
             lastOfFile ? -1 : CueFramesToUs(tracks[i + 1].StartFrames) - startUs;
-        TPieceTask task{PieceChoices(whole, startUs, lengthUs), {}};
+        TPieceTask task{PieceChoices(whole, startUs, lengthUs), {}, {}};
         TOutputChoices& choices = task.Choices;
         if (track.AudioFile != whole.InputFileName) {
             choices.InputFileName = track.AudioFile;
@@ -96,6 +96,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
             TagLine("track", std::to_string(track.Number));
         task.OutputFileName =
             NumberedPieceName(OutputFolderOf(whole), track.Number, title, choices);
+        task.Label = NumberedTitle(track.Number, title);
         tasks.push_back(std::move(task));
     }
     return tasks;
@@ -105,7 +106,8 @@ std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
                                      const TOutputChoices& whole) {
     std::vector<TPieceTask> tasks;
     // Made with the first chapter's output: a list that never runs leaves no folder behind.
-    const TPathFileName folder = OutputFolderOf(whole) / whole.InputFileName.stem();
+    const TPathFileName folder =
+        OutputFolderOf(whole) / SafeNamePart(whole.InputFileName.stem().string());
     for (std::size_t i = 0; i < chapters.size(); ++i) {
         const TChapter& chapter = chapters[i];
         // The next chapter's start, not this one's end: nothing between them is lost.
@@ -114,10 +116,11 @@ std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
         const int number = static_cast<int>(i) + 1;
         const std::string title =
             chapter.Title.empty() ? "Chapter " + std::to_string(number) : chapter.Title;
-        TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}};
+        TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}, {}};
         task.Choices.ExtraOutputOptions +=
             TagLine("title", title) + TagLine("track", std::to_string(number));
         task.OutputFileName = NumberedPieceName(folder, number, title, task.Choices);
+        task.Label = NumberedTitle(number, title);
         tasks.push_back(std::move(task));
     }
     return tasks;
@@ -127,17 +130,17 @@ std::vector<TPieceTask> AudioTrackTasks(const std::vector<TAudioTrack>& tracks,
                                         const TOutputChoices& whole) {
     std::vector<TPieceTask> tasks;
     for (const TAudioTrack& track : tracks) {
-        TPieceTask task{whole, {}};
+        TPieceTask task{whole, {}, {}};
         TOutputChoices& choices = task.Choices;
         choices.AudioStream = track.StreamIndex;
         choices.InputAudioCodec = track.Codec;
         choices.ExtraOutputOptions +=
             TagLine("title", track.Title) + TagLine("language", track.Language);
-        const std::string suffix = "_" + std::to_string(track.Number) +
-                                   (track.Language.empty() ? std::string() : "_" + track.Language);
-        const TPathFileName plain = OutputFileNameFor(choices);
-        const std::string stem = plain.stem().string();
-        task.OutputFileName = plain.parent_path() / (stem + suffix + plain.extension().string());
+        choices.NameSuffix = "_" + std::to_string(track.Number) +
+                             (track.Language.empty() ? std::string() : "_" + track.Language);
+        task.OutputFileName = OutputFileNameFor(choices);
+        task.Label = std::to_string(track.Number) +
+                     (track.Language.empty() ? std::string() : " " + track.Language);
         tasks.push_back(std::move(task));
     }
     return tasks;

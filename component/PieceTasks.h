@@ -15,6 +15,9 @@ struct AVFormatContext;
 struct TPieceTask {
     TOutputChoices Choices;
     TPathFileName OutputFileName;
+    // Which piece of the input it is, for the lines about it: "2 ger" (an audio track's number
+    // and language), "03 Title" (a cue track's or chapter's number and title).
+    std::string Label;
 };
 
 struct TChapter {

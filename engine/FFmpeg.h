@@ -130,9 +130,6 @@ public:
     TCustomHookEvent OnCustomHook;
     TPreviewBitmapEvent OnPreviewBitmap;
 
-    // When set, an output whose name another program takes before the output is created gets
-    // the name this gives instead; unset, such an output is refused.
-    TOutputTarget::TNextName NextOutputName;
     TOutputCreation OutputCreation = ocCreate;
     // When set, an output's missing folders below this one are made with the output (and
     // removed again when it is discarded and they are empty); unset, its folder must exist.

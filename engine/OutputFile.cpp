@@ -159,7 +159,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::filesystem::path& FileName, TOutput
             : OutputCreation == ocCheckOnly
                 ? TOutputTarget::CheckFolder(FileName, OutputFoldersFrom)
                 : output->Target.Create(oc, FileName, ReplaceExistingOutputs ? eoReplace : eoKeep,
-                                        NextOutputName, output->IO, OutputFoldersFrom);
+                                        output->IO, OutputFoldersFrom);
         if (opened < 0) {
             output->Target.Discard();
             return fail(FormatText("Could not open '%s'", FileName.string().c_str()) + ": " +

@@ -74,8 +74,7 @@ fs::path ExistingFolderFor(const fs::path& folder, const fs::path& foldersFrom) 
 } // namespace
 
 int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
-                          TExistingOutput existing, const TNextName& nextName, TMediaIO& io,
-                          const fs::path& foldersFrom) {
+                          TExistingOutput existing, TMediaIO& io, const fs::path& foldersFrom) {
     Name = fileName;
     const bool replace = existing == eoReplace;
     int descriptor = -1;
@@ -94,12 +93,7 @@ int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
                 return made;
             continue;
         }
-        if (result != AVERROR(EEXIST) || replace || !nextName)
-            return result;
-        fs::path next = nextName(Name);
-        if (next.empty() || next == Name)
-            return result;
-        Name = std::move(next);
+        return result;
     }
     IsCreated = true;
     struct stat created;

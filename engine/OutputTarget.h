@@ -10,7 +10,6 @@
 #include "ffbind/UnicodeProtocol.h"
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <system_error>
@@ -21,16 +20,12 @@ enum TExistingOutput { eoKeep, eoReplace };
 
 class TOutputTarget {
 public:
-    // Gives the name to try when a chosen name is taken; an empty name gives up.
-    using TNextName = std::function<std::filesystem::path(const std::filesystem::path& taken)>;
-
     // Creates the file for a muxer context and sets its I/O. An existing file is replaced
-    // with eoReplace; otherwise, or when the name is taken between the check and the
-    // creation, nextName (when given) says which name to take instead. Missing folders below
-    // foldersFrom (which must exist; empty: none) are made first. Returns 0 or a negative
-    // error code (AVERROR(EEXIST) for a taken name).
+    // with eoReplace; otherwise a taken name fails (the caller chose the name and chooses
+    // another). Missing folders below foldersFrom (which must exist; empty: none) are made
+    // first. Returns 0 or a negative error code (AVERROR(EEXIST) for a taken name).
     int Create(AVFormatContext* context, const std::filesystem::path& fileName,
-               TExistingOutput existing, const TNextName& nextName, TMediaIO& io,
+               TExistingOutput existing, TMediaIO& io,
                const std::filesystem::path& foldersFrom = {});
     // Whether an output of this name could be created now: its folder (a link's target's
     // folder) exists and takes new files, or, with foldersFrom given, the nearest of its
@@ -39,7 +34,7 @@ public:
     static int CheckFolder(const std::filesystem::path& fileName,
                            const std::filesystem::path& foldersFrom = {});
 
-    // The output's name (changed by Create when its name was taken).
+    // The output's name.
     const std::filesystem::path& FileName() const { return Name; }
     // The file the run writes: the part file of a replacement, else the output's name.
     const std::filesystem::path& WrittenName() const { return PartName.empty() ? Name : PartName; }

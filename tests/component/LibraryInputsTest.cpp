@@ -133,12 +133,6 @@ TEST(NameTemplate, ExpandsTagsSafely) {
     std::string error;
     const fs::path longName = TNameTemplate::Parse("{genre}", error)->Expand(hostile, relative);
     EXPECT_EQ(longName.string(), std::string(200, 'g'));
-    // A cut never splits a character: 150 two-byte letters keep 100 whole ones.
-    std::string letters;
-    for (int i = 0; i < 150; ++i)
-        letters += "é";
-    EXPECT_EQ(SafeNamePart(letters).size(), 200u);
-    EXPECT_EQ(SafeNamePart(std::string(199, 'a') + "é"), std::string(199, 'a'));
 }
 
 TEST(NameTemplate, RefusesBadTemplates) {

@@ -2,6 +2,7 @@
 // nor is claimed by another task of the list.
 #include "component/OutputNaming.h"
 #include "component/ComponentHarness.h"
+#include "component/SafeName.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ struct TNamingCase {
     bool Marked;
     bool Replace;
     const char* Expected;
+    const char* Suffix = ""; // an audio track's, put in before the check
 };
 
 } // namespace
@@ -44,6 +46,16 @@ TEST(OutputNaming, FirstFreeName) {
         {"bare first choice", {}, {}, false, false, "x.mp3"},
         {"bare first choice exists", {"x.mp3", "x_(new_1).mp3"}, {}, false, false, "x_(new_2).mp3"},
         {"other extensions do not count", {"x_(new).flac"}, {}, true, false, "x_(new).mp3"},
+        {"a track's name exists",
+         {"x_(new)_1_eng.mp3"},
+         {},
+         true,
+         false,
+         "x_(new_1)_1_eng.mp3",
+         "_1_eng"},
+        {"a track's name claimed", {}, {"x_(new)_2.mp3"}, true, false, "x_(new_1)_2.mp3", "_2"},
+        {"a bare track's name exists", {"x_2.mp3"}, {}, false, false, "x_(new_1)_2.mp3", "_2"},
+        {"a suffix is cleaned", {}, {}, true, false, "x_(new)_1_a_b.mp3", "_1_a/b"},
     };
     for (const TNamingCase& c : cases) {
         SCOPED_TRACE(c.What);
@@ -54,6 +66,7 @@ TEST(OutputNaming, FirstFreeName) {
         for (const std::string& name : c.Claimed)
             claimed.push_back(folder / name);
         const TWantedOutput wanted{.Base = (folder / "x").string(),
+                                   .Suffix = c.Suffix,
                                    .Extension = ".mp3",
                                    .Marked = c.Marked,
                                    .Replace = c.Replace};
@@ -65,12 +78,41 @@ TEST(OutputNaming, FirstFreeName) {
 TEST(OutputNaming, NextFreeAfterATakenName) {
     TScratchFolder folder;
     folder.Touch("x_(new_3).mp3");
-    const std::pair<const char*, const char*> cases[] = {{"x_(new).mp3", "x_(new_1).mp3"},
-                                                         {"x_(new_2).mp3", "x_(new_4).mp3"},
-                                                         {"x.mp3", ""},
-                                                         {"x_(new_a).mp3", ""}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"x_(new).mp3", "x_(new_1).mp3"},
+        {"x_(new_2).mp3", "x_(new_4).mp3"},
+        {"x.mp3", ""},
+        {"x_(new_a).mp3", ""},
+        {"x_(new_2)_1_eng.mp3", "x_(new_3)_1_eng.mp3"}};
     for (const auto& [taken, next] : cases)
         EXPECT_EQ(NextFreeOutputName(folder / taken), *next ? folder / next : TPathFileName())
             << taken;
     EXPECT_EQ(NewOutputName("NAME", ".ogg", 0), "NAME_(new).ogg");
+}
+
+// Every name part this program makes passes one cleaner: what common file systems refuse or
+// change becomes "_", device names get a "_" in front, and a long name is cut at a character.
+TEST(OutputNaming, OneCleanerForEveryNamePart) {
+    std::string letters;
+    for (int i = 0; i < 150; ++i)
+        letters += "\xC3\xA9"; // é
+    const std::pair<std::string, std::string> cases[] = {
+        {"a/b\\c:d*e?f\"g<h>i|j", "a_b_c_d_e_f_g_h_i_j"},
+        {std::string("x\0y\x1F\x7Fz", 6), "x_y__z"},
+        {"..", "__"},
+        {".hidden", "_hidden"},
+        {"Title. ", "Title__"},
+        {"CON", "_CON"},
+        {"nul.txt", "_nul.txt"},
+        {"com7", "_com7"},
+        {"COM0", "COM0"},
+        {"Console", "Console"},
+        {"", "_"},
+        {std::string(300, 'g'), std::string(200, 'g')},
+        {letters, letters.substr(0, 200)},
+        {std::string(199, 'a') + "\xC3\xA9", std::string(199, 'a')},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(SafeNamePart(text), expected) << text;
+    EXPECT_EQ(SafeRelativePath("a:b/CON/x?.flac"), TPathFileName("a_b/_CON/x_.flac"));
 }
