@@ -405,6 +405,7 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
     Encode(frame);
     frame->nb_samples = capacity;
     *Target.SyncOpts += frameSamples;
+    State.SamplesEncoded += frameSamples;
 }
 
 void TAudioPath::Encode(AVFrame* frame) {
@@ -420,6 +421,7 @@ void TAudioPath::Encode(AVFrame* frame) {
 void TAudioPath::Deliver(AVPacket* packet) {
     packet->stream_index = Target.Stream->index;
     ff::av_packet_rescale_ts(packet, Encoder->time_base, Target.Stream->time_base);
+    ++State.PacketsDelivered;
     Write(packet);
 }
 

@@ -91,6 +91,8 @@ struct TAudioOutputState {
     bool LimitReached = false;        // the asked duration is encoded and the encoder drained
     bool SplitDecided = false;        // whether to encode in pieces was decided
     int ConvertedVolume = 256;        // the settings' volume after the conversion
+    int64_t SamplesEncoded = 0;       // samples per channel handed to the encoder
+    int64_t PacketsDelivered = 0;     // encoded packets handed to the writer
     // The encoder has had the end of the stream: it takes no more sound, so chunks coming
     // after it are ignored (as the pieces ignore them) and a second flush has nothing to add.
     bool Drained = false;

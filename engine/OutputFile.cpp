@@ -2,6 +2,7 @@
 // of stream it gets, metadata, opening the file for writing, muxing settings and joining.
 #include "engine/FFmpeg.h"
 
+#include "engine/Mp4Gapless.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/TextUtils.h"
@@ -291,6 +292,9 @@ void TCustomFFmpeg::CloseOutputFiles() {
         output->Context->pb = nullptr;
         if (closed < 0 && Finished && !ErrorOccurred)
             FailWriting(*output, closed);
+        if (Finished && !ErrorOccurred && !output->Target.Empty() &&
+            !TagMp4Gapless(*output->Context, output->Target.WrittenName()))
+            FailWriting(*output, AVERROR(EIO));
         SettleOutput(*output);
         output->Streams.clear();
         output->Context.reset();

@@ -4,11 +4,13 @@
 // writes packets through the stream's bitstream filters.
 #include "engine/AudioVolume.h"
 #include "engine/EncodeDrain.h"
+#include "engine/Mp3Padding.h"
 #include "engine/OutputAudio.h"
 #include "engine/TranscodeRun.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -312,6 +314,9 @@ void TTranscodeRun::WriteFiltered(AVFormatContext* output, TOutputStream& ost, A
 }
 
 void TTranscodeRun::WritePacket(AVFormatContext* output, TOutputStream& ost, AVPacket* packet) {
+    if (ost.Audio && ost.Enc->codec_id == AV_CODEC_ID_MP3 &&
+        std::strcmp(output->oformat->name, "mp3") == 0)
+        SignalMp3Padding(*packet, *ost.Enc, ost.Audio->PacketsDelivered, ost.Audio->SamplesEncoded);
     const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
     if (start != NoPts)
         ost.MuxedEndTs = std::max(ost.MuxedEndTs, start + std::max<int64_t>(packet->duration, 0));

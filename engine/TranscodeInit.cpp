@@ -2,6 +2,7 @@
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
 // mapping log.
 #include "engine/EncoderCopy.h"
+#include "engine/Mp4Gapless.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
 #include "engine/TranscodeRun.h"
@@ -485,6 +486,7 @@ void TTranscodeRun::WriteHeaders() {
     for (int j = 0; j < count; ++j) {
         AVDictionary* options = nullptr;
         ff::av_dict_copy(&options, Setup.OutputSetupOf(j).MuxerOptions.get(), 0);
+        ChooseMovieTimescale(*Setup.OutputFiles[j], &options);
         const int result = ff::avformat_write_header(Setup.OutputFiles[j], &options);
         ff::av_dict_free(&options);
         const AVIOContext* written = Setup.OutputFiles[j]->pb;
