@@ -141,20 +141,11 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
                                   : AudioTrackTasks(probed.AudioTracks, choices));
     }
     NameLibraryOutput(choices, found, tags);
-    // With --update an output that is there but not done is replaced, never numbered beside it.
-    if (Options.Update)
-        choices.Overwrite = true;
-    choices.ClaimedNames = ClaimedNamesLike(WantedOutputFor(choices).Base);
-    const fs::path output = OutputFileNameFor(choices);
-    choices.ClaimedNames.clear();
-    if (Options.Update && OutputStateFor(choices, output) == osUpToDate) {
-        ++UpToDate;
-        CopyImagesBeside(choices, output);
-        Report.Line(input, output, "up-to-date", "", 0);
+    const std::optional<fs::path> output = PlanOutput(found, choices);
+    if (!output)
         return false;
-    }
-    CopyImagesBeside(choices, output);
-    AddCliTask(output, std::move(choices));
+    CopyImagesBeside(choices, *output);
+    AddCliTask(*output, std::move(choices));
     return true;
 }
 
@@ -273,6 +264,7 @@ void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
 
 void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& message) {
     MarkOutputEnded(index);
+    PendingRecords.erase(static_cast<std::size_t>(index));
     CliTasks[index].State = state;
     Reporter.Ended(index, CliTasks[index], message, false);
     ReportLine(CliTasks[index], StateName(state), message);
@@ -423,7 +415,7 @@ bool TBatchRun::Run() {
         Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, 0);
     }
-    bool allFinished = Skipped == 0;
+    bool allFinished = Skipped == 0 && !ManifestFailed;
     for (const TCliTask& task : CliTasks)
         allFinished = allFinished && task.State == tsFinished && task.Warning.empty();
     return allFinished;
@@ -506,6 +498,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         (task.State == tsFinished ||
          (task.State == tsStopped && CreatedFiles[event.Index] == task.Output)) &&
         HasContent(task.Output);
+    RecordEnded(event.Index, task, outputExists);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
     ReportLine(task, StateName(task.State), event.Message);
     ForgetEnded(event.Index);

@@ -13,10 +13,12 @@
 #include "component/FFmpegComponent.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
+#include "component/OutputManifest.h"
 #include "probe/SoundEnvelope.h"
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -86,6 +88,22 @@ private:
     // Lists a file (or a piece of one) to convert into output with the choices it was added with.
     void AddCliTask(const std::filesystem::path& output, TOutputChoices choices,
                     const std::string& piece = {});
+    // Library outputs (BatchRunLibrary.cpp). The output the input gets, or nothing when
+    // --update passes it over; sets whether it replaces the input's own earlier output.
+    std::optional<std::filesystem::path> PlanOutput(const TLibraryInput& found,
+                                                    TOutputChoices& choices);
+    std::optional<std::filesystem::path>
+    PlanFreeOutput(TOutputChoices& choices, TOutputManifest& manifest, TManifestEntry entry);
+    std::optional<std::filesystem::path>
+    PlanOutputBeside(TOutputChoices& choices, const std::vector<std::filesystem::path>& claimed);
+    std::optional<std::filesystem::path> PassOverUpToDate(const TOutputChoices& choices,
+                                                          const std::filesystem::path& output);
+    bool MakesOutputLike(const std::filesystem::path& sibling, const TOutputChoices& choices);
+    // The record of the output folder of the choices (read once); null without one.
+    TOutputManifest* ManifestFor(const TOutputChoices& choices);
+    void RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
+                      const std::filesystem::path& output);
+    void RecordEnded(int index, const TCliTask& task, bool outputExists);
     // The track --track names, or the reason there is none.
     std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
     void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;
@@ -123,6 +141,15 @@ private:
     bool FoldersLeft = false;                     // Folders may still give inputs
     std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied
     TRunReport Report;
+    // The records of the output folders, by folder; and what a task's end records, by CliTasks
+    // index (only for tasks not yet ended).
+    std::map<std::filesystem::path, std::unique_ptr<TOutputManifest>> Manifests;
+    struct TPendingRecord {
+        TOutputManifest* Manifest = nullptr;
+        TManifestEntry Entry;
+    };
+    std::map<std::size_t, TPendingRecord> PendingRecords;
+    bool ManifestFailed = false;     // a record could not be written
     int WithoutSound = 0;            // files under folders passed over quietly
     int UpToDate = 0;                // inputs passed over by --update
     std::size_t NextToMake = 0;      // the first file not yet made a task

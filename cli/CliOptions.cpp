@@ -405,8 +405,10 @@ Takes the sound out of video and audio files.
       --name TEMPLATE     name outputs under DIR from tags, e.g. "{albumartist}/{album}/
                           {track:02} {title}"; fields: artist albumartist album title
                           track disc date genre filename dir ({track:02}: padded)
-      --update            skip inputs whose output is complete and newer than the input;
-                          an older or incomplete output is replaced
+      --update            skip inputs whose own output (as DIR/.soundpick-outputs records
+                          it) is complete and made with these settings from the input as
+                          it is; a changed input, other settings or a damaged output of
+                          its own is replaced, a file not recorded never
       --shard K/N         convert only share K of N of the inputs (by their relative path)
       --report FILE       write one JSON line per input (input, output, state, warning,
                           seconds) to FILE

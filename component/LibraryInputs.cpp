@@ -56,6 +56,23 @@ TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibrar
     return choices;
 }
 
+int SameStemRank(const fs::path& input, const std::function<bool(const fs::path&)>& makesOutput) {
+    const std::string name = input.filename().string();
+    const fs::path stem = input.stem();
+    int rank = 0;
+    std::error_code error;
+    for (fs::directory_iterator entry(input.parent_path(), error), end; !error && entry != end;
+         entry.increment(error)) {
+        const fs::path sibling = entry->path();
+        const std::string siblingName = sibling.filename().string();
+        // Hidden files are never inputs of a folder.
+        if (siblingName < name && siblingName[0] != '.' && sibling.stem() == stem &&
+            entry->is_regular_file(error) && makesOutput(sibling))
+            ++rank;
+    }
+    return rank;
+}
+
 std::string WithoutSoundText(int count) {
     return std::to_string(count) + (count == 1 ? " file" : " files") + " without sound skipped";
 }

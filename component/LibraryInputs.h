@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 struct TOutputChoices; // component/OutputAssembly.h
@@ -50,6 +51,13 @@ void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, cons
 // own probe results and name; the clip, chosen on one file, does not apply to the others.
 TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
                                      const TProbedInput& probed, const TTagMap& tags);
+
+// The place of an input among the files of its folder that share its name before the
+// extension and give an output like it (those makesOutput says so of), in the byte order of
+// their names: 0 for the first. A tree gives each of them the same name, so this tells them
+// apart by the tree alone, whichever run or share converts them and in what order.
+int SameStemRank(const std::filesystem::path& input,
+                 const std::function<bool(const std::filesystem::path&)>& makesOutput);
 
 // "37 files without sound skipped" (one: "1 file ...").
 std::string WithoutSoundText(int count);

@@ -2,7 +2,10 @@
 #include "component/UpdateCheck.h"
 
 #include "component/OutputAssembly.h"
+#include "component/OutputManifest.h"
 #include "engine/WrittenSound.h"
+
+#include <cstdlib>
 
 namespace fs = std::filesystem;
 
@@ -37,4 +40,48 @@ TOutputState OutputStateFor(const TOutputChoices& choices, const fs::path& outpu
                                   1000
                             : choices.InputDurationUs;
     return OutputStateFor(choices.InputFileName, output, expectedUs);
+}
+
+std::string OutputSettingsText(const TOutputChoices& c) {
+    const auto number = [](const char* key, const auto& value) {
+        return value ? std::string(" ") + key + "=" + std::to_string(*value) : std::string();
+    };
+    std::string text = "format=" + c.FormatCaption + number("rate", c.SampleRateHz) +
+                       number("channels", c.Channels) + number("volume", c.Volume) +
+                       number("kbps", c.BitRateKbps) + number("lufs", c.LoudnessTargetLufs);
+    if (ClipChosen(c))
+        text += " clip=" + std::to_string(c.SelectionStart * c.ScaleUs) + "-" +
+                std::to_string(c.SelectionEnd * c.ScaleUs);
+    if (c.PieceStartUs >= 0 || c.PieceLengthUs >= 0)
+        text += " piece=" + std::to_string(c.PieceStartUs) + "+" + std::to_string(c.PieceLengthUs);
+    if (c.AudioStream >= 0)
+        text += " stream=" + std::to_string(c.AudioStream);
+    text +=
+        std::string(" tags=") + (c.KeepTags ? "1" : "0") + " cover=" + (c.KeepCover ? "1" : "0");
+    if (!c.ExtraOutputOptions.empty())
+        text += " options=" + c.ExtraOutputOptions;
+    return text;
+}
+
+TUpdateDecision DecideUpdate(const TManifestEntry& own, const fs::path& input,
+                             const fs::path& output, const std::string& settings) {
+    const TFileStamp outputStamp = StampOf(output);
+    if (outputStamp.SizeBytes < 0)
+        return {uaConvert, "the output is missing"};
+    if (!own.Complete)
+        return {uaReplace, "its run was stopped"};
+    if (own.Settings != settings)
+        return {uaReplace, "the settings changed"};
+    if (StampOf(input) != own.InputStamp)
+        return {uaReplace, "the input changed"};
+    if (outputStamp == own.OutputStamp)
+        return {uaSkip, "up to date"};
+    // Changed since its run: the same sound read back keeps it (its tags may have been
+    // edited); anything else is damage.
+    const TWrittenSound written = ReadWrittenSound(output, 0);
+    constexpr int64_t ToleranceUs = 1000;
+    if (written.OpenError == 0 && own.WrittenUs > 0 &&
+        std::llabs(written.LengthUs - own.WrittenUs) <= ToleranceUs)
+        return {uaSkip, "up to date"};
+    return {uaReplace, "the output is damaged or cut short"};
 }

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 struct TOutputChoices; // component/OutputAssembly.h
+struct TManifestEntry; // component/OutputManifest.h
 
 enum TOutputState {
     osMissing,    // no output yet
@@ -24,5 +26,23 @@ TOutputState OutputStateFor(const std::filesystem::path& input, const std::files
 // The state of the output named for the choices (with replacing allowed: the name itself, not a
 // numbered one beside it), expected to hold the clip or else the whole input.
 TOutputState OutputStateFor(const TOutputChoices& choices, const std::filesystem::path& output);
+
+// What --update does with an input whose output the folder's record names as its own.
+enum TUpdateAction : uint8_t { uaSkip, uaConvert, uaReplace };
+
+struct TUpdateDecision {
+    TUpdateAction Action = uaConvert;
+    std::string Reason; // "up to date", "the settings changed", ...
+};
+
+// The settings that shape an output (format, sound, clip, track, tags), as a text to compare
+// one run's with another's.
+std::string OutputSettingsText(const TOutputChoices& choices);
+
+// Compares an output with what its own run recorded: the settings, the input as it was read,
+// and the output as it was left; an output changed since is read back and kept only when its
+// sound is still the length the run wrote (a tag edit changes no sound).
+TUpdateDecision DecideUpdate(const TManifestEntry& own, const std::filesystem::path& input,
+                             const std::filesystem::path& output, const std::string& settings);
 
 #endif

@@ -3,6 +3,7 @@
 // checked with ffprobe; the --report lines tell each input's fate.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
+#include "component/Shard.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -28,7 +30,8 @@ protected:
     std::set<std::string> Tree(const std::string& relative) {
         std::set<std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(Folder / relative))
-            if (entry.is_regular_file())
+            // The output folder's own record is hidden.
+            if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
                 files.insert(fs::relative(entry.path(), Folder / relative).generic_string());
         return files;
     }
@@ -218,4 +221,170 @@ TEST_F(CliLibrary, ShardsShareOneTree) {
     }
     EXPECT_EQ(joined.size(), 6u);
     EXPECT_EQ(Tree("out"), expected);
+}
+
+namespace {
+
+void Ffmpeg(const std::string& arguments) {
+    int status = -1;
+    RunCommand("ffmpeg -nostdin -v error -y " + arguments + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << arguments;
+}
+
+// A 2 s tone of a frequency, with a title.
+void Tone(const fs::path& file, int frequencyHz, const std::string& title = "") {
+    fs::create_directories(file.parent_path());
+    Ffmpeg("-f lavfi -i sine=f=" + std::to_string(frequencyHz) + ":d=2:r=44100 " +
+           (title.empty() ? "" : "-metadata title=" + ShellQuote(title) + " ") +
+           ShellQuote(file.string()));
+}
+
+double FrequencyOf(const fs::path& file) {
+    return DecodeAudio(file).ZeroCrossingFrequency(0, 0.5, 1.5);
+}
+
+} // namespace
+
+// Two inputs that would have one name (a tree's song.flac and song.wav; two files whose tags
+// give one --name; the tree again in shares run in reverse order): each gets the output the
+// tree decides, whichever run or share converts it, and keeps it when the first and then the
+// second input is touched and --update runs; every output holds its own input's sound.
+TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
+    const struct {
+        const char* What;
+        const char* First;  // input, under in/
+        const char* Second; // input, under in/
+        std::vector<std::string> Options;
+        const char* FirstOutput; // under out/
+        const char* SecondOutput;
+        bool Shards = false;
+    } cases[] = {
+        {"tree", "c/song.flac", "c/song.wav", {}, "c/song.mp3", "c/song_(new_1).mp3"},
+        {"name", "a/x.flac", "b/y.wav", {"--name", "{title}"}, "Same.mp3", "Same_(new_1).mp3"},
+        {"shards", "c/song.flac", "c/song.wav", {}, "c/song.mp3", "c/song_(new_1).mp3", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        fs::remove_all(Folder / "in");
+        fs::remove_all(Folder / "out");
+        fs::create_directories(Folder / "out");
+        Tone(Folder / "in" / c.First, 440, "Same");
+        Tone(Folder / "in" / c.Second, 880, "Same");
+        std::vector<std::vector<std::string>> runs = {{}};
+        if (c.Shards) {
+            // The second input's share first: on its own it would take the first name.
+            const int second = static_cast<int>(StablePathHash(c.Second) % 2) + 1;
+            runs = {{"--shard", std::to_string(second) + "/2"},
+                    {"--shard", std::to_string(3 - second) + "/2"}};
+        }
+        const auto runAll = [&](bool update) {
+            for (std::vector<std::string> args : runs) {
+                args.insert(args.end(), c.Options.begin(), c.Options.end());
+                if (update)
+                    args.push_back("--update");
+                for (const std::string& arg : {std::string("-o"), Out(), In()})
+                    args.push_back(arg);
+                std::string err;
+                ASSERT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+            }
+        };
+        const auto check = [&](const char* after) {
+            SCOPED_TRACE(after);
+            EXPECT_EQ(Tree("out"), (std::set<std::string>{c.FirstOutput, c.SecondOutput}));
+            EXPECT_NEAR(FrequencyOf(Folder / "out" / c.FirstOutput), 440, 10);
+            EXPECT_NEAR(FrequencyOf(Folder / "out" / c.SecondOutput), 880, 10);
+        };
+        runAll(false);
+        check("the first run");
+        for (const char* touched : {c.First, c.Second}) {
+            const fs::path input = Folder / "in" / touched;
+            fs::last_write_time(input, fs::last_write_time(input) + std::chrono::seconds(5));
+            runAll(true);
+            check(touched);
+        }
+    }
+}
+
+// --update redoes an output that is not as its own run left it (other bytes of the same size,
+// cut short) or was made with other settings, and settles for an input that declares more
+// than it decodes: a second run changes nothing.
+TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
+    // The output's bytes replaced by noise, or by zeros, of the same size.
+    const auto garble = [](const fs::path& file, bool noise) {
+        const auto size = fs::file_size(file);
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; noise && i < size; ++i)
+            bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+        std::ofstream(file, std::ios::binary) << bytes;
+    };
+    const auto cut = [](const fs::path& file, double share, std::uintmax_t bytes) {
+        const auto size = fs::file_size(file);
+        fs::resize_file(file, share > 0 ? static_cast<std::uintmax_t>(size * share) : size - bytes);
+    };
+    const struct {
+        const char* What;
+        const char* Format;
+        std::function<void(const fs::path&)> Change; // of the output; none: changes nothing
+        std::vector<std::string> SecondOptions;
+        const char* SecondState;
+        double SecondKbps = 0; // the bit rate the second run's output has, when it matters
+    } cases[] = {
+        {"random bytes", "mp3", [&](const fs::path& f) { garble(f, true); }, {}, "finished"},
+        {"zeros", "mp3", [&](const fs::path& f) { garble(f, false); }, {}, "finished"},
+        {"flac cut to 95 %", "flac", [&](const fs::path& f) { cut(f, 0.95, 0); }, {}, "finished"},
+        {"mp3 cut by 2000 bytes",
+         "mp3",
+         [&](const fs::path& f) { cut(f, 0, 2000); },
+         {},
+         "finished"},
+        {"other bit rate", "mp3", nullptr, {"-b", "320"}, "finished", 320},
+        {"same settings", "mp3", nullptr, {"-b", "128"}, "up-to-date", 128},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        fs::remove_all(Folder / "in");
+        fs::remove_all(Folder / "out");
+        fs::create_directories(Folder / "out");
+        Tone(Folder / "in/a/song.wav", 440);
+        const fs::path output = Folder / "out/a" / (std::string("song.") + c.Format);
+        std::string err;
+        ASSERT_EQ(
+            RunCli({"-f", c.Format, "-b", "128", "-o", Out(), In()}, Folder.Path(), nullptr, &err),
+            0)
+            << err;
+        if (c.Change)
+            c.Change(output);
+        std::vector<std::string> args = {"--update", "-f", c.Format, "--report",
+                                         (Folder / "r.jsonl").string()};
+        args.insert(args.end(), c.SecondOptions.begin(), c.SecondOptions.end());
+        args.insert(args.end(), {"-o", Out(), In()});
+        ASSERT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+        EXPECT_EQ(Report("r.jsonl"),
+                  (std::map<std::string, std::string>{{"a/song.wav", c.SecondState}}));
+        EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1);
+        if (c.SecondKbps > 0)
+            EXPECT_NEAR(std::stod(ProbeValue(output, "format=bit_rate")) / 1000, c.SecondKbps,
+                        c.SecondKbps / 10);
+    }
+
+    // An mp3 without a length header, zeros after its 2 s: it declares 4.5 s. The first run
+    // warns (exit 1); the next ones find the output done.
+    fs::remove_all(Folder / "in");
+    fs::remove_all(Folder / "out");
+    fs::create_directories(Folder / "out");
+    fs::create_directories(Folder / "in");
+    const fs::path input = Folder / "in/short.mp3";
+    Ffmpeg("-f lavfi -i sine=f=440:d=2 -b:a 128k -write_xing 0 " + ShellQuote(input.string()));
+    std::ofstream(input, std::ios::binary | std::ios::app) << std::string(40000, '\0');
+    ASSERT_EQ(RunCli({"-o", Out(), In()}, Folder.Path()), 1);
+    std::string err;
+    for (const char* report : {"r1.jsonl", "r2.jsonl"}) {
+        ASSERT_EQ(RunCli({"--update", "--report", (Folder / report).string(), "-o", Out(), In()},
+                         Folder.Path(), nullptr, &err),
+                  0)
+            << err;
+        EXPECT_EQ(Report(report),
+                  (std::map<std::string, std::string>{{"short.mp3", "up-to-date"}}));
+    }
+    EXPECT_EQ(Tree("out"), std::set<std::string>{"short.mp3"});
 }
