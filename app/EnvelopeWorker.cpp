@@ -24,8 +24,7 @@ void TEnvelopeWorker::Stop() {
     ++Generation;
 }
 
-void TEnvelopeWorker::Start(const std::filesystem::path& fileName, const std::string& formatName,
-                            int64_t durationUs) {
+void TEnvelopeWorker::Start(const TSoundSource& source, int64_t durationUs) {
     Stop();
     Cancel = false;
     Result = std::make_shared<TSoundEnvelope>();
@@ -39,7 +38,7 @@ void TEnvelopeWorker::Start(const std::filesystem::path& fileName, const std::st
     for (const TScanRange& range : parts) {
         ++ActiveThreads;
         Threads.push_back(std::make_unique<TServedThread>());
-        Threads.back()->Start([this, fileName, formatName, range, generation] {
+        Threads.back()->Start([this, source, range, generation] {
             pthread_setname_np(pthread_self(), "envelope");
             const auto handOver = [this, generation](std::size_t firstBin,
                                                      std::vector<float> peaks) {
@@ -51,8 +50,7 @@ void TEnvelopeWorker::Start(const std::filesystem::path& fileName, const std::st
                     Qt::QueuedConnection);
             };
             std::string error;
-            const TScanEnd end =
-                ScanSoundEnvelope(fileName, formatName, range, Cancel, handOver, error);
+            const TScanEnd end = ScanSoundEnvelope(source, range, Cancel, handOver, error);
             QMetaObject::invokeMethod(
                 this, [this, generation, end] { PartEnded(generation, end == TScanEnd::Complete); },
                 Qt::QueuedConnection);

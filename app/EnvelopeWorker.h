@@ -5,15 +5,14 @@
 #define SOUNDPICK_APP_ENVELOPEWORKER_H
 
 #include "ffbind/ServedThread.h"
+#include "probe/SoundDecoder.h"
 #include "probe/SoundEnvelope.h"
 
 #include <QObject>
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
-#include <string>
 #include <vector>
 
 class TEnvelopeWorker : public QObject {
@@ -22,9 +21,8 @@ public:
     explicit TEnvelopeWorker(QObject* parent = nullptr);
     ~TEnvelopeWorker() override;
 
-    // Starts measuring the file (durationUs: -1 when unknown) into a new envelope.
-    void Start(const std::filesystem::path& fileName, const std::string& formatName,
-               int64_t durationUs);
+    // Starts measuring the sound (durationUs: -1 when unknown) into a new envelope.
+    void Start(const TSoundSource& source, int64_t durationUs);
     void Stop();
     // Whether any scanning thread is still at work (they end soon after Stop returns never).
     bool Running() const { return ActiveThreads.load() > 0; }

@@ -26,6 +26,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QSettings>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <stdexcept>
@@ -127,8 +128,10 @@ TfrmOption::TfrmOption(QWidget* parent)
     right->addWidget(BuildClipGroup());
     grpSoundTrack = new TSoundTrackGroup(this);
     right->addWidget(grpSoundTrack);
-    connect(grpSoundTrack, &TSoundTrackGroup::TrackChanged, this,
-            [this] { UpdateFormatControls(); });
+    connect(grpSoundTrack, &TSoundTrackGroup::TrackChanged, this, [this] {
+        UpdateFormatControls();
+        ShowEnvelope();
+    });
     right->addWidget(BuildOutputControls());
     right->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -389,7 +392,12 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     DurationUs = info.Duration;
     InputFileName = probe.GetFileName();
     InputFormatName = probe.ForcedFormatName();
-    grpSoundTrack->Fill(AudioTracksOf(*probe.FormatContext()), ChaptersOf(*probe.FormatContext()));
+    {
+        // The new input is shown whole below, once every field is set.
+        const QSignalBlocker quiet(grpSoundTrack);
+        grpSoundTrack->Fill(AudioTracksOf(*probe.FormatContext()),
+                            ChaptersOf(*probe.FormatContext()));
+    }
     InputAudioCodec = probe.FirstAudioCodecName();
     if (const TAudioTrack* track = DefaultAudioTrack(grpSoundTrack->Tracks()))
         InputAudioCodec = track->Codec;
@@ -496,6 +504,11 @@ void TfrmOption::UpdateCutClip() {
 
 // ---- Sound -----------------------------------------------------------------------------------
 
+TSoundSource TfrmOption::ShownSound() const {
+    const TAudioTrack* track = grpSoundTrack->ShownTrack();
+    return {InputFileName, InputFormatName, track ? track->StreamIndex : -1};
+}
+
 void TfrmOption::ShowEnvelope() {
     EnvelopeWorker->Stop();
     Player->Stop();
@@ -509,20 +522,22 @@ void TfrmOption::ShowEnvelope() {
     wavSound->SetEnvelope(nullptr);
     if (!hasSound)
         return;
-    const auto kept = Envelopes.find(InputFileName);
+    const TSoundSource sound = ShownSound();
+    const auto kept = Envelopes.find({sound.File, sound.Stream});
     if (kept != Envelopes.end()) {
         wavSound->SetEnvelope(kept->second);
         btnTrimSilence->setEnabled(true);
         return;
     }
-    EnvelopeWorker->Start(InputFileName, InputFormatName, DurationUs);
+    EnvelopeWorker->Start(sound, DurationUs);
     wavSound->SetEnvelope(EnvelopeWorker->Envelope());
 }
 
 void TfrmOption::EnvelopeFinished(bool complete) {
     if (!complete)
         return; // the strip keeps what was measured; the file is measured again next time
-    Envelopes[InputFileName] = EnvelopeWorker->Envelope();
+    const TSoundSource sound = ShownSound();
+    Envelopes[{sound.File, sound.Stream}] = EnvelopeWorker->Envelope();
     btnTrimSilence->setEnabled(true);
     wavSound->update();
 }
@@ -536,15 +551,15 @@ void TfrmOption::btnPlaySelectionClick() {
     const bool selected = StartSet && EndSet && start < end;
     const int64_t fromUs = trcPreview->PositionUs(selected ? start : trcPreview->value());
     const int64_t toUs = selected ? trcPreview->PositionUs(end) : -1;
-    const int channels =
-        Probe->FormatContext()->streams[Probe->FirstAudioStream()]->codecpar->ch_layout.nb_channels;
-    if (Player->Play(InputFileName, InputFormatName, channels, fromUs, toUs) ==
+    const TAudioTrack* track = grpSoundTrack->ShownTrack();
+    if (Player->Play(ShownSound(), track ? track->Channels : 2, fromUs, toUs) ==
         TSelectionPlayer::TStart::NoOutput)
         ShowMessageBox(TBoxIcon::Information, QStringLiteral("No sound output is available."));
 }
 
 void TfrmOption::btnTrimSilenceClick() {
-    const auto kept = Envelopes.find(InputFileName);
+    const TSoundSource sound = ShownSound();
+    const auto kept = Envelopes.find({sound.File, sound.Stream});
     if (kept == Envelopes.end())
         return;
     const std::optional<TSoundBounds> bounds = kept->second->SoundAbove(TSoundEnvelope::SilenceDb);

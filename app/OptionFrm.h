@@ -13,6 +13,7 @@
 
 #include "SoundTrackGroup.h"
 #include "component/OutputAssembly.h"
+#include "probe/SoundDecoder.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -89,7 +91,9 @@ private:
     void SetStartAt(int position);
     void SetEndAt(int position);
     void UpdateWaveformMarks();
-    // The envelope of the input: the one kept for the file, or a scan that fills it in.
+    // The sound shown, played and trimmed: the chosen track's.
+    TSoundSource ShownSound() const;
+    // The envelope of the shown sound: the one kept for it, or a scan that fills it in.
     void ShowEnvelope();
     void EnvelopeFinished(bool complete);
     void btnPlaySelectionClick();
@@ -152,8 +156,10 @@ private:
 
     TEnvelopeWorker* EnvelopeWorker;
     TSelectionPlayer* Player;
-    // The complete envelopes of the files shown, kept while the window lives.
-    std::map<TPathFileName, std::shared_ptr<const TSoundEnvelope>> Envelopes;
+    // The complete envelopes of the files' tracks shown (by file and stream), kept while the
+    // window lives.
+    using TEnvelopeKey = std::pair<TPathFileName, int>;
+    std::map<TEnvelopeKey, std::shared_ptr<const TSoundEnvelope>> Envelopes;
 };
 
 #endif

@@ -18,15 +18,14 @@ constexpr int PlayRateHz = 48000;
 constexpr qint64 QueueBytes = PlayRateHz * 2 * 2; // a second of stereo sound
 
 // Decodes [fromUs, toUs) into the queue until the end, a failure or the player's stop.
-void Decode(const std::filesystem::path& fileName, const std::string& formatName,
-            const TPcmFormat& format, int64_t fromUs, int64_t toUs, TPcmQueue& queue,
-            const std::atomic<bool>& cancel) {
+void Decode(const TSoundSource& source, const TPcmFormat& format, int64_t fromUs, int64_t toUs,
+            TPcmQueue& queue, const std::atomic<bool>& cancel) {
     const auto push = [&](const uint8_t* bytes, std::size_t sizeBytes) {
         return !cancel.load() &&
                queue.Push(reinterpret_cast<const char*>(bytes), qint64(sizeBytes));
     };
     std::string error;
-    ReadSoundRange(fileName, formatName, format, fromUs, toUs, push, error);
+    ReadSoundRange(source, format, fromUs, toUs, push, error);
     queue.Finish();
 }
 
@@ -38,8 +37,7 @@ TSelectionPlayer::~TSelectionPlayer() {
     Stop();
 }
 
-TSelectionPlayer::TStart TSelectionPlayer::Play(const std::filesystem::path& fileName,
-                                                const std::string& formatName, int channels,
+TSelectionPlayer::TStart TSelectionPlayer::Play(const TSoundSource& source, int channels,
                                                 int64_t fromUs, int64_t toUs) {
     Stop();
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
@@ -54,9 +52,9 @@ TSelectionPlayer::TStart TSelectionPlayer::Play(const std::filesystem::path& fil
     Queue->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     Cancel = false;
     const TPcmFormat pcm{AV_SAMPLE_FMT_S16, PlayRateHz, playChannels};
-    Decoding.Start([this, fileName, formatName, pcm, fromUs, toUs] {
+    Decoding.Start([this, source, pcm, fromUs, toUs] {
         pthread_setname_np(pthread_self(), "play decode");
-        Decode(fileName, formatName, pcm, fromUs, toUs, *Queue, Cancel);
+        Decode(source, pcm, fromUs, toUs, *Queue, Cancel);
     });
     Sink = std::make_unique<QAudioSink>(device, format);
     connect(Sink.get(), &QAudioSink::stateChanged, this, &TSelectionPlayer::SinkStateChanged);

@@ -5,14 +5,13 @@
 #define SOUNDPICK_APP_SELECTIONPLAYER_H
 
 #include "ffbind/ServedThread.h"
+#include "probe/SoundDecoder.h"
 
 #include <QObject>
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
-#include <string>
 
 class QAudioSink;
 class TPcmQueue;
@@ -24,11 +23,10 @@ public:
     ~TSelectionPlayer() override;
 
     enum class TStart { Playing, NoOutput };
-    // Plays [fromUs, toUs) of the file's sound (toUs < 0: to its end) on one or two channels (a
-    // mono sound is played as it is, at its own level). NoOutput when the system has no sound
-    // output to play on.
-    TStart Play(const std::filesystem::path& fileName, const std::string& formatName, int channels,
-                int64_t fromUs, int64_t toUs);
+    // Plays [fromUs, toUs) of the sound (toUs < 0: to its end) on one or two channels (a mono
+    // sound is played as it is, at its own level). NoOutput when the system has no sound output
+    // to play on.
+    TStart Play(const TSoundSource& source, int channels, int64_t fromUs, int64_t toUs);
     void Stop();
     bool Playing() const { return Sink != nullptr; }
 

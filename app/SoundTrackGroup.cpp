@@ -59,6 +59,14 @@ void TSoundTrackGroup::ApplyTo(TOutputChoices& choices) const {
         }
 }
 
+const TAudioTrack* TSoundTrackGroup::ShownTrack() const {
+    const int stream = cmbSoundTrack->currentData().toInt();
+    for (const TAudioTrack& track : AudioTracks)
+        if (track.StreamIndex == stream)
+            return &track;
+    return DefaultAudioTrack(AudioTracks);
+}
+
 TPieceChoice TSoundTrackGroup::PieceChoice() const {
     if (chkSplitChapters->isEnabled() && chkSplitChapters->isChecked())
         return pcChapters;

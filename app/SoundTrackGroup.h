@@ -23,6 +23,9 @@ public:
     // The chosen track's stream and codec into the choices (all tracks: the default's).
     void ApplyTo(TOutputChoices& choices) const;
     TPieceChoice PieceChoice() const;
+    // The track whose sound the dialog shows and plays: the chosen one (all tracks: the
+    // default's); nullptr for an input without sound.
+    const TAudioTrack* ShownTrack() const;
     const std::vector<TAudioTrack>& Tracks() const { return AudioTracks; }
     const std::vector<TChapter>& Chapters() const { return ChapterList; }
 

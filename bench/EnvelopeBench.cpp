@@ -50,7 +50,7 @@ TRun Scan(const std::filesystem::path& file, int64_t durationUs, unsigned proces
     for (const TScanRange& range : EnvelopeParts(durationUs, processors))
         threads.emplace_back([&, range] {
             std::string error;
-            if (ScanSoundEnvelope(file, "", range, never, keep, error) != TScanEnd::Complete) {
+            if (ScanSoundEnvelope({file}, range, never, keep, error) != TScanEnd::Complete) {
                 std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
                 std::exit(1);
             }

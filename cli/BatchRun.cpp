@@ -293,8 +293,8 @@ std::optional<TSoundBounds> TBatchRun::TrimmedClip(const fs::path& input,
     if (!Options.TrimSilenceDb)
         return std::nullopt;
     std::string error;
-    const std::optional<TSoundBounds> bounds =
-        ReadSoundBounds(input, probed.FormatName, probed.DurationUs, *Options.TrimSilenceDb, error);
+    const std::optional<TSoundBounds> bounds = ReadSoundBounds(
+        {input, probed.FormatName}, probed.DurationUs, *Options.TrimSilenceDb, error);
     if (!error.empty())
         Reporter.Warning(input.string() + ": " + error + "; converting it all");
     else if (!bounds)

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (probe.AudioStreamCount() > 0) {
         std::string error;
-        ReadSoundEnvelope(probe.GetFileName(), "", error);
+        ReadSoundEnvelope({probe.GetFileName()}, error);
     }
     return 0;
 }

@@ -118,12 +118,11 @@ TEnvelopeBins KeepIn(TSoundEnvelope& envelope) {
 }
 
 // Scans the ranges into one envelope; false with errorText when a scan failed.
-bool ScanInto(TSoundEnvelope& envelope, const std::filesystem::path& fileName,
-              const std::string& formatName, std::initializer_list<TScanRange> ranges,
-              std::string& errorText) {
+bool ScanInto(TSoundEnvelope& envelope, const TSoundSource& source,
+              std::initializer_list<TScanRange> ranges, std::string& errorText) {
     const std::atomic<bool> never{false};
     for (const TScanRange& range : ranges)
-        if (ScanSoundEnvelope(fileName, formatName, range, never, KeepIn(envelope), errorText) !=
+        if (ScanSoundEnvelope(source, range, never, KeepIn(envelope), errorText) !=
             TScanEnd::Complete)
             return false;
     return true;
@@ -138,11 +137,11 @@ std::vector<TScanRange> EnvelopeParts(int64_t durationUs, unsigned processors) {
     return {TScanRange{0, middleUs}, TScanRange{middleUs}};
 }
 
-TScanEnd ScanSoundEnvelope(const std::filesystem::path& fileName, const std::string& formatName,
-                           const TScanRange& range, const std::atomic<bool>& cancel,
-                           const TEnvelopeBins& onBins, std::string& errorText) {
+TScanEnd ScanSoundEnvelope(const TSoundSource& source, const TScanRange& range,
+                           const std::atomic<bool>& cancel, const TEnvelopeBins& onBins,
+                           std::string& errorText) {
     TSoundDecoder decoder;
-    if (!decoder.Open(fileName, formatName, TPcmFormat{AV_SAMPLE_FMT_FLT, 0, 0})) {
+    if (!decoder.Open(source, TPcmFormat{AV_SAMPLE_FMT_FLT, 0, 0})) {
         errorText = decoder.LastError();
         return TScanEnd::Failed;
     }
@@ -170,17 +169,15 @@ TScanEnd ScanSoundEnvelope(const std::filesystem::path& fileName, const std::str
     return TScanEnd::Complete;
 }
 
-std::optional<TSoundEnvelope> ReadSoundEnvelope(const std::filesystem::path& fileName,
-                                                const std::string& formatName,
+std::optional<TSoundEnvelope> ReadSoundEnvelope(const TSoundSource& source,
                                                 std::string& errorText) {
     TSoundEnvelope envelope;
-    if (!ScanInto(envelope, fileName, formatName, {TScanRange{}}, errorText))
+    if (!ScanInto(envelope, source, {TScanRange{}}, errorText))
         return std::nullopt;
     return envelope;
 }
 
-std::optional<TSoundBounds> ReadSoundBounds(const std::filesystem::path& fileName,
-                                            const std::string& formatName, int64_t durationUs,
+std::optional<TSoundBounds> ReadSoundBounds(const TSoundSource& source, int64_t durationUs,
                                             double levelDb, std::string& errorText) {
     if (durationUs >= 3 * EdgeUs) {
         const int64_t tailFromUs =
@@ -188,11 +185,11 @@ std::optional<TSoundBounds> ReadSoundBounds(const std::filesystem::path& fileNam
         TSoundEnvelope edges;
         std::string edgeError;
         // The bins between stay silent: bounds in both edges are the whole sound's.
-        if (ScanInto(edges, fileName, formatName, {{0, EdgeUs}, {tailFromUs}}, edgeError))
+        if (ScanInto(edges, source, {{0, EdgeUs}, {tailFromUs}}, edgeError))
             if (const std::optional<TSoundBounds> bounds = edges.SoundAbove(levelDb);
                 bounds && bounds->StartUs < EdgeUs && bounds->EndUs > tailFromUs)
                 return bounds;
     }
-    const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope(fileName, formatName, errorText);
+    const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope(source, errorText);
     return whole ? whole->SoundAbove(levelDb) : std::nullopt;
 }

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_PROBE_ENVELOPESCAN_H
 #define SOUNDPICK_PROBE_ENVELOPESCAN_H
 
+#include "SoundDecoder.h"
 #include "SoundEnvelope.h"
 
 #include <atomic>
@@ -33,22 +34,19 @@ std::vector<TScanRange> EnvelopeParts(int64_t durationUs, unsigned processors);
 // Scans the bins of the range (a bin-aligned start; the end of the sound at most) and hands
 // them over in batches of a few hundred. Checks cancel between pieces of sound; errorText
 // tells why a scan Failed.
-TScanEnd ScanSoundEnvelope(const std::filesystem::path& fileName, const std::string& formatName,
-                           const TScanRange& range, const std::atomic<bool>& cancel,
-                           const TEnvelopeBins& onBins, std::string& errorText);
+TScanEnd ScanSoundEnvelope(const TSoundSource& source, const TScanRange& range,
+                           const std::atomic<bool>& cancel, const TEnvelopeBins& onBins,
+                           std::string& errorText);
 
 // The whole envelope at once, on the calling thread; none with errorText on failure.
-std::optional<TSoundEnvelope> ReadSoundEnvelope(const std::filesystem::path& fileName,
-                                                const std::string& formatName,
-                                                std::string& errorText);
+std::optional<TSoundEnvelope> ReadSoundEnvelope(const TSoundSource& source, std::string& errorText);
 
 // Where the sound rises above levelDb (as TSoundEnvelope::SoundAbove finds it), on the calling
 // thread. A sound of three minutes or more (durationUs; -1 when unknown) is scanned only at its
 // first and last minute when the sound starts in the one and ends in the other, and whole
 // otherwise. None with errorText empty when no bin rises above the level; none with errorText
 // when the scan failed.
-std::optional<TSoundBounds> ReadSoundBounds(const std::filesystem::path& fileName,
-                                            const std::string& formatName, int64_t durationUs,
+std::optional<TSoundBounds> ReadSoundBounds(const TSoundSource& source, int64_t durationUs,
                                             double levelDb, std::string& errorText);
 
 #endif

@@ -1,6 +1,7 @@
 // Reading a file's sound through the probe's decoder.
 #include "SoundDecoder.h"
 
+#include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 
 #include <algorithm>
@@ -28,11 +29,12 @@ void TSoundDecoder::CloseFile() {
     TCustomAVProbe::CloseFile();
 }
 
-bool TSoundDecoder::Open(const std::filesystem::path& fileName, const std::string& formatName,
-                         const TPcmFormat& output) {
-    if (!LoadFile(fileName, formatName))
+bool TSoundDecoder::Open(const TSoundSource& source, const TPcmFormat& output) {
+    const std::filesystem::path& fileName = source.File;
+    if (!LoadFile(fileName, source.FormatName))
         return false;
-    Stream = FirstAudioStream();
+    // The same choice as the engine's, so that what is shown and measured is what is converted.
+    Stream = ChosenAudioStream(*FormatContext(), source.Stream);
     if (Stream < 0) {
         SetLastError(FormatText("%s: no sound stream", fileName.c_str()));
         return false;

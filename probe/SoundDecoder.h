@@ -1,4 +1,4 @@
-// Reads a file's first sound stream through the probe's own decoder, converted to the samples a
+// Reads one sound stream of a file through the probe's own decoder, converted to the samples a
 // caller asks for: the sound envelope reads 32-bit float at the source's rate and channels, the
 // window's player 16-bit at 48 kHz on one or two channels. Pictures and other streams are skipped
 // unread where the container allows, so that a long video costs little more than its sound.
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The samples a reader hands out: interleaved, of one format; 0 keeps the source's value.
@@ -19,16 +20,29 @@ struct TPcmFormat {
     int Channels = 0;
 };
 
+// The sound to read: a file, the input format to force ("" probes the file) and the stream. A
+// stream that is not a sound stream (-1 by default) reads the one a conversion takes: the
+// default-flagged sound stream, else the first.
+struct TSoundSource {
+    // Not explicit: a file alone is its default sound.
+    TSoundSource(std::filesystem::path file, std::string formatName = {}, int stream = -1)
+        : File(std::move(file)), FormatName(std::move(formatName)), Stream(stream) {}
+    std::filesystem::path File;
+    std::string FormatName;
+    int Stream = -1;
+};
+
 // Used from one thread at a time (each reader opens the file for itself).
 class TSoundDecoder : public TCustomAVProbe {
 public:
     TSoundDecoder();
     ~TSoundDecoder() override;
 
-    // Opens the file and its first sound stream's decoder; false with LastError() when the file
-    // cannot be read or has no sound to decode.
-    bool Open(const std::filesystem::path& fileName, const std::string& formatName,
-              const TPcmFormat& output);
+    // Opens the file and the decoder of its chosen sound stream; false with LastError() when the
+    // file cannot be read or has no sound to decode.
+    bool Open(const TSoundSource& source, const TPcmFormat& output);
+    // The stream being read; -1 before Open.
+    int StreamIndex() const { return Stream; }
     void CloseFile() override;
 
     // The format Read hands out, the source's values filled in.

@@ -3,11 +3,10 @@
 
 #include <algorithm>
 
-TRangeEnd ReadSoundRange(const std::filesystem::path& fileName, const std::string& formatName,
-                         const TPcmFormat& format, int64_t fromUs, int64_t toUs,
-                         const TPcmSink& sink, std::string& errorText) {
+TRangeEnd ReadSoundRange(const TSoundSource& source, const TPcmFormat& format, int64_t fromUs,
+                         int64_t toUs, const TPcmSink& sink, std::string& errorText) {
     TSoundDecoder decoder;
-    if (!decoder.Open(fileName, formatName, format) || (fromUs > 0 && !decoder.SeekTo(fromUs))) {
+    if (!decoder.Open(source, format) || (fromUs > 0 && !decoder.SeekTo(fromUs))) {
         errorText = decoder.LastError();
         return TRangeEnd::Failed;
     }

@@ -18,8 +18,7 @@ using TPcmSink = std::function<bool(const uint8_t* bytes, std::size_t sizeBytes)
 
 // The samples from fromUs to toUs (negative: the end of the sound), from the start of the sound.
 // Failed with errorText when the file cannot be read; Stopped when the sink said so.
-TRangeEnd ReadSoundRange(const std::filesystem::path& fileName, const std::string& formatName,
-                         const TPcmFormat& format, int64_t fromUs, int64_t toUs,
-                         const TPcmSink& sink, std::string& errorText);
+TRangeEnd ReadSoundRange(const TSoundSource& source, const TPcmFormat& format, int64_t fromUs,
+                         int64_t toUs, const TPcmSink& sink, std::string& errorText);
 
 #endif

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QAudioDevice>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMediaDevices>
@@ -31,6 +32,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 class TOptionDialogTest : public QObject {
     Q_OBJECT
@@ -416,6 +418,30 @@ private slots:
         QVERIFY(Control<QPushButton>("btnTrimSilence")->isEnabled());
         QVERIFY(!Dialog->EnvelopeScan().Running());
         QCOMPARE(Text("edtStartTime"), QStringLiteral("N/A"));
+    }
+
+    // Two tracks with their sound in different places: the strip and Trim Silence follow the
+    // track chosen, starting with the default-flagged second one.
+    void TheWaveformFollowsTheChosenTrack() {
+        const QString file = Made.filePath(QStringLiteral("two_tracks.mkv"));
+        QVERIFY(RunFfmpeg({"-f", "lavfi", "-i", "sine=f=440:d=1:sample_rate=8000,apad=whole_dur=3",
+                           "-f", "lavfi", "-i",
+                           "sine=f=880:d=1:sample_rate=8000,adelay=2000,apad=whole_dur=3", "-map",
+                           "0", "-map", "1", "-c:a", "flac", "-disposition:a:0", "0",
+                           "-disposition:a:1", "default", file}));
+        Fill(file);
+        Dialog->show();
+        auto& tracks = *Control<QComboBox>("cmbSoundTrack");
+        for (const auto& [item, startText, endS] :
+             {std::tuple{1, "2.000", 3.0}, {0, "0.000", 1.0}}) {
+            tracks.setCurrentIndex(item);
+            WaitForWholeEnvelope();
+            ClickButton(*Dialog, "btnTrimSilence");
+            QCOMPARE(Text("edtStartTime"), QString::fromLatin1(startText));
+            QVERIFY2(qAbs(SecondsOf("edtEndTime") - endS) <= 0.010, qPrintable(Text("edtEndTime")));
+            ::SaveScreenshot(*Dialog, QStringLiteral("options_dialog_track_%1.png").arg(item + 1));
+        }
+        ClickButton(*Dialog, "btnCancel");
     }
 
     // Closing the dialog part-way through a two-hour file leaves no scan running and no bins

@@ -33,7 +33,7 @@ std::vector<double> OraclePeaksDb(const std::filesystem::path& file) {
 
 TSoundEnvelope Envelope(const std::string& fixture) {
     std::string error;
-    const std::optional<TSoundEnvelope> envelope = ReadSoundEnvelope(Fixture(fixture), "", error);
+    const std::optional<TSoundEnvelope> envelope = ReadSoundEnvelope({Fixture(fixture)}, error);
     EXPECT_TRUE(envelope) << error;
     return envelope.value_or(TSoundEnvelope{});
 }
@@ -90,7 +90,7 @@ TEST_F(EnvelopeTest, RangesStitchIntoTheWhole) {
                 halves.Peaks[first + i] = peaks[i];
             }
         };
-        ASSERT_EQ(ScanSoundEnvelope(Fixture("gap_burst_6s.wav"), "", range, never, keep, error),
+        ASSERT_EQ(ScanSoundEnvelope({Fixture("gap_burst_6s.wav")}, range, never, keep, error),
                   TScanEnd::Complete)
             << error;
     }
@@ -123,9 +123,9 @@ TEST_F(EnvelopeTest, LongSoundsAreBoundedFromTheirEdges) {
         SCOPED_TRACE(file.filename().string());
         std::string error;
         const std::optional<TSoundBounds> bounds =
-            ReadSoundBounds(file, "", 200000000, TSoundEnvelope::SilenceDb, error);
+            ReadSoundBounds({file}, 200000000, TSoundEnvelope::SilenceDb, error);
         EXPECT_EQ(error, "");
-        const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope(file, "", error);
+        const std::optional<TSoundEnvelope> whole = ReadSoundEnvelope({file}, error);
         ASSERT_TRUE(whole) << error;
         const std::optional<TSoundBounds> wholeBounds =
             whole->SoundAbove(TSoundEnvelope::SilenceDb);
@@ -141,6 +141,31 @@ TEST_F(EnvelopeTest, LongSoundsAreBoundedFromTheirEdges) {
     }
 }
 
+// Of two tracks whose sound lies in different places, the reader takes the one asked for, and
+// without a choice the default-flagged one (the second here), as a conversion does; a stream
+// that is not a sound stream reads as no choice.
+TEST_F(EnvelopeTest, TheBoundsAreThoseOfTheStreamRead) {
+    TTempFolder folder;
+    const std::filesystem::path file = folder / "two_tracks.mkv";
+    RunCommand("ffmpeg -v error -nostdin -f lavfi -i sine=f=440:d=1:sample_rate=8000 -f lavfi -i "
+               "sine=f=880:d=1:sample_rate=8000,adelay=2000 -map 0 -map 1 -c:a flac "
+               "-disposition:a:0 0 -disposition:a:1 default " +
+               ShellQuote(file.string()));
+    const struct {
+        int Stream;
+        double FromS;
+    } cases[] = {{-1, 2}, {0, 0}, {1, 2}, {7, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Stream);
+        std::string error;
+        const std::optional<TSoundBounds> bounds =
+            ReadSoundBounds({file, "", c.Stream}, 3000000, TSoundEnvelope::SilenceDb, error);
+        ASSERT_TRUE(bounds) << error;
+        EXPECT_NEAR(double(bounds->StartUs), c.FromS * 1e6, double(TSoundEnvelope::BinUs));
+        EXPECT_NEAR(double(bounds->EndUs), (c.FromS + 1) * 1e6, double(TSoundEnvelope::BinUs));
+    }
+}
+
 TEST_F(EnvelopeTest, ACancelledScanStopsAtItsNextPiece) {
     std::atomic<bool> cancel{false};
     std::size_t batches = 0;
@@ -149,7 +174,7 @@ TEST_F(EnvelopeTest, ACancelledScanStopsAtItsNextPiece) {
         cancel = true;
     };
     std::string error;
-    EXPECT_EQ(ScanSoundEnvelope(Fixture("gap_burst_6s.wav"), "", {}, cancel, stopAfterOne, error),
+    EXPECT_EQ(ScanSoundEnvelope({Fixture("gap_burst_6s.wav")}, {}, cancel, stopAfterOne, error),
               TScanEnd::Cancelled);
     EXPECT_EQ(batches, 1u);
 }
@@ -166,7 +191,7 @@ TEST_F(EnvelopeTest, ATimeStampLeapFarAheadEndsTheScan) {
 TEST_F(EnvelopeTest, FilesWithoutSoundAreRefused) {
     for (const char* name : {"video_only.mp4", "random.bin", "empty.mp3"}) {
         std::string error;
-        EXPECT_FALSE(ReadSoundEnvelope(Fixture(name), "", error)) << name;
+        EXPECT_FALSE(ReadSoundEnvelope({Fixture(name)}, error)) << name;
         EXPECT_FALSE(error.empty()) << name;
     }
 }

@@ -24,7 +24,7 @@ std::vector<double> ReadRange(int64_t fromUs, int64_t toUs) {
         return true;
     };
     std::string error;
-    EXPECT_EQ(ReadSoundRange(Fixture("tone_padded_2s.wav"), "", Mono16, fromUs, toUs, keep, error),
+    EXPECT_EQ(ReadSoundRange({Fixture("tone_padded_2s.wav")}, Mono16, fromUs, toUs, keep, error),
               TRangeEnd::Complete)
         << error;
     return read;
@@ -58,10 +58,10 @@ TEST_F(SoundRangeTest, TheSinkStopsTheReading) {
     int pieces = 0;
     const auto once = [&pieces](const uint8_t*, std::size_t) { return ++pieces < 1; };
     std::string error;
-    EXPECT_EQ(ReadSoundRange(Fixture("tone_padded_2s.wav"), "", Mono16, 0, -1, once, error),
+    EXPECT_EQ(ReadSoundRange({Fixture("tone_padded_2s.wav")}, Mono16, 0, -1, once, error),
               TRangeEnd::Stopped);
     EXPECT_EQ(pieces, 1);
-    EXPECT_EQ(ReadSoundRange(Fixture("video_only.mp4"), "", Mono16, 0, -1, once, error),
+    EXPECT_EQ(ReadSoundRange({Fixture("video_only.mp4")}, Mono16, 0, -1, once, error),
               TRangeEnd::Failed);
     EXPECT_FALSE(error.empty());
 }
