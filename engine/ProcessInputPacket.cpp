@@ -6,6 +6,7 @@
 #include "engine/EncodeDrain.h"
 #include "engine/Mp3Padding.h"
 #include "engine/OutputAudio.h"
+#include "engine/SoundGridClock.h"
 #include "engine/TranscodeRun.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
@@ -124,11 +125,13 @@ int TTranscodeRun::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
             if (received < 0)
                 return received;
             // The clock follows the decoded units: a unit's time where the decoder knows
-            // it, else the end of the previous unit.
+            // it (sound on its sample grid), else the end of the previous unit.
             const int64_t unitTime = frame->best_effort_timestamp;
-            ist.PtsUs = unitTime != NoPts
-                            ? ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q)
-                            : ist.NextPtsUs;
+            ist.PtsUs = unitTime == NoPts ? ist.NextPtsUs
+                        : kind == AVMEDIA_TYPE_AUDIO
+                            ? FrameTimeOnGridUs(ist.SoundGrid, *ist.St, *frame,
+                                                State.InputTsOffsetsUs[ist.FileIndex])
+                            : ff::av_rescale_q(unitTime, ist.St->time_base, AV_TIME_BASE_Q);
             ist.NextPtsUs =
                 ist.PtsUs + UnitDurationUs(ist.St, ist.Dec,
                                            kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,

@@ -5,6 +5,7 @@
 #ifndef SOUNDPICK_ENGINE_STREAMTYPES_H
 #define SOUNDPICK_ENGINE_STREAMTYPES_H
 
+#include "engine/SoundGridClock.h"
 #include "ffbind/FFHandles.h"
 
 #include <cstdint>
@@ -51,6 +52,8 @@ struct TInputStream {
     // (NoPts until known).
     int64_t NextPtsUs = NoPts;
     int64_t PtsUs = 0;
+    // Where the next decoded sound frame lies on the stream's sample grid.
+    TSoundGridClock SoundGrid;
     bool IsStart = true;  // no audio synchronisation correction made yet
     bool Flushed = false; // the decoder was drained at the end of its file (join mode)
     // Video quality of the last decoded picture, in lambda units (0 when unknown).

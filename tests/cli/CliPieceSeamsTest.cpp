@@ -2,7 +2,8 @@
 // and a tone under tremolo: each piece decoded by the ffmpeg tool holds exactly the samples of
 // the full decode of its input between its two boundaries (lossless outputs), or decodes to
 // exactly that many samples (lossy outputs, by their gapless signalling). Boundaries are cue
-// frames and millisecond chapter times that fall between samples at 32 and 44.1 kHz.
+// frames and millisecond chapter times that fall between samples at 32 and 44.1 kHz, and
+// Matroska's millisecond time stamps.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
 #include "support/TestMedia.h"
@@ -82,6 +83,10 @@ const TPieceCase Cases[] = {
     {"chapters_alac_44k", 44100, "alac -sample_fmt s16p", "m4a", TCut::Chapters, "flac",
      TCheck::SameSamples},
     {"chapters_aac_48k", 48000, "aac -aac_pns 0 -b:a 128k", "m4b", TCut::Chapters, "wav",
+     TCheck::SameSamples},
+    {"chapters_flac_mka_44k", 44100, "flac -sample_fmt s16", "mka", TCut::Chapters, "flac",
+     TCheck::SameSamples},
+    {"chapters_mp3_mka_44k", 44100, "libmp3lame -b:a 128k", "mka", TCut::Chapters, "wav",
      TCheck::SameSamples},
     {"cue_mp3_32k_to_mp3", 32000, "libmp3lame -b:a 128k", "mp3", TCut::CueSheet, "mp3",
      TCheck::DecodedLength},
