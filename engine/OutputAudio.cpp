@@ -222,7 +222,7 @@ void TAudioPath::DecideSplit(const TAudioSyncSettings& settings) {
     const bool twoPass = Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
     if (split.Pieces < 2 || split.ExpectedOutputMs < 0 ||
         split.ExpectedOutputMs < split.MinimumOutputMs || twoPass || IsSampleBased(Encoder) ||
-        !TSplitAudioEncoder::JoinsSeamlessly(*Encoder))
+        !TSplitAudioEncoder::JoinsSeamlessly(*Encoder, split.EncoderOptions))
         return;
     TSplitAudioSettings pieces;
     pieces.Pieces = split.Pieces;
@@ -231,6 +231,9 @@ void TAudioPath::DecideSplit(const TAudioSyncSettings& settings) {
         1, INT32_MAX));
     pieces.EncoderOptions = split.EncoderOptions;
     pieces.StopRequested = settings.StopRequested;
+    pieces.SeamLog = [sender = settings.LogSender](const std::string& line) {
+        GetLogger()->Log(sender, llVerbose, line);
+    };
     State.Split = std::make_unique<TSplitAudioEncoder>(*Encoder, pieces);
     GetLogger()->LogF(settings.LogSender, llVerbose,
                       "encoding the sound in pieces of %d frames, %d at once", pieces.SegmentFrames,

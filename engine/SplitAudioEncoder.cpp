@@ -9,6 +9,7 @@
 #include "engine/EncoderCopy.h"
 #include "engine/EngineErrors.h"
 #include "engine/Mp3Seam.h"
+#include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/MainThread.h"
 
@@ -29,10 +30,10 @@ constexpr int MinPreRollFrames = 8;
 constexpr double MinPreRollSeconds = 1.0;
 // Frames encoded after a piece's last kept frame, beyond every encoder's look-ahead.
 constexpr int PostRollFrames = 4;
-// mp3 seams: the later piece's packets kept before the window (the bytes its first frame may
-// borrow, at most 511, lie in them), and the window's length in frames.
-constexpr int Mp3HoldFrames = 8;
-constexpr int Mp3WindowFrames = 32;
+// mp3 seams: the packets kept on both sides of a seam, so that the bytes the later piece's first
+// frame may borrow (at most 511) and the room for them in the earlier piece lie in them, also at
+// the lowest rates (60 main-data bytes a frame).
+constexpr int Mp3HoldFrames = 16;
 // How often a wait for a piece on the main thread looks whether it is done.
 constexpr auto DonePollInterval = std::chrono::milliseconds(20);
 
@@ -105,7 +106,8 @@ void TSplitAudioEncoder::TPiece::Keep(AVPacket* packet) {
     Packets.push_back(std::move(kept));
 }
 
-bool TSplitAudioEncoder::JoinsSeamlessly(const AVCodecContext& encoder) {
+bool TSplitAudioEncoder::JoinsSeamlessly(const AVCodecContext& encoder,
+                                         const AVDictionary* options) {
     // FLAC frames carry their own frame numbers and the header's checksum and sizes come from
     // the one encoder that saw every sample; PCM takes any frame size and needs no pieces.
     // The AAC encoder's adaptive state settles over many seconds: measured, the first seconds of
@@ -113,6 +115,7 @@ bool TSplitAudioEncoder::JoinsSeamlessly(const AVCodecContext& encoder) {
     // 1 s, and still up to 1.4 dB after 10 s, so AAC keeps one encoder.
     switch (encoder.codec_id) {
     case AV_CODEC_ID_MP3:
+        return encoder.frame_size > 1 && Mp3SeamsAlwaysJoin(encoder, options);
     case AV_CODEC_ID_AC3:
     case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_WMAV1:
@@ -143,10 +146,8 @@ TSplitAudioEncoder::TSplitAudioEncoder(const AVCodecContext& encoder,
                                   encoder.time_base);
     FrameTicks =
         ff::av_rescale_q(encoder.frame_size, AVRational{1, encoder.sample_rate}, encoder.time_base);
-    if (encoder.codec_id == AV_CODEC_ID_MP3) {
+    if (encoder.codec_id == AV_CODEC_ID_MP3)
         SeamHoldFrames = Mp3HoldFrames;
-        SeamWindowFrames = Mp3WindowFrames;
-    }
 }
 
 TSplitAudioEncoder::~TSplitAudioEncoder() {
@@ -194,7 +195,7 @@ void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& wr
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
     // After a stop only the frames still on their way come (the decoders' flush): they wait
     // for the last piece, which Finish launches.
-    if (pushed >= segmentEnd + SeamWindowFrames + PostRollFrames && !Stopping()) {
+    if (pushed >= segmentEnd + PostRollFrames && !Stopping()) {
         while (static_cast<int>(Running.size()) >= Settings.Pieces) {
             if (Stopping())
                 return;
@@ -215,7 +216,7 @@ void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
         return;
     Ended = true;
     // Also after a stop: the pieces handed to workers and the frames read since (less than a
-    // segment and its seam window) are encoded to their end, so that the output keeps all the
+    // segment and its post-roll) are encoded to their end, so that the output keeps all the
     // sound read before the stop; the wait is bounded by one piece per worker and one more.
     const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
     if (pushed > NextPiece * Settings.SegmentFrames) {
@@ -248,7 +249,7 @@ void TSplitAudioEncoder::Launch(int64_t endFrame, TPieceEnd end) {
     }
     if (end == peSegment) {
         const int64_t endTicks = at(start + Settings.SegmentFrames)->pts - DelayTicks;
-        piece->KeepBeforeTicks = endTicks + SeamWindowFrames * FrameTicks;
+        piece->KeepBeforeTicks = endTicks;
         piece->HoldFromTicks = endTicks - SeamHoldFrames * FrameTicks;
     }
     TPiece& target = *piece;
@@ -290,14 +291,11 @@ void TSplitAudioEncoder::WritePiece(TPiece& piece, const TSplitPacketWriter& wri
     std::vector<PacketPtr>& packets = piece.Packets;
     std::size_t first = 0;
     if (!piece.First) {
-        int64_t seamTicks = piece.SeamFromTicks;
-        if (SeamWindowFrames > 0) {
-            const int64_t fitting = JoinMp3Pieces(Tail, packets, piece.SeamFromTicks);
-            // No frame of the window fits (not seen in measurements): the earliest seam, where
-            // one frame may sound wrong.
-            if (fitting != INT64_MIN)
-                seamTicks = fitting;
-        }
+        const int64_t seamTicks = piece.SeamFromTicks;
+        if (SeamHoldFrames > 0)
+            JoinMp3(packets, seamTicks);
+        else
+            LogSeam(seamTicks, "joined as encoded");
         for (const PacketPtr& packet : Tail)
             if (packet->pts < seamTicks)
                 write(packet.get());
@@ -311,4 +309,25 @@ void TSplitAudioEncoder::WritePiece(TPiece& piece, const TSplitPacketWriter& wri
         else
             write(packets[i].get());
     }
+}
+
+void TSplitAudioEncoder::LogSeam(int64_t seamTicks, const std::string& how) const {
+    if (!Settings.SeamLog)
+        return;
+    const double seconds = static_cast<double>(seamTicks) * av_q2d(Template->time_base);
+    Settings.SeamLog(FormatText("seam at %.3f s: %s", seconds, how.c_str()));
+}
+
+void TSplitAudioEncoder::JoinMp3(std::vector<PacketPtr>& packets, int64_t seamTicks) {
+    const TMp3Join join = JoinMp3Pieces(Tail, packets, seamTicks);
+    // Never a frame that reads another piece's bytes as its own: the run fails instead.
+    if (!join.Joined)
+        throw FFmpegException("The mp3 pieces could not be joined");
+    std::string how = FormatText("the first frame after it borrows %d bytes, %d are free before it",
+                                 join.BorrowedBytes, join.FreeBytes);
+    how += join.RaisedFrames == 0
+               ? ": joined as encoded"
+               : FormatText(": %d frame(s) raised to a higher bit rate to hold them",
+                            join.RaisedFrames);
+    LogSeam(seamTicks, how);
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Receives a packet in the encoder's time base; runs on the thread that fed the encoder.
@@ -25,13 +26,15 @@ struct TSplitAudioSettings {
     // Set when a stop is asked for: no further piece starts until Finish, which encodes what was
     // read before the stop to its end. None: never.
     const std::atomic<bool>* StopRequested = nullptr;
+    // Receives a log line telling how each seam was joined, on the thread that feeds the encoder.
+    std::function<void(const std::string& line)> SeamLog;
 };
 
 class TSplitAudioEncoder {
 public:
     // Whether pieces of this encoder's output join without a seam a listener or a decoder can
-    // tell (measured per codec).
-    static bool JoinsSeamlessly(const AVCodecContext& encoder);
+    // tell (measured per codec); options: the stream's private encoder options.
+    static bool JoinsSeamlessly(const AVCodecContext& encoder, const AVDictionary* options);
 
     // encoder: the stream's opened encoder, whose parameters every piece's encoder copies.
     TSplitAudioEncoder(const AVCodecContext& encoder, const TSplitAudioSettings& settings);
@@ -60,6 +63,9 @@ private:
     // Hands on a finished piece's packets from its seam with the one before; keeps back those
     // the seam with the next one may still change.
     void WritePiece(TPiece& piece, const TSplitPacketWriter& write);
+    // Joins the held packets of the piece before with an mp3 piece's packets at the seam.
+    void JoinMp3(std::vector<PacketPtr>& packets, int64_t seamTicks);
+    void LogSeam(int64_t seamTicks, const std::string& how) const;
     bool Stopping() const;
     // Waits until the piece is done.
     void WaitFor(const TPiece& piece);
@@ -69,10 +75,9 @@ private:
     TSplitAudioSettings Settings;
     DictionaryPtr Options;
     int PreRollFrames;
-    // Codecs whose frames borrow bytes from the frames before (mp3) choose each seam in a window
-    // of frames after the segment's end, from packets kept on both sides of it.
+    // Codecs whose frames borrow bytes from the frames before (mp3) join each seam from packets
+    // kept on both sides of it.
     int SeamHoldFrames = 0;
-    int SeamWindowFrames = 0;
     int64_t FrameTicks; // one encoder frame in the encoder's time base
     int64_t DelayTicks; // the encoder's delay in its time base: packet time = frame time - delay
     std::deque<FramePtr> Frames; // from the next piece's pre-roll on

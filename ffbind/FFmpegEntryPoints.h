@@ -115,6 +115,7 @@
     X(av_bsf_receive_packet) \
     X(av_bsf_send_packet) \
     X(av_codec_iterate) \
+    X(av_grow_packet) \
     X(av_new_packet) \
     X(av_packet_alloc) \
     X(av_packet_clone) \
