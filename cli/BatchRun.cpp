@@ -81,8 +81,11 @@ bool TBatchRun::PrintInfo() {
 }
 
 void TBatchRun::AddFiles() {
-    if (Report.Failed())
-        Reporter.Warning("the report file '" + Options.ReportFile + "' cannot be written");
+    // Nothing is converted without the report asked for: the run fails with the reason.
+    if (Report.Failed()) {
+        Reporter.LogLine("soundpick-cli: " + Report.ErrorText());
+        return;
+    }
     const TShard shard = ParseShard(Options.Shard).value_or(TShard());
     for (const std::string& file : Options.Files) {
         if (InterruptRequests() > 0)
@@ -119,6 +122,9 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
     const TProbedInput probed = Component.ProbeInput(input);
     const TTagMap tags = Options.NameTemplate.empty() ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
+    // A sound or video file that cannot be read is damaged: a failure, not a file without sound.
+    if (found.InFolder && !probed.ErrorText.empty() && NamedAsSoundOrVideo(input))
+        return Refuse(input, probed.ErrorText);
     if (found.InFolder && (!probed.ErrorText.empty() || !probed.HasSound)) {
         ++WithoutSound;
         Report.Line(input, {}, "no-sound", RefusalFor(input, probed), 0);
@@ -415,7 +421,9 @@ bool TBatchRun::Run() {
         Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, 0);
     }
-    bool allFinished = Skipped == 0 && !ManifestFailed;
+    if (Report.Failed() && anyInput)
+        Reporter.LogLine("soundpick-cli: " + Report.ErrorText());
+    bool allFinished = Skipped == 0 && !ManifestFailed && !Report.Failed();
     for (const TCliTask& task : CliTasks)
         allFinished = allFinished && task.State == tsFinished && task.Warning.empty();
     return allFinished;

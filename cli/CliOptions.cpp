@@ -388,7 +388,8 @@ Takes the sound out of video and audio files.
       --trim-silence [DB] clip each file from the first to the last moment its sound rises
                           above DB dBFS (default -50)
   -o, --output-dir DIR    write outputs into DIR (default beside each input)
-      --overwrite         overwrite an existing NAME_(new).EXT instead of numbering
+      --overwrite         overwrite an existing NAME_(new).EXT instead of numbering (a
+                          symbolic link is replaced itself, never written through)
       --copy-timestamp    copy the input's time stamps
       --no-tags           leave the input's tags (title, artist, ...) out of the outputs
       --no-cover          leave the input's cover picture out of the outputs
@@ -411,7 +412,7 @@ Takes the sound out of video and audio files.
                           its own is replaced, a file not recorded never
       --shard K/N         convert only share K of N of the inputs (by their relative path)
       --report FILE       write one JSON line per input (input, output, state, warning,
-                          seconds) to FILE
+                          seconds) to FILE; a report that cannot be written fails the run
       --copy-images       copy the cover images of each input folder beside its outputs
       --info              print each file's media information and exit
       --option NAME=VALUE extra engine option for the outputs (repeatable)

@@ -112,10 +112,7 @@ public:
     // A file name, and when it is no UTF-8 text (its bad bytes read as U+FFFD) its bytes as
     // they are in base64 under key + "_base64".
     TJsonObject& AddPath(const char* key, const std::filesystem::path& path) {
-        const std::string& name = path.native();
-        Add(key, name);
-        if (!IsUtf8(name))
-            Add((std::string(key) + "_base64").c_str(), Base64(name));
+        Body += (Body.empty() ? "" : ",") + JsonPathMembers(key, path.native());
         return *this;
     }
     TJsonObject& Null(const char* key) { return Raw(key, "null"); }
@@ -146,6 +143,13 @@ TJsonObject TaskObject(const char* event, int index, const TCliTask& task) {
 }
 
 } // namespace
+
+std::string JsonPathMembers(const std::string& key, const std::string& name) {
+    std::string members = JsonString(key) + ":" + JsonString(name);
+    if (!IsUtf8(name))
+        members += "," + JsonString(key + "_base64") + ":" + JsonString(Base64(name));
+    return members;
+}
 
 std::string ShownName(const TCliTask& task) {
     return task.Piece.empty() ? task.Input : task.Input + " [" + task.Piece + "]";

@@ -80,6 +80,10 @@ std::string ShownName(const TCliTask& task);
 // "waiting", "running", "finished", "stopped" or "failed".
 const char* StateName(TTaskState state);
 
+// `"key":"name"` for a file name, with `,"key_base64":"…"` after it when the name is no UTF-8
+// text (its bad bytes read as U+FFFD in the first).
+std::string JsonPathMembers(const std::string& key, const std::string& name);
+
 // A text as a JSON string literal; a byte that starts no UTF-8 character reads as U+FFFD.
 std::string JsonString(const std::string& text);
 

@@ -15,9 +15,13 @@ public:
     // No file: every line is dropped. A file that cannot be made leaves Failed() true.
     explicit TRunReport(const std::filesystem::path& file);
 
+    // Writes and flushes a line; one that cannot be written (a full disk) leaves Failed() true
+    // and drops the lines after it.
     void Line(const std::filesystem::path& input, const std::filesystem::path& output,
               const std::string& state, const std::string& warning, double seconds);
     bool Failed() const { return Open == ofFailed; }
+    // Why the report could not be made or written; empty while it could.
+    const std::string& ErrorText() const { return Error; }
 
 private:
     enum TOpenState { ofNone, ofOpen, ofFailed };
@@ -26,6 +30,10 @@ private:
     };
     std::unique_ptr<std::FILE, TFileCloser> File;
     TOpenState Open = ofNone;
+    std::filesystem::path Name;
+    std::string Error;
+
+    void Fail();
 };
 
 #endif

@@ -2,6 +2,9 @@
 #include "component/LibraryInputs.h"
 
 #include "component/OutputAssembly.h"
+#include "ffbind/TextUtils.h"
+
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -71,6 +74,16 @@ int SameStemRank(const fs::path& input, const std::function<bool(const fs::path&
             ++rank;
     }
     return rank;
+}
+
+bool NamedAsSoundOrVideo(const fs::path& file) {
+    static const std::set<std::string> extensions = {
+        ".3gp", ".aac", ".ac3", ".aif",  ".aifc", ".aiff", ".amr",  ".ape", ".asf",  ".au",  ".avi",
+        ".caf", ".dff", ".dsf", ".dts",  ".eac3", ".f4a",  ".flac", ".flv", ".m2ts", ".m4a", ".m4b",
+        ".m4v", ".mka", ".mkv", ".mov",  ".mp2",  ".mp3",  ".mp4",  ".mpc", ".mpeg", ".mpg", ".mts",
+        ".oga", ".ogg", ".ogv", ".opus", ".ra",   ".rm",   ".shn",  ".spx", ".tak",  ".ts",  ".tta",
+        ".vob", ".w64", ".wav", ".webm", ".wma",  ".wmv",  ".wv"};
+    return extensions.count(LowerCase(file.extension().string())) > 0;
 }
 
 std::string WithoutSoundText(int count) {

@@ -59,6 +59,11 @@ TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibrar
 int SameStemRank(const std::filesystem::path& input,
                  const std::function<bool(const std::filesystem::path&)>& makesOutput);
 
+// Whether a file's extension names it as sound or video (".flac", ".MP3", ".mkv", ...): one
+// that cannot be read is damaged, where another kind of file (a text, a picture) just has no
+// sound.
+bool NamedAsSoundOrVideo(const std::filesystem::path& file);
+
 // "37 files without sound skipped" (one: "1 file ...").
 std::string WithoutSoundText(int count);
 

@@ -22,21 +22,6 @@ bool NameExists(const fs::path& name) {
     return fs::exists(fs::symlink_status(name, error));
 }
 
-// The file a name stands for: the end of its chain of symbolic links, whether that exists or
-// not (the name itself when it is no link, or the chain loops).
-fs::path LinkedFile(const fs::path& name) {
-    constexpr int MaxLinks = 40; // as the system follows them
-    fs::path file = name;
-    std::error_code error;
-    for (int i = 0; i < MaxLinks && fs::is_symlink(file, error); ++i) {
-        const fs::path target = fs::read_symlink(file, error);
-        if (error)
-            return name;
-        file = target.is_absolute() ? target : file.parent_path() / target;
-    }
-    return fs::is_symlink(file, error) ? name : file;
-}
-
 // The mode a new file gets: 0666 less the process's file mode creation mask, read without
 // changing it (umask() would, for every thread).
 mode_t NewFileMode() {
@@ -105,11 +90,8 @@ int TOutputTarget::Create(AVFormatContext* context, const fs::path& fileName,
 }
 
 int TOutputTarget::CheckFolder(const fs::path& fileName, const fs::path& foldersFrom) {
-    std::error_code error;
-    const fs::path file =
-        fs::is_symlink(fileName, error) ? fs::weakly_canonical(fileName, error) : fileName;
-    const fs::path folder =
-        ExistingFolderFor(file.has_parent_path() ? file.parent_path() : fs::path("."), foldersFrom);
+    const fs::path folder = ExistingFolderFor(
+        fileName.has_parent_path() ? fileName.parent_path() : fs::path("."), foldersFrom);
     if (folder.empty())
         return AVERROR(ENOENT);
     struct stat status;
@@ -153,31 +135,28 @@ int TOutputTarget::CreateNew(const fs::path& fileName, int& descriptor) {
     return descriptor < 0 ? AVERROR(errno) : 0;
 }
 
-// The part file is made in the replaced file's folder, so that the replacement is a rename
-// within one file system, under a name no other run can have. A link is written through, to
-// the file it names even when that does not exist yet (which is then made with a new file's
-// mode).
+// The part file is made beside the replaced name, so that the replacement is a rename within
+// one file system, under a name no other run can have. A link is not followed: the part file
+// takes the link's own place.
 int TOutputTarget::CreatePart(int& descriptor) {
-    ReplacedName = LinkedFile(Name);
     std::string pattern =
-        (ReplacedName.parent_path() / ("." + ReplacedName.filename().string() + ".XXXXXX"))
-            .string() +
-        PartSuffix;
+        (Name.parent_path() / ("." + Name.filename().string() + ".XXXXXX")).string() + PartSuffix;
     descriptor =
         mkostemps(pattern.data(), static_cast<int>(std::string(PartSuffix).size()), O_CLOEXEC);
     if (descriptor < 0)
         return AVERROR(errno);
     PartName = pattern;
     struct stat replaced;
-    fchmod(descriptor,
-           stat(ReplacedName.c_str(), &replaced) == 0 ? replaced.st_mode & 07777 : NewFileMode());
+    fchmod(descriptor, lstat(Name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)
+                           ? replaced.st_mode & 07777
+                           : NewFileMode());
     return 0;
 }
 
 std::error_code TOutputTarget::Commit() const {
     std::error_code error;
     if (Replacing())
-        fs::rename(PartName, ReplacedName, error);
+        fs::rename(PartName, Name, error);
     return error;
 }
 

@@ -1,8 +1,9 @@
 // Where an output file is written and how it takes its place. A new name is created
 // exclusively, so two runs never write one file; an existing file that may be replaced is not
-// touched while the run writes a uniquely named part file beside it (beside a link's target
-// for a symbolic link, even a dangling one), which takes its place, with its permissions, only
-// when the run ends well. Missing folders below a given one are made with the file. Whatever
+// touched while the run writes a uniquely named part file beside it, which takes its place,
+// with its permissions, only when the run ends well. A symbolic link is replaced itself, by a
+// new file of a new file's mode: nothing is ever written where a link points, which may lie
+// outside the chosen folder. Missing folders below a given one are made with the file. Whatever
 // the target created is removed again by Discard (the folders when nothing else is in them).
 #ifndef SOUNDPICK_ENGINE_OUTPUTTARGET_H
 #define SOUNDPICK_ENGINE_OUTPUTTARGET_H
@@ -27,8 +28,8 @@ public:
     int Create(AVFormatContext* context, const std::filesystem::path& fileName,
                TExistingOutput existing, TMediaIO& io,
                const std::filesystem::path& foldersFrom = {});
-    // Whether an output of this name could be created now: its folder (a link's target's
-    // folder) exists and takes new files, or, with foldersFrom given, the nearest of its
+    // Whether an output of this name could be created now: its folder exists and takes new
+    // files, or, with foldersFrom given, the nearest of its
     // missing folders' parents lies in foldersFrom and takes new folders. 0 or a negative
     // error code; creates nothing.
     static int CheckFolder(const std::filesystem::path& fileName,
@@ -62,8 +63,6 @@ private:
 
     std::filesystem::path Name;
     std::filesystem::path PartName;
-    // The file a replacement goes to: the output's name, or the target of its link.
-    std::filesystem::path ReplacedName;
     bool IsCreated = false;
     // Folders MakeFolders made, outermost first.
     std::vector<std::filesystem::path> MadeFolders;

@@ -388,3 +388,32 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
     }
     EXPECT_EQ(Tree("out"), std::set<std::string>{"short.mp3"});
 }
+
+// A folder's damaged sound files (a flac whose header is gone, an mp3 of 300 bytes) are
+// failures named on their own lines (exit 1); a text and a picture are files without sound.
+TEST_F(CliLibrary, DamagedFilesFailWhereOthersHaveNoSound) {
+    fs::create_directories(Folder / "in");
+    fs::create_directories(Folder / "out");
+    Tone(Folder / "in/a.flac", 440);
+    Tone(Folder / "in/b.mp3", 440);
+    Tone(Folder / "in/good.wav", 440);
+    const auto damage = [&](const char* name, std::size_t from, std::size_t to) {
+        const fs::path file = Folder / "in" / name;
+        std::string bytes(fs::file_size(file), '\0');
+        std::ifstream(file, std::ios::binary).read(bytes.data(), bytes.size());
+        std::fill(bytes.begin() + from, bytes.begin() + std::min(to, bytes.size()), '\0');
+        std::ofstream(file, std::ios::binary) << bytes.substr(0, to == 0 ? 300 : bytes.size());
+    };
+    damage("a.flac", 8, 200);
+    damage("b.mp3", 0, 0);
+    std::ofstream(Folder / "in/notes.txt") << "nothing to hear\n";
+    Put("cover_64.jpg", "in/cover.jpg");
+    std::string err;
+    EXPECT_EQ(RunCli({"-o", Out(), In()}, Folder.Path(), nullptr, &err), 1);
+    for (const char* damaged : {"a.flac", "b.mp3"})
+        EXPECT_NE(err.find((Folder / "in" / damaged).string() + ": ***File load error"),
+                  std::string::npos)
+            << damaged << err;
+    EXPECT_NE(err.find("2 files without sound skipped"), std::string::npos) << err;
+    EXPECT_EQ(Tree("out"), std::set<std::string>{"good.mp3"});
+}

@@ -45,22 +45,34 @@ TEST_F(CliSafety, ClosedStandardOutputKeepsConverting) {
         EXPECT_NEAR(ProbeDuration(Folder / name), 3.0, 0.05) << name;
 }
 
-// --overwrite onto a dangling link writes the file it names, with a new file's mode, and keeps
-// the link; an output that is the input itself (through a link) is refused and the input kept.
-TEST_F(CliSafety, OverwriteThroughLinks) {
+// --overwrite onto a link (dangling, or to a file outside the folder) replaces the link with
+// a new file of a new file's mode and writes nothing where it points; an output that is the
+// input itself (through a link) is refused and the input kept.
+TEST_F(CliSafety, OverwriteReplacesLinks) {
     const fs::path input = Input("tone_mono.wav", "tone.wav");
-    const fs::path target = Folder / "elsewhere" / "tone.flac";
-    fs::create_directory(target.parent_path());
-    fs::create_symlink("elsewhere/tone.flac", Folder / "tone_(new).flac");
-    std::string out, err;
-    ASSERT_EQ(RunCli({"--overwrite", "-f", "flac", input.string()}, Folder.Path(), &out, &err), 0)
-        << err;
-    EXPECT_TRUE(fs::is_symlink(Folder / "tone_(new).flac"));
-    EXPECT_NEAR(ProbeDuration(target), 3.0, 0.05);
-    struct stat written {};
-    ASSERT_EQ(stat(target.c_str(), &written), 0);
-    EXPECT_EQ(written.st_mode & 0777, 0666 & ~CurrentUmask());
+    const fs::path elsewhere = Folder / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::copy_file(Fixture("tone_1k_stereo.mp3"), elsewhere / "kept.mp3");
+    const std::string kept = ReadWholeFile(elsewhere / "kept.mp3");
+    const std::pair<const char*, const char*> links[] = {{"elsewhere/gone.flac", "flac"},
+                                                         {"elsewhere/kept.mp3", "mp3"}};
+    for (const auto& [pointsAt, format] : links) {
+        const fs::path output = Folder / ("tone_(new)." + std::string(format));
+        fs::create_symlink(pointsAt, output);
+        std::string out, err;
+        ASSERT_EQ(RunCli({"--overwrite", "-f", format, input.string()}, Folder.Path(), &out, &err),
+                  0)
+            << err;
+        EXPECT_FALSE(fs::is_symlink(output)) << output;
+        EXPECT_NEAR(ProbeDuration(output), 3.0, 0.05) << output;
+        struct stat written {};
+        ASSERT_EQ(stat(output.c_str(), &written), 0);
+        EXPECT_EQ(written.st_mode & 0777, 0666 & ~CurrentUmask());
+    }
+    EXPECT_FALSE(fs::exists(elsewhere / "gone.flac"));
+    EXPECT_EQ(ReadWholeFile(elsewhere / "kept.mp3"), kept);
 
+    std::string out, err;
     const std::string before = ReadWholeFile(input);
     fs::create_symlink("tone.wav", Folder / "tone_(new).wav");
     EXPECT_EQ(RunCli({"--overwrite", "-f", "wav", input.string()}, Folder.Path(), &out, &err), 1);
@@ -71,14 +83,15 @@ TEST_F(CliSafety, OverwriteThroughLinks) {
     EXPECT_EQ(ReadWholeFile(input), before);
 }
 
-// Names that are no UTF-8 text: every event line is valid JSON, the bad bytes read as U+FFFD,
-// and the name comes back byte for byte from its base64 field.
+// Names that are no UTF-8 text: every event line and every --report line is valid JSON, the
+// bad bytes read as U+FFFD, and the name comes back byte for byte from its base64 field.
 TEST_F(CliSafety, JsonEventsParseForAnyFileName) {
     const std::string rawName = "bad\xff\xfe name.wav";
     const fs::path converted = Input("tone_mono.wav", rawName);
     const fs::path unreadable = Input("text.mp3", "junk\xc3.mp3");
     std::string out, err;
-    EXPECT_EQ(RunCli({"--json", "-f", "flac", converted.string(), unreadable.string()},
+    EXPECT_EQ(RunCli({"--json", "-f", "flac", "--report", (Folder / "report.json").string(),
+                      converted.string(), unreadable.string()},
                      Folder.Path(), &out, &err),
               1)
         << err;
@@ -92,10 +105,34 @@ for line in open(sys.argv[1], encoding="utf-8"):
         names.add(base64.b64decode(event["input_base64"]))
 assert names == {os.fsencode(sys.argv[2]), os.fsencode(sys.argv[3])}, names
 )";
-    const std::string command = "python3 '" + (Folder / "check.py").string() + "' '" +
-                                (Folder / "events.json").string() + "' '" + converted.string() +
-                                "' '" + unreadable.string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << out;
+    for (const char* lines : {"events.json", "report.json"}) {
+        const std::string command = "python3 '" + (Folder / "check.py").string() + "' '" +
+                                    (Folder / lines).string() + "' '" + converted.string() + "' '" +
+                                    unreadable.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << lines;
+    }
+}
+
+// A report that cannot be made, or not written (a full disk), fails the run with the reason;
+// one that cannot be made converts nothing.
+TEST_F(CliSafety, AReportThatCannotBeWrittenFailsTheRun) {
+    const fs::path input = Input("tone_mono.wav", "tone.wav");
+    const struct {
+        const char* Report;
+        const char* Reason;
+        bool Converted;
+    } cases[] = {{"/dev/full", "No space left on device", true},
+                 {"/nonexistent-folder/r.jsonl", "No such file or directory", false}};
+    for (const auto& c : cases) {
+        fs::remove(Folder / "tone_(new).mp3");
+        std::string out, err;
+        EXPECT_EQ(RunCli({"--report", c.Report, input.string()}, Folder.Path(), &out, &err), 1);
+        EXPECT_NE(err.find(std::string("the report file '") + c.Report +
+                           "' cannot be written: " + c.Reason),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(fs::exists(Folder / "tone_(new).mp3"), c.Converted) << c.Report;
+    }
 }
 
 // Well-formed UTF-8 passes as it is; every byte of a malformed sequence (cut short, overlong,

@@ -56,21 +56,31 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     EXPECT_TRUE(log.Contains(old.string() + " is left as it was")) << "no log line";
 }
 
-// A finished replacement keeps the old file's permissions; a link keeps pointing at the file,
-// which is the one replaced.
-TEST_F(OutputSafety, ReplacementKeepsPermissionsAndLinks) {
+// A finished replacement keeps the old file's permissions. A link is replaced itself by a new
+// file: the file it points at, elsewhere, is left as it was.
+TEST_F(OutputSafety, ReplacementKeepsPermissionsAndReplacesLinks) {
     fs::create_directory(Folder / "real");
     const fs::path target = Folder / "real" / "target.mp3";
     const fs::path link = Folder / "link.mp3";
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), target);
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(target, link);
+    const std::string before = ReadWholeFile(target);
     E.ReplaceExistingOutputs = true;
     Run.OpenInputs({}, {Fixture("mono_8k.wav")});
     Run.CreateOutput({}, link);
     Run.RunToEnd();
     ASSERT_TRUE(E.Finished) << E.ErrorMessage;
-    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(ProbeValue(link, "stream=sample_rate", "a:0"), "8000");
+    EXPECT_EQ(ReadWholeFile(target), before);
+
+    TEngineUnderTest again;
+    again.Engine->ReplaceExistingOutputs = true;
+    again.OpenInputs({}, {Fixture("mono_8k.wav")});
+    again.CreateOutput({}, target);
+    again.RunToEnd();
+    ASSERT_TRUE(again.Engine->Finished) << again.Engine->ErrorMessage;
     EXPECT_EQ(ProbeValue(target, "stream=sample_rate", "a:0"), "8000");
     struct stat status;
     ASSERT_EQ(stat(target.c_str(), &status), 0);
