@@ -314,6 +314,17 @@ TMp3Join JoinMp3Pieces(std::vector<PacketPtr>& before, std::vector<PacketPtr>& a
         return join;
     std::vector<uint8_t> joined(static_cast<std::size_t>(room + kept.NewStart), 0);
     const auto oldAt = [&](int position) { return old.begin() + first.BorrowedBytes + position; };
+    // Every frame's data within what was read (a frame reaching further is not the encoder's).
+    const auto within = [&](int from, int count) {
+        return from >= -first.BorrowedBytes && count >= 0 &&
+               from + count <= static_cast<int>(old.size()) - first.BorrowedBytes;
+    };
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const TPlacedFrame& frame = placed[i];
+        const int oldData = frame.OldStart - frame.Frame.BorrowedBytes;
+        if (!within(oldData, i + 1 < placed.size() ? frame.Frame.DataBytes : 0))
+            return join;
+    }
     for (std::size_t i = 0; i + 1 < placed.size(); ++i) {
         const TPlacedFrame& frame = placed[i];
         const int oldData = frame.OldStart - frame.Frame.BorrowedBytes;
