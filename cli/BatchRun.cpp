@@ -299,8 +299,12 @@ std::optional<TSoundBounds> TBatchRun::TrimmedClip(const fs::path& input,
     if (!Options.TrimSilenceDb)
         return std::nullopt;
     std::string error;
-    const std::optional<TSoundBounds> bounds = ReadSoundBounds(
-        {input, probed.FormatName}, probed.DurationUs, *Options.TrimSilenceDb, error);
+    // Measured on the track the task converts.
+    const TAudioTrack* track =
+        Options.Track.empty() ? nullptr : FindAudioTrack(probed.AudioTracks, Options.Track);
+    const std::optional<TSoundBounds> bounds =
+        ReadSoundBounds({input, probed.FormatName, track ? track->StreamIndex : -1},
+                        probed.DurationUs, *Options.TrimSilenceDb, error);
     if (!error.empty())
         Reporter.Warning(input.string() + ": " + error + "; converting it all");
     else if (!bounds)

@@ -246,3 +246,18 @@ TEST_F(CliPieces, BadCueSheetsAddNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder / "sheets"), fs::directory_iterator()),
               3);
 }
+
+// --trim-silence measures the track it converts: the first track sounds all 6 s, the second
+// holds 2 s of sound between silence; the second, chosen by number, comes out 2 s long.
+TEST_F(CliPieces, TrimMeasuresTheConvertedTrack) {
+    const std::string input = (Folder / "two.mkv").string();
+    Ffmpeg("-f lavfi -i sine=f=440:d=6 -f lavfi -i "
+           "'sine=f=880:d=6,volume=enable=between(t\\,0\\,2)+between(t\\,4\\,6):volume=0' "
+           "-map 0 -map 1 -c:a flac " +
+           ShellQuote(input));
+    std::string err;
+    ASSERT_EQ(Run({"--track", "2", "--trim-silence", "-f", "flac", input}, &err), 0) << err;
+    const fs::path output = Folder / "two_(new).flac";
+    EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1);
+    EXPECT_NEAR(DecodeAudio(output).ZeroCrossingFrequency(0, 0.5, 1.5), 880, 10);
+}
