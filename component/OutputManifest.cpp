@@ -77,7 +77,7 @@ std::string SystemError(const fs::path& file) {
 
 } // namespace
 
-TFileStamp StampOf(const fs::path& file) {
+TRecordedStamp StampOf(const fs::path& file) {
     struct stat status;
     if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return {};

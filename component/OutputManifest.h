@@ -13,23 +13,23 @@
 #include <string>
 
 // A file's size and change time, to tell whether it is still as it was.
-struct TFileStamp {
+struct TRecordedStamp {
     int64_t SizeBytes = -1; // -1: no such file
     int64_t TimeNs = 0;
 
-    bool operator==(const TFileStamp&) const = default;
+    bool operator==(const TRecordedStamp&) const = default;
 };
 
-TFileStamp StampOf(const std::filesystem::path& file);
+TRecordedStamp StampOf(const std::filesystem::path& file);
 
 struct TManifestEntry {
     std::string Output; // relative to the output folder, "/" between folders
     std::string Input;  // the input's absolute path
     std::string Settings;
-    TFileStamp InputStamp;
+    TRecordedStamp InputStamp;
     // The output's sound as read back after its run (microseconds; -1: not told).
     int64_t WrittenUs = -1;
-    TFileStamp OutputStamp;
+    TRecordedStamp OutputStamp;
     // False for what a stopped run left: the output's start only.
     bool Complete = true;
 };

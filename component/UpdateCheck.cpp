@@ -65,7 +65,7 @@ std::string OutputSettingsText(const TOutputChoices& c) {
 
 TUpdateDecision DecideUpdate(const TManifestEntry& own, const fs::path& input,
                              const fs::path& output, const std::string& settings) {
-    const TFileStamp outputStamp = StampOf(output);
+    const TRecordedStamp outputStamp = StampOf(output);
     if (outputStamp.SizeBytes < 0)
         return {uaConvert, "the output is missing"};
     if (!own.Complete)
