@@ -3,7 +3,9 @@
 
 #include "cli/Interrupt.h"
 #include "component/CoverImages.h"
+#include "component/LossyPolicy.h"
 #include "component/OutputAssembly.h"
+#include "component/Playlists.h"
 #include "component/UpdateCheck.h"
 #include "ffbind/MainThread.h"
 #include "probe/AVProbe.h"
@@ -116,6 +118,10 @@ bool TBatchRun::AddFromFolders() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddInput(const TLibraryInput& found) {
     const fs::path& input = found.Path;
+    if (found.InFolder && IsPlaylistName(input) && !Options.OutputFolder.empty()) {
+        Playlists.push_back(found);
+        return false;
+    }
     if (!found.InFolder &&
         (IsCueSheetName(input) || (Options.Cue && !CueSheetBeside(input).empty())))
         return AddCueTracks(IsCueSheetName(input) ? input : CueSheetBeside(input));
@@ -146,10 +152,16 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         return AddPieces(chapters ? ChapterTasks(probed.Chapters, choices)
                                   : AudioTrackTasks(probed.AudioTracks, choices));
     }
+    choices.LossyPolicy = !Options.Lossy.empty() ? *LossyPolicyNamed(Options.Lossy)
+                          : found.InFolder       ? lpCopy
+                                                 : lpConvert;
+    choices.MaxBitRateKbps = Options.MaxBitRateKbps;
+    KeepLossyAsItIs(choices, probed);
     NameLibraryOutput(choices, found, tags);
     const std::optional<fs::path> output = PlanOutput(found, choices);
     if (!output)
         return false;
+    OutputsByInput[Absolute(input).lexically_normal()] = *output;
     CopyImagesBeside(choices, *output);
     AddCliTask(*output, std::move(choices));
     return true;
@@ -200,7 +212,7 @@ void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices,
 void TBatchRun::CopyImagesBeside(const TOutputChoices& choices, const fs::path& output) {
     const fs::path folder = choices.InputFileName.parent_path();
     if (Options.CopyImages && !choices.TreeName.empty() && ImageFolders.insert(folder).second)
-        CopyFolderImages(folder, output.parent_path());
+        CopyAlbumImages(folder, output.parent_path());
 }
 
 void TBatchRun::ReportLine(const TCliTask& task, const std::string& state,
@@ -350,6 +362,8 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.Overwrite = Options.Overwrite;
     choices.KeepTags = !Options.NoTags;
     choices.KeepCover = !Options.NoCover;
+    choices.ReplayGain = Options.ReplayGain;
+    choices.CoverSizePixels = Options.CoverSizePixels;
     for (const std::string& line : Options.ExtraOptions)
         choices.ExtraOutputOptions += line + "\n";
     return choices;
@@ -414,6 +428,8 @@ bool TBatchRun::Run() {
                 drawn = steady_clock::now();
             }
         }
+        WriteGainTags();
+        WritePlaylists();
         const std::chrono::duration<double> elapsed = steady_clock::now() - started;
         Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, elapsed.count());
@@ -431,6 +447,34 @@ bool TBatchRun::Run() {
     for (const TCliTask& task : CliTasks)
         allFinished = allFinished && task.State == tsFinished && task.Warning.empty();
     return allFinished;
+}
+
+// With --replaygain, once every output is written (a stopped run's too, so that no placeholder
+// stays): each album is measured and its outputs' tags filled.
+void TBatchRun::WriteGainTags() {
+    for (const TGainAlbums::TWritten& written : GainAlbums.WriteAll()) {
+        if (!written.Error.empty())
+            Reporter.Warning(written.Output.string() +
+                             ": ReplayGain not written: " + written.Error);
+        else if (Options.Verbose)
+            Reporter.LogLine(written.Output.string() + ": " + GainSummary(written));
+    }
+}
+
+// Each playlist under the added folders into the output tree, its entries pointing at the
+// outputs of this run (and those --update found up to date).
+void TBatchRun::WritePlaylists() {
+    for (const TLibraryInput& playlist : Playlists) {
+        fs::path root = Absolute(playlist.Path);
+        for (auto part = playlist.Relative.begin(); part != playlist.Relative.end(); ++part)
+            root = root.parent_path();
+        const fs::path output = Absolute(Options.OutputFolder) / playlist.Relative;
+        const std::string error =
+            WritePlaylist(Absolute(playlist.Path), root, output, OutputsByInput);
+        if (!error.empty())
+            Reporter.Warning(playlist.Path.string() + ": playlist not written: " + error);
+        Report.Line(playlist.Path, output, error.empty() ? "finished" : "failed", error, 0);
+    }
 }
 
 // Runs on a worker or delivery thread.
@@ -512,6 +556,8 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         HasContent(task.Output);
     RecordEnded(event.Index, task, outputExists);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
+    if (Options.ReplayGain && task.State == tsFinished)
+        GainAlbums.Add(task.Input, task.Output);
     ReportLine(task, StateName(task.State), event.Message);
     ForgetEnded(event.Index);
 }

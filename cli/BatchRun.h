@@ -11,6 +11,7 @@
 #include "cli/CliReporter.h"
 #include "cli/RunReport.h"
 #include "component/FFmpegComponent.h"
+#include "component/GainAlbums.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "component/OutputManifest.h"
@@ -71,6 +72,8 @@ private:
     bool AddFromFolders();
     void ForgetEnded(int index);
     void CopyImagesBeside(const TOutputChoices& choices, const std::filesystem::path& output);
+    void WriteGainTags();
+    void WritePlaylists();
     void ReportLine(const TCliTask& task, const std::string& state, const std::string& message);
     TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
                               const std::optional<TSoundBounds>& trimmed) const;
@@ -140,6 +143,11 @@ private:
     TLibraryInputs Folders;                       // the added folders, walked as the run goes
     bool FoldersLeft = false;                     // Folders may still give inputs
     std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied
+    TGainAlbums GainAlbums;                       // --replaygain: the written outputs by album
+    // Playlists under the added folders, written into the output tree after the run, with
+    // where each input's output went.
+    std::vector<TLibraryInput> Playlists;
+    std::map<std::filesystem::path, std::filesystem::path> OutputsByInput;
     TRunReport Report;
     // The records of the output folders, by folder; and what a task's end records, by CliTasks
     // index (only for tasks not yet ended).

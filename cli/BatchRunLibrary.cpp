@@ -124,6 +124,8 @@ std::optional<fs::path> TBatchRun::PlanOutputBeside(TOutputChoices& choices,
 std::optional<fs::path> TBatchRun::PassOverUpToDate(const TOutputChoices& choices,
                                                     const fs::path& output) {
     ++UpToDate;
+    std::error_code error;
+    OutputsByInput[fs::absolute(choices.InputFileName, error).lexically_normal()] = output;
     CopyImagesBeside(choices, output);
     Report.Line(choices.InputFileName, output, "up-to-date", "", 0);
     return std::nullopt;

@@ -179,6 +179,14 @@ std::string SetNameTemplate(TCliOptions& o, const std::string& value) {
     return "";
 }
 
+std::string SetCoverSize(TCliOptions& o, const std::string& value) {
+    const std::optional<int> pixels = WholeInteger<int>(value);
+    o.CoverSizePixels = pixels.value_or(0);
+    return pixels && *pixels >= 16 && *pixels <= 4096
+               ? ""
+               : "bad cover size '" + value + "' (16 to 4096 pixels)";
+}
+
 std::string SetShard(TCliOptions& o, const std::string& value) {
     o.Shard = value;
     return ParseShard(value) ? "" : "bad shard '" + value + "' (K/N with 1 <= K <= N)";
@@ -226,6 +234,25 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
         {"no-cover", {0, {}, [](TCliOptions& o) { o.NoCover = true; }}},
         {"no-split", {0, {}, [](TCliOptions& o) { o.NoSplit = true; }}},
+        {"replaygain", {0, {}, [](TCliOptions& o) { o.ReplayGain = true; }}},
+        {"cover-size", {0, SetCoverSize, {}}},
+        {"lossy",
+         {0,
+          [](TCliOptions& o, const std::string& v) {
+              o.Lossy = v;
+              return v == "copy" || v == "convert"
+                         ? std::string()
+                         : "bad lossy policy '" + v + "' (copy or convert)";
+          },
+          {}}},
+        {"max-bitrate",
+         {0,
+          [](TCliOptions& o, const std::string& v) {
+              o.MaxBitRateKbps = WholeInteger<int>(v).value_or(0);
+              return o.MaxBitRateKbps > 0 ? std::string()
+                                          : "bad maximum bit rate '" + v + "' (kbit/s)";
+          },
+          {}}},
         {"track",
          {0,
           [](TCliOptions& o, const std::string& v) {
@@ -393,6 +420,13 @@ Takes the sound out of video and audio files.
       --copy-timestamp    copy the input's time stamps
       --no-tags           leave the input's tags (title, artist, ...) out of the outputs
       --no-cover          leave the input's cover picture out of the outputs
+      --lossy copy|convert  an input whose sound is already in the output's lossy codec at
+                          no more than its bit rate is copied as it is, or converted anyway
+                          (default: copy for files under folders, convert for files named)
+      --max-bitrate N     with --lossy copy: keep such sound up to N kbit/s (default: the
+                          output's bit rate)
+      --cover-size N      scale a cover larger than N x N pixels down to fit (aspect kept),
+                          as JPEG, for devices that show only small ones
       --track N|LANG      convert audio track N (1-based) or the first of a language
                           (e.g. ger or de); default: the default-flagged track, else the first
       --all-tracks        one output per audio track, NAME_(new)_N_LANGUAGE.EXT
@@ -405,7 +439,9 @@ Takes the sound out of video and audio files.
                           output's sound is encoded in pieces on the cores the tasks leave)
       --name TEMPLATE     name outputs under DIR from tags, e.g. "{albumartist}/{album}/
                           {track:02} {title}"; fields: artist albumartist album title
-                          track disc date genre filename dir ({track:02}: padded)
+                          track disc totaldiscs totaltracks date genre filename dir
+                          ({track:02}: padded); "<{disc}->" appears only on albums of
+                          more than one disc, any "<...>" only when its fields are tagged
       --update            skip inputs whose own output (as DIR/.soundpick-outputs records
                           it) is complete and made with these settings from the input as
                           it is; a changed input, other settings or a damaged output of
@@ -414,6 +450,9 @@ Takes the sound out of video and audio files.
       --report FILE       write one JSON line per input (input, output, state, warning,
                           seconds) to FILE; a report that cannot be written fails the run
       --copy-images       copy the cover images of each input folder beside its outputs
+      --replaygain        write track and album gain and peak (REPLAYGAIN_*; R128_*_GAIN in
+                          opus), measured on the written files; an album is the files of one
+                          input folder (a cue sheet's tracks among them)
       --info              print each file's media information and exit
       --option NAME=VALUE extra engine option for the outputs (repeatable)
   -v, --verbose           print the log lines of the libraries and the engine

@@ -23,6 +23,10 @@ struct TCliOptions {
     bool NoTags = false;
     bool NoCover = false;
     bool NoSplit = false;       // one encoder per output, however long
+    bool ReplayGain = false;    // track and album gain tags
+    int CoverSizePixels = 0;    // covers scaled to fit this square; 0: as they are
+    std::string Lossy;          // "copy" or "convert"; empty: copy under folders, else convert
+    int MaxBitRateKbps = 0;     // with copy: the highest bit rate kept; 0: the output's
     std::string Track;          // the audio track by number or language; empty: the default one
     bool AllTracks = false;     // one output per audio track
     bool SplitChapters = false; // one output per chapter

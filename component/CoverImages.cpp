@@ -4,6 +4,7 @@
 #include "component/FolderWalk.h"
 #include "ffbind/TextUtils.h"
 
+#include <regex>
 #include <set>
 #include <string>
 
@@ -30,5 +31,20 @@ int CopyFolderImages(const fs::path& inputFolder, const fs::path& outputFolder) 
                       ? 1
                       : 0;
     }
+    return copied;
+}
+
+bool IsDiscFolderName(const fs::path& folder) {
+    static const std::regex disc(R"((cd|disc|disk)[ _.-]*[0-9]+([^0-9].*)?)", std::regex::icase);
+    return std::regex_match(folder.filename().string(), disc);
+}
+
+int CopyAlbumImages(const fs::path& inputFolder, const fs::path& outputFolder) {
+    int copied = CopyFolderImages(inputFolder, outputFolder);
+    if (!IsDiscFolderName(inputFolder) || !inputFolder.has_parent_path())
+        return copied;
+    const bool discFolderKept = outputFolder.filename() == inputFolder.filename();
+    copied += CopyFolderImages(inputFolder.parent_path(),
+                               discFolderKept ? outputFolder.parent_path() : outputFolder);
     return copied;
 }

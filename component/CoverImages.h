@@ -13,4 +13,14 @@ bool IsImageFile(const std::filesystem::path& file);
 int CopyFolderImages(const std::filesystem::path& inputFolder,
                      const std::filesystem::path& outputFolder);
 
+// Whether a folder is named as one disc of a set: "CD1", "CD 2", "Disc 1", "disk2 - Live", ...
+bool IsDiscFolderName(const std::filesystem::path& folder);
+
+// The pictures of an input folder beside its outputs (CopyFolderImages); for a disc folder of
+// a multi-disc album also the album folder's pictures above it: into the outputs' parent when
+// the outputs keep the disc folder (the tree as it is), else beside the outputs. The number
+// copied.
+int CopyAlbumImages(const std::filesystem::path& inputFolder,
+                    const std::filesystem::path& outputFolder);
+
 #endif

@@ -103,6 +103,11 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
     probed.Chapters = ChaptersOf(*ProbeObject->FormatContext());
     const TAudioTrack* converted = DefaultAudioTrack(probed.AudioTracks);
     probed.AudioCodec = converted ? converted->Codec : "";
+    const AVFormatContext& context = *ProbeObject->FormatContext();
+    if (converted) {
+        const int64_t own = context.streams[converted->StreamIndex]->codecpar->bit_rate;
+        probed.AudioBitRateBps = own > 0 ? own : context.nb_streams == 1 ? context.bit_rate : 0;
+    }
     return probed;
 }
 

@@ -39,6 +39,8 @@ struct TProbedInput {
     int64_t DurationUs = -1;
     std::string FormatName; // forced input format; empty when detected
     std::string AudioCodec; // the codec of the sound it converts unless told otherwise
+    int64_t AudioBitRateBps =
+        0; // of that sound (the file's, when it holds nothing else); 0: unknown
     std::vector<TAudioTrack> AudioTracks;
     std::vector<TChapter> Chapters;
 };

@@ -1,6 +1,7 @@
 // The library inputs: the queue of added files and folders and the tree naming.
 #include "component/LibraryInputs.h"
 
+#include "component/LossyPolicy.h"
 #include "component/OutputAssembly.h"
 #include "ffbind/TextUtils.h"
 
@@ -55,6 +56,7 @@ TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibrar
     choices.InputDurationUs = probed.DurationUs;
     choices.InputAudioCodec = probed.AudioCodec;
     choices.CutClip = false;
+    KeepLossyAsItIs(choices, probed);
     NameLibraryOutput(choices, input, tags);
     return choices;
 }

@@ -1,6 +1,8 @@
 // Output names from an input's tags and path: a template such as
-// "{albumartist}/{album}/{track:02} {title}" becomes a path under the output folder. Tag values
-// never add folders or leave the output folder: what a file system refuses becomes "_".
+// "{albumartist}/{album}/<{disc}->{track:02} {title}" becomes a path under the output folder. A
+// section in "<" ">" is left out unless each of its fields is present (the disc number only on
+// albums of more than one disc). Tag values never add folders or leave the output folder: what
+// a file system refuses becomes "_".
 #ifndef SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 #define SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 
@@ -23,7 +25,8 @@ TTagMap ProbedTags(const TAVProbe& probe);
 
 class TNameTemplate {
 public:
-    // The template, or nothing with error set: an unknown field, a bad padding or an open brace.
+    // The template, or nothing with error set: an unknown field, a bad padding, an open brace or
+    // an unmatched or nested "<" section.
     static std::optional<TNameTemplate> Parse(const std::string& text, std::string& error);
 
     // The output path (relative, without extension) for an input at relativeInput under its
@@ -38,6 +41,7 @@ private:
         std::string Text; // the literal, or the field's name
         bool Field = false;
         int PadWidth = 0; // {track:02}: at least this many digits
+        int Section = 0;  // the conditional section ("<...>") it lies in, counted from 1; 0: none
     };
     std::vector<TPiece> Pieces;
 };

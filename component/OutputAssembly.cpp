@@ -154,6 +154,10 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     options.ExtraOptions = choices.KeepTags ? "map_meta_data=0:0\n" : "";
     if (!choices.KeepCover)
         options.ExtraOptions += "cover=0\n";
+    if (choices.ReplayGain)
+        options.ExtraOptions += "replaygain=1\n";
+    if (choices.CoverSizePixels > 0)
+        options.ExtraOptions += "cover_size=" + std::to_string(choices.CoverSizePixels) + "\n";
     options.ExtraOptions += choices.ExtraOutputOptions;
     return options;
 }

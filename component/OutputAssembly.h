@@ -17,6 +17,9 @@ inline constexpr const char* SameAsInputFolder = "<same as input>";
 
 // Everything the assembly reads: what the dialog or the command line chose, in numbers where
 // they are numbers (the dialog reads its fields with ChoiceTexts).
+// What becomes of an input whose sound is already lossy.
+enum TLossyPolicy { lpConvert, lpCopy };
+
 struct TOutputChoices {
     // The input, as the probe describes it.
     TPathFileName InputFileName;
@@ -53,6 +56,14 @@ struct TOutputChoices {
     // The input's tags and cover go to the output where its container holds them.
     bool KeepTags = true;
     bool KeepCover = true;
+    // The output gets ReplayGain (R128 in Opus) tags, filled once its album is written.
+    bool ReplayGain = false;
+    // A cover larger than this square is scaled down to fit, as JPEG; 0: covers as they are.
+    int CoverSizePixels = 0;
+    // Whether an input whose sound is already in the output's lossy codec, at no more than
+    // MaxBitRateKbps (0: the output's bit rate), is copied as it is (see LossyPolicy.h).
+    TLossyPolicy LossyPolicy = lpConvert;
+    int MaxBitRateKbps = 0;
 
     // With an output folder: the output's path under it without extension (the input's place in
     // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual

@@ -57,6 +57,34 @@ double Decibels(double linear) {
     return linear > 0 ? 20.0 * std::log10(linear) : -200.0;
 }
 
+// The meter's figures so far, as a frame leaving it carries them.
+void TakeMeasure(const AVFrame& frame, TLoudness& loudness) {
+    loudness.IntegratedLufs = MetadataNumber(&frame, "lavfi.r128.I", loudness.IntegratedLufs);
+    const double peak = MetadataNumber(&frame, "lavfi.r128.true_peak", -1.0);
+    if (peak >= 0)
+        loudness.TruePeakDbtp = Decibels(peak);
+}
+
+// The meter and the sink after previous, the graph configured; the sink.
+AVFilterContext* AddMeter(AVFilterGraph* graph, AVFilterContext* previous) {
+    AVFilterContext* meter = AddFilter(graph, "ebur128", "peak=true:metadata=1", previous);
+    AVFilterContext* sink = AddFilter(graph, "abuffersink", "", meter);
+    if (int error = ff::avfilter_graph_config(graph, nullptr); error < 0)
+        throw std::runtime_error("loudness filter graph: " + ErrorText(error));
+    return sink;
+}
+
+// The next frame through the meter, its figures taken; false at the end.
+bool NextMeasuredFrame(AVFilterContext* sink, AVFrame* frame, TLoudness& loudness) {
+    const int result = ff::av_buffersink_get_frame(sink, frame);
+    if (result == AVERROR_EOF)
+        return false;
+    if (result < 0)
+        throw std::runtime_error("loudness measuring: " + ErrorText(result));
+    TakeMeasure(*frame, loudness);
+    return true;
+}
+
 } // namespace
 
 AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
@@ -122,25 +150,12 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
         trim += FormatText(":duration=%.6f", durationUs / 1e6);
     AVFilterContext* trimmed = AddFilter(graph.get(), "atrim", trim, source);
     AVFilterContext* converted = AddConversion(graph.get(), format, trimmed);
-    AVFilterContext* meter = AddFilter(graph.get(), "ebur128", "peak=true:metadata=1", converted);
-    AVFilterContext* sink = AddFilter(graph.get(), "abuffersink", "", meter);
-    if (int error = ff::avfilter_graph_config(graph.get(), nullptr); error < 0)
-        throw std::runtime_error("loudness filter graph: " + ErrorText(error));
+    AVFilterContext* sink = AddMeter(graph.get(), converted);
 
     TLoudness loudness;
     FramePtr frame(ff::av_frame_alloc());
     const AVRational timeBase = ff::av_buffersink_get_time_base(sink);
-    while (true) {
-        const int result = ff::av_buffersink_get_frame(sink, frame.get());
-        if (result == AVERROR_EOF)
-            break;
-        if (result < 0)
-            throw std::runtime_error("loudness measuring: " + ErrorText(result));
-        loudness.IntegratedLufs =
-            MetadataNumber(frame.get(), "lavfi.r128.I", loudness.IntegratedLufs);
-        const double peak = MetadataNumber(frame.get(), "lavfi.r128.true_peak", -1.0);
-        if (peak >= 0)
-            loudness.TruePeakDbtp = Decibels(peak);
+    while (NextMeasuredFrame(sink, frame.get(), loudness)) {
         if (codecLoss)
             codecLoss->Take(*frame);
         const int64_t doneUs =
@@ -151,5 +166,29 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
         if (onProgress && !onProgress(doneUs))
             return std::nullopt;
     }
+    return loudness;
+}
+
+TLoudness MeasureLoudnessOfAll(const std::vector<std::filesystem::path>& files) {
+    FilterGraphPtr graph(ff::avfilter_graph_alloc());
+    if (!graph)
+        throw std::bad_alloc();
+    // The joining takes one format for all its inputs: the graph converts each to it. It
+    // places each file after the end of the one before, which needs times counted from the
+    // samples (a wma file's end time is not reliable).
+    AVFilterContext* joined =
+        AddFilter(graph.get(), "concat", FormatText("n=%zu:v=0:a=1", files.size()), nullptr);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        AVFilterContext* source = AddSource(graph.get(), files[i], "", 0);
+        AVFilterContext* counted = AddFilter(graph.get(), "asetpts", "N/SR/TB", source);
+        if (ff::avfilter_link(counted, 0, joined, static_cast<unsigned>(i)) < 0)
+            throw std::runtime_error("loudness filter concat: cannot link");
+    }
+    AVFilterContext* sink = AddMeter(graph.get(), joined);
+
+    TLoudness loudness;
+    FramePtr frame(ff::av_frame_alloc());
+    while (NextMeasuredFrame(sink, frame.get(), loudness))
+        ff::av_frame_unref(frame.get());
     return loudness;
 }

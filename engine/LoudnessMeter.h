@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The ceiling the true peak is kept under, dBTP. A lossy encoder's output overshoots its input's
 // peaks a little, so its input is kept lower.
@@ -74,5 +75,9 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          const TSoundFormat& format,
                                          const std::function<bool(int64_t doneUs)>& onProgress,
                                          TCodecLoss* codecLoss = nullptr);
+
+// Measures the best audio streams of files played one after another, as an album is measured
+// (one file: a track). Failures throw std::runtime_error.
+TLoudness MeasureLoudnessOfAll(const std::vector<std::filesystem::path>& files);
 
 #endif

@@ -103,7 +103,8 @@ struct TOptionState {
     std::vector<uint16_t> IntraMatrix, InterMatrix; // 64 coefficients each, or empty (none)
     std::string VideoRcOverride;                    // `rc_override`; empty = none
     bool VideoDisable = false;
-    bool CoverArt = true; // `cover`: the input's cover goes where the output container holds one
+    bool CoverArt = true;   // `cover`: the input's cover goes where the output container holds one
+    int CoverMaxPixels = 0; // `cover_size`: a larger cover is scaled to fit this square, as JPEG
     int VideoDiscard = 0;
     std::string VideoCodecName; // empty = none
     bool VideoStreamCopy = false;
@@ -132,6 +133,9 @@ struct TOptionState {
     // Applied to the sound as converted for the encoder (format, rate and channels), where a
     // gain measured on that sound belongs; 256 = unchanged.
     int ConvertedVolume = 256;
+    // `replaygain`: the outputs get ReplayGain (or R128) tags with placeholder values, to be
+    // filled once the written sound is measured.
+    bool GainTagPlaceholders = false;
     bool SubtitleDisable = false;
     std::string SubtitleCodecName;
     bool SubtitleStreamCopy = false;

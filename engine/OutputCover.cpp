@@ -5,7 +5,10 @@
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <string>
@@ -61,41 +64,63 @@ FramePtr DecodedCover(const AVStream& cover) {
     return frame;
 }
 
-// The picture as RGBA, the png encoder's fullest input, keeping any transparency.
-FramePtr AsRgba(const AVFrame& picture) {
-    FramePtr rgba(ff::av_frame_alloc());
-    if (!rgba)
+// The picture in another pixel format and size.
+FramePtr Converted(const AVFrame& picture, AVPixelFormat format, int width, int height) {
+    FramePtr converted(ff::av_frame_alloc());
+    if (!converted)
         return nullptr;
-    rgba->format = AV_PIX_FMT_RGBA;
-    rgba->width = picture.width;
-    rgba->height = picture.height;
-    SwsPtr scaler(ff::sws_getContext(
-        picture.width, picture.height, static_cast<AVPixelFormat>(picture.format), picture.width,
-        picture.height, AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler || ff::av_frame_get_buffer(rgba.get(), 0) < 0 ||
-        ff::sws_scale(scaler.get(), picture.data, picture.linesize, 0, picture.height, rgba->data,
-                      rgba->linesize) != picture.height)
+    converted->format = format;
+    converted->width = width;
+    converted->height = height;
+    SwsPtr scaler(ff::sws_getContext(picture.width, picture.height,
+                                     static_cast<AVPixelFormat>(picture.format), width, height,
+                                     format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler || ff::av_frame_get_buffer(converted.get(), 0) < 0 ||
+        ff::sws_scale(scaler.get(), picture.data, picture.linesize, 0, picture.height,
+                      converted->data, converted->linesize) != height)
         return nullptr;
-    return rgba;
+    return converted;
 }
 
-// A cover in another picture codec (bmp, gif, tiff, webp...) as png, which every cover writer
-// takes; parameters receive the png stream's. None when it cannot be decoded or encoded.
-PacketPtr PngCover(const AVStream& cover, AVCodecParameters* parameters) {
+// The size that fits a picture into a square of maxPixels, its aspect kept; its own when it
+// fits already.
+std::pair<int, int> FittedSize(int width, int height, int maxPixels) {
+    if (maxPixels <= 0 || (width <= maxPixels && height <= maxPixels))
+        return {width, height};
+    const double scale = static_cast<double>(maxPixels) / std::max(width, height);
+    return {std::max(1, static_cast<int>(std::lround(width * scale))),
+            std::max(1, static_cast<int>(std::lround(height * scale)))};
+}
+
+// A cover re-encoded: in another picture codec (bmp, gif, tiff, webp...) as png, which every
+// cover writer takes, keeping any transparency; one larger than maxPixels scaled down to fit
+// and as JPEG, which devices show. parameters receive the new stream's. None when it cannot be
+// decoded or encoded.
+PacketPtr ReencodedCover(const AVStream& cover, int maxPixels, AVCodecParameters* parameters) {
     const FramePtr decoded = DecodedCover(cover);
-    const FramePtr picture = decoded ? AsRgba(*decoded) : nullptr;
-    const AVCodec* png = ff::avcodec_find_encoder(AV_CODEC_ID_PNG);
-    CodecContextPtr encoder(ff::avcodec_alloc_context3(png));
+    if (!decoded)
+        return nullptr;
+    const auto [width, height] = FittedSize(decoded->width, decoded->height, maxPixels);
+    const bool jpeg = width != decoded->width || height != decoded->height;
+    const FramePtr picture =
+        Converted(*decoded, jpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_RGBA, width, height);
+    const AVCodec* codec = ff::avcodec_find_encoder(jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_PNG);
+    CodecContextPtr encoder(ff::avcodec_alloc_context3(codec));
     PacketPtr packet(ff::av_packet_alloc());
-    if (!picture || !png || !encoder || !packet)
+    if (!picture || !codec || !encoder || !packet)
         return nullptr;
     encoder->width = picture->width;
     encoder->height = picture->height;
-    encoder->pix_fmt = AV_PIX_FMT_RGBA;
+    encoder->pix_fmt = static_cast<AVPixelFormat>(picture->format);
     encoder->time_base = AVRational{1, 1};
+    if (jpeg) {
+        // A fixed quality where a device's cover needs no more (qscale 3 of 2..31).
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = picture->quality = 3 * FF_QP2LAMBDA;
+    }
     {
         std::lock_guard lock(CodecLock());
-        if (ff::avcodec_open2(encoder.get(), png, nullptr) < 0)
+        if (ff::avcodec_open2(encoder.get(), codec, nullptr) < 0)
             return nullptr;
     }
     if (ff::avcodec_send_frame(encoder.get(), picture.get()) < 0 ||
@@ -111,12 +136,45 @@ void PutBigEndian32(std::string& block, uint32_t value) {
         block += static_cast<char>((value >> shift) & 0xff);
 }
 
-// The FLAC picture block of a front cover, base64-coded as the Vorbis comment carries it.
+// The picture types of ID3v2 and FLAC by the names their demuxers give them (the picture
+// stream's "comment"), numbered as both number them.
+constexpr const char* PictureTypes[] = {"Other",
+                                        "32x32 pixels 'file icon'",
+                                        "Other file icon",
+                                        "Cover (front)",
+                                        "Cover (back)",
+                                        "Leaflet page",
+                                        "Media (e.g. label side of CD)",
+                                        "Lead artist/lead performer/soloist",
+                                        "Artist/performer",
+                                        "Conductor",
+                                        "Band/Orchestra",
+                                        "Composer",
+                                        "Lyricist/text writer",
+                                        "Recording Location",
+                                        "During recording",
+                                        "During performance",
+                                        "Movie/video screen capture",
+                                        "A bright coloured fish",
+                                        "Illustration",
+                                        "Band/artist logotype",
+                                        "Publisher/Studio logotype"};
+constexpr uint32_t FrontCover = 3;
+
+// The type of the input's picture; a front cover when it names none (an MPEG-4 cover is one).
+uint32_t PictureTypeOf(const AVStream& cover) {
+    const AVDictionaryEntry* comment = ff::av_dict_get(cover.metadata, "comment", nullptr, 0);
+    for (uint32_t type = 0; comment && type < std::size(PictureTypes); ++type)
+        if (std::strcmp(comment->value, PictureTypes[type]) == 0)
+            return type;
+    return FrontCover;
+}
+
+// The FLAC picture block of a cover, base64-coded as the Vorbis comment carries it.
 std::string PictureBlockComment(const AVCodecParameters& parameters, const AVPacket& picture,
-                                const char* mimeType) {
-    constexpr uint32_t FrontCover = 3;
+                                const char* mimeType, uint32_t pictureType) {
     std::string block;
-    PutBigEndian32(block, FrontCover);
+    PutBigEndian32(block, pictureType);
     PutBigEndian32(block, static_cast<uint32_t>(std::strlen(mimeType)));
     block += mimeType;
     PutBigEndian32(block, 0); // no description
@@ -171,22 +229,28 @@ void TTranscodeRun::AddCoverArt(int OutputIndex) {
     CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
     if (!parameters || ff::avcodec_parameters_copy(parameters.get(), cover->codecpar) < 0)
         throw std::bad_alloc();
-    PacketPtr picture(MimeTypeOf(cover->codecpar->codec_id)
-                          ? ff::av_packet_clone(&cover->attached_pic)
-                          : PngCover(*cover, parameters.get()).release());
+    const auto [width, height] =
+        FittedSize(cover->codecpar->width, cover->codecpar->height, Setup.CoverMaxPixels);
+    const bool asItIs = MimeTypeOf(cover->codecpar->codec_id) && width == cover->codecpar->width &&
+                        height == cover->codecpar->height;
+    PacketPtr picture(
+        asItIs ? ff::av_packet_clone(&cover->attached_pic)
+               : ReencodedCover(*cover, Setup.CoverMaxPixels, parameters.get()).release());
     if (!picture) {
         GetLogger()->LogF(Link.LogSender(), llWarning,
-                          "The cover is left out of output file #%d: it could not be made a "
-                          "png picture.",
+                          "The cover is left out of output file #%d: it could not be "
+                          "re-encoded.",
                           OutputIndex);
         return;
     }
     const char* mimeType = MimeTypeOf(parameters->codec_id);
+    const uint32_t pictureType = PictureTypeOf(*cover);
     if (carriage == ccPictureComment) {
         for (unsigned s = 0; s < output->nb_streams; ++s)
             if (output->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-                ff::av_dict_set(&output->streams[s]->metadata, "METADATA_BLOCK_PICTURE",
-                                PictureBlockComment(*parameters, *picture, mimeType).c_str(), 0);
+                ff::av_dict_set(
+                    &output->streams[s]->metadata, "METADATA_BLOCK_PICTURE",
+                    PictureBlockComment(*parameters, *picture, mimeType, pictureType).c_str(), 0);
                 break;
             }
         return;
@@ -196,6 +260,11 @@ void TTranscodeRun::AddCoverArt(int OutputIndex) {
         throw FFmpegException("Could not alloc stream");
     stream->codecpar->codec_tag = 0;
     stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    // The ID3v2 and FLAC muxers take the picture's type from its "comment", its description from
+    // its "title".
+    ff::av_dict_set(&stream->metadata, "comment", PictureTypes[pictureType], 0);
+    if (const AVDictionaryEntry* title = ff::av_dict_get(cover->metadata, "title", nullptr, 0))
+        ff::av_dict_set(&stream->metadata, "title", title->value, 0);
     stream->time_base = cover->time_base;
     picture->stream_index = stream->index;
     picture->pts = picture->dts = 0;

@@ -1,13 +1,16 @@
 // The transcode loop: picks the input whose outputs are furthest behind, reads one packet,
 // corrects its time stamps and hands it on, reports progress, and ends the run in order (flush,
 // trailers, last report, codecs closed). Also joins several inputs into one output.
+#include "engine/ContainerTags.h"
 #include "engine/TranscodeRun.h"
 #include "engine/WrittenSound.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -195,6 +198,10 @@ bool TTranscodeRun::Transcode() {
         const int written = ff::av_write_trailer(Setup.OutputFiles[j]);
         if (written < 0)
             throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(j).FileName, written));
+        const TOutputFileSetup& output = Setup.OutputSetupOf(j);
+        if (std::strcmp(Setup.OutputFiles[j]->oformat->name, "mp3") == 0 &&
+            !WriteCompilationFrame(output.Target.WrittenName()))
+            throw FFmpegException(WriteErrorText(output.FileName, AVERROR(EIO)));
     }
     NoteWrittenSound();
     ReportProgress(true);

@@ -1,11 +1,15 @@
 // The initialisation of a transcode: the stream tables, the mapping of output streams to input
 // streams, stream copy parameters, encoders and decoders opened, metadata, headers and the
 // mapping log.
+#include "engine/AudioVolume.h"
+#include "engine/ContainerTags.h"
 #include "engine/EncoderCopy.h"
+#include "engine/GainTags.h"
 #include "engine/Mp4Gapless.h"
 #include "engine/OutputAudioSetup.h"
 #include "engine/OutputSubtitle.h"
 #include "engine/TranscodeRun.h"
+
 #include "ffbind/AudioStreamChoice.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
@@ -422,6 +426,35 @@ void TTranscodeRun::CopyMappedMetadata() {
                                        map.InFile, map.OutFile, map.InFile));
         CopyTags(Setup.InputFiles[map.InFile], Setup.OutputFiles[map.OutFile]);
     }
+    for (AVFormatContext* output : Setup.OutputFiles) {
+        MapTagsForContainer(&output->metadata, output->oformat->name);
+        for (unsigned s = 0; s < output->nb_streams; ++s)
+            MapTagsForContainer(&output->streams[s]->metadata, output->oformat->name);
+        SetGainTags(output);
+    }
+}
+
+// A changed level makes the input's gain tags stale: they go, and with `replaygain` come back
+// as placeholders. Ogg gets them on its sound stream, ahead of a cover's long comment.
+void TTranscodeRun::SetGainTags(AVFormatContext* Output) {
+    const bool levelChanged =
+        Setup.AudioVolume != UnityVolume || Setup.ConvertedVolume != UnityVolume;
+    if (!levelChanged && !Setup.GainTagPlaceholders)
+        return;
+    DropGainTags(&Output->metadata);
+    AVStream* sound = nullptr;
+    for (unsigned s = 0; s < Output->nb_streams; ++s) {
+        DropGainTags(&Output->streams[s]->metadata);
+        if (!sound && KindOf(Output->streams[s]) == AVMEDIA_TYPE_AUDIO)
+            sound = Output->streams[s];
+    }
+    if (!Setup.GainTagPlaceholders || !sound)
+        return;
+    const TGainTagKind kind = GainTagKindOf(Output->oformat->name, sound->codecpar->codec_id);
+    const bool ogg = std::strcmp(Output->oformat->name, "ogg") == 0 ||
+                     std::strcmp(Output->oformat->name, "opus") == 0 ||
+                     std::strcmp(Output->oformat->name, "oga") == 0;
+    AddGainPlaceholders(ogg ? &sound->metadata : &Output->metadata, kind);
 }
 
 // The input's tags onto the output: the container's, or where the container keeps none (Ogg,

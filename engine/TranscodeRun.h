@@ -89,6 +89,7 @@ private:
     void OpenInputDecoders();
     void CopyMappedMetadata();
     void CopyTags(const AVFormatContext* Input, AVFormatContext* Output);
+    void SetGainTags(AVFormatContext* Output);
     void CreateBitstreamFilters();
     // The set-up of an output stream.
     const TOutputStreamSetup& StreamSetupOf(const TOutputStream& Ost) const;

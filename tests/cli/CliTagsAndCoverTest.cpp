@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -181,4 +183,164 @@ TEST_F(CliTagsAndCover, RealVideoStaysVideo) {
         EXPECT_EQ(report.Size(false), "160x120") << "the video, not the cover";
         EXPECT_EQ(report.Count("audio", false), 1);
     }
+}
+
+namespace {
+
+// The text frames of a file's ID3v2 tag as a tagger reads them: "TRCK" -> "3/12", a user frame
+// as "TXXX:DESCRIPTION". Read by hand, so that the frames themselves are checked, not a reader's
+// conversion of them.
+std::map<std::string, std::string> Id3TextFrames(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::map<std::string, std::string> frames;
+    if (bytes.size() < 10 || std::string(bytes.begin(), bytes.begin() + 3) != "ID3")
+        return frames;
+    const int version = bytes[3];
+    auto size = [&](std::size_t at, bool syncSafe) {
+        std::size_t value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = syncSafe ? value << 7 | (bytes[at + i] & 0x7f) : value << 8 | bytes[at + i];
+        return value;
+    };
+    const std::size_t end = std::min(bytes.size(), 10 + size(6, true));
+    for (std::size_t at = 10; at + 10 <= end && bytes[at] != 0;) {
+        const std::string id(bytes.begin() + at, bytes.begin() + at + 4);
+        const std::size_t length = size(at + 4, version == 4);
+        // After the encoding byte: the text (ISO 8859-1 or UTF-8 as written here), a user
+        // frame's description and value apart by a NUL.
+        std::string text(bytes.begin() + std::min(end, at + 11),
+                         bytes.begin() + std::min(end, at + 10 + length));
+        text = text.substr(0, text.find_last_not_of('\0') + 1);
+        const std::size_t nul = text.find('\0');
+        if (id == "TXXX")
+            frames["TXXX:" + text.substr(0, nul)] =
+                nul == std::string::npos ? "" : text.substr(nul + 1);
+        else if (id[0] == 'T')
+            frames[id] = text;
+        at += 10 + length;
+    }
+    return frames;
+}
+
+} // namespace
+
+// Track and disc numbers with their totals, the album artist and the compilation flag land in
+// the frames and atoms taggers write (TRCK/TPOS "n/N", TPE2, TCMP; trkn, disk, aART, cpil), and
+// in Vorbis comments as separate totals, whichever way the input held them.
+TEST_F(CliTagsAndCover, NumbersWithTotalsAsTaggersWriteThem) {
+    const std::string tone = "ffmpeg -v error -f lavfi -i sine=d=0.3 ";
+    const std::string common = " -metadata title=Song -metadata album_artist='Various Artists' ";
+    RunCommand(tone + common +
+               "-metadata TRACKNUMBER=3 -metadata TRACKTOTAL=12 -metadata DISCNUMBER=1 "
+               "-metadata DISCTOTAL=2 -metadata COMPILATION=1 " +
+               ShellQuote((Folder / "comments.flac").string()));
+    RunCommand(tone + common + "-metadata track=3/12 -metadata disc=1/2 -metadata compilation=1 " +
+               ShellQuote((Folder / "frames.mp3").string()));
+    RunCommand(tone + common + "-metadata track=3/12 -metadata disc=1/2 -metadata compilation=1 " +
+               ShellQuote((Folder / "atoms.m4a").string()));
+    for (const char* input : {"comments.flac", "frames.mp3", "atoms.m4a"}) {
+        SCOPED_TRACE(input);
+        const std::map<std::string, std::string> frames =
+            Id3TextFrames(Convert((Folder / input).string(), "mp3"));
+        const std::map<std::string, std::string> expected = {{"TIT2", "Song"},
+                                                             {"TRCK", "3/12"},
+                                                             {"TPOS", "1/2"},
+                                                             {"TPE2", "Various Artists"},
+                                                             {"TCMP", "1"}};
+        // The encoder (TSSE) and the creation time (TDEN) come with every output.
+        for (const auto& [id, text] : frames)
+            if (id != "TSSE" && id != "TDEN")
+                EXPECT_EQ(expected.count(id) ? expected.at(id) : "(no such frame)", text) << id;
+        EXPECT_EQ(frames.size(), expected.size() + frames.count("TSSE") + frames.count("TDEN"));
+
+        const TProbeReport m4a(Convert((Folder / input).string(), "m4a"));
+        EXPECT_EQ(m4a.Tag("track"), "3/12");
+        EXPECT_EQ(m4a.Tag("disc"), "1/2");
+        EXPECT_EQ(m4a.Tag("album_artist"), "Various Artists");
+        EXPECT_EQ(m4a.Tag("compilation"), "1");
+
+        for (const char* format : {"flac", "ogg", "opus"}) {
+            const TProbeReport comments(Convert((Folder / input).string(), format));
+            SCOPED_TRACE(format);
+            for (const auto& [key, value] : {std::pair{"track", "3"},
+                                             {"tracktotal", "12"},
+                                             {"disc", "1"},
+                                             {"disctotal", "2"},
+                                             {"album_artist", "Various Artists"}})
+                EXPECT_EQ(comments.Tag(key), value) << key;
+        }
+    }
+}
+
+// --cover-size: a larger cover is scaled to fit the square, its aspect kept, as JPEG; a smaller
+// one stays as it was. The picture's type (front, back) arrives as the input had it.
+TEST_F(CliTagsAndCover, CoversScaledForDevicesWithTheirType) {
+    const auto makeInput = [&](const std::string& name, const char* size, const char* type) {
+        RunCommand(
+            "ffmpeg -v error -f lavfi -i sine=d=0.3 -f lavfi -i color=red:s=" + std::string(size) +
+            ":d=1 -map 0 -map 1 -frames:v 1 -c:v png -disposition:v attached_pic "
+            "-metadata:s:v " +
+            ShellQuote(std::string("comment=") + type) + " " +
+            ShellQuote((Folder / name).string()));
+        return (Folder / name).string();
+    };
+    const std::string front = makeInput("front.flac", "600x300", "Cover (front)");
+    const std::string back = makeInput("back.flac", "600x300", "Cover (back)");
+    const std::string small = makeInput("small.flac", "100x50", "Cover (front)");
+    struct TCase {
+        const std::string* Input;
+        const char* Format;
+        const char* CoverSize; // "" none
+        const char* Size;
+        const char* Codec;
+        const char* Type; // as ffprobe names it; "" where the container keeps none (m4a)
+    } cases[] = {
+        {&front, "mp3", "200", "200x100", "mjpeg", "Cover (front)"},
+        {&back, "mp3", "", "600x300", "png", "Cover (back)"},
+        {&front, "flac", "200", "200x100", "mjpeg", "Cover (front)"},
+        {&back, "ogg", "200", "200x100", "mjpeg", "Cover (back)"},
+        {&front, "m4a", "200", "200x100", "mjpeg", ""},
+        {&small, "mp3", "200", "100x50", "png", "Cover (front)"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(fs::path(*c.Input).filename().string() + " to " + c.Format + " " +
+                     c.CoverSize);
+        std::vector<std::string> args = {"--overwrite", "-f", c.Format, *c.Input};
+        if (*c.CoverSize)
+            args.insert(args.begin(), {"--cover-size", c.CoverSize});
+        std::string err;
+        ASSERT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+        const fs::path output =
+            Folder / (fs::path(*c.Input).stem().string() + "_(new)." + c.Format);
+        const TProbeReport report(output);
+        EXPECT_EQ(report.Size(true), c.Size);
+        EXPECT_EQ(ProbeValue(output, "stream=codec_name", "v:0"), c.Codec);
+        if (*c.Type)
+            EXPECT_EQ(report.Stream(1, "tags.comment") + report.Stream(0, "tags.comment"), c.Type);
+    }
+}
+
+// --copy-images finds a multi-disc album's pictures in the folder above CD1/, CD2/: they
+// arrive in the same place in the output tree; a folder that is no disc does not look up.
+TEST_F(CliTagsAndCover, MultiDiscAlbumPicturesFromTheFolderAbove) {
+    for (const char* folder : {"in/Set/CD1", "in/Set/Disc 2", "in/Other/Bonus"}) {
+        fs::create_directories(Folder / folder);
+        fs::copy_file(Fixture("tagged.flac"), Folder / folder / "01.flac");
+    }
+    fs::copy_file(Fixture("tagged.flac"), Folder / "in/Other/02.flac");
+    fs::create_directories(Folder / "out");
+    for (const char* picture : {"in/Set/cover.jpg", "in/Other/folder.jpg"})
+        RunCommand("ffmpeg -v error -f lavfi -i color=blue:s=32x32:d=1 -frames:v 1 " +
+                   ShellQuote((Folder / picture).string()));
+    std::string err;
+    ASSERT_EQ(RunCli({"-f", "mp3", "--copy-images", "-o", (Folder / "out").string(),
+                      (Folder / "in").string()},
+                     Folder.Path(), nullptr, &err),
+              0)
+        << err;
+    EXPECT_TRUE(fs::exists(Folder / "out/Set/cover.jpg"));
+    EXPECT_TRUE(fs::exists(Folder / "out/Other/folder.jpg"));
+    EXPECT_FALSE(fs::exists(Folder / "out/Other/Bonus/folder.jpg"));
+    EXPECT_TRUE(fs::exists(Folder / "out/Set/CD1/01.mp3"));
 }

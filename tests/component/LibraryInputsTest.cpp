@@ -106,6 +106,9 @@ TEST(NameTemplate, ExpandsTagsSafely) {
                              {"title", std::string("x\0y", 3)},
                              {"genre", std::string(300, 'g')},
                              {"track", "seven"}};
+    const TTagMap oneDisc = {{"album", "Solo"}, {"title", "T"}, {"track", "4"}, {"disc", "1/1"}};
+    const TTagMap twoDiscs = {
+        {"album", "Set"}, {"title", "T"}, {"track", "4"}, {"disc", "1"}, {"disctotal", "2"}};
     const fs::path relative = "Folder/Sub/07 Song.flac";
     const struct {
         const char* Template;
@@ -121,6 +124,15 @@ TEST(NameTemplate, ExpandsTagsSafely) {
         {"{artist}/{track:02}", &hostile, "___.._etc/seven"},
         {"../{artist}/./x", &tags, "__/Ann/_/x"},
         {"/abs//{artist}", &tags, "abs/Ann"},
+        // Conditional sections: the disc only on albums of more than one disc (or of an
+        // unknown number of them), totals from their own tags or from "n/N".
+        {"<{disc}->{track:02} {title}", &tags, "2-03 Hi_ there_"},
+        {"<{disc}->{track:02} {title}", &oneDisc, "04 T"},
+        {"<{disc}->{track:02} {title}", &twoDiscs, "1-04 T"},
+        {"<{disc}->{track:02}", nullptr, "00"},
+        {"{album}/<CD{disc}/>{track} of {totaltracks}", &twoDiscs, "Set/CD1/4 of 0"},
+        {"{album}/<CD{disc}/>{track} of {totaltracks}", &tags, "Songs/CD2/3 of 12"},
+        {"{album} ({totaldiscs:02} discs)<, {genre}>", &twoDiscs, "Set (02 discs)"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -136,7 +148,8 @@ TEST(NameTemplate, ExpandsTagsSafely) {
 }
 
 TEST(NameTemplate, RefusesBadTemplates) {
-    for (const char* text : {"{artist", "{nope}", "{title:02}", "{track:x}", "{track:-1}"}) {
+    for (const char* text : {"{artist", "{nope}", "{title:02}", "{track:x}", "{track:-1}",
+                             "<{disc}", "{disc}>", "<<{disc}>>"}) {
         std::string error;
         EXPECT_FALSE(TNameTemplate::Parse(text, error)) << text;
         EXPECT_FALSE(error.empty()) << text;

@@ -1,0 +1,57 @@
+// The lossy copy policy (see LossyPolicy.h).
+#include "component/LossyPolicy.h"
+
+#include "component/OutputFormats.h"
+
+#include <set>
+
+namespace {
+
+// The formats whose sound is lossy: a copy of such sound loses nothing a re-encode keeps.
+bool IsLossyFormat(const TOutputFormat& format) {
+    static const std::set<std::string_view> lossy = {"mp3", "mp2", "wma", "aac",
+                                                     "m4a", "ac3", "opus"};
+    return lossy.count(format.CliName) > 0;
+}
+
+constexpr int EncoderDefaultKbps = 128;
+
+} // namespace
+
+std::optional<TLossyPolicy> LossyPolicyNamed(const std::string& name) {
+    if (name == "copy")
+        return lpCopy;
+    if (name == "convert")
+        return lpConvert;
+    return std::nullopt;
+}
+
+int KeptBitRateKbps(const TOutputChoices& choices) {
+    if (choices.MaxBitRateKbps > 0)
+        return choices.MaxBitRateKbps;
+    if (choices.BitRateKbps)
+        return *choices.BitRateKbps;
+    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    return format.DefaultBitrateBps > 0 ? format.DefaultBitrateBps / 1000 : EncoderDefaultKbps;
+}
+
+bool KeepLossyAsItIs(TOutputChoices& choices, const TProbedInput& probed) {
+    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    if (choices.LossyPolicy != lpCopy || !IsLossyFormat(format) ||
+        CopyExtension(probed.AudioCodec) != format.Extension || probed.AudioBitRateBps <= 0)
+        return false;
+    // A variable bit rate averages a little over its nominal figure.
+    constexpr double Tolerance = 1.02;
+    if (probed.AudioBitRateBps > KeptBitRateKbps(choices) * 1000 * Tolerance)
+        return false;
+    const bool soundChanged = (choices.Volume && *choices.Volume != 256) ||
+                              choices.LoudnessTargetLufs || choices.SampleRateHz ||
+                              choices.Channels || ClipChosen(choices) ||
+                              choices.PieceStartUs >= 0 || choices.PieceLengthUs >= 0;
+    if (soundChanged)
+        return false;
+    for (const TOutputFormat& copy : OutputFormats())
+        if (copy.StreamCopy)
+            choices.FormatCaption = std::string(copy.Caption);
+    return true;
+}
