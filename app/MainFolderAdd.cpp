@@ -70,7 +70,7 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
     // The tree's folders are made with the outputs; the pictures make theirs.
     const TPathFileName folder = input->Path.parent_path();
     if (!choices.TreeName.empty() && choices.CopyImages && add.ImageFolders.insert(folder).second)
-        CopyFolderImages(folder, output.parent_path());
+        CopyAlbumImages(folder, output.parent_path());
     AddTask(choices, Component->Probe().GetFileSize(), output);
     ++add.Added;
     return true;

@@ -27,6 +27,7 @@
 #include <QRegularExpressionValidator>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <stdexcept>
@@ -49,6 +50,9 @@ const QString FolderKey = QStringLiteral("Output/Folder");
 const QString NameTemplateKey = QStringLiteral("Output/NameTemplate");
 const QString OverwriteKey = QStringLiteral("Output/Overwrite");
 const QString CopyImagesKey = QStringLiteral("Output/CopyImages");
+const QString CopyLossyKey = QStringLiteral("Output/CopyLossy");
+const QString ScaleCoversKey = QStringLiteral("Output/ScaleCovers");
+const QString CoverSizeKey = QStringLiteral("Output/CoverSize");
 
 // Number fields take digits only: "320k" is refused as it is typed, not read as no number.
 void TakeDigitsOnly(QLineEdit* field) {
@@ -338,6 +342,27 @@ QWidget* TfrmOption::BuildOutputControls() {
                        "and the other pictures of each of its folders go beside that folder's "
                        "outputs"));
     rows->addWidget(chkCopyImages);
+    chkCopyLossy = new QCheckBox(
+        QStringLiteral("Copy Lossy Files Already in the Format at or Below Its Bit Rate"), folder);
+    chkCopyLossy->setObjectName(QStringLiteral("chkCopyLossy"));
+    chkCopyLossy->setToolTip(
+        QStringLiteral("For an added folder: an mp3 into mp3 (AAC into m4a, ...) whose bit rate "
+                       "is no higher than the output's is copied as it is, not re-encoded"));
+    rows->addWidget(chkCopyLossy);
+    auto* coverRow = new QHBoxLayout();
+    chkCoverSize = new QCheckBox(QStringLiteral("Scale Covers to at Most"), folder);
+    chkCoverSize->setObjectName(QStringLiteral("chkCoverSize"));
+    spnCoverSize = new QSpinBox(folder);
+    spnCoverSize->setObjectName(QStringLiteral("spnCoverSize"));
+    spnCoverSize->setRange(16, 4096);
+    spnCoverSize->setValue(500);
+    spnCoverSize->setSuffix(QStringLiteral(" pixels"));
+    spnCoverSize->setToolTip(QStringLiteral("A larger cover is scaled down to fit this square, "
+                                            "its aspect kept, as JPEG, for devices"));
+    coverRow->addWidget(chkCoverSize);
+    coverRow->addWidget(spnCoverSize);
+    coverRow->addStretch();
+    rows->addLayout(coverRow);
     layout->addWidget(folder);
     connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
     return panel;
@@ -649,6 +674,9 @@ void TfrmOption::LoadSettings() {
     chkOverwrite->setChecked(settings->value(OverwriteKey, false).toBool());
     edtNameTemplate->setText(settings->value(NameTemplateKey).toString());
     chkCopyImages->setChecked(settings->value(CopyImagesKey, false).toBool());
+    chkCopyLossy->setChecked(settings->value(CopyLossyKey, true).toBool());
+    chkCoverSize->setChecked(settings->value(ScaleCoversKey, false).toBool());
+    spnCoverSize->setValue(settings->value(CoverSizeKey, spnCoverSize->value()).toInt());
 }
 
 void TfrmOption::SaveSettings() const {
@@ -662,6 +690,9 @@ void TfrmOption::SaveSettings() const {
     settings->setValue(OverwriteKey, chkOverwrite->isChecked());
     settings->setValue(NameTemplateKey, edtNameTemplate->text());
     settings->setValue(CopyImagesKey, chkCopyImages->isChecked());
+    settings->setValue(CopyLossyKey, chkCopyLossy->isChecked());
+    settings->setValue(ScaleCoversKey, chkCoverSize->isChecked());
+    settings->setValue(CoverSizeKey, spnCoverSize->value());
 }
 
 void TfrmOption::showEvent(QShowEvent* event) {
@@ -712,6 +743,8 @@ TOutputChoices TfrmOption::Choices() const {
     choices.Overwrite = chkOverwrite->isChecked();
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
     choices.CopyImages = chkCopyImages->isChecked();
+    choices.LossyPolicy = chkCopyLossy->isChecked() ? lpCopy : lpConvert;
+    choices.CoverSizePixels = chkCoverSize->isChecked() ? spnCoverSize->value() : 0;
     grpSoundTrack->ApplyTo(choices);
     choices.ClaimedNames = ClaimedNames;
     return choices;

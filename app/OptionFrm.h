@@ -31,6 +31,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class TAVProbe;
 class TClipSlider;
 class TEnvelopeWorker;
@@ -137,6 +138,9 @@ private:
     QLineEdit* edtOutPath;
     QLineEdit* edtNameTemplate; // names from tags for the files of an added folder
     QCheckBox* chkCopyImages;   // an added folder's cover pictures beside its outputs
+    QCheckBox* chkCopyLossy;    // an added folder's lossy files kept when small enough
+    QCheckBox* chkCoverSize;    // covers scaled down to fit spnCoverSize
+    QSpinBox* spnCoverSize;
     QPushButton* btnOutPath;
     QPushButton* btnOk;
     QPushButton* btnCancel;

@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -309,6 +310,31 @@ private slots:
         QVERIFY(QFileInfo::exists(out + QStringLiteral("/Unknown Artist/front.png")));
         QVERIFY(QFileInfo::exists(out + QStringLiteral("/Test Artist/cover.jpg")));
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Test Artist/front.png")));
+    }
+
+    // Add Folder offers the library choices and remembers them: a lossy file already small
+    // enough in the format is copied as it is (the default), covers are scaled for devices.
+    void FolderLossyCopyAndCoverSizeRemembered() {
+        const QString in = Work->path() + QStringLiteral("/in");
+        const QString out = Work->path() + QStringLiteral("/out");
+        Put("cover_id3.mp3", in + QStringLiteral("/a.mp3"));
+        AddFolderInto(in, out, [](TfrmOption& dialog) {
+            QVERIFY(dialog.findChild<QCheckBox*>(QStringLiteral("chkCopyLossy"))->isChecked());
+            dialog.findChild<QCheckBox*>(QStringLiteral("chkCoverSize"))->setChecked(true);
+            dialog.findChild<QSpinBox*>(QStringLiteral("spnCoverSize"))->setValue(32);
+            ChooseCaption(dialog, QStringLiteral("Mp3"));
+        });
+        QTRY_VERIFY(!Window->AddingFolder());
+        RunToTheEnd();
+        const QString output = out + QStringLiteral("/a.mp3");
+        QCOMPARE(ProbeText(output, QStringLiteral("stream=bit_rate"), QStringLiteral("a:0")),
+                 ProbeText(in + QStringLiteral("/a.mp3"), QStringLiteral("stream=bit_rate"),
+                           QStringLiteral("a:0")));
+        QCOMPARE(ProbeText(output, QStringLiteral("stream=width"), QStringLiteral("v:0")),
+                 QStringLiteral("32"));
+        TfrmOption again(Window.get());
+        QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("chkCoverSize"))->isChecked());
+        QCOMPARE(again.findChild<QSpinBox*>(QStringLiteral("spnCoverSize"))->value(), 32);
     }
 
     // A tree's folder is made with its first output: before the run, Open Folder shows the
