@@ -7,7 +7,6 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -198,10 +197,13 @@ bool TTranscodeRun::Transcode() {
         const int written = ff::av_write_trailer(Setup.OutputFiles[j]);
         if (written < 0)
             throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(j).FileName, written));
+        // Only the file this run wrote is touched: a lost one is reported when it is closed.
         const TOutputFileSetup& output = Setup.OutputSetupOf(j);
         if (std::strcmp(Setup.OutputFiles[j]->oformat->name, "mp3") == 0 &&
+            output.Target.LostReason().empty() &&
             !WriteCompilationFrame(output.Target.WrittenName()))
-            throw FFmpegException(WriteErrorText(output.FileName, AVERROR(EIO)));
+            GetLogger()->LogF(Link.LogSender(), llWarning,
+                              "Could not write the compilation frame of output file #%d.", j);
     }
     NoteWrittenSound();
     ReportProgress(true);
