@@ -18,6 +18,17 @@ namespace {
 // The kinds MaxFrames counts: video, audio, data, subtitle.
 constexpr int CountedKinds = 4;
 
+// An output removed (or another file put in its place) while it is written is noticed with the
+// progress, not after hours spent writing into a file nobody can reach: the run ends there, with
+// the reason, and leaves whatever is at the name alone.
+void CheckOutputsInPlace(const TCustomFFmpeg& setup, int outputs) {
+    for (int j = 0; j < outputs; ++j) {
+        const TOutputFileSetup& output = setup.OutputSetupOf(j);
+        if (const std::string lost = output.Target.LostReason(); !lost.empty())
+            throw FFmpegException(output.FileName.string() + ": " + lost);
+    }
+}
+
 } // namespace
 
 double TTranscodeRun::OutputTime(const TOutputStream& ost) const {
@@ -107,6 +118,9 @@ bool TTranscodeRun::Transcode() {
     run.JoinDrainGroup = -1;
     run.NoPacket.assign(Setup.InputFiles.size(), false);
     int noPacketCount = 0;
+    // Joined inputs share one output.
+    const int ownOutputs =
+        Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
     PacketPtr packet(ff::av_packet_alloc());
     if (!packet)
         throw FFmpegException("av_packet_alloc failed");
@@ -180,6 +194,7 @@ bool TTranscodeRun::Transcode() {
         const int64_t now = ff::av_gettime();
         if (now - lastReportTime > Setup.ProgressIntervalUs) {
             lastReportTime = now;
+            CheckOutputsInPlace(Setup, ownOutputs);
             ReportProgress(false);
         }
     }
@@ -191,9 +206,7 @@ bool TTranscodeRun::Transcode() {
         if (ist.DecodingNeeded && !ist.Flushed)
             ProcessInputPacket(ist, static_cast<int>(i), nullptr);
     }
-    const int trailers =
-        Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
-    for (int j = 0; j < trailers; ++j) {
+    for (int j = 0; j < ownOutputs; ++j) {
         const int written = ff::av_write_trailer(Setup.OutputFiles[j]);
         if (written < 0)
             throw FFmpegException(WriteErrorText(Setup.OutputSetupOf(j).FileName, written));

@@ -56,6 +56,25 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     EXPECT_TRUE(log.Contains(old.string() + " is left as it was")) << "no log line";
 }
 
+// An output removed while it is written is noticed with the next progress report: a run paced
+// at the input's own speed (two hours) ends within seconds, failed with the reason.
+TEST_F(OutputSafety, ARemovedOutputEndsTheRunAtItsNextProgress) {
+    const fs::path output = Folder / "removed.wav";
+    Run.OpenInputs({{"re", "1"}}, {Fixture("long_2h.mp3")});
+    Run.CreateOutput({}, output);
+    E.ProgressIntervalUs = 20000;
+    fs::remove(output);
+    Run.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    WaitServingMainThread(
+        [&] { return Run.Terminations > 0 || std::chrono::steady_clock::now() > deadline; });
+    EXPECT_GT(Run.Terminations.load(), 0) << "the run went on";
+    E.Stop(swWaitForEnd);
+    EXPECT_FALSE(E.Finished);
+    EXPECT_EQ(E.ErrorMessage, output.string() + ": the output was removed while it was written");
+    EXPECT_TRUE(Names(Folder.Get()).empty());
+}
+
 // A finished replacement keeps the old file's permissions. A link is replaced itself by a new
 // file: the file it points at, elsewhere, is left as it was.
 TEST_F(OutputSafety, ReplacementKeepsPermissionsAndReplacesLinks) {
