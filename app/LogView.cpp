@@ -3,6 +3,7 @@
 
 #include <QFontDatabase>
 #include <QScrollBar>
+#include <QTextBlock>
 
 #include <algorithm>
 
@@ -58,13 +59,32 @@ void TLogView::Flush() {
     // One block per line: appendPlainText of the joined batch makes a block per line break.
     const QString batch = Pending.join(u'\n');
     Pending.clear();
-    appendPlainText(batch);
+    AppendKeepingSelection(batch);
     if (following) {
         bar->setValue(bar->maximum());
         return;
     }
     const int droppedLines = std::max(0, linesBefore + added - blockCount());
     bar->setValue(std::max(0, firstShownLine - droppedLines));
+}
+
+// A selection reaching the last line would take in every line appended after it: the selection
+// keeps its own characters (moved up by those the oldest lines took with them).
+void TLogView::AppendKeepingSelection(const QString& batch) {
+    // Plain numbers: a cursor kept across the change would move with it.
+    const bool selected = textCursor().hasSelection();
+    const int anchor = textCursor().anchor();
+    const int position = textCursor().position();
+    const int charactersBefore = document()->characterCount();
+    appendPlainText(batch);
+    if (!selected)
+        return;
+    const int appended = static_cast<int>(batch.size()) + 1; // and the line break before it
+    const int dropped = charactersBefore + appended - document()->characterCount();
+    QTextCursor kept(document());
+    kept.setPosition(std::max(0, anchor - dropped));
+    kept.setPosition(std::max(0, position - dropped), QTextCursor::KeepAnchor);
+    setTextCursor(kept);
 }
 
 QString TLogView::Text() {

@@ -27,6 +27,8 @@ public:
     QString Text();
 
 private:
+    void AppendKeepingSelection(const QString& batch);
+
     QStringList Pending;
     QTimer FlushTimer;
     // Whether the view shows the last line: kept as the user scrolls rather than read at each

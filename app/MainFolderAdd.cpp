@@ -54,8 +54,15 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
         return true;
     }
     if (!add.Chosen) {
-        if (!frmOption)
-            frmOption = new TfrmOption(this);
+        MakeOptionForm();
+        frmOption->SetClaimedNames(ListedOutputs());
+        frmOption->SetOutputPlan(
+            [first = *input, probed,
+             tags = ProbedTags(Component->Probe())](const TOutputChoices& choices) {
+                return std::vector{
+                    OutputFileNameFor(ChoicesForFolderInput(choices, first, probed, tags))};
+            },
+            TfrmOption::mfFolder);
         frmOption->FillFromProbe(Component->Probe());
         if (frmOption->exec() != QDialog::Accepted) {
             add.WithoutSound = 0; // nothing is added, nothing is reported

@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -33,7 +34,6 @@
 
 namespace {
 
-constexpr int ClientWidth = 667;
 constexpr int ClientHeight = 417;
 constexpr int ToolBarRowHeight = 55;
 constexpr int ToolButtonWidth = 60;
@@ -172,7 +172,11 @@ void TfrmMain::BuildWindow() {
     RzStatusBar->addPermanentWidget(StatusPane1);
     RzStatusBar->addPermanentWidget(ProgressStatus);
 
-    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    // Wide enough for every column of the list, its frame and its scroll bar.
+    int listWidth = 2 * lvFiles->frameWidth() + lvFiles->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < tcColumnCount; ++column)
+        listWidth += TTaskListModel::ColumnWidth(column);
+    resize(listWidth, ClientHeight + menuBar()->sizeHint().height());
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -317,9 +321,18 @@ void TfrmMain::AddFile(const QString& fileName) {
                                               QFileInfo(fileName).fileName().toStdString())));
         return;
     }
-    if (!frmOption)
-        frmOption = new TfrmOption(this);
+    MakeOptionForm();
     frmOption->SetClaimedNames(ListedOutputs());
+    frmOption->SetOutputPlan([this, cue, cueTracks](const TOutputChoices& choices) {
+        const std::vector<TPieceTask> pieces =
+            cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
+        std::vector<TPathFileName> names;
+        for (const TPieceTask& piece : pieces)
+            names.push_back(piece.OutputFileName);
+        if (names.empty())
+            names.push_back(OutputFileNameFor(choices));
+        return names;
+    });
     frmOption->FillFromProbe(Component->Probe());
     if (frmOption->exec() != QDialog::Accepted)
         return;
@@ -327,9 +340,21 @@ void TfrmMain::AddFile(const QString& fileName) {
     const std::vector<TPieceTask> pieces =
         cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
     if (!pieces.empty())
-        AddPieceTasks(pieces, Component->Probe().GetFileSize());
+        AddPieceTasks(pieces, choices, Component->Probe().GetFileSize());
     else
         AddTask(choices, Component->Probe().GetFileSize());
+}
+
+void TfrmMain::MakeOptionForm() {
+    if (frmOption)
+        return;
+    frmOption = new TfrmOption(this);
+    connect(frmOption, &TfrmOption::outputFolderGone, this, [this](const QString& folder) {
+        mmoLog->AppendWithBlankLines(
+            QStringLiteral("***The output folder %1 no longer exists: the outputs go beside "
+                           "their inputs (%2).")
+                .arg(folder, QString::fromLatin1(SameAsInputFolder)));
+    });
 }
 
 void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
@@ -509,6 +534,8 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
     if (AIndex < 0) {
         // The tasks stay with their rows: a later Start converts only the ones added since.
         Running = Paused = Stopping = false;
+        if (AskingToClose)
+            DismissQuestion();
         UpdateCommands();
         UpdateRunStatus();
         return;
@@ -522,8 +549,11 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
         Rows->SetLoudnessText(AIndex, QString::fromStdString(result.Loudness->SummaryText));
     UpdateCommands();
     UpdateRunStatus();
+    // A failure is the row's and the summary's to show: a box would halt the batch's watcher.
     if (AException)
-        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(AMessage));
+        mmoLog->AppendWithBlankLines(
+            QStringLiteral("***%1 failed: %2")
+                .arg(Rows->Cell(AIndex, tcInput), QString::fromStdString(AMessage)));
 }
 
 // ---- The status bar -----------------------------------------------------------------------------
@@ -636,9 +666,16 @@ void TfrmMain::MoreRatedSoftware1Click() {
 // ---- Closing and dropping ----------------------------------------------------------------------
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (Running && !AskQuestion(QStringLiteral("A conversion is running. Stop it and close?"))) {
-        event->ignore();
-        return;
+    if (Running) {
+        // A run that ends while the question is up takes the question with it: the window
+        // stays, showing how the run ended.
+        AskingToClose = true;
+        const bool yes = AskQuestion(QStringLiteral("A conversion is running. Stop it and close?"));
+        AskingToClose = false;
+        if (!yes) {
+            event->ignore();
+            return;
+        }
     }
     SaveWindowSettings();
     FolderAdds.clear();

@@ -107,6 +107,8 @@ private:
     void SaveWindowSettings() const;
 
     bool LoadLibraries();
+    // The options dialog, made on first need.
+    void MakeOptionForm();
     void AddFile(const QString& fileName);
     void AddFolderStep();
     // The folder's next file; false when there is none or the dialog was cancelled.
@@ -119,7 +121,9 @@ private:
     // the file itself when it is one, or one beside it when the user wants its tracks; none
     // (no tracks) otherwise, or an error text.
     TCueRead CueSheetFor(const QString& fileName);
-    void AddPieceTasks(const std::vector<TPieceTask>& pieces, int64_t fileSizeBytes);
+    // Each piece's row shows its part of the input's size (whole: the input's choices).
+    void AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
+                       int64_t fileSizeBytes);
     // The tasks the dialog's sound track group asks for (none: one task for the whole file).
     std::vector<TPieceTask> DialogPieces(const TOutputChoices& choices) const;
     std::vector<TPathFileName> ListedOutputs() const;
@@ -150,6 +154,7 @@ private:
     bool Running = false;              // between Start and the run's end
     bool Paused = false;               // between Pause and Resume
     bool Stopping = false;             // between Stop and the run's end
+    bool AskingToClose = false;        // the question whether to stop the run and close is up
     QElapsedTimer RunClock;            // since Start
     QElapsedTimer PauseClock;          // since Pause
     int64_t PausedMs = 0;              // of the run, before the current pause

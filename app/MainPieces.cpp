@@ -6,6 +6,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 TCueRead TfrmMain::CueSheetFor(const QString& fileName) {
     const TPathFileName file = ToPath(fileName);
     if (QFileInfo(fileName).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) == 0)
@@ -24,11 +27,28 @@ TCueRead TfrmMain::CueSheetFor(const QString& fileName) {
     return AskQuestion(question) ? read : TCueRead();
 }
 
-void TfrmMain::AddPieceTasks(const std::vector<TPieceTask>& pieces, int64_t fileSizeBytes) {
+namespace {
+
+// A piece's part of its input's size, by its share of the input's length: the whole size when
+// the piece is of another file (a cue sheet's next FILE) or a length is unknown.
+int64_t PieceSizeBytes(const TOutputChoices& piece, const TOutputChoices& whole,
+                       int64_t wholeSizeBytes) {
+    if (piece.InputFileName != whole.InputFileName || piece.InputDurationUs <= 0 ||
+        whole.InputDurationUs <= 0 || wholeSizeBytes < 0)
+        return wholeSizeBytes;
+    const double share = std::min(1.0, static_cast<double>(piece.InputDurationUs) /
+                                           static_cast<double>(whole.InputDurationUs));
+    return static_cast<int64_t>(std::llround(static_cast<double>(wholeSizeBytes) * share));
+}
+
+} // namespace
+
+void TfrmMain::AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
+                             int64_t fileSizeBytes) {
     for (const TPieceTask& piece : pieces) {
         TOutputChoices choices = piece.Choices;
         choices.ClaimedNames = ListedOutputs();
-        AddTask(choices, fileSizeBytes, piece.OutputFileName);
+        AddTask(choices, PieceSizeBytes(choices, whole, fileSizeBytes), piece.OutputFileName);
     }
 }
 

@@ -132,10 +132,9 @@ TfrmOption::TfrmOption(QWidget* parent)
     right->addWidget(BuildClipGroup());
     grpSoundTrack = new TSoundTrackGroup(this);
     right->addWidget(grpSoundTrack);
-    connect(grpSoundTrack, &TSoundTrackGroup::TrackChanged, this, [this] {
-        UpdateFormatControls();
-        ShowEnvelope();
-    });
+    connect(grpSoundTrack, &TSoundTrackGroup::TrackChanged, this, [this] { ShowEnvelope(); });
+    connect(grpSoundTrack, &TSoundTrackGroup::PiecesChanged, this,
+            [this] { UpdateFormatControls(); });
     right->addWidget(BuildOutputControls());
     right->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -152,8 +151,9 @@ TfrmOption::TfrmOption(QWidget* parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     LoadSettings();
     UpdateFormatControls();
-    // The name shown follows the folder and the overwriting switch.
+    // The name shown follows the folder, the name template and the overwriting switch.
     connect(edtOutPath, &QLineEdit::textChanged, this, [this] { UpdateFormatControls(); });
+    connect(edtNameTemplate, &QLineEdit::textChanged, this, [this] { UpdateFormatControls(); });
     connect(chkOverwrite, &QCheckBox::toggled, this, [this] { UpdateFormatControls(); });
     resize(ClientWidth, ClientHeight);
     if (parent)
@@ -322,8 +322,12 @@ QWidget* TfrmOption::BuildOutputControls() {
     edtOutPath->setText(QString::fromLatin1(SameAsInputFolder));
     btnOutPath = Button(QStringLiteral("..."), "btnOutPath", folder);
     btnOutPath->setFixedWidth(30);
+    btnSameAsInput = Button(QStringLiteral("Reset"), "btnSameAsInput", folder);
+    btnSameAsInput->setToolTip(
+        QStringLiteral("Back to <same as input>: each output beside its input"));
     row->addWidget(edtOutPath);
     row->addWidget(btnOutPath);
+    row->addWidget(btnSameAsInput);
     rows->addLayout(row);
     // Applies to the files of an added folder with an output folder chosen; empty keeps the
     // folder's own tree.
@@ -365,6 +369,12 @@ QWidget* TfrmOption::BuildOutputControls() {
     rows->addLayout(coverRow);
     layout->addWidget(folder);
     connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
+    connect(btnSameAsInput, &QPushButton::clicked, this,
+            [this] { edtOutPath->setText(QString::fromLatin1(SameAsInputFolder)); });
+    connect(edtOutPath, &QLineEdit::textChanged, this, [this](const QString& text) {
+        btnSameAsInput->setEnabled(text != QString::fromLatin1(SameAsInputFolder));
+    });
+    btnSameAsInput->setEnabled(false);
     return panel;
 }
 
@@ -374,10 +384,7 @@ void TfrmOption::UpdateFormatControls() {
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
     UpdateRateChoices(OutputFormatOf(choices.FormatCaption));
-    QString text =
-        QStringLiteral("Output file: ") +
-        FromPath(InputFileName.empty() ? NewOutputName("NAME", OutputExtension(choices), 0)
-                                       : OutputFileNameFor(choices).filename());
+    QString text = QStringLiteral("Output file: ") + PlannedNamesText(choices);
     if (original)
         text += choices.InputAudioCodec.empty()
                     ? QStringLiteral(" (the input has no sound to keep)")
@@ -402,6 +409,30 @@ void TfrmOption::UpdateRateChoices(const TOutputFormat& format) {
 
 // ---- Filling ---------------------------------------------------------------------------------
 
+void TfrmOption::SetOutputPlan(TOutputPlan plan, TMoreFiles more) {
+    OutputPlan = std::move(plan);
+    MoreFiles = more;
+}
+
+QString TfrmOption::PlannedNamesText(const TOutputChoices& choices) const {
+    if (InputFileName.empty())
+        return FromPath(NewOutputName("NAME", OutputExtension(choices), 0));
+    const std::vector<TPathFileName> names =
+        OutputPlan ? OutputPlan(choices) : std::vector{OutputFileNameFor(choices)};
+    if (names.empty())
+        return {};
+    // Below the output folder (a tree, a template, a chapter folder) the name shows from there.
+    const TPathFileName base = choices.OutputFolder.value_or(InputFileName.parent_path());
+    const TPathFileName relative = names.front().lexically_relative(base);
+    const bool below = !relative.empty() && *relative.begin() != "..";
+    QString text = FromPath(below ? relative : names.front());
+    if (names.size() > 1)
+        text += QStringLiteral(" (and %1 more)").arg(names.size() - 1);
+    else if (MoreFiles == mfFolder)
+        text += QStringLiteral(" (and the folder's other files alike)");
+    return text;
+}
+
 void TfrmOption::SetClaimedNames(std::vector<TPathFileName> names) {
     ClaimedNames = std::move(names);
     UpdateFormatControls();
@@ -417,6 +448,7 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     DurationUs = info.Duration;
     InputFileName = probe.GetFileName();
     InputFormatName = probe.ForcedFormatName();
+    FallBackFromGoneFolder();
     {
         // The new input is shown whole below, once every field is set.
         const QSignalBlocker quiet(grpSoundTrack);
@@ -433,6 +465,14 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     // The information text ends its lines with CR LF; the edit wants bare line feeds.
     mmoAVFileInfo->setPlainText(QString::fromStdString(probe.GetInfoText())
                                     .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void TfrmOption::FallBackFromGoneFolder() {
+    const QString folder = edtOutPath->text();
+    if (folder == QString::fromLatin1(SameAsInputFolder) || QFileInfo(folder).isDir())
+        return;
+    edtOutPath->setText(QString::fromLatin1(SameAsInputFolder));
+    emit outputFolderGone(folder);
 }
 
 void TfrmOption::SetUpSlider() {
@@ -667,9 +707,8 @@ void TfrmOption::LoadSettings() {
     CheckCaption(grpAudioChannels, settings->value(ChannelsKey).toString());
     chkAudioBitRate->setChecked(settings->value(AdjustBitRateKey, false).toBool());
     edtAudioBitRate->setText(settings->value(BitRateKey, edtAudioBitRate->text()).toString());
-    // A remembered folder that has gone away is not offered again.
-    const QString folder = settings->value(FolderKey).toString();
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+    // A remembered folder that has gone away is not offered again (see FallBackFromGoneFolder).
+    if (const QString folder = settings->value(FolderKey).toString(); !folder.isEmpty())
         edtOutPath->setText(folder);
     chkOverwrite->setChecked(settings->value(OverwriteKey, false).toBool());
     edtNameTemplate->setText(settings->value(NameTemplateKey).toString());

@@ -20,6 +20,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -55,6 +56,13 @@ public:
     // The output names other tasks hold: the name shown, and the one the task takes, passes
     // them over.
     void SetClaimedNames(std::vector<TPathFileName> names);
+    // The names the tasks of the input being added take with the dialog's choices (its tracks,
+    // chapters, a cue sheet's tracks, a folder's tree or name template), as the window will
+    // make them; the first is shown with the count of the others. More: the dialog speaks for
+    // further files (a folder's) named the same way. Unset: the one name the choices give.
+    enum TMoreFiles { mfNone, mfFolder };
+    using TOutputPlan = std::function<std::vector<TPathFileName>(const TOutputChoices&)>;
+    void SetOutputPlan(TOutputPlan plan, TMoreFiles more = mfNone);
     // The dialog's state for the output assembly, with the claimed names.
     TOutputChoices Choices() const;
     // The track, every track or the chapters, with the lists they come from.
@@ -69,6 +77,11 @@ public:
 
     void done(int result) override; // refuses OK for an output on an optical disc
 
+signals:
+    // The chosen output folder (remembered, or chosen for an earlier file) no longer exists:
+    // the dialog has gone back to "<same as input>".
+    void outputFolderGone(const QString& folder);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -82,6 +95,7 @@ private:
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
     // label shows the name the output would take now.
     void UpdateFormatControls();
+    QString PlannedNamesText(const TOutputChoices& choices) const;
     void UpdateRateChoices(const TOutputFormat& format);
     void SetUpSlider();
     void UpdatePreview();
@@ -102,6 +116,8 @@ private:
     void UpdateCutClip();
     void imgPreviewClick();
     void btnOutPathClick();
+    // A chosen folder that has gone away is not offered again.
+    void FallBackFromGoneFolder();
     QString InputFolder() const;
     // The choices remembered between starts: format, rate, channels, bit rate, output folder
     // and overwriting; read at creation, written on OK.
@@ -142,6 +158,7 @@ private:
     QCheckBox* chkCoverSize;    // covers scaled down to fit spnCoverSize
     QSpinBox* spnCoverSize;
     QPushButton* btnOutPath;
+    QPushButton* btnSameAsInput;
     QPushButton* btnOk;
     QPushButton* btnCancel;
 
@@ -153,6 +170,8 @@ private:
     std::string InputFormatName;
     std::string InputAudioCodec;
     std::vector<TPathFileName> ClaimedNames;
+    TOutputPlan OutputPlan;
+    TMoreFiles MoreFiles = mfNone;
     QImage Picture;        // the last picture at the video's own size
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input

@@ -27,6 +27,8 @@ TSoundTrackGroup::TSoundTrackGroup(QWidget* parent)
     layout->addWidget(cmbSoundTrack);
     layout->addWidget(chkSplitChapters);
     connect(cmbSoundTrack, &QComboBox::currentIndexChanged, this, &TSoundTrackGroup::TrackChanged);
+    connect(cmbSoundTrack, &QComboBox::currentIndexChanged, this, &TSoundTrackGroup::PiecesChanged);
+    connect(chkSplitChapters, &QCheckBox::toggled, this, &TSoundTrackGroup::PiecesChanged);
 }
 
 void TSoundTrackGroup::Fill(const std::vector<TAudioTrack>& tracks,

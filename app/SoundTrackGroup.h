@@ -31,6 +31,8 @@ public:
 
 signals:
     void TrackChanged();
+    // The track or the chapter switch changed what the input becomes.
+    void PiecesChanged();
 
 private:
     QComboBox* cmbSoundTrack;

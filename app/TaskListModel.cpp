@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStyle>
 
 #include <algorithm>
@@ -19,7 +20,7 @@ struct TColumn {
     int Width;
 };
 
-// The first six fit the window's default width; the live figures follow to the right.
+// The window's default width shows them all.
 constexpr TColumn Columns[tcColumnCount] = {
     {"Input", 130},  {"Total Time", 72}, {"Input Size", 72},   {"Output", 150},    {"Progress", 66},
     {"Status", 156}, {"FPS", 50},        {"Current Time", 80}, {"Output Size", 80}};
@@ -31,6 +32,32 @@ const QColor WarningColor(160, 96, 0);
 
 QString SizeCell(int64_t sizeBytes) {
     return QString::fromStdString(SizeText(sizeBytes));
+}
+
+// The words that say why before the file they are about, which a narrow cell would show alone:
+// "Could not open '/a/b.mp3': Permission denied" reads "Permission denied: could not open
+// /a/b.mp3", and "/a/b.mp3: the output was removed" reads "The output was removed: /a/b.mp3".
+QString ReasonFirst(const QString& line) {
+    static const QRegularExpression quotedPath(
+        QStringLiteral("^(.*?)\\s*'(/[^']*)'\\s*:\\s*(.+)$"));
+    static const QRegularExpression leadingPath(QStringLiteral("^(/[^:]*):\\s*(.+)$"));
+    const auto capital = [](QString text) {
+        if (!text.isEmpty())
+            text[0] = text[0].toUpper();
+        return text;
+    };
+    // "Could" but not "AAC": a word of capitals stays as it is.
+    const auto small = [](QString text) {
+        if (text.size() > 1 && text[1].isLower())
+            text[0] = text[0].toLower();
+        return text;
+    };
+    if (const QRegularExpressionMatch match = quotedPath.match(line); match.hasMatch())
+        return capital(match.captured(3)) + QStringLiteral(": ") + small(match.captured(1)) + u' ' +
+               match.captured(2);
+    if (const QRegularExpressionMatch match = leadingPath.match(line); match.hasMatch())
+        return capital(match.captured(2)) + QStringLiteral(": ") + match.captured(1);
+    return line;
 }
 
 } // namespace
@@ -48,7 +75,7 @@ int TTaskListModel::ColumnWidth(int column) {
 }
 
 QString TTaskListModel::FailedText(const QString& message) {
-    QString text = message.section(u'\n', 0, 0).trimmed();
+    QString text = ReasonFirst(message.section(u'\n', 0, 0).trimmed());
     if (text.size() > FailedTextLength)
         text = text.left(FailedTextLength - 3) + QStringLiteral("...");
     return QStringLiteral("Failed: ") + text;

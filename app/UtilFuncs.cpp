@@ -21,6 +21,18 @@ TQuestionHook& QuestionHook() {
     return hook;
 }
 
+// The question being asked, so that it can be dismissed.
+struct TQuestionAsked {
+    bool Asking = false;
+    bool Dismissed = false;
+    QMessageBox* Box = nullptr; // none while a hook answers
+};
+
+TQuestionAsked& QuestionAsked() {
+    static TQuestionAsked asked;
+    return asked;
+}
+
 TShellOpenHook& ShellOpenHook() {
     static TShellOpenHook hook;
     return hook;
@@ -63,11 +75,30 @@ void SetQuestionHook(TQuestionHook hook) {
 }
 
 bool AskQuestion(const QString& text) {
-    if (QuestionHook())
-        return QuestionHook()(AppTitle, text);
-    return QMessageBox::question(QApplication::activeWindow(), AppTitle, text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    TQuestionAsked& asked = QuestionAsked();
+    asked = {true, false, nullptr};
+    bool yes = false;
+    if (QuestionHook()) {
+        yes = QuestionHook()(AppTitle, text);
+    } else {
+        QMessageBox box(QMessageBox::Question, AppTitle, text, QMessageBox::Yes | QMessageBox::No,
+                        QApplication::activeWindow());
+        box.setDefaultButton(QMessageBox::No);
+        asked.Box = &box;
+        yes = box.exec() == QMessageBox::Yes;
+    }
+    const bool dismissed = asked.Dismissed;
+    asked = {};
+    return yes && !dismissed;
+}
+
+void DismissQuestion() {
+    TQuestionAsked& asked = QuestionAsked();
+    if (!asked.Asking)
+        return;
+    asked.Dismissed = true;
+    if (asked.Box)
+        asked.Box->done(QMessageBox::No);
 }
 
 QString ErrorBoxText(const QString& message) {

@@ -36,6 +36,9 @@ void SetQuestionHook(TQuestionHook hook);
 // A modal Yes/No question with the application title as caption; true for Yes (No is the
 // default answer).
 bool AskQuestion(const QString& text);
+// Ends the question being asked as No, for a question whose subject has gone meanwhile (the run
+// it asks about has ended); nothing when none is being asked.
+void DismissQuestion();
 
 // The error box's text: a message ending in a character whose code is above that of "."
 // (letters, digits, ":", "?") gets a final "."; others are shown unchanged.

@@ -208,7 +208,11 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
     }
     if (!record.NoAudio && !HasSound(task))
         throw FFmpegException(NoSoundText(task.InputFileName(0).string()));
-    task.ReplaceExistingOutputs = record.Overwrite;
+    // A task run again replaces what its own stopped run left, the sound of a new stop too;
+    // another file that took that name meanwhile is numbered around as ever.
+    const bool ownEarlier = creation == ocCreate && task.LeftEarlier(record.FileName);
+    task.ReplaceExistingOutputs = record.Overwrite || ownEarlier;
+    task.StoppedRunReplaces = ownEarlier;
     task.OutputFoldersFrom = record.FoldersFrom;
     task.OutputCreation = creation;
     const int outputs = task.OpenOutputFile(record.FileName, record.Join ? ojJoin : ojSeparate);
@@ -451,6 +455,7 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
         task.Refuse(error.what());
         return;
     }
+    task.NoteCreatedOutput();
     ReportStart(task);
     // A stop asked for by the start's handler: the task ends without running, and its output
     // goes again.
@@ -514,6 +519,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     // A task taken out of the list (deleted while it ran) no longer belongs to the run.
     if (index < 0)
         return;
+    task.SettleCreatedOutput();
     RunAsHandler([&] {
         if (OnTerminate)
             DeliverTerminate(index, task.Finished, task.ErrorOccurred,

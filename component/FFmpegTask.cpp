@@ -130,6 +130,26 @@ void TFFmpeg::ForgetRun() {
     SecondPass = false;
 }
 
+void TFFmpeg::NoteCreatedOutput() {
+    CreatedOutput.reset();
+    LeftOutput.reset();
+    if (OutputFileCount() > 0 && OutputSetupOf(0).Target.Created())
+        CreatedOutput = FileIdentityAt(OutputSetupOf(0).Target.WrittenName());
+}
+
+void TFFmpeg::SettleCreatedOutput() {
+    if (!CreatedOutput)
+        return;
+    const std::optional<TFileStamp> left = FileStampAt(OutputOptions.FileName);
+    if (left && left->Identity == *CreatedOutput)
+        LeftOutput = left;
+    CreatedOutput.reset();
+}
+
+bool TFFmpeg::LeftEarlier(const TPathFileName& name) const {
+    return LeftOutput && FileStampAt(name) == LeftOutput;
+}
+
 // A library-level option by name; a name the libraries do not know is worth a warning, since
 // the record asked for it.
 void TFFmpeg::SetGenericField(const char* name, int64_t value) {

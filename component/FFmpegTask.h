@@ -6,9 +6,11 @@
 #include "component/OptionRecords.h"
 #include "engine/FFmpeg.h"
 #include "engine/LoudnessMeter.h"
+#include "ffbind/FileIdentity.h"
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TAVProbe;
@@ -57,6 +59,13 @@ public:
     void ReleaseFiles();
     // An ended task that did not finish waits again, its last run's results forgotten.
     void ForgetRun();
+    // Notes the output file a starting run created; at the run's end, keeps the note only for a
+    // file the run left at the output's name.
+    void NoteCreatedOutput();
+    void SettleCreatedOutput();
+    // Whether the file at the name is the one an earlier run of this task left there (a stopped
+    // part), which running the task again replaces.
+    bool LeftEarlier(const TPathFileName& name) const;
 
     // Position in the task list; -1 until added. Read by worker threads while the list renumbers.
     std::atomic<int> Index{-1};
@@ -78,6 +87,8 @@ private:
     void ApplyStreamInfo(const TStreamInfo& info);
 
     std::unique_ptr<TAVProbe> TaskProbe;
+    std::optional<TFileIdentity> CreatedOutput; // by the current or last run
+    std::optional<TFileStamp> LeftOutput;       // what the last run left at the output's name
     std::atomic<bool> SecondPass{false};
 };
 

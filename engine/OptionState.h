@@ -172,6 +172,9 @@ struct TOptionState {
     int SplitPieces = 0, SplitSegmentMs = 30000, SplitMinimumMs = 120000;
     // An existing output file is replaced (when the run ends well); otherwise it is refused.
     bool ReplaceExistingOutputs = false;
+    // With it, a stopped run's sound takes the replaced file's place as well: for a task run again
+    // over what its own stopped run left.
+    bool StoppedRunReplaces = false;
     std::string LastError; // the last set-up error message
     // Pending bitstream filters by kind (`vbsf`, `absf`, `sbsf`): validated filter names,
     // consumed by the next stream of that kind. Filters need the stream's parameters, so the

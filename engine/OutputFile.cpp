@@ -265,10 +265,11 @@ void TCustomFFmpeg::SettleOutput(TOutputFileSetup& Output) {
             OutputInPlace(Output);
         return;
     }
+    const bool stoppedKept = !target.Replacing() || StoppedRunReplaces;
     const bool keep =
-        !ErrorOccurred && !target.Empty() && (Finished || (Output.HasSound && !target.Replacing()));
+        !ErrorOccurred && !target.Empty() && (Finished || (Output.HasSound && stoppedKept));
     if (keep) {
-        if (Finished)
+        if (Finished || target.Replacing())
             ReplaceOutput(Output);
         return;
     }

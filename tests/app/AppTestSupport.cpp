@@ -18,6 +18,7 @@ std::vector<QString> TDesktopRecorder::Questions;
 std::vector<QUrl> TDesktopRecorder::Opened;
 bool TDesktopRecorder::AnswerYes = true;
 bool TDesktopRecorder::OpenWorks = true;
+std::function<void()> TDesktopRecorder::WhileAsked;
 
 void TDesktopRecorder::Install() {
     SetMessageBoxHook([](TBoxIcon icon, const QString& caption, const QString& text) {
@@ -25,6 +26,8 @@ void TDesktopRecorder::Install() {
     });
     SetQuestionHook([](const QString&, const QString& text) {
         Questions.push_back(text);
+        if (WhileAsked)
+            WhileAsked();
         return AnswerYes;
     });
     SetShellOpenHook([](const QUrl& url) {
@@ -38,6 +41,7 @@ void TDesktopRecorder::Reset() {
     Questions.clear();
     Opened.clear();
     AnswerYes = OpenWorks = true;
+    WhileAsked = nullptr;
 }
 
 void ResetSettings() {

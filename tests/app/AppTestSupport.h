@@ -23,14 +23,16 @@ struct TShownBox {
     QString Text;
 };
 
-// Every box, question and desktop request since the last Reset; questions get AnswerYes,
-// desktop requests succeed with OpenWorks.
+// Every box, question and desktop request since the last Reset; questions get AnswerYes (after
+// WhileAsked, when set, has run as if the user took that long), desktop requests succeed with
+// OpenWorks.
 struct TDesktopRecorder {
     static std::vector<TShownBox> Boxes;
     static std::vector<QString> Questions;
     static std::vector<QUrl> Opened;
     static bool AnswerYes;
     static bool OpenWorks;
+    static std::function<void()> WhileAsked;
     static void Install();
     static void Reset();
 };

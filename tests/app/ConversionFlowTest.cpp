@@ -11,6 +11,7 @@
 
 #include "component/FFmpegTask.h"
 #include "ffbind/FFUtils.h"
+#include "ffbind/FileIdentity.h"
 #include "support/TestMedia.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@
 #include <QTreeView>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -411,7 +413,9 @@ private slots:
         Buttons().btnStop->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnAdd->isEnabled(), RunTimeoutMs);
         QVERIFY(Rows().Cell(2, tcStatus).startsWith(QStringLiteral("Stopped at ")));
-        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1)); // the failure's own box
+        // The failure is the row's, the summary's and the log's: no box halts the batch.
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY(Log().contains(QStringLiteral("***mono_8k.wav failed: Error while opening")));
         SaveScreenshot(*Window, QStringLiteral("finished_run_failed_row.png"));
 
         const QString firstOutput = Work->filePath(QStringLiteral("tone_mono_(new).wav"));
@@ -430,7 +434,7 @@ private slots:
         QCOMPARE(QFileInfo(firstOutput).lastModified(), firstWritten);
         QCOMPARE(QFileInfo(stoppedOutput).size(), stoppedSize);
         QVERIFY(Rows().Cell(1, tcStatus).startsWith(QStringLiteral("Failed: ")));
-        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
     }
 
     // An input that ends well before its declared length is done with a warning: the row
@@ -476,6 +480,106 @@ private slots:
         QVERIFY2(seconds > 0 && seconds < 7200, qPrintable(QString::number(seconds)));
         Buttons().mnuPlay->trigger();
         QCOMPARE(TDesktopRecorder::Opened.size(), size_t(1));
+    }
+
+    // Run Again over what the task's own stopped run left replaces it, the sound of a new stop
+    // too; another file put at that name meanwhile is left alone and the run takes the next name.
+    void RunAgainReplacesItsOwnStoppedPart_data() {
+        QTest::addColumn<bool>("foreign");
+        QTest::newRow("its own part") << false;
+        QTest::newRow("another file in its place") << true;
+    }
+    void RunAgainReplacesItsOwnStoppedPart() {
+        QFETCH(bool, foreign);
+        StartPacedLongConversion();
+        if (QTest::currentTestFailed())
+            return;
+        Buttons().btnStop->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        const QString output = Work->filePath(QStringLiteral("long_2h_(new).wav"));
+        const QString numbered = Work->filePath(QStringLiteral("long_2h_(new_1).wav"));
+        const QString other = FixturePath(QStringLiteral("tone_mono.wav"));
+        if (foreign)
+            QVERIFY(QFile::remove(output) && QFile::copy(other, output));
+        const std::optional<TFileIdentity> before = FileIdentityAt(ToPath(output));
+        Window->FileList().selectionModel()->select(
+            Rows().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Buttons().popRunAgain->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!Rows().Cell(0, tcCurrentTime).isEmpty(), RunTimeoutMs);
+        Buttons().btnStop->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        QVERIFY(Rows().Cell(0, tcStatus).startsWith(QStringLiteral("Stopped at ")));
+        QCOMPARE(Rows().OutputFile(0), foreign ? numbered : output);
+        QCOMPARE(QFileInfo::exists(numbered), foreign);
+        // The foreign file as it was; the task's own part replaced by the new one.
+        QCOMPARE(FileIdentityAt(ToPath(output)) == before, foreign);
+        if (foreign)
+            QCOMPARE(QFileInfo(output).size(), QFileInfo(other).size());
+        QVERIFY(ProbeText(Rows().OutputFile(0), "format=duration").toDouble() > 0);
+        if (!foreign)
+            SaveScreenshot(*Window, QStringLiteral("run_again_replaced.png"));
+    }
+
+    // The output folder removed after the task was added: the row fails with the reason at the
+    // start, the run goes on without a box, and the next file's dialog is back at "<same as
+    // input>" with a line in the log.
+    void ARemovedOutputFolderFailsTheRowWithoutABox() {
+        const QString out = Work->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const QStringList inputs = {CopyFixture(QStringLiteral("tone_mono.wav"), Work->path()),
+                                    CopyFixture(QStringLiteral("mono_8k.wav"), Work->path())};
+        Add({inputs[0]}, [out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out + u'/');
+            ChooseCaption(dialog, QStringLiteral("Wav"));
+            ClickOk(dialog);
+        });
+        Add({inputs[1]}, [](TfrmOption& dialog) {
+            ClickButton(dialog, "btnSameAsInput");
+            ClickOk(dialog);
+        });
+        QVERIFY(QDir(out).removeRecursively());
+        RunToTheEnd();
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+        QVERIFY2(Rows().Cell(0, tcStatus).startsWith(QStringLiteral("Failed: No such file")),
+                 qPrintable(Rows().Cell(0, tcStatus)));
+        QCOMPARE(Rows().Cell(1, tcStatus), QStringLiteral("Done"));
+        QCOMPARE(Window->RunStatusText(), QStringLiteral("1 done, 0 stopped, 1 failed"));
+        SaveScreenshot(*Window, QStringLiteral("output_folder_removed.png"));
+
+        QVERIFY(QDir().mkpath(out));
+        Add({inputs[0]}, [out](TfrmOption& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out + u'/');
+            ClickOk(dialog);
+        });
+        QVERIFY(QDir(out).removeRecursively());
+        Add({inputs[1]}, [](TfrmOption& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->text(),
+                     QStringLiteral("<same as input>"));
+            ClickOk(dialog);
+        });
+        QVERIFY(Log().contains(QStringLiteral("***The output folder ") + out +
+                               QStringLiteral("/ no longer exists")));
+        QCOMPARE(Rows().RowCount(), 4);
+        QVERIFY(TDesktopRecorder::Boxes.empty());
+    }
+
+    // The run ends while the question to stop it and close is up: the question goes, and the
+    // window stays, showing the run's end.
+    void TheCloseQuestionGoesWhenTheRunEnds() {
+        StartPacedLongConversion();
+        if (QTest::currentTestFailed())
+            return;
+        TDesktopRecorder::WhileAsked = [this] {
+            Window->Tessel().StopTasks(false);
+            QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        };
+        QVERIFY(!Window->close());
+        QVERIFY(Window->isVisible());
+        QCOMPARE(TDesktopRecorder::Questions.size(), size_t(1));
+        QVERIFY(Rows().Cell(0, tcStatus).startsWith(QStringLiteral("Stopped at ")));
+        TDesktopRecorder::WhileAsked = nullptr;
+        QVERIFY(Window->close());
+        QCOMPARE(TDesktopRecorder::Questions.size(), size_t(1));
     }
 
     void ClosingDuringAConversionAsksWaitsAndNoHandlerRunsAfterwards() {

@@ -186,13 +186,14 @@ private slots:
         QVERIFY(!Rows().IsConverted(0));
     }
 
-    void AFailedTaskShowsItsBoxAndStaysUnplayable() {
+    // A failure shows in the row, the summary and the log, never in a box that would halt the
+    // run's watcher; the row gives the reason first and the path last.
+    void AFailedTaskShowsItsReasonInTheRowAndStaysUnplayable() {
         AddRow(QStringLiteral("Talk"));
         Terminate(0, false, true, "Could not write header for output file #0");
-        QTRY_COMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
-        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Warning);
-        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
-                 QStringLiteral("Could not write header for output file #0"));
+        QTRY_VERIFY(Window->LogPane().Text().contains(
+            QStringLiteral("***Talk.avi failed: Could not write header for output file #0")));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(!Rows().IsConverted(0));
         QVERIFY(Cell(0, tcProgress).isEmpty());
         QCOMPARE(Cell(0, tcStatus),
@@ -200,6 +201,16 @@ private slots:
         QCOMPARE(Rows().data(Rows().index(0, tcStatus), Qt::ToolTipRole).toString(),
                  Rows().OutputFile(0) +
                      QStringLiteral("\nCould not write header for output file #0"));
+        const std::pair<const char*, const char*> texts[] = {
+            {"Could not open '/m/a b.mp3': Permission denied",
+             "Failed: Permission denied: could not open /m/a b.mp3"},
+            {"/m/a.mp3: the output was removed while it was written",
+             "Failed: The output was removed while it was written: /m/a.mp3"},
+            {"AAC for '/m/a.mp3': not supported", "Failed: Not supported: AAC for /m/a.mp3"},
+            {"Error while opening encoder", "Failed: Error while opening encoder"}};
+        for (const auto& [message, shown] : texts)
+            QCOMPARE(TTaskListModel::FailedText(QString::fromUtf8(message)),
+                     QString::fromUtf8(shown));
         QCOMPARE(TTaskListModel::FailedText(QString(80, u'x') + QStringLiteral("\nmore")),
                  QStringLiteral("Failed: ") + QString(57, u'x') + QStringLiteral("..."));
         Window->PopupMenu1Popup();
@@ -337,6 +348,31 @@ private slots:
         QVERIFY(text.endsWith(QStringLiteral("#7.7: line ") +
                               QString::number(TLogView::MaxLogLines + 499)));
         QVERIFY(text.startsWith(QStringLiteral("#7.7: line 500\n")));
+    }
+
+    // The last line selected (as a triple click does), or the one before it: the selection keeps
+    // to its own text as lines arrive, also when the oldest lines give way under it.
+    void TheLogSelectionKeepsToItsOwnLines() {
+        Window->show();
+        TLogView& pane = Window->LogPane();
+        for (const int linesBack : {0, 1}) {
+            pane.Clear();
+            for (int i = 0; i < TLogView::MaxLogLines; ++i)
+                pane.AppendLine(QStringLiteral("line %1").arg(i));
+            pane.Flush();
+            QTextCursor cursor(pane.document()->lastBlock());
+            for (int i = 0; i < linesBack; ++i)
+                cursor.movePosition(QTextCursor::PreviousBlock);
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            pane.setTextCursor(cursor);
+            const QString selected = pane.textCursor().selectedText();
+            for (int i = 0; i < 3; ++i)
+                pane.AppendLine(QStringLiteral("later %1").arg(i));
+            pane.Flush();
+            QCOMPARE(pane.textCursor().selectedText(), selected);
+        }
+        QCOMPARE(pane.textCursor().selectedText(), QStringLiteral("line 99998"));
+        SaveScreenshot(*Window, QStringLiteral("log_selection_kept.png"));
     }
 
     // A very long line brings the horizontal bar, which takes a line's height once laid out:

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -277,14 +278,23 @@ private slots:
         Fill(FixturePath("tone_mono.wav"));
         checkKept(false);
         QCOMPARE(Text("edtOutPath"), Made.path() + u'/');
-        // Cancel writes nothing; a folder that has gone away is not offered.
+        // Cancel writes nothing; a folder that has gone away is not offered, and the window is
+        // told so for its log; Reset goes back to the input's folder.
         ChooseCaption(*Dialog, QStringLiteral("Mp3"));
         Dialog->show();
         ClickButton(*Dialog, "btnCancel");
-        UserSettings()->setValue(QStringLiteral("Output/Folder"),
-                                 Made.path() + QStringLiteral("/gone/"));
+        const QString gone = Made.path() + QStringLiteral("/gone/");
+        UserSettings()->setValue(QStringLiteral("Output/Folder"), gone);
         Dialog = std::make_unique<TfrmOption>();
+        QSignalSpy told(Dialog.get(), &TfrmOption::outputFolderGone);
+        Fill(FixturePath("tone_mono.wav"));
         QCOMPARE(Dialog->Choices().FormatCaption, std::string("Flac"));
+        QCOMPARE(Text("edtOutPath"), QString::fromLatin1(SameAsInputFolder));
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told[0][0].toString(), gone);
+        QVERIFY(!Control<QPushButton>("btnSameAsInput")->isEnabled());
+        Control<QLineEdit>("edtOutPath")->setText(Made.path() + u'/');
+        ClickButton(*Dialog, "btnSameAsInput");
         QCOMPARE(Text("edtOutPath"), QString::fromLatin1(SameAsInputFolder));
     }
 

@@ -11,7 +11,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -113,6 +117,9 @@ private slots:
                            "-map_chapters", "1", "-c:a", "aac", Book}));
         QVERIFY(RunFfmpeg({"-f", "lavfi", "-i", "sine=f=440:d=2", "-c:a", "flac", Album}));
         WriteText(Work->filePath(QStringLiteral("album.cue")), Cue);
+        QVERIFY(QDir().mkpath(Work->filePath(QStringLiteral("lib/sub"))));
+        QVERIFY(QDir().mkpath(Work->filePath(QStringLiteral("out"))));
+        QVERIFY(QFile::copy(Album, Work->filePath(QStringLiteral("lib/sub/song.flac"))));
     }
     void init() {
         TDesktopRecorder::Reset();
@@ -178,7 +185,70 @@ private slots:
                               "02 Two_(new_1).mp3", "03 Three_(new_1).mp3"}));
     }
 
+    // The name the dialog shows is the one the tasks take: the first (from the output folder
+    // down), with the count of the others.
+    void TheNameShownIsTheOneTheTasksTake_data() {
+        QTest::addColumn<QString>("input"); // a file, or a folder added into "out"
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("taken"); // the plain name is taken by a file
+        QTest::newRow("plain") << "book.m4a" << int(cPlain) << false;
+        QTest::newRow("numbered") << "book.m4a" << int(cPlain) << true;
+        QTest::newRow("overwrite") << "book.m4a" << int(cOverwrite) << true;
+        QTest::newRow("chapters") << "book.m4a" << int(cChapters) << false;
+        QTest::newRow("all tracks") << "film.mkv" << int(cAllTracks) << false;
+        QTest::newRow("cue") << "album.cue" << int(cPlain) << false;
+        QTest::newRow("tree") << "lib" << int(cPlain) << false;
+        QTest::newRow("template") << "lib" << int(cTemplate) << false;
+    }
+    void TheNameShownIsTheOneTheTasksTake() {
+        QFETCH(QString, input);
+        QFETCH(int, choice);
+        QFETCH(bool, taken);
+        const QString path = Work->filePath(input);
+        const bool folder = QFileInfo(path).isDir();
+        const QString out = Work->filePath(QStringLiteral("out"));
+        const QString plain = Work->filePath(QStringLiteral("book_(new).wav"));
+        if (taken)
+            WriteText(plain, QStringLiteral("taken"));
+        QString shown;
+        TDialogDriver driver(*Window);
+        driver.Then([&](TfrmOption& dialog) {
+            ChooseCaption(dialog, QStringLiteral("Wav"));
+            if (folder)
+                dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out + u'/');
+            dialog.findChild<QCheckBox*>(QStringLiteral("chkOverwrite"))
+                ->setChecked(choice == cOverwrite);
+            dialog.findChild<QLineEdit*>(QStringLiteral("edtNameTemplate"))
+                ->setText(choice == cTemplate ? QStringLiteral("{dir}/x {filename}") : QString());
+            SplitChapters(dialog).setChecked(choice == cChapters);
+            if (choice == cAllTracks)
+                Tracks(dialog).setCurrentIndex(Tracks(dialog).count() - 1);
+            shown = dialog.findChild<QLabel*>(QStringLiteral("lblOutputExtension"))->text();
+            if (choice == cChapters)
+                SaveScreenshot(dialog, QStringLiteral("options_dialog_planned_names.png"));
+            ClickButton(dialog, "btnOk");
+        });
+        if (folder)
+            Window->AddFolder(path);
+        else
+            Window->AddFiles({path});
+        QFile::remove(plain);
+        QVERIFY(driver.Done());
+        const TTaskListModel& rows = Window->TaskList();
+        QVERIFY(rows.RowCount() > 0);
+        QString expected = QStringLiteral("Output file: ") +
+                           QDir(folder ? out : Work->path()).relativeFilePath(rows.OutputFile(0));
+        if (rows.RowCount() > 1)
+            expected += QStringLiteral(" (and %1 more)").arg(rows.RowCount() - 1);
+        else if (folder)
+            expected += QStringLiteral(" (and the folder's other files alike)");
+        QCOMPARE(shown, expected);
+        QCOMPARE(rows.OutputFile(0).endsWith(QStringLiteral("(new_1).wav")),
+                 taken && choice != cOverwrite);
+    }
+
 private:
+    enum TChoice { cPlain, cOverwrite, cChapters, cAllTracks, cTemplate };
     static std::function<void(TfrmOption&)> ClickOkOnly() {
         return [](TfrmOption& dialog) { ClickButton(dialog, "btnOk"); };
     }
