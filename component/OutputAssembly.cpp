@@ -58,11 +58,13 @@ void ApplyFormat(const TOutputFormat& format, TOutputOptions& options) {
 } // namespace
 
 std::string CopyExtension(const std::string& codecName) {
-    // TTA has its own container: in Matroska it loses the end of the sound.
+    // TTA has its own container: in Matroska it loses the end of the sound. GSM 6.10 as AIFF and
+    // raw .gsm files hold it has no Matroska code (the Microsoft variant in wave files has).
     static const std::map<std::string, std::string> containers = {
         {"aac", ".m4a"},   {"alac", ".m4a"},  {"mp3", ".mp3"},   {"vorbis", ".ogg"},
         {"opus", ".opus"}, {"flac", ".flac"}, {"ac3", ".ac3"},   {"eac3", ".eac3"},
-        {"mp2", ".mp2"},   {"wmav1", ".wma"}, {"wmav2", ".wma"}, {"tta", ".tta"}};
+        {"mp2", ".mp2"},   {"wmav1", ".wma"}, {"wmav2", ".wma"}, {"tta", ".tta"},
+        {"gsm", ".gsm"}};
     if (auto found = containers.find(codecName); found != containers.end())
         return found->second;
     // The PCM codes the wave header holds; others (big-endian PCM as QuickTime files carry it)

@@ -1,6 +1,7 @@
 // The shared wording of sizes, durations, errors and codecs, and the picture converter.
 #include "FFUtils.h"
 
+#include "FFmpegLogger.h"
 #include "TextUtils.h"
 
 #include <cerrno>
@@ -136,6 +137,13 @@ std::string OpenErrorText(const std::string& name, int code) {
     case AVERROR(ENOENT):
         text = "%s: no such file or directory";
         break;
+    case AVERROR_PATCHWELCOME: {
+        // The library's name for what it lacks ("Unsupported file version - 0.15") tells which
+        // variant it is; its code only says "patches welcome".
+        const std::string what = LastLibraryError();
+        return name + " uses a variant of its format that this program cannot read" +
+               (what.empty() ? "" : " (" + what + ")");
+    }
     default:
         // Refused for a reason of its own (out of file handles, no permission, a kind the
         // libraries take no part of): the library's words for it are what helps.

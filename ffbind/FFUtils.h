@@ -31,8 +31,9 @@ std::string LoggedOpenErrorText(const std::string& name, int code);
 // "<name>: no such file or directory" and the other texts for a failed open or write.
 // AVERROR_INVALIDDATA, AVERROR(EINVAL) and AVERROR_DEMUXER_NOT_FOUND (no format found) read as
 // a file this program cannot read; AVERROR(EISDIR) as a folder, AVERROR(ESPIPE) as no regular
-// file; a code without a text of its own as "Error while opening file" and the library's words.
-// AVERROR(EDOM) is the image file-name syntax text.
+// file; AVERROR_PATCHWELCOME as a variant of the format this program cannot read, with what the
+// library named (LastLibraryError); a code without a text of its own as "Error while opening
+// file" and the library's words. AVERROR(EDOM) is the image file-name syntax text.
 std::string OpenErrorText(const std::string& name, int code);
 
 // "mp3(MP3 (MPEG audio layer 3))", "mpeg2ts", "DIVX / 0x58564944" or "0x0001": the codec of a

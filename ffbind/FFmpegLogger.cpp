@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -38,19 +39,32 @@ int PlainLevel(int level) {
 }
 
 thread_local std::string LastError;
+// The last warning: a feature the libraries lack is named in one warning, and the next says
+// only " is not implemented..."; the name is what tells the user why.
+thread_local std::string LastWarning;
+
+void NoteLibraryError(int level, const char* format, va_list args) {
+    const int plain = PlainLevel(level);
+    if (plain > AV_LOG_WARNING)
+        return;
+    if (plain == AV_LOG_WARNING && std::string_view(format).starts_with(" is not implemented")) {
+        if (!LastWarning.empty())
+            LastError = LastWarning;
+        return;
+    }
+    va_list copy;
+    va_copy(copy, args);
+    try {
+        if (std::string text = OneLineText(FormatTextV(format, copy)); !text.empty())
+            (plain <= AV_LOG_ERROR ? LastError : LastWarning) = std::move(text);
+    } catch (...) {
+    }
+    va_end(copy);
+}
 
 // Called by the libraries from C: nothing may be thrown through it.
 void LibraryCallback(void* context, int level, const char* format, va_list args) {
-    if (PlainLevel(level) <= AV_LOG_ERROR) {
-        va_list copy;
-        va_copy(copy, args);
-        try {
-            if (std::string text = OneLineText(FormatTextV(format, copy)); !text.empty())
-                LastError = std::move(text);
-        } catch (...) {
-        }
-        va_end(copy);
-    }
+    NoteLibraryError(level, format, args);
     if (PlainLevel(level) > Threshold.load(std::memory_order_relaxed))
         return;
     try {
@@ -69,6 +83,7 @@ std::string LastLibraryError() {
 
 void ClearLibraryError() {
     LastError.clear();
+    LastWarning.clear();
 }
 
 int LogLevelToLibrary(TLogLevel level) {

@@ -64,6 +64,8 @@ TFFLogger* GetLogger();
 // The libraries' last error message on the calling thread (whatever the log level), on one line
 // without its context; empty after ClearLibraryError. A codec's refusal says why in it ("Bit
 // allocation failed. Try increasing the bitrate.") where its return code only says it refused.
+// A feature they report as not implemented is named there by itself ("WAVEFORMATEX support for
+// RIFX files").
 std::string LastLibraryError();
 void ClearLibraryError();
 

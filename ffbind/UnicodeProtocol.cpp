@@ -2,6 +2,7 @@
 #include "UnicodeProtocol.h"
 
 #include "Assertion.h"
+#include "FFmpegLogger.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -233,6 +234,7 @@ TInputContext OpenInputContext(const std::string& url, const AVInputFormat* forc
                                AVDictionary** options, int* error, AVFormatContext* prepared) {
     TInputContext input;
     int code = 0;
+    ClearLibraryError(); // what the library names when it refuses is this open's
     AVFormatContext* context = prepared ? prepared : ff::avformat_alloc_context();
     if (!context)
         code = AVERROR(ENOMEM);
