@@ -277,6 +277,8 @@ void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
     event.Start = true;
     event.Output = output;
     event.Created = Component.TaskResult(taskIndex).WrittenFileName;
+    if (!event.Created.empty())
+        event.CreatedIdentity = FileIdentityAt(event.Created);
     Post(event);
 }
 
@@ -297,7 +299,7 @@ void TBatchRun::ForgetEnded(int index) {
     // Swapped with empty strings, which (unlike clear) frees what they held.
     std::string().swap(task.Input);
     std::string().swap(task.Output);
-    std::string().swap(CreatedFiles[index]);
+    CreatedFiles[index] = {};
 }
 
 int TBatchRun::CliIndex(int taskIndex) const {
@@ -484,8 +486,8 @@ void TBatchRun::Post(TEvent event) {
         event.Index = CliIndex(event.TaskIndex);
     if (event.Terminate)
         MarkOutputEnded(event.Index); // complete or failed: never removed by a second Ctrl-C
-    if (event.Start && !event.Created.empty())
-        SetCreatedOutput(event.Index, event.Created);
+    if (event.Start && event.CreatedIdentity)
+        SetCreatedOutput(event.Index, event.Created, *event.CreatedIdentity);
     Events.push_back(std::move(event));
     EventsSignal.notify_all();
 }
@@ -503,7 +505,7 @@ void TBatchRun::HandleStart(const TEvent& event) {
     if (event.Index < 0 || event.Index >= static_cast<int>(CliTasks.size()))
         return;
     CliTasks[event.Index].Output = event.Output.string();
-    CreatedFiles[event.Index] = event.Created.string();
+    CreatedFiles[event.Index] = {event.Created.string(), event.CreatedIdentity};
 }
 
 void TBatchRun::HandleProgress(const TEvent& event) {
@@ -549,15 +551,21 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     }
     Component.ReleaseEndedTask(event.TaskIndex);
     Changed = true;
-    // A stopped task keeps only an output it created; a file it would have replaced is old.
-    const bool outputExists =
-        (task.State == tsFinished ||
-         (task.State == tsStopped && CreatedFiles[event.Index] == task.Output)) &&
-        HasContent(task.Output);
+    const bool outputExists = LeftItsOwnOutput(event.Index, task);
     RecordEnded(event.Index, task, outputExists);
     Reporter.Ended(event.Index, task, event.Message, outputExists);
     if (Options.ReplayGain && task.State == tsFinished)
         GainAlbums.Add(task.Input, task.Output);
     ReportLine(task, StateName(task.State), event.Message);
     ForgetEnded(event.Index);
+}
+
+// A stopped task keeps only an output it created, never a file it would have replaced; and
+// whatever ended it, a file another put at the output's name is not the task's.
+bool TBatchRun::LeftItsOwnOutput(int index, const TCliTask& task) const {
+    const TCreatedFile& created = CreatedFiles[index];
+    const bool kept =
+        task.State == tsFinished || (task.State == tsStopped && created.Name == task.Output);
+    return kept && created.Identity && IsSameFile(task.Output, *created.Identity) &&
+           HasContent(task.Output);
 }

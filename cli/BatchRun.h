@@ -15,6 +15,7 @@
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "component/OutputManifest.h"
+#include "ffbind/FileIdentity.h"
 #include "probe/SoundEnvelope.h"
 
 #include <condition_variable>
@@ -53,8 +54,9 @@ private:
         int TaskIndex = 0; // in the component's list
         bool Terminate = false;
         bool Start = false;
-        std::filesystem::path Output;  // a start's output name
-        std::filesystem::path Created; // the file a start created; empty when none
+        std::filesystem::path Output;                 // a start's output name
+        std::filesystem::path Created;                // the file a start created; empty when none
+        std::optional<TFileIdentity> CreatedIdentity; // that file's, taken as it was created
         bool Finished = false, Exception = false;
         std::string Message;
         TTaskResult Result; // an end's
@@ -123,14 +125,21 @@ private:
     void HandleProgress(const TEvent& event);
     void HandleStart(const TEvent& event);
     void HandleTerminate(const TEvent& event);
+    // Whether the ended task's output is the file its run created, with something in it.
+    bool LeftItsOwnOutput(int index, const TCliTask& task) const;
 
     const TCliOptions& Options;
     TFFmpegComponent& Component;
     TCliReporter& Reporter;
     std::vector<TCliTask> CliTasks;
     // By CliTasks index: the file its run created (a new output or the part file of a replacement),
-    // the only one a second Ctrl-C may remove; empty when it created none.
-    std::vector<std::string> CreatedFiles;
+    // the only one a second Ctrl-C may remove and the only one its end may call its output (a
+    // file put at that name since is another's); empty when it created none.
+    struct TCreatedFile {
+        std::string Name;
+        std::optional<TFileIdentity> Identity;
+    };
+    std::vector<TCreatedFile> CreatedFiles;
     std::set<std::string> ClaimedOutputs; // the outputs of CliTasks
     // The choices of the files not yet made tasks (from NextToMake on), in their order. A long
     // batch holds one per file, so what the files share is held once: the input's name is its

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +20,7 @@ std::atomic<int> Requests{0};
 // reads only armed entries.
 struct TPendingOutput {
     std::string Path;
+    TFileIdentity Identity;
     std::atomic<bool> Armed{false};
     std::atomic<bool> Ended{false};
 };
@@ -46,6 +48,14 @@ void WriteText(const char* text) {
     (void)written;
 }
 
+// Whether the file at the entry's name is still the one the task created (lstat is safe in a
+// signal handler).
+bool StillCreated(const TPendingOutput& entry) {
+    struct stat status;
+    return lstat(entry.Path.c_str(), &status) == 0 && status.st_dev == entry.Identity.Device &&
+           status.st_ino == entry.Identity.Inode;
+}
+
 void OnInterrupt(int) {
     if (Requests.fetch_add(1) == 0)
         return;
@@ -53,7 +63,7 @@ void OnInterrupt(int) {
     for (std::size_t chunk = 0; chunk < MaxChunks; ++chunk) {
         TPendingOutput* entries = Chunks[chunk].load();
         for (std::size_t i = 0; entries && i < OutputsPerChunk; ++i)
-            if (entries[i].Armed.load() && !entries[i].Ended.load())
+            if (entries[i].Armed.load() && !entries[i].Ended.load() && StillCreated(entries[i]))
                 unlink(entries[i].Path.c_str());
     }
     _exit(1);
@@ -85,11 +95,13 @@ void SetPendingOutputs(std::size_t count) {
         Entry(count - 1, true);
 }
 
-void SetCreatedOutput(int index, const std::filesystem::path& created) {
+void SetCreatedOutput(int index, const std::filesystem::path& created,
+                      const TFileIdentity& identity) {
     TPendingOutput* entry = index >= 0 ? Entry(static_cast<std::size_t>(index), true) : nullptr;
     if (!entry || entry->Armed)
         return;
     entry->Path = created.string();
+    entry->Identity = identity;
     entry->Armed = true;
 }
 

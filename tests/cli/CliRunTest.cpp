@@ -526,6 +526,31 @@ TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
     }
 }
 
+// Another file put at the output's name while it is written (renamed over it) is not the task's:
+// neither a stop nor a second Ctrl-C reports or removes it.
+TEST_F(CliRun, InterruptLeavesAFileThatTookTheOutputsName) {
+    for (const int interrupts : {1, 2}) {
+        SCOPED_TRACE(std::to_string(interrupts) + " interrupts");
+        TScratchFolder folder;
+        const fs::path input = folder / "long.mp3", output = folder / "long_(new).mp3";
+        fs::copy_file(Fixture("long_2h.mp3"), input);
+        TCliProcess process({"--json", input.string()}, folder.Path());
+        WaitForProgress(process);
+        const fs::path foreign = folder / "foreign.wav";
+        fs::copy_file(Fixture("tone_mono.wav"), foreign);
+        fs::rename(foreign, output);
+        for (int i = 0; i < interrupts; ++i) {
+            process.Signal(SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(process.Wait(), 1) << process.Err();
+        EXPECT_EQ(ReadWholeFile(output), ReadWholeFile(Fixture("tone_mono.wav")));
+        for (const auto& event : Events(process.Out()))
+            if (event.at("event") != "added" && event.at("event") != "progress")
+                EXPECT_EQ(event.at("output"), "null") << event.at("event");
+    }
+}
+
 // A write that the file system refuses (a file size limit standing in for a full disk, or a
 // folder nobody may create files in, even root) says why, and leaves no output behind.
 TEST_F(CliRun, WriteFailuresGiveTheSystemsReason) {
