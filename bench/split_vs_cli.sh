@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # One long file on every core, as users run it: the plain `soundpick-cli -f FMT -b 128 FILE`
-# (no split option: the pieces are the program's own choice), the same with --no-split (one
-# encoder) and with --option split=2 (two pieces whatever the load), against `ffmpeg -i FILE -vn -c:a CODEC -b:a 128k`, on 10- and 60-minute H.264/AAC
-# inputs: median wall time of RUNS paired runs, CPU time, peak memory, the ratio to the tool's
-# time and the machine's load (1-minute average before each run, median). With BUSY=N, N
-# `yes > /dev/null` run beside every run (N cores busy): with one, the pieces may cost at most 10 %
-# more wall time than one encoder; with both of two cores busy (BUSY=2), at most 5 %. Goal on a
-# quiet 2-core machine: ratio at most 0.60.
-# The row "ffmpeg-pair" is two of the tool's runs at once, to two files: half its ratio is the
-# best that two pieces of perfectly parallel work could reach on this machine, whose two cores
-# slow each other down (shared caches and memory, the host's other guests).
+# (no split option: the pieces are the program's own choice, taken only where the machine's run
+# queue leaves a core idle), the same with --no-split (one encoder) and with --option split=2 (two
+# pieces whatever the load), against `ffmpeg -i FILE -vn -c:a CODEC -b:a 128k`, on 10- and
+# 60-minute H.264/AAC inputs: median wall time of RUNS paired runs, CPU time, peak memory, the
+# ratio to the tool's time, to the pair floor and to one encoder's, how many of the plain runs
+# took pieces, and the machine's load (1-minute average before each run: median, lowest and
+# highest). With BUSY=N, N `yes > /dev/null` run beside every run (N cores busy): with one, the
+# pieces may cost at most 10 % more wall time than one encoder; with both of two cores busy
+# (BUSY=2), at most 5 %. Goal on a quiet 2-core machine: ratio at most 0.60.
+# The row "ffmpeg-pair" is two of the tool's runs at once, to two files: half its time is the
+# pair floor, the best that two pieces of perfectly parallel work could reach on this machine,
+# whose two cores slow each other down (shared caches and memory, the host's other guests).
 # Usage: bench/split_vs_cli.sh [BUILD_DIR]
 #   LENGTHS="600 3600" FORMATS="mp3 mp2 ac3 wma opus" BUSY="0 1 2" RUNS=5 (the defaults)
 source "$(dirname "$0")/bench_common.sh"
@@ -42,8 +44,10 @@ timed_with_load() {
     timed "$@"
 }
 
+# "median (lowest-highest)" of the load averages the runs of a label started under.
 median_load() {
-    sort -g "$WORK/$1.load" | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'
+    sort -g "$WORK/$1.load" |
+        awk '{ v[NR] = $1 } END { printf "%s (%s-%s)", v[int(NR / 2) + 1], v[1], v[NR] }'
 }
 
 rows=()
@@ -75,7 +79,8 @@ for seconds in $LENGTHS; do
                      wait $! && exit' pair "$input" "${codec[$format]}" "$tool_out" \
                     "$tool_out.2.$format"
                 rm -f "$tool_out" "$tool_out.2.$format"
-                timed_with_load "ours-$format-$seconds-$busy" "$CLI" --quiet -f "$format" \
+                # Verbose: its log says whether the run took pieces.
+                timed_with_load "ours-$format-$seconds-$busy" "$CLI" -v -f "$format" \
                     -b 128 --output-dir "$ours_dir" "$input"
                 [ "$i" -eq 0 ] && check_output "$ours_out" "${probed[$format]}" "${rate[$format]}"
                 rm -f "$ours_out"
@@ -86,15 +91,20 @@ for seconds in $LENGTHS; do
                     --option split=2 -f "$format" -b 128 --output-dir "$ours_dir" "$input"
             done
             stop_busy
+            took=$(grep -c "encoding the sound in pieces" "$WORK/ours-$format-$seconds-$busy.log" ||
+                true)
             for label in "${labels[@]}"; do
                 runs="$label-$format-$seconds-$busy"
+                pieces=-
+                [ "$label" = ours ] && pieces="$took of $RUNS"
                 rows+=("$(awk -v f="$format" -v s="$seconds" -v b="$busy" -v l="$label" \
                     -v w="$(median "$runs" 1)" -v t="$(median "ffmpeg-$format-$seconds-$busy" 1)" \
+                    -v pair="$(median "ffmpeg-pair-$format-$seconds-$busy" 1)" \
                     -v one="$(median "ours-one-$format-$seconds-$busy" 1)" \
-                    -v m="$(largest "$runs" 2)" -v c="$(median "$runs" 3)" \
+                    -v m="$(largest "$runs" 2)" -v c="$(median "$runs" 3)" -v p="$pieces" \
                     -v load="$(median_load "$runs")" 'BEGIN {
-                    printf "| %s | %d min | %d | %s | %.2f | %.3f | %.3f | %.2f | %.1f | %s |",
-                        f, s / 60, b, l, w, w / t, w / one, c, m / 1024, load }')")
+                    printf "| %s | %g min | %d | %s | %s | %.2f | %.3f | %.3f | %.3f | %.2f | %.1f | %s |",
+                        f, s / 60, b, l, p, w, w / t, 2 * w / pair, w / one, c, m / 1024, load }')")
             done
             echo "$format, $seconds s, busy $busy done; $(print_load)"
         done
@@ -102,8 +112,9 @@ for seconds in $LENGTHS; do
 done
 
 echo
-echo "Medians of $RUNS paired runs, $(nproc) processors; ratios to the tool's and to one encoder's time"
-echo "| format | input | cores busy | run | s | / tool | / one encoder | CPU s | MB | load |"
-echo "|---|---|---|---|---:|---:|---:|---:|---:|---:|"
+echo "Medians of $RUNS paired runs, $(nproc) processors; wall time over the tool's, over the pair"
+echo "floor (half the ffmpeg-pair row) and over one encoder's (ours-one); load: 1-minute average"
+echo "| format | input | cores busy | run | pieces taken | s | / tool | / pair floor | / one encoder | CPU s | MB | load |"
+echo "|---|---|---|---|---|---:|---:|---:|---:|---:|---:|---|"
 printf '%s\n' "${rows[@]}"
 print_load

@@ -371,12 +371,12 @@ int TCustomFFmpegComponent::PiecesPerTask() const {
     if (!SplitEncodingFlag)
         return 0;
     const int cores = UsableCores();
-    // One task at a time gets every core, also those other programs keep busy: measured with
-    // one of two cores busy, two pieces still took 0.8 to 0.9 of one encoder's time.
-    return !ThreadModeFlag ? cores
-                           : TaskPieceBudget(cores, ThreadLimit,
-                                             {.NotEnded = TasksInRun - TasksEnded,
-                                              .ToCome = MoreToCome ? TasksToCome : 0});
+    const int budget = !ThreadModeFlag ? cores
+                                       : TaskPieceBudget(cores, ThreadLimit,
+                                                         {.NotEnded = TasksInRun - TasksEnded,
+                                                          .ToCome = MoreToCome ? TasksToCome : 0});
+    // Read only when it can change the count: a batch with a task per core skips it.
+    return budget > 1 ? PiecesOnIdleCores(budget, cores, RunQueue()) : budget;
 }
 
 void TCustomFFmpegComponent::AnnounceTasks(int toCome) {

@@ -7,6 +7,7 @@
 
 #include "component/OptionRecords.h"
 #include "component/PieceTasks.h"
+#include "component/RunQueue.h"
 #include "component/TaskResult.h"
 #include "engine/ProgressReport.h"
 
@@ -162,9 +163,13 @@ public:
     void PauseTasks();
     void ResumeTasks();
     // Whether a long output's sound is encoded in pieces on the cores the tasks running at once
-    // leave each task (on by default); read when a task starts. A task given the engine's
+    // leave each task and the machine's other work leaves idle (on by default); read when a task
+    // starts. A task given the engine's
     // `split` option keeps its count.
     void SetSplitEncoding(bool value) { SplitEncodingFlag = value; }
+    // Where the pieces' count reads the machine's load (the kernel's run queue by default);
+    // set before StartTasks.
+    void SetRunQueueReading(TRunQueueReading reading) { RunQueue = std::move(reading); }
 
     // The probe a front end inspects files with before adding them.
     TAVProbe& Probe() { return *ProbeObject; }
@@ -266,6 +271,7 @@ private:
     const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};
+    TRunQueueReading RunQueue = OtherRunningThreads;
     std::atomic<bool> PreviewFlag{false};
     std::atomic<bool> PreviewBitmapFlag{false};
     std::atomic<int> ProgressIntervalMs{500};

@@ -18,3 +18,8 @@ int TaskPieceBudget(int cores, int workers, const TTasksLeft& tasks) {
     const int atOnce = std::clamp(std::min(workers, left), 1, std::max(1, workers));
     return std::max(1, cores / atOnce);
 }
+
+int PiecesOnIdleCores(int budget, int cores, int otherRunning) {
+    const int idle = std::max(0, cores - std::max(otherRunning, 0));
+    return std::clamp(idle + 1, 1, std::max(1, budget));
+}

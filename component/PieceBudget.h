@@ -17,4 +17,9 @@ int UsableCores();
 // the tasks left (every worker when more may come and how many is not said). At least 1.
 int TaskPieceBudget(int cores, int workers, const TTasksLeft& tasks);
 
+// The pieces of a budget the machine's load leaves worth taking: one on each core no other
+// thread wants, and one more beside the busy ones (it gets its share of them, as one encoder
+// would); a single piece when no core is idle, where pieces cost more than they gain. At least 1.
+int PiecesOnIdleCores(int budget, int cores, int otherRunning);
+
 #endif

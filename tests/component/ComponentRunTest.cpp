@@ -23,7 +23,11 @@ namespace {
 
 class ComponentRun : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureLibsLoaded(); }
+    void SetUp() override {
+        EnsureLibsLoaded();
+        // Whatever else the machine runs: the piece counts below are the idle machine's.
+        Component.SetRunQueueReading([] { return 0; });
+    }
 
     // Adds a fixture as a task with an mp3 output in the scratch folder; its index.
     int AddTask(const std::string& fixture, const std::string& output, bool setOutput = true,
@@ -461,8 +465,8 @@ TEST_F(ComponentRun, TwoBatchesRacingForOneNameKeepBothOutputs) {
     }
 }
 
-// The first task of a run gets the cores the tasks running at once leave it; none when the
-// sound is not to be encoded in pieces.
+// The first task of a run gets the cores the tasks running at once leave it, as far as the
+// machine's other work leaves them idle; none when the sound is not to be encoded in pieces.
 TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
     const int cores = UsableCores();
     const struct {
@@ -470,12 +474,18 @@ TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
         bool Split;
         int Pieces;
         bool MoreToCome = false;
+        int OtherRunning = 0;
     } cases[] = {{0, 2, true, cores},
                  {1, 2, true, cores},
                  {2, 1, true, cores},
                  {2, 2, true, std::max(1, cores / 2)},
                  {2, 1, true, std::max(1, cores / 2), true},
-                 {1, 1, false, 0}};
+                 {1, 1, false, 0},
+                 // Every core busy: one encoder, on the calling thread or a worker.
+                 {0, 1, true, 1, false, cores},
+                 {1, 1, true, 1, false, 4 * cores},
+                 // All but one busy: a piece on the idle core and one beside the busy ones.
+                 {1, 1, true, std::min(cores, 2), false, cores - 1}};
     int outputs = 0;
     for (const auto& c : cases) {
         Component.ClearTaskList();
@@ -483,10 +493,12 @@ TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
         for (int i = 0; i < c.Tasks; ++i)
             AddTask("tone_mono.wav", std::to_string(outputs++) + ".mp3");
         Component.SetSplitEncoding(c.Split);
+        Component.SetRunQueueReading([running = c.OtherRunning] { return running; });
         Component.StartTasks(c.Threads, c.MoreToCome);
         Component.JoinAddedTasks(false);
         ASSERT_TRUE(events.WaitForRunEnd());
         EXPECT_EQ(Component.Task(0)->SplitPieces, c.Pieces)
-            << c.Threads << " threads, " << c.Tasks << " tasks, more to come " << c.MoreToCome;
+            << c.Threads << " threads, " << c.Tasks << " tasks, more to come " << c.MoreToCome
+            << ", " << c.OtherRunning << " other threads running";
     }
 }

@@ -31,3 +31,17 @@ TEST(PieceBudget, CoresSharedAmongTheTasksThatCanRun) {
             << c.Cores << " cores, " << c.Workers << " workers, " << c.NotEnded << " not ended, "
             << c.ToCome << " to come";
 }
+
+// Pieces only on cores the machine's other work leaves idle, and one beside the busy ones.
+TEST(PieceBudget, PiecesOnIdleCores) {
+    struct TCase {
+        int Budget, Cores, OtherRunning, Pieces;
+    };
+    const TCase cases[] = {
+        {2, 2, 0, 2}, {2, 2, 1, 2}, {2, 2, 2, 1}, {2, 2, 10, 1}, {8, 8, 0, 8}, {8, 8, 6, 3},
+        {4, 8, 6, 3}, {4, 8, 1, 4}, {1, 8, 0, 1}, {8, 8, 8, 1},  {0, 1, 0, 1}, {2, 2, -1, 2},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(PiecesOnIdleCores(c.Budget, c.Cores, c.OtherRunning), c.Pieces)
+            << c.Budget << " budget, " << c.Cores << " cores, " << c.OtherRunning << " running";
+}
