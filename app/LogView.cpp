@@ -1,13 +1,19 @@
 // The main window's log pane.
 #include "LogView.h"
 
+#include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTextBlock>
 
 #include <algorithm>
+#include <memory>
 
-TLogView::TLogView(QWidget* parent) : QPlainTextEdit(parent) {
+TLogView::TLogView(QWidget* parent)
+    : QPlainTextEdit(parent), Verbose(QStringLiteral("&Verbose Log"), this) {
+    Verbose.setObjectName(QStringLiteral("actVerboseLog"));
+    Verbose.setCheckable(true);
     setReadOnly(true);
     setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -85,6 +91,13 @@ void TLogView::AppendKeepingSelection(const QString& batch) {
     kept.setPosition(std::max(0, anchor - dropped));
     kept.setPosition(std::max(0, position - dropped), QTextCursor::KeepAnchor);
     setTextCursor(kept);
+}
+
+void TLogView::contextMenuEvent(QContextMenuEvent* event) {
+    const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    menu->addSeparator();
+    menu->addAction(&Verbose);
+    menu->exec(event->globalPos());
 }
 
 QString TLogView::Text() {

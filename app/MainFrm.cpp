@@ -43,6 +43,7 @@ constexpr int LogHeight = 114;
 const QString GeometryKey = QStringLiteral("Window/Geometry");
 const QString ColumnsKey = QStringLiteral("Window/Columns");
 const QString AddFolderKey = QStringLiteral("Window/AddFolder");
+const QString VerboseLogKey = QStringLiteral("Window/VerboseLog");
 
 // Where "More Free Software..." leads: the libraries this program is built on.
 const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
@@ -78,8 +79,13 @@ TfrmMain::TfrmMain(QWidget* parent)
                const std::string& ALogMsg) { FFLoggerLog(Sender, AThreadID, ALogLevel, ALogMsg); });
     BuildWindow();
     ConnectCommands();
+    connect(&mmoLog->VerboseAction(), &QAction::toggled, this, [this](bool verbose) {
+        UserSettings()->setValue(VerboseLogKey, verbose);
+        ApplyLogLevel();
+    });
     FormCreate();
     RestoreWindowSettings();
+    ApplyLogLevel();
 }
 
 TfrmMain::~TfrmMain() {
@@ -252,6 +258,7 @@ void TfrmMain::RestoreWindowSettings() {
     const std::unique_ptr<QSettings> settings = UserSettings();
     restoreGeometry(settings->value(GeometryKey).toByteArray());
     lvFiles->header()->restoreState(settings->value(ColumnsKey).toByteArray());
+    mmoLog->VerboseAction().setChecked(settings->value(VerboseLogKey, false).toBool());
 }
 
 void TfrmMain::SaveWindowSettings() const {
@@ -296,8 +303,10 @@ void TfrmMain::btnAddFolderClick() {
 }
 
 bool TfrmMain::LoadLibraries() {
-    if (Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV"))))
+    if (Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV")))) {
+        ApplyLogLevel();
         return true;
+    }
     mmoLog->AppendLine(QString::fromStdString(Component->LastErrorText()));
     return false;
 }
@@ -612,8 +621,18 @@ void TfrmMain::UpdateRunStatus() {
     ProgressStatus->setTextVisible(!StatusPane0->text().isEmpty()); // no "0%" before any run
 }
 
-void TfrmMain::FFLoggerLog(const void* /*Sender*/, unsigned AThreadID, TLogLevel ALogLevel,
+void TfrmMain::ApplyLogLevel() {
+    GetLogger()->SetLogLevel(mmoLog->VerboseAction().isChecked() ? llVerbose : llInfo);
+}
+
+void TfrmMain::FFLoggerLog(const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
                            const std::string& ALogMsg) {
+    // The libraries warn of what they handle themselves (an encoder's queue, a muxer's guess):
+    // noise to a user unless the log is verbose. The program's own warnings always show.
+    const bool libraryLine = Sender == GetLogger();
+    if (libraryLine && ALogLevel >= llWarning && ALogLevel != llInfo &&
+        !mmoLog->VerboseAction().isChecked())
+        return;
     mmoLog->AppendLine(u'#' + QString::number(AThreadID) + u'.' +
                        QString::number(static_cast<int>(ALogLevel)) + QStringLiteral(": ") +
                        QString::fromStdString(ALogMsg));

@@ -73,7 +73,8 @@ public:
     void TesselStart(int AIndex, const TPathFileName& AOutputFileName);
     void TesselProgress(int AIndex, const TProgressInfo& AProgress);
     void TesselTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
-    // The log bridge's lines, on the window's thread.
+    // The log bridge's lines, on the window's thread: the libraries' warnings only in the verbose
+    // log.
     void FFLoggerLog(const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
                      const std::string& ALogMsg);
 
@@ -107,6 +108,8 @@ private:
     void SaveWindowSettings() const;
 
     bool LoadLibraries();
+    // The libraries' detail follows the log's verbose mode.
+    void ApplyLogLevel();
     // The options dialog, made on first need.
     void MakeOptionForm();
     void AddFile(const QString& fileName);

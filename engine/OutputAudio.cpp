@@ -92,7 +92,7 @@ public:
         : State(state), Target(target), Encoder(target.Encoder), Write(write) {}
 
     void Output(const AVFrame& chunk, TAudioInputClock& clock, const TAudioSyncSettings& settings);
-    void Flush();
+    void Flush(TAudioEnding ending = aeSoundEnd);
 
 private:
     void EnsureResampler(const TAudioFormat& input, const TAudioFormat& output, bool needed);
@@ -428,7 +428,7 @@ void TAudioPath::Deliver(AVPacket* packet) {
     Write(packet);
 }
 
-void TAudioPath::Flush() {
+void TAudioPath::Flush(TAudioEnding ending) {
     if (State.Drained)
         return;
     if (State.Resampler)
@@ -436,7 +436,9 @@ void TAudioPath::Flush() {
     if (State.Fifo) {
         EncodeReadyFrames();
         const int rest = ff::av_audio_fifo_size(State.Fifo.get());
-        if (rest > 0) {
+        // (What a stop leaves over the last whole frame stays in the fifo, freed with it.)
+        const bool partLeft = ending == aeStopped && !IsSampleBased(Encoder);
+        if (rest > 0 && !partLeft) {
             const bool takesShortFrame =
                 Encoder->codec && (Encoder->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
             EncodeFromFifo(rest, takesShortFrame ? rest : Encoder->frame_size);
@@ -489,8 +491,8 @@ void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target
 }
 
 void FlushAudioOutput(TAudioOutputState& state, const TAudioOutputTarget& target,
-                      const TAudioPacketWriter& write) {
-    TAudioPath(state, target, write).Flush();
+                      const TAudioPacketWriter& write, TAudioEnding ending) {
+    TAudioPath(state, target, write).Flush(ending);
 }
 
 namespace {
@@ -517,6 +519,7 @@ void OutputAudio(TOutputStream& ost, TInputStream& ist, const AVFrame& chunk, in
                                       ost.St->time_base));
 }
 
-void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write) {
-    FlushAudioOutput(StateOf(ost), TAudioOutputTarget{ost.Enc, ost.St, &ost.SyncOpts}, write);
+void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write, TAudioEnding ending) {
+    FlushAudioOutput(StateOf(ost), TAudioOutputTarget{ost.Enc, ost.St, &ost.SyncOpts}, write,
+                     ending);
 }

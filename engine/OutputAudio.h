@@ -106,17 +106,23 @@ void OutputAudioChunk(TAudioOutputState& state, const TAudioOutputTarget& target
                       const AVFrame& chunk, TAudioInputClock& clock,
                       const TAudioSyncSettings& settings, const TAudioPacketWriter& write);
 
+// How the sound of an output ends: where the input's sound ends, or where a stop cut it.
+enum TAudioEnding { aeSoundEnd, aeStopped };
+
 // At the end of the input: drains the resampler, encodes what the fifo holds (a short last
 // frame where the encoder takes one, otherwise padded with silence to a whole frame) and drains
-// the encoder. A drained encoder takes nothing more (until it is opened again); chunks sent to
-// it are dropped.
+// the encoder. A stopped output ends at the last whole frame instead: its cut lies anywhere, and
+// the few samples a decoder's skipped start leaves over a frame (47 for mp3 from mp3) make the
+// mp3 encoder's drain give a frame more than it was given sound for, which it logs as a fault.
+// A drained encoder takes nothing more (until it is opened again); chunks sent to it are
+// dropped.
 void FlushAudioOutput(TAudioOutputState& state, const TAudioOutputTarget& target,
-                      const TAudioPacketWriter& write);
+                      const TAudioPacketWriter& write, TAudioEnding ending = aeSoundEnd);
 
 // The engine's entry points: one decoded chunk of the input stream for the output stream, and
 // the end of the input. The output stream's state is created on first use.
 void OutputAudio(TOutputStream& ost, TInputStream& ist, const AVFrame& chunk, int64_t startTimeUs,
                  const TAudioSyncSettings& settings, const TAudioPacketWriter& write);
-void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write);
+void FlushAudio(TOutputStream& ost, const TAudioPacketWriter& write, TAudioEnding ending);
 
 #endif

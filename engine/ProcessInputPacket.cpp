@@ -254,10 +254,13 @@ void TTranscodeRun::DrainEncoders(int istIndex) {
         AVFormatContext* output = Setup.OutputFiles[ost.FileIndex];
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-            FlushAudio(ost, [&](AVPacket* encoded) {
-                run.AudioSizeBytes += encoded->size;
-                WriteOutputPacket(output, ost, encoded);
-            });
+            FlushAudio(
+                ost,
+                [&](AVPacket* encoded) {
+                    run.AudioSizeBytes += encoded->size;
+                    WriteOutputPacket(output, ost, encoded);
+                },
+                Setup.StopRequested ? aeStopped : aeSoundEnd);
             break;
         case AVMEDIA_TYPE_VIDEO:
             EncodeAndWrite(output, ost, nullptr);

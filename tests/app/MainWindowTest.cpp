@@ -323,6 +323,32 @@ private slots:
                  prefix + QStringLiteral("first line\n") + prefix + QStringLiteral("second line"));
     }
 
+    // The libraries' warnings show only in the verbose log (a choice that is remembered); their
+    // errors and the program's own warnings always show.
+    void LibraryWarningsShowOnlyInTheVerboseLog_data() {
+        QTest::addColumn<bool>("fromLibrary");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("verbose");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("library warning") << true << int(llWarning) << false << false;
+        QTest::newRow("library warning, verbose") << true << int(llWarning) << true << true;
+        QTest::newRow("library detail") << true << int(llVerbose) << false << false;
+        QTest::newRow("library error") << true << int(llError) << false << true;
+        QTest::newRow("library information") << true << int(llInfo) << false << true;
+        QTest::newRow("program's warning") << false << int(llWarning) << false << true;
+    }
+    void LibraryWarningsShowOnlyInTheVerboseLog() {
+        QFETCH(bool, fromLibrary);
+        QFETCH(int, level);
+        QFETCH(bool, verbose);
+        QFETCH(bool, shown);
+        Window->LogPane().VerboseAction().setChecked(verbose);
+        const void* sender = fromLibrary ? static_cast<const void*>(GetLogger()) : this;
+        Window->FFLoggerLog(sender, 7, static_cast<TLogLevel>(level), "the line");
+        QCOMPARE(Window->LogPane().Text().contains(QStringLiteral("the line")), shown);
+        QCOMPARE(std::make_unique<TfrmMain>()->LogPane().VerboseAction().isChecked(), verbose);
+    }
+
     // The view follows new lines from the bottom; a user reading further up keeps the lines in
     // view, even while the oldest lines give way.
     void TheLogPaneKeepsItsNewestLinesUnderAFlood() {

@@ -184,3 +184,25 @@ TEST_F(RunControlTest, EmptyOutputIsDeletedInEveryEnding) {
 }
 
 } // namespace
+
+// A stop cuts mp3 from mp3 a few samples past a whole frame (the decoder's skipped start): the
+// stopped output ends at that frame, without the encoder's complaint about a frame it was not
+// given, on one encoder and in pieces alike.
+class StoppedMp3Test : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StoppedMp3Test, EndsAtAWholeFrameWithoutTheEncodersComplaint) {
+    TTempFolder folder;
+    TLogCapture log;
+    TEngineUnderTest run;
+    run.OpenInputs({}, {Fixture("long_2h.mp3")});
+    run.CreateOutput({{"acodec", "libmp3lame"}, {"split", GetParam()}}, folder / "stopped.mp3");
+    run.Engine->ProgressIntervalUs = 20000;
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return run.Progresses > 3; }));
+    run.Engine->Stop(swWaitForEnd);
+    EXPECT_FALSE(run.Engine->ErrorOccurred);
+    EXPECT_FALSE(log.Contains("queue is empty"));
+    EXPECT_GT(ProbeDuration(folder / "stopped.mp3"), 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneEncoderAndPieces, StoppedMp3Test, ::testing::Values("0", "2"));
