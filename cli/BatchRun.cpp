@@ -181,7 +181,10 @@ bool TBatchRun::Convertible(const fs::path& input, const TProbedInput& probed) {
 }
 
 bool TBatchRun::Refuse(const fs::path& input, const std::string& refusal) {
-    Reporter.Skipped(input, refusal);
+    if (Options.DryRun)
+        Reporter.Planned("skip", input, {}, refusal);
+    else
+        Reporter.Skipped(input, refusal);
     Report.Line(input, {}, "skipped", refusal, 0);
     ++Skipped;
     return false;
@@ -205,13 +208,15 @@ void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices,
     else
         pending.Shared = PendingChoices.back().Shared;
     PendingChoices.push_back(std::move(pending));
-    Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
+    if (!Options.DryRun)
+        Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
 }
 
 // With --copy-images, once per input folder, into the output's folder of the tree.
 void TBatchRun::CopyImagesBeside(const TOutputChoices& choices, const fs::path& output) {
     const fs::path folder = choices.InputFileName.parent_path();
-    if (Options.CopyImages && !choices.TreeName.empty() && ImageFolders.insert(folder).second)
+    if (Options.CopyImages && !Options.DryRun && !choices.TreeName.empty() &&
+        ImageFolders.insert(folder).second)
         CopyAlbumImages(folder, output.parent_path());
 }
 
@@ -372,6 +377,8 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
 }
 
 bool TBatchRun::Run() {
+    if (Options.DryRun)
+        return ListPlan();
     const bool anyInput = !CliTasks.empty() || FoldersLeft;
     if (anyInput) {
         Component.OnProgress = [this](int index, const TProgressInfo& progress) {
@@ -432,6 +439,8 @@ bool TBatchRun::Run() {
         }
         WriteGainTags();
         WritePlaylists();
+        if (!Stopping && InterruptRequests() == 0)
+            DeleteGoneOutputs();
         const std::chrono::duration<double> elapsed = steady_clock::now() - started;
         Reporter.PassedOver(WithoutSound, UpToDate);
         Reporter.Summary(CliTasks, Skipped, elapsed.count());

@@ -106,6 +106,12 @@ private:
     bool MakesOutputLike(const std::filesystem::path& sibling, const TOutputChoices& choices);
     // The record of the output folder of the choices (read once); null without one.
     TOutputManifest* ManifestFor(const TOutputChoices& choices);
+    // --dry-run (BatchRunMirror.cpp): lists what the run would do and runs nothing. True when
+    // every input could be planned.
+    bool ListPlan();
+    // --delete: removes the recorded outputs of inputs gone from the folders given (with
+    // --dry-run, lists them).
+    void DeleteGoneOutputs();
     void RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
                       const std::filesystem::path& output);
     void RecordEnded(int index, const TCliTask& task, bool outputExists);
@@ -166,6 +172,8 @@ private:
         TManifestEntry Entry;
     };
     std::map<std::size_t, TPendingRecord> PendingRecords;
+    // With --dry-run, why an input is converted again, by CliTasks index (--update's reason).
+    std::map<std::size_t, std::string> PlanReasons;
     bool ManifestFailed = false;     // a record could not be written
     int WithoutSound = 0;            // files under folders passed over quietly
     int UpToDate = 0;                // inputs passed over by --update

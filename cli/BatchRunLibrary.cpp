@@ -87,6 +87,8 @@ std::optional<fs::path> TBatchRun::PlanOutput(const TLibraryInput& found, TOutpu
             return PassOverUpToDate(choices, output);
         }
         choices.Overwrite = decision.Action == uaReplace;
+        if (Options.DryRun)
+            PlanReasons[CliTasks.size()] = decision.Reason;
     } else if (own && Exists(output) && !Options.Overwrite) {
         // Without --update an output is never replaced unasked: the next free name.
         return PlanFreeOutput(choices, *manifest, std::move(entry));
@@ -124,6 +126,8 @@ std::optional<fs::path> TBatchRun::PlanOutputBeside(TOutputChoices& choices,
 std::optional<fs::path> TBatchRun::PassOverUpToDate(const TOutputChoices& choices,
                                                     const fs::path& output) {
     ++UpToDate;
+    if (Options.DryRun)
+        Reporter.Planned("skip", choices.InputFileName, output, "up to date");
     std::error_code error;
     OutputsByInput[fs::absolute(choices.InputFileName, error).lexically_normal()] = output;
     CopyImagesBeside(choices, output);
@@ -133,6 +137,8 @@ std::optional<fs::path> TBatchRun::PassOverUpToDate(const TOutputChoices& choice
 
 void TBatchRun::RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
                              const fs::path& output) {
+    if (Options.DryRun)
+        return;
     entry.Output = manifest.Relative(output);
     entry.OutputStamp = StampOf(output);
     entry.WrittenUs = ReadWrittenSound(output, 0).LengthUs;

@@ -228,6 +228,8 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
           },
           {}}},
         {"update", {0, {}, [](TCliOptions& o) { o.Update = true; }}},
+        {"delete", {0, {}, [](TCliOptions& o) { o.Delete = true; }}},
+        {"dry-run", {0, {}, [](TCliOptions& o) { o.DryRun = true; }}},
         {"copy-images", {0, {}, [](TCliOptions& o) { o.CopyImages = true; }}},
         {"overwrite", {0, {}, [](TCliOptions& o) { o.Overwrite = true; }}},
         {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
@@ -323,6 +325,8 @@ std::string CheckCombination(const TCliOptions& o) {
         return copied;
     if (!o.NameTemplate.empty() && o.OutputFolder.empty())
         return "--name needs --output-dir (the names are made under it)";
+    if (o.Delete && o.OutputFolder.empty())
+        return "--delete needs --output-dir (it removes only the outputs recorded there)";
     std::error_code error;
     if (!o.OutputFolder.empty() && !std::filesystem::is_directory(o.OutputFolder, error))
         return "output folder '" + o.OutputFolder + "' does not exist";
@@ -446,6 +450,11 @@ Takes the sound out of video and audio files.
                           it) is complete and made with these settings from the input as
                           it is; a changed input, other settings or a damaged output of
                           its own is replaced, a file not recorded never
+      --delete            remove the outputs DIR/.soundpick-outputs records for inputs
+                          gone from the folders given (nothing else), and the folders
+                          they leave empty
+      --dry-run           list what the run would convert, replace, skip and delete, with
+                          the reason, and write nothing
       --shard K/N         convert only share K of N of the inputs (by their relative path)
       --report FILE       write one JSON line per input (input, output, state, warning,
                           seconds) to FILE; a report that cannot be written fails the run

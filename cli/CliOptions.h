@@ -38,6 +38,8 @@ struct TCliOptions {
     std::string NameTemplate; // --name: output paths from tags; empty: the input's tree
     bool Update = false;      // skip inputs whose output is complete and newer
     std::string Shard;        // "K/N": only this share of the inputs; empty: all
+    bool Delete = false;      // remove the recorded outputs of inputs gone from the folders
+    bool DryRun = false;      // list what the run would do, write nothing
     std::string ReportFile;   // one JSON line per input; empty: none
     bool CopyImages = false;  // cover images beside the outputs
     bool Verbose = false;

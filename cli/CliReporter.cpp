@@ -274,6 +274,37 @@ void TCliReporter::Ended(int index, const TCliTask& task, const std::string& mes
         OutputName(task.Output);
 }
 
+void TCliReporter::Planned(const std::string& action, const std::filesystem::path& input,
+                           const std::filesystem::path& output, const std::string& reason) {
+    if (Mode == rmJson) {
+        TJsonObject object;
+        object.Add("event", std::string("plan")).Add("action", action).AddPath("input", input);
+        if (output.empty())
+            object.Null("output");
+        else
+            object.AddPath("output", output);
+        PrintJson(object.Add("reason", reason));
+        return;
+    }
+    ClearLive();
+    std::printf("%s %s%s: %s\n", action.c_str(), input.string().c_str(),
+                output.empty() ? "" : (" -> " + output.string()).c_str(), reason.c_str());
+    std::fflush(stdout);
+}
+
+void TCliReporter::Removed(const std::filesystem::path& input,
+                           const std::filesystem::path& output) {
+    if (Mode == rmJson) {
+        PrintJson(TJsonObject()
+                      .Add("event", std::string("removed"))
+                      .AddPath("input", input)
+                      .AddPath("output", output));
+        return;
+    }
+    if (!Quiet)
+        ErrorLine("removed " + output.string() + ": its input " + input.string() + " is gone");
+}
+
 void TCliReporter::LogLine(const std::string& line) {
     if (Mode == rmJson)
         std::fprintf(stderr, "%s\n", line.c_str());

@@ -51,6 +51,12 @@ public:
     void Progress(int index, const TCliTask& task);
     // A task's end; outputExists tells whether a stopped task left a file.
     void Ended(int index, const TCliTask& task, const std::string& message, bool outputExists);
+    // With --dry-run, what the run would do with an input ("convert", "replace", "skip",
+    // "delete") and why, on the standard output: the list asked for.
+    void Planned(const std::string& action, const std::filesystem::path& input,
+                 const std::filesystem::path& output, const std::string& reason);
+    // With --delete, an output removed because its input is gone.
+    void Removed(const std::filesystem::path& input, const std::filesystem::path& output);
     void LogLine(const std::string& line);
     void Warning(const std::string& text);
     // A file's media information (--info).

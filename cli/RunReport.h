@@ -1,7 +1,8 @@
 // The --report file of soundpick-cli: one JSON line per input as its fate is known (input,
 // output, state, warning, seconds), written as the run goes so that a stopped run still leaves
 // the lines of what it did. States: "finished", "stopped", "failed", "skipped" (could not be
-// read), "no-sound" and "up-to-date".
+// read), "no-sound", "up-to-date" and "removed" (--delete); with --dry-run "would-convert",
+// "would-replace" and "would-delete".
 #ifndef SOUNDPICK_CLI_RUNREPORT_H
 #define SOUNDPICK_CLI_RUNREPORT_H
 

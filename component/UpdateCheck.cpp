@@ -65,8 +65,7 @@ std::string OutputSettingsText(const TOutputChoices& c) {
 
 TUpdateDecision DecideUpdate(const TManifestEntry& own, const fs::path& input,
                              const fs::path& output, const std::string& settings) {
-    const TRecordedStamp outputStamp = StampOf(output);
-    if (outputStamp.SizeBytes < 0)
+    if (StampOf(output).SizeBytes < 0)
         return {uaConvert, "the output is missing"};
     if (!own.Complete)
         return {uaReplace, "its run was stopped"};
@@ -74,14 +73,18 @@ TUpdateDecision DecideUpdate(const TManifestEntry& own, const fs::path& input,
         return {uaReplace, "the settings changed"};
     if (StampOf(input) != own.InputStamp)
         return {uaReplace, "the input changed"};
-    if (outputStamp == own.OutputStamp)
+    if (OutputAsWritten(own, output))
         return {uaSkip, "up to date"};
+    return {uaReplace, "the output is damaged or cut short"};
+}
+
+bool OutputAsWritten(const TManifestEntry& own, const fs::path& output) {
+    if (StampOf(output) == own.OutputStamp)
+        return true;
     // Changed since its run: the same sound read back keeps it (its tags may have been
     // edited); anything else is damage.
     const TWrittenSound written = ReadWrittenSound(output, 0);
     constexpr int64_t ToleranceUs = 1000;
-    if (written.OpenError == 0 && own.WrittenUs > 0 &&
-        std::llabs(written.LengthUs - own.WrittenUs) <= ToleranceUs)
-        return {uaSkip, "up to date"};
-    return {uaReplace, "the output is damaged or cut short"};
+    return written.OpenError == 0 && own.WrittenUs > 0 &&
+           std::llabs(written.LengthUs - own.WrittenUs) <= ToleranceUs;
 }

@@ -39,6 +39,10 @@ struct TUpdateDecision {
 // one run's with another's.
 std::string OutputSettingsText(const TOutputChoices& choices);
 
+// Whether an output is still as its own run left it: the same file, or one changed since whose
+// sound read back is still the length the run wrote (a tag edit changes no sound).
+bool OutputAsWritten(const TManifestEntry& own, const std::filesystem::path& output);
+
 // Compares an output with what its own run recorded: the settings, the input as it was read,
 // and the output as it was left; an output changed since is read back and kept only when its
 // sound is still the length the run wrote (a tag edit changes no sound).

@@ -4,6 +4,7 @@
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
 #include "component/Shard.h"
+#include "ffbind/TempFolder.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -418,4 +419,67 @@ TEST_F(CliLibrary, DamagedFilesFailWhereOthersHaveNoSound) {
             << damaged << err;
     EXPECT_NE(err.find("2 files without sound skipped"), std::string::npos) << err;
     EXPECT_EQ(Tree("out"), std::set<std::string>{"good.mp3"});
+}
+
+// A mirror: --dry-run lists what a run would convert, skip and delete, with the reason, and
+// writes nothing; --delete removes the recorded outputs of the tree's inputs that are gone, and
+// the folders they leave empty, but never a file the record does not name, an output changed
+// into other sound since, or the output of an input of another tree.
+TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
+    for (const char* name : {"in/a/1.wav", "in/a/2.wav", "in/b/3.wav", "in/c/4.wav", "in2/5.wav"})
+        Put("mono_8k.wav", name);
+    fs::create_directory(Folder / "out");
+    // Every file and folder under out, hidden ones too, with its bytes.
+    const auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(Folder / "out"))
+            files[entry.path().string()] =
+                entry.is_regular_file() ? ReadWholeFile(entry.path()) : "";
+        return files;
+    };
+    const auto in = [&](const char* name) { return (Folder / "in" / name).string(); };
+    const auto out = [&](const char* name) { return (Folder / "out" / name).string(); };
+    std::string listed, err;
+    ASSERT_EQ(RunCli({"--dry-run", "-o", Out(), In()}, Folder.Path(), &listed, &err), 0) << err;
+    EXPECT_EQ(Lines(listed).size(), 4u) << listed;
+    EXPECT_TRUE(fs::is_empty(Folder / "out"));
+
+    ASSERT_EQ(RunCli({"-o", Out(), In()}, Folder.Path()), 0);
+    ASSERT_EQ(RunCli({"-o", Out(), (Folder / "in2").string()}, Folder.Path()), 0);
+    Put("cover_64.jpg", "out/c/cover.jpg");
+    fs::copy_file(Fixture("tone_1k_stereo.mp3"), out("c/4.mp3"),
+                  fs::copy_options::overwrite_existing);
+    std::ofstream(out("mine.mp3")) << "not recorded";
+    for (const char* name : {"in/a/2.wav", "in/b/3.wav", "in/c/4.wav", "in2/5.wav"})
+        fs::remove(Folder / name);
+    const auto before = snapshot();
+    ASSERT_EQ(RunCli({"--dry-run", "--delete", "--update", "-o", Out(), In()}, Folder.Path(),
+                     &listed, &err),
+              0)
+        << err;
+    EXPECT_EQ(snapshot(), before);
+    const std::vector<std::string> plan = Lines(listed);
+    EXPECT_EQ(std::set<std::string>(plan.begin(), plan.end()),
+              (std::set<std::string>{
+                  "skip " + in("a/1.wav") + " -> " + out("a/1.mp3") + ": up to date",
+                  "delete " + in("a/2.wav") + " -> " + out("a/2.mp3") + ": the input is gone",
+                  "delete " + in("b/3.wav") + " -> " + out("b/3.mp3") + ": the input is gone",
+                  "keep " + in("c/4.wav") + " -> " + out("c/4.mp3") +
+                      ": the input is gone, but it was changed since its run wrote it"}));
+
+    ASSERT_EQ(RunCli({"--delete", "--update", "--report", (Folder / "r.jsonl").string(), "-o",
+                      Out(), In()},
+                     Folder.Path(), nullptr, &err),
+              0)
+        << err;
+    EXPECT_NE(err.find("removed " + out("b/3.mp3") + ": its input " + in("b/3.wav") + " is gone"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(Report("r.jsonl"),
+              (std::map<std::string, std::string>{
+                  {"a/1.wav", "up-to-date"}, {"a/2.wav", "removed"}, {"b/3.wav", "removed"}}));
+    EXPECT_EQ(Tree("out"),
+              (std::set<std::string>{"a/1.mp3", "c/4.mp3", "c/cover.jpg", "mine.mp3", "5.mp3"}));
+    EXPECT_FALSE(fs::exists(Folder / "out/b"));
+    EXPECT_EQ(ReadWholeFile(out("c/4.mp3")), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
 }

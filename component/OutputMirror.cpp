@@ -1,0 +1,69 @@
+// The outputs of gone inputs, and their removal.
+#include "component/OutputMirror.h"
+
+#include "component/UpdateCheck.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The input's path under folder; empty when it lies elsewhere.
+fs::path PathUnder(const fs::path& input, const fs::path& folder) {
+    const fs::path relative = input.lexically_relative(folder.lexically_normal());
+    return relative.empty() || *relative.begin() == ".." ? fs::path() : relative;
+}
+
+bool Exists(const fs::path& file) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(file, error));
+}
+
+// The folders between the removed file and the output folder that hold nothing now.
+void RemoveEmptyFolders(const fs::path& removed, const fs::path& outputFolder) {
+    std::error_code error;
+    const fs::path top = outputFolder.lexically_normal();
+    for (fs::path folder = removed.parent_path().lexically_normal();
+         folder != top && !PathUnder(folder, top).empty(); folder = folder.parent_path())
+        if (!fs::is_empty(folder, error) || error || !fs::remove(folder, error))
+            return;
+}
+
+} // namespace
+
+std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
+                                             const std::vector<fs::path>& folders,
+                                             const TShard& shard) {
+    std::vector<TManifestEntry> gone;
+    for (const auto& [output, entry] : manifest.Entries()) {
+        for (const fs::path& folder : folders) {
+            const fs::path relative = PathUnder(entry.Input, folder);
+            if (relative.empty())
+                continue;
+            if (shard.Takes(relative) && !Exists(entry.Input))
+                gone.push_back(entry);
+            break;
+        }
+    }
+    return gone;
+}
+
+std::string RemovalRefusal(const TManifestEntry& entry, const fs::path& output) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(output, error);
+    if (!fs::exists(status))
+        return "";
+    if (!fs::is_regular_file(status))
+        return "it is no longer a file this program wrote";
+    return OutputAsWritten(entry, output) ? "" : "it was changed since its run wrote it";
+}
+
+std::string RemoveGoneOutput(TOutputManifest& manifest, const TManifestEntry& entry) {
+    const fs::path output = manifest.Folder() / entry.Output;
+    if (std::string refusal = RemovalRefusal(entry, output); !refusal.empty())
+        return refusal;
+    std::error_code error;
+    if (!fs::remove(output, error) && error)
+        return error.message();
+    RemoveEmptyFolders(output, manifest.Folder());
+    return manifest.Forget(entry.Output);
+}
