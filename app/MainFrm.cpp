@@ -325,9 +325,11 @@ void TfrmMain::AddFile(const QString& fileName) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(probed.ErrorText));
         return;
     }
+    // What cannot be added is said in the log, as every refusal of Add is: a box would halt
+    // the files still to come.
     if (!probed.HasSound) {
-        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(NoSoundText(
-                                              QFileInfo(fileName).fileName().toStdString())));
+        mmoLog->AppendWithBlankLines(
+            QString::fromStdString(NoSoundText(QFileInfo(fileName).fileName().toStdString())));
         return;
     }
     MakeOptionForm();
@@ -371,7 +373,6 @@ void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
     const TAddedTask added = Component->AddTask(choices, outputFileName);
     if (added.Index < 0) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(added.ErrorText));
-        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(added.ErrorText));
         return;
     }
     Rows->AddTask(FromPath(choices.InputFileName), added.LengthMs, fileSizeBytes,

@@ -21,11 +21,11 @@ struct TColumn {
 };
 
 // The window's default width shows them all.
+// The status is the widest: a failure's reason reads there.
 constexpr TColumn Columns[tcColumnCount] = {
     {"Input", 130},  {"Total Time", 72}, {"Input Size", 72},   {"Output", 150},    {"Progress", 66},
-    {"Status", 156}, {"FPS", 50},        {"Current Time", 80}, {"Output Size", 80}};
+    {"Status", 260}, {"FPS", 50},        {"Current Time", 80}, {"Output Size", 80}};
 
-constexpr int FailedTextLength = 60;
 // The status colours: a failure, and an end with a warning (amber, readable on white).
 const QColor FailedColor(176, 0, 32);
 const QColor WarningColor(160, 96, 0);
@@ -75,10 +75,7 @@ int TTaskListModel::ColumnWidth(int column) {
 }
 
 QString TTaskListModel::FailedText(const QString& message) {
-    QString text = ReasonFirst(message.section(u'\n', 0, 0).trimmed());
-    if (text.size() > FailedTextLength)
-        text = text.left(FailedTextLength - 3) + QStringLiteral("...");
-    return QStringLiteral("Failed: ") + text;
+    return QStringLiteral("Failed: ") + ReasonFirst(message.section(u'\n', 0, 0).trimmed());
 }
 
 void TTaskListModel::AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
@@ -262,11 +259,12 @@ QString TTaskListModel::StatusText(const TRow& row) const {
 }
 
 QString TTaskListModel::ToolTip(const TRow& row, int column) const {
+    // The status's whole reason, which the cell may cut, comes first; the output's path last.
     QString tip = row.OutputFile;
     if (column == tcStatus && row.State == rsFailed)
-        tip += u'\n' + row.EndMessage;
+        tip = row.EndMessage + u'\n' + tip;
     if (column == tcStatus && row.State == rsDone && !row.WarningMessage.isEmpty())
-        tip += u'\n' + row.WarningMessage;
+        tip = row.WarningMessage + u'\n' + tip;
     if (!row.LoudnessText.isEmpty())
         tip += u'\n' + row.LoudnessText;
     return tip;

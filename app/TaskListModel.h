@@ -47,7 +47,8 @@ public:
 
     static QString ColumnCaption(int column);
     static int ColumnWidth(int column);
-    // "Failed: " and the first line of the engine's message, cut to a length that fits a cell.
+    // "Failed: " and the first line of the engine's message, its reason before the path it is
+    // about (the whole message is in the cell's tooltip).
     static QString FailedText(const QString& message);
 
     // A new, waiting row: the input's name part, the length its output will have (ms; -1 when
@@ -80,7 +81,7 @@ public:
     // Every end but a failure marks the output converted.
     void ApplyEnd(int row, bool finished, bool failed, const QString& message);
     // A done row whose output is not all it should be: the status reads "Done — " and the
-    // summary in a warning colour, the tooltip the whole message.
+    // summary in a warning colour, the tooltip the whole message first.
     void SetWarning(int row, const QString& summary, const QString& message);
     bool HasWarning(int row) const { return !Rows.at(row).WarningSummary.isEmpty(); }
     // The figures of the row's loudness normalisation, shown in its tooltip.

@@ -364,9 +364,8 @@ private slots:
         QVERIFY(!driver.Done());
         QCOMPARE(Rows().RowCount(), 0);
         QVERIFY(Log().startsWith(QStringLiteral("\n***File load error: ")));
-        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
-        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
-                 QStringLiteral("video_only.mp4 has no sound to extract."));
+        QVERIFY(Log().contains(QStringLiteral("\nvideo_only.mp4 has no sound to extract.\n")));
+        QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(Buttons().btnAdd->isEnabled());
     }
 
@@ -454,7 +453,7 @@ private slots:
         QVERIFY(Rows()
                     .data(Rows().index(0, tcStatus), Qt::ToolTipRole)
                     .toString()
-                    .endsWith(QStringLiteral(": the input ended at 0:01 of its declared 0:04.")));
+                    .contains(QStringLiteral(": the input ended at 0:01 of its declared 0:04.\n")));
         QCOMPARE(Window->RunStatusText(),
                  QStringLiteral("1 done, 1 with a warning, 0 stopped, 0 failed"));
     }
