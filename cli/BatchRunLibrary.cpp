@@ -141,7 +141,7 @@ void TBatchRun::RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
         return;
     entry.Output = manifest.Relative(output);
     entry.OutputStamp = StampOf(output);
-    entry.WrittenUs = ReadWrittenSound(output, 0).LengthUs;
+    entry.WrittenUs = ReadWrittenSound(output, 0, rbDecodeSound).LengthUs;
     if (const std::string error = manifest.Record(entry); !error.empty()) {
         ManifestFailed = true;
         Reporter.Warning("the record of the output folder cannot be written: " + error);

@@ -23,9 +23,9 @@ TOutputState OutputStateFor(const fs::path& input, const fs::path& output, int64
         return osUpToDate;
     // Raw packets without time stamps (ADTS) give -1: their length cannot be told, and the
     // times alone decide, as for the check of a finished conversion.
-    // An output no reader can open is as good as cut short.
-    const TWrittenSound written = ReadWrittenSound(output, 0);
-    if (written.OpenError != 0)
+    // An output no reader can open, or without a sound to decode, is as good as cut short.
+    const TWrittenSound written = ReadWrittenSound(output, 0, rbDecodeSound);
+    if (written.OpenError != 0 || !written.SoundDecoded)
         return osIncomplete;
     return written.LengthUs < 0 || WrittenLengthComplete(expectedUs, written.LengthUs)
                ? osUpToDate
@@ -83,8 +83,8 @@ bool OutputAsWritten(const TManifestEntry& own, const fs::path& output) {
         return true;
     // Changed since its run: the same sound read back keeps it (its tags may have been
     // edited); anything else is damage.
-    const TWrittenSound written = ReadWrittenSound(output, 0);
+    const TWrittenSound written = ReadWrittenSound(output, 0, rbDecodeSound);
     constexpr int64_t ToleranceUs = 1000;
-    return written.OpenError == 0 && own.WrittenUs > 0 &&
+    return written.OpenError == 0 && written.SoundDecoded && own.WrittenUs > 0 &&
            std::llabs(written.LengthUs - own.WrittenUs) <= ToleranceUs;
 }

@@ -267,11 +267,16 @@ void TTranscodeRun::CheckWrittenLength(const TOutputStream& Ost) {
     const int64_t frameUs = Ost.Enc->frame_size > 0 && Ost.Enc->sample_rate > 0
                                 ? int64_t{Ost.Enc->frame_size} * 1000000 / Ost.Enc->sample_rate
                                 : 0;
-    const TWrittenSound written = ReadWrittenSound(output.Target.WrittenName(), frameUs);
+    // A copy is written as it came, with no encoder's word for it: its sound is decoded.
+    const TWrittenSound written = ReadWrittenSound(output.Target.WrittenName(), frameUs,
+                                                   Ost.EncodingNeeded ? rbPackets : rbDecodeSound);
     if (written.OpenError != 0) {
         ReportUnreadOutput(output.FileName.string(), written.OpenError);
         return;
     }
+    if (!written.SoundDecoded)
+        throw FFmpegException("No sound could be decoded from " + output.FileName.string() +
+                              ", the copy of " + input.FileName.string() + ".");
     if (input.SoundLengthUs <= 0)
         return;
     // The output's own start (`ss` given after the input) drops sound the same as the input's.

@@ -6,6 +6,7 @@
 #include "ffbind/UnicodeProtocol.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -42,9 +43,44 @@ private:
     int64_t OpenSizeBytes = 0, BytesBeforeOpen = 0, BytesRead = 0;
 };
 
+// Decodes a stream's packets until the first frame that holds sound.
+class TFirstSound {
+public:
+    // Nothing to decode with when the codec has no decoder here (then nothing is told).
+    explicit TFirstSound(const AVStream& stream) {
+        const AVCodec* codec = ff::avcodec_find_decoder(stream.codecpar->codec_id);
+        Context.reset(codec ? ff::avcodec_alloc_context3(codec) : nullptr);
+        Frame.reset(ff::av_frame_alloc());
+        if (!Context || !Frame ||
+            ff::avcodec_parameters_to_context(Context.get(), stream.codecpar) < 0 ||
+            ff::avcodec_open2(Context.get(), codec, nullptr) < 0)
+            Context.reset();
+    }
+    bool CanTell() const { return Context != nullptr; }
+    // The duration of the first frame of sound; -1 before one is found.
+    int64_t FrameUs() const { return FirstFrameUs; }
+    // Feeds a packet (null: the end); a packet the decoder refuses is passed over.
+    void Feed(const AVPacket* packet) {
+        if (!Context || Found() || ff::avcodec_send_packet(Context.get(), packet) < 0)
+            return;
+        while (!Found() && ff::avcodec_receive_frame(Context.get(), Frame.get()) >= 0) {
+            if (Frame->nb_samples > 0 && Frame->sample_rate > 0)
+                FirstFrameUs = int64_t{Frame->nb_samples} * 1000000 / Frame->sample_rate;
+            ff::av_frame_unref(Frame.get());
+        }
+    }
+
+private:
+    bool Found() const { return FirstFrameUs >= 0; }
+    CodecContextPtr Context;
+    FramePtr Frame;
+    int64_t FirstFrameUs = -1;
+};
+
 } // namespace
 
-TWrittenSound ReadWrittenSound(const std::filesystem::path& file, int64_t packetDurationUs) {
+TWrittenSound ReadWrittenSound(const std::filesystem::path& file, int64_t packetDurationUs,
+                               TReadBack readBack) {
     TWrittenSound result;
     TInputContext input =
         OpenInputContext(FileNameToURL(file), nullptr, nullptr, &result.OpenError, nullptr);
@@ -61,15 +97,26 @@ TWrittenSound ReadWrittenSound(const std::filesystem::path& file, int64_t packet
     PacketPtr packet(ff::av_packet_alloc());
     if (sound < 0 || !packet)
         return result;
+    std::optional<TFirstSound> firstSound;
+    if (readBack == rbDecodeSound)
+        firstSound.emplace(*context->streams[sound]);
     TPacketSpan span;
     int64_t unstamped = 0;
     while (ff::av_read_frame(context, packet.get()) >= 0) {
+        if (firstSound && packet->stream_index == sound)
+            firstSound->Feed(packet.get());
         const int64_t start = packet->pts != NoPts ? packet->pts : packet->dts;
         if (packet->stream_index == sound && start == NoPts)
             ++unstamped;
         else if (packet->stream_index == sound)
             span.Add(start, packet->duration, packet->size);
         ff::av_packet_unref(packet.get());
+    }
+    if (firstSound && firstSound->CanTell()) {
+        firstSound->Feed(nullptr);
+        result.SoundDecoded = firstSound->FrameUs() >= 0;
+        if (packetDurationUs <= 0)
+            packetDurationUs = std::max<int64_t>(firstSound->FrameUs(), 0);
     }
     if (span.Empty()) {
         result.LengthUs =

@@ -58,14 +58,17 @@ TEST(CliReadBack, AnOutputNoReaderCanOpenFails) {
     EXPECT_TRUE(result.Outputs.empty()) << result.Outputs.front();
 }
 
-// Complete outputs pass the read-back without a warning: a copy into Matroska, whose packets
-// carry no duration, and an output that starts later than its input (`ss` given for the output).
+// Complete outputs pass the read-back without a warning: copies into Matroska, whose packets
+// carry no duration (a whole file in one packet at a rate WavPack does not list, four channels),
+// and an output that starts later than its input (`ss` given for the output).
 TEST(CliReadBack, CompleteOutputsGiveNoWarning) {
     struct {
         const char* Fixture;
         std::vector<std::string> Args;
         double Seconds;
     } cases[] = {{"wavpack_2s_blocks.wv", {"-f", "copy"}, 4.0},
+                 {"wavpack_one_block.wv", {"-f", "copy"}, 2.0},
+                 {"wavpack_4ch.wv", {"-f", "copy"}, 2.0},
                  {"tone_1k_stereo.wav", {"-f", "flac", "--option", "ss=2.5"}, 1.5},
                  {"tone_1k_stereo.mp3", {"-f", "wav", "--option", "ss=2"}, 2.0}};
     for (const auto& c : cases) {
