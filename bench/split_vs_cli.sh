@@ -13,12 +13,16 @@
 # pair floor, the best that two pieces of perfectly parallel work could reach on this machine,
 # whose two cores slow each other down (shared caches and memory, the host's other guests).
 # Usage: bench/split_vs_cli.sh [BUILD_DIR]
-#   LENGTHS="600 3600" FORMATS="mp3 mp2 ac3 wma opus" BUSY="0 1 2" RUNS=5 (the defaults)
+#   LENGTHS="600 3600" FORMATS="mp3 mp2 ac3 wma opus" BUSY="0 1 2" RUNS=5 FORCED=1 (the defaults)
+#   FORCED=0 leaves out the runs with split=2; OURS_OPTIONS adds arguments to each of our runs
+#   (for inputs under two minutes: OURS_OPTIONS="--option split_min_ms=0").
 source "$(dirname "$0")/bench_common.sh"
 RUNS=${RUNS:-5}
 LENGTHS=${LENGTHS:-600 3600}
 FORMATS=${FORMATS:-mp3 mp2 ac3 wma opus}
 BUSY=${BUSY:-0 1 2}
+FORCED=${FORCED:-1}
+read -r -a ours_options <<<"${OURS_OPTIONS:-}"
 ours_dir="$WORK/split-ours"
 tool_dir="$WORK/split-ffmpeg"
 mkdir -p "$ours_dir" "$tool_dir"
@@ -57,7 +61,8 @@ for seconds in $LENGTHS; do
     stem=$(basename "${input%.*}")
     for busy in $BUSY; do
         for format in $FORMATS; do
-            labels=("ffmpeg" "ffmpeg-pair" "ours" "ours-one" "ours-split2")
+            labels=("ffmpeg" "ffmpeg-pair" "ours" "ours-one")
+            [ "$FORCED" = 1 ] && labels+=("ours-split2")
             for label in "${labels[@]}"; do
                 reset_runs "$label-$format-$seconds-$busy"
                 rm -f "$WORK/$label-$format-$seconds-$busy.load"
@@ -80,15 +85,17 @@ for seconds in $LENGTHS; do
                     "$tool_out.2.$format"
                 rm -f "$tool_out" "$tool_out.2.$format"
                 # Verbose: its log says whether the run took pieces.
-                timed_with_load "ours-$format-$seconds-$busy" "$CLI" -v -f "$format" \
-                    -b 128 --output-dir "$ours_dir" "$input"
+                timed_with_load "ours-$format-$seconds-$busy" "$CLI" -v "${ours_options[@]}" \
+                    -f "$format" -b 128 --output-dir "$ours_dir" "$input"
                 [ "$i" -eq 0 ] && check_output "$ours_out" "${probed[$format]}" "${rate[$format]}"
                 rm -f "$ours_out"
                 timed_with_load "ours-one-$format-$seconds-$busy" "$CLI" --quiet --no-split \
-                    -f "$format" -b 128 --output-dir "$ours_dir" "$input"
+                    "${ours_options[@]}" -f "$format" -b 128 --output-dir "$ours_dir" "$input"
                 rm -f "$ours_out"
-                timed_with_load "ours-split2-$format-$seconds-$busy" "$CLI" --quiet \
-                    --option split=2 -f "$format" -b 128 --output-dir "$ours_dir" "$input"
+                [ "$FORCED" = 1 ] && timed_with_load "ours-split2-$format-$seconds-$busy" "$CLI" \
+                    --quiet --option split=2 "${ours_options[@]}" -f "$format" -b 128 \
+                    --output-dir "$ours_dir" "$input"
+                rm -f "$ours_out"
             done
             stop_busy
             took=$(grep -c "encoding the sound in pieces" "$WORK/ours-$format-$seconds-$busy.log" ||
