@@ -440,7 +440,8 @@ Takes the sound out of video and audio files.
                           sheet's tracks ("NN Title.EXT"); a .cue file named as input always does
   -j, --jobs N            tasks converting at once (default: number of processors)
       --no-split          encode each output's sound on one core (by default a long
-                          output's sound is encoded in pieces on the cores the tasks leave)
+                          output's sound is encoded in pieces on the cores the tasks and
+                          the machine's other work leave idle)
       --name TEMPLATE     name outputs under DIR from tags, e.g. "{albumartist}/{album}/
                           {track:02} {title}"; fields: artist albumartist album title
                           track disc totaldiscs totaltracks date genre filename dir
