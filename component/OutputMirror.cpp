@@ -13,6 +13,14 @@ fs::path PathUnder(const fs::path& input, const fs::path& folder) {
     return relative.empty() || *relative.begin() == ".." ? fs::path() : relative;
 }
 
+// Whether a recorded name lies inside the output folder: a record changed by hand or damaged
+// never points the removal elsewhere.
+bool InsideFolder(const fs::path& relative) {
+    const fs::path normal = relative.lexically_normal();
+    return !normal.empty() && normal.is_relative() && *normal.begin() != ".." &&
+           *normal.begin() != ".";
+}
+
 bool Exists(const fs::path& file) {
     std::error_code error;
     return fs::exists(fs::symlink_status(file, error));
@@ -35,6 +43,8 @@ std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
                                              const TShard& shard) {
     std::vector<TManifestEntry> gone;
     for (const auto& [output, entry] : manifest.Entries()) {
+        if (!InsideFolder(output))
+            continue;
         for (const fs::path& folder : folders) {
             const fs::path relative = PathUnder(entry.Input, folder);
             if (relative.empty())

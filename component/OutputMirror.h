@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-// The recorded outputs whose input lay under one of the folders and is gone, of the inputs the
-// shard takes (by their path under that folder). An input outside the folders is not judged:
-// its tree may be elsewhere, or not mounted.
+// The recorded outputs inside the output folder whose input lay under one of the folders and is
+// gone, of the inputs the shard takes (by their path under that folder). An input outside the
+// folders is not judged: its tree may be elsewhere, or not mounted.
 std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
                                              const std::vector<std::filesystem::path>& folders,
                                              const TShard& shard);

@@ -450,6 +450,12 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), out("c/4.mp3"),
                   fs::copy_options::overwrite_existing);
     std::ofstream(out("mine.mp3")) << "not recorded";
+    // A record line changed by hand to name a file outside the folder, of a gone input.
+    Put("mono_8k.wav", "outside.wav");
+    std::ofstream(Folder / "out/.soundpick-outputs", std::ios::app)
+        << "+\t../outside.wav\t" << in("gone.wav") << "\tformat=Mp3\t1\t1\t2000000\t"
+        << fs::file_size(Folder / "outside.wav") << "\t"
+        << fs::last_write_time(Folder / "outside.wav").time_since_epoch().count() << "\t1\n";
     for (const char* name : {"in/a/2.wav", "in/b/3.wav", "in/c/4.wav", "in2/5.wav"})
         fs::remove(Folder / name);
     const auto before = snapshot();
@@ -481,6 +487,7 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     EXPECT_EQ(Tree("out"),
               (std::set<std::string>{"a/1.mp3", "c/4.mp3", "c/cover.jpg", "mine.mp3", "5.mp3"}));
     EXPECT_FALSE(fs::exists(Folder / "out/b"));
+    EXPECT_TRUE(fs::exists(Folder / "outside.wav"));
     EXPECT_EQ(ReadWholeFile(out("c/4.mp3")), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
 }
 
