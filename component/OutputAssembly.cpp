@@ -1,8 +1,8 @@
 // The output option assembly: format rules, number fields, clip and output file name.
 #include "component/OutputAssembly.h"
 
+#include "component/NameBuilder.h"
 #include "component/OutputFormats.h"
-#include "component/SafeName.h"
 
 #include <algorithm>
 #include <limits>
@@ -22,12 +22,13 @@ bool InTree(const TOutputChoices& choices) {
     return !choices.TreeName.empty() && choices.OutputFolder;
 }
 
-// The output's name without "_(new)" and extension: folder and input name part.
-TPathFileName OutputBase(const TOutputChoices& choices) {
-    TPathFileName input = choices.InputFileName;
+// Where the output goes and its name under there, before cleaning: its place in the tree, or
+// the input's name beside the input or in the output folder.
+std::pair<TPathFileName, TPathFileName> OutputPlace(const TOutputChoices& choices) {
+    const TPathFileName& input = choices.InputFileName;
     if (InTree(choices))
-        return *choices.OutputFolder / SafeRelativePath(choices.TreeName);
-    return choices.OutputFolder.value_or(input.parent_path()) / input.stem();
+        return {*choices.OutputFolder, choices.TreeName};
+    return {choices.OutputFolder.value_or(input.parent_path()), input.stem()};
 }
 
 TClipMs ChosenClip(const TOutputChoices& choices) {
@@ -113,11 +114,13 @@ bool ClipChosen(const TOutputChoices& choices) {
 }
 
 TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
-    return {.Base = OutputBase(choices).string(),
-            .Suffix = choices.NameSuffix,
-            .Extension = OutputExtension(choices),
-            .Marked = !InTree(choices),
-            .Replace = choices.Overwrite};
+    const auto [folder, relative] = OutputPlace(choices);
+    return BuildOutputName({.Folder = folder,
+                            .Relative = relative,
+                            .Suffix = choices.NameSuffix,
+                            .Extension = OutputExtension(choices),
+                            .Marked = !InTree(choices),
+                            .Replace = choices.Overwrite});
 }
 
 TPathFileName OutputFileNameFor(const TOutputChoices& choices) {

@@ -1,7 +1,7 @@
 // The naming rule of outputs: the "_(new)" mark and its numbered forms.
 #include "component/OutputNaming.h"
 
-#include "component/SafeName.h"
+#include "component/NameBuilder.h"
 #include "ffbind/TextUtils.h"
 
 #include <algorithm>
@@ -21,15 +21,10 @@ std::string MarkText(int number) {
     return Mark + (number > 0 ? "_" + std::to_string(number) : std::string()) + ")";
 }
 
-// The output's name: the base's own name cleaned to leave room for the suffix, then the mark
-// (when wanted), the cleaned suffix and the extension.
+// The output's name: the base (cleaned by the builder), the mark when wanted, the suffix and
+// the extension.
 TPathFileName OutputName(const TWantedOutput& wanted, const std::string& mark) {
-    const TPathFileName base = wanted.Base;
-    const std::string suffix =
-        wanted.Suffix.empty() ? std::string() : SafeNamePart(wanted.Suffix, MaxNamePartBytes / 2);
-    const std::string name =
-        SafeNamePart(base.filename().string(), MaxNamePartBytes - suffix.size());
-    return base.parent_path() / (name + mark + suffix + wanted.Extension);
+    return wanted.Base + mark + wanted.Suffix + wanted.Extension;
 }
 
 TPathFileName FirstFreeFrom(const TWantedOutput& wanted, int first,
@@ -43,7 +38,12 @@ TPathFileName FirstFreeFrom(const TWantedOutput& wanted, int first,
 
 TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number,
                             const std::string& suffix) {
-    return OutputName({.Base = base, .Suffix = suffix, .Extension = extension}, MarkText(number));
+    const TPathFileName path = base;
+    return OutputName(BuildOutputName({.Folder = path.parent_path(),
+                                       .Relative = path.filename(),
+                                       .Suffix = suffix,
+                                       .Extension = extension}),
+                      MarkText(number));
 }
 
 TPathFileName FreeOutputName(const TWantedOutput& wanted,

@@ -12,7 +12,9 @@
 
 // The name an output would like, as its parts.
 struct TWantedOutput {
-    std::string Base; // folder and name, without the mark, the suffix and the extension
+    // Folder and name, without the mark, the suffix and the extension; cleaned (see
+    // BuildOutputName), as is the suffix.
+    std::string Base;
     // After the mark: what tells one output of an input from its others (an audio track's
     // "_2_ger").
     std::string Suffix;
@@ -25,8 +27,7 @@ struct TWantedOutput {
 };
 
 // base + "_(new)" + suffix + extension for number 0, else base + "_(new_N)" + suffix +
-// extension. The name after base's folder is cleaned (SafeNamePart) as one, the suffix kept
-// whole.
+// extension, the name after base's folder and the suffix cleaned (BuildOutputName).
 TPathFileName NewOutputName(const std::string& base, const std::string& extension, int number,
                             const std::string& suffix = {});
 

@@ -2,6 +2,8 @@
 // nor is claimed by another task of the list.
 #include "component/OutputNaming.h"
 #include "component/ComponentHarness.h"
+#include "component/NameBuilder.h"
+#include "component/OutputAssembly.h"
 #include "component/SafeName.h"
 
 #include <gtest/gtest.h>
@@ -65,11 +67,12 @@ TEST(OutputNaming, FirstFreeName) {
         std::vector<TPathFileName> claimed;
         for (const std::string& name : c.Claimed)
             claimed.push_back(folder / name);
-        const TWantedOutput wanted{.Base = (folder / "x").string(),
-                                   .Suffix = c.Suffix,
-                                   .Extension = ".mp3",
-                                   .Marked = c.Marked,
-                                   .Replace = c.Replace};
+        const TWantedOutput wanted = BuildOutputName({.Folder = folder.Path(),
+                                                      .Relative = "x",
+                                                      .Suffix = c.Suffix,
+                                                      .Extension = ".mp3",
+                                                      .Marked = c.Marked,
+                                                      .Replace = c.Replace});
         EXPECT_EQ(FreeOutputName(wanted, claimed), folder / c.Expected);
     }
 }
@@ -115,4 +118,26 @@ TEST(OutputNaming, OneCleanerForEveryNamePart) {
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(SafeNamePart(text), expected) << text;
     EXPECT_EQ(SafeRelativePath("a:b/CON/x?.flac"), TPathFileName("a_b/_CON/x_.flac"));
+}
+
+// A batch finds the names its other tasks claimed by the start of the name an output wants: that
+// start is the given name's own, cleaned, for every kind of name.
+TEST(OutputNaming, WantedNameStartsTheNameGiven) {
+    TScratchFolder folder;
+    const std::pair<const char*, const char*> cases[] = {{"a:b.flac", ""},
+                                                         {"CON.wav", ""},
+                                                         {".x.flac", "_1_a/b"},
+                                                         {"tree", "_2"},
+                                                         {"tree/x?y/CON.flac", ""}};
+    for (const auto& [input, suffix] : cases) {
+        TOutputChoices choices;
+        choices.InputFileName = folder / "in" / input;
+        choices.NameSuffix = suffix;
+        if (std::string(input).starts_with("tree")) {
+            choices.OutputFolder = folder / "out";
+            choices.TreeName = TPathFileName(input).replace_extension();
+        }
+        const std::string name = OutputFileNameFor(choices).string();
+        EXPECT_TRUE(name.starts_with(WantedOutputFor(choices).Base)) << name;
+    }
 }
