@@ -118,8 +118,14 @@ std::optional<fs::path> TBatchRun::PlanOutputBeside(TOutputChoices& choices,
     choices.ClaimedNames = claimed;
     const fs::path output = OutputFileNameFor(choices);
     choices.ClaimedNames.clear();
-    if (Options.Update && OutputStateFor(choices, output) == osUpToDate)
+    if (!Options.Update)
+        return output;
+    const TOutputState state = OutputStateFor(choices, output);
+    if (state == osUpToDate)
         return PassOverUpToDate(choices, output);
+    if (Options.DryRun && state != osMissing)
+        PlanReasons[CliTasks.size()] =
+            state == osOutdated ? "the input changed" : "the output is cut short";
     return output;
 }
 
