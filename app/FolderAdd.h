@@ -3,6 +3,7 @@
 #ifndef SOUNDPICK_APP_FOLDERADD_H
 #define SOUNDPICK_APP_FOLDERADD_H
 
+#include "component/CueCoverage.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 
@@ -18,6 +19,11 @@ struct TFolderAdd {
     std::optional<TOutputChoices> Chosen;
     int Added = 0;
     int WithoutSound = 0;
+    // Whether the user wants the tracks of the folder's cue sheets: asked at the first sheet
+    // (or file a sheet names) of the run.
+    std::optional<bool> UseCueSheets;
+    TCueCoverage CueCovered;
+    int UnusedCueSheets = 0;
     // Input folders whose cover pictures were copied (once each).
     std::set<TPathFileName> ImageFolders;
 };

@@ -9,6 +9,7 @@
 #include "UtilFuncs.h"
 
 #include "component/CoverImages.h"
+#include "component/CueLeadIns.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -47,29 +48,27 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
     const std::optional<TLibraryInput> input = add.Inputs.Next();
     if (!input)
         return false;
+    const bool sheet = IsCueSheetName(input->Path);
+    if (sheet || add.CueCovered.Covers(input->Path)) {
+        if (UseFolderCueSheets(add))
+            return !sheet || AddFolderCueSheet(add, *input); // a file a sheet covers: its tracks
+        if (sheet) {
+            ++add.UnusedCueSheets;
+            return true;
+        }
+    }
     const TProbedInput probed = Component->ProbeInput(input->Path);
     TProbeCloser closer{Component->Probe()};
     if (!probed.ErrorText.empty() || !probed.HasSound) {
         ++add.WithoutSound;
         return true;
     }
-    if (!add.Chosen) {
-        MakeOptionForm();
-        frmOption->SetClaimedNames(ListedOutputs());
-        frmOption->SetOutputPlan(
-            [first = *input, probed,
-             tags = ProbedTags(Component->Probe())](const TOutputChoices& choices) {
-                return std::vector{
-                    OutputFileNameFor(ChoicesForFolderInput(choices, first, probed, tags))};
-            },
-            TfrmOption::mfFolder);
-        frmOption->FillFromProbe(Component->Probe());
-        if (frmOption->exec() != QDialog::Accepted) {
-            add.WithoutSound = 0; // nothing is added, nothing is reported
-            return false;
-        }
-        add.Chosen = frmOption->Choices();
-    }
+    if (!ChooseFolderOptions(add, [first = *input, probed, tags = ProbedTags(Component->Probe())](
+                                      const TOutputChoices& choices) {
+            return std::vector{
+                OutputFileNameFor(ChoicesForFolderInput(choices, first, probed, tags))};
+        }))
+        return false;
     TOutputChoices choices =
         ChoicesForFolderInput(*add.Chosen, *input, probed, ProbedTags(Component->Probe()));
     choices.ClaimedNames = ListedOutputs();
@@ -83,12 +82,89 @@ bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
     return true;
 }
 
+bool TfrmMain::ChooseFolderOptions(TFolderAdd& add, TfrmOption::TOutputPlan plan) {
+    if (add.Chosen)
+        return true;
+    MakeOptionForm();
+    frmOption->SetClaimedNames(ListedOutputs());
+    frmOption->SetOutputPlan(std::move(plan), TfrmOption::mfFolder);
+    frmOption->FillFromProbe(Component->Probe());
+    if (frmOption->exec() != QDialog::Accepted) {
+        add.WithoutSound = add.UnusedCueSheets = 0; // nothing is added, nothing is reported
+        return false;
+    }
+    add.Chosen = frmOption->Choices();
+    return true;
+}
+
+bool TfrmMain::UseFolderCueSheets(TFolderAdd& add) {
+    if (!add.UseCueSheets)
+        add.UseCueSheets = AskQuestion(
+            QStringLiteral("%1 holds cue sheets: add their tracks instead of the files they "
+                           "describe?")
+                .arg(add.Folder));
+    return *add.UseCueSheets;
+}
+
+// The sheet's tracks, into the output folder's tree where the sheet lies; a sheet that cannot
+// be used is said in the log, and its files are left to it.
+bool TfrmMain::AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet) {
+    TCueRead cue = ReadCueSheet(sheet.Path);
+    if (!cue.ErrorText.empty()) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(cue.ErrorText));
+        return true;
+    }
+    const TPathFileName audio = cue.Sheet.Tracks.front().AudioFile;
+    const TProbedInput probed = Component->ProbeInput(audio);
+    TProbeCloser closer{Component->Probe()};
+    if (!probed.ErrorText.empty() || !probed.HasSound) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(
+            probed.ErrorText.empty() ? NoSoundText(audio.string()) : probed.ErrorText));
+        return true;
+    }
+    PlaceCueLeadIns(cue.Sheet, sheet.Path.filename().string(), cue.Notes);
+    // The tracks are named by the sheet, into the tree where the sheet lies; each is cut, so never
+    // a copy of the whole file. Held by value: the dialog keeps the plan.
+    const auto tracks = [sheet = cue.Sheet, probed,
+                         first =
+                             TLibraryInput{audio, sheet.Relative.parent_path() / audio.filename(),
+                                           true}](const TOutputChoices& chosen) {
+        TOutputChoices uncopied = chosen;
+        uncopied.LossyPolicy = lpConvert;
+        TOutputChoices choices = ChoicesForFolderInput(uncopied, first, probed, {});
+        choices.TreeName.clear();
+        return std::pair{choices, CueTrackTasks(sheet, choices,
+                                                choices.OutputFolder ? first.Relative.parent_path()
+                                                                     : TPathFileName())};
+    };
+    if (!ChooseFolderOptions(add, [tracks](const TOutputChoices& chosen) {
+            std::vector<TPathFileName> names;
+            for (const TPieceTask& piece : tracks(chosen).second)
+                names.push_back(piece.OutputFileName);
+            return names;
+        }))
+        return false;
+    for (const std::string& note : cue.Notes)
+        mmoLog->AppendLine(QString::fromStdString(note));
+    TOutputChoices chosen = *add.Chosen;
+    chosen.ClaimedNames = ListedOutputs();
+    const auto [whole, pieces] = tracks(chosen);
+    AddPieceTasks(pieces, whole, Component->Probe().GetFileSize());
+    add.Added += static_cast<int>(pieces.size());
+    return true;
+}
+
 // The folder at the front is done (or stopped): what it skipped is said, the next one follows.
 void TfrmMain::EndFolderAdd() {
     const int withoutSound = FolderAdds.front().WithoutSound;
+    const int unusedSheets = FolderAdds.front().UnusedCueSheets;
     FolderAdds.pop_front();
     if (withoutSound > 0)
         mmoLog->AppendWithBlankLines(QString::fromStdString(WithoutSoundText(withoutSound)));
+    if (unusedSheets > 0)
+        mmoLog->AppendWithBlankLines(
+            unusedSheets == 1 ? QStringLiteral("1 cue sheet not used")
+                              : QStringLiteral("%1 cue sheets not used").arg(unusedSheets));
 }
 
 void TfrmMain::StopAddingFolders() {

@@ -10,6 +10,7 @@
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
 
+#include "component/CueLeadIns.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "probe/AVProbe.h"
@@ -312,12 +313,12 @@ bool TfrmMain::LoadLibraries() {
 }
 
 void TfrmMain::AddFile(const QString& fileName) {
-    const TCueRead cue = CueSheetFor(fileName);
+    TCueRead cue = CueSheetFor(fileName);
     if (!cue.ErrorText.empty()) {
         mmoLog->AppendWithBlankLines(QString::fromStdString(cue.ErrorText));
         return;
     }
-    const bool cueTracks = !cue.Sheet.Tracks.empty();
+    bool cueTracks = !cue.Sheet.Tracks.empty();
     const TProbedInput probed =
         Component->ProbeInput(cueTracks ? cue.Sheet.Tracks.front().AudioFile : ToPath(fileName));
     TProbeCloser closer{Component->Probe()};
@@ -332,6 +333,12 @@ void TfrmMain::AddFile(const QString& fileName) {
             QString::fromStdString(NoSoundText(QFileInfo(fileName).fileName().toStdString())));
         return;
     }
+    if (!cueTracks) {
+        cue = EmbeddedCueSheetFor(fileName);
+        cueTracks = !cue.Sheet.Tracks.empty();
+    }
+    if (cueTracks) // before the dialog, so that the names it shows include a hidden track
+        PlaceCueLeadIns(cue.Sheet, QFileInfo(fileName).fileName().toStdString(), cue.Notes);
     MakeOptionForm();
     frmOption->SetClaimedNames(ListedOutputs());
     frmOption->SetOutputPlan([this, cue, cueTracks](const TOutputChoices& choices) {
@@ -349,7 +356,7 @@ void TfrmMain::AddFile(const QString& fileName) {
         return;
     TOutputChoices choices = frmOption->Choices();
     const std::vector<TPieceTask> pieces =
-        cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
+        cueTracks ? CueTracks(cue, choices) : DialogPieces(choices);
     if (!pieces.empty())
         AddPieceTasks(pieces, choices, Component->Probe().GetFileSize());
     else

@@ -15,6 +15,7 @@
 #include <QMainWindow>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -124,6 +125,18 @@ private:
     // the file itself when it is one, or one beside it when the user wants its tracks; none
     // (no tracks) otherwise, or an error text.
     TCueRead CueSheetFor(const QString& fileName);
+    // The sheet in the CUESHEET tag of the file the probe holds, when the user wants its tracks.
+    TCueRead EmbeddedCueSheetFor(const QString& fileName);
+    // The tracks of a sheet whose lead-ins are placed, its notes logged.
+    std::vector<TPieceTask> CueTracks(const TCueRead& cue, const TOutputChoices& choices,
+                                      const TPathFileName& subfolder = {});
+    // A folder run's cue sheet (asked once per run whether to use them) and the files they cover.
+    bool UseFolderCueSheets(TFolderAdd& add);
+    bool AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet);
+    // The options for the folder's files, chosen in the dialog for its first file with sound
+    // (plan: the output names of that file); false when the dialog was cancelled.
+    bool ChooseFolderOptions(TFolderAdd& add,
+                             std::function<std::vector<TPathFileName>(const TOutputChoices&)> plan);
     // Each piece's row shows its part of the input's size (whole: the input's choices).
     void AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
                        int64_t fileSizeBytes);

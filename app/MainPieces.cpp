@@ -1,13 +1,29 @@
 // The main window's inputs with several outputs: cue sheets, every audio track, chapters.
 #include "MainFrm.h"
 
+#include "LogView.h"
 #include "OptionFrm.h"
 #include "UtilFuncs.h"
+
+#include "component/NameTemplate.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// The sheet when the user wants its tracks rather than the whole file; where: "has a cue sheet
+// beside it", "holds a cue sheet".
+TCueRead TracksIfWanted(const QString& fileName, const QString& where, TCueRead read) {
+    const QString question = QStringLiteral("%1 %2 (%3 tracks): add the tracks instead?")
+                                 .arg(QFileInfo(fileName).fileName(), where)
+                                 .arg(read.Sheet.Tracks.size());
+    return AskQuestion(question) ? read : TCueRead();
+}
+
+} // namespace
 
 TCueRead TfrmMain::CueSheetFor(const QString& fileName) {
     const TPathFileName file = ToPath(fileName);
@@ -20,11 +36,27 @@ TCueRead TfrmMain::CueSheetFor(const QString& fileName) {
     // A sheet that cannot be used is left alone: the file itself is still wanted.
     if (!read.ErrorText.empty())
         return {};
-    const QString question =
-        QStringLiteral("%1 has a cue sheet beside it (%2 tracks): add the tracks instead?")
-            .arg(QFileInfo(fileName).fileName())
-            .arg(read.Sheet.Tracks.size());
-    return AskQuestion(question) ? read : TCueRead();
+    return TracksIfWanted(fileName, QStringLiteral("has a cue sheet beside it"), std::move(read));
+}
+
+TCueRead TfrmMain::EmbeddedCueSheetFor(const QString& fileName) {
+    const TTagMap tags = ProbedTags(Component->Probe());
+    const auto tag = tags.find("cuesheet");
+    if (tag == tags.end())
+        return {};
+    TCueRead read = ParseEmbeddedCueSheet(tag->second, ToPath(fileName));
+    if (!read.ErrorText.empty()) {
+        mmoLog->AppendLine(QString::fromStdString(read.ErrorText));
+        return {};
+    }
+    return TracksIfWanted(fileName, QStringLiteral("holds a cue sheet"), std::move(read));
+}
+
+std::vector<TPieceTask> TfrmMain::CueTracks(const TCueRead& cue, const TOutputChoices& choices,
+                                            const TPathFileName& subfolder) {
+    for (const std::string& note : cue.Notes)
+        mmoLog->AppendLine(QString::fromStdString(note));
+    return CueTrackTasks(cue.Sheet, choices, subfolder);
 }
 
 namespace {

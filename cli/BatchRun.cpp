@@ -122,15 +122,26 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
         Playlists.push_back(found);
         return false;
     }
-    if (!found.InFolder &&
-        (IsCueSheetName(input) || (Options.Cue && !CueSheetBeside(input).empty())))
-        return AddCueTracks(IsCueSheetName(input) ? input : CueSheetBeside(input));
+    if (found.InFolder && IsCueSheetName(input) && !Options.Cue) {
+        ++UnusedCueSheets;
+        Report.Line(input, {}, "skipped", "cue sheet not used; add --cue", 0);
+        return false;
+    }
+    if (IsCueSheetName(input))
+        return AddCueTracks(input, found);
+    if (Options.Cue && found.InFolder && CueCovered.Covers(input))
+        return false; // its sheet gives its tracks
+    if (Options.Cue && !found.InFolder && !CueSheetBeside(input).empty())
+        return AddCueTracks(CueSheetBeside(input), found);
     const TProbedInput probed = Component.ProbeInput(input);
-    const TTagMap tags = Options.NameTemplate.empty() ? TTagMap() : ProbedTags(Component.Probe());
+    const TTagMap tags =
+        Options.NameTemplate.empty() && !Options.Cue ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
     // A sound or video file that cannot be read is damaged: a failure, not a file without sound.
     if (found.InFolder && !probed.ErrorText.empty() && NamedAsSoundOrVideo(input))
         return Refuse(input, probed.ErrorText);
+    if (Options.Cue && probed.ErrorText.empty() && AddEmbeddedCue(input, tags, found))
+        return true;
     if (found.InFolder && (!probed.ErrorText.empty() || !probed.HasSound)) {
         ++WithoutSound;
         Report.Line(input, {}, "no-sound", RefusalFor(input, probed), 0);
@@ -149,7 +160,7 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
     const bool chapters = Options.SplitChapters && !probed.Chapters.empty();
     if (chapters || Options.AllTracks) {
         choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
-        return AddPieces(chapters ? ChapterTasks(probed.Chapters, choices)
+        return AddPieces(chapters ? ChapterTasks(probed.Chapters, choices, tags)
                                   : AudioTrackTasks(probed.AudioTracks, choices));
     }
     choices.LossyPolicy = !Options.Lossy.empty() ? *LossyPolicyNamed(Options.Lossy)
@@ -442,14 +453,14 @@ bool TBatchRun::Run() {
         if (!Stopping && InterruptRequests() == 0)
             DeleteGoneOutputs();
         const std::chrono::duration<double> elapsed = steady_clock::now() - started;
-        Reporter.PassedOver(WithoutSound, UpToDate);
+        Reporter.PassedOver(WithoutSound, UpToDate, UnusedCueSheets);
         Reporter.Summary(CliTasks, Skipped, elapsed.count());
     }
     // Frees the engines.
     Component.DetachEvents();
     Component.ClearTaskList();
     if (!anyInput) {
-        Reporter.PassedOver(WithoutSound, UpToDate);
+        Reporter.PassedOver(WithoutSound, UpToDate, UnusedCueSheets);
         Reporter.Summary(CliTasks, Skipped, 0);
     }
     if (Report.Failed() && anyInput)

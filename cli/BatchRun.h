@@ -10,6 +10,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliReporter.h"
 #include "cli/RunReport.h"
+#include "component/CueCoverage.h"
 #include "component/FFmpegComponent.h"
 #include "component/GainAlbums.h"
 #include "component/LibraryInputs.h"
@@ -27,9 +28,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-// Whether a file is named as a cue sheet (".cue" in any case).
-bool IsCueSheetName(const std::filesystem::path& file);
 
 class TBatchRun {
 public:
@@ -86,8 +84,14 @@ private:
     bool Convertible(const std::filesystem::path& input, const TProbedInput& probed);
     // Reports and counts input as skipped for refusal; always false.
     bool Refuse(const std::filesystem::path& input, const std::string& refusal);
-    // A cue sheet's tracks (BatchRunPieces.cpp).
-    bool AddCueTracks(const std::filesystem::path& cueFile);
+    // A cue sheet's tracks (BatchRunPieces.cpp), from a sheet file or read already (shownFile:
+    // the sheet, or the file whose tag held it); under a folder they keep its tree.
+    bool AddCueTracks(const std::filesystem::path& cueFile, const TLibraryInput& found);
+    bool AddCueSheet(TCueRead read, const std::filesystem::path& shownFile,
+                     const TLibraryInput& found);
+    // The tracks of a sheet in the input's CUESHEET tag; false when it has none or it fails.
+    bool AddEmbeddedCue(const std::filesystem::path& input, const TTagMap& tags,
+                        const TLibraryInput& found);
     // Each piece as a file of its own, with the choices it was made with.
     bool AddPieces(const std::vector<TPieceTask>& pieces);
     // Lists a file (or a piece of one) to convert into output with the choices it was added with.
@@ -174,10 +178,12 @@ private:
     std::map<std::size_t, TPendingRecord> PendingRecords;
     // With --dry-run, why an input is converted again, by CliTasks index (--update's reason).
     std::map<std::size_t, std::string> PlanReasons;
-    bool ManifestFailed = false;     // a record could not be written
-    int WithoutSound = 0;            // files under folders passed over quietly
-    int UpToDate = 0;                // inputs passed over by --update
-    std::size_t NextToMake = 0;      // the first file not yet made a task
+    bool ManifestFailed = false; // a record could not be written
+    int WithoutSound = 0;        // files under folders passed over quietly
+    int UnusedCueSheets = 0;     // cue sheets under folders, without --cue
+    TCueCoverage CueCovered;     // with --cue, the files under folders their sheets make tracks of
+    int UpToDate = 0;            // inputs passed over by --update
+    std::size_t NextToMake = 0;  // the first file not yet made a task
     std::vector<int> CliIndexOfTask; // by component index; guarded by EventsLock
     int TasksEnded = 0;              // component tasks whose end was handled
     bool Stopping = false;

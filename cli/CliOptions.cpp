@@ -436,8 +436,10 @@ Takes the sound out of video and audio files.
       --all-tracks        one output per audio track, NAME_(new)_N_LANGUAGE.EXT
       --split-chapters    one output per chapter, "NN Chapter title.EXT" in a folder named
                           after the input
-      --cue               an audio file with a cue sheet of the same name beside it gives the
-                          sheet's tracks ("NN Title.EXT"); a .cue file named as input always does
+      --cue               an audio file with a cue sheet of the same name beside it, or in
+                          its CUESHEET tag, gives the sheet's tracks ("NN Title.EXT"), and so
+                          do the sheets under a folder; a .cue file named as input always does.
+                          Pre-gaps end the track before; sound before track 1 is track 00
   -j, --jobs N            tasks converting at once (default: number of processors)
       --no-split          encode each output's sound on one core (by default a long
                           output's sound is encoded in pieces on the cores the tasks and

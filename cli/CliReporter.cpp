@@ -376,14 +376,15 @@ void TCliReporter::Summary(const std::vector<TCliTask>& tasks, int skipped, doub
                  skipped, seconds);
 }
 
-void TCliReporter::PassedOver(int withoutSound, int upToDate) {
-    if (withoutSound == 0 && upToDate == 0)
+void TCliReporter::PassedOver(int withoutSound, int upToDate, int unusedCueSheets) {
+    if (withoutSound == 0 && upToDate == 0 && unusedCueSheets == 0)
         return;
     if (Mode == rmJson) {
         PrintJson(TJsonObject()
                       .Add("event", std::string("passed"))
                       .Add("without_sound", static_cast<int64_t>(withoutSound))
-                      .Add("up_to_date", static_cast<int64_t>(upToDate)));
+                      .Add("up_to_date", static_cast<int64_t>(upToDate))
+                      .Add("cue_sheets_unused", static_cast<int64_t>(unusedCueSheets)));
         return;
     }
     ClearLive();
@@ -394,6 +395,9 @@ void TCliReporter::PassedOver(int withoutSound, int upToDate) {
     if (upToDate > 0)
         std::fprintf(stderr, "%d %s up to date skipped\n", upToDate,
                      upToDate == 1 ? "file" : "files");
+    if (unusedCueSheets > 0)
+        std::fprintf(stderr, "%d %s not used; add --cue\n", unusedCueSheets,
+                     unusedCueSheets == 1 ? "cue sheet" : "cue sheets");
 }
 
 void TCliReporter::ClearLive() {

@@ -64,9 +64,9 @@ public:
     // Redraws the live lines of the running tasks (terminal only).
     void Redraw(const std::vector<TCliTask>& tasks);
     void Summary(const std::vector<TCliTask>& tasks, int skipped, double seconds);
-    // The inputs passed over without a line each: files under folders without sound, and
-    // inputs whose output is up to date (--update).
-    void PassedOver(int withoutSound, int upToDate);
+    // The inputs passed over without a line each: files under folders without sound, inputs
+    // whose output is up to date (--update), and cue sheets under folders without --cue.
+    void PassedOver(int withoutSound, int upToDate, int unusedCueSheets);
 
 private:
     void ClearLive();

@@ -1,53 +1,19 @@
 // The cue sheet reader.
 #include "component/CueSheet.h"
 
+#include "component/TextEncoding.h"
 #include "ffbind/TextUtils.h"
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
 #include <sstream>
 
 namespace {
 
 constexpr int64_t FramesPerSecond = 75;
-
-bool IsValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int extra = lead < 0x80         ? 0
-                          : (lead >> 5) == 6  ? 1
-                          : (lead >> 4) == 14 ? 2
-                          : (lead >> 3) == 30 ? 3
-                                              : -1;
-        if (extra < 0 || i + extra >= text.size())
-            return false;
-        for (int k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string Latin1ToUtf8(const std::string& text) {
-    std::string utf8;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (byte >> 6));
-            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return utf8;
-}
-
-// The text as UTF-8 without a byte-order mark.
-std::string DecodedText(const std::string& bytes) {
-    const std::string bom = "\xEF\xBB\xBF";
-    const std::string text = bytes.starts_with(bom) ? bytes.substr(bom.size()) : bytes;
-    return IsValidUtf8(text) ? text : Latin1ToUtf8(text);
-}
 
 // The words of a line: blank-separated, a double-quoted word may hold blanks.
 bool SplitWords(const std::string& line, std::vector<std::string>& words) {
@@ -103,10 +69,58 @@ bool LiesIn(const TPathFileName& path, const TPathFileName& folder) {
     return !error && !relative.empty() && *relative.begin() != "..";
 }
 
+// The words from first on, blank-separated ("REM GENRE Hard Rock", "REM REPLAYGAIN_TRACK_GAIN
+// -7.89 dB").
+std::string WordsFrom(const std::vector<std::string>& words, std::size_t first) {
+    std::string text;
+    for (std::size_t i = first; i < words.size(); ++i)
+        text += (text.empty() ? "" : " ") + words[i];
+    return text;
+}
+
+bool IsSoundExtension(const TPathFileName& file) {
+    static const std::set<std::string> sound = {".flac", ".wav",  ".ape", ".wv",  ".tta",
+                                                ".tak",  ".m4a",  ".mp3", ".ogg", ".opus",
+                                                ".aif",  ".aiff", ".wma", ".mpc", ".ofr"};
+    return sound.count(LowerCase(file.extension().string())) > 0;
+}
+
+// The only file in named's folder that passes, or none.
+std::optional<TPathFileName> OnlyFileWhere(const TPathFileName& named,
+                                           const std::function<bool(const TPathFileName&)>& takes) {
+    std::optional<TPathFileName> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(named.parent_path(), error)) {
+        if (!entry.is_regular_file(error) || !takes(entry.path()))
+            continue;
+        if (found)
+            return std::nullopt;
+        found = entry.path();
+    }
+    return found;
+}
+
+// The file a FILE line that names no existing file means: the same name in another letter case,
+// else the only file of the same stem with a sound extension (album.wav compressed to album.flac).
+std::optional<TPathFileName> MatchingFile(const TPathFileName& named) {
+    const std::string name = LowerCase(named.filename().string());
+    if (auto sameName = OnlyFileWhere(named, [&](const TPathFileName& file) {
+            return LowerCase(file.filename().string()) == name;
+        }))
+        return sameName;
+    const std::string stem = LowerCase(named.stem().string());
+    return OnlyFileWhere(named, [&](const TPathFileName& file) {
+        return LowerCase(file.stem().string()) == stem && IsSoundExtension(file);
+    });
+}
+
 class TCueParser {
 public:
-    TCueParser(const TPathFileName& folder, const std::string& shownName)
-        : Folder(folder), ShownName(shownName) {}
+    // embeddedIn: the audio file whose tag holds the sheet (every FILE is that file); empty for
+    // a sheet of its own.
+    TCueParser(const TPathFileName& folder, const std::string& shownName,
+               const TPathFileName& embeddedIn)
+        : Folder(folder), ShownName(shownName), EmbeddedIn(embeddedIn) {}
 
     TCueRead Parse(const std::string& text) {
         std::istringstream lines(text);
@@ -145,28 +159,54 @@ private:
             Index(words);
         else if (command == "TITLE" || command == "PERFORMER")
             Text(command, words);
-        // Other commands (CATALOG, FLAGS, ISRC, PREGAP...) do not change what is cut.
+        else if (command == "CATALOG" && words.size() > 1)
+            Read.Sheet.Tags.emplace_back("CATALOG", words[1]);
+        else if (command == "ISRC" && words.size() > 1 && !Read.Sheet.Tracks.empty())
+            Read.Sheet.Tracks.back().Tags.emplace_back("ISRC", words[1]);
+        // Other commands (FLAGS, PREGAP, POSTGAP, SONGWRITER...) do not change what is cut.
     }
 
     void Remark(const std::vector<std::string>& words) {
-        if (words.size() < 3 || !Read.Sheet.Tracks.empty())
+        if (words.size() < 3)
             return;
         const std::string key = UpperCase(words[1]);
+        const std::string value = WordsFrom(words, 2);
+        if (!Read.Sheet.Tracks.empty()) {
+            if (key.starts_with("REPLAYGAIN_TRACK_"))
+                Read.Sheet.Tracks.back().Tags.emplace_back(key, value);
+            return;
+        }
         if (key == "DATE")
-            Read.Sheet.Date = words[2];
+            Read.Sheet.Date = value;
         else if (key == "GENRE")
-            Read.Sheet.Genre = words[2];
+            Read.Sheet.Genre = value;
+        else if (key == "DISCNUMBER")
+            Read.Sheet.Tags.emplace_back("disc", value);
+        else if (key == "TOTALDISCS" || key == "DISCTOTAL")
+            Read.Sheet.Tags.emplace_back("DISCTOTAL", value);
+        else if (key.starts_with("REPLAYGAIN_ALBUM_"))
+            Read.Sheet.Tags.emplace_back(key, value);
     }
 
     void File(const std::vector<std::string>& words) {
         if (words.size() < 2 || words[1].empty())
             return Fail("FILE names no file");
-        const TPathFileName file = Folder / TPathFileName(words[1]);
+        if (!EmbeddedIn.empty()) {
+            CurrentFile = EmbeddedIn;
+            return;
+        }
+        TPathFileName file = Folder / TPathFileName(words[1]);
         if (!LiesIn(file, Folder))
             return Fail("FILE \"" + words[1] + "\" lies outside the cue sheet's folder");
         std::error_code error;
-        if (!std::filesystem::is_regular_file(file, error))
-            return Fail("FILE \"" + words[1] + "\" does not exist");
+        if (!std::filesystem::is_regular_file(file, error)) {
+            const std::optional<TPathFileName> matching = MatchingFile(file);
+            if (!matching)
+                return Fail("FILE \"" + words[1] + "\" does not exist");
+            Read.Notes.push_back(ShownName + ": FILE \"" + words[1] + "\" is not there; using " +
+                                 matching->filename().string());
+            file = *matching;
+        }
         CurrentFile = file.lexically_normal();
     }
 
@@ -182,6 +222,7 @@ private:
         track.AudioFile = CurrentFile;
         track.StartFrames = -1;
         Read.Sheet.Tracks.push_back(track);
+        TrackTypes.push_back(words.size() > 2 ? UpperCase(words[2]) : "AUDIO");
         TrackLine = LineNumber;
     }
 
@@ -193,8 +234,11 @@ private:
         if (Read.Sheet.Tracks.empty())
             return Fail("INDEX before any TRACK");
         if (number != 1)
-            return; // pre-gaps (INDEX 00) and sub-indexes stay inside the tracks
+            return; // pre-gaps (INDEX 00) end the track before; sub-indexes stay inside tracks
         TCueTrack& track = Read.Sheet.Tracks.back();
+        // Positions count within their FILE: a track whose pre-gap closes one file may begin in
+        // the next.
+        track.AudioFile = CurrentFile;
         const TCueTrack* previous = Read.Sheet.Tracks.size() > 1
                                         ? &Read.Sheet.Tracks[Read.Sheet.Tracks.size() - 2]
                                         : nullptr;
@@ -221,15 +265,35 @@ private:
         }
     }
 
+    // Data tracks hold no sound: the audio track before one runs to the next audio track of its
+    // file, or to the file's end.
+    void DropDataTracks() {
+        std::vector<TCueTrack> audio;
+        for (std::size_t i = 0; i < Read.Sheet.Tracks.size(); ++i) {
+            if (TrackTypes[i] == "AUDIO")
+                audio.push_back(std::move(Read.Sheet.Tracks[i]));
+            else
+                Read.Notes.push_back(ShownName + ": TRACK " +
+                                     std::to_string(Read.Sheet.Tracks[i].Number) + " (" +
+                                     TrackTypes[i] + ") holds data, not sound: skipped");
+        }
+        Read.Sheet.Tracks = std::move(audio);
+    }
+
     void Finish() {
         CheckLastTrackIndexed();
         if (Read.Sheet.Tracks.empty())
-            Fail("the sheet has no TRACK");
+            return Fail("the sheet has no TRACK");
+        DropDataTracks();
+        if (Read.Sheet.Tracks.empty())
+            Fail("the sheet has no AUDIO TRACK");
     }
 
     TPathFileName Folder;
     std::string ShownName;
+    TPathFileName EmbeddedIn;
     TCueRead Read;
+    std::vector<std::string> TrackTypes; // by track: AUDIO, MODE1/2352, ...
     TPathFileName CurrentFile;
     int LineNumber = 0;
     int TrackLine = 0;
@@ -239,7 +303,13 @@ private:
 
 TCueRead ParseCueSheet(const std::string& bytes, const TPathFileName& folder,
                        const std::string& shownName) {
-    return TCueParser(folder, shownName).Parse(DecodedText(bytes));
+    return TCueParser(folder, shownName, {}).Parse(TextToUtf8(bytes));
+}
+
+TCueRead ParseEmbeddedCueSheet(const std::string& text, const TPathFileName& audioFile) {
+    return TCueParser(audioFile.parent_path(), audioFile.filename().string() + " (CUESHEET tag)",
+                      audioFile)
+        .Parse(TextToUtf8(text));
 }
 
 TCueRead ReadCueSheet(const TPathFileName& cueFile) {

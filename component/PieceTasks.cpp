@@ -3,6 +3,7 @@
 
 #include "component/SafeName.h"
 #include "ffbind/FFmpegApi.h"
+#include "ffbind/TextUtils.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +41,41 @@ TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const s
                           choices.ClaimedNames);
 }
 
+// The piece's tags as engine option lines, and as the name template's fields.
+void AddTags(const TCueTags& tags, TOutputChoices& choices, TTagMap& fields) {
+    for (const auto& [key, value] : tags) {
+        choices.ExtraOutputOptions += TagLine(key, value);
+        if (!value.empty())
+            fields[LowerCase(key)] = value;
+    }
+}
+
+// The name template's path (--name) over the piece's own tags under the output folder, when
+// the choices have a template that parses; else folder / "NN Title.EXT". Either gives way to
+// its first free "_(new_N)" form when taken or claimed, also by the pieces named before it.
+TPathFileName PieceName(const TPathFileName& folder, int number, const std::string& title,
+                        const TTagMap& fields, TOutputChoices& choices,
+                        std::vector<TPathFileName>& claimed) {
+    std::string error;
+    const std::optional<TNameTemplate> nameTemplate =
+        choices.NameTemplateText.empty() ? std::nullopt
+                                         : TNameTemplate::Parse(choices.NameTemplateText, error);
+    choices.ClaimedNames = claimed;
+    const TPathFileName name =
+        nameTemplate ? FreeOutputName(
+                           {.Base = (OutputFolderOf(choices) /
+                                     nameTemplate->Expand(fields, choices.InputFileName.filename()))
+                                        .string(),
+                            .Suffix = {},
+                            .Extension = OutputExtension(choices),
+                            .Marked = false,
+                            .Replace = choices.Overwrite},
+                           claimed)
+                     : NumberedPieceName(folder, number, title, choices);
+    claimed.push_back(name);
+    return name;
+}
+
 // The whole file's choices for the clip from startUs, lengthUs long (-1: to the end). The piece
 // is the task's input as far as its length goes: the list shows the piece's.
 TOutputChoices PieceChoices(const TOutputChoices& whole, int64_t startUs, int64_t lengthUs) {
@@ -68,9 +104,15 @@ std::vector<TChapter> ChaptersOf(const AVFormatContext& input) {
     return chapters;
 }
 
-std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole) {
+std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole,
+                                      const TPathFileName& subfolder) {
     std::vector<TPieceTask> tasks;
+    std::vector<TPathFileName> claimed = whole.ClaimedNames;
     const auto& tracks = sheet.Tracks;
+    const auto trackTotal = std::count_if(tracks.begin(), tracks.end(),
+                                          [](const TCueTrack& t) { return t.Number > 0; });
+    TCueTags albumTags = sheet.Tags;
+    albumTags.emplace_back("TRACKTOTAL", std::to_string(trackTotal));
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const TCueTrack& track = tracks[i];
         const bool lastOfFile =
@@ -88,14 +130,21 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         }
         const std::string title =
             track.Title.empty() ? "Track " + std::to_string(track.Number) : track.Title;
-        choices.ExtraOutputOptions +=
-            TagLine("title", title) +
-            TagLine("artist", track.Performer.empty() ? sheet.Performer : track.Performer) +
-            TagLine("album", sheet.Title) + TagLine("album_artist", sheet.Performer) +
-            TagLine("date", sheet.Date) + TagLine("genre", sheet.Genre) +
-            TagLine("track", std::to_string(track.Number));
-        task.OutputFileName =
-            NumberedPieceName(OutputFolderOf(whole), track.Number, title, choices);
+        TTagMap fields;
+        AddTags({{"title", title},
+                 {"artist", track.Performer.empty() ? sheet.Performer : track.Performer},
+                 {"album", sheet.Title},
+                 {"album_artist", sheet.Performer},
+                 {"date", sheet.Date},
+                 {"genre", sheet.Genre},
+                 {"track", std::to_string(track.Number)}},
+                choices, fields);
+        AddTags(albumTags, choices, fields);
+        AddTags(track.Tags, choices, fields);
+        // The album's sheet describes the whole file, not a piece of it.
+        choices.ExtraOutputOptions += "metadata=CUESHEET=\n";
+        task.OutputFileName = PieceName(OutputFolderOf(whole) / subfolder, track.Number, title,
+                                        fields, choices, claimed);
         task.Label = NumberedTitle(track.Number, title);
         tasks.push_back(std::move(task));
     }
@@ -103,8 +152,9 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
 }
 
 std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
-                                     const TOutputChoices& whole) {
+                                     const TOutputChoices& whole, const TTagMap& inputTags) {
     std::vector<TPieceTask> tasks;
+    std::vector<TPathFileName> claimed = whole.ClaimedNames;
     // Made with the first chapter's output: a list that never runs leaves no folder behind.
     const TPathFileName folder =
         OutputFolderOf(whole) / SafeNamePart(whole.InputFileName.stem().string());
@@ -117,9 +167,9 @@ std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
         const std::string title =
             chapter.Title.empty() ? "Chapter " + std::to_string(number) : chapter.Title;
         TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}, {}};
-        task.Choices.ExtraOutputOptions +=
-            TagLine("title", title) + TagLine("track", std::to_string(number));
-        task.OutputFileName = NumberedPieceName(folder, number, title, task.Choices);
+        TTagMap fields = inputTags;
+        AddTags({{"title", title}, {"track", std::to_string(number)}}, task.Choices, fields);
+        task.OutputFileName = PieceName(folder, number, title, fields, task.Choices, claimed);
         task.Label = NumberedTitle(number, title);
         tasks.push_back(std::move(task));
     }

@@ -6,6 +6,7 @@
 
 #include "component/AudioTracks.h"
 #include "component/CueSheet.h"
+#include "component/NameTemplate.h"
 #include "component/OutputAssembly.h"
 
 #include <vector>
@@ -29,14 +30,21 @@ struct TChapter {
 std::vector<TChapter> ChaptersOf(const AVFormatContext& input);
 
 // Each track from its INDEX 01 to the next track's in the same file (the last to the file's
-// end), named "NN Title.EXT" in the output folder and tagged with the sheet's texts. whole
-// describes the sheet's first file; tracks of other files take its choices with their own file.
-std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole);
+// end, so a pre-gap ends the track before it), named "NN Title.EXT" in the output folder and
+// tagged with the sheet's texts, the number of tracks and the sheet's other tags; the album's
+// CUESHEET tag is not copied into a piece. whole describes the sheet's first file; tracks of
+// other files take its choices with their own file. With a name template in the choices
+// (--name), cue tracks and chapters are named by it from their own tags, under the output
+// folder, instead.
+// subfolder: under the output folder, where the tracks go (a folder run's tree).
+std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole,
+                                      const TPathFileName& subfolder = {});
 
 // Each chapter, named "NN Chapter title.EXT" in a folder named after the input (made here, so
 // that the outputs can be created in it), with the chapter's title and number as tags.
+// inputTags are the input's own, for a name template.
 std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
-                                     const TOutputChoices& whole);
+                                     const TOutputChoices& whole, const TTagMap& inputTags = {});
 
 // Each audio track, named "NAME_(new)_<n>_<language>.EXT" (no language when unknown), with the
 // track's title and language as tags.

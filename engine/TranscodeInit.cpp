@@ -41,6 +41,16 @@ bool IsFileTag(const char* key) {
     return false;
 }
 
+void DropEmptyTags(AVFormatContext& output) {
+    std::vector<std::string> empty;
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = ff::av_dict_get(output.metadata, "", entry, AV_DICT_IGNORE_SUFFIX)))
+        if (!*entry->value)
+            empty.emplace_back(entry->key);
+    for (const std::string& key : empty)
+        ff::av_dict_set(&output.metadata, key.c_str(), nullptr, 0);
+}
+
 // The frame duration of a video stream as a time base (1 / frame rate), or 0/0 when unknown.
 AVRational FrameDurationOf(const AVStream* stream) {
     const AVRational rate =
@@ -433,6 +443,9 @@ void TTranscodeRun::CopyMappedMetadata() {
         CopyTags(Setup.InputFiles[map.InFile], Setup.OutputFiles[map.OutFile]);
     }
     for (AVFormatContext* output : Setup.OutputFiles) {
+        // A pair with an empty value ("metadata=CUESHEET=") kept the input's tag of its key off
+        // the output, as the command line's -metadata key= does; it is not written itself either.
+        DropEmptyTags(*output);
         MapTagsForContainer(&output->metadata, output->oformat->name);
         for (unsigned s = 0; s < output->nb_streams; ++s)
             MapTagsForContainer(&output->streams[s]->metadata, output->oformat->name);

@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev libgl-dev libgtest-dev
     clang libclang-rt-14-dev
     python3
+    libuchardet0
 )
 missing=()
 for package in "${packages[@]}"; do

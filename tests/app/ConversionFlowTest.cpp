@@ -339,6 +339,27 @@ private slots:
         QCOMPARE(again.findChild<QSpinBox*>(QStringLiteral("spnCoverSize"))->value(), 32);
     }
 
+    // A folder run asks once whether to use the cue sheets it meets, not once per album; the
+    // tracks keep the tree, and the albums are not added whole as well.
+    void FolderCueSheetsAreAskedForOnce() {
+        const QString in = Work->path() + QStringLiteral("/albums");
+        const QString out = Work->path() + QStringLiteral("/albums_out");
+        for (const QString& album : {QStringLiteral("/A/"), QStringLiteral("/B/")}) {
+            Put("tone_mono.wav", in + album + QStringLiteral("album.wav"));
+            QFile sheet(in + album + QStringLiteral("album.cue"));
+            QVERIFY(sheet.open(QIODevice::WriteOnly));
+            sheet.write("FILE \"album.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\n"
+                        "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Two\"\nINDEX 01 00:00:30\n");
+        }
+        TDesktopRecorder::AnswerYes = true;
+        AddFolderInto(in, out,
+                      [](TfrmOption& dialog) { ChooseCaption(dialog, QStringLiteral("Wav")); });
+        QTRY_COMPARE(Rows().RowCount(), 4);
+        QCOMPARE(TDesktopRecorder::Questions.size(), size_t(1));
+        QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/A/01 One.wav"));
+        QCOMPARE(Rows().OutputFile(3), out + QStringLiteral("/B/02 Two.wav"));
+    }
+
     // A tree's folder is made with its first output: before the run, Open Folder shows the
     // output folder it will be made in.
     void OpenFolderBeforeTheTreeIsMade() {

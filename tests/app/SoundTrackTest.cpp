@@ -247,6 +247,18 @@ private slots:
                  taken && choice != cOverwrite);
     }
 
+    // A sheet in the file's CUESHEET tag is asked for as one beside it.
+    void ASheetInATagAsksForItsTracks() {
+        const QString tagged = Work->filePath(QStringLiteral("tagged.flac"));
+        QVERIFY(RunFfmpeg({"-i", Album, "-c", "copy", "-metadata", "CUESHEET=" + Cue, tagged}));
+        TDesktopRecorder::AnswerYes = true;
+        Add(tagged, ClickOkOnly());
+        QCOMPARE(TDesktopRecorder::Questions,
+                 std::vector<QString>{QStringLiteral(
+                     "tagged.flac holds a cue sheet (3 tracks): add the tracks instead?")});
+        QCOMPARE(Outputs(), (QStringList{"01 One.mp3", "02 Two.mp3", "03 Three.mp3"}));
+    }
+
 private:
     enum TChoice { cPlain, cOverwrite, cChapters, cAllTracks, cTemplate };
     static std::function<void(TfrmOption&)> ClickOkOnly() {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -260,4 +261,216 @@ TEST_F(CliPieces, TrimMeasuresTheConvertedTrack) {
     const fs::path output = Folder / "two_(new).flac";
     EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1);
     EXPECT_NEAR(DecodeAudio(output).ZeroCrossingFrequency(0, 0.5, 1.5), 880, 10);
+}
+
+// Cue sheets as rippers write them, each run through soundpick-cli to flac: the files made,
+// their tags, and the pieces decoded one after another give the album's samples (from the
+// first sound kept) exactly. album.flac is 6 s of noise; quiet.flac starts with a silent second;
+// a.flac and b.flac are album.flac's halves, one FILE per track.
+TEST_F(CliPieces, CueSheetsAsRippersWriteThem) {
+    const std::string album = (Folder / "album.flac").string();
+    Ffmpeg("-f lavfi -i anoisesrc=d=6:a=0.3:r=44100 -ac 2 -c:a flac -sample_fmt s16 " +
+           ShellQuote(album));
+    Ffmpeg("-f lavfi -i \"aevalsrc=if(lt(t\\,1)\\,0\\,0.3*(2*random(0)-1))|if(lt(t\\,1)\\,0\\,0.3*("
+           "2*random(1)-1)):s=44100:d=6\" -c:a flac -sample_fmt s16 " +
+           ShellQuote((Folder / "quiet.flac").string()));
+    Ffmpeg("-i " + ShellQuote(album) + " -af atrim=end_sample=132300 " +
+           ShellQuote((Folder / "a.flac").string()));
+    Ffmpeg("-i " + ShellQuote(album) + " -af atrim=start_sample=132300,asetpts=N/SR/TB " +
+           ShellQuote((Folder / "b.flac").string()));
+    const std::string head = "PERFORMER \"The Band\"\nTITLE \"Noise\"\n";
+    const std::string two = "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:01:00\n"
+                            "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 00:03:00\n";
+    const std::string embedded = "FILE \"CDImage.wav\" WAVE\n" + two;
+    Ffmpeg("-i " + ShellQuote(album) + " -c copy -metadata CUESHEET=" + ShellQuote(embedded) + " " +
+           ShellQuote((Folder / "tagged.flac").string()));
+    const struct {
+        const char* Name;
+        std::string Sheet;               // album.cue's bytes; empty: none
+        std::vector<std::string> Inputs; // the album files copied in, the first given to --cue
+        std::vector<std::string> Outputs;
+        std::vector<std::tuple<std::size_t, std::string, std::string>> Tags; // output, key, value
+        const char* Log;           // a line the run logs; empty: none
+        std::size_t SkippedFrames; // the album's frames no piece holds
+    } rows[] = {
+        {"hidden",
+         head + "FILE \"album.flac\" WAVE\n" + two,
+         {"album.flac"},
+         {"00 Hidden Track", "01 One", "02 Two"},
+         {{0, "track", "0"}, {1, "TRACKTOTAL", "2"}},
+         "the 1.00 s before track 1 hold sound: kept as track 00",
+         0},
+        {"silent",
+         head + "FILE \"quiet.flac\" WAVE\n" + two,
+         {"quiet.flac"},
+         {"01 One", "02 Two"},
+         {},
+         "the 1.00 s before track 1 are silent: left out",
+         44100},
+        {"data",
+         head + "FILE \"album.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n"
+                "  TRACK 03 MODE1/2352\n    INDEX 01 00:04:00\n",
+         {"album.flac"},
+         {"01 Track 1", "02 Track 2"},
+         {{1, "TRACKTOTAL", "2"}},
+         "TRACK 3 (MODE1/2352) holds data, not sound: skipped",
+         0},
+        {"gaps",
+         head + "FILE \"a.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\nFILE \"b.flac\" WAVE\n"
+                "    INDEX 01 00:00:00\n",
+         {"a.flac", "b.flac"},
+         {"01 Track 1", "02 Track 2"},
+         {},
+         "",
+         0},
+        {"renamed",
+         head + "FILE \"album.wav\" WAVE\n"
+                "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n",
+         {"album.flac"},
+         {"01 Track 1", "02 Track 2"},
+         {},
+         "FILE \"album.wav\" is not there; using album.flac",
+         0},
+        {"case",
+         head + "FILE \"ALBUM.FLAC\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n",
+         {"album.flac"},
+         {"01 Track 1", "02 Track 2"},
+         {},
+         "FILE \"ALBUM.FLAC\" is not there; using album.flac",
+         0},
+        {"embedded",
+         "",
+         {"tagged.flac"},
+         {"00 Hidden Track", "01 One", "02 Two"},
+         {{1, "title", "One"}},
+         "",
+         0},
+        {"cp1251",
+         "PERFORMER \"\xca\xe8\xed\xee\"\nTITLE \"\xc3\xf0\xf3\xef\xef\xe0 \xea\xf0\xee\xe2\xe8\"\n"
+         "FILE \"album.flac\" WAVE\n  TRACK 01 AUDIO\n"
+         "    TITLE \"\xc7\xe0\xea\xf0\xee\xe9 \xe7\xe0 \xec\xed\xee\xe9 \xe4\xe2\xe5\xf0\xfc\"\n"
+         "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+         "    TITLE \"\xd1\xef\xee\xea\xee\xe9\xed\xe0\xff \xed\xee\xf7\xfc\"\n"
+         "    INDEX 01 00:02:00\n",
+         {"album.flac"},
+         {"01 Закрой за мной дверь", "02 Спокойная ночь"},
+         {{0, "artist", "Кино"}, {1, "album", "Группа крови"}},
+         "",
+         0},
+        {"rem",
+         "REM DISCNUMBER 2\nREM TOTALDISCS 3\nREM REPLAYGAIN_ALBUM_GAIN -6.50 dB\n"
+         "CATALOG 0724384260927\n" +
+             head +
+             "FILE \"album.flac\" WAVE\n  TRACK 01 AUDIO\n    ISRC GBAYE0000351\n"
+             "    REM REPLAYGAIN_TRACK_GAIN -7.89 dB\n    INDEX 01 00:00:00\n"
+             "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n",
+         {"album.flac"},
+         {"01 Track 1", "02 Track 2"},
+         {{0, "TRACKTOTAL", "2"},
+          {0, "disc", "2"},
+          {0, "DISCTOTAL", "3"},
+          {0, "CATALOG", "0724384260927"},
+          {0, "ISRC", "GBAYE0000351"},
+          {0, "REPLAYGAIN_TRACK_GAIN", "-7.89 dB"},
+          {1, "REPLAYGAIN_ALBUM_GAIN", "-6.50 dB"},
+          {1, "ISRC", ""}},
+         "",
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const fs::path folder = Folder / row.Name;
+        fs::create_directory(folder);
+        for (const std::string& input : row.Inputs)
+            fs::copy_file(Folder / input, folder / input);
+        std::vector<std::string> args = {"-f", "flac"};
+        if (row.Sheet.empty()) {
+            args.insert(args.end(), {"--cue", (folder / row.Inputs.front()).string()});
+        } else {
+            WriteFile(folder / "album.cue", row.Sheet);
+            args.push_back((folder / "album.cue").string());
+        }
+        std::string err;
+        ASSERT_EQ(Run(args, &err), 0) << err;
+        EXPECT_NE(err.find(row.Log), std::string::npos) << err;
+        std::vector<fs::path> outputs;
+        for (const std::string& name : row.Outputs) {
+            outputs.push_back(folder / (name + ".flac"));
+            ASSERT_TRUE(fs::exists(outputs.back())) << name << "\n" << err;
+            EXPECT_EQ(Tag(outputs.back(), "CUESHEET"), "") << "the album's sheet is not a piece's";
+        }
+        for (const auto& [output, key, value] : row.Tags)
+            EXPECT_EQ(Tag(outputs[output], key), value) << row.Outputs[output] << " " << key;
+        std::vector<float> expected = DecodeAudio(Folder / row.Inputs.front()).Samples;
+        if (row.Inputs.size() > 1)
+            expected = Joined({Folder / "a.flac", Folder / "b.flac"});
+        expected.erase(expected.begin(), expected.begin() + 2 * row.SkippedFrames);
+        EXPECT_TRUE(Joined(outputs) == expected) << "sample for sample";
+        EXPECT_EQ(
+            std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+            static_cast<long>(row.Inputs.size() + (row.Sheet.empty() ? 0 : 1) + row.Outputs.size()))
+            << "no other file made";
+    }
+}
+
+// A folder run meets two albums with their sheets, beside another file: with --cue the sheets
+// give the tracks in the output tree (or by --name, from each track's tags) and the albums are
+// not converted whole as well; without it the sheets are counted apart, not as files without
+// sound.
+TEST_F(CliPieces, FolderRunsUseCueSheets) {
+    const fs::path in = Folder / "in";
+    for (const auto& [folder, album] : {std::pair{"Band", "Noise"}, std::pair{"Other", "Quiet"}}) {
+        fs::create_directories(in / folder);
+        Ffmpeg("-f lavfi -i anoisesrc=d=4:a=0.3:r=44100 -ac 2 -c:a flac -sample_fmt s16 " +
+               ShellQuote((in / folder / "album.flac").string()));
+        WriteFile(in / folder / "album.cue",
+                  "TITLE \"" + std::string(album) +
+                      "\"\nFILE \"album.flac\" WAVE\n"
+                      "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
+                      "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 00:02:00\n");
+    }
+    fs::copy_file(in / "Band" / "album.flac", in / "Band" / "single.flac");
+    const struct {
+        std::vector<std::string> Options;
+        std::vector<std::string> Outputs;
+        const char* Said;
+    } runs[] = {
+        {{"--cue"},
+         {"Band/01 One.flac", "Band/02 Two.flac", "Band/single.flac", "Other/01 One.flac",
+          "Other/02 Two.flac"},
+         ""},
+        {{},
+         {"Band/album.flac", "Band/single.flac", "Other/album.flac"},
+         "2 cue sheets not used; add --cue"},
+        {{"--cue", "--name", "{album}/{track:02} {title}"},
+         {"Noise/01 One.flac", "Noise/02 Two.flac", "Quiet/01 One.flac", "Quiet/02 Two.flac",
+          "Unknown Album/00 single.flac"},
+         ""},
+    };
+    int number = 0;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.Options.size());
+        const fs::path out = Folder / ("out" + std::to_string(++number));
+        fs::create_directory(out);
+        std::vector<std::string> args = run.Options;
+        args.insert(args.end(), {"-f", "flac", "-o", out.string(), in.string()});
+        std::string err;
+        ASSERT_EQ(Run(args, &err), 0) << err;
+        EXPECT_NE(err.find(run.Said), std::string::npos) << err;
+        EXPECT_EQ(err.find("without sound"), std::string::npos) << err;
+        std::vector<std::string> made;
+        for (const auto& entry : fs::recursive_directory_iterator(out))
+            if (entry.is_regular_file() && !entry.path().filename().string().starts_with("."))
+                made.push_back(entry.path().lexically_relative(out).string()); // not the record
+        std::sort(made.begin(), made.end());
+        EXPECT_EQ(made, run.Outputs);
+    }
+    EXPECT_TRUE(Joined({Folder / "out3" / "Quiet" / "01 One.flac",
+                        Folder / "out3" / "Quiet" / "02 Two.flac"}) ==
+                DecodeAudio(in / "Other" / "album.flac").Samples);
+    EXPECT_EQ(Tag(Folder / "out1" / "Other" / "02 Two.flac", "album"), "Quiet");
 }

@@ -46,9 +46,9 @@ TEST(PieceTasks, CueTracksCutAtTheirIndexes) {
     TCueSheet sheet;
     sheet.Title = "Album";
     sheet.Performer = "Band";
-    sheet.Tracks = {{1, whole.InputFileName, 0, "A", ""},
-                    {2, whole.InputFileName, 187, "B/C", "Guest"},
-                    {3, whole.InputFileName, 311, "", ""}};
+    sheet.Tracks = {{1, whole.InputFileName, 0, "A", "", {}},
+                    {2, whole.InputFileName, 187, "B/C", "Guest", {}},
+                    {3, whole.InputFileName, 311, "", "", {}}};
     const std::vector<TPieceTask> tasks = CueTrackTasks(sheet, whole);
     ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].OutputFileName, folder / "01 A.flac");
