@@ -89,6 +89,10 @@ private:
     bool AddCueTracks(const std::filesystem::path& cueFile, const TLibraryInput& found);
     bool AddCueSheet(TCueRead read, const std::filesystem::path& shownFile,
                      const TLibraryInput& found);
+    // A cue track into the output folder's record, so that --update can pass it over: false
+    // when it does. claimed: the names the run's outputs take, the track's own among them.
+    bool PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
+                           std::vector<std::filesystem::path>& claimed);
     // The tracks of a sheet in the input's CUESHEET tag; false when it has none or it fails.
     bool AddEmbeddedCue(const std::filesystem::path& input, const TTagMap& tags,
                         const TLibraryInput& found);

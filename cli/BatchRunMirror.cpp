@@ -27,7 +27,7 @@ bool TBatchRun::ListPlan() {
     }
     if (InterruptRequests() == 0)
         DeleteGoneOutputs();
-    Reporter.PassedOver(WithoutSound, UpToDate);
+    Reporter.PassedOver(WithoutSound, UpToDate, UnusedCueSheets);
     return Skipped == 0 && !Report.Failed();
 }
 

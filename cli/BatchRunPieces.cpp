@@ -3,6 +3,8 @@
 #include "cli/BatchRun.h"
 
 #include "component/CueLeadIns.h"
+#include "component/OutputNaming.h"
+#include "component/UpdateCheck.h"
 #include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
 
@@ -34,7 +36,64 @@ bool TBatchRun::AddCueSheet(TCueRead read, const fs::path& shownFile, const TLib
             ? found.Relative.parent_path()
             : fs::path();
     choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
-    return AddPieces(CueTrackTasks(read.Sheet, choices, subfolder));
+    TOutputManifest* manifest = ManifestFor(choices);
+    if (!manifest)
+        return AddPieces(CueTrackTasks(read.Sheet, choices, subfolder));
+    // With --update the tracks take their own names, and each is judged by its record.
+    choices.Overwrite = choices.Overwrite || Options.Update;
+    std::vector<TPieceTask> pieces = CueTrackTasks(read.Sheet, choices, subfolder);
+    std::vector<fs::path> claimed = choices.ClaimedNames;
+    for (const TPieceTask& piece : pieces)
+        claimed.push_back(piece.OutputFileName);
+    bool added = false;
+    for (TPieceTask& piece : pieces) // one by one: a record waits under its task's index
+        if (PlanRecordedPiece(*manifest, piece, claimed))
+            added = AddPieces({piece}) || added;
+    return added;
+}
+
+bool TBatchRun::PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
+                                  std::vector<fs::path>& claimed) {
+    TOutputChoices& choices = piece.Choices;
+    choices.Overwrite = Options.Overwrite;
+    const fs::path& input = choices.InputFileName;
+    const std::string settings = OutputSettingsText(choices);
+    const TManifestEntry* own = manifest.ForOutput(piece.OutputFileName);
+    if (own && own->Input == input.string() && Options.Update) {
+        const TUpdateDecision decision = DecideUpdate(*own, input, piece.OutputFileName, settings);
+        if (decision.Action == uaSkip) {
+            ++UpToDate;
+            if (Options.DryRun)
+                Reporter.Planned("skip", input, piece.OutputFileName, "up to date");
+            Report.Line(input, piece.OutputFileName, "up-to-date", "", 0);
+            return false;
+        }
+        choices.Overwrite = decision.Action == uaReplace;
+        if (Options.DryRun)
+            PlanReasons[CliTasks.size()] = decision.Reason;
+    } else if (Options.Update && !Options.Overwrite) {
+        // Another input's output, or a file no run recorded: never replaced unasked.
+        std::error_code error;
+        if (own || fs::exists(fs::symlink_status(piece.OutputFileName, error))) {
+            const fs::path& name = piece.OutputFileName;
+            piece.OutputFileName =
+                FreeOutputName({.Base = (name.parent_path() / name.stem()).string(),
+                                .Suffix = {},
+                                .Extension = name.extension().string(),
+                                .Marked = false,
+                                .Replace = false},
+                               claimed);
+            claimed.push_back(piece.OutputFileName);
+        }
+    }
+    PendingRecords[CliTasks.size()] = {&manifest,
+                                       {manifest.Relative(piece.OutputFileName),
+                                        input.string(),
+                                        settings,
+                                        StampOf(input),
+                                        -1,
+                                        {}}};
+    return true;
 }
 
 bool TBatchRun::AddEmbeddedCue(const fs::path& input, const TTagMap& tags,

@@ -469,6 +469,16 @@ TEST_F(CliPieces, FolderRunsUseCueSheets) {
         std::sort(made.begin(), made.end());
         EXPECT_EQ(made, run.Outputs);
     }
+    // The folder's record holds the tracks: --update passes them over rather than numbering new
+    // copies beside them.
+    std::string err;
+    ASSERT_EQ(
+        Run({"--cue", "--update", "-f", "flac", "-o", (Folder / "out1").string(), in.string()},
+            &err),
+        0)
+        << err;
+    EXPECT_NE(err.find("5 files up to date"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(Folder / "out1" / "Other" / "01 One_(new_1).flac"));
     EXPECT_TRUE(Joined({Folder / "out3" / "Quiet" / "01 One.flac",
                         Folder / "out3" / "Quiet" / "02 Two.flac"}) ==
                 DecodeAudio(in / "Other" / "album.flac").Samples);
