@@ -6,11 +6,12 @@
 #include "component/CueCoverage.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
+#include "component/OutputPlanner.h"
 
 #include <QString>
 
+#include <memory>
 #include <optional>
-#include <set>
 
 struct TFolderAdd {
     QString Folder;
@@ -24,8 +25,9 @@ struct TFolderAdd {
     std::optional<bool> UseCueSheets;
     TCueCoverage CueCovered;
     int UnusedCueSheets = 0;
-    // Input folders whose cover pictures were copied (once each).
-    std::set<TPathFileName> ImageFolders;
+    // Plans the folder's outputs once the options are chosen (it copies each input folder's
+    // pictures once).
+    std::unique_ptr<TOutputPlanner> Planner;
 };
 
 #endif

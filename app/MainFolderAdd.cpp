@@ -8,7 +8,6 @@
 #include "ProbeCloser.h"
 #include "UtilFuncs.h"
 
-#include "component/CoverImages.h"
 #include "component/CueLeadIns.h"
 
 #include <QLabel>
@@ -44,41 +43,50 @@ void TfrmMain::AddFolderStep() {
     QTimer::singleShot(0, this, [this] { RunGuarded([this] { AddFolderStep(); }); });
 }
 
+namespace {
+
+// The dialog's clip and pieces, chosen on the folder's first file, do not apply to its others.
+void ForFolder(TOutputChoices& choices) {
+    choices.CutClip = false;
+    choices.Pieces = pcOneFile;
+}
+
+} // namespace
+
 bool TfrmMain::AddNextFolderFile(TFolderAdd& add) {
-    const std::optional<TLibraryInput> input = add.Inputs.Next();
-    if (!input)
+    const std::optional<TLibraryInput> found = add.Inputs.Next();
+    if (!found)
         return false;
-    const bool sheet = IsCueSheetName(input->Path);
-    if (sheet || add.CueCovered.Covers(input->Path)) {
+    const bool sheet = IsCueSheetName(found->Path);
+    if (sheet || add.CueCovered.Covers(found->Path)) {
         if (UseFolderCueSheets(add))
-            return !sheet || AddFolderCueSheet(add, *input); // a file a sheet covers: its tracks
+            return !sheet || AddFolderCueSheet(add, *found); // a file a sheet covers: its tracks
         if (sheet) {
             ++add.UnusedCueSheets;
             return true;
         }
     }
-    const TProbedInput probed = Component->ProbeInput(input->Path);
+    const TProbedInput probed = Component->ProbeInput(found->Path);
     TProbeCloser closer{Component->Probe()};
-    if (!probed.ErrorText.empty() || !probed.HasSound) {
-        ++add.WithoutSound;
+    // A damaged sound or video file is said as Add says it; other files without sound are
+    // counted.
+    if (const std::optional<TOutputPlan> verdict = ProbeVerdict(*found, probed)) {
+        if (verdict->Verdict == pvPassedOver)
+            ++add.WithoutSound;
+        else
+            mmoLog->AppendWithBlankLines(QString::fromStdString(verdict->Reason));
         return true;
     }
-    if (!ChooseFolderOptions(add, [first = *input, probed, tags = ProbedTags(Component->Probe())](
-                                      const TOutputChoices& choices) {
-            return std::vector{
-                OutputFileNameFor(ChoicesForFolderInput(choices, first, probed, tags))};
+    const TPlanInput input{*found, probed, ProbedTags(Component->Probe())};
+    if (!ChooseFolderOptions(add, [this, input](TOutputChoices choices) {
+            ForFolder(choices);
+            return PlannedNames(input, choices);
         }))
         return false;
-    TOutputChoices choices =
-        ChoicesForFolderInput(*add.Chosen, *input, probed, ProbedTags(Component->Probe()));
-    choices.ClaimedNames = ListedOutputs();
-    const TPathFileName output = OutputFileNameFor(choices);
-    // The tree's folders are made with the outputs; the pictures make theirs.
-    const TPathFileName folder = input->Path.parent_path();
-    if (!choices.TreeName.empty() && choices.CopyImages && add.ImageFolders.insert(folder).second)
-        CopyAlbumImages(folder, output.parent_path());
-    AddTask(choices, Component->Probe().GetFileSize(), output);
-    ++add.Added;
+    // Read before the planner probes a sibling of the same name.
+    const int64_t fileSizeBytes = Component->Probe().GetFileSize();
+    if (AddPlanned(add.Planner->Plan(input, *add.Chosen), *add.Chosen, fileSizeBytes))
+        ++add.Added;
     return true;
 }
 
@@ -94,6 +102,8 @@ bool TfrmMain::ChooseFolderOptions(TFolderAdd& add, TfrmOption::TOutputPlan plan
         return false;
     }
     add.Chosen = frmOption->Choices();
+    ForFolder(*add.Chosen);
+    add.Planner = std::make_unique<TOutputPlanner>(MakePlanner(puAdd));
     return true;
 }
 
@@ -129,10 +139,8 @@ bool TfrmMain::AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet) {
                          first =
                              TLibraryInput{audio, sheet.Relative.parent_path() / audio.filename(),
                                            true}](const TOutputChoices& chosen) {
-        TOutputChoices uncopied = chosen;
-        uncopied.LossyPolicy = lpConvert;
-        TOutputChoices choices = ChoicesForFolderInput(uncopied, first, probed, {});
-        choices.TreeName.clear();
+        TOutputChoices choices = chosen;
+        TakeProbe(first.Path, probed, {}, choices);
         return std::pair{choices, CueTrackTasks(sheet, choices,
                                                 choices.OutputFolder ? first.Relative.parent_path()
                                                                      : TPathFileName())};

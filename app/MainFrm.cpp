@@ -319,18 +319,17 @@ void TfrmMain::AddFile(const QString& fileName) {
         return;
     }
     bool cueTracks = !cue.Sheet.Tracks.empty();
-    const TProbedInput probed =
-        Component->ProbeInput(cueTracks ? cue.Sheet.Tracks.front().AudioFile : ToPath(fileName));
+    const TPathFileName file = cueTracks ? cue.Sheet.Tracks.front().AudioFile : ToPath(fileName);
+    const TProbedInput probed = Component->ProbeInput(file);
     TProbeCloser closer{Component->Probe()};
-    if (!probed.ErrorText.empty()) {
-        mmoLog->AppendWithBlankLines(QString::fromStdString(probed.ErrorText));
-        return;
-    }
+    const TPlanInput input{{file, file.filename(), false}, probed, ProbedTags(Component->Probe())};
     // What cannot be added is said in the log, as every refusal of Add is: a box would halt
     // the files still to come.
-    if (!probed.HasSound) {
+    if (const std::optional<TOutputPlan> verdict = ProbeVerdict(input.Input, probed)) {
         mmoLog->AppendWithBlankLines(
-            QString::fromStdString(NoSoundText(QFileInfo(fileName).fileName().toStdString())));
+            QString::fromStdString(verdict->Verdict == pvNoSound
+                                       ? NoSoundText(QFileInfo(fileName).fileName().toStdString())
+                                       : verdict->Reason));
         return;
     }
     if (!cueTracks) {
@@ -341,26 +340,25 @@ void TfrmMain::AddFile(const QString& fileName) {
         PlaceCueLeadIns(cue.Sheet, QFileInfo(fileName).fileName().toStdString(), cue.Notes);
     MakeOptionForm();
     frmOption->SetClaimedNames(ListedOutputs());
-    frmOption->SetOutputPlan([this, cue, cueTracks](const TOutputChoices& choices) {
-        const std::vector<TPieceTask> pieces =
-            cueTracks ? CueTrackTasks(cue.Sheet, choices) : DialogPieces(choices);
+    frmOption->SetOutputPlan([this, cue, cueTracks, input](TOutputChoices choices) {
+        choices.NameTemplateText.clear(); // the dialog's template names a folder's files
+        if (!cueTracks)
+            return PlannedNames(input, choices);
         std::vector<TPathFileName> names;
-        for (const TPieceTask& piece : pieces)
+        for (const TPieceTask& piece : CueTrackTasks(cue.Sheet, choices))
             names.push_back(piece.OutputFileName);
-        if (names.empty())
-            names.push_back(OutputFileNameFor(choices));
         return names;
     });
     frmOption->FillFromProbe(Component->Probe());
     if (frmOption->exec() != QDialog::Accepted)
         return;
     TOutputChoices choices = frmOption->Choices();
-    const std::vector<TPieceTask> pieces =
-        cueTracks ? CueTracks(cue, choices) : DialogPieces(choices);
-    if (!pieces.empty())
-        AddPieceTasks(pieces, choices, Component->Probe().GetFileSize());
+    choices.NameTemplateText.clear();
+    const int64_t fileSizeBytes = Component->Probe().GetFileSize();
+    if (cueTracks)
+        AddPieceTasks(CueTracks(cue, choices), choices, fileSizeBytes);
     else
-        AddTask(choices, Component->Probe().GetFileSize());
+        AddPlanned(MakePlanner(puAdd).Plan(input, choices), choices, fileSizeBytes);
 }
 
 void TfrmMain::MakeOptionForm() {

@@ -9,6 +9,7 @@
 #include "TaskEventRelay.h"
 
 #include "component/FFmpegComponent.h"
+#include "component/OutputPlanner.h"
 #include "ffbind/FFmpegLogger.h"
 
 #include <QElapsedTimer>
@@ -140,8 +141,14 @@ private:
     // Each piece's row shows its part of the input's size (whole: the input's choices).
     void AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
                        int64_t fileSizeBytes);
-    // The tasks the dialog's sound track group asks for (none: one task for the whole file).
-    std::vector<TPieceTask> DialogPieces(const TOutputChoices& choices) const;
+    // The planner of the window's outputs, named beside the listed ones; a preview's leaves the
+    // probe the dialog shows alone.
+    TOutputPlanner MakePlanner(TPlanUse use);
+    // The names the dialog shows for an input's outputs.
+    std::vector<TPathFileName> PlannedNames(const TPlanInput& input, const TOutputChoices& choices);
+    // Adds the planned outputs as tasks (each row with its part of the input's size); false
+    // when there are none.
+    bool AddPlanned(const TOutputPlan& plan, const TOutputChoices& whole, int64_t fileSizeBytes);
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
     // Every command is enabled exactly when it can act, in the toolbar and the menus alike.

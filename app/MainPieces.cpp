@@ -5,7 +5,9 @@
 #include "OptionFrm.h"
 #include "UtilFuncs.h"
 
+#include "component/CoverImages.h"
 #include "component/NameTemplate.h"
+#include "probe/AVProbe.h"
 
 #include <QFileInfo>
 
@@ -84,15 +86,36 @@ void TfrmMain::AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutpu
     }
 }
 
-std::vector<TPieceTask> TfrmMain::DialogPieces(const TOutputChoices& choices) const {
-    const TSoundTrackGroup& group = frmOption->SoundTrack();
-    switch (group.PieceChoice()) {
-    case pcAllTracks:
-        return AudioTrackTasks(group.Tracks(), choices);
-    case pcChapters:
-        return ChapterTasks(group.Chapters(), choices);
-    case pcOneFile:
-        break;
-    }
-    return {};
+TOutputPlanner TfrmMain::MakePlanner(TPlanUse use) {
+    return TOutputPlanner(
+        {}, [this](const std::string&) { return ListedOutputs(); },
+        [this, use](const TPathFileName& file) {
+            if (use == puPreview)
+                return TProbedInput(); // a sibling of the same name is not counted
+            TProbedInput probed = Component->ProbeInput(file);
+            Component->Probe().CloseFile();
+            return probed;
+        });
+}
+
+std::vector<TPathFileName> TfrmMain::PlannedNames(const TPlanInput& input,
+                                                  const TOutputChoices& choices) {
+    std::vector<TPathFileName> names;
+    for (const TPlannedOutput& output :
+         MakePlanner(puPreview).Plan(input, choices, puPreview).Outputs)
+        names.push_back(output.Output);
+    return names;
+}
+
+bool TfrmMain::AddPlanned(const TOutputPlan& plan, const TOutputChoices& whole,
+                          int64_t fileSizeBytes) {
+    for (const std::string& warning : plan.Warnings)
+        mmoLog->AppendWithBlankLines(QString::fromStdString(warning));
+    // The tree's folders are made with the outputs; the pictures make theirs.
+    if (plan.Images)
+        CopyAlbumImages(plan.Images->From, plan.Images->To);
+    for (const TPlannedOutput& output : plan.Outputs)
+        AddTask(output.Choices, PieceSizeBytes(output.Choices, whole, fileSizeBytes),
+                output.Output);
+    return !plan.Outputs.empty();
 }

@@ -53,6 +53,7 @@ void TSoundTrackGroup::Fill(const std::vector<TAudioTrack>& tracks,
 }
 
 void TSoundTrackGroup::ApplyTo(TOutputChoices& choices) const {
+    choices.Pieces = PieceChoice();
     const int stream = cmbSoundTrack->currentData().toInt();
     for (const TAudioTrack& track : AudioTracks)
         if (track.StreamIndex == stream) {

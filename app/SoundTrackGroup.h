@@ -10,9 +10,6 @@
 class QCheckBox;
 class QComboBox;
 
-// What one input becomes.
-enum TPieceChoice { pcOneFile, pcAllTracks, pcChapters };
-
 class TSoundTrackGroup : public QGroupBox {
     Q_OBJECT
 public:
@@ -20,7 +17,8 @@ public:
 
     // Lists the input's tracks with its default one chosen; the chapter switch starts off.
     void Fill(const std::vector<TAudioTrack>& tracks, const std::vector<TChapter>& chapters);
-    // The chosen track's stream and codec into the choices (all tracks: the default's).
+    // The chosen track's stream and codec (all tracks: the default's) and what the input
+    // becomes into the choices.
     void ApplyTo(TOutputChoices& choices) const;
     TPieceChoice PieceChoice() const;
     // The track whose sound the dialog shows and plays: the chosen one (all tracks: the

@@ -59,6 +59,14 @@ int64_t Microseconds(double seconds) {
 TBatchRun::TBatchRun(const TCliOptions& options, TFFmpegComponent& component,
                      TCliReporter& reporter)
     : Options(options), Component(component), Reporter(reporter),
+      Planner(
+          {options.Track, options.Update},
+          [this](const std::string& base) { return ClaimedNamesLike(base); },
+          [this](const fs::path& file) {
+              TProbedInput probed = Component.ProbeInput(file);
+              Component.Probe().CloseFile();
+              return probed;
+          }),
       Folders(ParseShard(options.Shard).value_or(TShard())), Report(options.ReportFile) {}
 
 TBatchRun::~TBatchRun() {
@@ -118,7 +126,7 @@ bool TBatchRun::AddFromFolders() {
 // The steps of the window's "Add Task", with the command line's choices for the dialog's.
 bool TBatchRun::AddInput(const TLibraryInput& found) {
     const fs::path& input = found.Path;
-    if (found.InFolder && IsPlaylistName(input) && !Options.OutputFolder.empty()) {
+    if (TOutputPlanner::IsPlaylist(found, OutputFolder())) {
         Playlists.push_back(found);
         return false;
     }
@@ -137,58 +145,73 @@ bool TBatchRun::AddInput(const TLibraryInput& found) {
     const TTagMap tags =
         Options.NameTemplate.empty() && !Options.Cue ? TTagMap() : ProbedTags(Component.Probe());
     Component.Probe().CloseFile();
-    // A sound or video file that cannot be read is damaged: a failure, not a file without sound.
-    if (found.InFolder && !probed.ErrorText.empty() && NamedAsSoundOrVideo(input))
-        return Refuse(input, probed.ErrorText);
     if (Options.Cue && probed.ErrorText.empty() && AddEmbeddedCue(input, tags, found))
         return true;
-    if (found.InFolder && (!probed.ErrorText.empty() || !probed.HasSound)) {
-        ++WithoutSound;
-        Report.Line(input, {}, "no-sound", RefusalFor(input, probed), 0);
-        return false;
-    }
-    if (!Convertible(input, probed))
-        return false;
+    if (std::optional<TOutputPlan> verdict = ProbeVerdict(found, probed, Options.Track))
+        return AddPlanned(input, *verdict);
     if (Options.StartSeconds && probed.DurationUs > 0 &&
         Microseconds(*Options.StartSeconds) >= probed.DurationUs)
         Reporter.Warning(input.string() + ": the clip starts after the end; converting it all");
-
     const std::optional<TSoundBounds> trimmed = TrimmedClip(input, probed);
-    TOutputChoices choices = ChoicesFor(input, probed, trimmed);
-    if (const std::string refusal = CopyRefusalText(choices, input.string()); !refusal.empty())
-        return Refuse(input, refusal);
-    const bool chapters = Options.SplitChapters && !probed.Chapters.empty();
-    if (chapters || Options.AllTracks) {
-        choices.ClaimedNames.assign(ClaimedOutputs.begin(), ClaimedOutputs.end());
-        return AddPieces(chapters ? ChapterTasks(probed.Chapters, choices, tags)
-                                  : AudioTrackTasks(probed.AudioTracks, choices));
-    }
-    choices.LossyPolicy = !Options.Lossy.empty() ? *LossyPolicyNamed(Options.Lossy)
-                          : found.InFolder       ? lpCopy
-                                                 : lpConvert;
-    choices.MaxBitRateKbps = Options.MaxBitRateKbps;
-    KeepLossyAsItIs(choices, probed);
-    NameLibraryOutput(choices, found, tags);
-    const std::optional<fs::path> output = PlanOutput(found, choices);
-    if (!output)
-        return false;
-    OutputsByInput[Absolute(input).lexically_normal()] = *output;
-    CopyImagesBeside(choices, *output);
-    AddCliTask(*output, std::move(choices));
-    return true;
+    // A dry run plans as a run would, but records and copies nothing.
+    return AddPlanned(input, Planner.Plan({found, probed, tags}, ChoicesFor(input, probed, trimmed),
+                                          Options.DryRun ? puPreview : puAdd));
 }
 
-std::string TBatchRun::RefusalFor(const fs::path& input, const TProbedInput& probed) const {
-    if (!probed.ErrorText.empty())
-        return probed.ErrorText;
-    if (!probed.HasSound)
-        return NoSoundText(input.string());
-    return TrackError(input, probed);
+// Adds what the planner made of an input; false when it gave no output.
+bool TBatchRun::AddPlanned(const fs::path& input, const TOutputPlan& plan) {
+    for (const std::string& warning : plan.Warnings)
+        Reporter.Warning(warning);
+    ManifestFailed = ManifestFailed || plan.RecordFailed;
+    if (plan.Images && !Options.DryRun)
+        CopyAlbumImages(plan.Images->From, plan.Images->To);
+    switch (plan.Verdict) {
+    case pvOutputs:
+    case pvPlaylist:
+        break;
+    case pvPassedOver:
+        ++WithoutSound;
+        Report.Line(input, {}, "no-sound", plan.Reason, 0);
+        return false;
+    case pvNoSound:
+    case pvRefused:
+        return Refuse(input, plan.Reason);
+    case pvUpToDate:
+        OutputsByInput[Absolute(input)] = plan.UpToDateOutput;
+        PassOver(input, plan.UpToDateOutput);
+        return false;
+    }
+    for (const TPathFileName& piece : plan.UpToDatePieces)
+        PassOver(input, piece);
+    for (const TPlannedOutput& output : plan.Outputs) {
+        if (output.Record)
+            PendingRecords[CliTasks.size()] = *output.Record;
+        if (Options.DryRun && !output.Reason.empty())
+            PlanReasons[CliTasks.size()] = output.Reason;
+        if (output.Label.empty())
+            OutputsByInput[Absolute(input)] = output.Output;
+        AddCliTask(output.Output, output.Choices, output.Label);
+    }
+    return !plan.Outputs.empty();
+}
+
+void TBatchRun::PassOver(const fs::path& input, const fs::path& output) {
+    ++UpToDate;
+    if (Options.DryRun)
+        Reporter.Planned("skip", input, output, "up to date");
+    Report.Line(input, output, "up-to-date", "", 0);
+}
+
+std::optional<fs::path> TBatchRun::OutputFolder() const {
+    if (Options.OutputFolder.empty())
+        return std::nullopt;
+    return Absolute(Options.OutputFolder);
 }
 
 bool TBatchRun::Convertible(const fs::path& input, const TProbedInput& probed) {
-    const std::string refusal = RefusalFor(input, probed);
-    return refusal.empty() || Refuse(input, refusal);
+    const std::optional<TOutputPlan> verdict =
+        ProbeVerdict({input, input.filename(), false}, probed, Options.Track);
+    return !verdict || Refuse(input, verdict->Reason);
 }
 
 bool TBatchRun::Refuse(const fs::path& input, const std::string& refusal) {
@@ -221,14 +244,6 @@ void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices,
     PendingChoices.push_back(std::move(pending));
     if (!Options.DryRun)
         Reporter.Added(static_cast<int>(CliTasks.size()) - 1, CliTasks.back());
-}
-
-// With --copy-images, once per input folder, into the output's folder of the tree.
-void TBatchRun::CopyImagesBeside(const TOutputChoices& choices, const fs::path& output) {
-    const fs::path folder = choices.InputFileName.parent_path();
-    if (Options.CopyImages && !Options.DryRun && !choices.TreeName.empty() &&
-        ImageFolders.insert(folder).second)
-        CopyAlbumImages(folder, output.parent_path());
 }
 
 void TBatchRun::ReportLine(const TCliTask& task, const std::string& state,
@@ -347,11 +362,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
                                      const std::optional<TSoundBounds>& trimmed) const {
     const int64_t durationUs = probed.DurationUs;
     TOutputChoices choices;
-    choices.InputFileName = input;
-    choices.InputFormatName = probed.FormatName;
-    choices.InputDurationUs = durationUs;
-    choices.InputAudioCodec = probed.AudioCodec;
-    ChooseTrack(probed, choices);
+    TakeProbe(input, probed, Options.Track, choices);
     choices.FormatCaption = Options.FormatCaption;
     choices.SampleRateHz = Options.SampleRateHz;
     choices.Channels = Options.Channels;
@@ -372,8 +383,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
         choices.SelectionStart = trimmed->StartUs;
         choices.SelectionEnd = trimmed->EndUs;
     }
-    if (!Options.OutputFolder.empty())
-        choices.OutputFolder = Absolute(Options.OutputFolder);
+    choices.OutputFolder = OutputFolder();
     choices.LoudnessTargetLufs = Options.LoudnessLufs;
     choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;
@@ -384,6 +394,13 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.CoverSizePixels = Options.CoverSizePixels;
     for (const std::string& line : Options.ExtraOptions)
         choices.ExtraOutputOptions += line + "\n";
+    choices.LossyPolicy =
+        Options.Lossy.empty() ? lpCopyInFolders : *LossyPolicyNamed(Options.Lossy);
+    choices.MaxBitRateKbps = Options.MaxBitRateKbps;
+    choices.CopyImages = Options.CopyImages;
+    choices.Pieces = Options.SplitChapters ? (Options.AllTracks ? pcChaptersOrTracks : pcChapters)
+                     : Options.AllTracks   ? pcAllTracks
+                                           : pcOneFile;
     return choices;
 }
 

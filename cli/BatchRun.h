@@ -16,6 +16,7 @@
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "component/OutputManifest.h"
+#include "component/OutputPlanner.h"
 #include "ffbind/FileIdentity.h"
 #include "probe/SoundEnvelope.h"
 
@@ -68,18 +69,18 @@ private:
     // Adds an input to the list (not yet as a component task); false when it is passed over:
     // unreadable or without sound (quietly under a folder), or up to date with --update.
     bool AddInput(const TLibraryInput& input);
+    bool AddPlanned(const std::filesystem::path& input, const TOutputPlan& plan);
+    // Counts and reports an output --update found up to date.
+    void PassOver(const std::filesystem::path& input, const std::filesystem::path& output);
+    std::optional<std::filesystem::path> OutputFolder() const;
     // Adds the next file under the added folders that becomes a task; false when none is left.
     bool AddFromFolders();
     void ForgetEnded(int index);
-    void CopyImagesBeside(const TOutputChoices& choices, const std::filesystem::path& output);
     void WriteGainTags();
     void WritePlaylists();
     void ReportLine(const TCliTask& task, const std::string& state, const std::string& message);
     TOutputChoices ChoicesFor(const std::filesystem::path& input, const TProbedInput& probed,
                               const std::optional<TSoundBounds>& trimmed) const;
-    // Why a probed file cannot be converted: unreadable, no sound, or no track --track names; ""
-    // when it can.
-    std::string RefusalFor(const std::filesystem::path& input, const TProbedInput& probed) const;
     // False, reported and counted as skipped, when the file cannot be converted.
     bool Convertible(const std::filesystem::path& input, const TProbedInput& probed);
     // Reports and counts input as skipped for refusal; always false.
@@ -91,41 +92,19 @@ private:
                      const TLibraryInput& found);
     // A cue track into the output folder's record, so that --update can pass it over: false
     // when it does. claimed: the names the run's outputs take, the track's own among them.
-    bool PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
-                           std::vector<std::filesystem::path>& claimed);
     // The tracks of a sheet in the input's CUESHEET tag; false when it has none or it fails.
     bool AddEmbeddedCue(const std::filesystem::path& input, const TTagMap& tags,
                         const TLibraryInput& found);
-    // Each piece as a file of its own, with the choices it was made with.
-    bool AddPieces(const std::vector<TPieceTask>& pieces);
     // Lists a file (or a piece of one) to convert into output with the choices it was added with.
     void AddCliTask(const std::filesystem::path& output, TOutputChoices choices,
                     const std::string& piece = {});
-    // Library outputs (BatchRunLibrary.cpp). The output the input gets, or nothing when
-    // --update passes it over; sets whether it replaces the input's own earlier output.
-    std::optional<std::filesystem::path> PlanOutput(const TLibraryInput& found,
-                                                    TOutputChoices& choices);
-    std::optional<std::filesystem::path>
-    PlanFreeOutput(TOutputChoices& choices, TOutputManifest& manifest, TManifestEntry entry);
-    std::optional<std::filesystem::path>
-    PlanOutputBeside(TOutputChoices& choices, const std::vector<std::filesystem::path>& claimed);
-    std::optional<std::filesystem::path> PassOverUpToDate(const TOutputChoices& choices,
-                                                          const std::filesystem::path& output);
-    bool MakesOutputLike(const std::filesystem::path& sibling, const TOutputChoices& choices);
-    // The record of the output folder of the choices (read once); null without one.
-    TOutputManifest* ManifestFor(const TOutputChoices& choices);
     // --dry-run (BatchRunMirror.cpp): lists what the run would do and runs nothing. True when
     // every input could be planned.
     bool ListPlan();
     // --delete: removes the recorded outputs of inputs gone from the folders given (with
     // --dry-run, lists them).
     void DeleteGoneOutputs();
-    void RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
-                      const std::filesystem::path& output);
     void RecordEnded(int index, const TCliTask& task, bool outputExists);
-    // The track --track names, or the reason there is none.
-    std::string TrackError(const std::filesystem::path& input, const TProbedInput& probed) const;
-    void ChooseTrack(const TProbedInput& probed, TOutputChoices& choices) const;
     std::vector<std::filesystem::path> ClaimedNamesLike(const std::string& base) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
     void FeedTasks();
@@ -145,6 +124,7 @@ private:
     const TCliOptions& Options;
     TFFmpegComponent& Component;
     TCliReporter& Reporter;
+    TOutputPlanner Planner;
     std::vector<TCliTask> CliTasks;
     // By CliTasks index: the file its run created (a new output or the part file of a replacement),
     // the only one a second Ctrl-C may remove and the only one its end may call its output (a
@@ -163,23 +143,16 @@ private:
         std::string TreeName;
     };
     std::deque<TPendingChoices> PendingChoices;
-    TLibraryInputs Folders;                       // the added folders, walked as the run goes
-    bool FoldersLeft = false;                     // Folders may still give inputs
-    std::set<std::filesystem::path> ImageFolders; // input folders whose images were copied
-    TGainAlbums GainAlbums;                       // --replaygain: the written outputs by album
+    TLibraryInputs Folders;   // the added folders, walked as the run goes
+    bool FoldersLeft = false; // Folders may still give inputs
+    TGainAlbums GainAlbums;   // --replaygain: the written outputs by album
     // Playlists under the added folders, written into the output tree after the run, with
     // where each input's output went.
     std::vector<TLibraryInput> Playlists;
     std::map<std::filesystem::path, std::filesystem::path> OutputsByInput;
     TRunReport Report;
-    // The records of the output folders, by folder; and what a task's end records, by CliTasks
-    // index (only for tasks not yet ended).
-    std::map<std::filesystem::path, std::unique_ptr<TOutputManifest>> Manifests;
-    struct TPendingRecord {
-        TOutputManifest* Manifest = nullptr;
-        TManifestEntry Entry;
-    };
-    std::map<std::size_t, TPendingRecord> PendingRecords;
+    // What a task's end records, by CliTasks index (only for tasks not yet ended).
+    std::map<std::size_t, TOutputRecord> PendingRecords;
     // With --dry-run, why an input is converted again, by CliTasks index (--update's reason).
     std::map<std::size_t, std::string> PlanReasons;
     bool ManifestFailed = false; // a record could not be written

@@ -1,7 +1,6 @@
 // The library inputs: the queue of added files and folders and the tree naming.
 #include "component/LibraryInputs.h"
 
-#include "component/LossyPolicy.h"
 #include "component/OutputAssembly.h"
 #include "ffbind/TextUtils.h"
 
@@ -46,19 +45,6 @@ void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, cons
         choices.TreeName = nameTemplate->Expand(tags, input.Relative);
     else if (input.InFolder)
         choices.TreeName = fs::path(input.Relative).replace_extension();
-}
-
-TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
-                                     const TProbedInput& probed, const TTagMap& tags) {
-    TOutputChoices choices = chosen;
-    choices.InputFileName = input.Path;
-    choices.InputFormatName = probed.FormatName;
-    choices.InputDurationUs = probed.DurationUs;
-    choices.InputAudioCodec = probed.AudioCodec;
-    choices.CutClip = false;
-    KeepLossyAsItIs(choices, probed);
-    NameLibraryOutput(choices, input, tags);
-    return choices;
 }
 
 int SameStemRank(const fs::path& input, const std::function<bool(const fs::path&)>& makesOutput) {

@@ -47,11 +47,6 @@ private:
 // the usual naming, and so does a template that does not parse.
 void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags);
 
-// The choices for one input of a folder, from those made once for the whole folder: the input's
-// own probe results and name; the clip, chosen on one file, does not apply to the others.
-TOutputChoices ChoicesForFolderInput(const TOutputChoices& chosen, const TLibraryInput& input,
-                                     const TProbedInput& probed, const TTagMap& tags);
-
 // The place of an input among the files of its folder that share its name before the
 // extension and give an output like it (those makesOutput says so of), in the byte order of
 // their names: 0 for the first. A tree gives each of them the same name, so this tells them

@@ -6,9 +6,8 @@
 TWantedOutput BuildOutputName(const TNameParts& parts) {
     const std::string suffix =
         parts.Suffix.empty() ? std::string() : SafeNamePart(parts.Suffix, MaxNamePartBytes / 2);
-    const std::filesystem::path folders = SafeRelativePath(parts.Relative.parent_path());
-    const std::string name =
-        SafeNamePart(parts.Relative.filename().string(), MaxNamePartBytes - suffix.size());
+    const std::filesystem::path folders = SafeRelativePath(parts.Folders);
+    const std::string name = SafeNamePart(parts.Name, MaxNamePartBytes - suffix.size());
     return {.Base = (parts.Folder / folders / name).string(),
             .Suffix = suffix,
             .Extension = parts.Extension,

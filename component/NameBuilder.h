@@ -13,9 +13,10 @@
 struct TNameParts {
     // Where it goes: the output folder or the input's (a folder of this system, kept as it is).
     std::filesystem::path Folder;
-    // Under Folder: folders and the name without extension, as the input, a tree, a template
-    // or a piece gives them.
-    std::filesystem::path Relative;
+    // Under Folder: the folders and the name without extension, as the input, a tree, a
+    // template or a piece gives them (a "/" in Name is a character like any other).
+    std::filesystem::path Folders;
+    std::string Name;
     // After the mark: what tells one output of an input from its others (an audio track's
     // "_2_ger").
     std::string Suffix;
@@ -24,7 +25,7 @@ struct TNameParts {
     bool Replace = false;
 };
 
-// The name whole and valid: each folder of Relative, its name and the suffix cleaned, the name
+// The name whole and valid: each of Folders, Name and the suffix cleaned, the name
 // cut to leave the suffix room within MaxNamePartBytes.
 TWantedOutput BuildOutputName(const TNameParts& parts);
 

@@ -116,7 +116,8 @@ bool ClipChosen(const TOutputChoices& choices) {
 TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
     const auto [folder, relative] = OutputPlace(choices);
     return BuildOutputName({.Folder = folder,
-                            .Relative = relative,
+                            .Folders = relative.parent_path(),
+                            .Name = relative.filename().string(),
                             .Suffix = choices.NameSuffix,
                             .Extension = OutputExtension(choices),
                             .Marked = !InTree(choices),

@@ -18,7 +18,20 @@ inline constexpr const char* SameAsInputFolder = "<same as input>";
 // Everything the assembly reads: what the dialog or the command line chose, in numbers where
 // they are numbers (the dialog reads its fields with ChoiceTexts).
 // What becomes of an input whose sound is already lossy.
-enum TLossyPolicy { lpConvert, lpCopy };
+enum TLossyPolicy {
+    lpConvert,
+    lpCopy,
+    lpCopyInFolders // copied for the inputs under an added folder, converted for files by
+                    // themselves
+};
+
+// What one input becomes.
+enum TPieceChoice {
+    pcOneFile,
+    pcAllTracks,       // a file for each audio track
+    pcChapters,        // a file for each chapter (one file without chapters)
+    pcChaptersOrTracks // chapters when the input has them, else a file for each audio track
+};
 
 struct TOutputChoices {
     // The input, as the probe describes it.
@@ -64,6 +77,7 @@ struct TOutputChoices {
     // MaxBitRateKbps (0: the output's bit rate), is copied as it is (see LossyPolicy.h).
     TLossyPolicy LossyPolicy = lpConvert;
     int MaxBitRateKbps = 0;
+    TPieceChoice Pieces = pcOneFile;
 
     // With an output folder: the output's path under it without extension (the input's place in
     // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual

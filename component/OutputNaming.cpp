@@ -40,7 +40,8 @@ TPathFileName NewOutputName(const std::string& base, const std::string& extensio
                             const std::string& suffix) {
     const TPathFileName path = base;
     return OutputName(BuildOutputName({.Folder = path.parent_path(),
-                                       .Relative = path.filename(),
+                                       .Folders = {},
+                                       .Name = path.filename().string(),
                                        .Suffix = suffix,
                                        .Extension = extension}),
                       MarkText(number));

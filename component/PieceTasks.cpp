@@ -1,7 +1,7 @@
 // The tasks of the pieces of one input.
 #include "component/PieceTasks.h"
 
-#include "component/SafeName.h"
+#include "component/NameBuilder.h"
 #include "ffbind/FFmpegApi.h"
 #include "ffbind/TextUtils.h"
 
@@ -28,19 +28,6 @@ std::string NumberedTitle(int number, const std::string& title) {
     return std::string(digits) + " " + title;
 }
 
-// folder / "NN Title.EXT", or its first free "_(new_N)" form when that is taken or claimed.
-TPathFileName NumberedPieceName(const TPathFileName& folder, int number, const std::string& title,
-                                const TOutputChoices& choices) {
-    // Cleaned before it joins the folder: a "/" in the title must not make one.
-    const std::string base = (folder / SafeNamePart(NumberedTitle(number, title))).string();
-    return FreeOutputName({.Base = base,
-                           .Suffix = {},
-                           .Extension = OutputExtension(choices),
-                           .Marked = false,
-                           .Replace = choices.Overwrite},
-                          choices.ClaimedNames);
-}
-
 // The piece's tags as engine option lines, and as the name template's fields.
 void AddTags(const TCueTags& tags, TOutputChoices& choices, TTagMap& fields) {
     for (const auto& [key, value] : tags) {
@@ -51,27 +38,30 @@ void AddTags(const TCueTags& tags, TOutputChoices& choices, TTagMap& fields) {
 }
 
 // The name template's path (--name) over the piece's own tags under the output folder, when
-// the choices have a template that parses; else folder / "NN Title.EXT". Either gives way to
-// its first free "_(new_N)" form when taken or claimed, also by the pieces named before it.
-TPathFileName PieceName(const TPathFileName& folder, int number, const std::string& title,
+// the choices have a template that parses; else folders / "NN Title.EXT" under it. Either gives
+// way to its first free "_(new_N)" form when taken or claimed, also by the pieces named before
+// it.
+TPathFileName PieceName(const TPathFileName& folders, int number, const std::string& title,
                         const TTagMap& fields, TOutputChoices& choices,
                         std::vector<TPathFileName>& claimed) {
     std::string error;
     const std::optional<TNameTemplate> nameTemplate =
         choices.NameTemplateText.empty() ? std::nullopt
                                          : TNameTemplate::Parse(choices.NameTemplateText, error);
+    const TPathFileName named = nameTemplate
+                                    ? nameTemplate->Expand(fields, choices.InputFileName.filename())
+                                    : TPathFileName();
     choices.ClaimedNames = claimed;
     const TPathFileName name =
-        nameTemplate ? FreeOutputName(
-                           {.Base = (OutputFolderOf(choices) /
-                                     nameTemplate->Expand(fields, choices.InputFileName.filename()))
-                                        .string(),
-                            .Suffix = {},
-                            .Extension = OutputExtension(choices),
-                            .Marked = false,
-                            .Replace = choices.Overwrite},
-                           claimed)
-                     : NumberedPieceName(folder, number, title, choices);
+        FreeOutputName(BuildOutputName({.Folder = OutputFolderOf(choices),
+                                        .Folders = nameTemplate ? named.parent_path() : folders,
+                                        .Name = nameTemplate ? named.filename().string()
+                                                             : NumberedTitle(number, title),
+                                        .Suffix = {},
+                                        .Extension = OutputExtension(choices),
+                                        .Marked = false,
+                                        .Replace = choices.Overwrite}),
+                       claimed);
     claimed.push_back(name);
     return name;
 }
@@ -143,8 +133,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         AddTags(track.Tags, choices, fields);
         // The album's sheet describes the whole file, not a piece of it.
         choices.ExtraOutputOptions += "metadata=CUESHEET=\n";
-        task.OutputFileName = PieceName(OutputFolderOf(whole) / subfolder, track.Number, title,
-                                        fields, choices, claimed);
+        task.OutputFileName = PieceName(subfolder, track.Number, title, fields, choices, claimed);
         task.Label = NumberedTitle(track.Number, title);
         tasks.push_back(std::move(task));
     }
@@ -156,8 +145,7 @@ std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
     std::vector<TPieceTask> tasks;
     std::vector<TPathFileName> claimed = whole.ClaimedNames;
     // Made with the first chapter's output: a list that never runs leaves no folder behind.
-    const TPathFileName folder =
-        OutputFolderOf(whole) / SafeNamePart(whole.InputFileName.stem().string());
+    const TPathFileName folder = whole.InputFileName.stem();
     for (std::size_t i = 0; i < chapters.size(); ++i) {
         const TChapter& chapter = chapters[i];
         // The next chapter's start, not this one's end: nothing between them is lost.

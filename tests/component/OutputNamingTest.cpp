@@ -68,7 +68,8 @@ TEST(OutputNaming, FirstFreeName) {
         for (const std::string& name : c.Claimed)
             claimed.push_back(folder / name);
         const TWantedOutput wanted = BuildOutputName({.Folder = folder.Path(),
-                                                      .Relative = "x",
+                                                      .Folders = {},
+                                                      .Name = "x",
                                                       .Suffix = c.Suffix,
                                                       .Extension = ".mp3",
                                                       .Marked = c.Marked,

@@ -1,0 +1,343 @@
+// The output planner: what each input gives, named and checked once.
+#include "component/OutputPlanner.h"
+
+#include "component/LossyPolicy.h"
+#include "component/PieceTasks.h"
+#include "component/Playlists.h"
+#include "component/UpdateCheck.h"
+#include "engine/WrittenSound.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Exists(const fs::path& file) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(file, error));
+}
+
+TOutputPlan NoOutputs(TPlanVerdict verdict, const std::string& reason) {
+    TOutputPlan plan;
+    plan.Verdict = verdict;
+    plan.Reason = reason;
+    return plan;
+}
+
+// Why no track is the one named; "" when one is, or none is named.
+std::string TrackError(const fs::path& input, const TProbedInput& probed,
+                       const std::string& track) {
+    if (track.empty() || FindAudioTrack(probed.AudioTracks, track))
+        return "";
+    std::string tracks;
+    for (const TAudioTrack& listed : probed.AudioTracks)
+        tracks += "\n  " + AudioTrackCaption(listed);
+    return input.string() + ": no audio track '" + track + "'; it has:" + tracks;
+}
+
+} // namespace
+
+void TakeProbe(const TPathFileName& input, const TProbedInput& probed, const std::string& track,
+               TOutputChoices& choices) {
+    choices.InputFileName = input;
+    choices.InputFormatName = probed.FormatName;
+    choices.InputDurationUs = probed.DurationUs;
+    choices.InputAudioCodec = probed.AudioCodec;
+    if (const TAudioTrack* named =
+            track.empty() ? nullptr : FindAudioTrack(probed.AudioTracks, track))
+        choices.AudioStream = named->StreamIndex;
+    for (const TAudioTrack& listed : probed.AudioTracks)
+        if (listed.StreamIndex == choices.AudioStream)
+            choices.InputAudioCodec = listed.Codec;
+}
+
+namespace {
+
+bool SplitsAtChapters(const TOutputChoices& choices, const TProbedInput& probed) {
+    return (choices.Pieces == pcChapters || choices.Pieces == pcChaptersOrTracks) &&
+           !probed.Chapters.empty();
+}
+
+} // namespace
+
+std::optional<TOutputPlan> ProbeVerdict(const TLibraryInput& input, const TProbedInput& probed,
+                                        const std::string& track) {
+    const std::string& error = probed.ErrorText;
+    if (input.InFolder && !error.empty() && NamedAsSoundOrVideo(input.Path))
+        return NoOutputs(pvRefused, error);
+    if (input.InFolder && (!error.empty() || !probed.HasSound))
+        return NoOutputs(pvPassedOver, error.empty() ? NoSoundText(input.Path.string()) : error);
+    if (!error.empty())
+        return NoOutputs(pvRefused, error);
+    if (!probed.HasSound)
+        return NoOutputs(pvNoSound, NoSoundText(input.Path.string()));
+    if (const std::string refusal = TrackError(input.Path, probed, track); !refusal.empty())
+        return NoOutputs(pvRefused, refusal);
+    return std::nullopt;
+}
+
+TOutputPlanner::TOutputPlanner(TPlanRules rules, TClaimedNames claimed, TProbeFile probe)
+    : Rules(std::move(rules)), Claimed(std::move(claimed)), Probe(std::move(probe)) {}
+
+bool TOutputPlanner::IsPlaylist(const TLibraryInput& input,
+                                const std::optional<TPathFileName>& outputFolder) {
+    return input.InFolder && outputFolder && IsPlaylistName(input.Path);
+}
+
+TOutputPlan TOutputPlanner::Plan(const TPlanInput& input, const TOutputChoices& chosen,
+                                 TPlanUse use) {
+    if (IsPlaylist(input.Input, chosen.OutputFolder))
+        return NoOutputs(pvPlaylist, "");
+    if (std::optional<TOutputPlan> verdict = ProbeVerdict(input.Input, input.Probed, Rules.Track))
+        return *verdict;
+    TOutputChoices choices = chosen;
+    choices.ClaimedNames.clear(); // the planner asks for the names it could meet
+    TakeProbe(input.Input.Path, input.Probed, Rules.Track, choices);
+    if (const std::string refusal = CopyRefusalText(choices, input.Input.Path.string());
+        !refusal.empty())
+        return NoOutputs(pvRefused, refusal);
+    if (SplitsAtChapters(choices, input.Probed) || choices.Pieces == pcAllTracks ||
+        choices.Pieces == pcChaptersOrTracks)
+        return PlanPieces(input, choices);
+    return PlanWhole(input, choices, use);
+}
+
+// Pieces are named beside the outputs of the list and of the folder, never by the record.
+TOutputPlan TOutputPlanner::PlanPieces(const TPlanInput& input, TOutputChoices& choices) {
+    choices.ClaimedNames = Claimed("");
+    const std::vector<TPieceTask> pieces = SplitsAtChapters(choices, input.Probed)
+                                               ? ChapterTasks(input.Probed.Chapters, choices)
+                                               : AudioTrackTasks(input.Probed.AudioTracks, choices);
+    TOutputPlan plan;
+    for (const TPieceTask& piece : pieces) {
+        TPlannedOutput output{piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}};
+        output.Choices.ClaimedNames.clear(); // the name is chosen
+        plan.Outputs.push_back(std::move(output));
+    }
+    return plan;
+}
+
+TOutputPlan TOutputPlanner::PlanWhole(const TPlanInput& input, TOutputChoices& choices,
+                                      TPlanUse use) {
+    if (choices.LossyPolicy == lpCopyInFolders)
+        choices.LossyPolicy = input.Input.InFolder ? lpCopy : lpConvert;
+    KeepLossyAsItIs(choices, input.Probed);
+    NameLibraryOutput(choices, input.Input, input.Tags);
+    TOutputPlan plan;
+    TOutputManifest* manifest = ManifestFor(choices, plan);
+    TOutputPlan named =
+        manifest ? PlanInFolder(input, choices, *manifest, use) : PlanBeside(choices);
+    named.Warnings.insert(named.Warnings.begin(), plan.Warnings.begin(), plan.Warnings.end());
+    const TPathFileName& output =
+        named.Outputs.empty() ? named.UpToDateOutput : named.Outputs.front().Output;
+    if (!output.empty())
+        Images(choices, output, named, use);
+    return named;
+}
+
+TOutputPlan TOutputPlanner::PlanCueTracks(const TCueSheet& sheet, TOutputChoices choices,
+                                          const TLibraryInput& sheetFile) {
+    // A name template makes a tree of its own.
+    const TPathFileName subfolder =
+        choices.OutputFolder && sheetFile.InFolder && choices.NameTemplateText.empty()
+            ? sheetFile.Relative.parent_path()
+            : TPathFileName();
+    choices.ClaimedNames = Claimed("");
+    TOutputPlan plan;
+    TOutputManifest* manifest = ManifestFor(choices, plan);
+    const bool overwrite = choices.Overwrite;
+    // With the update rule the tracks take their own names, and each is judged by its record.
+    if (manifest)
+        choices.Overwrite = choices.Overwrite || Rules.Update;
+    std::vector<TPieceTask> pieces = CueTrackTasks(sheet, choices, subfolder);
+    std::vector<TPathFileName> claimed = choices.ClaimedNames;
+    for (const TPieceTask& piece : pieces)
+        claimed.push_back(piece.OutputFileName);
+    for (TPieceTask& piece : pieces) {
+        piece.Choices.ClaimedNames.clear();
+        if (manifest)
+            PlanRecordedPiece(*manifest, piece, claimed, overwrite, plan);
+        else
+            plan.Outputs.push_back(
+                {piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}});
+    }
+    return plan;
+}
+
+void TOutputPlanner::PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
+                                       std::vector<TPathFileName>& claimed, bool overwrite,
+                                       TOutputPlan& plan) {
+    TOutputChoices& choices = piece.Choices;
+    choices.Overwrite = overwrite;
+    const fs::path& input = choices.InputFileName;
+    const std::string settings = OutputSettingsText(choices);
+    const TManifestEntry* own = manifest.ForOutput(piece.OutputFileName);
+    std::string reason;
+    if (own && own->Input == input.string() && Rules.Update) {
+        const TUpdateDecision decision = DecideUpdate(*own, input, piece.OutputFileName, settings);
+        if (decision.Action == uaSkip) {
+            plan.UpToDatePieces.push_back(piece.OutputFileName);
+            return;
+        }
+        choices.Overwrite = decision.Action == uaReplace;
+        reason = decision.Reason;
+    } else if (Rules.Update && !overwrite && (own || Exists(piece.OutputFileName))) {
+        // Another input's output, or a file no run recorded: never replaced unasked.
+        const fs::path& name = piece.OutputFileName;
+        piece.OutputFileName = FreeOutputName({.Base = (name.parent_path() / name.stem()).string(),
+                                               .Suffix = {},
+                                               .Extension = name.extension().string(),
+                                               .Marked = false,
+                                               .Replace = false},
+                                              claimed);
+        claimed.push_back(piece.OutputFileName);
+    }
+    TManifestEntry entry{
+        manifest.Relative(piece.OutputFileName), input.string(), settings, StampOf(input), -1, {}};
+    plan.Outputs.push_back({choices, piece.OutputFileName, piece.Label,
+                            TOutputRecord{&manifest, std::move(entry)}, std::move(reason)});
+}
+
+// Beside the input, or in an output folder without a record: the "_(new)" names; with the
+// update rule an output that is there but not done is replaced, never numbered beside it.
+TOutputPlan TOutputPlanner::PlanBeside(TOutputChoices& choices) {
+    if (Rules.Update)
+        choices.Overwrite = true;
+    choices.ClaimedNames = Claimed(WantedOutputFor(choices).Base);
+    const TPathFileName output = OutputFileNameFor(choices);
+    choices.ClaimedNames.clear();
+    const TOutputState state = Rules.Update ? OutputStateFor(choices, output) : osMissing;
+    if (state == osUpToDate)
+        return UpToDate(output);
+    TOutputPlan plan;
+    const char* reason = state == osOutdated     ? "the input changed"
+                         : state == osIncomplete ? "the output is cut short"
+                                                 : "";
+    plan.Outputs.push_back({choices, output, "", std::nullopt, reason});
+    return plan;
+}
+
+TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices& choices,
+                                         TOutputManifest& manifest, TPlanUse use) {
+    const TWantedOutput wanted = WantedOutputFor(choices);
+    const std::vector<TPathFileName> claimed = Claimed(wanted.Base);
+    const std::string inputName = choices.InputFileName.string();
+    // Files of one folder that a tree names alike are told apart by their place among them.
+    const bool tree = input.Input.InFolder && choices.NameTemplateText.empty();
+    const int rank = tree ? SameStemRank(input.Input.Path,
+                                         [&](const fs::path& sibling) {
+                                             return MakesOutputLike(sibling, choices);
+                                         })
+                          : 0;
+    bool adopted = false;
+    TPathFileName output = OwnOutputName(wanted, rank, [&](const fs::path& name) {
+        if (std::find(claimed.begin(), claimed.end(), name) != claimed.end())
+            return nhOtherInput;
+        if (const TManifestEntry* entry = manifest.ForOutput(name))
+            return entry->Input == inputName ? nhThisInput : nhOtherInput;
+        if (!Exists(name))
+            return nhNobody;
+        if (choices.Overwrite)
+            return nhThisInput;
+        // An output of a run before the folder kept a record: the input's when complete and
+        // newer than the input, as the update rule judged before.
+        adopted = Rules.Update && OutputStateFor(choices, name) == osUpToDate;
+        return adopted ? nhThisInput : nhUnknown;
+    });
+    const std::string settings = OutputSettingsText(choices);
+    TManifestEntry entry{manifest.Relative(output), inputName, settings,
+                         StampOf(input.Input.Path), -1,        {}};
+    TOutputPlan plan;
+    std::string reason;
+    if (adopted)
+        return PassOver(manifest, entry, output, use);
+    const TManifestEntry* own = manifest.ForOutput(output);
+    if (own && Rules.Update) {
+        const TUpdateDecision decision = DecideUpdate(*own, input.Input.Path, output, settings);
+        if (decision.Action == uaSkip) {
+            // Still whole; read back anew when changed since (a tag edit).
+            const bool changed = StampOf(output) != own->OutputStamp;
+            return PassOver(manifest, *own, output, changed ? use : puPreview);
+        }
+        choices.Overwrite = decision.Action == uaReplace;
+        reason = decision.Reason;
+    } else if (own && Exists(output) && !choices.Overwrite) {
+        // Never replaced unasked: the next free name.
+        choices.ClaimedNames = claimed;
+        output = OutputFileNameFor(choices);
+        choices.ClaimedNames.clear();
+        entry.Output = manifest.Relative(output);
+    }
+    plan.Outputs.push_back(
+        {choices, output, "", TOutputRecord{&manifest, std::move(entry)}, std::move(reason)});
+    return plan;
+}
+
+// An output done already, recorded as the input's own unless only looked at.
+TOutputPlan TOutputPlanner::PassOver(TOutputManifest& manifest, const TManifestEntry& entry,
+                                     const TPathFileName& output, TPlanUse use) {
+    TOutputPlan plan = UpToDate(output);
+    if (use == puAdd)
+        if (std::string error = Record(manifest, entry, output); !error.empty()) {
+            plan.Warnings.push_back(std::move(error));
+            plan.RecordFailed = true;
+        }
+    return plan;
+}
+
+TOutputPlan TOutputPlanner::UpToDate(const TPathFileName& output) {
+    TOutputPlan plan = NoOutputs(pvUpToDate, "");
+    plan.UpToDateOutput = output;
+    return plan;
+}
+
+// Whether a file beside the input, with its name before the extension, gives an output of the
+// same extension: a sibling the tree would give the same name.
+bool TOutputPlanner::MakesOutputLike(const TPathFileName& sibling,
+                                     const TOutputChoices& choices) const {
+    const TProbedInput probed = Probe(sibling);
+    if (!probed.ErrorText.empty() || !probed.HasSound)
+        return false;
+    TOutputChoices other = choices;
+    other.InputAudioCodec = probed.AudioCodec;
+    return OutputExtension(other) == OutputExtension(choices);
+}
+
+TOutputManifest* TOutputPlanner::ManifestFor(const TOutputChoices& choices, TOutputPlan& plan) {
+    if (!choices.OutputFolder)
+        return nullptr;
+    std::unique_ptr<TOutputManifest>& manifest = Manifests[*choices.OutputFolder];
+    if (!manifest) {
+        manifest = std::make_unique<TOutputManifest>(*choices.OutputFolder);
+        if (const std::string error = manifest->Load(); !error.empty())
+            plan.Warnings.push_back("the record of the output folder cannot be read: " + error);
+    }
+    return manifest.get();
+}
+
+// Into the output's folder of the tree, once per input folder.
+void TOutputPlanner::Images(const TOutputChoices& choices, const TPathFileName& output,
+                            TOutputPlan& plan, TPlanUse use) {
+    const TPathFileName folder = choices.InputFileName.parent_path();
+    if (!choices.CopyImages || choices.TreeName.empty() || ImageFolders.count(folder))
+        return;
+    if (use == puAdd)
+        ImageFolders.insert(folder);
+    plan.Images = TImageCopy{folder, output.parent_path()};
+}
+
+std::string TOutputPlanner::RecordEnded(TOutputRecord record, const TPathFileName& output,
+                                        bool complete) {
+    record.Entry.Complete = complete;
+    return Record(*record.Manifest, std::move(record.Entry), output);
+}
+
+std::string TOutputPlanner::Record(TOutputManifest& manifest, TManifestEntry entry,
+                                   const TPathFileName& output) {
+    entry.Output = manifest.Relative(output);
+    entry.OutputStamp = StampOf(output);
+    entry.WrittenUs = ReadWrittenSound(output, 0, rbDecodeSound).LengthUs;
+    const std::string error = manifest.Record(entry);
+    return error.empty() ? error : "the record of the output folder cannot be written: " + error;
+}
