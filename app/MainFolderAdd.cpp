@@ -127,38 +127,29 @@ bool TfrmMain::AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet) {
     const TPathFileName audio = cue.Sheet.Tracks.front().AudioFile;
     const TProbedInput probed = Component->ProbeInput(audio);
     TProbeCloser closer{Component->Probe()};
-    if (!probed.ErrorText.empty() || !probed.HasSound) {
-        mmoLog->AppendWithBlankLines(QString::fromStdString(
-            probed.ErrorText.empty() ? NoSoundText(audio.string()) : probed.ErrorText));
+    if (const std::optional<TOutputPlan> verdict =
+            ProbeVerdict({audio, audio.filename(), false}, probed)) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString(verdict->Reason));
         return true;
     }
     PlaceCueLeadIns(cue.Sheet, sheet.Path.filename().string(), cue.Notes);
     // The tracks are named by the sheet, into the tree where the sheet lies; each is cut, so never
     // a copy of the whole file. Held by value: the dialog keeps the plan.
-    const auto tracks = [sheet = cue.Sheet, probed,
-                         first =
-                             TLibraryInput{audio, sheet.Relative.parent_path() / audio.filename(),
-                                           true}](const TOutputChoices& chosen) {
-        TOutputChoices choices = chosen;
-        TakeProbe(first.Path, probed, {}, choices);
-        return std::pair{choices, CueTrackTasks(sheet, choices,
-                                                choices.OutputFolder ? first.Relative.parent_path()
-                                                                     : TPathFileName())};
+    const auto choicesFor = [audio, probed](TOutputChoices choices) {
+        TakeProbe(audio, probed, {}, choices);
+        return choices;
     };
-    if (!ChooseFolderOptions(add, [tracks](const TOutputChoices& chosen) {
-            std::vector<TPathFileName> names;
-            for (const TPieceTask& piece : tracks(chosen).second)
-                names.push_back(piece.OutputFileName);
-            return names;
-        }))
+    if (!ChooseFolderOptions(
+            add, [this, tracks = cue.Sheet, sheet, choicesFor](const TOutputChoices& chosen) {
+                return PlannedCueNames(tracks, choicesFor(chosen), sheet);
+            }))
         return false;
     for (const std::string& note : cue.Notes)
         mmoLog->AppendLine(QString::fromStdString(note));
-    TOutputChoices chosen = *add.Chosen;
-    chosen.ClaimedNames = ListedOutputs();
-    const auto [whole, pieces] = tracks(chosen);
-    AddPieceTasks(pieces, whole, Component->Probe().GetFileSize());
-    add.Added += static_cast<int>(pieces.size());
+    const TOutputChoices whole = choicesFor(*add.Chosen);
+    const TOutputPlan plan = add.Planner->PlanCueTracks(cue.Sheet, whole, sheet);
+    AddPlanned(plan, whole, Component->Probe().GetFileSize());
+    add.Added += static_cast<int>(plan.Outputs.size());
     return true;
 }
 

@@ -342,12 +342,8 @@ void TfrmMain::AddFile(const QString& fileName) {
     frmOption->SetClaimedNames(ListedOutputs());
     frmOption->SetOutputPlan([this, cue, cueTracks, input](TOutputChoices choices) {
         choices.NameTemplateText.clear(); // the dialog's template names a folder's files
-        if (!cueTracks)
-            return PlannedNames(input, choices);
-        std::vector<TPathFileName> names;
-        for (const TPieceTask& piece : CueTrackTasks(cue.Sheet, choices))
-            names.push_back(piece.OutputFileName);
-        return names;
+        return cueTracks ? PlannedCueNames(cue.Sheet, choices, input.Input)
+                         : PlannedNames(input, choices);
     });
     frmOption->FillFromProbe(Component->Probe());
     if (frmOption->exec() != QDialog::Accepted)
@@ -355,10 +351,12 @@ void TfrmMain::AddFile(const QString& fileName) {
     TOutputChoices choices = frmOption->Choices();
     choices.NameTemplateText.clear();
     const int64_t fileSizeBytes = Component->Probe().GetFileSize();
-    if (cueTracks)
-        AddPieceTasks(CueTracks(cue, choices), choices, fileSizeBytes);
-    else
-        AddPlanned(MakePlanner(puAdd).Plan(input, choices), choices, fileSizeBytes);
+    for (const std::string& note : cue.Notes)
+        mmoLog->AppendLine(QString::fromStdString(note));
+    TOutputPlanner planner = MakePlanner(puAdd);
+    AddPlanned(cueTracks ? planner.PlanCueTracks(cue.Sheet, choices, input.Input)
+                         : planner.Plan(input, choices),
+               choices, fileSizeBytes);
 }
 
 void TfrmMain::MakeOptionForm() {

@@ -128,9 +128,6 @@ private:
     TCueRead CueSheetFor(const QString& fileName);
     // The sheet in the CUESHEET tag of the file the probe holds, when the user wants its tracks.
     TCueRead EmbeddedCueSheetFor(const QString& fileName);
-    // The tracks of a sheet whose lead-ins are placed, its notes logged.
-    std::vector<TPieceTask> CueTracks(const TCueRead& cue, const TOutputChoices& choices,
-                                      const TPathFileName& subfolder = {});
     // A folder run's cue sheet (asked once per run whether to use them) and the files they cover.
     bool UseFolderCueSheets(TFolderAdd& add);
     bool AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet);
@@ -138,14 +135,14 @@ private:
     // (plan: the output names of that file); false when the dialog was cancelled.
     bool ChooseFolderOptions(TFolderAdd& add,
                              std::function<std::vector<TPathFileName>(const TOutputChoices&)> plan);
-    // Each piece's row shows its part of the input's size (whole: the input's choices).
-    void AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
-                       int64_t fileSizeBytes);
     // The planner of the window's outputs, named beside the listed ones; a preview's leaves the
     // probe the dialog shows alone.
     TOutputPlanner MakePlanner(TPlanUse use);
     // The names the dialog shows for an input's outputs.
     std::vector<TPathFileName> PlannedNames(const TPlanInput& input, const TOutputChoices& choices);
+    std::vector<TPathFileName> PlannedCueNames(const TCueSheet& sheet,
+                                               const TOutputChoices& choices,
+                                               const TLibraryInput& sheetFile);
     // Adds the planned outputs as tasks (each row with its part of the input's size); false
     // when there are none.
     bool AddPlanned(const TOutputPlan& plan, const TOutputChoices& whole, int64_t fileSizeBytes);

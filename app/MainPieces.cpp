@@ -54,13 +54,6 @@ TCueRead TfrmMain::EmbeddedCueSheetFor(const QString& fileName) {
     return TracksIfWanted(fileName, QStringLiteral("holds a cue sheet"), std::move(read));
 }
 
-std::vector<TPieceTask> TfrmMain::CueTracks(const TCueRead& cue, const TOutputChoices& choices,
-                                            const TPathFileName& subfolder) {
-    for (const std::string& note : cue.Notes)
-        mmoLog->AppendLine(QString::fromStdString(note));
-    return CueTrackTasks(cue.Sheet, choices, subfolder);
-}
-
 namespace {
 
 // A piece's part of its input's size, by its share of the input's length: the whole size when
@@ -75,16 +68,14 @@ int64_t PieceSizeBytes(const TOutputChoices& piece, const TOutputChoices& whole,
     return static_cast<int64_t>(std::llround(static_cast<double>(wholeSizeBytes) * share));
 }
 
-} // namespace
-
-void TfrmMain::AddPieceTasks(const std::vector<TPieceTask>& pieces, const TOutputChoices& whole,
-                             int64_t fileSizeBytes) {
-    for (const TPieceTask& piece : pieces) {
-        TOutputChoices choices = piece.Choices;
-        choices.ClaimedNames = ListedOutputs();
-        AddTask(choices, PieceSizeBytes(choices, whole, fileSizeBytes), piece.OutputFileName);
-    }
+std::vector<TPathFileName> OutputNames(const TOutputPlan& plan) {
+    std::vector<TPathFileName> names;
+    for (const TPlannedOutput& output : plan.Outputs)
+        names.push_back(output.Output);
+    return names;
 }
+
+} // namespace
 
 TOutputPlanner TfrmMain::MakePlanner(TPlanUse use) {
     return TOutputPlanner(
@@ -100,11 +91,13 @@ TOutputPlanner TfrmMain::MakePlanner(TPlanUse use) {
 
 std::vector<TPathFileName> TfrmMain::PlannedNames(const TPlanInput& input,
                                                   const TOutputChoices& choices) {
-    std::vector<TPathFileName> names;
-    for (const TPlannedOutput& output :
-         MakePlanner(puPreview).Plan(input, choices, puPreview).Outputs)
-        names.push_back(output.Output);
-    return names;
+    return OutputNames(MakePlanner(puPreview).Plan(input, choices, puPreview));
+}
+
+std::vector<TPathFileName> TfrmMain::PlannedCueNames(const TCueSheet& sheet,
+                                                     const TOutputChoices& choices,
+                                                     const TLibraryInput& sheetFile) {
+    return OutputNames(MakePlanner(puPreview).PlanCueTracks(sheet, choices, sheetFile));
 }
 
 bool TfrmMain::AddPlanned(const TOutputPlan& plan, const TOutputChoices& whole,
