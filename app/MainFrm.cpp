@@ -54,6 +54,8 @@ const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent), Component(std::make_unique<TFFmpegComponent>()),
       Commands(std::make_unique<TMainActions>(this)) {
+    GainPass = std::make_unique<TGainPass>(
+        this, [this](const TGainPass::TWritten& written) { GainPassEnded(written); });
     Relay = new TTaskEventRelay(
         [this](int AIndex, const TProgressInfo& progress) { ApplyProgress(AIndex, progress); },
         [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
@@ -90,6 +92,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    GainPass.reset(); // its worker measures with the libraries the component holds
     GetLogger()->SetOnLog(nullptr);
     Component->DetachEvents();
     Relay->Detach();
@@ -545,16 +548,19 @@ void TfrmMain::ApplyProgress(int AIndex, const TProgressInfo& progress) {
 void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
                               const std::string& AMessage) {
     if (AIndex < 0) {
-        // The tasks stay with their rows: a later Start converts only the ones added since.
-        Running = Paused = Stopping = false;
-        if (AskingToClose)
-            DismissQuestion();
-        UpdateCommands();
-        UpdateRunStatus();
+        // The run goes on while ReplayGain's album pass writes its tags; its end ends the run.
+        if (GainPass->Running())
+            return;
+        if (GainPass->Start())
+            UpdateRunStatus();
+        else
+            EndRun();
         return;
     }
     Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
     const TTaskResult result = Component->TaskResult(AIndex);
+    if (AFinished && result.GainPlaceholders)
+        GainPass->Add(result.InputFileName, result.OutputFileName);
     if (AFinished && !result.WarningSummary.empty())
         Rows->SetWarning(AIndex, QString::fromStdString(result.WarningSummary),
                          QString::fromStdString(result.WarningText));
@@ -569,6 +575,30 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
                 .arg(Rows->Cell(AIndex, tcInput), QString::fromStdString(AMessage)));
 }
 
+void TfrmMain::EndRun() {
+    // The tasks stay with their rows: a later Start converts only the ones added since.
+    Running = Paused = Stopping = false;
+    if (AskingToClose)
+        DismissQuestion();
+    UpdateCommands();
+    UpdateRunStatus();
+}
+
+void TfrmMain::GainPassEnded(const TGainPass::TWritten& written) {
+    int filled = 0;
+    for (const TGainAlbums::TWritten& output : written) {
+        if (output.Error.empty())
+            ++filled;
+        else
+            mmoLog->AppendWithBlankLines(
+                QStringLiteral("***%1: ReplayGain not written: %2")
+                    .arg(FromPath(output.Output), QString::fromStdString(output.Error)));
+    }
+    mmoLog->AppendWithBlankLines(
+        QStringLiteral("ReplayGain written into %1 of %2 files").arg(filled).arg(written.size()));
+    EndRun();
+}
+
 // ---- The status bar -----------------------------------------------------------------------------
 
 int64_t TfrmMain::RunActiveMs() const {
@@ -579,9 +609,10 @@ int64_t TfrmMain::RunActiveMs() const {
 
 QString TfrmMain::RunStatusText() const {
     if (Running)
-        return Stopping ? QStringLiteral("Stopping")
-               : Paused ? QStringLiteral("Paused")
-                        : QStringLiteral("Converting");
+        return GainPass->Running() ? QStringLiteral("Writing ReplayGain")
+               : Stopping          ? QStringLiteral("Stopping")
+               : Paused            ? QStringLiteral("Paused")
+                                   : QStringLiteral("Converting");
     int counts[rsFailed + 1] = {};
     int warned = 0; // done rows with a warning, counted apart
     for (int row = 0; row < Rows->RowCount(); ++row) {

@@ -5,6 +5,7 @@
 #define SOUNDPICK_APP_MAINFRM_H
 
 #include "FolderAdd.h"
+#include "GainPass.h"
 #include "MainActions.h"
 #include "TaskEventRelay.h"
 
@@ -157,10 +158,15 @@ private:
 
     void ApplyProgress(int AIndex, const TProgressInfo& progress);
     void ApplyTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void EndRun();
+    // What the album pass wrote, in the log; then the run ends.
+    void GainPassEnded(const TGainPass::TWritten& written);
 
     std::unique_ptr<TFFmpegComponent> Component; // Tessel
     std::unique_ptr<TMainActions> Commands;
     TTaskEventRelay* Relay = nullptr;
+    // ReplayGain's album pass over the run's outputs, once the run's tasks have ended.
+    std::unique_ptr<TGainPass> GainPass;
     TTaskListModel* Rows = nullptr;
     QTreeView* lvFiles = nullptr;
     TLogView* mmoLog = nullptr;

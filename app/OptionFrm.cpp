@@ -53,6 +53,7 @@ const QString CopyImagesKey = QStringLiteral("Output/CopyImages");
 const QString CopyLossyKey = QStringLiteral("Output/CopyLossy");
 const QString ScaleCoversKey = QStringLiteral("Output/ScaleCovers");
 const QString CoverSizeKey = QStringLiteral("Output/CoverSize");
+const QString ReplayGainKey = QStringLiteral("Output/ReplayGain");
 
 // Number fields take digits only: "320k" is refused as it is typed, not read as no number.
 void TakeDigitsOnly(QLineEdit* field) {
@@ -367,6 +368,12 @@ QWidget* TfrmOption::BuildOutputControls() {
     coverRow->addWidget(spnCoverSize);
     coverRow->addStretch();
     rows->addLayout(coverRow);
+    chkReplayGain = new QCheckBox(QStringLiteral("Write ReplayGain (Track and Album)"), folder);
+    chkReplayGain->setObjectName(QStringLiteral("chkReplayGain"));
+    chkReplayGain->setToolTip(
+        QStringLiteral("Gain and peak tags measured on the written files once the run has "
+                       "converted them; an album is the files of one folder"));
+    rows->addWidget(chkReplayGain);
     layout->addWidget(folder);
     connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
     connect(btnSameAsInput, &QPushButton::clicked, this,
@@ -716,6 +723,7 @@ void TfrmOption::LoadSettings() {
     chkCopyLossy->setChecked(settings->value(CopyLossyKey, true).toBool());
     chkCoverSize->setChecked(settings->value(ScaleCoversKey, false).toBool());
     spnCoverSize->setValue(settings->value(CoverSizeKey, spnCoverSize->value()).toInt());
+    chkReplayGain->setChecked(settings->value(ReplayGainKey, false).toBool());
 }
 
 void TfrmOption::SaveSettings() const {
@@ -732,6 +740,7 @@ void TfrmOption::SaveSettings() const {
     settings->setValue(CopyLossyKey, chkCopyLossy->isChecked());
     settings->setValue(ScaleCoversKey, chkCoverSize->isChecked());
     settings->setValue(CoverSizeKey, spnCoverSize->value());
+    settings->setValue(ReplayGainKey, chkReplayGain->isChecked());
 }
 
 void TfrmOption::showEvent(QShowEvent* event) {
@@ -784,6 +793,7 @@ TOutputChoices TfrmOption::Choices() const {
     choices.CopyImages = chkCopyImages->isChecked();
     choices.LossyPolicy = chkCopyLossy->isChecked() ? lpCopy : lpConvert;
     choices.CoverSizePixels = chkCoverSize->isChecked() ? spnCoverSize->value() : 0;
+    choices.ReplayGain = chkReplayGain->isChecked();
     grpSoundTrack->ApplyTo(choices);
     choices.ClaimedNames = ClaimedNames;
     return choices;

@@ -157,6 +157,7 @@ private:
     QCheckBox* chkCopyLossy;    // an added folder's lossy files kept when small enough
     QCheckBox* chkCoverSize;    // covers scaled down to fit spnCoverSize
     QSpinBox* spnCoverSize;
+    QCheckBox* chkReplayGain; // gain tags filled by an album pass at the run's end
     QPushButton* btnOutPath;
     QPushButton* btnSameAsInput;
     QPushButton* btnOk;

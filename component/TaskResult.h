@@ -33,6 +33,9 @@ struct TTaskResult {
     // closes its files at the end; empty when it created none or holds none.
     TPathFileName WrittenFileName;
     std::optional<TTaskLoudness> Loudness; // once normalisation has measured the sound
+    // Its gain tags wait for the album pass to fill them; the album is its input's folder.
+    bool GainPlaceholders = false;
+    TPathFileName InputFileName;
 };
 
 // A copy of the task's result; the caller keeps the task from changing meanwhile (the

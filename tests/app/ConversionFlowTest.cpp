@@ -339,6 +339,39 @@ private slots:
         QCOMPARE(again.findChild<QSpinBox*>(QStringLiteral("spnCoverSize"))->value(), 32);
     }
 
+    // Add Folder writes ReplayGain when asked, and remembers it: once the run has converted the
+    // folder, each file's tags hold the gain of what was written as the ffmpeg tool measures it,
+    // alone and with the folder as one album.
+    void FolderReplayGainOfTheWrittenFiles() {
+        const QString in = Work->path() + QStringLiteral("/in");
+        const QString out = Work->path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(in));
+        for (const char* level : {"0.05", "0.5"})
+            QVERIFY(RunFfmpeg({"-f", "lavfi", "-i",
+                               QStringLiteral("anoisesrc=d=2:a=%1:r=44100").arg(level),
+                               in + QStringLiteral("/noise_%1.wav").arg(level)}));
+        AddFolderInto(in, out, [](TfrmOption& dialog) {
+            dialog.findChild<QCheckBox*>(QStringLiteral("chkReplayGain"))->setChecked(true);
+            ChooseCaption(dialog, QStringLiteral("Flac"));
+        });
+        QTRY_VERIFY(!Window->AddingFolder());
+        RunToTheEnd();
+        std::vector<std::filesystem::path> written;
+        for (const char* level : {"0.05", "0.5"})
+            written.push_back(ToPath(out + QStringLiteral("/noise_%1.flac").arg(level)));
+        const double albumLufs = ToolLoudness(written).first;
+        for (const std::filesystem::path& file : written) {
+            const auto tag = [&file](const char* key) {
+                return std::stod(ProbeValue(file, std::string("format_tags=") + key));
+            };
+            QVERIFY(std::abs(tag("REPLAYGAIN_TRACK_GAIN") - (-18 - ToolLoudness({file}).first)) <
+                    0.1);
+            QVERIFY(std::abs(tag("REPLAYGAIN_ALBUM_GAIN") - (-18 - albumLufs)) < 0.1);
+        }
+        TfrmOption again(Window.get());
+        QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("chkReplayGain"))->isChecked());
+    }
+
     // A folder run asks once whether to use the cue sheets it meets, not once per album; the
     // tracks keep the tree, and the albums are not added whole as well.
     void FolderCueSheetsAreAskedForOnce() {

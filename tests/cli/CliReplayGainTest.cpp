@@ -16,33 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The integrated loudness (LUFS) and true peak (dBFS) of files played one after another, as
-// the ffmpeg tool's ebur128 filter measures them (the last figures it gives its frames, which
-// have the decimals its summary rounds away).
-std::pair<double, double> ToolLoudness(const std::vector<fs::path>& files) {
-    std::string inputs, pads;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        inputs += " -i " + ShellQuote(files[i].string());
-        pads += "[" + std::to_string(i) + ":a]";
-    }
-    const fs::path figures = files[0].parent_path() / "meter.txt";
-    RunCommand("ffmpeg -v error" + inputs + " -filter_complex " +
-               ShellQuote(pads + "concat=n=" + std::to_string(files.size()) +
-                          ":v=0:a=1,ebur128=peak=true:metadata=1,ametadata=print:file=" +
-                          figures.string()) +
-               " -f null -");
-    std::ifstream text(figures);
-    std::string lufs = "1e9", peak = "0";
-    for (std::string line; std::getline(text, line);) {
-        if (line.rfind("lavfi.r128.I=", 0) == 0)
-            lufs = line.substr(13);
-        if (line.rfind("lavfi.r128.true_peak=", 0) == 0)
-            peak = line.substr(21);
-    }
-    fs::remove(figures);
-    return {std::stod(lufs), 20 * std::log10(std::stod(peak))};
-}
-
 // A tag of the container or of its sound stream (Ogg), by its key in any case; "" when absent.
 std::string Tag(const fs::path& file, const std::string& key) {
     std::istringstream lines(RunCommand("ffprobe -v error -show_entries format_tags:stream_tags "

@@ -42,4 +42,8 @@ private:
 };
 TDecodedAudio DecodeAudio(const std::filesystem::path& file);
 
+// The integrated loudness (LUFS) and true peak (dBFS) of files played one after another, as
+// the ffmpeg tool's ebur128 filter measures them.
+std::pair<double, double> ToolLoudness(const std::vector<std::filesystem::path>& files);
+
 #endif
