@@ -6,7 +6,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <pthread.h>
 #include <thread>
 
 TEnvelopeWorker::TEnvelopeWorker(QObject* parent) : QObject(parent) {}
@@ -37,9 +36,8 @@ void TEnvelopeWorker::Start(const TSoundSource& source, int64_t durationUs) {
     const unsigned generation = Generation;
     for (const TScanRange& range : parts) {
         ++ActiveThreads;
-        Threads.push_back(std::make_unique<TServedThread>());
-        Threads.back()->Start([this, source, range, generation] {
-            pthread_setname_np(pthread_self(), "envelope");
+        Threads.push_back(std::make_unique<TServedThread>("envelope", [this, source, range,
+                                                                       generation] {
             const auto handOver = [this, generation](std::size_t firstBin,
                                                      std::vector<float> peaks) {
                 QMetaObject::invokeMethod(
@@ -55,7 +53,8 @@ void TEnvelopeWorker::Start(const TSoundSource& source, int64_t durationUs) {
                 this, [this, generation, end] { PartEnded(generation, end == TScanEnd::Complete); },
                 Qt::QueuedConnection);
             --ActiveThreads;
-        });
+        }));
+        Threads.back()->Start();
     }
 }
 

@@ -58,8 +58,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         this, [this](const TGainPass::TWritten& written) { GainPassEnded(written); });
     Relay = new TTaskEventRelay(
         [this](int AIndex, const TProgressInfo& progress) { ApplyProgress(AIndex, progress); },
-        [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-            ApplyTerminate(AIndex, AFinished, AException, AMessage);
+        [this](int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
+            ApplyTerminate(AIndex, AEnd, AMessage);
         },
         [this](int AIndex, const QString& outputFile) { Rows->SetOutputFile(AIndex, outputFile); },
         this);
@@ -70,9 +70,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     Component->OnProgress = [this](int AIndex, const TProgressInfo& AProgress) {
         TesselProgress(AIndex, AProgress);
     };
-    Component->OnTerminate = [this](int AIndex, bool AFinished, bool AException,
-                                    const std::string& AMessage) {
-        TesselTerminate(AIndex, AFinished, AException, AMessage);
+    Component->OnTerminate = [this](int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
+        TesselTerminate(AIndex, AEnd, AMessage);
     };
     // No task of this window enables hooks; the handlers leave the engine's defaults.
     Component->OnBeforeHook = [](int, int64_t, TTaskHookAction&) {};
@@ -535,9 +534,8 @@ void TfrmMain::TesselProgress(int AIndex, const TProgressInfo& AProgress) {
     Relay->PostProgress(AIndex, AProgress);
 }
 
-void TfrmMain::TesselTerminate(int AIndex, bool AFinished, bool AException,
-                               const std::string& AMessage) {
-    Relay->PostTerminate(AIndex, AFinished, AException, AMessage);
+void TfrmMain::TesselTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
+    Relay->PostTerminate(AIndex, AEnd, AMessage);
 }
 
 void TfrmMain::ApplyProgress(int AIndex, const TProgressInfo& progress) {
@@ -545,8 +543,7 @@ void TfrmMain::ApplyProgress(int AIndex, const TProgressInfo& progress) {
     UpdateRunStatus();
 }
 
-void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
-                              const std::string& AMessage) {
+void TfrmMain::ApplyTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
     if (AIndex < 0) {
         // The run goes on while ReplayGain's album pass writes its tags; its end ends the run.
         if (GainPass->Running())
@@ -557,11 +554,11 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
             EndRun();
         return;
     }
-    Rows->ApplyEnd(AIndex, AFinished, AException, QString::fromStdString(AMessage));
+    Rows->ApplyEnd(AIndex, AEnd, QString::fromStdString(AMessage));
     const TTaskResult result = Component->TaskResult(AIndex);
-    if (AFinished && result.GainPlaceholders)
+    if (IsFinished(AEnd) && result.GainPlaceholders)
         GainPass->Add(result.InputFileName, result.OutputFileName);
-    if (AFinished && !result.WarningSummary.empty())
+    if (IsFinished(AEnd) && !result.WarningSummary.empty())
         Rows->SetWarning(AIndex, QString::fromStdString(result.WarningSummary),
                          QString::fromStdString(result.WarningText));
     if (result.Loudness)
@@ -569,7 +566,7 @@ void TfrmMain::ApplyTerminate(int AIndex, bool AFinished, bool AException,
     UpdateCommands();
     UpdateRunStatus();
     // A failure is the row's and the summary's to show: a box would halt the batch's watcher.
-    if (AException)
+    if (AEnd == teFailed)
         mmoLog->AppendWithBlankLines(
             QStringLiteral("***%1 failed: %2")
                 .arg(Rows->Cell(AIndex, tcInput), QString::fromStdString(AMessage)));

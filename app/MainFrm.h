@@ -75,7 +75,7 @@ public:
     // the order raised.
     void TesselStart(int AIndex, const TPathFileName& AOutputFileName);
     void TesselProgress(int AIndex, const TProgressInfo& AProgress);
-    void TesselTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void TesselTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage);
     // The log bridge's lines, on the window's thread: the libraries' warnings only in the verbose
     // log.
     void FFLoggerLog(const void* Sender, unsigned AThreadID, TLogLevel ALogLevel,
@@ -86,7 +86,6 @@ public:
     TTaskListModel& TaskList() const { return *Rows; }
     TLogView& LogPane() const { return *mmoLog; }
     QTreeView& FileList() const { return *lvFiles; }
-    QMenu& PopupMenu() const { return *PopupMenu1; }
     // Created on the first Add.
     TfrmOption* OptionForm() const { return frmOption; }
     TFFmpegComponent& Tessel() const { return *Component; }
@@ -157,7 +156,7 @@ private:
     void OpenWithDesktop(const QString& fileOrFolder);
 
     void ApplyProgress(int AIndex, const TProgressInfo& progress);
-    void ApplyTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void ApplyTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage);
     void EndRun();
     // What the album pass wrote, in the log; then the run ends.
     void GainPassEnded(const TGainPass::TWritten& written);

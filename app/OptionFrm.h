@@ -71,8 +71,7 @@ public:
     // The slider and the picture at its position, for the window's own tests and screenshots.
     TClipSlider& Slider() const { return *trcPreview; }
     const QImage& PictureHolder() const { return Picture; }
-    // The waveform and its scan, for the same.
-    TWaveformStrip& Waveform() const { return *wavSound; }
+    // The waveform's scan, for the same.
     const TEnvelopeWorker& EnvelopeScan() const { return *EnvelopeWorker; }
 
     void done(int result) override; // refuses OK for an output on an optical disc

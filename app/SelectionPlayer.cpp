@@ -10,7 +10,6 @@
 #include <QMediaDevices>
 
 #include <algorithm>
-#include <pthread.h>
 
 namespace {
 
@@ -52,10 +51,10 @@ TSelectionPlayer::TStart TSelectionPlayer::Play(const TSoundSource& source, int 
     Queue->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     Cancel = false;
     const TPcmFormat pcm{AV_SAMPLE_FMT_S16, PlayRateHz, playChannels};
-    Decoding.Start([this, source, pcm, fromUs, toUs] {
-        pthread_setname_np(pthread_self(), "play decode");
+    Decoding = std::make_unique<TServedThread>("play decode", [this, source, pcm, fromUs, toUs] {
         Decode(source, pcm, fromUs, toUs, *Queue, Cancel);
     });
+    Decoding->Start();
     Sink = std::make_unique<QAudioSink>(device, format);
     connect(Sink.get(), &QAudioSink::stateChanged, this, &TSelectionPlayer::SinkStateChanged);
     Sink->start(Queue.get());
@@ -89,7 +88,7 @@ void TSelectionPlayer::Stop() {
     if (Queue)
         Queue->Abort();
     // The decoder may be handing a library log line (a damaged file's) to this thread.
-    Decoding.Join();
+    Decoding.reset();
     if (Sink) {
         Sink->disconnect(this);
         Sink->stop();

@@ -38,7 +38,7 @@ private:
 
     std::unique_ptr<TPcmQueue> Queue;
     std::unique_ptr<QAudioSink> Sink;
-    TServedThread Decoding;
+    std::unique_ptr<TServedThread> Decoding;
     std::atomic<bool> Cancel{false};
 };
 

@@ -31,15 +31,14 @@ void TTaskEventRelay::PostProgress(int AIndex, const TProgressInfo& progress) {
         this, [this, AIndex] { DeliverProgress(AIndex); }, Qt::QueuedConnection);
 }
 
-void TTaskEventRelay::PostTerminate(int AIndex, bool AFinished, bool AException,
-                                    const std::string& AMessage) {
+void TTaskEventRelay::PostTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
     if (Detached)
         return;
     QMetaObject::invokeMethod(
         this,
-        [this, AIndex, AFinished, AException, AMessage] {
+        [this, AIndex, AEnd, AMessage] {
             if (!Detached)
-                OnTerminate(AIndex, AFinished, AException, AMessage);
+                OnTerminate(AIndex, AEnd, AMessage);
         },
         Qt::QueuedConnection);
 }

@@ -5,6 +5,7 @@
 #ifndef SOUNDPICK_APP_TASKEVENTRELAY_H
 #define SOUNDPICK_APP_TASKEVENTRELAY_H
 
+#include "component/TaskResult.h"
 #include "engine/ProgressReport.h"
 
 #include <QObject>
@@ -20,8 +21,8 @@ class TTaskEventRelay : public QObject {
     Q_OBJECT
 public:
     using TProgressHandler = std::function<void(int AIndex, const TProgressInfo& progress)>;
-    using TTerminateHandler = std::function<void(int AIndex, bool AFinished, bool AException,
-                                                 const std::string& AMessage)>;
+    using TTerminateHandler =
+        std::function<void(int AIndex, TTaskEnd AEnd, const std::string& AMessage)>;
     using TStartHandler = std::function<void(int AIndex, const QString& outputFile)>;
 
     // The handlers run on the window's thread.
@@ -31,7 +32,7 @@ public:
     // Any thread.
     void PostStart(int AIndex, const QString& outputFile);
     void PostProgress(int AIndex, const TProgressInfo& progress);
-    void PostTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void PostTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage);
 
     // From now on no handler runs, for events pending or still to come.
     void Detach() { Detached = true; }

@@ -182,10 +182,12 @@ void TTaskListModel::ApplyProgress(int row, const TProgressInfo& progress) {
         SetState(row, rsConverting);
 }
 
-void TTaskListModel::ApplyEnd(int row, bool finished, bool failed, const QString& message) {
+void TTaskListModel::ApplyEnd(int row, TTaskEnd end, const QString& message) {
     if (!ValidRow(row))
         return;
     TRow& entry = Rows[row];
+    const bool finished = IsFinished(end);
+    const bool failed = end == teFailed;
     if (finished) {
         SetCell(row, tcProgress, QStringLiteral("100%"));
         if (entry.LengthMs > 0)

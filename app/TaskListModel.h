@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_APP_TASKLISTMODEL_H
 #define SOUNDPICK_APP_TASKLISTMODEL_H
 
+#include "component/TaskResult.h"
 #include "engine/ProgressReport.h"
 
 #include <QAbstractTableModel>
@@ -77,9 +78,9 @@ public:
     void BeginRun();
     // A progress report of the row's task.
     void ApplyProgress(int row, const TProgressInfo& progress);
-    // The task's end: done, stopped (neither finished nor failed) or failed with the message.
-    // Every end but a failure marks the output converted.
-    void ApplyEnd(int row, bool finished, bool failed, const QString& message);
+    // The task's end: done, stopped or failed with the message. Every end but a failure marks
+    // the output converted.
+    void ApplyEnd(int row, TTaskEnd end, const QString& message);
     // A done row whose output is not all it should be: the status reads "Done — " and the
     // summary in a warning colour, the tooltip the whole message first.
     void SetWarning(int row, const QString& summary, const QString& message);

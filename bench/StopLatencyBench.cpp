@@ -33,7 +33,7 @@ TStop StopOnce(const fs::path& input, const fs::path& output, int atMs) {
     component.OnProgress = [&](int, const TProgressInfo& progress) {
         reachedMs = progress.CurrentDurationMs;
     };
-    component.OnTerminate = [&](int index, bool, bool, const std::string&) {
+    component.OnTerminate = [&](int index, TTaskEnd, const std::string&) {
         ended = ended || index == -1;
     };
     component.SetProgressInterval(100);

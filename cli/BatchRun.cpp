@@ -305,7 +305,7 @@ bool TBatchRun::MakeTask(int index) {
 void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
     TEvent event;
     event.TaskIndex = taskIndex;
-    event.Start = true;
+    event.Kind = TEvent::ekStart;
     event.Output = output;
     event.Created = Component.TaskResult(taskIndex).WrittenFileName;
     if (!event.Created.empty())
@@ -416,13 +416,11 @@ bool TBatchRun::Run() {
             Post(event);
         };
         Component.OnStart = [this](int index, const fs::path& output) { PostStart(index, output); };
-        Component.OnTerminate = [this](int index, bool finished, bool exception,
-                                       const std::string& message) {
+        Component.OnTerminate = [this](int index, TTaskEnd end, const std::string& message) {
             TEvent event;
             event.Index = event.TaskIndex = index;
-            event.Terminate = true;
-            event.Finished = finished;
-            event.Exception = exception;
+            event.Kind = TEvent::ekEnd;
+            event.End = end;
             event.Message = message;
             if (index >= 0)
                 event.Result = Component.TaskResult(index);
@@ -521,21 +519,26 @@ void TBatchRun::Post(TEvent event) {
     std::lock_guard<std::mutex> guard(EventsLock);
     if (event.TaskIndex >= 0)
         event.Index = CliIndex(event.TaskIndex);
-    if (event.Terminate)
+    if (event.Kind == TEvent::ekEnd)
         MarkOutputEnded(event.Index); // complete or failed: never removed by a second Ctrl-C
-    if (event.Start && event.CreatedIdentity)
+    if (event.Kind == TEvent::ekStart && event.CreatedIdentity)
         SetCreatedOutput(event.Index, event.Created, *event.CreatedIdentity);
     Events.push_back(std::move(event));
     EventsSignal.notify_all();
 }
 
 void TBatchRun::HandleEvent(const TEvent& event) {
-    if (event.Terminate)
+    switch (event.Kind) {
+    case TEvent::ekEnd:
         HandleTerminate(event);
-    else if (event.Start)
+        break;
+    case TEvent::ekStart:
         HandleStart(event);
-    else
+        break;
+    case TEvent::ekProgress:
         HandleProgress(event);
+        break;
+    }
 }
 
 void TBatchRun::HandleStart(const TEvent& event) {
@@ -576,7 +579,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
         return;
     ++TasksEnded;
     TCliTask& task = CliTasks[event.Index];
-    task.State = event.Exception ? tsFailed : event.Finished ? tsFinished : tsStopped;
+    task.State = event.End == teFailed ? tsFailed : IsFinished(event.End) ? tsFinished : tsStopped;
     task.Warning = event.Result.WarningText;
     if (task.State == tsFinished && task.TotalMs > 0)
         task.CurrentMs = task.TotalMs;

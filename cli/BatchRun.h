@@ -49,14 +49,14 @@ public:
 private:
     // An event of a worker or delivery thread, handled on the main thread.
     struct TEvent {
-        int Index = 0;     // in CliTasks; -1 after the last task's end
-        int TaskIndex = 0; // in the component's list
-        bool Terminate = false;
-        bool Start = false;
+        enum TKind : uint8_t { ekProgress, ekStart, ekEnd };
+        TKind Kind = ekProgress;
+        int Index = 0;                                // in CliTasks; -1 after the last task's end
+        int TaskIndex = 0;                            // in the component's list
         std::filesystem::path Output;                 // a start's output name
         std::filesystem::path Created;                // the file a start created; empty when none
         std::optional<TFileIdentity> CreatedIdentity; // that file's, taken as it was created
-        bool Finished = false, Exception = false;
+        TTaskEnd End = teNotEnded;                    // an end's
         std::string Message;
         TTaskResult Result; // an end's
         TProgressInfo Progress;

@@ -470,8 +470,8 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
     else if (task.SplitPieces == 0)
         task.SplitPieces = pieces;
     // A task that cannot start has reported its end before StartConvert returns.
-    TConvertThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
-                                               static_cast<TConvertPriority>(Priority.load()));
+    TServedThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
+                                              static_cast<TConvertPriority>(Priority.load()));
     if (worker)
         worker->Start();
 }
@@ -522,8 +522,7 @@ void TCustomFFmpegComponent::TaskTerminated(TFFmpeg& task) {
     task.SettleCreatedOutput();
     RunAsHandler([&] {
         if (OnTerminate)
-            DeliverTerminate(index, task.Finished, task.ErrorOccurred,
-                             OneLineText(task.ErrorMessage));
+            DeliverTerminate(index, EndOf(task), OneLineText(task.ErrorMessage));
         ++TasksEnded;
         task.EndCounted = true;
         GoOn(); // with no worker threads the starting loop goes on by itself
@@ -538,26 +537,25 @@ void TCustomFFmpegComponent::ReportStart(TFFmpeg& task) {
 
 void TCustomFFmpegComponent::AllTasksEnded() {
     if (OnTerminate)
-        DeliverTerminate(-1, true, false, "");
+        DeliverTerminate(-1, teFinished, "");
 }
 
 // Call inside EventLock. In thread mode the handler runs on the delivery thread, after every
 // event posted before it; the handler is read when the event is delivered, so DetachEvents
 // also silences events already on their way.
-void TCustomFFmpegComponent::DeliverTerminate(int index, bool finished, bool exception,
-                                              const std::string& message) {
+void TCustomFFmpegComponent::DeliverTerminate(int index, TTaskEnd end, const std::string& message) {
     if (!ThreadModeFlag) {
-        OnTerminate(index, finished, exception, message);
+        OnTerminate(index, end, message);
         return;
     }
-    Delivery->Post([this, index, finished, exception, message] {
+    Delivery->Post([this, index, end, message] {
         TTerminateEvent handler;
         {
             auto guard = LockServingMainThread(EventLock);
             handler = OnTerminate;
         }
         if (handler)
-            handler(index, finished, exception, message);
+            handler(index, end, message);
     });
 }
 

@@ -65,13 +65,12 @@ std::string NoSoundText(const std::string& shownName);
 // worker thread (the caller's thread with a thread count of 0), inside the component's
 // EventLock, so handlers of concurrent tasks never overlap.
 using TProgressEvent = std::function<void(int AIndex, const TProgressInfo& AProgress)>;
-// End of a task: AFinished true when it converted to the end, false when stopped; AException true
-// with AMessage when it failed. AIndex -1 (with true, false, "") follows the last task's end.
+// End of a task: how it ended, with AMessage why when it failed (or why a stopped task kept no
+// file). AIndex -1 (with teFinished and "") follows the last task's end.
 // With a thread count above 0 it runs on the component's delivery thread, one event at a time
 // and in the order the ends happened; otherwise on the thread that ended the task (the caller's,
 // inside StartTasks). A handler may call the component but must not destroy it.
-using TTerminateEvent =
-    std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+using TTerminateEvent = std::function<void(int AIndex, TTaskEnd AEnd, const std::string& AMessage)>;
 // A task starts: its output was created under AOutputFileName (the name it was given, or the
 // next free numbered one when another file took that meanwhile). Runs on the thread that starts
 // the task (the caller's, or the worker of a task that ended), inside EventLock, before the
@@ -189,15 +188,12 @@ public:
 protected:
     // ---- Properties (published by TFFmpegComponent) -------------------------------------------
     std::string GetVersion() const { return "2.5"; }
-    bool GetPreview() const { return PreviewFlag; }
     // Also sets the flag on every task in the list.
     void SetPreview(bool value);
-    bool GetPreviewBitmap() const { return PreviewBitmapFlag; }
     void SetPreviewBitmap(bool value);
     // Milliseconds between progress events; values of 100 or less store 100.
     int GetProgressInterval() const { return ProgressIntervalMs; }
     void SetProgressInterval(int valueMs);
-    TTaskPriority GetThreadPriority() const { return Priority; }
     void SetThreadPriority(TTaskPriority value) { Priority = value; }
 
     // Events: assign before StartTasks (see DetachEvents).
@@ -243,7 +239,7 @@ private:
     // Call inside EventLock. The pieces a starting task encodes its sound in at once.
     int PiecesPerTask() const;
     void AllTasksEnded();
-    void DeliverTerminate(int index, bool finished, bool exception, const std::string& message);
+    void DeliverTerminate(int index, TTaskEnd end, const std::string& message);
     // Runs body as this thread's handler; call inside EventLock.
     template <typename TBody> void RunAsHandler(TBody body);
     void InstallTaskCallbacks(TFFmpeg& task);
@@ -281,10 +277,7 @@ private:
 // The component with its properties and events published.
 class TFFmpegComponent : public TCustomFFmpegComponent {
 public:
-    using TCustomFFmpegComponent::GetPreview;
-    using TCustomFFmpegComponent::GetPreviewBitmap;
     using TCustomFFmpegComponent::GetProgressInterval;
-    using TCustomFFmpegComponent::GetThreadPriority;
     using TCustomFFmpegComponent::GetVersion;
     using TCustomFFmpegComponent::SetPreview;
     using TCustomFFmpegComponent::SetPreviewBitmap;

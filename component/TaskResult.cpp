@@ -5,8 +5,6 @@
 #include "engine/OutputTarget.h"
 #include "ffbind/TextUtils.h"
 
-namespace {
-
 TTaskEnd EndOf(const TFFmpeg& task) {
     if (task.ErrorOccurred)
         return teFailed;
@@ -15,8 +13,6 @@ TTaskEnd EndOf(const TFFmpeg& task) {
                                                                           : teFinishedWithWarning;
     return task.Terminated ? teStopped : teNotEnded;
 }
-
-} // namespace
 
 TTaskResult ResultOf(const TFFmpeg& task) {
     TTaskResult result;

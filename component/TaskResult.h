@@ -13,6 +13,11 @@ class TFFmpeg; // component/FFmpegTask.h
 // How a task ended; teNotEnded for a task that waits or runs (or is not in the list).
 enum TTaskEnd : uint8_t { teNotEnded, teFinished, teFinishedWithWarning, teStopped, teFailed };
 
+// The task converted to its end, with a warning or without.
+inline bool IsFinished(TTaskEnd end) {
+    return end == teFinished || end == teFinishedWithWarning;
+}
+
 // The figures of loudness normalisation, as the front ends show them.
 struct TTaskLoudness {
     double InputLufs = -70.0;
@@ -37,6 +42,9 @@ struct TTaskResult {
     bool GainPlaceholders = false;
     TPathFileName InputFileName;
 };
+
+// How the task's run ended so far; the caller keeps the task from changing meanwhile.
+TTaskEnd EndOf(const TFFmpeg& task);
 
 // A copy of the task's result; the caller keeps the task from changing meanwhile (the
 // component's EventLock).

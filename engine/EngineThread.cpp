@@ -1,4 +1,4 @@
-// The engine's threads and the run control of the engine: starting, pausing, resuming and
+// The run's threading and the run control of the engine: starting, pausing, resuming and
 // stopping a run, the run's body and its end notification.
 #include "engine/EngineThread.h"
 
@@ -6,10 +6,6 @@
 #include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 #include "ffbind/MainThread.h"
-
-#include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 int NiceValue(TConvertPriority priority) {
     switch (priority) {
@@ -23,51 +19,6 @@ int NiceValue(TConvertPriority priority) {
         return 0;
     }
 }
-
-TEngineThread::TEngineThread(std::string name, std::function<void()> body,
-                             TConvertPriority priority)
-    : Name(std::move(name)), Body(std::move(body)), Priority(priority) {}
-
-TEngineThread::~TEngineThread() {
-    Join();
-}
-
-void TEngineThread::Start() {
-    if (StartedFlag.exchange(true))
-        return;
-    // The thread keeps its own copies: a thread detached from a destroyed owner (one that
-    // released itself from its own body) touches nothing of the owner afterwards.
-    Thread = std::thread([name = Name, body = Body, priority = Priority, done = DoneFlag] {
-        // Linux thread names are at most 15 characters.
-        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-        // A fresh thread per run: raising the nice value needs no privilege, lowering it would.
-        const int nice = NiceValue(priority);
-        if (nice != 0)
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
-        body();
-        *done = true;
-    });
-}
-
-bool TEngineThread::IsCurrent() const {
-    return Thread.get_id() == std::this_thread::get_id();
-}
-
-void TEngineThread::Join() {
-    if (!Thread.joinable())
-        return;
-    if (IsCurrent()) {
-        Thread.detach();
-        return;
-    }
-    // The body may still hand log lines to the main thread while it finishes.
-    WaitServingMainThread([this] { return DoneFlag->load(); });
-    Thread.join();
-}
-
-TConvertThread::TConvertThread(TCustomFFmpeg& engine, TConvertPriority priority)
-    : TEngineThread(
-          "sp-convert", [&engine] { engine.Run(); }, priority) {}
 
 void TPauseGate::Close() {
     std::lock_guard<std::mutex> guard(Lock);
@@ -109,8 +60,7 @@ void TCustomFFmpeg::ReleaseRunThreads() {
     }
 }
 
-TConvertThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading,
-                                            TConvertPriority Priority) {
+TServedThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading, TConvertPriority Priority) {
     if (Running || Terminated)
         return nullptr;
     const char* refusal = nullptr;
@@ -134,7 +84,8 @@ TConvertThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading,
         return nullptr;
     }
     ReleaseRunThreads();
-    Worker = std::make_unique<TConvertThread>(*this, Priority);
+    Worker = std::make_unique<TServedThread>(
+        "sp-convert", [this] { Run(); }, NiceValue(Priority));
     ConvertThread = Worker.get();
     return Worker.get();
 }
@@ -153,7 +104,7 @@ void TCustomFFmpeg::Pause() {
 }
 
 void TCustomFFmpeg::Resume() {
-    TConvertThread* thread = ConvertThread;
+    TServedThread* thread = ConvertThread;
     if (!thread)
         return;
     PauseGate.Open();
@@ -172,7 +123,7 @@ bool TCustomFFmpeg::Paused() const {
 void TCustomFFmpeg::RequestStop(TStopWait Wait) {
     StopRequested = true;
     PauseGate.Wake();
-    if (TConvertThread* thread = ConvertThread)
+    if (TServedThread* thread = ConvertThread)
         thread->Start(); // a worker never started must still run to its end notification
     if (Wait == swWaitForEnd)
         ReleaseRunThreads();
@@ -187,7 +138,7 @@ void TCustomFFmpeg::Stop(TStopWait Wait) {
         TerminatePending = true;
         ReleaseRunThreads();
         TerminateThread =
-            std::make_unique<TEngineThread>("sp-terminate", [this] { DoTerminate(); });
+            std::make_unique<TServedThread>("sp-terminate", [this] { DoTerminate(); });
         TerminateThread->Start();
     }
     if (Wait == swWaitForEnd)

@@ -288,7 +288,7 @@ void TCustomFFmpeg::SetOption(const std::string& Name, const std::string& Value)
         {"an", [](auto& e, auto&, auto& v) { e.AudioDisable = ToBool(v); }},
         {"acodec", [](auto& e, auto&, auto& v) { e.ApplyCodecName('a', v); }},
         {"atag", [](auto& e, auto&, auto& v) { e.ApplyCodecTag('a', v); }},
-        {"vol", [](auto& e, auto&, auto& v) { e.AudioVolume = StrToInt(v); }},
+        {"vol", [](auto& e, auto&, auto& v) { e.SetAudioVolume(StrToInt(v)); }},
         {"replaygain", [](auto& e, auto&, auto& v) { e.GainTagPlaceholders = ToBool(v); }},
         {"newaudio", [](auto& e, auto&, auto&) { e.NewStreamOnLastOutput(AVMEDIA_TYPE_AUDIO); }},
         {"alang", [](auto& e, auto&, auto& v) { e.AudioLanguage = v; }},

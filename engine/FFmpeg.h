@@ -13,6 +13,7 @@
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
 #include "ffbind/FrameHook.h"
+#include "ffbind/ServedThread.h"
 #include "ffbind/UnicodeProtocol.h"
 
 #include <atomic>
@@ -109,7 +110,7 @@ public:
     // ---- Run ---------------------------------------------------------------------------------
     // Starts a run once per Reset: on a worker thread, returns the created worker (the caller
     // starts it) or nullptr; on the caller's thread, converts there and returns nullptr.
-    TConvertThread* StartConvert(TConvertThreading Threading, TConvertPriority Priority);
+    TServedThread* StartConvert(TConvertThreading Threading, TConvertPriority Priority);
     void Pause();
     void Resume();
     void RequestStop(TStopWait Wait);
@@ -216,9 +217,8 @@ protected:
     std::vector<std::string> MissingEffectsLogged;
 
 private:
-    friend class TTranscodeRun;  // reads the set-up
-    friend class TRunLink;       // fires the events and writes back what a run decides
-    friend class TConvertThread; // runs Run
+    friend class TTranscodeRun; // reads the set-up
+    friend class TRunLink;      // fires the events and writes back what a run decides
 
     // Every option field to its default and the run state to empty.
     void InitDefaults();
@@ -234,7 +234,7 @@ private:
     bool SoundAloneFallback(const AVStream* Refused) const;
     bool TranscodeOrSoundAlone();
     void DropOutputVideo();
-    std::atomic<TConvertThread*> ConvertThread{nullptr};
+    std::atomic<TServedThread*> ConvertThread{nullptr};
     // Input n was opened at a start time: its time stamps start at 0 there.
     bool InputFileClipped[MAX_FILES]{};
 
@@ -245,8 +245,8 @@ private:
     std::unique_ptr<TTranscodeRun> CurrentRun;
     // The video hooks loaded by the `vhook` option, run over decoded pictures.
     TFrameHookChain VideoHookChain;
-    std::unique_ptr<TConvertThread> Worker;
-    std::unique_ptr<TEngineThread> TerminateThread;
+    std::unique_ptr<TServedThread> Worker;
+    std::unique_ptr<TServedThread> TerminateThread;
     std::atomic<bool> TerminatePending{false};
     TPauseGate PauseGate;
 

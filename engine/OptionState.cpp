@@ -42,8 +42,10 @@ void TOptionState::SetAudioChannels(int Value) {
 }
 
 void TOptionState::SetAudioVolume(int Value) {
-    if (Value >= 0)
-        AudioVolume = Value;
+    // A negative factor would turn the sound upside down and amplify it.
+    if (Value < 0)
+        throw FFmpegException("Incorrect volume (0 or more, 256 = unchanged)");
+    AudioVolume = Value;
 }
 
 void TOptionState::SetAudioSyncMethod(int Value) {

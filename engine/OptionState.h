@@ -194,6 +194,7 @@ struct TOptionState {
     // ---- Value setters: each checks and converts one option's value ----------------------
     void SetAudioSampleRate(int ValueHz);
     void SetAudioChannels(int Value);
+    // Raises FFmpegException for a negative volume.
     void SetAudioVolume(int Value);
     void SetAudioSyncMethod(int Value);
     void SetVideoSyncMethod(int Value);

@@ -1,20 +1,45 @@
-// A worker thread whose join serves the main thread's hand-overs.
+// The program's worker thread, whose join serves the main thread's hand-overs.
 #include "ffbind/ServedThread.h"
 
 #include "ffbind/MainThread.h"
 
-void TServedThread::Start(std::function<void()> body) {
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+TServedThread::TServedThread(std::string name, std::function<void()> body, int niceValue)
+    : Name(std::move(name)), Body(std::move(body)), NiceValue(niceValue) {}
+
+TServedThread::~TServedThread() {
     Join();
-    Ended = false;
-    Thread = std::thread([this, body = std::move(body)] {
+}
+
+void TServedThread::Start() {
+    if (StartedFlag.exchange(true))
+        return;
+    // The thread keeps its own copies: a thread detached from a destroyed owner (one that
+    // released itself from its own body) touches nothing of the owner afterwards.
+    Thread = std::thread([name = Name, body = Body, nice = NiceValue, done = DoneFlag] {
+        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        // A fresh thread per body: raising the nice value needs no privilege, lowering it would.
+        if (nice != 0)
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
         body();
-        Ended = true;
+        *done = true;
     });
+}
+
+bool TServedThread::IsCurrent() const {
+    return Thread.get_id() == std::this_thread::get_id();
 }
 
 void TServedThread::Join() {
     if (!Thread.joinable())
         return;
-    WaitServingMainThread([this] { return Ended.load(); });
+    if (IsCurrent()) {
+        Thread.detach();
+        return;
+    }
+    WaitServingMainThread([this] { return DoneFlag->load(); });
     Thread.join();
 }

@@ -95,8 +95,8 @@ private:
         OnOtherThread(
             [&] { Window->TesselProgress(index, ProgressAt(fps, currentMs, sizeBytes, totalMs)); });
     }
-    void Terminate(int index, bool finished, bool exception, const std::string& message = {}) {
-        OnOtherThread([&] { Window->TesselTerminate(index, finished, exception, message); });
+    void Terminate(int index, TTaskEnd end, const std::string& message = {}) {
+        OnOtherThread([&] { Window->TesselTerminate(index, end, message); });
     }
 
 private slots:
@@ -144,7 +144,7 @@ private slots:
         OnOtherThread([&] {
             for (int ms = 0; ms <= 60000; ms += 10)
                 Window->TesselProgress(0, ProgressAt(1, ms, ms, 60000));
-            Window->TesselTerminate(0, true, false, {});
+            Window->TesselTerminate(0, teFinished, {});
         });
         // The end comes last: nothing later writes an older percentage over "100%".
         QTRY_VERIFY(Rows().IsConverted(0));
@@ -155,7 +155,7 @@ private slots:
     void AStoppedTaskKeepsItsPercentageAndBecomesPlayableWhenItWroteSome() {
         const QString output = AddRow(QStringLiteral("Talk"));
         Progress(0, 25, 24400, 1000, 61000);
-        Terminate(0, false, false);
+        Terminate(0, teStopped);
         QTRY_VERIFY(Rows().IsConverted(0));
         QCOMPARE(Cell(0, tcProgress), QStringLiteral("40%"));
         QCOMPARE(Cell(0, tcStatus), QStringLiteral("Stopped at 40 %"));
@@ -167,7 +167,7 @@ private slots:
 
         // Stopped before it started: no percentage, and no output to play.
         QFile::remove(AddRow(QStringLiteral("Never")));
-        Terminate(1, false, false);
+        Terminate(1, teStopped);
         QTRY_COMPARE(Cell(1, tcStatus), QStringLiteral("Stopped"));
         QVERIFY(!Rows().IsConverted(1));
     }
@@ -180,7 +180,7 @@ private slots:
         OnOtherThread([&] { Window->TesselStart(0, ToPath(taken)); });
         QTRY_COMPARE(Cell(0, tcOutput), QStringLiteral("Talk_(new_1).mp3"));
         QCOMPARE(Rows().OutputFile(0), taken);
-        Terminate(0, false, false, StoppedWithoutSoundText);
+        Terminate(0, teStopped, StoppedWithoutSoundText);
         QTRY_COMPARE(Cell(0, tcStatus), QString::fromLatin1(StoppedWithoutSoundText));
         QVERIFY(TDesktopRecorder::Boxes.empty());
         QVERIFY(!Rows().IsConverted(0));
@@ -190,7 +190,7 @@ private slots:
     // run's watcher; the row gives the reason first and the path last.
     void AFailedTaskShowsItsReasonInTheRowAndStaysUnplayable() {
         AddRow(QStringLiteral("Talk"));
-        Terminate(0, false, true, "Could not write header for output file #0");
+        Terminate(0, teFailed, "Could not write header for output file #0");
         QTRY_VERIFY(Window->LogPane().Text().contains(
             QStringLiteral("***Talk.avi failed: Could not write header for output file #0")));
         QVERIFY(TDesktopRecorder::Boxes.empty());
@@ -245,15 +245,15 @@ private slots:
         QCOMPARE(Enabled(*Window), QStringLiteral("SR"));
         a.menu7->trigger();
         QCOMPARE(Cell(0, tcStatus), QStringLiteral("Converting"));
-        Terminate(0, true, false);
+        Terminate(0, teFinished);
         Progress(1, 1, 1000, 1000, 12000);
-        Terminate(1, false, true, "Error while opening encoder for output stream #0.0");
+        Terminate(1, teFailed, "Error while opening encoder for output stream #0.0");
         Progress(2, 1, 3000, 1000, 12000);
         QTRY_COMPARE(Cell(2, tcStatus), QStringLiteral("Converting"));
         a.btnStop->trigger();
         QCOMPARE(Enabled(*Window), QString());
-        Terminate(2, false, false);
-        Terminate(-1, true, false);
+        Terminate(2, teStopped);
+        Terminate(-1, teFinished);
         QTRY_COMPARE(Cell(2, tcStatus), QStringLiteral("Stopped at 25 %"));
         QCOMPARE(Cell(0, tcStatus), QStringLiteral("Done"));
         QCOMPARE(Cell(1, tcStatus),
@@ -282,8 +282,8 @@ private slots:
     void PlayOutputTakesTheSelectedOrElseTheLastOutput() {
         const QString first = AddRow(QStringLiteral("One"));
         const QString last = AddRow(QStringLiteral("Two"));
-        Terminate(0, true, false);
-        Terminate(1, true, false);
+        Terminate(0, teFinished);
+        Terminate(1, teFinished);
         QTRY_VERIFY(Rows().IsConverted(1));
         Window->Actions().mnuPlay->trigger();
         Window->FileList().selectionModel()->select(
@@ -490,7 +490,7 @@ private slots:
 
     void ADesktopThatCannotOpenIsReported() {
         const QString output = AddRow(QStringLiteral("Talk"));
-        Terminate(0, true, false);
+        Terminate(0, teFinished);
         QTRY_VERIFY(Rows().IsConverted(0));
         TDesktopRecorder::OpenWorks = false;
         const TMainActions& a = Window->Actions();

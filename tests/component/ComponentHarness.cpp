@@ -25,8 +25,7 @@ void TScratchFolder::Touch(const std::string& name) const {
 }
 
 TEventRecorder::TEventRecorder(TFFmpegComponent& component) : Component(component) {
-    Component.OnTerminate = [this](int index, bool finished, bool exception,
-                                   const std::string& message) {
+    Component.OnTerminate = [this](int index, TTaskEnd end, const std::string& message) {
         {
             std::lock_guard<std::mutex> guard(Lock);
             if (++Inside > 1)
@@ -35,7 +34,7 @@ TEventRecorder::TEventRecorder(TFFmpegComponent& component) : Component(componen
         // Linger a little so that an overlapping delivery would be seen.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::lock_guard<std::mutex> guard(Lock);
-        Ends.push_back({index, finished, exception, message, IsMainThread()});
+        Ends.push_back({index, end, message, IsMainThread()});
         --Inside;
     };
     Component.OnStart = [this](int, const TPathFileName& output) {

@@ -27,10 +27,12 @@ private:
 // One terminate event as the component delivered it.
 struct TTerminateRecord {
     int Index = 0;
-    bool Finished = false;
-    bool Exception = false;
+    TTaskEnd End = teNotEnded;
     std::string Message;
     bool OnMainThread = false;
+
+    bool Finished() const { return IsFinished(End); }
+    bool Failed() const { return End == teFailed; }
 };
 
 // Records the start, terminate and progress events of a component.

@@ -71,8 +71,8 @@ TEST_F(ComponentRun, ThreadCountZeroRunsOnTheCallingThread) {
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
     for (const TTerminateRecord& end : events.Terminates()) {
         EXPECT_TRUE(end.OnMainThread);
-        EXPECT_TRUE(end.Finished) << end.Message;
-        EXPECT_FALSE(end.Exception);
+        EXPECT_TRUE(end.Finished()) << end.Message;
+        EXPECT_FALSE(end.Failed());
     }
     EXPECT_FALSE(Component.ThreadMode());
     EXPECT_NEAR(ProbeDuration(Folder / "b.mp3"), 2.0, 0.25); // 8 kHz mp3 frames are 72 ms
@@ -102,7 +102,7 @@ TEST_F(ComponentRun, ThreadCountOneRunsOneAtATime) {
     EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
     for (const TTerminateRecord& end : events.Terminates()) {
         EXPECT_FALSE(end.OnMainThread);
-        EXPECT_TRUE(end.Finished) << end.Message;
+        EXPECT_TRUE(end.Finished()) << end.Message;
     }
     EXPECT_EQ(events.OverlappingTerminates(), 0);
     EXPECT_EQ(mostRunning, 1);
@@ -148,8 +148,8 @@ TEST_F(ComponentRun, StopWithWaitingWhileTheFirstRuns) {
     ASSERT_TRUE(events.WaitForRunEnd());
     EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(events.Terminates()[i].Finished);
-        EXPECT_FALSE(events.Terminates()[i].Exception) << events.Terminates()[i].Message;
+        EXPECT_FALSE(events.Terminates()[i].Finished());
+        EXPECT_FALSE(events.Terminates()[i].Failed()) << events.Terminates()[i].Message;
         EXPECT_EQ(Component.TaskResult(i).End, teStopped);
     }
     EXPECT_EQ(events.ProgressCount(1) + events.ProgressCount(2), 0);
@@ -186,8 +186,8 @@ TEST_F(ComponentRun, PauseResumeAndStopWhilePaused) {
     Component.StopTasks(true);
     ASSERT_TRUE(events.WaitForRunEnd());
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
-    EXPECT_TRUE(events.Terminates()[0].Finished);
-    EXPECT_FALSE(events.Terminates()[1].Finished);
+    EXPECT_TRUE(events.Terminates()[0].Finished());
+    EXPECT_FALSE(events.Terminates()[1].Finished());
     EXPECT_NEAR(ProbeDuration(Folder / "a.mp3"), 30.0, 0.2);
 }
 
@@ -219,7 +219,7 @@ TEST_F(ComponentRun, ASecondStartConvertsOnlyTheNewTask) {
     AddTask("mono_8k.wav", "b.mp3");
     Component.StartTasks(0);
     EXPECT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1, 1, -1}));
-    EXPECT_TRUE(events.Terminates()[2].Finished);
+    EXPECT_TRUE(events.Terminates()[2].Finished());
     EXPECT_EQ(fs::last_write_time(Folder / "a.mp3"), firstOutput);
     EXPECT_GT(ProbeDuration(Folder / "b.mp3"), 1.5);
     Component.StartTasks(1);
@@ -235,11 +235,11 @@ TEST_F(ComponentRun, TaskThatCannotStartReportsAndTheRunGoesOn) {
     Component.StartTasks(1);
     ASSERT_TRUE(events.WaitForRunEnd());
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, -1}));
-    EXPECT_TRUE(events.Terminates()[0].Exception);
+    EXPECT_TRUE(events.Terminates()[0].Failed());
     EXPECT_EQ(events.Terminates()[0].Message, "At least one output file must be specified");
-    EXPECT_TRUE(events.Terminates()[1].Finished);
-    EXPECT_TRUE(events.Terminates()[2].Finished);
-    EXPECT_FALSE(events.Terminates()[2].Exception);
+    EXPECT_TRUE(events.Terminates()[1].Finished());
+    EXPECT_TRUE(events.Terminates()[2].Finished());
+    EXPECT_FALSE(events.Terminates()[2].Failed());
 }
 
 // A run that takes tasks as it goes: it outlives its tasks until told that no more come; tasks
@@ -263,8 +263,8 @@ TEST_F(ComponentRun, TasksJoinARunAsItGoes) {
     Component.JoinAddedTasks(false);
     ASSERT_TRUE(events.WaitForRunEnd());
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, 1, 2, -1}));
-    EXPECT_TRUE(events.Terminates()[1].Exception);
-    EXPECT_TRUE(events.Terminates()[2].Finished);
+    EXPECT_TRUE(events.Terminates()[1].Failed());
+    EXPECT_TRUE(events.Terminates()[2].Finished());
     EXPECT_NEAR(ProbeDuration(Folder / "c.mp3"), 2.0, 0.25);
 
     Component.ClearTaskList();
@@ -371,7 +371,7 @@ TEST_F(ComponentRun, StopWhileAProgressHandlerWaitsForTheMainThread) {
         handingOver = true;
         Synchronize([] {});
     };
-    Component.OnTerminate = [&](int index, bool, bool, const std::string&) {
+    Component.OnTerminate = [&](int index, TTaskEnd, const std::string&) {
         if (index == -1)
             runEnded = true;
     };
@@ -399,9 +399,8 @@ TEST_F(ComponentRun, WaitingStopFromAHandlerDoesNotWaitOnItself) {
         };
         if (fromProgress)
             Component.OnProgress = [&](int, const TProgressInfo&) { stop(); };
-        Component.OnTerminate = [&](int index, bool finished, bool exception,
-                                    const std::string& message) {
-            record(index, finished, exception, message);
+        Component.OnTerminate = [&](int index, TTaskEnd end, const std::string& message) {
+            record(index, end, message);
             if (!fromProgress && index == 0)
                 stop();
         };

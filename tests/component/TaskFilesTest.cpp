@@ -63,7 +63,7 @@ TEST_F(TaskFiles, AddingCreatesNothingAndTheStartTakesAFreeName) {
                                          Folder / "tone_mono_(new_2).mp3"};
     EXPECT_EQ(events.StartedOutputs(), names);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(events.Terminates()[i].Finished) << events.Terminates()[i].Message;
+        EXPECT_TRUE(events.Terminates()[i].Finished()) << events.Terminates()[i].Message;
         EXPECT_EQ(Component.Task(i)->OutputOptions.FileName, names[i]);
         EXPECT_NEAR(ProbeDuration(names[i]), 3.0, 0.1);
     }
@@ -103,7 +103,7 @@ TEST_F(TaskFiles, FolderRemovedBeforeTheStartFailsAndRunsAgainOnceItIsBack) {
     Run(events);
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));
     const TTerminateRecord failed = events.Terminates()[0];
-    EXPECT_TRUE(failed.Exception);
+    EXPECT_TRUE(failed.Failed());
     EXPECT_EQ(failed.Message,
               "Could not open '" + added.OutputFileName.string() + "': No such file or directory");
     EXPECT_FALSE(fs::exists(folder));
@@ -113,7 +113,7 @@ TEST_F(TaskFiles, FolderRemovedBeforeTheStartFailsAndRunsAgainOnceItIsBack) {
     TEventRecorder again(Component);
     Run(again);
     ASSERT_EQ(again.TerminateIndexes(), (std::vector<int>{0, -1}));
-    EXPECT_TRUE(again.Terminates()[0].Finished) << again.Terminates()[0].Message;
+    EXPECT_TRUE(again.Terminates()[0].Finished()) << again.Terminates()[0].Message;
     EXPECT_NEAR(ProbeDuration(added.OutputFileName), 3.0, 0.1);
     EXPECT_FALSE(Component.RunAgain(0)) << "a finished task stays done";
 }
@@ -128,7 +128,7 @@ TEST_F(TaskFiles, OutputDeletedBetweenAddAndStartIsNoFalseDone) {
     TEventRecorder events(Component);
     Run(events);
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));
-    ASSERT_TRUE(events.Terminates()[0].Finished) << events.Terminates()[0].Message;
+    ASSERT_TRUE(events.Terminates()[0].Finished()) << events.Terminates()[0].Message;
     ASSERT_TRUE(fs::exists(added.OutputFileName));
     EXPECT_NEAR(ProbeDuration(added.OutputFileName), 3.0, 0.1);
     EXPECT_GT(DecodeAudio(added.OutputFileName).Rms(0, 0.5, 2.5), 0.05);

@@ -255,7 +255,7 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
 
     component.StartTasks(0);
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));
-    EXPECT_TRUE(events.Terminates()[0].Finished) << events.Terminates()[0].Message;
+    EXPECT_TRUE(events.Terminates()[0].Finished()) << events.Terminates()[0].Message;
     const auto written = folder / "Talk_(new).mp3";
     ASSERT_TRUE(std::filesystem::exists(written));
     EXPECT_EQ(ProbeValue(written, "stream=codec_name", "a:0"), "mp3");

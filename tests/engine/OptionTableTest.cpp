@@ -62,18 +62,27 @@ TEST_F(OptionTable, StrictNumbers) {
     EXPECT_EQ(E.AudioSampleRateHz, 44100); // the failed "ar" changed nothing
 }
 
-// ar and ac keep their value unless above 0; vol stores anything, its setter no negatives.
+// ar and ac keep their value unless above 0; a negative volume is refused alike by the option
+// and by its setter, and leaves the volume as it was.
 TEST_F(OptionTable, RatesChannelsAndVolume) {
     E.SetOption("ar", "0");
     E.SetOption("ar", "-1");
     EXPECT_EQ(E.AudioSampleRateHz, 44100);
     E.SetOption("ac", "1");
     EXPECT_EQ(E.AudioChannels, 1);
-    E.SetOption("vol", "-5");
-    EXPECT_EQ(E.AudioVolume, -5);
-    E.SetAudioVolume(512);
-    E.SetAudioVolume(-3);
+    E.SetOption("vol", "512");
     EXPECT_EQ(E.AudioVolume, 512);
+    const std::string refusal = "Incorrect volume (0 or more, 256 = unchanged)";
+    EXPECT_EQ(Rejection("vol", "-5"), refusal);
+    try {
+        E.SetAudioVolume(-3);
+        ADD_FAILURE() << "a negative volume was taken";
+    } catch (const FFmpegException& error) {
+        EXPECT_EQ(error.what(), refusal);
+    }
+    EXPECT_EQ(E.AudioVolume, 512);
+    E.SetAudioVolume(0);
+    EXPECT_EQ(E.AudioVolume, 0);
 }
 
 TEST_F(OptionTable, StreamAndMetadataMaps) {

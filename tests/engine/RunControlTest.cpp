@@ -145,7 +145,7 @@ TEST_F(RunControlTest, WorkerRunsAtTheGivenPriority) {
         nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
         ++run.Terminations;
     };
-    TConvertThread* worker = run.Engine->StartConvert(ctWorkerThread, cpLowest);
+    TServedThread* worker = run.Engine->StartConvert(ctWorkerThread, cpLowest);
     ASSERT_NE(worker, nullptr);
     EXPECT_FALSE(worker->Started()); // created suspended; the caller starts it
     worker->Start();

@@ -65,8 +65,8 @@ void TEngineUnderTest::CreateOutput(const TOptionList& options, const std::files
     ASSERT_GT(Engine->OpenOutputFile(output, join ? ojJoin : ojSeparate), 0) << Engine->LastError;
 }
 
-TConvertThread* TEngineUnderTest::Start(bool startWorker) {
-    TConvertThread* worker = Engine->StartConvert(ctWorkerThread, cpNormal);
+TServedThread* TEngineUnderTest::Start(bool startWorker) {
+    TServedThread* worker = Engine->StartConvert(ctWorkerThread, cpNormal);
     if (worker && startWorker)
         worker->Start();
     return worker;

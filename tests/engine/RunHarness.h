@@ -57,7 +57,7 @@ struct TEngineUnderTest {
     void CreateOutput(const TOptionList& options, const std::filesystem::path& output,
                       bool join = false);
     // Starts a threaded run; the worker is started at once unless told otherwise.
-    TConvertThread* Start(bool startWorker = true);
+    TServedThread* Start(bool startWorker = true);
     // Waits, serving hand-overs, until the end notification has come.
     void WaitForEnd();
     // Start and WaitForEnd.

@@ -20,7 +20,7 @@ TEST(RunStressTest, RandomPauseResumeAndStopNeverHang) {
         TEngineUnderTest run;
         run.OpenInputs({}, {input});
         run.CreateOutput({{"acodec", "copy"}}, folder / ("out" + std::to_string(i) + ".wav"));
-        TConvertThread* worker = run.Start(random() % 4 != 0);
+        TServedThread* worker = run.Start(random() % 4 != 0);
         ASSERT_NE(worker, nullptr);
         const int actions = static_cast<int>(random() % 4);
         for (int a = 0; a < actions; ++a) {

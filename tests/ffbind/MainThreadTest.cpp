@@ -130,18 +130,18 @@ TEST(MainThreadTest, WaitingForTheCodecLockKeepsServing) {
 
 // A worker hands a line over only once the main thread has begun to join it (a damaged file's
 // library warning while a dialog closes): the join serves it, where a plain join would wait for
-// ever. Run three times, also with a thread that never hands over and one started anew.
+// ever. Run three times, also with a thread that never hands over.
 TEST(MainThreadTest, JoiningAServedThreadKeepsServing) {
-    TServedThread worker;
     for (const bool handsOver : {true, false, true}) {
         std::atomic<bool> joining{false};
         bool ranOnMain = false;
-        worker.Start([&] {
+        TServedThread worker("served", [&] {
             while (!joining)
                 std::this_thread::yield();
             if (handsOver)
                 Synchronize([&] { ranOnMain = IsMainThread(); });
         });
+        worker.Start();
         joining = true;
         worker.Join();
         EXPECT_FALSE(worker.Joinable());
