@@ -312,7 +312,10 @@ bool TFFmpeg::NormalizeLoudness(double targetLufs) {
             codecLoss = std::make_unique<TCodecLoss>(*encoder, asRun.Options);
     }
     MeasuredLoudness = MeasureLoudness(in.FileName, in.FormatName, fileStartUs, startUs, durationUs,
-                                       format, progress, codecLoss.get());
+                                       format, progress, [&](const AVFrame& frame) {
+                                           if (codecLoss)
+                                               codecLoss->Take(frame);
+                                       });
     if (!MeasuredLoudness)
         return false;
     TLoudness asWritten = *MeasuredLoudness;

@@ -532,6 +532,15 @@ void TCustomFFmpeg::ApplyVstats() {
     VstatsFileName = exe.parent_path().string() + "/vstats_" + stamp + ".log";
 }
 
+bool TCustomFFmpeg::AddVideoHook(const std::vector<std::string>& Args) {
+    std::vector<std::string> args = Args;
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return AddFrameHook(VideoHookChain, static_cast<int>(args.size()), argv.data()) == 0;
+}
+
 void TCustomFFmpeg::ApplyVideoHook(const std::string& Value) {
     const char* separators = Value.find('|') != std::string::npos ? "|" : " ";
     std::vector<std::string> args;

@@ -6,6 +6,7 @@
 #include "engine/EngineErrors.h"
 #include "engine/EngineSetup.h"
 #include "engine/EngineThread.h"
+#include "engine/HookAction.h"
 #include "engine/OptionState.h"
 #include "engine/OutputTarget.h"
 #include "engine/ProgressReport.h"
@@ -28,8 +29,6 @@
 
 class TBitmap24;     // ffbind/FFUtils.h
 class TTranscodeRun; // engine/TranscodeRun.h
-
-enum THookAction { haContinue, haIgnore, haStop };
 
 // What OpenOutputFile does with a local output's file: create it, or only check that it could
 // be created (a task set up ahead of its run holds no file).

@@ -2,8 +2,6 @@
 // abuffersink.
 #include "engine/LoudnessMeter.h"
 
-#include "engine/CodecLoss.h"
-
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFUtils.h"
 
@@ -138,7 +136,7 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          int64_t startUs, int64_t durationUs,
                                          const TSoundFormat& format,
                                          const std::function<bool(int64_t doneUs)>& onProgress,
-                                         TCodecLoss* codecLoss) {
+                                         const std::function<void(const AVFrame&)>& onFrame) {
     FilterGraphPtr graph(ff::avfilter_graph_alloc());
     if (!graph)
         throw std::bad_alloc();
@@ -156,8 +154,8 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
     FramePtr frame(ff::av_frame_alloc());
     const AVRational timeBase = ff::av_buffersink_get_time_base(sink);
     while (NextMeasuredFrame(sink, frame.get(), loudness)) {
-        if (codecLoss)
-            codecLoss->Take(*frame);
+        if (onFrame)
+            onFrame(*frame);
         const int64_t doneUs =
             frame->pts == AV_NOPTS_VALUE
                 ? 0

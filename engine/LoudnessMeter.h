@@ -55,8 +55,6 @@ struct TSoundFormat {
     AVSampleFormat SampleFormat = AV_SAMPLE_FMT_NONE;
 };
 
-class TCodecLoss;
-
 // Adds a filter of the libraries to a graph, linked after previous (none: unlinked); failures
 // throw std::runtime_error naming the filter.
 AVFilterContext* AddFilter(AVFilterGraph* graph, const char* name, const std::string& args,
@@ -68,13 +66,14 @@ double MetadataNumber(const AVFrame* frame, const char* key, double fallback);
 // Measures the best audio stream of a file from startUs for durationUs (each relative to the
 // file's start, fileStartUs in the stream's times; durationUs <= 0: to the end), converted to
 // format. onProgress receives the measured time and returns false to stop: the result is then
-// empty. codecLoss, when given, takes every measured frame. Failures throw std::runtime_error.
+// empty. onFrame, when given, takes every measured frame (a codec loss tried on the same sound).
+// Failures throw std::runtime_error.
 std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          const std::string& formatName, int64_t fileStartUs,
                                          int64_t startUs, int64_t durationUs,
                                          const TSoundFormat& format,
                                          const std::function<bool(int64_t doneUs)>& onProgress,
-                                         TCodecLoss* codecLoss = nullptr);
+                                         const std::function<void(const AVFrame&)>& onFrame = {});
 
 // Measures the best audio streams of files played one after another, as an album is measured
 // (one file: a track). Failures throw std::runtime_error.

@@ -7,7 +7,8 @@
 
 #include "engine/AudioVolume.h"
 #include "engine/EncodeDrain.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineErrors.h"
+#include "engine/OptionState.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLogger.h"
 

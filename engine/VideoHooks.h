@@ -4,7 +4,7 @@
 #ifndef SOUNDPICK_ENGINE_VIDEOHOOKS_H
 #define SOUNDPICK_ENGINE_VIDEOHOOKS_H
 
-#include "engine/FFmpeg.h"
+#include "engine/HookAction.h"
 #include "engine/VideoFilters.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/Previewer.h"

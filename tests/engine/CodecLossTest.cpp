@@ -72,7 +72,8 @@ TEST(CodecLoss, TellsWhatTheEncoderTakesAsTheToolMeasuresIt) {
         TCodecLoss loss(*settings, nullptr);
         const TSoundFormat format{&settings->ch_layout, settings->sample_rate,
                                   settings->sample_fmt};
-        ASSERT_TRUE(MeasureLoudness(source, "", 0, 0, 0, format, {}, &loss));
+        ASSERT_TRUE(MeasureLoudness(source, "", 0, 0, 0, format, {},
+                                    [&](const AVFrame& frame) { loss.Take(frame); }));
         const std::optional<double> measured = loss.LossLu();
         ASSERT_TRUE(measured);
         EXPECT_NEAR(*measured, toolLoss, 0.25) << "the tool's encode lost " << toolLoss << " LU";
