@@ -185,6 +185,8 @@ protected:
     void LogMissingEffect(const std::string& Option, const char* Effect);
     // Run-side halves of InitDefaults and CloseAll.
     void InitRunDefaults();
+    // A run of the set-up as it stands, firing this engine's events.
+    std::unique_ptr<TTranscodeRun> MakeRun();
     // Holds the run's thread while the run is paused (until resumed or stopped); a first pass
     // before the transcode calls it as the transcode loop does.
     void HoldWhilePaused();
@@ -216,9 +218,6 @@ protected:
     std::vector<std::string> MissingEffectsLogged;
 
 private:
-    friend class TTranscodeRun; // reads the set-up
-    friend class TRunLink;      // fires the events and writes back what a run decides
-
     // Every option field to its default and the run state to empty.
     void InitDefaults();
     // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
@@ -226,6 +225,9 @@ private:
     void new_subtitle_stream(TOutputFileSetup& Output);
     // The body of a run: transcode, record an error, release everything, DoTerminate.
     void Run();
+    // Takes what the run in progress found (once): the outputs that received sound, a finished
+    // run's warning, the hooks done with and the previews that failed.
+    void TakeOutcome();
     // Clears Running, sets Terminated, clears ConvertThread and fires OnTerminate.
     void DoTerminate();
     // The sound alone when the picture cannot be encoded (engine/OutputWithoutVideo.cpp): an
@@ -287,9 +289,6 @@ private:
     void TakeVideoParameters(AVStream* Stream, unsigned Index, AVCodecContext* Context);
     bool SetOptionOnTemplates(const std::string& Name, const std::string& Value, bool& Found);
 };
-
-// "Could not write <name>: <the system's reason>".
-std::string WriteErrorText(const std::filesystem::path& FileName, int Code);
 
 // Sets one entry of an owned dictionary (created on first use).
 void DictSet(DictionaryPtr& Dictionary, const std::string& Key, const std::string& Value);

@@ -310,7 +310,3 @@ void TCustomFFmpeg::FailWriting(const TOutputFileSetup& Output, int Code) {
     ErrorOccurred = true;
     GetLogger()->Log(this, llError, ErrorMessage);
 }
-
-std::string WriteErrorText(const std::filesystem::path& FileName, int Code) {
-    return "Could not write " + FileName.string() + ": " + ErrorText(Code);
-}

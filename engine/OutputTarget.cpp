@@ -1,6 +1,8 @@
 // Output files created exclusively, and replacements through part files.
 #include "engine/OutputTarget.h"
 
+#include "ffbind/FFUtils.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -187,4 +189,8 @@ std::string TOutputTarget::LostReason() const {
     if (now.st_dev != Device || now.st_ino != Inode)
         return "another file took the output's place while it was written";
     return {};
+}
+
+std::string WriteErrorText(const std::filesystem::path& FileName, int Code) {
+    return "Could not write " + FileName.string() + ": " + ErrorText(Code);
 }

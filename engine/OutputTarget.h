@@ -71,4 +71,7 @@ private:
     ino_t Inode = 0;
 };
 
+// "Could not write <name>: <the system's reason>".
+std::string WriteErrorText(const std::filesystem::path& FileName, int Code);
+
 #endif

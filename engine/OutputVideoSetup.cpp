@@ -86,21 +86,25 @@ void TTranscodeRun::PrepareVideoOutput(TOutputStream& Ost, TInputStream& Ist) {
         throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
     Ost.Video.reset(new TVideoOutputState);
     TVideoOutputState& state = *Ost.Video;
-    state.Crop = Setup.CropTop || Setup.CropBottom || Setup.CropLeft || Setup.CropRight;
-    state.CropBands = {Setup.CropTop, Setup.CropBottom, Setup.CropLeft, Setup.CropRight};
+    state.Crop = Setup.Options.CropTop || Setup.Options.CropBottom || Setup.Options.CropLeft ||
+                 Setup.Options.CropRight;
+    state.CropBands = {Setup.Options.CropTop, Setup.Options.CropBottom, Setup.Options.CropLeft,
+                       Setup.Options.CropRight};
     state.InitialCropBands = state.CropBands;
     state.InitialWidth = state.InputWidth = dec->width;
     state.InitialHeight = state.InputHeight = dec->height;
     state.InputFormat = dec->pix_fmt;
-    state.Pad = Setup.PadTop || Setup.PadBottom || Setup.PadLeft || Setup.PadRight;
-    state.PadBands = {Setup.PadTop, Setup.PadBottom, Setup.PadLeft, Setup.PadRight};
+    state.Pad = Setup.Options.PadTop || Setup.Options.PadBottom || Setup.Options.PadLeft ||
+                Setup.Options.PadRight;
+    state.PadBands = {Setup.Options.PadTop, Setup.Options.PadBottom, Setup.Options.PadLeft,
+                      Setup.Options.PadRight};
     enc->bits_per_raw_sample = 0;
-    if (Setup.UseVideoFilters || !Setup.VideoFilters.empty()) {
+    if (Setup.UseVideoFilters || !Setup.Options.VideoFilters.empty()) {
         // The graph crops and scales; the path itself only pads.
         state.Crop = false;
         state.CropBands = state.InitialCropBands = TVideoBands();
         std::string error;
-        if (ConfigureFilters(Setup, Ist, Ost, error) < 0) {
+        if (ConfigureFilters(Setup.Options, Ist, Ost, error) < 0) {
             error = error.empty() ? std::string("Error opening filters!")
                                   : "Error opening filters: " + error;
             throw FFmpegException(error);
@@ -114,9 +118,9 @@ void TTranscodeRun::WriteVideoStats(AVFormatContext*, TOutputStream& Ost, int Fr
     TEngineRun& run = State;
     TVideoHookState& hooks = VideoHookStateOf(*this);
     if (!hooks.Vstats) {
-        hooks.Vstats.reset(std::fopen(Setup.VstatsFileName.c_str(), "w"));
+        hooks.Vstats.reset(std::fopen(Setup.Options.VstatsFileName.c_str(), "w"));
         if (!hooks.Vstats)
-            throw FFmpegException("fopen fail: " + Setup.VstatsFileName);
+            throw FFmpegException("fopen fail: " + Setup.Options.VstatsFileName);
     }
     std::FILE* file = hooks.Vstats.get();
     const AVCodecContext* enc = Ost.Enc;

@@ -55,7 +55,7 @@ bool TCustomFFmpeg::TranscodeOrSoundAlone() {
     GetLogger()->Log(this, llWarning,
                      InputFileName(0).string() + ": its video cannot be encoded for " + format +
                          "; the sound alone is converted.");
-    CurrentRun = std::make_unique<TTranscodeRun>(*this);
+    CurrentRun = MakeRun();
     return CurrentRun->Transcode();
 }
 

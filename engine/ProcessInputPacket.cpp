@@ -72,7 +72,8 @@ int TTranscodeRun::ProcessInputPacket(TInputStream& ist, int istIndex, const AVP
         const bool beforeClip = Setup.InputFileClipped[ist.FileIndex] &&
                                 ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
                                 ist.NextPtsUs <= 0;
-        if ((Setup.StartTimeUs == 0 || ist.PtsUs >= Setup.StartTimeUs) && !beforeClip) {
+        if ((Setup.Options.StartTimeUs == 0 || ist.PtsUs >= Setup.Options.StartTimeUs) &&
+            !beforeClip) {
             for (auto& ost : State.OutputStreams)
                 if (ost->SourceIndex == istIndex && !ost->EncodingNeeded)
                     CopyPacket(*ost, ist, *packet);
@@ -136,10 +137,10 @@ int TTranscodeRun::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
                 ist.PtsUs + UnitDurationUs(ist.St, ist.Dec,
                                            kind == AVMEDIA_TYPE_VIDEO ? frame->pkt_duration : 0,
                                            ist.St->time_base, frame->nb_samples);
-            if (kind == AVMEDIA_TYPE_AUDIO && Setup.AudioVolume != UnityVolume) {
+            if (kind == AVMEDIA_TYPE_AUDIO && Setup.Options.AudioVolume != UnityVolume) {
                 if (ff::av_frame_make_writable(frame) < 0)
                     throw FFmpegException("av_frame_make_writable failed");
-                ApplyAudioVolume(*frame, Setup.AudioVolume);
+                ApplyAudioVolume(*frame, Setup.Options.AudioVolume);
             }
             if (kind == AVMEDIA_TYPE_VIDEO) {
                 ist.Quality = frame->quality;
@@ -155,7 +156,7 @@ int TTranscodeRun::DecodeUnits(TInputStream& ist, int istIndex, const AVPacket* 
 }
 
 void TTranscodeRun::PaceRealTime(const TInputStream& ist) const {
-    if (!Setup.RateEmulation)
+    if (!Setup.Options.RateEmulation)
         return;
     // Units are not handed on before their time has come on the wall clock. The wait is cut
     // into slices so that a stop request is answered at once.
@@ -172,7 +173,7 @@ void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
                                     AVSubtitle* subtitle, int64_t packetPts) {
     TEngineRun& run = State;
     PaceRealTime(ist);
-    if (Setup.StartTimeUs != 0 && ist.PtsUs < Setup.StartTimeUs)
+    if (Setup.Options.StartTimeUs != 0 && ist.PtsUs < Setup.Options.StartTimeUs)
         return;
     for (auto& ostPtr : run.OutputStreams) {
         TOutputStream& ost = *ostPtr;
@@ -182,7 +183,7 @@ void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             if (frame) {
-                TAudioSyncSettings settings = AudioSyncSettingsOf(Setup, Link.LogSender());
+                TAudioSyncSettings settings = AudioSyncSettingsOf(Setup.Options, Link.LogSender());
                 settings.StopRequested = &Setup.StopRequested;
                 settings.ClipStartUs = Setup.InputSetups[ist.FileIndex]->StartUs;
                 settings.Split.EncoderOptions = StreamSetupOf(ost).EncoderOptions.get();
@@ -190,17 +191,18 @@ void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
                 // keeps one encoder.
                 if (!IsSoleSoundStream(*output))
                     settings.Split.Pieces = 0;
-                OutputAudio(ost, ist, *frame, Setup.StartTimeUs, settings, [&](AVPacket* encoded) {
-                    run.AudioSizeBytes += encoded->size;
-                    WriteOutputPacket(output, ost, encoded);
-                });
+                OutputAudio(ost, ist, *frame, Setup.Options.StartTimeUs, settings,
+                            [&](AVPacket* encoded) {
+                                run.AudioSizeBytes += encoded->size;
+                                WriteOutputPacket(output, ost, encoded);
+                            });
             }
             break;
         case AVMEDIA_TYPE_VIDEO:
             if (frame) {
                 int frameBytes = 0;
                 OutputVideo(output, ost, ist, frame, frameBytes);
-                if (!Setup.VstatsFileName.empty() && frameBytes != 0)
+                if (!Setup.Options.VstatsFileName.empty() && frameBytes != 0)
                     WriteVideoStats(output, ost, frameBytes);
             }
             break;
@@ -217,7 +219,8 @@ void TTranscodeRun::DispatchDecoded(TInputStream& ist, int istIndex, AVFrame* fr
 void TTranscodeRun::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& packet) {
     TEngineRun& run = State;
     // A copy starts at a key frame unless told to keep what comes before the first one.
-    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) && !Setup.CopyInitialNonKeyframes)
+    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY) &&
+        !Setup.Options.CopyInitialNonKeyframes)
         return;
     const AVMediaType kind = ist.St->codecpar->codec_type;
     if (kind == AVMEDIA_TYPE_AUDIO)
@@ -230,7 +233,7 @@ void TTranscodeRun::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
     if (!copy)
         throw FFmpegException("av_packet_clone failed");
     const int64_t startOffset =
-        ff::av_rescale_q(Setup.StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
+        ff::av_rescale_q(Setup.Options.StartTimeUs, AV_TIME_BASE_Q, ost.St->time_base);
     ff::av_packet_rescale_ts(copy.get(), ist.St->time_base, ost.St->time_base);
     if (copy->pts != NoPts)
         copy->pts -= startOffset;
@@ -311,7 +314,7 @@ void TTranscodeRun::WriteFiltered(AVFormatContext* output, TOutputStream& ost, A
         std::string(ost.Bsf->filter->name) + " failed for stream " +
         std::to_string(original ? original->stream_index : ost.Index) + ", codec " +
         (ost.Enc && ost.Enc->codec ? ost.Enc->codec->name : "copy") + ": " + ErrorText(result);
-    if (Setup.ExitOnError)
+    if (Setup.Options.ExitOnError)
         throw FFmpegException(message);
     GetLogger()->Log(Link.LogSender(), llError, message);
     // The packet goes on unfiltered.

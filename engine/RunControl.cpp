@@ -4,6 +4,8 @@
 #include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <iterator>
+
 void TCustomFFmpeg::InitRunDefaults() {
     // A finished run's threads are joined before the engine is used again.
     ReleaseRunThreads();
@@ -112,9 +114,10 @@ void TCustomFFmpeg::Stop(TStopWait Wait) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        CurrentRun = std::make_unique<TTranscodeRun>(*this);
+        CurrentRun = MakeRun();
         if (!BeforeTranscode || BeforeTranscode()) {
             Finished = TranscodeOrSoundAlone();
+            TakeOutcome();
             if (Finished && AfterTranscode)
                 AfterTranscode();
         }
@@ -123,6 +126,8 @@ void TCustomFFmpeg::Run() {
         ErrorMessage = error.what();
         ErrorOccurred = true;
     }
+    // A failed run's findings count too: the end keeps or removes its outputs by them.
+    TakeOutcome();
     // The run's codecs close before CloseAll frees their contexts and the files they wrote to.
     CurrentRun.reset();
     CloseAll();
@@ -130,6 +135,72 @@ void TCustomFFmpeg::Run() {
     if (ErrorOccurred)
         Finished = false;
     DoTerminate();
+}
+
+std::unique_ptr<TTranscodeRun> TCustomFFmpeg::MakeRun() {
+    TRunSetup setup{.Options = *this,
+                    .InputFiles = InputFiles,
+                    .OutputFiles = OutputFiles,
+                    .InputSetups = InputSetups,
+                    .Outputs = {},
+                    .InputDecoders = {},
+                    .InputCodecs = InputCodecs,
+                    .InputFileTsOffsetsUs = std::vector<int64_t>(std::begin(InputFileTsOffsetsUs),
+                                                                 std::end(InputFileTsOffsetsUs)),
+                    .InputFileClipped =
+                        std::vector<bool>(std::begin(InputFileClipped), std::end(InputFileClipped)),
+                    .JoinMode = JoinMode,
+                    .UseVideoFilters = UseVideoFilters,
+                    .OptionContexts = OptionContexts,
+                    .VideoHookChain = VideoHookChain,
+                    .StopRequested = StopRequested,
+                    .ProgressIntervalUs = ProgressIntervalUs,
+                    .PreviewIntervalUs = PreviewIntervalUs,
+                    .PreviewFlags = PreviewFlags,
+                    .SoundAloneFallback = [this](const AVStream* refused) {
+                        return SoundAloneFallback(refused);
+                    }};
+    for (int i = 0; i < OutputFileCount(); ++i)
+        setup.Outputs.push_back(&OutputSetupOf(i));
+    for (const CodecContextPtr& decoder : InputDecoders)
+        setup.InputDecoders.push_back(decoder.get());
+    TRunEvents events;
+    events.LogSender = this;
+    events.HoldWhilePaused = [this] { HoldWhilePaused(); };
+    if (OnProgress)
+        events.Progress = [this](const TProgressInfo& progress) { OnProgress(this, progress); };
+    if (OnBeforeHook)
+        events.BeforeHook = [this](int64_t pts, THookAction& action) {
+            OnBeforeHook(this, pts, action);
+        };
+    if (OnCustomHook)
+        events.CustomHook = [this](TBitmap24& bitmap, int frameNumber, int64_t pts, bool& update,
+                                   bool& stopHook) {
+            OnCustomHook(this, bitmap, frameNumber, pts, update, stopHook);
+        };
+    if (OnPreviewBitmap)
+        events.PreviewBitmap = [this](TBitmap24& bitmap, int frameNumber, int64_t pts) {
+            OnPreviewBitmap(this, bitmap, frameNumber, pts);
+        };
+    return std::make_unique<TTranscodeRun>(std::move(setup), std::move(events));
+}
+
+void TCustomFFmpeg::TakeOutcome() {
+    if (!CurrentRun)
+        return;
+    const TRunOutcome outcome = CurrentRun->Link.TakeOutcome();
+    for (std::size_t i = 0; i < outcome.OutputHasSound.size(); ++i)
+        if (outcome.OutputHasSound[i])
+            OutputFileSetup(static_cast<int>(i)).HasSound = true;
+    if (!outcome.WarningSummary.empty() || !outcome.WarningMessage.empty()) {
+        WarningSummary = outcome.WarningSummary;
+        WarningMessage = outcome.WarningMessage;
+    }
+    if (outcome.HooksStopped) {
+        OnCustomHook = nullptr;
+        UsingVhook = false;
+    }
+    PreviewFlags = static_cast<uint8_t>(PreviewFlags & ~outcome.PreviewFlagsFailed);
 }
 
 void TCustomFFmpeg::DoTerminate() {

@@ -46,23 +46,23 @@ void TTranscodeRun::ReportProgress(bool Last) {
     figures.TotalSizeBytes = FirstOutputSize(Setup.OutputFiles);
     figures.ElapsedS = static_cast<float>(ff::av_gettime() - run.TimerStartUs) / 1000000.0f;
     figures.Last = Last;
-    figures.HasHandler = static_cast<bool>(Setup.OnProgress);
-    figures.Verbose = Setup.Verbose;
-    figures.QpHistogram = Setup.QpHistogram;
+    figures.HasHandler = static_cast<bool>(Link.HasProgress());
+    figures.Verbose = Setup.Options.Verbose;
+    figures.QpHistogram = Setup.Options.QpHistogram;
     figures.VideoSizeBytes = run.VideoSizeBytes;
     figures.AudioSizeBytes = run.AudioSizeBytes;
     figures.ExtraSizeBytes = run.ExtraSizeBytes;
     figures.FramesDuplicated = run.FramesDuplicated;
     figures.FramesDropped = run.FramesDropped;
-    figures.RecordingTimeMs = Setup.RecordingTimeMs;
+    figures.RecordingTimeMs = Setup.Options.RecordingTimeMs;
 
     const TProgressReport report = BuildProgressReport(figures);
     if (report.Skipped)
         return;
     if (report.HasStatus) {
-        if (Setup.OnProgress)
+        if (Link.HasProgress())
             Link.Progress(report.Progress);
-        else if (Setup.Verbose >= 0)
+        else if (Setup.Options.Verbose >= 0)
             GetLogger()->Log(Link.LogSender(), llVerbose, report.StatusLine);
     }
     if (!report.Summary.empty())

@@ -26,7 +26,7 @@ TSubtitleBuffer& SharedSubtitleBuffer() {
 void TTranscodeRun::OutputSubtitle(AVFormatContext* Output, TOutputStream& Ost, TInputStream& Ist,
                                    AVSubtitle* Subtitle, int64_t PacketPts) {
     if (PacketPts == AV_NOPTS_VALUE) {
-        if (Setup.ExitOnError)
+        if (Setup.Options.ExitOnError)
             throw FFmpegException("Subtitle packets must have a pts");
         GetLogger()->Log(Link.LogSender(), llError, "Subtitle packets must have a pts");
         return;

@@ -72,16 +72,16 @@ void FillPadColour(AVFrame& picture, const uint8_t colour[3]) {
 }
 
 void CropOrPadFailure(TTranscodeRun& run, const char* text) {
-    if (run.Setup.ExitOnError)
+    if (run.Setup.Options.ExitOnError)
         throw FFmpegException(text);
     GetLogger()->Log(run.Link.LogSender(), llError, text);
 }
 
-int ScalerFlagsOf(const TCustomFFmpeg& engine) {
-    int64_t flags = engine.ScalerFlags;
-    if (engine.OptionContexts.Scaler &&
-        ff::av_opt_get_int(engine.OptionContexts.Scaler.get(), "sws_flags", 0, &flags) < 0)
-        flags = engine.ScalerFlags;
+int ScalerFlagsOf(const TRunSetup& setup) {
+    int64_t flags = setup.Options.ScalerFlags;
+    if (setup.OptionContexts.Scaler &&
+        ff::av_opt_get_int(setup.OptionContexts.Scaler.get(), "sws_flags", 0, &flags) < 0)
+        flags = setup.Options.ScalerFlags;
     return static_cast<int>(flags);
 }
 
@@ -187,7 +187,7 @@ FramePtr FinalPicture(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
         return nullptr;
     }
     if (state.Pad)
-        FillPadColour(target, run.Setup.PadColor);
+        FillPadColour(target, run.Setup.Options.PadColor);
     if (rescale) {
         EnsureScaler(run, state, view->width, view->height,
                      static_cast<AVPixelFormat>(view->format), enc);
@@ -226,9 +226,10 @@ int EncodeVideoPicture(TTranscodeRun& run, AVFormatContext* output, TOutputStrea
     picture.pts = ost.SyncOpts;
     picture.interlaced_frame = source.interlaced_frame;
     if (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT))
-        picture.top_field_first =
-            run.Setup.TopFieldFirst == -1 ? source.top_field_first : run.Setup.TopFieldFirst;
-    picture.quality = run.Setup.SameQuality ? ist.Quality : enc->global_quality;
+        picture.top_field_first = run.Setup.Options.TopFieldFirst == -1
+                                      ? source.top_field_first
+                                      : run.Setup.Options.TopFieldFirst;
+    picture.quality = run.Setup.Options.SameQuality ? ist.Quality : enc->global_quality;
     picture.pict_type = AV_PICTURE_TYPE_NONE;
     DeliverPreview(run, picture, ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q));
     int bytes = 0;
@@ -252,26 +253,26 @@ int EncodeVideoPicture(TTranscodeRun& run, AVFormatContext* output, TOutputStrea
 void OutputVideoPicture(TTranscodeRun& run, AVFormatContext* output, TOutputStream& ost,
                         TInputStream& ist, const AVFrame& picture, int& frameBytes) {
     TVideoSyncInput sync;
-    sync.VideoSyncMethod = run.Setup.VideoSyncMethod;
+    sync.VideoSyncMethod = run.Setup.Options.VideoSyncMethod;
     sync.EncoderTimeBase = ost.Enc->time_base;
     sync.VariableFrameRateFormat =
         output && output->oformat && (output->oformat->flags & AVFMT_VARIABLE_FPS);
-    sync.InputSyncTimeS = PictureSyncTimeS(ist.PtsUs, run.Setup.StartTimeUs);
+    sync.InputSyncTimeS = PictureSyncTimeS(ist.PtsUs, run.Setup.Options.StartTimeUs);
     int copies = VideoFramesToEmit(sync, ost.SyncOpts);
     if (copies == 0) {
         ++run.State.FramesDropped;
-        if (run.Setup.Verbose > 2)
+        if (run.Setup.Options.Verbose > 2)
             GetLogger()->Log(run.Link.LogSender(), llVerbose, "*** drop!");
     } else if (copies > 1) {
         run.State.FramesDuplicated += copies - 1;
-        if (run.Setup.Verbose > 2)
+        if (run.Setup.Options.Verbose > 2)
             GetLogger()->LogF(run.Link.LogSender(), llVerbose, "*** %d dup!", copies - 1);
     }
-    copies = std::min(copies, run.Setup.MaxFrames[0] - ost.FrameNumber);
+    copies = std::min(copies, run.Setup.Options.MaxFrames[0] - ost.FrameNumber);
     // Pictures the decoder still gives after the clip's end (at the drain) are not the clip's.
-    if (run.Setup.RecordingTimeUs != std::numeric_limits<int64_t>::max()) {
-        const int64_t endFrames = ff::av_rescale_q_rnd(run.Setup.RecordingTimeUs, AV_TIME_BASE_Q,
-                                                       ost.Enc->time_base, AV_ROUND_UP);
+    if (run.Setup.Options.RecordingTimeUs != std::numeric_limits<int64_t>::max()) {
+        const int64_t endFrames = ff::av_rescale_q_rnd(
+            run.Setup.Options.RecordingTimeUs, AV_TIME_BASE_Q, ost.Enc->time_base, AV_ROUND_UP);
         copies = static_cast<int>(std::min<int64_t>(copies, endFrames - ost.SyncOpts));
     }
     if (copies <= 0)

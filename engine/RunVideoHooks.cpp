@@ -22,7 +22,7 @@ constexpr const char* DeinterlaceChain = "pp=fd";
 
 // Decides whether this picture is hooked, from OnBeforeHook or the hook time ranges.
 void DecideHookAction(TTranscodeRun& run, TVideoHookState& state, int64_t pts) {
-    if (run.Setup.OnBeforeHook) {
+    if (run.Link.HasBeforeHook()) {
         try {
             run.Link.BeforeHook(pts, state.HookAction);
         } catch (const std::exception& error) {
@@ -34,7 +34,7 @@ void DecideHookAction(TTranscodeRun& run, TVideoHookState& state, int64_t pts) {
             run.Link.StopHooks();
         return;
     }
-    const std::vector<THookTimeRange>& ranges = run.Setup.HookTimeRanges;
+    const std::vector<THookTimeRange>& ranges = run.Setup.Options.HookTimeRanges;
     if (ranges.empty())
         return;
     state.HookAction = haIgnore;
@@ -53,7 +53,7 @@ void DecideHookAction(TTranscodeRun& run, TVideoHookState& state, int64_t pts) {
 
 // A writable picture of the same geometry holding the picture, deinterlaced when asked.
 FramePtr HookCopy(TTranscodeRun& run, TVideoHookState& state, const AVFrame& picture) {
-    if (run.Setup.Deinterlace) {
+    if (run.Setup.Options.Deinterlace) {
         const TVideoFilterInput& shape = state.Deinterlacer.Input();
         if (!state.Deinterlacer.Configured() || shape.Width != picture.width ||
             shape.Height != picture.height || shape.PixelFormat != picture.format) {
@@ -145,15 +145,15 @@ void TTranscodeRun::PreprocessVideoFrame(TInputStream& Ist, AVFrame* Picture) {
     TVideoHookState& state = VideoHookStateOf(*this);
     ++state.HookFrameCounter;
     const int64_t pts = Ist.PtsUs;
-    if (!Setup.OnCustomHook && Setup.UsingVhook)
+    if (!Link.HasCustomHook() && Link.UsingVhook())
         DecideHookAction(*this, state, pts);
-    const bool chain = Setup.UsingVhook && state.HookAction == haContinue;
-    if (!Setup.Deinterlace && !Setup.OnCustomHook && !chain)
+    const bool chain = Link.UsingVhook() && state.HookAction == haContinue;
+    if (!Setup.Options.Deinterlace && !Link.HasCustomHook() && !chain)
         return;
     FramePtr copy = HookCopy(*this, state, *Picture);
     if (!copy)
         return;
-    if (Setup.OnCustomHook) {
+    if (Link.HasCustomHook()) {
         RunCustomHook(*this, state, *copy, pts);
     } else if (chain) {
         TFrameHookPicture hooked{};
@@ -189,11 +189,11 @@ bool ShowInWindow(TTranscodeRun& run, TVideoHookState& state, int64_t ptsUs) {
 void DeliverPreview(TTranscodeRun& run, const AVFrame& picture, int64_t ptsUs) {
     constexpr uint8_t previewWanted = 1, bitmapWanted = 2;
     std::lock_guard<std::mutex> guard(PreviewLock());
-    uint8_t flags = run.Setup.PreviewFlags;
+    uint8_t flags = run.Link.PreviewFlags();
     TVideoHookState& state = VideoHookStateOf(run);
     if (!(flags & previewWanted))
         state.Previewer.reset(); // switched off during the run: its window closes now
-    const bool toEvent = (flags & bitmapWanted) && run.Setup.OnPreviewBitmap;
+    const bool toEvent = (flags & bitmapWanted) && run.Link.HasPreviewBitmap();
     if (!toEvent && !(flags & previewWanted))
         return;
     const int64_t now = ff::av_gettime_relative();

@@ -21,7 +21,7 @@ constexpr int CountedKinds = 4;
 // An output removed (or another file put in its place) while it is written is noticed with the
 // progress, not after hours spent writing into a file nobody can reach: the run ends there, with
 // the reason, and leaves whatever is at the name alone.
-void CheckOutputsInPlace(const TCustomFFmpeg& setup, int outputs) {
+void CheckOutputsInPlace(const TRunSetup& setup, int outputs) {
     for (int j = 0; j < outputs; ++j) {
         const TOutputFileSetup& output = setup.OutputSetupOf(j);
         if (const std::string lost = output.Target.LostReason(); !lost.empty())
@@ -57,17 +57,17 @@ int TTranscodeRun::ChooseInputFile(double& outputTimeMin) {
             const double inputTime = static_cast<double>(ist.PtsUs);
             if (inputTime < inputTimeMin) {
                 inputTimeMin = inputTime;
-                if (Setup.InputSync)
+                if (Setup.Options.InputSync)
                     file = ist.FileIndex;
             }
             if (outputTime < outputTimeMin) {
                 outputTimeMin = outputTime;
-                if (!Setup.InputSync)
+                if (!Setup.Options.InputSync)
                     file = ist.FileIndex;
             }
         }
         const int kind = ost.St->codecpar->codec_type;
-        if (kind >= 0 && kind < CountedKinds && ost.FrameNumber >= Setup.MaxFrames[kind])
+        if (kind >= 0 && kind < CountedKinds && ost.FrameNumber >= Setup.Options.MaxFrames[kind])
             return -1;
     }
     return file;
@@ -77,7 +77,7 @@ void TTranscodeRun::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
     const int64_t offset =
         ff::av_rescale_q(State.InputTsOffsetsUs[ist.FileIndex], AV_TIME_BASE_Q, ist.St->time_base);
     const double scale = ist.FileIndex < MAX_FILES && ist.Index < MAX_STREAMS
-                             ? Setup.InputTsScale[ist.FileIndex][ist.Index]
+                             ? Setup.Options.InputTsScale[ist.FileIndex][ist.Index]
                              : 0.0;
     for (int64_t* time : {&packet.dts, &packet.pts}) {
         if (*time == NoPts)
@@ -93,11 +93,12 @@ void TTranscodeRun::AdjustTimestamps(TInputStream& ist, AVPacket& packet) {
         return;
     const int64_t packetTime = ff::av_rescale_q(packet.dts, ist.St->time_base, AV_TIME_BASE_Q);
     const int64_t delta = packetTime - ist.NextPtsUs;
-    if ((std::llabs(delta) > static_cast<int64_t>(Setup.DtsDeltaThresholdSeconds * 1000000.0) ||
+    if ((std::llabs(delta) >
+             static_cast<int64_t>(Setup.Options.DtsDeltaThresholdSeconds * 1000000.0) ||
          packetTime + 1 < ist.PtsUs) &&
-        !Setup.CopyTs) {
+        !Setup.Options.CopyTs) {
         State.InputTsOffsetsUs[ist.FileIndex] -= delta;
-        if (Setup.Verbose >= 3)
+        if (Setup.Options.Verbose >= 3)
             GetLogger()->LogF(Link.LogSender(), llVerbose,
                               "timestamp discontinuity %lld, new offset= %lld",
                               static_cast<long long>(delta),
@@ -140,10 +141,10 @@ bool TTranscodeRun::Transcode() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if (static_cast<double>(Setup.RecordingTimeUs) / 1000000.0 <= outputTimeMin)
+        if (static_cast<double>(Setup.Options.RecordingTimeUs) / 1000000.0 <= outputTimeMin)
             break;
-        if (Setup.LimitFileSizeBytes != 0 && Setup.OutputFiles[0]->pb &&
-            ff::avio_seek(Setup.OutputFiles[0]->pb, 0, SEEK_CUR) > Setup.LimitFileSizeBytes)
+        if (Setup.Options.LimitFileSizeBytes != 0 && Setup.OutputFiles[0]->pb &&
+            ff::avio_seek(Setup.OutputFiles[0]->pb, 0, SEEK_CUR) > Setup.Options.LimitFileSizeBytes)
             break;
 
         const int result = ff::av_read_frame(Setup.InputFiles[file], packet.get());
@@ -155,7 +156,7 @@ bool TTranscodeRun::Transcode() {
         if (result < 0) {
             // The end of the input, or a read error, which ends it the same way.
             run.InputFileTable[file].EofReached = true;
-            if (Setup.Shortest && !Setup.JoinMode)
+            if (Setup.Options.Shortest && !Setup.JoinMode)
                 break;
             if (Setup.JoinMode) {
                 bool leave = false;
@@ -170,8 +171,8 @@ bool TTranscodeRun::Transcode() {
 
         const TInputFile& inputFile = run.InputFileTable[file];
         const int istIndex = inputFile.IstIndex + packet->stream_index;
-        if (Setup.PacketDump && packet->stream_index < inputFile.NbStreams)
-            ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), Setup.HexDump,
+        if (Setup.Options.PacketDump && packet->stream_index < inputFile.NbStreams)
+            ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), Setup.Options.HexDump,
                                  Setup.InputFiles[file]->streams[packet->stream_index]);
         if (packet->stream_index < inputFile.NbStreams && !run.InputStreams[istIndex]->Discard) {
             TInputStream& ist = *run.InputStreams[istIndex];
@@ -181,9 +182,9 @@ bool TTranscodeRun::Transcode() {
                                             std::to_string(ist.FileIndex) + "." +
                                             std::to_string(ist.Index) + " (" +
                                             MediaTypeName(ist.St->codecpar->codec_type) + ")";
-                if (Setup.ExitOnError)
+                if (Setup.Options.ExitOnError)
                     throw FFmpegException(message);
-                if (Setup.Verbose >= 0)
+                if (Setup.Options.Verbose >= 0)
                     GetLogger()->Log(Link.LogSender(), llVerbose, message);
                 ff::av_packet_unref(packet.get());
                 continue;
@@ -240,14 +241,15 @@ void TTranscodeRun::NoteWrittenSound() {
         }
     }
     // (No sound frames asked for, none expected.)
-    if (silent && !soundWritten && !Setup.StopRequested && Setup.MaxFrames[1] > 0) {
+    if (silent && !soundWritten && !Setup.StopRequested && Setup.Options.MaxFrames[1] > 0) {
         const int file = run.InputStreams[silent->SourceIndex]->FileIndex;
         throw FFmpegException("No sound could be decoded from " +
                               Setup.InputSetups[file]->FileName.string() + ".");
     }
     // Outputs cut short on purpose are not compared with their input.
-    const bool cutOnPurpose = Setup.JoinMode || Setup.Shortest || Setup.LimitFileSizeBytes != 0 ||
-                              Setup.MaxFrames[1] != std::numeric_limits<int>::max();
+    const bool cutOnPurpose = Setup.JoinMode || Setup.Options.Shortest ||
+                              Setup.Options.LimitFileSizeBytes != 0 ||
+                              Setup.Options.MaxFrames[1] != std::numeric_limits<int>::max();
     if (soundWritten && !Setup.StopRequested && !cutOnPurpose)
         for (const auto& ost : run.OutputStreams)
             if (ost->St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ost->PacketsMuxed > 0) {
@@ -280,8 +282,9 @@ void TTranscodeRun::CheckWrittenLength(const TOutputStream& Ost) {
     if (input.SoundLengthUs <= 0)
         return;
     // The output's own start (`ss` given after the input) drops sound the same as the input's.
-    const int64_t startUs = input.StartUs + Setup.StartTimeUs;
-    const int64_t expectedUs = std::min(input.SoundLengthUs - startUs, Setup.RecordingTimeUs);
+    const int64_t startUs = input.StartUs + Setup.Options.StartTimeUs;
+    const int64_t expectedUs =
+        std::min(input.SoundLengthUs - startUs, Setup.Options.RecordingTimeUs);
     if (written.LengthUs < 0 || WrittenLengthComplete(expectedUs, written.LengthUs))
         return;
     const std::string endedText = MinutesSecondsText(startUs + written.LengthUs);

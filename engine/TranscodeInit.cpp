@@ -84,9 +84,8 @@ void TTranscodeRun::TranscodeInit() {
             ist->Index = k;
             ist->St = input->streams[k];
             const std::size_t global = static_cast<std::size_t>(firstStream + k);
-            ist->Dec =
-                global < Setup.InputDecoders.size() ? Setup.InputDecoders[global].get() : nullptr;
-            if (Setup.RateEmulation)
+            ist->Dec = global < Setup.InputDecoders.size() ? Setup.InputDecoders[global] : nullptr;
+            if (Setup.Options.RateEmulation)
                 ist->StartUs = ff::av_gettime();
             run.InputStreams.push_back(std::move(ist));
         }
@@ -103,13 +102,14 @@ void TTranscodeRun::TranscodeInit() {
         }
         total += static_cast<int>(output->nb_streams);
     }
-    if (!Setup.StreamMaps.empty() && static_cast<int>(Setup.StreamMaps.size()) != total)
+    if (!Setup.Options.StreamMaps.empty() &&
+        static_cast<int>(Setup.Options.StreamMaps.size()) != total)
         throw FFmpegException("Number of stream maps must match number of output streams");
     auto validStream = [this](int file, int stream) {
         return file >= 0 && file < Setup.InputFileCount() && stream >= 0 &&
                stream < static_cast<int>(Setup.InputFiles[file]->nb_streams);
     };
-    for (const TStreamMap& map : Setup.StreamMaps) {
+    for (const TStreamMap& map : Setup.Options.StreamMaps) {
         if (!validStream(map.FileIndex, map.StreamIndex))
             throw FFmpegException(
                 FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
@@ -156,8 +156,8 @@ void TTranscodeRun::MapStreams() {
         TOutputStream& ost = *ostPtr;
         const AVMediaType kind = KindOf(ost.St);
         AVFormatContext* output = Setup.OutputFiles[ost.FileIndex];
-        if (!Setup.StreamMaps.empty()) {
-            const TStreamMap& map = Setup.StreamMaps[i];
+        if (!Setup.Options.StreamMaps.empty()) {
+            const TStreamMap& map = Setup.Options.StreamMaps[i];
             ost.SourceIndex = run.InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
             const AVMediaType sourceKind = KindOf(run.InputStreams[ost.SourceIndex]->St);
             if (sourceKind != kind) {
@@ -193,12 +193,12 @@ int TTranscodeRun::FindSource(const TOutputStream& ost, AVMediaType kind) const 
         return ist.Discard && KindOf(ist.St) == kind && !IsCover(ist.St) &&
                (!Setup.JoinMode || ist.FileIndex == ost.FileIndex);
     };
-    if (Setup.ProgramId != 0) {
+    if (Setup.Options.ProgramId != 0) {
         for (int file = 0; file < Setup.InputFileCount(); ++file) {
             AVFormatContext* input = Setup.InputFiles[file];
             for (unsigned p = 0; p < input->nb_programs; ++p) {
                 const AVProgram* program = input->programs[p];
-                if (program->id != Setup.ProgramId)
+                if (program->id != Setup.Options.ProgramId)
                     continue;
                 for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
                     const int index = run.InputFileTable[file].IstIndex +
@@ -214,7 +214,7 @@ int TTranscodeRun::FindSource(const TOutputStream& ost, AVMediaType kind) const 
     if (kind == AVMEDIA_TYPE_AUDIO)
         for (int file = 0; file < Setup.InputFileCount(); ++file)
             if (const int chosen =
-                    ChosenAudioStream(*Setup.InputFiles[file], Setup.PreferredAudioStream);
+                    ChosenAudioStream(*Setup.InputFiles[file], Setup.Options.PreferredAudioStream);
                 chosen >= 0 && fits(run.InputFileTable[file].IstIndex + chosen))
                 return run.InputFileTable[file].IstIndex + chosen;
     const int count = static_cast<int>(run.InputStreams.size());
@@ -281,18 +281,18 @@ void TTranscodeRun::PrepareStreamCopy(TOutputStream& ost, TInputStream& ist) {
     const uint32_t forcedTag = ost.Enc ? ost.Enc->codec_tag : 0;
     switch (input->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-        if (Setup.OnCustomHook)
+        if (Link.HasCustomHook())
             throw FFmpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-        if (Setup.UsingVhook)
+        if (Link.UsingVhook())
             throw FFmpegException(
                 "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-        if (Setup.PreviewFlags != 0)
+        if (Link.PreviewFlags() != 0)
             throw FFmpegException(
                 "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_AUDIO:
-        if (Setup.AudioVolume != 256)
+        if (Setup.Options.AudioVolume != 256)
             throw FFmpegException(
                 "-acodec copy and -vol are incompatible (frames are not decoded)");
         break;
@@ -338,9 +338,11 @@ void TTranscodeRun::OpenPassLog(TOutputStream& ost) {
         run.OutputStreams.begin(),
         std::find_if(run.OutputStreams.begin(), run.OutputStreams.end(),
                      [&](const auto& candidate) { return candidate.get() == &ost; })));
-    std::string name = FormatText(
-        "%s-%d.log", Setup.PassLogFileName.empty() ? "ffmpeg2pass" : Setup.PassLogFileName.c_str(),
-        index);
+    std::string name =
+        FormatText("%s-%d.log",
+                   Setup.Options.PassLogFileName.empty() ? "ffmpeg2pass"
+                                                         : Setup.Options.PassLogFileName.c_str(),
+                   index);
     if (name.size() > 1023)
         name.resize(1023);
     if (flags & AV_CODEC_FLAG_PASS1) {
@@ -433,7 +435,7 @@ void TTranscodeRun::OpenInputDecoders() {
 }
 
 void TTranscodeRun::CopyMappedMetadata() {
-    for (const TMetadataMap& map : Setup.MetadataMaps) {
+    for (const TMetadataMap& map : Setup.Options.MetadataMaps) {
         if (map.OutFile < 0 || map.OutFile >= Setup.OutputFileCount())
             FailWithMapping(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
                                        map.OutFile, map.OutFile, map.InFile));
@@ -457,8 +459,8 @@ void TTranscodeRun::CopyMappedMetadata() {
 // as placeholders. Ogg gets them on its sound stream, ahead of a cover's long comment.
 void TTranscodeRun::SetGainTags(AVFormatContext* Output) {
     const bool levelChanged =
-        Setup.AudioVolume != UnityVolume || Setup.ConvertedVolume != UnityVolume;
-    if (!levelChanged && !Setup.GainTagPlaceholders)
+        Setup.Options.AudioVolume != UnityVolume || Setup.Options.ConvertedVolume != UnityVolume;
+    if (!levelChanged && !Setup.Options.GainTagPlaceholders)
         return;
     DropGainTags(&Output->metadata);
     AVStream* sound = nullptr;
@@ -467,7 +469,7 @@ void TTranscodeRun::SetGainTags(AVFormatContext* Output) {
         if (!sound && KindOf(Output->streams[s]) == AVMEDIA_TYPE_AUDIO)
             sound = Output->streams[s];
     }
-    if (!Setup.GainTagPlaceholders || !sound)
+    if (!Setup.Options.GainTagPlaceholders || !sound)
         return;
     const TGainTagKind kind = GainTagKindOf(Output->oformat->name, sound->codecpar->codec_id);
     const bool ogg = std::strcmp(Output->oformat->name, "ogg") == 0 ||
@@ -521,7 +523,7 @@ void TTranscodeRun::CreateBitstreamFilters() {
                 FormatText("%s failed for stream %d, codec %s", chain.c_str(), ost.Index,
                            ost.EncodingNeeded && ost.Codec ? ost.Codec->name : "copy") +
                 ": " + ErrorText(result);
-            if (Setup.ExitOnError)
+            if (Setup.Options.ExitOnError)
                 throw FFmpegException(message);
             GetLogger()->Log(Link.LogSender(), llError, message);
             continue;
@@ -569,7 +571,7 @@ void TTranscodeRun::LogStreamMapping() {
         Setup.JoinMode ? std::min(1, Setup.OutputFileCount()) : Setup.OutputFileCount();
     for (int j = 0; j < count; ++j)
         ff::av_dump_format(Setup.OutputFiles[j], j, Setup.OutputFiles[j]->url, 1);
-    if (Setup.Verbose < 0)
+    if (Setup.Options.Verbose < 0)
         return;
     GetLogger()->Log(Link.LogSender(), llVerbose, "Stream mapping:");
     for (const auto& ost : run.OutputStreams) {

@@ -1,55 +1,64 @@
 // The run's link to its engine and the start of a run.
 #include "engine/TranscodeRun.h"
 
-#include <iterator>
 #include <type_traits>
+#include <utility>
 
 // The set-up stays as it is while a run works: the run holds only a const view of it.
 static_assert(std::is_const_v<std::remove_reference_t<decltype(TTranscodeRun::Setup)>>);
 
+TRunLink::TRunLink(TRunEvents AEvents, const TRunSetup& ASetup)
+    : Events(std::move(AEvents)), Setup(ASetup) {
+    Outcome.OutputHasSound.assign(Setup.OutputFiles.size(), false);
+}
+
 void TRunLink::HoldWhilePaused() const {
-    Engine.HoldWhilePaused();
+    if (Events.HoldWhilePaused)
+        Events.HoldWhilePaused();
 }
 
 void TRunLink::Progress(const TProgressInfo& Progress) const {
-    if (Engine.OnProgress)
-        Engine.OnProgress(&Engine, Progress);
+    if (Events.Progress)
+        Events.Progress(Progress);
 }
 
 void TRunLink::BeforeHook(int64_t Pts, THookAction& Action) const {
-    Engine.OnBeforeHook(&Engine, Pts, Action);
+    Events.BeforeHook(Pts, Action);
 }
 
 void TRunLink::CustomHook(TBitmap24& Bitmap, int FrameNumber, int64_t Pts, bool& Update,
                           bool& StopHook) const {
-    Engine.OnCustomHook(&Engine, Bitmap, FrameNumber, Pts, Update, StopHook);
+    Events.CustomHook(Bitmap, FrameNumber, Pts, Update, StopHook);
 }
 
 void TRunLink::PreviewBitmap(TBitmap24& Bitmap, int FrameNumber, int64_t Pts) const {
-    Engine.OnPreviewBitmap(&Engine, Bitmap, FrameNumber, Pts);
+    Events.PreviewBitmap(Bitmap, FrameNumber, Pts);
 }
 
-void TRunLink::StopHooks() const {
-    Engine.OnCustomHook = nullptr;
-    Engine.UsingVhook = false;
+uint8_t TRunLink::PreviewFlags() const {
+    return static_cast<uint8_t>(Setup.PreviewFlags & ~Outcome.PreviewFlagsFailed);
 }
 
-void TRunLink::SetPreviewFlags(uint8_t Flags) const {
-    Engine.PreviewFlags = Flags;
+void TRunLink::SetPreviewFlags(uint8_t Flags) {
+    Outcome.PreviewFlagsFailed |= static_cast<uint8_t>(PreviewFlags() & ~Flags);
 }
 
-void TRunLink::NoteSound(int OutputIndex) const {
-    Engine.OutputFileSetup(OutputIndex).HasSound = true;
+void TRunLink::NoteSound(int OutputIndex) {
+    Outcome.OutputHasSound.at(static_cast<std::size_t>(OutputIndex)) = true;
 }
 
-void TRunLink::Warn(const std::string& Summary, const std::string& Message) const {
-    Engine.WarningSummary = Summary;
-    Engine.WarningMessage = Message;
+void TRunLink::Warn(const std::string& Summary, const std::string& Message) {
+    Outcome.WarningSummary = Summary;
+    Outcome.WarningMessage = Message;
 }
 
-TTranscodeRun::TTranscodeRun(TCustomFFmpeg& Engine) : Setup(Engine), Link(Engine) {
-    State.InputTsOffsetsUs.assign(std::begin(Setup.InputFileTsOffsetsUs),
-                                  std::end(Setup.InputFileTsOffsetsUs));
+TRunOutcome TRunLink::TakeOutcome() {
+    return std::exchange(Outcome, {});
+}
+
+TTranscodeRun::TTranscodeRun(TRunSetup ASetup, TRunEvents Events)
+    : Setup(std::move(ASetup)), Link(std::move(Events), Setup) {
+    State.InputTsOffsetsUs = Setup.InputFileTsOffsetsUs;
     State.CoverPackets.resize(Setup.OutputFiles.size());
 }
 

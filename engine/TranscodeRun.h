@@ -1,47 +1,61 @@
 // One transcode run of an engine: the set-up of the run (stream tables, codecs opened, headers),
 // the loop that reads the inputs, the packet processing, the audio, video, subtitle and cover
-// output paths and the progress reports, with the state they keep (TEngineRun). The run reads
-// the engine's set-up (options, opened inputs and outputs, option contexts) through a const
-// view, so nothing of the set-up changes while it works; it reaches the engine otherwise only
-// through TRunLink.
+// output paths and the progress reports, with the state they keep (TEngineRun). The run takes what
+// it reads of its engine's set-up when it starts (TRunSetup), so nothing of the set-up changes
+// while it works; it reaches its engine's users only through the events it was given, and hands
+// what it found back in its outcome.
 #ifndef SOUNDPICK_ENGINE_TRANSCODERUN_H
 #define SOUNDPICK_ENGINE_TRANSCODERUN_H
 
+#include "engine/EngineErrors.h"
 #include "engine/EngineRun.h"
-#include "engine/FFmpeg.h"
+#include "engine/RunSetup.h"
 
 #include <string>
 
-// What a run may do to its engine beyond reading its set-up: fire the engine's events (the
-// engine is their sender and the sender of the run's log lines), hold at its pause gate, and
-// write back the few things a run decides for the engine.
+// The run's side of its events and its outcome: fires the events it was given, holds at the
+// engine's pause gate, and keeps what the run decides for its engine until the run is over.
 class TRunLink {
 public:
-    explicit TRunLink(TCustomFFmpeg& AEngine) : Engine(AEngine) {}
+    TRunLink(TRunEvents AEvents, const TRunSetup& ASetup);
 
-    const void* LogSender() const { return &Engine; }
+    const void* LogSender() const { return Events.LogSender; }
     void HoldWhilePaused() const;
+    bool HasProgress() const { return static_cast<bool>(Events.Progress); }
     void Progress(const TProgressInfo& Progress) const;
+    bool HasBeforeHook() const { return static_cast<bool>(Events.BeforeHook); }
     void BeforeHook(int64_t Pts, THookAction& Action) const;
+    // The custom hook is set and not done with.
+    bool HasCustomHook() const { return Events.CustomHook && !Outcome.HooksStopped; }
     void CustomHook(TBitmap24& Bitmap, int FrameNumber, int64_t Pts, bool& Update,
                     bool& StopHook) const;
+    // The hook chain of the `vhook` option acts (until the hooks are done with).
+    bool UsingVhook() const { return Setup.Options.UsingVhook && !Outcome.HooksStopped; }
+    bool HasPreviewBitmap() const { return static_cast<bool>(Events.PreviewBitmap); }
     void PreviewBitmap(TBitmap24& Bitmap, int FrameNumber, int64_t Pts) const;
+    // The previews wanted now, less the kinds that failed in this run.
+    uint8_t PreviewFlags() const;
+
     // The hooks are done with for this engine: the custom hook is dropped, the hook chain off.
-    void StopHooks() const;
+    void StopHooks() { Outcome.HooksStopped = true; }
     // A kind of preview failed: the flags without it.
-    void SetPreviewFlags(uint8_t Flags) const;
-    // The output received sound (the end of the run keeps or removes its file by this).
-    void NoteSound(int OutputIndex) const;
-    // A finished run's warning, long and short (see TCustomFFmpeg::WarningMessage).
-    void Warn(const std::string& Summary, const std::string& Message) const;
+    void SetPreviewFlags(uint8_t Flags);
+    // The output received sound.
+    void NoteSound(int OutputIndex);
+    // A finished run's warning, long and short.
+    void Warn(const std::string& Summary, const std::string& Message);
+    // What the run found; later calls get an empty outcome.
+    TRunOutcome TakeOutcome();
 
 private:
-    TCustomFFmpeg& Engine;
+    const TRunEvents Events;
+    const TRunSetup& Setup;
+    TRunOutcome Outcome;
 };
 
 class TTranscodeRun {
 public:
-    explicit TTranscodeRun(TCustomFFmpeg& Engine);
+    TTranscodeRun(TRunSetup ASetup, TRunEvents Events);
     TTranscodeRun(const TTranscodeRun&) = delete;
     TTranscodeRun& operator=(const TTranscodeRun&) = delete;
 
@@ -64,9 +78,9 @@ public:
     // writes every packet it gives.
     void EncodeAndWrite(AVFormatContext* Output, TOutputStream& Ost, const AVFrame* Frame);
 
-    // The engine's set-up, read only.
-    const TCustomFFmpeg& Setup;
-    const TRunLink Link;
+    // What the run reads of its engine's set-up.
+    const TRunSetup Setup;
+    TRunLink Link;
     // The run's own state; dropping it closes what the run opened.
     TEngineRun State;
 

@@ -467,7 +467,7 @@ TEST_F(OptionTable, DirectSettersAndHookRanges) {
     EXPECT_EQ(E.HookTimeRanges[1].EndUs, 20);
     EXPECT_EQ(E.HookTimeRanges[2].EndUs, 30);
     // A run starts at the first range.
-    EXPECT_EQ(TTranscodeRun(E).State.HookTimeRangeIndex, 0);
+    EXPECT_EQ(E.MakeRun()->State.HookTimeRangeIndex, 0);
     E.SetOption("vstats", "");
     EXPECT_NE(E.VstatsFileName.find("/vstats_"), std::string::npos);
     EXPECT_EQ(E.VstatsFileName.substr(E.VstatsFileName.size() - 4), ".log");

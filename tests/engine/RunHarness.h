@@ -40,6 +40,7 @@ public:
     using TCustomFFmpeg::InputDecoders;
     using TCustomFFmpeg::InputFileTsOffsetsUs;
     using TCustomFFmpeg::JoinMode;
+    using TCustomFFmpeg::MakeRun;
     using TCustomFFmpeg::new_audio_stream;
     using TCustomFFmpeg::new_video_stream;
     using TCustomFFmpeg::OutputCodecs;

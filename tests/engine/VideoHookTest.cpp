@@ -62,7 +62,7 @@ TEST_F(VideoHookTest, BeforeHookIgnoresOnePictureAndStopsHooking) {
         video->Feed(MakePicture(64, 48, 50).get(), i * 40000);
     EXPECT_EQ(CountedPictures() - before, 2); // pictures 1 and 3
     EXPECT_EQ(asked, (std::vector<int64_t>{0, 40000, 80000, 120000}));
-    EXPECT_FALSE(video->Engine->UsingVhook);
+    EXPECT_FALSE(video->Run->Link.UsingVhook());
 }
 
 // A handler that raises ends hooking with its message in the log.
@@ -93,9 +93,9 @@ TEST_F(VideoHookTest, HookTimeRangesChooseThePictures) {
     for (int64_t time : times)
         video->Feed(MakePicture(64, 48, 50).get(), time);
     EXPECT_EQ(CountedPictures() - before, 4);
-    EXPECT_TRUE(video->Engine->UsingVhook);
+    EXPECT_TRUE(video->Run->Link.UsingVhook());
     video->Feed(MakePicture(64, 48, 50).get(), 6 * Second + Second / 10);
-    EXPECT_FALSE(video->Engine->UsingVhook);
+    EXPECT_FALSE(video->Run->Link.UsingVhook());
     video->Feed(MakePicture(64, 48, 50).get(), 7 * Second);
     EXPECT_EQ(CountedPictures() - before, 4);
 }
@@ -144,7 +144,7 @@ TEST_F(VideoHookTest, CustomHookPaintsThePicture) {
         video.Open(64, 48);
         for (int i = 0; i < 6; ++i)
             video.Feed(MakePicture(64, 48, 60).get(), i * 40000);
-        EXPECT_FALSE(video.Engine->OnCustomHook);
+        EXPECT_FALSE(video.Run->Link.HasCustomHook());
         video.Finish();
     }
     EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3, 4}));

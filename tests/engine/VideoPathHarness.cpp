@@ -31,7 +31,7 @@ TVideoPathHarness::TVideoPathHarness(const std::filesystem::path& file, int inpu
                                      int inputHeight)
     : File(file) {
     EnsureLibsLoaded();
-    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine = std::make_unique<TEngineOpen>();
     Engine->Reset();
     Engine->FrameWidth = inputWidth;
     Engine->FrameHeight = inputHeight;
@@ -69,7 +69,7 @@ void TVideoPathHarness::Open(int outputWidth, int outputHeight) {
     Ost.Enc = Enc.get();
     Ost.Codec = codec;
     Ost.EncodingNeeded = true;
-    Run = std::make_unique<TTranscodeRun>(*Engine);
+    Run = Engine->MakeRun();
     Run->PrepareVideoOutput(Ost, Ist);
     ASSERT_GE(ff::avcodec_open2(Enc.get(), codec, nullptr), 0);
     ASSERT_GE(ff::avcodec_parameters_from_context(stream->codecpar, Enc.get()), 0);

@@ -4,7 +4,8 @@
 #ifndef SOUNDPICK_TESTS_ENGINE_VIDEOPATHHARNESS_H
 #define SOUNDPICK_TESTS_ENGINE_VIDEOPATHHARNESS_H
 
-#include "engine/FFmpeg.h"
+#include "RunHarness.h"
+
 #include "engine/TranscodeRun.h"
 
 #include <cstdint>
@@ -35,7 +36,7 @@ public:
     // Drains the encoder and ends the file.
     void Finish();
 
-    std::unique_ptr<TCustomFFmpeg> Engine;
+    std::unique_ptr<TEngineOpen> Engine;
     // The run driving the output path, made by Open.
     std::unique_ptr<TTranscodeRun> Run;
     TInputStream Ist;

@@ -91,7 +91,7 @@ TEST_F(VideoPreviewTest, ClosedWindowIsNotReopened) {
     FeedPictures(video, 3, 3);
     EXPECT_EQ(counter.Created, 1);
     EXPECT_EQ(counter.Shown, 3);
-    EXPECT_EQ(video.Engine->PreviewFlags & PreviewWanted, 0);
+    EXPECT_EQ(video.Run->Link.PreviewFlags() & PreviewWanted, 0);
 }
 
 // Switching the preview off during a run closes its window with the next picture, not at the
