@@ -187,7 +187,7 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
 
 void TCustomFFmpegComponent::OpenTaskInput(TFFmpeg& task) {
     task.Reset();
-    task.SetVerbose(Verbosity);
+    task.Options().SetVerbose(Verbosity);
     task.PreviewFlags = static_cast<uint8_t>(
         (task.PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) | (PreviewFlag ? PreviewBit : 0) |
         (PreviewBitmapFlag ? PreviewBitmapBit : 0));
@@ -211,8 +211,8 @@ void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation crea
     // A task run again replaces what its own stopped run left, the sound of a new stop too;
     // another file that took that name meanwhile is numbered around as ever.
     const bool ownEarlier = creation == ocCreate && task.LeftEarlier(record.FileName);
-    task.ReplaceExistingOutputs = record.Overwrite || ownEarlier;
-    task.StoppedRunReplaces = ownEarlier;
+    task.Options().ReplaceExistingOutputs = record.Overwrite || ownEarlier;
+    task.Options().StoppedRunReplaces = ownEarlier;
     task.OutputFoldersFrom = record.FoldersFrom;
     task.OutputCreation = creation;
     const int outputs = task.OpenOutputFile(record.FileName, record.Join ? ojJoin : ojSeparate);
@@ -312,7 +312,7 @@ void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions
             action = static_cast<THookAction>(answer);
         };
     } else {
-        task.SetHookTimeRanges(HookRanges(ParseHookPTSPeriods(record.HookPTSPeriods)));
+        task.Options().SetHookTimeRanges(HookRanges(ParseHookPTSPeriods(record.HookPTSPeriods)));
     }
 }
 
@@ -466,9 +466,9 @@ void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
     task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task's own `split` option wins over the budget.
     if (!SplitEncodingFlag)
-        task.SplitPieces = 0;
-    else if (task.SplitPieces == 0)
-        task.SplitPieces = pieces;
+        task.Options().SplitPieces = 0;
+    else if (task.Options().SplitPieces == 0)
+        task.Options().SplitPieces = pieces;
     // A task that cannot start has reported its end before StartConvert returns.
     TServedThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
                                               static_cast<TConvertPriority>(Priority.load()));

@@ -38,7 +38,7 @@ enum TOutputCreation : uint8_t { ocCreate, ocCheckOnly };
 // (joined) or stream by stream as mapped.
 enum TOutputJoin { ojSeparate, ojJoin };
 
-class TCustomFFmpeg : public TOptionState {
+class TCustomFFmpeg : protected TOptionState {
 public:
     // Engine as sender and the run's progress. Fires on the run's thread.
     using TProgressEvent =
@@ -68,6 +68,12 @@ public:
     void CloseAll();
 
     // ---- Options (caller's thread, before the run) -----------------------------------------
+    // The option state the options have built so far (engine/OptionState.h), with the value
+    // setters that check one value each; a run takes it as it stands when it starts.
+    TOptionState& Options() { return *this; }
+    const TOptionState& Options() const { return *this; }
+    // The last set-up error message.
+    using TOptionState::LastError;
     // Applies one option; raises FFmpegException, EConvertError or EAssertionFailed when the
     // option is rejected. Unknown names go to SetGenericOption silently.
     void SetOption(const std::string& Name, const std::string& Value);
@@ -80,8 +86,6 @@ public:
     void SetAudioCodec(const std::string& Name);
     void SetVideoCodec(const std::string& Name);
     void SetSubtitleCodec(const std::string& Name);
-    // The value setters (SetAudioSampleRate ... SetHookTimeRanges) are the option state's
-    // (engine/OptionState.h).
 
     // `apre`, `vpre`, `spre`: the option name's first letter selects the kind.
     void LoadPreset(const std::string& OptionName, const std::string& Value);

@@ -49,7 +49,7 @@ bool TCustomFFmpeg::FindCodecIdByName(const std::string& Name, AVMediaType Kind,
 // The settings the old parameter block carried, as options of the demuxers that take them
 // (raw audio and video, image sequences, capture devices); other demuxers leave them unused.
 // Only what the user set goes: a default would override what a raw format itself implies.
-static DictionaryPtr DemuxerOptions(const TCustomFFmpeg& e) {
+static DictionaryPtr DemuxerOptions(const TOptionState& e) {
     DictionaryPtr options;
     if (e.UserSet.SampleRate)
         DictSet(options, "sample_rate", std::to_string(e.AudioSampleRateHz));
@@ -114,7 +114,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::filesystem::path& FileName) {
     prepared->flags |= AVFMT_FLAG_NONBLOCK;
 
     std::string url = FileNameToURL(FileName);
-    DictionaryPtr options = DemuxerOptions(*this);
+    DictionaryPtr options = DemuxerOptions(Options());
     AVDictionary* rawOptions = options.release();
     int error = 0;
     auto setup = std::make_unique<TInputFileSetup>();

@@ -302,7 +302,8 @@ TEST_F(ComponentRun, FirstTaskGetsTheCoresOfTheTasksThatCanRun) {
         }
         Component.JoinAddedTasks(false);
         ASSERT_TRUE(events.WaitForRunEnd());
-        EXPECT_EQ(Component.Task(0)->SplitPieces, std::max(1, cores / std::min(2, files)));
+        EXPECT_EQ(Component.Task(0)->Options().SplitPieces,
+                  std::max(1, cores / std::min(2, files)));
     }
 }
 
@@ -496,7 +497,7 @@ TEST_F(ComponentRun, PiecesFollowTheThreadBudget) {
         Component.StartTasks(c.Threads, c.MoreToCome);
         Component.JoinAddedTasks(false);
         ASSERT_TRUE(events.WaitForRunEnd());
-        EXPECT_EQ(Component.Task(0)->SplitPieces, c.Pieces)
+        EXPECT_EQ(Component.Task(0)->Options().SplitPieces, c.Pieces)
             << c.Threads << " threads, " << c.Tasks << " tasks, more to come " << c.MoreToCome
             << ", " << c.OtherRunning << " other threads running";
     }

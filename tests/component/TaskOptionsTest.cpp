@@ -26,7 +26,7 @@ protected:
         return false;
     }
     bool HasMetadata(const std::string& key, const std::string& value) const {
-        for (const auto& pair : Task.MetadataPairs)
+        for (const auto& pair : Task.Options().MetadataPairs)
             if (pair.first == key && pair.second == value)
                 return true;
         return false;
@@ -38,46 +38,46 @@ protected:
 
 // A default output record sets only the fields that are always applied, to their defaults.
 TEST_F(TaskOptions, DefaultOutputRecordSetsOnlyTheAlwaysAppliedFields) {
-    Task.AudioDisable = true;
-    Task.AudioLanguage = "eng";
-    Task.AudioSyncMethod = 1;
-    Task.VideoDisable = true;
-    Task.PadColor[0] = 1;
-    Task.PadColor[1] = 1;
-    Task.VideoSyncMethod = 2;
-    Task.SubtitleDisable = true;
-    Task.SubtitleLanguage = "fre";
-    Task.CopyTs = true;
+    Task.Options().AudioDisable = true;
+    Task.Options().AudioLanguage = "eng";
+    Task.Options().AudioSyncMethod = 1;
+    Task.Options().VideoDisable = true;
+    Task.Options().PadColor[0] = 1;
+    Task.Options().PadColor[1] = 1;
+    Task.Options().VideoSyncMethod = 2;
+    Task.Options().SubtitleDisable = true;
+    Task.Options().SubtitleLanguage = "fre";
+    Task.Options().CopyTs = true;
     // Fields a default record must leave alone.
-    Task.AudioSampleRateHz = 22050;
-    Task.AudioChannels = 1;
-    Task.AudioVolume = 100;
-    Task.StartTimeUs = 7;
-    Task.RecordingTimestampSeconds = 9;
+    Task.Options().AudioSampleRateHz = 22050;
+    Task.Options().AudioChannels = 1;
+    Task.Options().AudioVolume = 100;
+    Task.Options().StartTimeUs = 7;
+    Task.Options().RecordingTimestampSeconds = 9;
 
     Task.ApplyOutputOptions(TOutputOptions());
 
-    EXPECT_FALSE(Task.AudioDisable);
-    EXPECT_EQ(Task.AudioLanguage, "");
-    EXPECT_EQ(Task.AudioSyncMethod, 0);
-    EXPECT_FALSE(Task.VideoDisable);
-    EXPECT_EQ(Task.PadColor[0], 0) << "black";
-    EXPECT_EQ(Task.PadColor[1], 128);
-    EXPECT_EQ(Task.PadColor[2], 128);
-    EXPECT_EQ(Task.VideoSyncMethod, -1);
-    EXPECT_FALSE(Task.SubtitleDisable);
-    EXPECT_EQ(Task.SubtitleLanguage, "");
-    EXPECT_FALSE(Task.CopyTs);
+    EXPECT_FALSE(Task.Options().AudioDisable);
+    EXPECT_EQ(Task.Options().AudioLanguage, "");
+    EXPECT_EQ(Task.Options().AudioSyncMethod, 0);
+    EXPECT_FALSE(Task.Options().VideoDisable);
+    EXPECT_EQ(Task.Options().PadColor[0], 0) << "black";
+    EXPECT_EQ(Task.Options().PadColor[1], 128);
+    EXPECT_EQ(Task.Options().PadColor[2], 128);
+    EXPECT_EQ(Task.Options().VideoSyncMethod, -1);
+    EXPECT_FALSE(Task.Options().SubtitleDisable);
+    EXPECT_EQ(Task.Options().SubtitleLanguage, "");
+    EXPECT_FALSE(Task.Options().CopyTs);
 
-    EXPECT_EQ(Task.AudioSampleRateHz, 22050);
-    EXPECT_EQ(Task.AudioChannels, 1);
-    EXPECT_EQ(Task.AudioVolume, 100);
-    EXPECT_EQ(Task.StartTimeUs, 7);
-    EXPECT_EQ(Task.RecordingTimestampSeconds, 9);
-    EXPECT_EQ(Task.OutputFormat, nullptr);
-    EXPECT_EQ(Task.AudioCodecName, "");
-    EXPECT_EQ(Task.RecordingTimeUs, std::numeric_limits<int64_t>::max());
-    EXPECT_TRUE(Task.MetadataPairs.empty());
+    EXPECT_EQ(Task.Options().AudioSampleRateHz, 22050);
+    EXPECT_EQ(Task.Options().AudioChannels, 1);
+    EXPECT_EQ(Task.Options().AudioVolume, 100);
+    EXPECT_EQ(Task.Options().StartTimeUs, 7);
+    EXPECT_EQ(Task.Options().RecordingTimestampSeconds, 9);
+    EXPECT_EQ(Task.Options().OutputFormat, nullptr);
+    EXPECT_EQ(Task.Options().AudioCodecName, "");
+    EXPECT_EQ(Task.Options().RecordingTimeUs, std::numeric_limits<int64_t>::max());
+    EXPECT_TRUE(Task.Options().MetadataPairs.empty());
     EXPECT_TRUE(Task.OptionContexts.SetOptions.empty());
 }
 
@@ -86,42 +86,42 @@ TEST_F(TaskOptions, StartOffsetsAndDurations) {
     TOutputOptions output;
     output.StartMs = 0;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTimeUs, 0);
+    EXPECT_EQ(Task.Options().StartTimeUs, 0);
     output.StartMs = 1;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTimeUs, 1000);
+    EXPECT_EQ(Task.Options().StartTimeUs, 1000);
     output.StartUs = 2500;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.StartTimeUs, 2500) << "microseconds come after milliseconds";
+    EXPECT_EQ(Task.Options().StartTimeUs, 2500) << "microseconds come after milliseconds";
 
     output = TOutputOptions();
     output.DurationMs = 15500;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTimeUs, 15'500'000);
-    EXPECT_EQ(Task.RecordingTimeMs, 15500);
+    EXPECT_EQ(Task.Options().RecordingTimeUs, 15'500'000);
+    EXPECT_EQ(Task.Options().RecordingTimeMs, 15500);
     output.DurationUs = 2'500'999;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTimeUs, 2'500'999);
-    EXPECT_EQ(Task.RecordingTimeMs, 2500);
+    EXPECT_EQ(Task.Options().RecordingTimeUs, 2'500'999);
+    EXPECT_EQ(Task.Options().RecordingTimeMs, 2500);
 
     TFFmpeg input;
     input.Reset();
-    input.ProgramId = 3;
+    input.Options().ProgramId = 3;
     TInputOptions record;
     record.StartMs = 1;
     input.ApplyInputOptions(record);
-    EXPECT_EQ(input.StartTimeUs, 1000);
-    EXPECT_EQ(input.ProgramId, 3) << "ProgramNo -1 sets nothing";
+    EXPECT_EQ(input.Options().StartTimeUs, 1000);
+    EXPECT_EQ(input.Options().ProgramId, 3) << "ProgramNo -1 sets nothing";
     record.ProgramNo = 0;
     input.ApplyInputOptions(record);
-    EXPECT_EQ(input.ProgramId, 0);
+    EXPECT_EQ(input.Options().ProgramId, 0);
 }
 
 // Creation time: 0 is now, -1 none; year, track and texts as metadata pairs in their order.
 TEST_F(TaskOptions, CreationTimeAndMetadata) {
     TOutputOptions output;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.RecordingTimestampSeconds, 0) << "-1 writes none";
+    EXPECT_EQ(Task.Options().RecordingTimestampSeconds, 0) << "-1 writes none";
 
     const int64_t before = std::time(nullptr);
     output.StreamInfo.Timestamp = 0;
@@ -131,15 +131,15 @@ TEST_F(TaskOptions, CreationTimeAndMetadata) {
     output.StreamInfo.Rights = "R";
     output.StreamInfo.Genre = "G";
     Task.ApplyOutputOptions(output);
-    EXPECT_GE(Task.RecordingTimestampSeconds, before);
-    EXPECT_LE(Task.RecordingTimestampSeconds, static_cast<int64_t>(std::time(nullptr)));
+    EXPECT_GE(Task.Options().RecordingTimestampSeconds, before);
+    EXPECT_LE(Task.Options().RecordingTimestampSeconds, static_cast<int64_t>(std::time(nullptr)));
     EXPECT_TRUE(HasMetadata("year", "2009"));
-    for (const auto& pair : Task.MetadataPairs)
+    for (const auto& pair : Task.Options().MetadataPairs)
         EXPECT_NE(pair.first, "track") << "track 0 adds nothing";
-    ASSERT_EQ(Task.MetadataPairs.size(), 4u);
-    EXPECT_EQ(Task.MetadataPairs[1].first, "title");
-    EXPECT_EQ(Task.MetadataPairs[2].first, "copyright");
-    EXPECT_EQ(Task.MetadataPairs[3].first, "genre");
+    ASSERT_EQ(Task.Options().MetadataPairs.size(), 4u);
+    EXPECT_EQ(Task.Options().MetadataPairs[1].first, "title");
+    EXPECT_EQ(Task.Options().MetadataPairs[2].first, "copyright");
+    EXPECT_EQ(Task.Options().MetadataPairs[3].first, "genre");
 }
 
 // Fields with conditions: volume 0 applies, bit rates go as library options, codecs by name.
@@ -152,14 +152,14 @@ TEST_F(TaskOptions, ConditionalFields) {
     output.SampleRate = 8000;
     output.Channels = 1;
     Task.ApplyOutputOptions(output);
-    EXPECT_EQ(Task.AudioVolume, 0);
+    EXPECT_EQ(Task.Options().AudioVolume, 0);
     EXPECT_TRUE(HasGenericOption("ab"));
     // The library's "b" names the rate of both kinds; each kind keeps its own.
     EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_AUDIO)->bit_rate, 128000);
     EXPECT_EQ(Task.OptionContexts.Codec(AVMEDIA_TYPE_VIDEO)->bit_rate, 900000);
-    EXPECT_EQ(Task.AudioCodecName, "flac");
-    EXPECT_EQ(Task.AudioSampleRateHz, 8000);
-    EXPECT_EQ(Task.AudioChannels, 1);
+    EXPECT_EQ(Task.Options().AudioCodecName, "flac");
+    EXPECT_EQ(Task.Options().AudioSampleRateHz, 8000);
+    EXPECT_EQ(Task.Options().AudioChannels, 1);
 }
 
 // Extra options: an always-applied field overrides an extra option of the same meaning; the
@@ -168,23 +168,23 @@ TEST_F(TaskOptions, ExtraOptionKinds) {
     TOutputOptions output;
     output.ExtraOptions = "vn=1\nar=22050";
     Task.ApplyOutputOptions(output);
-    EXPECT_FALSE(Task.VideoDisable) << "NoVideo false undoes vn=1";
-    EXPECT_EQ(Task.AudioSampleRateHz, 22050) << "SampleRate -1 leaves the extra option";
+    EXPECT_FALSE(Task.Options().VideoDisable) << "NoVideo false undoes vn=1";
+    EXPECT_EQ(Task.Options().AudioSampleRateHz, 22050) << "SampleRate -1 leaves the extra option";
 
     const std::string text = "  vn=1\r\nsn\ran=0\napre=no-such-preset-here\n";
     TFFmpeg ordinary;
     ordinary.Reset();
     ordinary.ApplyExtraOptions(text, eoOrdinary); // the preset line is skipped
-    EXPECT_TRUE(ordinary.VideoDisable);
-    EXPECT_TRUE(ordinary.SubtitleDisable) << "a line without = has an empty value";
-    EXPECT_FALSE(ordinary.AudioDisable);
+    EXPECT_TRUE(ordinary.Options().VideoDisable);
+    EXPECT_TRUE(ordinary.Options().SubtitleDisable) << "a line without = has an empty value";
+    EXPECT_FALSE(ordinary.Options().AudioDisable);
 
     TFFmpeg preset;
     preset.Reset();
     EXPECT_THROW(preset.ApplyExtraOptions(text, eoPreset), std::exception);
-    EXPECT_FALSE(preset.VideoDisable) << "ordinary lines are not the preset kind's";
+    EXPECT_FALSE(preset.Options().VideoDisable) << "ordinary lines are not the preset kind's";
     preset.ApplyExtraOptions(text, eoNewStream);
-    EXPECT_FALSE(preset.VideoDisable);
+    EXPECT_FALSE(preset.Options().VideoDisable);
 }
 
 // Creating a task: the record copy takes the call's file name; failures leave no task and say why.
@@ -217,7 +217,7 @@ TEST(ComponentTasks, AddTaskInputAndSetTaskOutput) {
     output.HookPTSPeriods = "10000-15000,0-5000,9-3";
     ASSERT_TRUE(component.SetTaskOutput(0, folder / "x.mp3", &output)) << component.LastErrorText();
     EXPECT_EQ(component.Task(0)->OutputOptions.FileName, folder / "x.mp3");
-    const auto& ranges = component.Task(0)->HookTimeRanges;
+    const auto& ranges = component.Task(0)->Options().HookTimeRanges;
     ASSERT_EQ(ranges.size(), 2u);
     EXPECT_EQ(ranges[0].StartUs, 0);
     EXPECT_EQ(ranges[0].EndUs, 5'000'000);
@@ -248,10 +248,10 @@ TEST(ComponentTasks, DialogMp3TaskFromEndToEnd) {
     EXPECT_EQ(added.OutputFileName, folder / "Talk_(new).mp3");
     EXPECT_EQ(added.LengthMs, 4000);
     const TFFmpeg& task = *component.Task(0);
-    EXPECT_TRUE(task.SubtitleDisable);
-    EXPECT_FALSE(task.CopyTs);
-    EXPECT_GT(task.RecordingTimestampSeconds, 0);
-    EXPECT_TRUE(task.HookTimeRanges.empty());
+    EXPECT_TRUE(task.Options().SubtitleDisable);
+    EXPECT_FALSE(task.Options().CopyTs);
+    EXPECT_GT(task.Options().RecordingTimestampSeconds, 0);
+    EXPECT_TRUE(task.Options().HookTimeRanges.empty());
 
     component.StartTasks(0);
     ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));

@@ -48,7 +48,7 @@ TEST_F(InputFile, RefusedFilesReportWhy) {
     // A forced format that does not fit the file.
     E.SetOption("f", "mpegts");
     EXPECT_FALSE(E.OpenInputFile(Fixture("tone_1k_stereo.wav")));
-    EXPECT_EQ(E.InputFormat, nullptr); // consumed by the attempt
+    EXPECT_EQ(E.Options().InputFormat, nullptr); // consumed by the attempt
     EXPECT_EQ(E.InputFileCount(), 0);
     // The engine still opens a good file afterwards.
     EXPECT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav"))) << E.LastError;
@@ -70,9 +70,9 @@ TEST_F(InputFile, DamagedPictureSizeCountsAsUnknown) {
     const auto damaged = folder / "damaged.avi";
     std::ofstream(damaged, std::ios::binary) << avi;
     E.OpenInputFile(damaged); // refusing it would do too; no undefined behaviour either way
-    EXPECT_EQ(E.FrameWidth, 0);
-    EXPECT_EQ(E.FrameHeight, 0);
-    EXPECT_GE(E.FrameAspectRatio, 0.0f) << "no aspect made of a negative width";
+    EXPECT_EQ(E.Options().FrameWidth, 0);
+    EXPECT_EQ(E.Options().FrameHeight, 0);
+    EXPECT_GE(E.Options().FrameAspectRatio, 0.0f) << "no aspect made of a negative width";
 }
 
 // Forced decoders must exist and be of the stream's kind; the names are consumed either way.
@@ -80,7 +80,7 @@ TEST_F(InputFile, ForcedDecoders) {
     E.SetOption("acodec", "libmp3lame"); // an encoder only
     EXPECT_FALSE(E.OpenInputFile(Fixture("tone_1k_stereo.mp3")));
     EXPECT_EQ(E.LastError, "Unknown decoder 'libmp3lame'");
-    EXPECT_TRUE(E.AudioCodecName.empty());
+    EXPECT_TRUE(E.Options().AudioCodecName.empty());
     E.SetOption("vcodec", "mp3");
     EXPECT_FALSE(E.OpenInputFile(Fixture("video_h264_aac.mp4")));
     EXPECT_EQ(E.LastError, "Invalid decoder type 'mp3'");
@@ -89,30 +89,33 @@ TEST_F(InputFile, ForcedDecoders) {
     ASSERT_EQ(E.InputCodecs.size(), 1u);
     ASSERT_NE(E.InputCodecs[0], nullptr);
     EXPECT_STREQ(E.InputCodecs[0]->name, "mp3float");
-    EXPECT_TRUE(E.AudioCodecName.empty());
+    EXPECT_TRUE(E.Options().AudioCodecName.empty());
 }
 
 // After opening, the option state describes the input's streams (ffprobe's figures).
 TEST_F(InputFile, StreamParametersBecomeDefaults) {
     const auto file = Fixture("video_h264_aac.mp4");
     ASSERT_TRUE(E.OpenInputFile(file)) << E.LastError;
-    EXPECT_EQ(E.FrameWidth, std::atoi(ProbeValue(file, "stream=width", "v:0").c_str()));
-    EXPECT_EQ(E.FrameHeight, std::atoi(ProbeValue(file, "stream=height", "v:0").c_str()));
-    EXPECT_EQ(std::to_string(E.FrameRate.num) + "/" + std::to_string(E.FrameRate.den),
+    EXPECT_EQ(E.Options().FrameWidth, std::atoi(ProbeValue(file, "stream=width", "v:0").c_str()));
+    EXPECT_EQ(E.Options().FrameHeight, std::atoi(ProbeValue(file, "stream=height", "v:0").c_str()));
+    EXPECT_EQ(std::to_string(E.Options().FrameRate.num) + "/" +
+                  std::to_string(E.Options().FrameRate.den),
               ProbeValue(file, "stream=r_frame_rate", "v:0"));
-    EXPECT_NEAR(E.FrameAspectRatio, 4.0 / 3.0, 1e-6);
-    EXPECT_EQ(E.FramePixFmt, ff::av_get_pix_fmt(ProbeValue(file, "stream=pix_fmt", "v:0").c_str()));
-    EXPECT_EQ(E.AudioSampleRateHz,
+    EXPECT_NEAR(E.Options().FrameAspectRatio, 4.0 / 3.0, 1e-6);
+    EXPECT_EQ(E.Options().FramePixFmt,
+              ff::av_get_pix_fmt(ProbeValue(file, "stream=pix_fmt", "v:0").c_str()));
+    EXPECT_EQ(E.Options().AudioSampleRateHz,
               std::atoi(ProbeValue(file, "stream=sample_rate", "a:0").c_str()));
-    EXPECT_EQ(E.AudioChannels, std::atoi(ProbeValue(file, "stream=channels", "a:0").c_str()));
-    EXPECT_EQ(E.AudioSampleFmt,
+    EXPECT_EQ(E.Options().AudioChannels,
+              std::atoi(ProbeValue(file, "stream=channels", "a:0").c_str()));
+    EXPECT_EQ(E.Options().AudioSampleFmt,
               ff::av_get_sample_fmt(ProbeValue(file, "stream=sample_fmt", "a:0").c_str()));
     AVChannelLayout layout{};
     ASSERT_EQ(ff::av_channel_layout_from_string(
                   &layout, ProbeValue(file, "stream=channel_layout", "a:0").c_str()),
               0);
-    EXPECT_EQ(E.AudioChannelLayout, layout.u.mask);
-    EXPECT_NEAR(E.RecordingTimeMs, ProbeDurationMs(file), 1);
+    EXPECT_EQ(E.Options().AudioChannelLayout, layout.u.mask);
+    EXPECT_NEAR(E.Options().RecordingTimeMs, ProbeDurationMs(file), 1);
     // One forced-decoder entry and one decoder context per stream, in stream order.
     ASSERT_EQ(E.InputCodecs.size(), 2u);
     ASSERT_EQ(E.InputDecoders.size(), 2u);
@@ -128,7 +131,7 @@ TEST_F(InputFile, StartTimeAndOffsets) {
     E.SetOption("itsoffset", "2");
     E.SetOption("ss", "1");
     ASSERT_TRUE(E.OpenInputFile(ts)) << E.LastError;
-    EXPECT_EQ(E.StartTimeUs, 0);
+    EXPECT_EQ(E.Options().StartTimeUs, 0);
     ASSERT_TRUE(E.OpenInputFile(mp4)) << E.LastError;
     EXPECT_EQ(E.InputFileTsOffsetsUs[0], 2000000 - (1000000 + ProbeStartUs(ts)));
     EXPECT_EQ(E.InputFileTsOffsetsUs[1], 2000000 - ProbeStartUs(mp4));
@@ -143,12 +146,12 @@ TEST_F(InputFile, LongestInputGivesTheDuration) {
     const auto shorter = Fixture("mono_8k.wav");
     ASSERT_TRUE(E.OpenInputFile(longer));
     ASSERT_TRUE(E.OpenInputFile(shorter));
-    EXPECT_NEAR(E.RecordingTimeMs, ProbeDurationMs(longer), 1);
+    EXPECT_NEAR(E.Options().RecordingTimeMs, ProbeDurationMs(longer), 1);
     E.Reset();
     ASSERT_TRUE(E.OpenInputFile(shorter));
-    EXPECT_NEAR(E.RecordingTimeMs, ProbeDurationMs(shorter), 1);
+    EXPECT_NEAR(E.Options().RecordingTimeMs, ProbeDurationMs(shorter), 1);
     ASSERT_TRUE(E.OpenInputFile(longer));
-    EXPECT_NEAR(E.RecordingTimeMs, ProbeDurationMs(longer), 1);
+    EXPECT_NEAR(E.Options().RecordingTimeMs, ProbeDurationMs(longer), 1);
 }
 
 // Disable flags discard the streams of their kind and stay set for later files.
@@ -157,7 +160,7 @@ TEST_F(InputFile, DisabledKindsAreDiscarded) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("video_h264_aac.mp4")));
     EXPECT_EQ(E.InputFiles[0]->streams[1]->discard, AVDISCARD_ALL);
     EXPECT_NE(E.InputFiles[0]->streams[0]->discard, AVDISCARD_ALL);
-    EXPECT_TRUE(E.AudioDisable);
+    EXPECT_TRUE(E.Options().AudioDisable);
     E.SetOption("vn", "1");
     ASSERT_TRUE(E.OpenInputFile(Fixture("video_h264_aac.mp4")));
     EXPECT_EQ(E.InputFiles[1]->streams[0]->discard, AVDISCARD_ALL);
@@ -169,7 +172,7 @@ TEST_F(InputFile, ProgramSelection) {
     const auto ts = Fixture("two_programs.ts");
     std::string ids = ProbeValue(ts, "program=program_id");
     int second = std::atoi(ids.substr(ids.find_last_of("\n") + 1).c_str());
-    E.SetProgramId(second);
+    E.Options().SetProgramId(second);
     ASSERT_TRUE(E.OpenInputFile(ts)) << E.LastError;
     AVFormatContext* ic = E.InputFiles[0];
     ASSERT_EQ(ic->nb_programs, 2u);
@@ -180,10 +183,10 @@ TEST_F(InputFile, ProgramSelection) {
 // A picture without size and aspect leaves the 4:3 default; an audio file has no picture.
 TEST_F(InputFile, AudioOnlyKeepsPictureDefaults) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("tone_mono.wav")));
-    EXPECT_EQ(E.FrameWidth, 0);
-    EXPECT_EQ(E.AudioChannels, 1);
-    EXPECT_EQ(E.AudioSampleFmt, AV_SAMPLE_FMT_S16);
-    EXPECT_EQ(E.FrameRate.den, 0);
+    EXPECT_EQ(E.Options().FrameWidth, 0);
+    EXPECT_EQ(E.Options().AudioChannels, 1);
+    EXPECT_EQ(E.Options().AudioSampleFmt, AV_SAMPLE_FMT_S16);
+    EXPECT_EQ(E.Options().FrameRate.den, 0);
 }
 
 } // namespace

@@ -97,9 +97,9 @@ TEST_F(OutputFile, AudioExtractionSettings) {
                  ProbeValue(Fixture("video_h264_aac.mp4"), "stream=sample_fmt", "a:0").c_str());
     EXPECT_FALSE(stream.StreamCopy);
     // The audio stream consumed its options; vn stays for lack of a video stream to take it.
-    EXPECT_TRUE(E.AudioCodecName.empty());
-    EXPECT_TRUE(E.VideoDisable);
-    EXPECT_EQ(E.AudioSampleRateHz, 44100);
+    EXPECT_TRUE(E.Options().AudioCodecName.empty());
+    EXPECT_TRUE(E.Options().VideoDisable);
+    EXPECT_EQ(E.Options().AudioSampleRateHz, 44100);
 }
 
 // An input sample format the encoder cannot take gives the encoder's first format.
@@ -145,7 +145,7 @@ TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
     const auto originalSize = std::filesystem::file_size(out);
     {
         TEngineUnderTest unused;
-        unused.Engine->ReplaceExistingOutputs = true;
+        unused.Engine->Options().ReplaceExistingOutputs = true;
         unused.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
         unused.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
         EXPECT_EQ(std::filesystem::file_size(out), originalSize);
@@ -153,7 +153,7 @@ TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
     EXPECT_EQ(std::filesystem::file_size(out), originalSize);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Get()), {}), 1);
 
-    E.ReplaceExistingOutputs = true;
+    E.Options().ReplaceExistingOutputs = true;
     Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
     Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
     Test.RunToEnd();
@@ -167,7 +167,7 @@ TEST_F(OutputFile, ExistingFileIsReplacedOnlyByAFinishedRun) {
 TEST_F(OutputFile, FailedReplacementFailsTheRunAndKeepsTheOutput) {
     const auto out = Folder / "taken.mp3";
     std::filesystem::create_directories(out / "inside");
-    E.ReplaceExistingOutputs = true;
+    E.Options().ReplaceExistingOutputs = true;
     Test.OpenInputs({}, {Fixture("tone_1k_stereo.wav")});
     Test.CreateOutput({{"acodec", "libmp3lame"}, {"ar", "8000"}}, out);
     Test.RunToEnd();
@@ -190,7 +190,7 @@ TEST_F(OutputFile, CopyAndNamedCodecs) {
     ASSERT_EQ(E.OpenOutputFile(Folder / "copy.mp4"), 1) << E.LastError;
     EXPECT_TRUE(E.OutputStreamSetup(0, 0).StreamCopy);
     EXPECT_TRUE(E.OutputStreamSetup(0, 1).StreamCopy);
-    EXPECT_FALSE(E.AudioStreamCopy);
+    EXPECT_FALSE(E.Options().AudioStreamCopy);
     E.SetOption("acodec", "nosuchencoder");
     EXPECT_EQ(E.OpenOutputFile(Folder / "bad.mp4"), -1);
     EXPECT_EQ(E.LastError, "new_audio_stream fail: Unknown encoder 'nosuchencoder'");
@@ -210,7 +210,7 @@ TEST_F(OutputFile, JoinAndItsRefusal) {
     ASSERT_EQ(E.OpenOutputFile(Folder / "joined.wav", ojJoin), 2) << E.LastError;
     EXPECT_TRUE(E.JoinMode);
     EXPECT_EQ(E.OutputFiles[0], E.OutputFiles[1]);
-    EXPECT_NEAR(E.RecordingTimeMs,
+    EXPECT_NEAR(E.Options().RecordingTimeMs,
                 std::llround((ProbeDuration(first) + ProbeDuration(second)) * 1000), 2);
     EXPECT_EQ(E.OpenOutputFile(Folder / "more.wav"), -1);
     EXPECT_EQ(E.LastError, "Cannot join more than one output file.");
@@ -224,11 +224,11 @@ TEST_F(OutputFile, CropPadAndFilterConflicts) {
     EXPECT_EQ(E.OpenOutputFile(Folder / "a.mp4"), -1);
     EXPECT_EQ(E.LastError, "Cannot enable pad options and the filters which resize frame at the "
                            "same time. (crop, rotate, scale, transpose, etc.)");
-    E.SetPadTop(0);
+    E.Options().SetPadTop(0);
     E.SetOption("vfilters", "HFlip,Crop=100:100");
     E.SetOption("padleft", "8");
     EXPECT_EQ(E.OpenOutputFile(Folder / "a.mp4"), -1); // names compared without case
-    E.SetPadLeft(0);
+    E.Options().SetPadLeft(0);
     E.SetOption("croptop", "8");
     EXPECT_EQ(E.OpenOutputFile(Folder / "a.mp4"), -1);
     EXPECT_EQ(E.LastError, "Cannot enable crop options and filters at the same time.");
@@ -311,7 +311,7 @@ TEST_F(OutputFile, MetadataOfTheOutput) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("tone_1k_stereo.wav")));
     E.SetOption("metadata", "title=First");
     E.SetOption("metadata", "title=Second");
-    E.AddMetadata("author", "Someone");
+    E.Options().AddMetadata("author", "Someone");
     E.SetOption("timestamp", "2010-01-02 03:04:05");
     ASSERT_EQ(E.OpenOutputFile(Folder / "tags.mp3"), 1) << E.LastError;
     const AVDictionary* tags = E.OutputFiles[0]->metadata;
@@ -322,7 +322,7 @@ TEST_F(OutputFile, MetadataOfTheOutput) {
     EXPECT_EQ(tag("title"), "First");
     EXPECT_EQ(tag("artist"), "Someone");
     EXPECT_EQ(tag("creation_time"), "2010-01-02T03:04:05.000000Z");
-    EXPECT_TRUE(E.MetadataPairs.empty());
+    EXPECT_TRUE(E.Options().MetadataPairs.empty());
     ASSERT_EQ(E.OpenOutputFile(Folder / "second.mp3"), 2) << E.LastError;
     EXPECT_EQ(ff::av_dict_get(E.OutputFiles[1]->metadata, "title", nullptr, 0), nullptr);
 }
@@ -348,7 +348,7 @@ TEST_F(OutputFile, StreamAddingOptions) {
         ff::av_dict_get(output.Streams[1].Stream->metadata, "language", nullptr, 0);
     ASSERT_NE(language, nullptr);
     EXPECT_STREQ(language->value, "eng");
-    EXPECT_TRUE(E.AudioLanguage.empty());
+    EXPECT_TRUE(E.Options().AudioLanguage.empty());
 }
 
 // Video settings of an encoded stream: size with pads, rate, pixel format, overrides.

@@ -44,7 +44,7 @@ TEST_F(OutputPreset, GenericOptions) {
     EXPECT_TRUE(E.SetGenericOption("packetsize", "2324"));
     EXPECT_EQ(E.OptionContexts.Format->packet_size, 2324u);
     EXPECT_TRUE(E.SetGenericOption("sws_flags", "bilinear"));
-    EXPECT_EQ(E.ScalerFlags, SWS_BILINEAR);
+    EXPECT_EQ(E.Options().ScalerFlags, SWS_BILINEAR);
     EXPECT_TRUE(E.SetGenericOption("vb", "300000"));
     EXPECT_EQ(E.OptionContexts.Codec(AVMEDIA_TYPE_VIDEO)->bit_rate, 300000);
     EXPECT_NE(E.OptionContexts.Codec(AVMEDIA_TYPE_AUDIO)->bit_rate, 300000);
@@ -69,7 +69,7 @@ TEST_F(OutputPreset, PresetsByNameCodecAndFile) {
     const auto file = Folder.WriteFile("my.preset", "  ab=96000\r\n\r\nacodec=mp2\n  ac=1 \n");
     E.SetOption("apre", file.string());
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_AUDIO, "b"), 96000);
-    EXPECT_EQ(E.AudioCodecName, "mp2");
+    EXPECT_EQ(E.Options().AudioCodecName, "mp2");
     EXPECT_EQ(Rejection("spre", ""), "");
 }
 
@@ -126,33 +126,33 @@ TEST_F(OutputPreset, BuiltinPresetsOpenTheEncoder) {
 
 TEST_F(OutputPreset, TargetsWithNormGiven) {
     E.SetOption("target", "pal-dvd");
-    ASSERT_NE(E.OutputFormat, nullptr);
-    EXPECT_STREQ(E.OutputFormat->name, "dvd");
-    EXPECT_EQ(E.FrameWidth, 720);
-    EXPECT_EQ(E.FrameHeight, 576);
-    EXPECT_EQ(E.FrameRate.num, 25);
-    EXPECT_EQ(E.FrameRate.den, 1);
-    EXPECT_EQ(E.VideoCodecName, "mpeg2video");
-    EXPECT_EQ(E.AudioCodecName, "ac3");
-    EXPECT_EQ(E.AudioSampleRateHz, 48000);
+    ASSERT_NE(E.Options().OutputFormat, nullptr);
+    EXPECT_STREQ(E.Options().OutputFormat->name, "dvd");
+    EXPECT_EQ(E.Options().FrameWidth, 720);
+    EXPECT_EQ(E.Options().FrameHeight, 576);
+    EXPECT_EQ(E.Options().FrameRate.num, 25);
+    EXPECT_EQ(E.Options().FrameRate.den, 1);
+    EXPECT_EQ(E.Options().VideoCodecName, "mpeg2video");
+    EXPECT_EQ(E.Options().AudioCodecName, "ac3");
+    EXPECT_EQ(E.Options().AudioSampleRateHz, 48000);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "g"), 15);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "b"), 6000000);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_AUDIO, "b"), 448000);
-    EXPECT_NEAR(E.FrameAspectRatio, 16.0 / 9.0, 1e-6);
+    EXPECT_NEAR(E.Options().FrameAspectRatio, 16.0 / 9.0, 1e-6);
 
     TEngineUnderTest other;
     TCustomFFmpeg& e = *other.Engine;
     e.SetOption("ac", "1");
     e.SetOption("target", "ntsc-svcd");
-    EXPECT_EQ(e.FrameWidth, 480);
-    EXPECT_EQ(e.FrameHeight, 480);
-    EXPECT_EQ(e.FrameRate.num, 30000);
-    EXPECT_EQ(e.FrameRate.den, 1001);
-    EXPECT_EQ(e.AudioChannels, 2);
+    EXPECT_EQ(e.Options().FrameWidth, 480);
+    EXPECT_EQ(e.Options().FrameHeight, 480);
+    EXPECT_EQ(e.Options().FrameRate.num, 30000);
+    EXPECT_EQ(e.Options().FrameRate.den, 1001);
+    EXPECT_EQ(e.Options().AudioChannels, 2);
     e.SetTarget("dv50", "film", "pal");
-    EXPECT_EQ(e.FramePixFmt, AV_PIX_FMT_YUV422P);
-    EXPECT_EQ(e.FrameRate.num, 24000);
-    EXPECT_EQ(e.FrameHeight, 480);
+    EXPECT_EQ(e.Options().FramePixFmt, AV_PIX_FMT_YUV422P);
+    EXPECT_EQ(e.Options().FrameRate.num, 24000);
+    EXPECT_EQ(e.Options().FrameHeight, 480);
 }
 
 // Without a norm it is taken from the frame rate, then from the inputs' video.
@@ -163,14 +163,14 @@ TEST_F(OutputPreset, TargetNormDetection) {
     ASSERT_TRUE(E.OpenInputFile(Fixture("video_h264_aac.mp4"))); // 25 frames a second
     E.SetTarget("vcd", "auto", "ntsc");
     EXPECT_TRUE(log.Contains("Assuming PAL for target."));
-    EXPECT_EQ(E.FrameWidth, 352);
-    EXPECT_EQ(E.FrameHeight, 288);
-    EXPECT_FLOAT_EQ(E.MuxPreloadSeconds, 0.44f);
+    EXPECT_EQ(E.Options().FrameWidth, 352);
+    EXPECT_EQ(E.Options().FrameHeight, 288);
+    EXPECT_FLOAT_EQ(E.Options().MuxPreloadSeconds, 0.44f);
     TEngineUnderTest other;
     TCustomFFmpeg& e = *other.Engine;
     e.SetOption("r", "10");
     e.SetTarget("vcd", "auto", "ntsc"); // no input tells: the fallback
-    EXPECT_EQ(e.FrameHeight, 240);
+    EXPECT_EQ(e.Options().FrameHeight, 240);
     EXPECT_TRUE(log.Contains("Assuming 4:3 for aspect ratio"));
 }
 

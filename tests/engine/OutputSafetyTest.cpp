@@ -41,7 +41,7 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     const fs::path old = Folder / "old.mp3";
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), old);
     const std::string before = ReadWholeFile(old);
-    E.ReplaceExistingOutputs = true;
+    E.Options().ReplaceExistingOutputs = true;
     Run.OpenInputs({}, {Fixture("long_2h.mp3")});
     Run.CreateOutput({{"ar", "8000"}}, old);
     E.ProgressIntervalUs = 20000;
@@ -85,7 +85,7 @@ TEST_F(OutputSafety, ReplacementKeepsPermissionsAndReplacesLinks) {
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(target, link);
     const std::string before = ReadWholeFile(target);
-    E.ReplaceExistingOutputs = true;
+    E.Options().ReplaceExistingOutputs = true;
     Run.OpenInputs({}, {Fixture("mono_8k.wav")});
     Run.CreateOutput({}, link);
     Run.RunToEnd();
@@ -95,7 +95,7 @@ TEST_F(OutputSafety, ReplacementKeepsPermissionsAndReplacesLinks) {
     EXPECT_EQ(ReadWholeFile(target), before);
 
     TEngineUnderTest again;
-    again.Engine->ReplaceExistingOutputs = true;
+    again.Engine->Options().ReplaceExistingOutputs = true;
     again.OpenInputs({}, {Fixture("mono_8k.wav")});
     again.CreateOutput({}, target);
     again.RunToEnd();
@@ -137,7 +137,7 @@ TEST_F(OutputSafety, FinishedOnlyWhenTheWrittenFileIsInPlace) {
         const fs::path output = Folder / (std::string(c.Name) + ".mp3");
         if (c.Replace)
             fs::copy_file(Fixture("tone_1k_stereo.mp3"), output);
-        run.Engine->ReplaceExistingOutputs = c.Replace;
+        run.Engine->Options().ReplaceExistingOutputs = c.Replace;
         run.OpenInputs({}, {Fixture("mono_8k.wav")});
         run.CreateOutput({}, output);
         if (!c.Replace)

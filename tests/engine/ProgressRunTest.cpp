@@ -24,7 +24,7 @@ TEST(ProgressRunTest, AudioOnlyRunFiresTheEventWithItsValues) {
     run.Engine->ProgressIntervalUs = 0; // a report after every packet
     run.OpenInputs({{"vn", "1"}}, {Fixture("bursts_30s.mp4")});
     run.CreateOutput({{"t", "5"}}, TempOutput("progress.mp3"));
-    const int expectedMs = run.Engine->RecordingTimeMs;
+    const int expectedMs = run.Engine->Options().RecordingTimeMs;
     run.RunToEnd();
 
     ASSERT_GT(calls.size(), 10u);

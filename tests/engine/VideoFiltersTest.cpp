@@ -52,27 +52,29 @@ TEST_F(VideoFiltersTest, ConflictingOptionsAreRefused) {
     TVideoPathHarness crop(Folder / "crop.nut", 64, 48);
     EXPECT_EQ(OpenFailure(crop,
                           [](TCustomFFmpeg& e) {
-                              e.CropTop = 8;
-                              e.VideoFilters = "hflip";
+                              e.Options().CropTop = 8;
+                              e.Options().VideoFilters = "hflip";
                           }),
               "Error opening filters: Cannot enable crop options and filters at the same time.");
     TVideoPathHarness pad(Folder / "pad.nut", 64, 48);
     EXPECT_EQ(OpenFailure(pad,
                           [](TCustomFFmpeg& e) {
-                              e.PadTop = 8;
-                              e.VideoFilters = "scale=32:24";
+                              e.Options().PadTop = 8;
+                              e.Options().VideoFilters = "scale=32:24";
                           }),
               "Error opening filters: Cannot enable pad options and the filters which resize "
               "frame at the same time. (crop, rotate, scale, transpose, etc.)");
     TVideoPathHarness bad(Folder / "bad.nut", 64, 48);
-    EXPECT_EQ(OpenFailure(bad, [](TCustomFFmpeg& e) { e.VideoFilters = "no_such_filter"; }),
-              "Error opening filters!");
+    EXPECT_EQ(
+        OpenFailure(bad, [](TCustomFFmpeg& e) { e.Options().VideoFilters = "no_such_filter"; }),
+        "Error opening filters!");
 }
 
 // "hflip" mirrors every picture.
 TEST_F(VideoFiltersTest, HflipMirrorsThePicture) {
     const TGreyPictures pictures = Code(
-        "hflip.nut", 64, 48, 64, 48, [](TCustomFFmpeg& engine) { engine.VideoFilters = "hflip"; },
+        "hflip.nut", 64, 48, 64, 48,
+        [](TCustomFFmpeg& engine) { engine.Options().VideoFilters = "hflip"; },
         [](TVideoPathHarness& video) {
             for (int i = 0; i < 3; ++i)
                 video.Feed(MakePicture(64, 48, 40, 200).get(), i * 40000);
@@ -87,13 +89,14 @@ TEST_F(VideoFiltersTest, HflipMirrorsThePicture) {
 // A filter that resizes sets the encoder's size; a size the filters do not give is scaled to.
 TEST_F(VideoFiltersTest, FiltersSetAndScaleToTheEncoderSize) {
     TVideoPathHarness resized(Folder / "resized.nut", 64, 48);
-    resized.Engine->VideoFilters = "crop=32:24:0:0";
+    resized.Engine->Options().VideoFilters = "crop=32:24:0:0";
     resized.Open(64, 48);
     EXPECT_EQ(resized.Ost.Enc->width, 32);
     EXPECT_EQ(resized.Ost.Enc->height, 24);
 
     const TGreyPictures pictures = Code(
-        "scaled.nut", 64, 48, 128, 96, [](TCustomFFmpeg& engine) { engine.VideoFilters = "hflip"; },
+        "scaled.nut", 64, 48, 128, 96,
+        [](TCustomFFmpeg& engine) { engine.Options().VideoFilters = "hflip"; },
         [](TVideoPathHarness& video) { video.Feed(MakePicture(64, 48, 40, 200).get(), 0); });
     ASSERT_EQ(pictures.Frames.size(), 1u);
     EXPECT_EQ(pictures.Width, 128);
@@ -104,9 +107,11 @@ TEST_F(VideoFiltersTest, FiltersSetAndScaleToTheEncoderSize) {
 // Crop bands cut the picture and pad bands frame it in the pad colour, at the encoder's size.
 TEST_F(VideoFiltersTest, CropAndPadGiveTheSizeAndBorder) {
     auto setUp = [](TCustomFFmpeg& engine) {
-        engine.CropTop = engine.CropBottom = engine.CropLeft = engine.CropRight = 8;
-        engine.PadTop = engine.PadBottom = engine.PadLeft = engine.PadRight = 8;
-        engine.PadColor[0] = 180;
+        engine.Options().CropTop = engine.Options().CropBottom = engine.Options().CropLeft =
+            engine.Options().CropRight = 8;
+        engine.Options().PadTop = engine.Options().PadBottom = engine.Options().PadLeft =
+            engine.Options().PadRight = 8;
+        engine.Options().PadColor[0] = 180;
     };
     // A picture whose 8-pixel frame is bright: cropping must remove it all.
     auto feed = [](TVideoPathHarness& video) {
@@ -142,7 +147,8 @@ TEST_F(VideoFiltersTest, SizeChangeRebuildsTheScaler) {
     const TGreyPictures pictures = Code(
         "change.nut", 96, 72, 72, 48,
         [](TCustomFFmpeg& engine) {
-            engine.CropTop = engine.CropBottom = engine.CropLeft = engine.CropRight = 12;
+            engine.Options().CropTop = engine.Options().CropBottom = engine.Options().CropLeft =
+                engine.Options().CropRight = 12;
         },
         [&](TVideoPathHarness& video) {
             video.Feed(framed(96, 72).get(), 0);
@@ -163,9 +169,9 @@ TEST_F(VideoFiltersTest, PadsFrameTheFilteredPicture) {
     const TGreyPictures pictures = Code(
         "filterpad.nut", 64, 48, 80, 48,
         [](TCustomFFmpeg& engine) {
-            engine.VideoFilters = "hflip";
-            engine.PadLeft = engine.PadRight = 8;
-            engine.PadColor[0] = 30;
+            engine.Options().VideoFilters = "hflip";
+            engine.Options().PadLeft = engine.Options().PadRight = 8;
+            engine.Options().PadColor[0] = 30;
         },
         [](TVideoPathHarness& video) { video.Feed(MakePicture(64, 48, 100, 200).get(), 0); });
     ASSERT_EQ(pictures.Frames.size(), 1u);

@@ -40,7 +40,7 @@ protected:
     std::unique_ptr<TVideoPathHarness> Hooked(const std::string& name, const std::string& module) {
         auto video = std::make_unique<TVideoPathHarness>(Folder / name, 64, 48);
         video->Engine->SetOption("vhook", module);
-        EXPECT_TRUE(video->Engine->UsingVhook);
+        EXPECT_TRUE(video->Engine->Options().UsingVhook);
         return video;
     }
     TTempFolder Folder;
@@ -84,8 +84,8 @@ TEST_F(VideoHookTest, BeforeHookErrorEndsHooking) {
 // Ranges 0-1 s and 5-6 s: pictures between them are not hooked; after 6 s hooking ends.
 TEST_F(VideoHookTest, HookTimeRangesChooseThePictures) {
     auto video = Hooked("ranges.nut", CountingModule());
-    video->Engine->HookTimeRanges = {{0, 1 * Second}, {5 * Second, 6 * Second}};
-    video->Engine->VideoSyncMethod = 0;
+    video->Engine->Options().HookTimeRanges = {{0, 1 * Second}, {5 * Second, 6 * Second}};
+    video->Engine->Options().VideoSyncMethod = 0;
     video->Open(64, 48);
     const int before = CountedPictures();
     const int64_t times[] = {0,         Second / 2, 2 * Second, 4 * Second, 5 * Second + Second / 2,
@@ -105,7 +105,7 @@ TEST_F(VideoHookTest, SampleModuleChangesTheHookedPeriodOnly) {
     const auto file = Folder / "invert.nut";
     {
         auto video = Hooked("invert.nut", InvertModule());
-        video->Engine->HookTimeRanges = {{200000, 400000}};
+        video->Engine->Options().HookTimeRanges = {{200000, 400000}};
         video->Open(64, 48);
         for (int i = 0; i < 12; ++i)
             video->Feed(MakePicture(64, 48, 50).get(), i * 40000);
@@ -163,7 +163,7 @@ TEST_F(VideoHookTest, DeinterlaceBlendsTheFields) {
     const auto file = Folder / "deinterlace.nut";
     {
         TVideoPathHarness video(file, 64, 48);
-        video.Engine->Deinterlace = true;
+        video.Engine->Options().Deinterlace = true;
         video.Open(64, 48);
         FramePtr combed = MakePicture(64, 48, 0);
         for (int y = 1; y < 48; y += 2)

@@ -33,8 +33,8 @@ TVideoPathHarness::TVideoPathHarness(const std::filesystem::path& file, int inpu
     EnsureLibsLoaded();
     Engine = std::make_unique<TEngineOpen>();
     Engine->Reset();
-    Engine->FrameWidth = inputWidth;
-    Engine->FrameHeight = inputHeight;
+    Engine->Options().FrameWidth = inputWidth;
+    Engine->Options().FrameHeight = inputHeight;
     Dec.reset(ff::avcodec_alloc_context3(nullptr));
     Dec->codec_type = AVMEDIA_TYPE_VIDEO;
     Dec->width = inputWidth;
@@ -83,7 +83,7 @@ int TVideoPathHarness::Feed(AVFrame* picture, int64_t ptsUs) {
     Run->PreprocessVideoFrame(Ist, picture);
     int frameSize = 0;
     Run->OutputVideo(Output.get(), Ost, Ist, picture, frameSize);
-    if (!Engine->VstatsFileName.empty() && frameSize != 0)
+    if (!Engine->Options().VstatsFileName.empty() && frameSize != 0)
         Run->WriteVideoStats(Output.get(), Ost, frameSize);
     return frameSize;
 }

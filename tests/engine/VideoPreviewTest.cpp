@@ -128,7 +128,7 @@ TEST_F(VideoPreviewTest, StatisticsLinePerPicture) {
     const auto stats = Folder / "vstats.log";
     {
         TVideoPathHarness video(Folder / "stats.nut", 64, 48);
-        video.Engine->VstatsFileName = stats.string();
+        video.Engine->Options().VstatsFileName = stats.string();
         video.Open(64, 48);
         FeedPictures(video, 3);
         video.Finish();
@@ -149,14 +149,15 @@ TEST_F(VideoPreviewTest, StatisticsLinePerPicture) {
 // A statistics file that cannot be made ends the run with the file's name.
 TEST_F(VideoPreviewTest, StatisticsFileThatCannotBeMade) {
     TVideoPathHarness video(Folder / "nostats.nut", 64, 48);
-    video.Engine->VstatsFileName = (Folder / "missing" / "vstats.log").string();
+    video.Engine->Options().VstatsFileName = (Folder / "missing" / "vstats.log").string();
     video.Open(64, 48);
     EXPECT_THROW(
         {
             try {
                 FeedPictures(video, 1);
             } catch (const FFmpegException& error) {
-                EXPECT_EQ(std::string(error.what()), "fopen fail: " + video.Engine->VstatsFileName);
+                EXPECT_EQ(std::string(error.what()),
+                          "fopen fail: " + video.Engine->Options().VstatsFileName);
                 throw;
             }
         },

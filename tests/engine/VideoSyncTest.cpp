@@ -68,8 +68,8 @@ TEST_F(VideoSyncTest, AheadDuplicatesAndBehindDrops) {
     const auto file = Folder / "sync.nut";
     {
         TVideoPathHarness video(file, 64, 48);
-        video.Engine->VideoSyncMethod = 1;
-        video.Engine->Verbose = 3;
+        video.Engine->Options().VideoSyncMethod = 1;
+        video.Engine->Options().Verbose = 3;
         video.Open(64, 48);
         video.Feed(MakePicture(64, 48, 10).get(), 0);
         EXPECT_EQ(video.Ost.SyncOpts, 1);
@@ -100,8 +100,8 @@ TEST_F(VideoSyncTest, QuietCountingAndFrameLimit) {
     const auto file = Folder / "limit.nut";
     {
         TVideoPathHarness video(file, 64, 48);
-        video.Engine->VideoSyncMethod = 1;
-        video.Engine->MaxFrames[0] = 3;
+        video.Engine->Options().VideoSyncMethod = 1;
+        video.Engine->Options().MaxFrames[0] = 3;
         video.Open(64, 48);
         video.Feed(MakePicture(64, 48, 10).get(), 0);
         video.Feed(MakePicture(64, 48, 20).get(), 5 * FrameUs);
@@ -121,8 +121,8 @@ TEST_F(VideoSyncTest, GapFilledOnlyUpToTheRecordingTime) {
     const auto file = Folder / "gap.nut";
     {
         TVideoPathHarness video(file, 64, 48);
-        video.Engine->VideoSyncMethod = 1;
-        video.Engine->RecordingTimeUs = 10 * FrameUs;
+        video.Engine->Options().VideoSyncMethod = 1;
+        video.Engine->Options().RecordingTimeUs = 10 * FrameUs;
         video.Open(64, 48);
         video.Feed(MakePicture(64, 48, 10).get(), 0);
         video.Feed(MakePicture(64, 48, 20).get(), 100000 * FrameUs);
