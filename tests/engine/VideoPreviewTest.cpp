@@ -119,7 +119,7 @@ TEST_F(VideoPreviewTest, NoWindowEndsPreviewing) {
     video.Engine->PreviewIntervalUs = -1;
     video.Open(64, 48);
     FeedPictures(video, 2);
-    EXPECT_EQ(video.Engine->PreviewFlags, 0);
+    EXPECT_EQ(video.Run->Link.PreviewFlags(), 0);
     EXPECT_EQ(video.Ost.FrameNumber, 2);
 }
 
@@ -178,7 +178,7 @@ TEST_F(VideoPreviewTest, FailingWindowEndsPreviewingOnly) {
     video.Engine->PreviewFlags = PreviewWanted;
     video.Open(64, 48);
     FeedPictures(video, 3);
-    EXPECT_EQ(video.Engine->PreviewFlags, 0);
+    EXPECT_EQ(video.Run->Link.PreviewFlags(), 0);
     EXPECT_EQ(video.Ost.FrameNumber, 3);
     EXPECT_TRUE(log.Contains("Preview window failed: no display"));
 }
