@@ -11,7 +11,6 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/MainThread.h"
-#include "ffbind/ServedThread.h"
 #include "ffbind/TextUtils.h"
 #include "probe/AVProbe.h"
 
@@ -447,20 +446,6 @@ void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
-    if (!ThreadModeFlag) {
-        OpenAndConvert(task, pieces);
-        return;
-    }
-    // The files are opened on a thread of the task's own: a slow or hung input (a network
-    // share, a pipe no one writes to) holds neither the caller nor EventLock.
-    task.Opening = true;
-    task.Opener = std::make_unique<TServedThread>(
-        "sp-open", [this, &task, pieces] { OpenAndConvert(task, pieces); },
-        NiceValue(static_cast<TConvertPriority>(Priority.load())));
-    task.Opener->Start();
-}
-
-void TCustomFFmpegComponent::OpenAndConvert(TFFmpeg& task, int pieces) {
     // The task's files are opened now: the output is created (exclusively, numbered on when
     // its name was taken meanwhile) and its folder, gone or closed since the task was added,
     // fails the task with the reason.
@@ -468,42 +453,25 @@ void TCustomFFmpegComponent::OpenAndConvert(TFFmpeg& task, int pieces) {
         OpenTaskFiles(task);
     } catch (const std::exception& error) {
         task.Refuse(error.what());
-        task.Opening = false; // only once its end is reported: a stop leaves it to this thread
         return;
     }
     task.NoteCreatedOutput();
     ReportStart(task);
+    // A stop asked for by the start's handler: the task ends without running, and its output
+    // goes again.
+    if (RunStopped) {
+        task.ReleaseFiles();
+        return;
+    }
     task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task's own `split` option wins over the budget.
     if (!SplitEncodingFlag)
         task.Options().SplitPieces = 0;
     else if (task.Options().SplitPieces == 0)
         task.Options().SplitPieces = pieces;
-    if (!ThreadModeFlag) {
-        // A stop asked for by the start's handler: the task ends without running, and its
-        // output goes again.
-        if (RunStopped) {
-            task.ReleaseFiles();
-            return;
-        }
-        task.StartConvert(ctCallerThread, static_cast<TConvertPriority>(Priority.load()));
-        return;
-    }
-    TServedThread* worker = nullptr;
-    {
-        // Decided inside EventLock, in which StopTasks marks the run stopped: a task either
-        // runs (and the stop reaches its worker) or ends here without running.
-        auto guard = LockServingMainThread(EventLock);
-        if (RunStopped) {
-            task.ReleaseFiles();
-            task.Stop(swNoWait);
-        } else {
-            // A task that cannot start has reported its end before StartConvert returns.
-            worker =
-                task.StartConvert(ctWorkerThread, static_cast<TConvertPriority>(Priority.load()));
-        }
-        task.Opening = false;
-    }
+    // A task that cannot start has reported its end before StartConvert returns.
+    TServedThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
+                                              static_cast<TConvertPriority>(Priority.load()));
     if (worker)
         worker->Start();
 }
@@ -522,11 +490,8 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     // A handler would wait for ends that need the lock it holds.
     if (HandlerThread == std::this_thread::get_id())
         wait = false;
-    // A task still opening its files is not waited for (its input may never answer): its
-    // opener ends it once they are open.
     for (const TTaskPtr& task : Tasks->Snapshot())
-        if (!task->Opening)
-            task->Stop(wait ? swWaitForEnd : swNoWait);
+        task->Stop(wait ? swWaitForEnd : swNoWait);
 }
 
 void TCustomFFmpegComponent::PauseTasks() {

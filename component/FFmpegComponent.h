@@ -72,9 +72,9 @@ using TProgressEvent = std::function<void(int AIndex, const TProgressInfo& AProg
 // inside StartTasks). A handler may call the component but must not destroy it.
 using TTerminateEvent = std::function<void(int AIndex, TTaskEnd AEnd, const std::string& AMessage)>;
 // A task starts: its output was created under AOutputFileName (the name it was given, or the
-// next free numbered one when another file took that meanwhile). Runs on the thread that opened
-// the task's files (the caller's with a thread count of 0, else a thread of the task's own),
-// inside EventLock, before the task's first progress.
+// next free numbered one when another file took that meanwhile). Runs on the thread that starts
+// the task (the caller's, or the worker of a task that ended), inside EventLock, before the
+// task's first progress.
 using TStartEvent = std::function<void(int AIndex, const TPathFileName& AOutputFileName)>;
 // Asked before video hooks act on a frame; runs on the task's worker thread.
 using TBeforeHookEvent =
@@ -129,11 +129,10 @@ public:
 
     // Runs every task that has not run yet (those of an earlier run are passed over): a thread
     // count of 0 converts them one after another on the calling thread and returns when all have
-    // ended; above 0 runs them on worker threads, at most that many at once, and returns at once
-    // (each task's files are opened on its own thread, not the caller's). OnTerminate reports each
-    // end, then -1 (no event when no task is left to run). With moreToCome (worker threads only)
-    // the run also takes tasks added after it began, so that a long batch need not hold every
-    // task's open files at once: see JoinAddedTasks.
+    // ended; above 0 runs them on worker threads, at most that many at once, and returns at once.
+    // OnTerminate reports each end, then -1 (no event when no task is left to run).
+    // With moreToCome (worker threads only) the run also takes tasks added after it began, so
+    // that a long batch need not hold every task's open files at once: see JoinAddedTasks.
     void StartTasks(int threadCount, bool moreToCome = false);
     // For a run started with moreToCome: the tasks added (with their outputs set) since the run
     // began or since the last call join it, each starting as soon as a worker is free. With
@@ -155,8 +154,7 @@ public:
     void ReleaseEndedTask(int index);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when
-    // all have ended, serving main-thread hand-overs meanwhile, but for tasks still opening their
-    // files: those end without converting once their files are open. Called from an OnProgress or
+    // all have ended, serving main-thread hand-overs meanwhile. Called from an OnProgress or
     // OnTerminate handler that runs inside EventLock it does not wait, whatever wait says: the
     // ends it would wait for need that lock. The ends are then reported after the handler returns.
     void StopTasks(bool wait);
@@ -230,8 +228,6 @@ private:
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task, int pieces);
-    // Opens the task's files and starts its conversion (see StartTask).
-    void OpenAndConvert(TFFmpeg& task, int pieces);
     // Opens the task's input and creates its output (see StartTask).
     void OpenTaskFiles(TFFmpeg& task);
     // Set the task's engine up afresh from its records, raising with the reason: a reset

@@ -68,7 +68,6 @@ TFFmpeg::TFFmpeg() : TaskProbe(std::make_unique<TAVProbe>()) {}
 
 TFFmpeg::~TFFmpeg() {
     // The run reports to callbacks that use this object: end it while it is still whole.
-    Opener.reset();
     RequestStop(swWaitForEnd);
     TaskProbe->CloseFile();
 }

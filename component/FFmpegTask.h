@@ -7,7 +7,6 @@
 #include "engine/FFmpeg.h"
 #include "engine/LoudnessMeter.h"
 #include "ffbind/FileIdentity.h"
-#include "ffbind/ServedThread.h"
 
 #include <atomic>
 #include <memory>
@@ -72,11 +71,6 @@ public:
     std::atomic<int> Index{-1};
     // The component has counted this task's end in its run; only then may it be released.
     std::atomic<bool> EndCounted{false};
-    // In a threaded run, the thread that opens the task's files and then starts its worker, so
-    // that a slow or hung input never holds the thread that started the run. While Opening, the
-    // opener alone ends the task (a stop meanwhile is answered once the files are open).
-    std::unique_ptr<TServedThread> Opener;
-    std::atomic<bool> Opening{false};
     // The records the task's engine is set up from when it starts. InputOptions.FileName is the
     // input; a record the front end did not give leaves the engine's defaults.
     TInputOptions InputOptions;

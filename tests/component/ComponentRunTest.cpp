@@ -17,8 +17,6 @@
 #include <string>
 #include <thread>
 
-#include <sys/stat.h>
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,7 +47,7 @@ protected:
     }
     bool Started(int index) const {
         const TFFmpeg* task = Component.Task(index);
-        return task->Opening || task->Running || task->Terminated;
+        return task->Running || task->Terminated;
     }
     // Waits a moment serving hand-overs (for events that must not come).
     static void Linger(int ms) {
@@ -124,41 +122,6 @@ TEST_F(ComponentRun, ThreadCountAboveTaskCountStartsAll) {
     ASSERT_EQ(indexes.size(), 3u);
     EXPECT_EQ(indexes[0] + indexes[1], 1) << "0 and 1 in either order";
     EXPECT_EQ(indexes[2], -1);
-}
-
-// An input that does not answer (a pipe no one writes to yet, as a hung share) holds neither
-// the start nor a stop: both return, and the task ends stopped, leaving no output, once its
-// input has opened.
-TEST_F(ComponentRun, AnInputThatDoesNotAnswerHoldsNeitherTheStartNorTheStop) {
-    TEventRecorder events(Component);
-    const fs::path input = Folder / "in.wav";
-    fs::copy_file(Fixture("tone_mono.wav"), input);
-    const int index = Component.AddTaskInput(input);
-    ASSERT_TRUE(Component.SetTaskOutput(index, Folder / "out.mp3")) << Component.LastErrorText();
-    fs::remove(input);
-    ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
-    // The writer comes once both calls have returned; with calls that wait for the input it
-    // comes after a minute, which the test reports.
-    std::atomic<bool> returned{false}, writerCameFirst{false}, written{false};
-    std::thread writer([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!returned && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        writerCameFirst = !returned;
-        RunCommand("cat " + ShellQuote(Fixture("tone_mono.wav").string()) + " > " +
-                   ShellQuote(input.string()) + " 2>/dev/null");
-        written = true;
-    });
-    Component.StartTasks(1);
-    Component.StopTasks(true);
-    returned = true;
-    WaitServingMainThread([&] { return written.load(); });
-    writer.join();
-    EXPECT_FALSE(writerCameFirst);
-    ASSERT_TRUE(events.WaitForRunEnd());
-    ASSERT_EQ(events.TerminateIndexes(), (std::vector<int>{0, -1}));
-    EXPECT_EQ(events.Terminates()[0].End, teStopped) << events.Terminates()[0].Message;
-    EXPECT_FALSE(fs::exists(Folder / "out.mp3"));
 }
 
 // An empty list: nothing starts and no event fires, with or without threads.
