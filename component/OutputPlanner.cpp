@@ -106,9 +106,10 @@ TOutputPlan TOutputPlanner::Plan(const TPlanInput& input, const TOutputChoices& 
 // Pieces are named beside the outputs of the list and of the folder, never by the record.
 TOutputPlan TOutputPlanner::PlanPieces(const TPlanInput& input, TOutputChoices& choices) {
     choices.ClaimedNames = Claimed("");
-    const std::vector<TPieceTask> pieces = SplitsAtChapters(choices, input.Probed)
-                                               ? ChapterTasks(input.Probed.Chapters, choices)
-                                               : AudioTrackTasks(input.Probed.AudioTracks, choices);
+    const std::vector<TPieceTask> pieces =
+        SplitsAtChapters(choices, input.Probed)
+            ? ChapterTasks(input.Probed.Chapters, choices, input.Tags)
+            : AudioTrackTasks(input.Probed.AudioTracks, choices);
     TOutputPlan plan;
     for (const TPieceTask& piece : pieces) {
         TPlannedOutput output{piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}};

@@ -224,6 +224,15 @@ TEST(OutputPlanner, PlansEveryKindOfInput) {
          {},
          {},
          {"c/01 Intro.mp3 [01 Intro] @0; c/02 A_B.mp3 [02 A/B] @1000000", "d_(new).mp3"}},
+        {"chapters named by a template from the input's tags and their own",
+         {{"c.flac", WithChapters(), {{"artist", "Ann"}, {"album", "Live"}}}},
+         out([](TOutputChoices& c) {
+             c.Pieces = pcChapters;
+             c.NameTemplateText = "{artist}/{album}/{track:02} {title}";
+         }),
+         {},
+         {},
+         {"out/Ann/Live/01 Intro.mp3 [01 Intro] @0; out/Ann/Live/02 A_B.mp3 [02 A/B] @1000000"}},
         {"chapters or else every track",
          {{"v.mkv", TwoTracks()}},
          [](TOutputChoices& c) { c.Pieces = pcChaptersOrTracks; },
