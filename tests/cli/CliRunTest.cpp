@@ -23,11 +23,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Waits until the process has reported progress (at most two minutes).
-void WaitForProgress(const TCliProcess& process) {
+// Reads every input at its own pace: the long fixture takes two hours, so a signal sent once it
+// reports progress arrives while it converts however fast the machine.
+const std::vector<std::string> Paced = {"--option", "re=1"};
+
+// Waits until the process has reported progress lines times (at most two minutes).
+void WaitForProgress(const TCliProcess& process, int lines = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (process.Out().find("\"progress\"") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
+    const auto count = [&] {
+        const std::string out = process.Out();
+        int found = 0;
+        for (std::size_t at = out.find("\"progress\""); at != std::string::npos;
+             at = out.find("\"progress\"", at + 1))
+            ++found;
+        return found;
+    };
+    while (count() < lines && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
@@ -132,8 +143,8 @@ TEST_F(CliRun, JsonEvents) {
 // Ctrl-C during a long conversion: the task stops, its output is valid and shorter, exit 1.
 TEST_F(CliRun, InterruptStopsWithAValidShorterOutput) {
     const std::string input = Input("long_2h.mp3", "long.mp3");
-    TCliProcess process({"--json", input}, Folder.Path());
-    WaitForProgress(process);
+    TCliProcess process({"--json", Paced[0], Paced[1], input}, Folder.Path());
+    WaitForProgress(process, 2); // half a second of sound converted
     process.Signal(SIGINT);
     ASSERT_EQ(process.Wait(), 1) << process.Err();
     const auto events = Events(process.Out());
@@ -511,7 +522,8 @@ TEST_F(CliRun, InterruptNeverTouchesOverwrittenFiles) {
                        oldSecond = folder / "second_(new).mp3";
         fs::copy_file(Fixture("tone_1k_stereo.mp3"), oldFirst);
         fs::copy_file(Fixture("tone_mono.wav"), oldSecond);
-        TCliProcess process({"--json", "--overwrite", "-j", "1", first.string(), second.string()},
+        TCliProcess process({"--json", Paced[0], Paced[1], "--overwrite", "-j", "1", first.string(),
+                             second.string()},
                             folder.Path());
         WaitForProgress(process);
         for (int i = 0; i < interrupts; ++i) {
@@ -534,7 +546,7 @@ TEST_F(CliRun, InterruptLeavesAFileThatTookTheOutputsName) {
         TScratchFolder folder;
         const fs::path input = folder / "long.mp3", output = folder / "long_(new).mp3";
         fs::copy_file(Fixture("long_2h.mp3"), input);
-        TCliProcess process({"--json", input.string()}, folder.Path());
+        TCliProcess process({"--json", Paced[0], Paced[1], input.string()}, folder.Path());
         WaitForProgress(process);
         const fs::path foreign = folder / "foreign.wav";
         fs::copy_file(Fixture("tone_mono.wav"), foreign);
