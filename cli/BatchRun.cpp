@@ -197,6 +197,9 @@ bool TBatchRun::AddPlanned(const fs::path& input, const TOutputPlan& plan) {
 
 void TBatchRun::PassOver(const fs::path& input, const fs::path& output) {
     ++UpToDate;
+    // Its album's gain is measured over it too when another of the album is converted now.
+    if (Options.ReplayGain && !Options.DryRun)
+        GainAlbums.AddKept(input, output);
     if (Options.DryRun)
         Reporter.Planned("skip", input, output, "up to date");
     Report.Line(input, output, "up-to-date", "", 0);

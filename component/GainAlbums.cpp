@@ -10,17 +10,23 @@
 namespace fs = std::filesystem;
 
 void TGainAlbums::Add(const fs::path& input, const fs::path& output) {
-    Albums[input.parent_path()].emplace_back(input, output);
+    Albums[input.parent_path()].push_back({input, output, false});
+}
+
+void TGainAlbums::AddKept(const fs::path& input, const fs::path& output) {
+    Albums[input.parent_path()].push_back({input, output, true});
 }
 
 std::vector<TGainAlbums::TWritten> TGainAlbums::WriteAll() {
     std::vector<TWritten> written;
     for (auto& [folder, tracks] : Albums) {
+        if (std::all_of(tracks.begin(), tracks.end(), [](const TTrack& t) { return t.Kept; }))
+            continue;
         // The gate of the album's measure spans the joins: the tracks go in the album's order.
         std::sort(tracks.begin(), tracks.end());
         std::vector<fs::path> outputs;
-        for (const auto& entry : tracks)
-            outputs.push_back(entry.second);
+        for (const TTrack& track : tracks)
+            outputs.push_back(track.Output);
         TLoudness album;
         std::string albumError;
         try {

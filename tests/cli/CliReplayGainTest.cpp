@@ -96,6 +96,21 @@ TEST_F(CliReplayGain, TrackAndAlbumGainOfWrittenFiles) {
             EXPECT_NEAR(ProbeDuration(track), track.stem() == "01 noise" ? 2.0 : 1.5, 0.1);
         }
     }
+    // --update converts only the touched track again; the album's gain is still the whole
+    // album's in both tracks.
+    const fs::path touched = Folder / "in/album/02 tone.flac";
+    fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::hours(1));
+    const fs::path out = Folder / "out-mp3/album";
+    std::string err;
+    ASSERT_EQ(RunCli({"--update", "--replaygain", "-o", (Folder / "out-mp3").string(),
+                      (Folder / "in").string()},
+                     Folder.Path(), nullptr, &err),
+              0)
+        << err;
+    const double albumLufs = ToolLoudness({out / "01 noise.mp3", out / "02 tone.mp3"}).first;
+    for (const char* track : {"01 noise.mp3", "02 tone.mp3"})
+        EXPECT_NEAR(std::stod(Tag(out / track, "REPLAYGAIN_ALBUM_GAIN")), -18 - albumLufs, 0.1)
+            << track;
 }
 
 // A run that changes the level drops the input's gain tags (or, with --replaygain, writes its
