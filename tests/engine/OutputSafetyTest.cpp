@@ -42,7 +42,8 @@ TEST_F(OutputSafety, StoppedRunLeavesTheReplacedFileAsItWas) {
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), old);
     const std::string before = ReadWholeFile(old);
     E.Options().ReplaceExistingOutputs = true;
-    Run.OpenInputs({}, {Fixture("long_2h.mp3")});
+    // At the input's own pace (two hours): the stop surely comes while it converts.
+    Run.OpenInputs({{"re", "1"}}, {Fixture("long_2h.mp3")});
     Run.CreateOutput({{"ar", "8000"}}, old);
     E.ProgressIntervalUs = 20000;
     Run.Start();
