@@ -82,8 +82,8 @@ TOutputPlanner TfrmMain::MakePlanner(TPlanUse use) {
         {}, [this](const std::string&) { return ListedOutputs(); },
         [this, use](const TPathFileName& file) {
             if (use == puPreview)
-                return TProbedInput(); // a sibling of the same name is not counted
-            TProbedInput probed = Component->ProbeInput(file);
+                return TProbedFile(); // a sibling of the same name is not counted
+            TProbedFile probed{Component->ProbeInput(file), {}};
             Component->Probe().CloseFile();
             return probed;
         });

@@ -50,6 +50,15 @@ TProbedInput ProbeFile(TFFmpegComponent& component, const std::string& file,
     return file == "-" ? refused : component.ProbeInput(input);
 }
 
+// The files and folders named on the command line, as the run adds them.
+std::vector<fs::path> GivenInputs(const TCliOptions& options) {
+    std::vector<fs::path> given;
+    for (const std::string& file : options.Files)
+        if (file != "-")
+            given.push_back(Absolute(file));
+    return given;
+}
+
 int64_t Microseconds(double seconds) {
     return std::llround(seconds * 1e6);
 }
@@ -60,10 +69,13 @@ TBatchRun::TBatchRun(const TCliOptions& options, TFFmpegComponent& component,
                      TCliReporter& reporter)
     : Options(options), Component(component), Reporter(reporter),
       Planner(
-          {options.Track, options.Update},
+          {options.Track, options.Update, GivenInputs(options),
+           ParseShard(options.Shard).value_or(TShard())},
           [this](const std::string& base) { return ClaimedNamesLike(base); },
           [this](const fs::path& file) {
-              TProbedInput probed = Component.ProbeInput(file);
+              TProbedFile probed{Component.ProbeInput(file), {}};
+              if (!Options.NameTemplate.empty())
+                  probed.Tags = ProbedTags(Component.Probe());
               Component.Probe().CloseFile();
               return probed;
           }),

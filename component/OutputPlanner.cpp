@@ -59,6 +59,11 @@ bool SplitsAtChapters(const TOutputChoices& choices, const TProbedInput& probed)
            !probed.Chapters.empty();
 }
 
+bool GivesPieces(const TOutputChoices& choices, const TProbedInput& probed) {
+    return SplitsAtChapters(choices, probed) || choices.Pieces == pcAllTracks ||
+           choices.Pieces == pcChaptersOrTracks;
+}
+
 } // namespace
 
 std::optional<TOutputPlan> ProbeVerdict(const TLibraryInput& input, const TProbedInput& probed,
@@ -89,6 +94,9 @@ TOutputPlan TOutputPlanner::Plan(const TPlanInput& input, const TOutputChoices& 
                                  TPlanUse use) {
     if (IsPlaylist(input.Input, chosen.OutputFolder))
         return NoOutputs(pvPlaylist, "");
+    if (Rules.Shard.Count > 1 && !chosen.NameTemplateText.empty() && chosen.OutputFolder &&
+        !TreeNames)
+        ReadTreeNames(chosen);
     if (std::optional<TOutputPlan> verdict = ProbeVerdict(input.Input, input.Probed, Rules.Track))
         return *verdict;
     TOutputChoices choices = chosen;
@@ -97,8 +105,7 @@ TOutputPlan TOutputPlanner::Plan(const TPlanInput& input, const TOutputChoices& 
     if (const std::string refusal = CopyRefusalText(choices, input.Input.Path.string());
         !refusal.empty())
         return NoOutputs(pvRefused, refusal);
-    if (SplitsAtChapters(choices, input.Probed) || choices.Pieces == pcAllTracks ||
-        choices.Pieces == pcChaptersOrTracks)
+    if (GivesPieces(choices, input.Probed))
         return PlanPieces(input, choices);
     return PlanWhole(input, choices, use);
 }
@@ -119,12 +126,27 @@ TOutputPlan TOutputPlanner::PlanPieces(const TPlanInput& input, TOutputChoices& 
     return plan;
 }
 
-TOutputPlan TOutputPlanner::PlanWhole(const TPlanInput& input, TOutputChoices& choices,
-                                      TPlanUse use) {
+namespace {
+
+// The choices of an input converted whole: its lossy sound kept as it is where asked, its name
+// in the output tree.
+void ChooseWhole(const TPlanInput& input, TOutputChoices& choices) {
     if (choices.LossyPolicy == lpCopyInFolders)
         choices.LossyPolicy = input.Input.InFolder ? lpCopy : lpConvert;
     KeepLossyAsItIs(choices, input.Probed);
     NameLibraryOutput(choices, input.Input, input.Tags);
+}
+
+std::string WantedName(const TOutputChoices& choices) {
+    const TWantedOutput wanted = WantedOutputFor(choices);
+    return wanted.Base + wanted.Suffix + wanted.Extension;
+}
+
+} // namespace
+
+TOutputPlan TOutputPlanner::PlanWhole(const TPlanInput& input, TOutputChoices& choices,
+                                      TPlanUse use) {
+    ChooseWhole(input, choices);
     TOutputPlan plan;
     TOutputManifest* manifest = ManifestFor(choices, plan);
     TOutputPlan named =
@@ -224,13 +246,16 @@ TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices
     const TWantedOutput wanted = WantedOutputFor(choices);
     const std::vector<TPathFileName> claimed = Claimed(wanted.Base);
     const std::string inputName = choices.InputFileName.string();
-    // Files of one folder that a tree names alike are told apart by their place among them.
+    // Inputs named alike are told apart by their place: a tree's among the files of their
+    // folder, a template's in the whole tree.
     const bool tree = input.Input.InFolder && choices.NameTemplateText.empty();
     const int rank = tree ? SameStemRank(input.Input.Path,
                                          [&](const fs::path& sibling) {
                                              return MakesOutputLike(sibling, choices);
                                          })
-                          : 0;
+                     : choices.NameTemplateText.empty()
+                         ? 0
+                         : TemplateRank(input.Input.Path, WantedName(choices));
     bool adopted = false;
     TPathFileName output = OwnOutputName(wanted, rank, [&](const fs::path& name) {
         if (std::find(claimed.begin(), claimed.end(), name) != claimed.end())
@@ -297,12 +322,60 @@ TOutputPlan TOutputPlanner::UpToDate(const TPathFileName& output) {
 // same extension: a sibling the tree would give the same name.
 bool TOutputPlanner::MakesOutputLike(const TPathFileName& sibling,
                                      const TOutputChoices& choices) const {
-    const TProbedInput probed = Probe(sibling);
+    const TProbedInput probed = Probe(sibling).Probed;
     if (!probed.ErrorText.empty() || !probed.HasSound)
         return false;
     TOutputChoices other = choices;
     other.InputAudioCodec = probed.AudioCodec;
     return OutputExtension(other) == OutputExtension(choices);
+}
+
+// How many inputs before this one in the tree a template gives the same name.
+int TOutputPlanner::TemplateRank(const TPathFileName& input, const std::string& name) {
+    if (TreeNames) {
+        const auto named = TreeNames->find(name);
+        if (named == TreeNames->end())
+            return 0;
+        const auto place = std::find(named->second.begin(), named->second.end(), input);
+        return place == named->second.end() ? 0 : static_cast<int>(place - named->second.begin());
+    }
+    return NamesGiven[name]++;
+}
+
+// The name a template gives an input converted whole, before it is numbered; empty for an input
+// that gives no such output.
+std::string TOutputPlanner::TemplateName(const TPlanInput& input,
+                                         const TOutputChoices& chosen) const {
+    if (IsPlaylist(input.Input, chosen.OutputFolder) ||
+        ProbeVerdict(input.Input, input.Probed, Rules.Track))
+        return "";
+    TOutputChoices choices = chosen;
+    TakeProbe(input.Input.Path, input.Probed, Rules.Track, choices);
+    if (!CopyRefusalText(choices, input.Input.Path.string()).empty() ||
+        GivesPieces(choices, input.Probed))
+        return "";
+    ChooseWhole(input, choices);
+    return WantedName(choices);
+}
+
+// Every input given, in the order a run over all of them plans them: the files given by
+// themselves, then the folders' files.
+void TOutputPlanner::ReadTreeNames(const TOutputChoices& chosen) {
+    TreeNames.emplace();
+    TLibraryInputs inputs;
+    for (const bool folders : {false, true})
+        for (const TPathFileName& given : Rules.Given) {
+            std::error_code error;
+            if (fs::is_directory(given, error) == folders)
+                inputs.Add(given);
+        }
+    while (const std::optional<TLibraryInput> input = inputs.Next()) {
+        TProbedFile file = Probe(input->Path);
+        const std::string name =
+            TemplateName({*input, std::move(file.Probed), std::move(file.Tags)}, chosen);
+        if (!name.empty())
+            (*TreeNames)[name].push_back(input->Path);
+    }
 }
 
 TOutputManifest* TOutputPlanner::ManifestFor(const TOutputChoices& choices, TOutputPlan& plan) {

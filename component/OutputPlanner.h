@@ -26,6 +26,12 @@ struct TPlanRules {
     // An output the folder's record names as the input's own is passed over when up to date
     // and replaced when not; without a record, an output beside the input is checked so.
     bool Update = false;
+    // The files and folders given, in their order, and the share of their inputs planned here.
+    // Inputs that a name template names alike are numbered by their place in the whole tree
+    // (the first takes the plain name): a run over all of it plans them in that order, a share
+    // reads the tags of the others' inputs too.
+    std::vector<TPathFileName> Given;
+    TShard Shard;
 };
 
 enum TPlanVerdict {
@@ -70,6 +76,12 @@ struct TOutputPlan {
     bool RecordFailed = false;         // it could not be written
 };
 
+// A file's probe and tags.
+struct TProbedFile {
+    TProbedInput Probed;
+    TTagMap Tags;
+};
+
 // One input as the planner reads it.
 struct TPlanInput {
     TLibraryInput Input;
@@ -96,8 +108,9 @@ class TOutputPlanner {
 public:
     // The names other tasks of the list hold that an output beginning with base could meet.
     using TClaimedNames = std::function<std::vector<TPathFileName>(const std::string& base)>;
-    // The probe of another file (a sibling of the same name that a tree would name alike).
-    using TProbeFile = std::function<TProbedInput(const TPathFileName&)>;
+    // The probe of another file (a sibling of the same name that a tree would name alike, an
+    // input of another share that a template could name alike), with its tags.
+    using TProbeFile = std::function<TProbedFile(const TPathFileName&)>;
 
     TOutputPlanner(TPlanRules rules, TClaimedNames claimed, TProbeFile probe);
 
@@ -128,6 +141,9 @@ private:
                          const TPathFileName& output, TPlanUse use);
     static TOutputPlan UpToDate(const TPathFileName& output);
     bool MakesOutputLike(const TPathFileName& sibling, const TOutputChoices& choices) const;
+    int TemplateRank(const TPathFileName& input, const std::string& name);
+    std::string TemplateName(const TPlanInput& input, const TOutputChoices& chosen) const;
+    void ReadTreeNames(const TOutputChoices& chosen);
     TOutputManifest* ManifestFor(const TOutputChoices& choices, TOutputPlan& plan);
     void Images(const TOutputChoices& choices, const TPathFileName& output, TOutputPlan& plan,
                 TPlanUse use);
@@ -139,6 +155,10 @@ private:
     TProbeFile Probe;
     std::set<TPathFileName> ImageFolders; // input folders whose pictures were copied
     std::map<TPathFileName, std::unique_ptr<TOutputManifest>> Manifests; // by output folder
+    // The names a template gave the inputs planned so far, with how many it gave each.
+    std::map<std::string, int> NamesGiven;
+    // In a share: the inputs of the whole tree that each name is given to, in the tree's order.
+    std::optional<std::map<std::string, std::vector<TPathFileName>>> TreeNames;
 };
 
 #endif

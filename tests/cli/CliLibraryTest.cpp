@@ -272,9 +272,10 @@ double FrequencyOf(const fs::path& file) {
 } // namespace
 
 // Two inputs that would have one name (a tree's song.flac and song.wav; two files whose tags
-// give one --name; the tree again in shares run in reverse order): each gets the output the
-// tree decides, whichever run or share converts it, and keeps it when the first and then the
-// second input is touched and --update runs; every output holds its own input's sound.
+// give one --name; both again in three shares, the second input's share run first): each gets
+// the output the tree decides, whichever run or share converts it, and keeps it when the first
+// and then the second input is touched and --update runs; every output holds its own input's
+// sound.
 TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
     const struct {
         const char* What;
@@ -287,7 +288,14 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
     } cases[] = {
         {"tree", "c/song.flac", "c/song.wav", {}, "c/song.mp3", "c/song_(new_1).mp3"},
         {"name", "a/x.flac", "b/y.wav", {"--name", "{title}"}, "Same.mp3", "Same_(new_1).mp3"},
-        {"shards", "c/song.flac", "c/song.wav", {}, "c/song.mp3", "c/song_(new_1).mp3", true},
+        {"tree, shares", "c/tune.flac", "c/tune.wav", {}, "c/tune.mp3", "c/tune_(new_1).mp3", true},
+        {"name, shares",
+         "a/x.flac",
+         "b/y.wav",
+         {"--name", "{title}"},
+         "Same.mp3",
+         "Same_(new_1).mp3",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -299,9 +307,11 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
         std::vector<std::vector<std::string>> runs = {{}};
         if (c.Shards) {
             // The second input's share first: on its own it would take the first name.
-            const int second = static_cast<int>(StablePathHash(c.Second) % 2) + 1;
-            runs = {{"--shard", std::to_string(second) + "/2"},
-                    {"--shard", std::to_string(3 - second) + "/2"}};
+            const int second = static_cast<int>(StablePathHash(c.Second) % 3) + 1;
+            ASSERT_NE(StablePathHash(c.First) % 3 + 1, static_cast<uint64_t>(second));
+            runs.clear();
+            for (const int share : {second, second % 3 + 1, (second + 1) % 3 + 1})
+                runs.push_back({"--shard", std::to_string(share) + "/3"});
         }
         const auto runAll = [&](bool update) {
             for (std::vector<std::string> args : runs) {

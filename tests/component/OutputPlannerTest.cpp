@@ -95,21 +95,21 @@ std::string Describe(const TOutputPlan& plan, const fs::path& root) {
 class TPlanRun {
 public:
     TPlanRun(const TScratchFolder& folder, const TPlanCase& test)
-        : Root(folder.Path()), Planner(
-                                   test.Rules,
-                                   [this](const std::string& base) {
-                                       // As a long batch asks: only the names beginning with the
-                                       // wanted one.
-                                       std::vector<TPathFileName> like;
-                                       for (const fs::path& name : Claims)
-                                           if (name.string().starts_with(base))
-                                               like.push_back(name);
-                                       return like;
-                                   },
-                                   [this](const TPathFileName& file) {
-                                       const auto probed = Probes.find(Relative(file, Root));
-                                       return probed == Probes.end() ? Sound() : probed->second;
-                                   }) {
+        : Root(folder.Path()),
+          Planner(
+              test.Rules,
+              [this](const std::string& base) {
+                  // As a long batch asks: only the names beginning with the wanted one.
+                  std::vector<TPathFileName> like;
+                  for (const fs::path& name : Claims)
+                      if (name.string().starts_with(base))
+                          like.push_back(name);
+                  return like;
+              },
+              [this](const TPathFileName& file) {
+                  const auto probed = Probes.find(Relative(file, Root));
+                  return TProbedFile{probed == Probes.end() ? Sound() : probed->second, {}};
+              }) {
         for (const TPlanStep& step : test.Inputs)
             Probes[step.Input] = step.Probed;
     }
@@ -303,7 +303,9 @@ TEST(OutputPlanner, PlansCueTracks) {
             choices.OutputFolder = folder / "out";
         TOutputPlanner planner(
             {}, [](const std::string&) { return std::vector<TPathFileName>(); },
-            [](const TPathFileName&) { return Sound(); });
+            [](const TPathFileName&) {
+                return TProbedFile{Sound(), {}};
+            });
         const TLibraryInput sheetFile{folder.Path() / place / "a.cue",
                                       test.InFolder ? "Album/a.cue" : "a.cue", test.InFolder};
         EXPECT_EQ(Describe(planner.PlanCueTracks(sheet, choices, sheetFile), folder.Path()),
