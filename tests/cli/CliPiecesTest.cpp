@@ -249,18 +249,29 @@ TEST_F(CliPieces, BadCueSheetsAddNothing) {
 }
 
 // --trim-silence measures the track it converts: the first track sounds all 6 s, the second
-// holds 2 s of sound between silence; the second, chosen by number, comes out 2 s long.
+// holds 2 s of sound between silence; the second, chosen by number or flagged as the default,
+// comes out 2 s long.
 TEST_F(CliPieces, TrimMeasuresTheConvertedTrack) {
-    const std::string input = (Folder / "two.mkv").string();
-    Ffmpeg("-f lavfi -i sine=f=440:d=6 -f lavfi -i "
-           "'sine=f=880:d=6,volume=enable=between(t\\,0\\,2)+between(t\\,4\\,6):volume=0' "
-           "-map 0 -map 1 -c:a flac " +
-           ShellQuote(input));
-    std::string err;
-    ASSERT_EQ(Run({"--track", "2", "--trim-silence", "-f", "flac", input}, &err), 0) << err;
-    const fs::path output = Folder / "two_(new).flac";
-    EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1);
-    EXPECT_NEAR(DecodeAudio(output).ZeroCrossingFrequency(0, 0.5, 1.5), 880, 10);
+    const struct {
+        const char* Name;
+        const char* Dispositions; // of the file's tracks
+        std::vector<std::string> Track;
+    } cases[] = {{"chosen.mkv", "", {"--track", "2"}},
+                 {"default.mkv", "-disposition:a:0 0 -disposition:a:1 default ", {}}};
+    for (const auto& c : cases) {
+        const std::string input = (Folder / c.Name).string();
+        Ffmpeg("-f lavfi -i sine=f=440:d=6 -f lavfi -i "
+               "'sine=f=880:d=6,volume=enable=between(t\\,0\\,2)+between(t\\,4\\,6):volume=0' "
+               "-map 0 -map 1 -c:a flac " +
+               std::string(c.Dispositions) + ShellQuote(input));
+        std::vector<std::string> args = {"--trim-silence", "-f", "flac", input};
+        args.insert(args.begin(), c.Track.begin(), c.Track.end());
+        std::string err;
+        ASSERT_EQ(Run(args, &err), 0) << err;
+        const fs::path output = Folder / (fs::path(c.Name).stem().string() + "_(new).flac");
+        EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1) << c.Name;
+        EXPECT_NEAR(DecodeAudio(output).ZeroCrossingFrequency(0, 0.5, 1.5), 880, 10) << c.Name;
+    }
 }
 
 // Cue sheets as rippers write them, each run through soundpick-cli to flac: the files made,
