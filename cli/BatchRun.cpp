@@ -202,12 +202,21 @@ bool TBatchRun::AddPlanned(const fs::path& input, const TOutputPlan& plan) {
             PlanReasons[CliTasks.size()] = output.Reason;
         if (output.Label.empty())
             OutputsByInput[Absolute(input)] = output.Output;
+        NoteOutput(input, output.Output);
         AddCliTask(output.Output, output.Choices, output.Label);
     }
     return !plan.Outputs.empty();
 }
 
+// With --delete, an output the run gives an input (planned, made, or found up to date): any other
+// the record holds for the input is a former one.
+void TBatchRun::NoteOutput(const fs::path& input, const fs::path& output) {
+    if (Options.Delete)
+        CurrentOutputs[input.lexically_normal()].insert(output.lexically_normal());
+}
+
 void TBatchRun::PassOver(const fs::path& input, const fs::path& output) {
+    NoteOutput(input, output);
     ++UpToDate;
     // Its album's gain is measured over it too when another of the album is converted now.
     if (Options.ReplayGain && !Options.DryRun)
@@ -330,6 +339,7 @@ void TBatchRun::PostStart(int taskIndex, const fs::path& output) {
 
 void TBatchRun::EndUnmade(int index, TTaskState state, const std::string& message) {
     MarkOutputEnded(index);
+    UnsettledInputs.insert(fs::path(CliTasks[index].Input).lexically_normal());
     PendingRecords.erase(static_cast<std::size_t>(index));
     CliTasks[index].State = state;
     Reporter.Ended(index, CliTasks[index], message, false);
@@ -608,6 +618,10 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     Changed = true;
     const bool outputExists = LeftItsOwnOutput(event.Index, task);
     RecordEnded(event.Index, task, outputExists);
+    if (task.State == tsFinished)
+        NoteOutput(task.Input, task.Output); // its start may have moved it to a free name
+    else
+        UnsettledInputs.insert(fs::path(task.Input).lexically_normal());
     Reporter.Ended(event.Index, task, event.Message, outputExists);
     if (Options.ReplayGain && task.State == tsFinished)
         GainAlbums.Add(task.Input, task.Output);

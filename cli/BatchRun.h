@@ -16,6 +16,7 @@
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
 #include "component/OutputManifest.h"
+#include "component/OutputMirror.h"
 #include "component/OutputPlanner.h"
 #include "ffbind/FileIdentity.h"
 #include "probe/SoundEnvelope.h"
@@ -101,10 +102,11 @@ private:
     // --dry-run (BatchRunMirror.cpp): lists what the run would do and runs nothing. True when
     // every input could be planned.
     bool ListPlan();
-    // --delete: removes the recorded outputs of inputs gone from the folders given (with
-    // --dry-run, lists them).
+    // --delete: removes the recorded outputs of inputs gone from the folders given, and those
+    // of the run's inputs that are not their outputs now (with --dry-run, lists them).
     void DeleteGoneOutputs();
     void RecordEnded(int index, const TCliTask& task, bool outputExists);
+    void NoteOutput(const std::filesystem::path& input, const std::filesystem::path& output);
     std::vector<std::filesystem::path> ClaimedNamesLike(const std::string& base) const;
     // Makes component tasks of waiting files until a few per job are waiting or running.
     void FeedTasks();
@@ -155,6 +157,10 @@ private:
     std::map<std::size_t, TOutputRecord> PendingRecords;
     // With --dry-run, why an input is converted again, by CliTasks index (--update's reason).
     std::map<std::size_t, std::string> PlanReasons;
+    // With --delete: what the run gave each input, and the inputs whose conversion did not
+    // finish (they keep what they had).
+    TCurrentOutputs CurrentOutputs;
+    std::set<std::filesystem::path> UnsettledInputs;
     bool ManifestFailed = false; // a record could not be written
     int WithoutSound = 0;        // files under folders passed over quietly
     int UnusedCueSheets = 0;     // cue sheets under folders, without --cue

@@ -7,6 +7,12 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+constexpr const char* Gone = "the input is gone";
+
+} // namespace
+
 // Every input is planned as the run would (names, --update's decisions, collisions) but none
 // becomes a task, and nothing is recorded, copied or made.
 bool TBatchRun::ListPlan() {
@@ -34,15 +40,6 @@ bool TBatchRun::ListPlan() {
 void TBatchRun::DeleteGoneOutputs() {
     if (!Options.Delete)
         return;
-    std::vector<fs::path> folders;
-    for (const std::string& file : Options.Files) {
-        std::error_code error;
-        if (fs::path folder = fs::absolute(file, error).lexically_normal();
-            !error && fs::is_directory(folder, error))
-            folders.push_back(std::move(folder));
-    }
-    if (folders.empty())
-        return;
     // Read again: runs over other shares may have recorded outputs since this one began.
     std::error_code error;
     TOutputManifest manifest(fs::absolute(Options.OutputFolder, error).lexically_normal());
@@ -52,23 +49,38 @@ void TBatchRun::DeleteGoneOutputs() {
                          loadError);
         return;
     }
+    std::vector<std::pair<TManifestEntry, const char*>> removals; // with why
+    std::vector<fs::path> folders;
+    for (const std::string& file : Options.Files)
+        if (fs::path folder = fs::absolute(file, error).lexically_normal();
+            !error && fs::is_directory(folder, error))
+            folders.push_back(std::move(folder));
     const TShard shard = ParseShard(Options.Shard).value_or(TShard());
-    for (const TManifestEntry& entry : GoneInputOutputs(manifest, folders, shard)) {
+    for (TManifestEntry& entry : GoneInputOutputs(manifest, folders, shard))
+        removals.emplace_back(std::move(entry), Gone);
+    // An input whose conversion did not finish keeps what it had.
+    for (const fs::path& input : UnsettledInputs)
+        CurrentOutputs.erase(input);
+    for (TManifestEntry& entry : FormerOutputs(manifest, CurrentOutputs))
+        removals.emplace_back(std::move(entry), "it is no longer the input's output");
+    for (const auto& [entry, whyText] : removals) {
+        const std::string why = whyText;
         const fs::path output = manifest.Folder() / entry.Output;
         if (Options.DryRun) {
             const std::string refusal = RemovalRefusal(entry, output);
             Reporter.Planned(refusal.empty() ? "delete" : "keep", entry.Input, output,
-                             refusal.empty() ? "the input is gone"
-                                             : "the input is gone, but " + refusal);
+                             refusal.empty() ? why : why + ", but " + refusal);
             if (refusal.empty())
-                Report.Line(entry.Input, output, "would-delete", "the input is gone", 0);
+                Report.Line(entry.Input, output, "would-delete", why, 0);
             continue;
         }
         if (const std::string refusal = RemoveGoneOutput(manifest, entry); !refusal.empty()) {
-            Reporter.Warning(output.string() + " is kept although its input is gone: " + refusal);
+            Reporter.Warning(output.string() + " is kept although " + why + ": " + refusal);
             continue;
         }
-        Reporter.Removed(entry.Input, output);
-        Report.Line(entry.Input, output, "removed", "", 0);
+        Reporter.Removed(entry.Input, output,
+                         why == Gone ? "its input " + entry.Input + " is gone"
+                                     : "it is no longer the output of " + entry.Input);
+        Report.Line(entry.Input, output, "removed", why, 0);
     }
 }

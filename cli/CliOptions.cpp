@@ -454,8 +454,9 @@ Takes the sound out of video and audio files.
                           it is; a changed input, other settings or a damaged output of
                           its own is replaced, a file not recorded never
       --delete            remove the outputs DIR/.soundpick-outputs records for inputs
-                          gone from the folders given (nothing else), and the folders
-                          they leave empty
+                          gone from the folders given, or for inputs of the run that now
+                          have other outputs (nothing else), and the folders they leave
+                          empty
       --dry-run           list what the run would convert, replace, skip and delete, with
                           the reason, and write nothing
       --shard K/N         convert only share K of N of the inputs (by their relative path)

@@ -292,17 +292,18 @@ void TCliReporter::Planned(const std::string& action, const std::filesystem::pat
     std::fflush(stdout);
 }
 
-void TCliReporter::Removed(const std::filesystem::path& input,
-                           const std::filesystem::path& output) {
+void TCliReporter::Removed(const std::filesystem::path& input, const std::filesystem::path& output,
+                           const std::string& why) {
     if (Mode == rmJson) {
         PrintJson(TJsonObject()
                       .Add("event", std::string("removed"))
                       .AddPath("input", input)
-                      .AddPath("output", output));
+                      .AddPath("output", output)
+                      .Add("reason", why));
         return;
     }
     if (!Quiet)
-        ErrorLine("removed " + output.string() + ": its input " + input.string() + " is gone");
+        ErrorLine("removed " + output.string() + ": " + why);
 }
 
 void TCliReporter::LogLine(const std::string& line) {

@@ -55,8 +55,9 @@ public:
     // "delete") and why, on the standard output: the list asked for.
     void Planned(const std::string& action, const std::filesystem::path& input,
                  const std::filesystem::path& output, const std::string& reason);
-    // With --delete, an output removed because its input is gone.
-    void Removed(const std::filesystem::path& input, const std::filesystem::path& output);
+    // With --delete, an output removed, and why ("its input IN is gone").
+    void Removed(const std::filesystem::path& input, const std::filesystem::path& output,
+                 const std::string& why);
     void LogLine(const std::string& line);
     void Warning(const std::string& text);
     // A file's media information (--info).

@@ -57,6 +57,18 @@ std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
     return gone;
 }
 
+std::vector<TManifestEntry> FormerOutputs(const TOutputManifest& manifest,
+                                          const TCurrentOutputs& current) {
+    std::vector<TManifestEntry> former;
+    for (const auto& [output, entry] : manifest.Entries()) {
+        const auto outputs = current.find(fs::path(entry.Input).lexically_normal());
+        if (InsideFolder(output) && outputs != current.end() &&
+            !outputs->second.count((manifest.Folder() / output).lexically_normal()))
+            former.push_back(entry);
+    }
+    return former;
+}
+
 std::string RemovalRefusal(const TManifestEntry& entry, const fs::path& output) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(output, error);

@@ -8,6 +8,8 @@
 #include "component/Shard.h"
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,11 +20,19 @@ std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
                                              const std::vector<std::filesystem::path>& folders,
                                              const TShard& shard);
 
+// Each input's outputs as a run left them (absolute paths): those it made or found up to date.
+using TCurrentOutputs = std::map<std::filesystem::path, std::set<std::filesystem::path>>;
+
+// The recorded outputs inside the output folder of the inputs in current that are none of
+// their outputs now: an older numbered name, the name their tags gave before, another format's.
+std::vector<TManifestEntry> FormerOutputs(const TOutputManifest& manifest,
+                                          const TCurrentOutputs& current);
+
 // Why a recorded output may not be removed (a link, or a file changed into other sound since its
 // run); "" when it is still the file its run left, or gone already.
 std::string RemovalRefusal(const TManifestEntry& entry, const std::filesystem::path& output);
 
-// Removes a gone input's recorded output (when RemovalRefusal allows), the folders under the
+// Removes a recorded output (when RemovalRefusal allows), the folders under the
 // output folder it leaves empty, and its record. "" or why it is left.
 std::string RemoveGoneOutput(TOutputManifest& manifest, const TManifestEntry& entry);
 

@@ -456,8 +456,9 @@ TEST_F(CliLibrary, DamagedFilesFailWhereOthersHaveNoSound) {
 
 // A mirror: --dry-run lists what a run would convert, skip and delete, with the reason, and
 // writes nothing; --delete removes the recorded outputs of the tree's inputs that are gone, and
-// the folders they leave empty, but never a file the record does not name, an output changed
-// into other sound since, or the output of an input of another tree.
+// the folders they leave empty, and the outputs an input still there no longer gets, but never a
+// file the record does not name, an output changed into other sound since, or the output of an
+// input of another tree.
 TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     for (const char* name : {"in/a/1.wav", "in/a/2.wav", "in/b/3.wav", "in/c/4.wav", "in2/5.wav"})
         Put("mono_8k.wav", name);
@@ -479,6 +480,9 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
 
     ASSERT_EQ(RunCli({"-o", Out(), In()}, Folder.Path()), 0);
     ASSERT_EQ(RunCli({"-o", Out(), (Folder / "in2").string()}, Folder.Path()), 0);
+    // A second output of an input that is still there: no longer the one the tree gives it.
+    ASSERT_EQ(RunCli({"-o", Out(), in("a/1.wav")}, Folder.Path()), 0);
+    ASSERT_TRUE(fs::exists(out("1_(new).mp3")));
     Put("cover_64.jpg", "out/c/cover.jpg");
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), out("c/4.mp3"),
                   fs::copy_options::overwrite_existing);
@@ -501,6 +505,8 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     EXPECT_EQ(std::set<std::string>(plan.begin(), plan.end()),
               (std::set<std::string>{
                   "skip " + in("a/1.wav") + " -> " + out("a/1.mp3") + ": up to date",
+                  "delete " + in("a/1.wav") + " -> " + out("1_(new).mp3") +
+                      ": it is no longer the input's output",
                   "delete " + in("a/2.wav") + " -> " + out("a/2.mp3") + ": the input is gone",
                   "delete " + in("b/3.wav") + " -> " + out("b/3.mp3") + ": the input is gone",
                   "keep " + in("c/4.wav") + " -> " + out("c/4.mp3") +
@@ -516,7 +522,11 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
         << err;
     EXPECT_EQ(Report("r.jsonl"),
               (std::map<std::string, std::string>{
-                  {"a/1.wav", "up-to-date"}, {"a/2.wav", "removed"}, {"b/3.wav", "removed"}}));
+                  {"a/1.wav", "removed"}, {"a/2.wav", "removed"}, {"b/3.wav", "removed"}}));
+    EXPECT_NE(err.find("removed " + out("1_(new).mp3") + ": it is no longer the output of " +
+                       in("a/1.wav")),
+              std::string::npos)
+        << err;
     EXPECT_EQ(Tree("out"),
               (std::set<std::string>{"a/1.mp3", "c/4.mp3", "c/cover.jpg", "mine.mp3", "5.mp3"}));
     EXPECT_FALSE(fs::exists(Folder / "out/b"));
