@@ -48,9 +48,10 @@ private:
 void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags);
 
 // The place of an input among the files of its folder that share its name before the
-// extension and give an output like it (those makesOutput says so of), in the byte order of
-// their names: 0 for the first. A tree gives each of them the same name, so this tells them
-// apart by the tree alone, whichever run or share converts them and in what order.
+// extension (once cleaned as output names are) and give an output like it (those makesOutput says
+// so of), in the byte order of their names: 0 for the first. A tree gives each of them the same
+// name, so this tells them apart by the tree alone, whichever run or share converts them and in
+// what order.
 int SameStemRank(const std::filesystem::path& input,
                  const std::function<bool(const std::filesystem::path&)>& makesOutput);
 

@@ -92,12 +92,19 @@ std::string Describe(const TOutputPlan& plan, const fs::path& root) {
     return text;
 }
 
+// The rules with the inputs given under the scratch folder.
+TPlanRules UnderRoot(TPlanRules rules, const fs::path& root) {
+    for (TPathFileName& given : rules.Given)
+        given = root / given;
+    return rules;
+}
+
 class TPlanRun {
 public:
     TPlanRun(const TScratchFolder& folder, const TPlanCase& test)
         : Root(folder.Path()),
           Planner(
-              test.Rules,
+              UnderRoot(test.Rules, folder.Path()),
               [this](const std::string& base) {
                   // As a long batch asks: only the names beginning with the wanted one.
                   std::vector<TPathFileName> like;
@@ -108,10 +115,10 @@ public:
               },
               [this](const TPathFileName& file) {
                   const auto probed = Probes.find(Relative(file, Root));
-                  return TProbedFile{probed == Probes.end() ? Sound() : probed->second, {}};
+                  return probed == Probes.end() ? TProbedFile{Sound(), {}} : probed->second;
               }) {
         for (const TPlanStep& step : test.Inputs)
-            Probes[step.Input] = step.Probed;
+            Probes[step.Input] = {step.Probed, step.Tags};
     }
 
     std::string Plan(const TPlanStep& step, const TOutputChoices& chosen) {
@@ -129,7 +136,7 @@ public:
 private:
     fs::path Root;
     std::vector<fs::path> Claims;
-    std::map<std::string, TProbedInput> Probes;
+    std::map<std::string, TProbedFile> Probes;
     TOutputPlanner Planner;
 };
 
@@ -190,6 +197,18 @@ TEST(OutputPlanner, PlansEveryKindOfInput) {
          {},
          {"lib/A/s.flac", "lib/A/s.wav"},
          {"out/A/s_(new_1).mp3", "out/A/s.mp3"}},
+        {"siblings a tree names alike once cleaned, by their place",
+         {{"lib/A/a_b.wav", Sound("pcm_s16le")}, {"lib/A/a:b.flac", Sound()}},
+         out(),
+         {},
+         {"lib/A/a:b.flac", "lib/A/a_b.wav"},
+         {"out/A/a_b_(new_1).mp3", "out/A/a_b.mp3"}},
+        {"a share numbers the inputs a template names alike by their place in the tree",
+         {{"lib/b.flac", Sound(), {{"title", "T"}}}, {"lib/a.flac", Sound(), {{"title", "T"}}}},
+         out([](TOutputChoices& c) { c.NameTemplateText = "{title}"; }),
+         {.Given = {"lib"}, .Shard = {2, 2}},
+         {"lib/a.flac", "lib/b.flac"},
+         {"out/T_(new_1).mp3", "out/T.mp3"}},
         {"a template over tags, a folder in a tag cleaned away",
          {{"lib/x.flac", Sound(), {{"artist", "AC/DC"}, {"title", "What?"}}}},
          out([](TOutputChoices& c) { c.NameTemplateText = "{artist}/{title}"; }),
