@@ -404,25 +404,41 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
     }
 
     // An mp3 without a length header, zeros after its 2 s: it declares 4.5 s. The first run
-    // warns (exit 1); the next ones find the output done.
-    fs::remove_all(Folder / "in");
-    fs::remove_all(Folder / "out");
-    fs::create_directories(Folder / "out");
-    fs::create_directories(Folder / "in");
-    const fs::path input = Folder / "in/short.mp3";
-    Ffmpeg("-f lavfi -i sine=f=440:d=2 -b:a 128k -write_xing 0 " + ShellQuote(input.string()));
-    std::ofstream(input, std::ios::binary | std::ios::app) << std::string(40000, '\0');
-    ASSERT_EQ(RunCli({"-o", Out(), In()}, Folder.Path()), 1);
-    std::string err;
-    for (const char* report : {"r1.jsonl", "r2.jsonl"}) {
-        ASSERT_EQ(RunCli({"--update", "--report", (Folder / report).string(), "-o", Out(), In()},
-                         Folder.Path(), nullptr, &err),
-                  0)
-            << err;
-        EXPECT_EQ(Report(report),
-                  (std::map<std::string, std::string>{{"short.mp3", "up-to-date"}}));
+    // warns (exit 1); the next ones find the output done, also where its tags give the name
+    // of another input's.
+    const struct {
+        const char* What;
+        std::vector<std::string> Options;
+        std::set<std::string> Outputs;
+    } declaring[] = {{"tree", {}, {"short.mp3"}},
+                     {"name", {"--name", "{title}"}, {"Same.mp3", "Same_(new_1).mp3"}}};
+    for (const auto& c : declaring) {
+        SCOPED_TRACE(c.What);
+        fs::remove_all(Folder / "in");
+        fs::remove_all(Folder / "out");
+        fs::create_directories(Folder / "out");
+        fs::create_directories(Folder / "in");
+        const fs::path input = Folder / "in/short.mp3";
+        Ffmpeg("-f lavfi -i sine=f=440:d=2 -b:a 128k -write_xing 0 -metadata title=Same " +
+               ShellQuote(input.string()));
+        std::ofstream(input, std::ios::binary | std::ios::app) << std::string(40000, '\0');
+        std::map<std::string, std::string> states = {{"short.mp3", "up-to-date"}};
+        if (c.Outputs.size() > 1) {
+            Tone(Folder / "in/z.wav", 880, "Same");
+            states["z.wav"] = "up-to-date";
+        }
+        std::vector<std::string> args = c.Options;
+        args.insert(args.end(), {"-o", Out(), In()});
+        ASSERT_EQ(RunCli(args, Folder.Path()), 1);
+        std::string err;
+        for (const char* report : {"r1.jsonl", "r2.jsonl"}) {
+            std::vector<std::string> again = {"--update", "--report", (Folder / report).string()};
+            again.insert(again.end(), args.begin(), args.end());
+            ASSERT_EQ(RunCli(again, Folder.Path(), nullptr, &err), 0) << err;
+            EXPECT_EQ(Report(report), states);
+        }
+        EXPECT_EQ(Tree("out"), c.Outputs);
     }
-    EXPECT_EQ(Tree("out"), std::set<std::string>{"short.mp3"});
 }
 
 // A folder's damaged sound files (a flac whose header is gone, an mp3 of 300 bytes) are
