@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -71,21 +72,28 @@ public:
     };
     TBytes Bytes;
     std::vector<TSpan> Spans; // empty: the view is the file
+    // The span that holds a byte of the view; none when the view is the file.
+    const TSpan* SpanAt(std::size_t viewAt) const {
+        const auto after =
+            std::upper_bound(Spans.begin(), Spans.end(), viewAt,
+                             [](std::size_t at, const TSpan& span) { return at < span.ViewAt; });
+        return after == Spans.begin() ? nullptr : &*std::prev(after);
+    }
     std::size_t FileOffset(std::size_t viewAt) const {
-        for (const TSpan& span : Spans)
-            if (viewAt >= span.ViewAt && viewAt < span.ViewAt + span.Size)
-                return span.FileAt + viewAt - span.ViewAt;
-        return viewAt;
+        const TSpan* span = SpanAt(viewAt);
+        return span ? span->FileAt + viewAt - span->ViewAt : viewAt;
     }
 };
 
+// Where the pages OggView reads begin.
+constexpr std::size_t OggViewBytes = std::size_t{16} << 20;
+
 // The header pages of an Ogg file (those before its first page of sound suffice: the tags are
-// in the second packet), at most the first 16 MiB.
+// in the second packet), the pages that begin in the first 16 MiB.
 TTagView OggView(const TBytes& file) {
     TTagView view;
     std::size_t at = 0;
-    while (at + 27 <= file.size() && std::memcmp(&file[at], "OggS", 4) == 0 &&
-           at < (std::size_t{16} << 20)) {
+    while (at + 27 <= file.size() && std::memcmp(&file[at], "OggS", 4) == 0 && at < OggViewBytes) {
         const int segments = file[at + 26];
         if (at + 27 + segments > file.size())
             break;
@@ -277,6 +285,112 @@ std::string ReplaceFile(const fs::path& file, const TBytes& bytes) {
     return "";
 }
 
+// How a file carries its tags, told by its first bytes.
+enum TTagContainer { tcNone, tcId3, tcFlac, tcOgg, tcMp4, tcAsf };
+
+TTagContainer ContainerOf(const TBytes& head) {
+    const auto starts = [&](std::size_t at, const char* magic, std::size_t size) {
+        return head.size() >= at + size && std::memcmp(&head[at], magic, size) == 0;
+    };
+    return starts(0, "OggS", 4)               ? tcOgg
+           : starts(4, "ftyp", 4)             ? tcMp4
+           : starts(0, "\x30\x26\xb2\x75", 4) ? tcAsf
+           : starts(0, "ID3", 3)              ? tcId3
+           : starts(0, "fLaC", 4)             ? tcFlac
+                                              : tcNone;
+}
+
+// Up to size bytes from the file at an offset (fewer at its end).
+TBytes ReadAt(std::istream& in, std::size_t at, std::size_t size) {
+    TBytes bytes(size);
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    bytes.resize(in ? size : static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    in.clear();
+    return bytes;
+}
+
+uint32_t BigEndian(const TBytes& bytes, std::size_t at, int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count && at + i < bytes.size(); ++i)
+        value = value << 8 | bytes[at + i];
+    return value;
+}
+
+// The bytes of an Ogg file's header pages (granule position 0, or -1 on a page that a header
+// only continues over), where the tags are, before its first page of sound.
+std::size_t OggHeaderPagesBytes(std::istream& in) {
+    std::size_t at = 0;
+    while (at < OggViewBytes) {
+        const TBytes header = ReadAt(in, at, 27);
+        if (header.size() < 27 || std::memcmp(header.data(), "OggS", 4) != 0)
+            break;
+        uint64_t granule = 0;
+        for (int i = 13; i >= 6; --i)
+            granule = granule << 8 | header[i];
+        if (granule != 0 && granule != ~uint64_t{0})
+            break;
+        const TBytes lacing = ReadAt(in, at + 27, header[26]);
+        at += 27 + lacing.size();
+        for (const unsigned char size : lacing)
+            at += size;
+    }
+    return at;
+}
+
+// How many leading bytes of the file hold its tags: ID3v2's tag, FLAC's metadata blocks, ASF's
+// header object, Ogg's header pages; the whole file for MPEG-4, whose tags lie after
+// its sound.
+std::size_t TagBytes(std::istream& in, TTagContainer container, std::size_t fileBytes) {
+    switch (container) {
+    case tcId3: {
+        const TBytes header = ReadAt(in, 0, 10);
+        std::size_t size = 0;
+        for (std::size_t i = 6; i < header.size(); ++i)
+            size = size << 7 | (header[i] & 0x7f);
+        return 10 + size + (header.size() > 5 && (header[5] & 0x10) ? 10 : 0);
+    }
+    case tcFlac: {
+        std::size_t at = 4;
+        for (bool last = false; !last && at < fileBytes;) {
+            const TBytes header = ReadAt(in, at, 4);
+            if (header.size() < 4)
+                break;
+            last = (header[0] & 0x80) != 0;
+            at += 4 + BigEndian(header, 1, 3);
+        }
+        return at;
+    }
+    case tcAsf: {
+        const TBytes size = ReadAt(in, 16, 8);
+        uint64_t bytes = 0;
+        for (std::size_t i = size.size(); i-- > 0;)
+            bytes = bytes << 8 | size[i];
+        return static_cast<std::size_t>(std::min<uint64_t>(bytes, fileBytes));
+    }
+    case tcOgg:
+        return OggHeaderPagesBytes(in);
+    case tcMp4:
+    case tcNone:
+        break;
+    }
+    return fileBytes;
+}
+
+// Sets the CRC of the Ogg page at page after its body changed; the page's size.
+std::size_t SealOggPage(TBytes& file, std::size_t page) {
+    const std::size_t segments = file[page + 26];
+    std::size_t size = 27 + segments;
+    for (std::size_t i = 0; i < segments; ++i)
+        size += file[page + 27 + i];
+    std::fill_n(file.begin() + static_cast<long>(page) + 22, 4, 0);
+    const uint32_t crc = OggCrc(&file[page], size);
+    for (int i = 0; i < 4; ++i)
+        file[page + 22 + i] = static_cast<unsigned char>(crc >> (8 * i));
+    return size;
+}
+
 } // namespace
 
 TGainTagKind GainTagKindOf(const char* muxerName, AVCodecID soundCodec) {
@@ -301,26 +415,28 @@ void AddGainPlaceholders(AVDictionary** tags, TGainTagKind kind) {
 }
 
 std::string WriteGainTags(const fs::path& file, const TLoudness& track, const TLoudness& album) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
-        return "cannot read " + file.string();
-    const TBytes bytes((std::istreambuf_iterator<char>(in)), {});
+    std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
+    std::error_code error;
+    const std::size_t fileBytes = fs::file_size(file, error);
+    if (!io.is_open() || error)
+        return "cannot open " + file.string();
+    const TTagContainer container = ContainerOf(ReadAt(io, 0, 64));
+    if (container == tcNone)
+        return "no ReplayGain tags in this kind of file";
+    // Only the bytes that hold the tags are read; the filled values are written in place.
+    const TBytes bytes = ReadAt(io, 0, std::min(fileBytes, TagBytes(io, container, fileBytes)));
+    const bool ogg = container == tcOgg, mp4 = container == tcMp4;
     const auto starts = [&](std::size_t at, const char* magic) {
         return bytes.size() >= at + std::strlen(magic) &&
                std::memcmp(&bytes[at], magic, std::strlen(magic)) == 0;
     };
-    const bool ogg = starts(0, "OggS");
-    const bool mp4 = starts(4, "ftyp");
-    const bool asf = starts(0, "\x30\x26\xb2\x75");
-    const TGainTagKind kind =
-        ogg && bytes.size() > 36 && starts(28, "OpusHead") ? gkR128 : gkReplayGain;
-    if (!ogg && !mp4 && !asf && !starts(0, "ID3") && !starts(0, "fLaC"))
-        return "no ReplayGain tags in this kind of file";
+    const TGainTagKind kind = ogg && starts(28, "OpusHead") ? gkR128 : gkReplayGain;
 
-    TTagView view = ogg ? OggView(bytes) : TTagView{bytes, {}};
-    const int unitBytes = asf ? 2 : 1;
+    const TTagView view = ogg ? OggView(bytes) : TTagView{bytes, {}};
+    TBytes written = bytes;
+    const int unitBytes = container == tcAsf ? 2 : 1;
     TBytes missingItems;
-    std::vector<std::size_t> changedPages;
+    std::set<std::pair<std::size_t, std::size_t>> changed; // in the file: where, how many bytes
     ForEachTag(kind, [&](const TGainTag& tag) {
         const bool ofTrack = tag.Field == gfTrackGain || tag.Field == gfTrackPeak;
         const std::string value = ValueText(kind, tag.Field, ofTrack ? &track : &album);
@@ -331,31 +447,31 @@ std::string WriteGainTags(const fs::path& file, const TLoudness& track, const TL
             return;
         }
         const TBytes encoded = Encoded(value, unitBytes);
-        std::copy(encoded.begin(), encoded.end(), view.Bytes.begin() + static_cast<long>(at));
-        for (const TTagView::TSpan& span : view.Spans)
-            if (at < span.ViewAt + span.Size && at + encoded.size() > span.ViewAt)
-                changedPages.push_back(span.PageAt);
+        for (std::size_t i = 0; i < encoded.size(); ++i) {
+            written[view.FileOffset(at + i)] = encoded[i];
+            // An Ogg page is written whole, its checksum renewed (sized below).
+            if (const TTagView::TSpan* span = view.SpanAt(at + i))
+                changed.emplace(span->PageAt, 0);
+        }
+        if (!ogg)
+            changed.emplace(at, encoded.size());
     });
     if (!missingItems.empty() && !mp4)
         return "no ReplayGain placeholders in " + file.string();
-
-    TBytes written = bytes;
-    for (std::size_t i = 0; i < view.Bytes.size(); ++i)
-        written[view.FileOffset(i)] = view.Bytes[i];
-    for (std::size_t page : changedPages) {
-        const std::size_t segments = written[page + 26];
-        std::size_t size = 27 + segments;
-        for (std::size_t i = 0; i < segments; ++i)
-            size += written[page + 27 + i];
-        std::fill_n(written.begin() + static_cast<long>(page) + 22, 4, 0);
-        const uint32_t crc = OggCrc(&written[page], size);
-        for (int i = 0; i < 4; ++i)
-            written[page + 22 + i] = static_cast<unsigned char>(crc >> (8 * i));
-    }
     if (!missingItems.empty()) {
         written = WithFreeFormItems(written, missingItems);
         if (written.empty())
             return "cannot add ReplayGain tags to " + file.string();
+        io.close();
+        return ReplaceFile(file, written);
     }
-    return ReplaceFile(file, written);
+    for (auto [at, size] : changed) {
+        if (ogg)
+            size = SealOggPage(written, at);
+        if (!io.seekp(static_cast<std::streamoff>(at)) ||
+            !io.write(reinterpret_cast<const char*>(&written[at]),
+                      static_cast<std::streamsize>(size)))
+            return "cannot write " + file.string();
+    }
+    return io.flush() ? "" : "cannot write " + file.string();
 }
