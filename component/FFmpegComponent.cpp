@@ -26,6 +26,7 @@ namespace {
 constexpr uint8_t PreviewBit = 1;       // the engine's own preview display
 constexpr uint8_t PreviewBitmapBit = 2; // preview pictures through OnPreviewBitmap
 constexpr int MinProgressIntervalMs = 100;
+constexpr int Verbosity = 1;
 
 // A task converts once: one that has run (finished, stopped or failed) is not started again
 // unless RunAgain makes it wait again.
@@ -89,21 +90,25 @@ std::string NoSoundText(const std::string& shownName) {
 }
 
 TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
+    return ProbeInput(*ProbeObject, fileName);
+}
+
+TProbedInput TCustomFFmpegComponent::ProbeInput(TAVProbe& probe, const TPathFileName& fileName) {
     TProbedInput probed;
-    if (!ProbeObject->LoadFile(fileName)) {
-        probed.ErrorText = "***File load error: " + OneLineText(ProbeObject->LastError());
+    if (!probe.LoadFile(fileName)) {
+        probed.ErrorText = "***File load error: " + OneLineText(probe.LastError());
         return probed;
     }
     TFileStreamInfo info;
-    ProbeObject->GetFileStreamInfo(info);
-    probed.HasSound = ProbeObject->AudioStreamCount() > 0;
+    probe.GetFileStreamInfo(info);
+    probed.HasSound = probe.AudioStreamCount() > 0;
     probed.DurationUs = info.Duration;
-    probed.FormatName = ProbeObject->ForcedFormatName();
-    probed.AudioTracks = AudioTracksOf(*ProbeObject->FormatContext());
-    probed.Chapters = ChaptersOf(*ProbeObject->FormatContext());
+    probed.FormatName = probe.ForcedFormatName();
+    probed.AudioTracks = AudioTracksOf(*probe.FormatContext());
+    probed.Chapters = ChaptersOf(*probe.FormatContext());
     const TAudioTrack* converted = DefaultAudioTrack(probed.AudioTracks);
     probed.AudioCodec = converted ? converted->Codec : "";
-    const AVFormatContext& context = *ProbeObject->FormatContext();
+    const AVFormatContext& context = *probe.FormatContext();
     if (converted) {
         const int64_t own = context.streams[converted->StreamIndex]->codecpar->bit_rate;
         probed.AudioBitRateBps = own > 0 ? own : context.nb_streams == 1 ? context.bit_rate : 0;
@@ -113,23 +118,53 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(const TPathFileName& fileName) {
 
 TAddedTask TCustomFFmpegComponent::AddTask(const TOutputChoices& choices,
                                            const TPathFileName& outputFileName) {
-    const TOutputOptions output = BuildOutputOptions(choices, outputFileName);
-    const TInputOptions input = BuildInputOptions(choices);
-    TAddedTask added;
-    const int index = AddTaskInput(input.FileName, &input);
-    if (index < 0) {
-        added.ErrorText = "***File open error: " + OneLineText(LastErrorText());
-        return added;
+    return AdoptTask(PrepareTask(choices, outputFileName));
+}
+
+TPreparedTask TCustomFFmpegComponent::PrepareTask(const TOutputChoices& choices,
+                                                  const TPathFileName& outputFileName) {
+    TPreparedTask prepared;
+    TAddedTask& added = prepared.Added;
+    auto task = std::make_shared<TFFmpeg>();
+    task->InputOptions = BuildInputOptions(choices);
+    task->InputRecordGiven = true;
+    try {
+        if (!Loader().LibsLoaded(DefaultLibraries))
+            throw FFmpegException("The FFmpeg libraries are not loaded");
+        OpenInput(*task, 0); // the start sets the flags the component has then
+    } catch (const std::exception& error) {
+        added.ErrorText = "***File open error: " + OneLineText(error.what());
+        return prepared;
     }
-    if (!SetTaskOutput(index, output.FileName, &output)) {
-        added.ErrorText = "***Cannot do convert, error: " + OneLineText(LastErrorText());
-        DeleteTask(index);
-        return added;
+    try {
+        task->OutputOptions = BuildOutputOptions(choices, outputFileName);
+        task->OutputSetting = osRecord;
+        SetUpOutput(*task, ocCheckOnly, nullptr);
+        task->ReleaseFiles();
+    } catch (const std::exception& error) {
+        added.ErrorText = "***Cannot do convert, error: " + OneLineText(error.what());
+        return prepared;
     }
-    added.Index = index;
-    added.OutputFileName = Task(index)->OutputOptions.FileName;
-    added.LengthMs = output.DurationMs > 0 ? output.DurationMs : choices.InputDurationUs / 1000;
-    return added;
+    added.OutputFileName = task->OutputOptions.FileName;
+    const int64_t clipMs = task->OutputOptions.DurationMs;
+    added.LengthMs = clipMs > 0 ? clipMs : choices.InputDurationUs / 1000;
+    prepared.Task = std::move(task);
+    return prepared;
+}
+
+TAddedTask TCustomFFmpegComponent::AdoptTask(TPreparedTask prepared) {
+    if (!prepared.Task) {
+        SetLastError(prepared.Added.ErrorText);
+        return prepared.Added;
+    }
+    TFFmpeg& task = *prepared.Task;
+    task.OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
+                                  int64_t pts) {
+        TaskPreviewBitmap(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts);
+    };
+    InstallTaskCallbacks(task);
+    prepared.Added.Index = Tasks->Add(std::move(prepared.Task));
+    return prepared.Added;
 }
 
 int TCustomFFmpegComponent::AddTaskInput(const TPathFileName& fileName,
@@ -186,11 +221,15 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
 }
 
 void TCustomFFmpegComponent::OpenTaskInput(TFFmpeg& task) {
+    OpenInput(task, static_cast<uint8_t>((PreviewFlag ? PreviewBit : 0) |
+                                         (PreviewBitmapFlag ? PreviewBitmapBit : 0)));
+}
+
+void TCustomFFmpegComponent::OpenInput(TFFmpeg& task, uint8_t previewFlags) {
     task.Reset();
     task.Options().SetVerbose(Verbosity);
-    task.PreviewFlags = static_cast<uint8_t>(
-        (task.PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) | (PreviewFlag ? PreviewBit : 0) |
-        (PreviewBitmapFlag ? PreviewBitmapBit : 0));
+    task.PreviewFlags =
+        static_cast<uint8_t>((task.PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) | previewFlags);
     if (task.InputRecordGiven)
         task.ApplyInputOptions(task.InputOptions);
     if (!task.OpenInputFile(task.InputOptions.FileName))
@@ -199,12 +238,17 @@ void TCustomFFmpegComponent::OpenTaskInput(TFFmpeg& task) {
 }
 
 void TCustomFFmpegComponent::SetUpTaskOutput(TFFmpeg& task, TOutputCreation creation) {
+    SetUpOutput(task, creation, this);
+}
+
+void TCustomFFmpegComponent::SetUpOutput(TFFmpeg& task, TOutputCreation creation,
+                                         TCustomFFmpegComponent* hookOwner) {
     if (task.OutputSetting == osNotSet)
         return;
     TOutputOptions& record = task.OutputOptions;
     if (task.OutputSetting == osRecord) {
         task.ApplyOutputOptions(record);
-        InstallHookMode(task, record);
+        InstallHookMode(task, record, hookOwner);
     }
     if (!record.NoAudio && !HasSound(task))
         throw FFmpegException(NoSoundText(task.InputFileName(0).string()));
@@ -297,20 +341,24 @@ void TCustomFFmpegComponent::InstallTaskCallbacks(TFFmpeg& task) {
     };
 }
 
-// Custom hook, else before-hook, else the periods in which hooks act.
-void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions& record) {
+// Custom hook, else before-hook, else the periods in which hooks act. Without an owner the
+// handlers are left out: only a check runs such a task, and it calls none.
+void TCustomFFmpegComponent::InstallHookMode(TFFmpeg& task, const TOutputOptions& record,
+                                             TCustomFFmpegComponent* owner) {
     if (record.CustomHook) {
-        task.OnCustomHook = [this](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
-                                   int64_t pts, bool& update, bool& stopHook) {
-            TaskCustomHook(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts, update,
-                           stopHook);
-        };
+        if (owner)
+            task.OnCustomHook = [owner](TCustomFFmpeg* sender, TBitmap24& bitmap, int frameNumber,
+                                        int64_t pts, bool& update, bool& stopHook) {
+                owner->TaskCustomHook(static_cast<TFFmpeg&>(*sender), bitmap, frameNumber, pts,
+                                      update, stopHook);
+            };
     } else if (record.BeforeHook) {
-        task.OnBeforeHook = [this](TCustomFFmpeg* sender, int64_t pts, THookAction& action) {
-            TTaskHookAction answer = static_cast<TTaskHookAction>(action);
-            TaskBeforeHook(static_cast<TFFmpeg&>(*sender), pts, answer);
-            action = static_cast<THookAction>(answer);
-        };
+        if (owner)
+            task.OnBeforeHook = [owner](TCustomFFmpeg* sender, int64_t pts, THookAction& action) {
+                TTaskHookAction answer = static_cast<TTaskHookAction>(action);
+                owner->TaskBeforeHook(static_cast<TFFmpeg&>(*sender), pts, answer);
+                action = static_cast<THookAction>(answer);
+            };
     } else {
         task.Options().SetHookTimeRanges(HookRanges(ParseHookPTSPeriods(record.HookPTSPeriods)));
     }

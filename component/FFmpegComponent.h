@@ -56,6 +56,12 @@ struct TAddedTask {
     int64_t LengthMs = 0;         // of the output: the clip's length, else the input's
 };
 
+// A task made ready apart from any list (see PrepareTask).
+struct TPreparedTask {
+    std::shared_ptr<TFFmpeg> Task; // nullptr when Added.ErrorText says why there is none
+    TAddedTask Added;              // its Index is -1 until AdoptTask
+};
+
 // Why a file without sound is not added, under the name the front end shows it by.
 std::string NoSoundText(const std::string& shownName);
 
@@ -103,11 +109,19 @@ public:
     // Reads a file into Probe() ahead of adding it; the probe stays on it (the caller closes it),
     // so that a front end can show more of the file before it adds it.
     TProbedInput ProbeInput(const TPathFileName& fileName);
+    // The same into a probe of the caller's own, on any thread.
+    static TProbedInput ProbeInput(TAVProbe& probe, const TPathFileName& fileName);
     // Adds a task for choices.InputFileName with the option records the choices give, its
     // output named outputFileName when given (a name chosen earlier), else as the choices name
     // it: checks the input and the output's folder but creates nothing and keeps no file open
     // (the task opens its files when it starts). A task whose output fails is deleted again.
     TAddedTask AddTask(const TOutputChoices& choices, const TPathFileName& outputFileName = {});
+    // AddTask in two halves. The first reads the input and checks the output (as AddTask does)
+    // without touching any component, so that a thread may wait on a slow input while the
+    // front end goes on, or even closes; the second adds the task to the list.
+    static TPreparedTask PrepareTask(const TOutputChoices& choices,
+                                     const TPathFileName& outputFileName = {});
+    TAddedTask AdoptTask(TPreparedTask prepared);
 
     // Creates a task and opens its input (SetTaskOutput closes it again until the task starts);
     // the new index, or -1 with LastErrorText (no task left). Options with an empty FileName
@@ -235,6 +249,11 @@ private:
     // ocCheckOnly only checked that it could be).
     void OpenTaskInput(TFFmpeg& task);
     void SetUpTaskOutput(TFFmpeg& task, TOutputCreation creation);
+    // The two above for a task of no component yet: its preview flags given, its hook
+    // handlers calling hookOwner's (none when null: a check never calls them).
+    static void OpenInput(TFFmpeg& task, uint8_t previewFlags);
+    static void SetUpOutput(TFFmpeg& task, TOutputCreation creation,
+                            TCustomFFmpegComponent* hookOwner);
     void ReportStart(TFFmpeg& task);
     // Call inside EventLock. The pieces a starting task encodes its sound in at once.
     int PiecesPerTask() const;
@@ -243,7 +262,8 @@ private:
     // Runs body as this thread's handler; call inside EventLock.
     template <typename TBody> void RunAsHandler(TBody body);
     void InstallTaskCallbacks(TFFmpeg& task);
-    void InstallHookMode(TFFmpeg& task, const TOutputOptions& record);
+    static void InstallHookMode(TFFmpeg& task, const TOutputOptions& record,
+                                TCustomFFmpegComponent* owner);
     void SetLastError(const std::string& text);
     void SetTaskFlag(uint8_t bit, bool value);
 
@@ -264,7 +284,6 @@ private:
     bool MoreToCome = false;             // the run waits for JoinAddedTasks(false) before it ends
     int TasksToCome = -1;                // from AnnounceTasks; -1: not told
     std::atomic<bool> RunStopped{false}; // StopTasks was called since the run began
-    const int Verbosity = 1;
 
     std::atomic<bool> SplitEncodingFlag{true};
     TRunQueueReading RunQueue = OtherRunningThreads;
