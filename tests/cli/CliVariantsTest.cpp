@@ -1,7 +1,8 @@
 // Inputs at the edges of what the libraries take, through soundpick-cli: variants they refuse
-// (said in their own words), a codec whose copy needs its own container, and an input too short
-// for the encoder's priming. The inputs the ffmpeg tool cannot make are written byte by byte;
-// the outputs are read with ffprobe and decoded by the ffmpeg tool.
+// (said in their own words), a codec whose copy needs its own container, copies read back by
+// their sound, and an input too short for the encoder's priming. The inputs the ffmpeg tool
+// cannot make are written byte by byte; the outputs are read with ffprobe and decoded by the
+// ffmpeg tool.
 #include "cli/CliProcess.h"
 #include "component/ComponentHarness.h"
 #include "support/TestMedia.h"
@@ -53,8 +54,41 @@ std::string DamagedMusepack() {
     return "MP+\x07" + Le(20, 4) + Le(0x3f000000, 4) + std::string(12 + 4000, '\0');
 }
 
+// An AIFF-C file around raw GSM 6.10 frames (33 bytes, 160 samples at 8000 Hz each), which
+// the ffmpeg tool does not write. Its frame count is in blocks, as the libraries read it.
+std::string GsmAifc(const std::string& gsm) {
+    const std::string rate8000("\x40\x0b\xfa\0\0\0\0\0\0\0", 10);
+    const std::string common = Be(1, 2) + Be(static_cast<uint32_t>(gsm.size() / 33), 4) +
+                               Be(16, 2) + rate8000 + "GSM " + std::string("\x08GSM 6.10\0", 10);
+    const std::string body = "AIFCFVER" + Be(4, 4) + Be(0xa2805140, 4) + "COMM" +
+                             Be(static_cast<uint32_t>(common.size()), 4) + common + "SSND" +
+                             Be(static_cast<uint32_t>(gsm.size() + 8), 4) + Be(0, 8) + gsm;
+    return "FORM" + Be(static_cast<uint32_t>(body.size()), 4) + body;
+}
+
+// The WavPack blocks with everything after their 32-byte headers zeroed: packets that are
+// read whole and decode to nothing.
+std::string WithoutSamples(std::string wavpack) {
+    for (std::size_t at = wavpack.find("wvpk"); at != std::string::npos;
+         at = wavpack.find("wvpk", at + 8)) {
+        const auto byteAt = [&](std::size_t i) {
+            return uint32_t{static_cast<uint8_t>(wavpack[at + 4 + i])};
+        };
+        const std::size_t end =
+            at + 8 + (byteAt(0) | byteAt(1) << 8 | byteAt(2) << 16 | byteAt(3) << 24);
+        std::fill(wavpack.begin() + static_cast<long>(at + 32),
+                  wavpack.begin() + static_cast<long>(std::min(end, wavpack.size())), '\0');
+    }
+    return wavpack;
+}
+
 void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
 void Ffmpeg(const std::string& arguments) {
@@ -78,11 +112,18 @@ TEST(CliVariants, RefusedInTheirOwnWordsOrConvertedWhole) {
     Ffmpeg("-f lavfi -i anoisesrc=d=1:r=44100 -af "
            "'pan=4c|c0=c0|c1=0.5*c0|c2=-0.5*c0|c3=0.2*c0,atrim=end_sample=300' " +
            ShellQuote((folder / "quad.wav").string()));
+    WriteFile(folder / "voice.aifc", GsmAifc(ReadFile(folder / "speech.gsm")));
+    // WavPack at a rate its format does not list: the whole file is one block.
+    Ffmpeg("-f lavfi -i sine=f=200:r=1000:d=4 -c:a wavpack " +
+           ShellQuote((folder / "slow.wv").string()));
+    Ffmpeg("-f lavfi -i anoisesrc=d=1:r=44100 -ac 4 -c:a wavpack " +
+           ShellQuote((folder / "quad.wv").string()));
+    WriteFile(folder / "mute.wv", WithoutSamples(ReadFile(folder / "quad.wv")));
     const struct {
         const char* Input;
         const char* Format;
         std::string Message; // the failure's; empty: converted whole
-        const char* Output;
+        const char* Output;  // written whole, or for a failure not left behind
         double Seconds;
     } cases[] = {
         {"rifx.wav", "flac",
@@ -98,6 +139,13 @@ TEST(CliVariants, RefusedInTheirOwnWordsOrConvertedWhole) {
          "this program cannot read.",
          "", 0},
         {"speech.gsm", "copy", "", "speech_(new).gsm", 2.0},
+        {"voice.aifc", "copy", "", "voice_(new).gsm", 2.0},
+        {"slow.wv", "copy", "", "slow_(new).mka", 4.0},
+        // A copy is written as it came: one whose sound decodes to nothing fails.
+        {"mute.wv", "copy",
+         "No sound could be decoded from " + (folder / "mute_(new).mka").string() +
+             ", the copy of " + (folder / "mute.wv").string() + ".",
+         "mute_(new).mka", 0},
         {"quad.wav", "m4a", "", "quad_(new).m4a", 300.0 / 44100},
     };
     for (const auto& c : cases) {
@@ -108,15 +156,25 @@ TEST(CliVariants, RefusedInTheirOwnWordsOrConvertedWhole) {
         if (!c.Message.empty()) {
             EXPECT_EQ(status, 1);
             EXPECT_NE(err.find(c.Message), std::string::npos) << err;
+            if (*c.Output) {
+                EXPECT_FALSE(fs::exists(folder / c.Output)) << c.Output;
+            }
             continue;
         }
         EXPECT_EQ(status, 0) << err;
         EXPECT_EQ(err.find("warning"), std::string::npos) << err;
         const fs::path output = folder / c.Output;
-        ASSERT_TRUE(fs::exists(output)) << err;
+        if (!fs::exists(output)) {
+            ADD_FAILURE() << "no " << c.Output << ": " << err;
+            continue;
+        }
         // The stream's length as the container signals it (for MPEG-4, its edit list: the
-        // ffmpeg tool decodes the last frame whole), and sound that decodes to at least that.
-        const double seconds = std::stod(ProbeValue(output, "stream=duration", "a:0"));
+        // ffmpeg tool decodes the last frame whole; Matroska gives only the file's), and sound
+        // that decodes to at least that.
+        std::string duration = ProbeValue(output, "stream=duration", "a:0");
+        if (duration == "N/A")
+            duration = ProbeValue(output, "format=duration");
+        const double seconds = std::stod(duration);
         EXPECT_NEAR(seconds, c.Seconds, c.Seconds * 0.02) << "as ffprobe reads it";
         const TDecodedAudio decoded = DecodeAudio(output);
         EXPECT_GE(decoded.DurationSeconds(), c.Seconds * 0.98);
