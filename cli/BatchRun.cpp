@@ -375,9 +375,15 @@ std::optional<TSoundBounds> TBatchRun::TrimmedClip(const fs::path& input,
     const std::optional<TSoundBounds> bounds =
         ReadSoundBounds({input, probed.FormatName, track ? track->StreamIndex : -1},
                         probed.DurationUs, *Options.TrimSilenceDb, error);
-    if (!error.empty())
-        Reporter.Warning(input.string() + ": " + error + "; converting it all");
-    else if (!bounds)
+    if (!error.empty()) {
+        // The reader's words name the file when it failed on the file itself, and may be a
+        // sentence of their own.
+        if (error.rfind(input.string() + ":", 0) != 0)
+            error = input.string() + ": " + error;
+        if (error.back() == '.')
+            error.pop_back();
+        Reporter.Warning(error + "; converting it all");
+    } else if (!bounds)
         Reporter.Warning(input.string() + FormatText(": no sound above %g dBFS; converting it all",
                                                      *Options.TrimSilenceDb));
     return bounds;

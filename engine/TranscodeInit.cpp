@@ -423,10 +423,8 @@ void TTranscodeRun::OpenInputDecoders() {
         }
         if (result < 0 && KindOf(ist.St) == AVMEDIA_TYPE_AUDIO)
             // A decoder refuses what its header says (damaged, or a variant it lacks).
-            FailWithMapping(Setup.InputSetups[ist.FileIndex]->FileName.string() + ": its sound (" +
-                            ff::avcodec_get_name(ist.St->codecpar->codec_id) +
-                            ") cannot be decoded: the file is damaged or of a variant this "
-                            "program cannot read.");
+            FailWithMapping(UndecodableSoundText(
+                Setup.InputSetups[ist.FileIndex]->FileName.string(), ist.St->codecpar->codec_id));
         if (result < 0)
             FailWithMapping(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
                                        ist.FileIndex, ist.Index, kind.c_str()));

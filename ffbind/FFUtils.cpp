@@ -164,6 +164,11 @@ std::string OpenErrorText(const std::string& name, int code) {
     return result;
 }
 
+std::string UndecodableSoundText(const std::string& name, AVCodecID codecId) {
+    return name + ": its sound (" + ff::avcodec_get_name(codecId) +
+           ") cannot be decoded: the file is damaged or of a variant this program cannot read.";
+}
+
 std::string LoggedOpenErrorText(const std::string& name, int code) {
     if (ff::av_log)
         ff::av_log(nullptr, AV_LOG_VERBOSE, "%s: %s\n", name.c_str(), ErrorText(code).c_str());

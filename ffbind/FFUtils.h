@@ -36,6 +36,10 @@ std::string LoggedOpenErrorText(const std::string& name, int code);
 // file" and the library's words. AVERROR(EDOM) is the image file-name syntax text.
 std::string OpenErrorText(const std::string& name, int code);
 
+// "<name>: its sound (<codec>) cannot be decoded: …": a sound decoder that refused to open on
+// what the file's header says, in the words of both the conversion and the probe's readers.
+std::string UndecodableSoundText(const std::string& name, AVCodecID codecId);
+
 // "mp3(MP3 (MPEG audio layer 3))", "mpeg2ts", "DIVX / 0x58564944" or "0x0001": the codec of a
 // stream as named in its description, looked up as an encoder or a decoder.
 enum TCodecRole { crDecoder, crEncoder };

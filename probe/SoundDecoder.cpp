@@ -40,7 +40,8 @@ bool TSoundDecoder::Open(const TSoundSource& source, const TPcmFormat& output) {
         return false;
     }
     if (!StreamDecoderOpen(Stream)) {
-        SetLastError(FormatText("%s: the sound cannot be decoded", fileName.c_str()));
+        SetLastError(UndecodableSoundText(fileName.string(),
+                                          FormatContext()->streams[Stream]->codecpar->codec_id));
         return false;
     }
     Decoder = StreamDecoder(Stream);
