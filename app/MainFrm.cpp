@@ -2,10 +2,10 @@
 #include "MainFrm.h"
 
 #include "HTMLHelp_Decl.h"
+#include "InputReader.h"
 #include "LogView.h"
 #include "NameDelegate.h"
 #include "OptionFrm.h"
-#include "ProbeCloser.h"
 #include "ProgressDelegate.h"
 #include "TaskListModel.h"
 #include "UtilFuncs.h"
@@ -31,6 +31,7 @@
 #include <QStatusBar>
 #include <QTreeView>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -54,6 +55,12 @@ const QUrl MoreSoftwarePage(QStringLiteral("https://ffmpeg.org/"));
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent), Component(std::make_unique<TFFmpegComponent>()),
       Commands(std::make_unique<TMainActions>(this)) {
+    // A read that throws ends the adding with the box, as a command's exception does.
+    Reader = std::make_unique<TInputReader>([this](const std::string& what) {
+        if (Adding())
+            StopAdding();
+        ShowException(std::runtime_error(what));
+    });
     GainPass = std::make_unique<TGainPass>(
         this, [this](const TGainPass::TWritten& written) { GainPassEnded(written); });
     Relay = new TTaskEventRelay(
@@ -91,6 +98,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    Reader.reset();   // no result comes to a window going away
     GainPass.reset(); // its worker measures with the libraries the component holds
     GetLogger()->SetOnLog(nullptr);
     Component->DetachEvents();
@@ -283,15 +291,7 @@ void TfrmMain::btnAddClick() {
     if (files.isEmpty())
         return;
     UserSettings()->setValue(AddFolderKey, QFileInfo(files.first()).absolutePath());
-    for (const QString& file : files)
-        AddFile(file);
-}
-
-void TfrmMain::AddFiles(const QStringList& files) {
-    if (!Commands->btnAdd->isEnabled() || files.isEmpty() || !LoadLibraries())
-        return;
-    for (const QString& file : files)
-        AddFile(file);
+    AddFiles(files);
 }
 
 void TfrmMain::btnAddFolderClick() {
@@ -314,53 +314,6 @@ bool TfrmMain::LoadLibraries() {
     return false;
 }
 
-void TfrmMain::AddFile(const QString& fileName) {
-    TCueRead cue = CueSheetFor(fileName);
-    if (!cue.ErrorText.empty()) {
-        mmoLog->AppendWithBlankLines(QString::fromStdString(cue.ErrorText));
-        return;
-    }
-    bool cueTracks = !cue.Sheet.Tracks.empty();
-    const TPathFileName file = cueTracks ? cue.Sheet.Tracks.front().AudioFile : ToPath(fileName);
-    const TProbedInput probed = Component->ProbeInput(file);
-    TProbeCloser closer{Component->Probe()};
-    const TPlanInput input{{file, file.filename(), false}, probed, ProbedTags(Component->Probe())};
-    // What cannot be added is said in the log, as every refusal of Add is: a box would halt
-    // the files still to come.
-    if (const std::optional<TOutputPlan> verdict = ProbeVerdict(input.Input, probed)) {
-        mmoLog->AppendWithBlankLines(
-            QString::fromStdString(verdict->Verdict == pvNoSound
-                                       ? NoSoundText(QFileInfo(fileName).fileName().toStdString())
-                                       : verdict->Reason));
-        return;
-    }
-    if (!cueTracks) {
-        cue = EmbeddedCueSheetFor(fileName);
-        cueTracks = !cue.Sheet.Tracks.empty();
-    }
-    if (cueTracks) // before the dialog, so that the names it shows include a hidden track
-        PlaceCueLeadIns(cue.Sheet, QFileInfo(fileName).fileName().toStdString(), cue.Notes);
-    MakeOptionForm();
-    frmOption->SetClaimedNames(ListedOutputs());
-    frmOption->SetOutputPlan([this, cue, cueTracks, input](TOutputChoices choices) {
-        choices.NameTemplateText.clear(); // the dialog's template names a folder's files
-        return cueTracks ? PlannedCueNames(cue.Sheet, choices, input.Input)
-                         : PlannedNames(input, choices);
-    });
-    frmOption->FillFromProbe(Component->Probe());
-    if (frmOption->exec() != QDialog::Accepted)
-        return;
-    TOutputChoices choices = frmOption->Choices();
-    choices.NameTemplateText.clear();
-    const int64_t fileSizeBytes = Component->Probe().GetFileSize();
-    for (const std::string& note : cue.Notes)
-        mmoLog->AppendLine(QString::fromStdString(note));
-    TOutputPlanner planner = MakePlanner(puAdd);
-    AddPlanned(cueTracks ? planner.PlanCueTracks(cue.Sheet, choices, input.Input)
-                         : planner.Plan(input, choices),
-               choices, fileSizeBytes);
-}
-
 void TfrmMain::MakeOptionForm() {
     if (frmOption)
         return;
@@ -371,19 +324,6 @@ void TfrmMain::MakeOptionForm() {
                            "their inputs (%2).")
                 .arg(folder, QString::fromLatin1(SameAsInputFolder)));
     });
-}
-
-void TfrmMain::AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
-                       const TPathFileName& outputFileName) {
-    const TAddedTask added = Component->AddTask(choices, outputFileName);
-    if (added.Index < 0) {
-        mmoLog->AppendWithBlankLines(QString::fromStdString(added.ErrorText));
-        return;
-    }
-    Rows->AddTask(FromPath(choices.InputFileName), added.LengthMs, fileSizeBytes,
-                  FromPath(added.OutputFileName));
-    mmoLog->AppendWithBlankLines(QStringLiteral("***File has been added to convert list."));
-    UpdateCommands();
 }
 
 std::vector<TPathFileName> TfrmMain::ListedOutputs() const {
@@ -451,8 +391,8 @@ void TfrmMain::popRunAgainClick() {
 void TfrmMain::btnStopClick() {
     if (!Commands->btnStop->isEnabled())
         return;
-    if (AddingFolder()) {
-        StopAddingFolders();
+    if (Adding()) {
+        StopAdding();
         return;
     }
     Stopping = true;
@@ -486,7 +426,7 @@ void TfrmMain::UpdateCommands() {
     const TMainActions& a = *Commands;
     const bool hasRows = Rows->RowCount() > 0;
     // Adding a folder and running exclude each other; both end with Stop.
-    const bool idle = !Running && !AddingFolder();
+    const bool idle = !Running && !Adding();
     const bool converting = Running && !Stopping;
     const std::pair<QAction*, bool> states[] = {
         {a.btnAdd, idle},
@@ -495,7 +435,7 @@ void TfrmMain::UpdateCommands() {
         {a.btnClear, idle && hasRows},
         {a.btnStart, idle && (!hasRows || Rows->WaitingCount() > 0)},
         {a.popRunAgain, idle && Rows->Unfinished(SelectedRow())},
-        {a.btnStop, converting || AddingFolder()},
+        {a.btnStop, converting || Adding()},
         {a.btnPause, converting && !Paused},
         {a.btnResume, converting && Paused}};
     for (const auto& [button, enabled] : states)
@@ -729,6 +669,10 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         }
     }
     SaveWindowSettings();
+    // A read under way is not waited for: it may be blocked on an input that never answers.
+    ++AddRound;
+    Reader->Cancel();
+    FileAdds.clear();
     FolderAdds.clear();
     // No handler may touch the window once it is closing; the stop below still serves the
     // workers' hand-overs (log lines) while it waits.
@@ -744,23 +688,30 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-    QStringList files, folders;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
-            files << url.toLocalFile();
-        else if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
-            folders << url.toLocalFile();
-    }
+    std::vector<TPathFileName> dropped;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            dropped.push_back(ToPath(url.toLocalFile()));
     event->acceptProposedAction();
-    // After the drop has been answered: the dialogs must not run inside the drag's own loop.
-    QMetaObject::invokeMethod(
-        this,
-        [this, files, folders] {
-            RunGuarded([this, &files, &folders] {
-                AddFiles(files);
-                for (const QString& folder : folders)
-                    AddFolder(folder);
-            });
+    // What is a file and what a folder is asked on the reader's thread, as a dropped name on a
+    // share that does not answer would hold the window; the dialogs come after the drop has
+    // been answered, never inside the drag's own loop.
+    Reader->Read(
+        [dropped] {
+            std::pair<QStringList, QStringList> filesAndFolders;
+            for (const TPathFileName& path : dropped) {
+                std::error_code error;
+                const std::filesystem::file_status status = std::filesystem::status(path, error);
+                if (std::filesystem::is_regular_file(status))
+                    filesAndFolders.first << FromPath(path);
+                else if (std::filesystem::is_directory(status))
+                    filesAndFolders.second << FromPath(path);
+            }
+            return filesAndFolders;
         },
-        Qt::QueuedConnection);
+        [this](const std::pair<QStringList, QStringList>& filesAndFolders) {
+            AddFiles(filesAndFolders.first);
+            for (const QString& folder : filesAndFolders.second)
+                AddFolder(folder);
+        });
 }

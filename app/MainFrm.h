@@ -6,8 +6,11 @@
 
 #include "FolderAdd.h"
 #include "GainPass.h"
+#include "InputReads.h"
 #include "MainActions.h"
 #include "TaskEventRelay.h"
+
+#include "OptionFrm.h"
 
 #include "component/FFmpegComponent.h"
 #include "component/OutputPlanner.h"
@@ -23,9 +26,9 @@
 class QLabel;
 class QProgressBar;
 class QTreeView;
+class TInputReader;
 class TLogView;
 class TTaskListModel;
-class TfrmOption;
 
 // Settings that the window holds at fixed values: no control shows them and nothing stores
 // them, so every run converts one task at a time on a worker thread of "Lower" priority.
@@ -44,17 +47,18 @@ public:
 
     // ---- Commands (window's thread) -----------------------------------------------------------
     void btnAddClick();
-    // Adds files one after another, each through the options dialog.
+    // Adds files one after another, each through the options dialog. The files are read on the
+    // input reader's thread (MainFileAdd.cpp): this returns at once, the rows come later.
     void AddFiles(const QStringList& files);
     void btnAddFolderClick();
     // Adds every file with sound under a folder (hidden ones left out, in path order) with the
     // options chosen once, in the dialog shown for the first; with an output folder the
     // folder's tree is kept under it. Files without sound are counted, not reported one by one.
-    // The first file is added before this returns, the others one per turn of the event loop
-    // (MainFolderAdd.cpp); a folder given meanwhile waits for the one being added.
+    // Walked and read on the input reader's thread (MainFolderAdd.cpp): this returns at once;
+    // a folder given meanwhile waits for what is being added.
     void AddFolder(const QString& folder);
-    // A folder is being added (Stop ends it).
-    bool AddingFolder() const { return !FolderAdds.empty(); }
+    // Files or folders are being added (Stop ends it).
+    bool Adding() const { return !FileAdds.empty() || !FolderAdds.empty(); }
     void btnRemoveClick();
     void btnClearClick();
     void btnStartClick();
@@ -114,38 +118,43 @@ private:
     void ApplyLogLevel();
     // The options dialog, made on first need.
     void MakeOptionForm();
-    void AddFile(const QString& fileName);
+    // Adding, one step per result of the input reader: the next file or folder; a file's
+    // sheet, probe and options; a folder's next file, its sheets and options.
+    void AddNext();
+    void FileAdded();
+    void FileSheetRead(const QString& fileName, const TSheetRead& sheet);
+    void FileProbed(const QString& fileName, TCueRead cue, TPlanInput input,
+                    const TReadInput& read);
+    void ChooseFileOptions(const TCueRead& cue, const TPlanInput& input, const TReadInput& read);
     void AddFolderStep();
-    // The folder's next file; false when there is none or the dialog was cancelled.
-    bool AddNextFolderFile(TFolderAdd& add);
-    void EndFolderAdd();
-    void StopAddingFolders();
-    void AddTask(const TOutputChoices& choices, int64_t fileSizeBytes,
-                 const TPathFileName& outputFileName = {});
-    // Inputs with several outputs (MainPieces.cpp). The cue sheet to take a file's tracks from:
-    // the file itself when it is one, or one beside it when the user wants its tracks; none
-    // (no tracks) otherwise, or an error text.
-    TCueRead CueSheetFor(const QString& fileName);
-    // The sheet in the CUESHEET tag of the file the probe holds, when the user wants its tracks.
-    TCueRead EmbeddedCueSheetFor(const QString& fileName);
-    // A folder run's cue sheet (asked once per run whether to use them) and the files they cover.
-    bool UseFolderCueSheets(TFolderAdd& add);
-    bool AddFolderCueSheet(TFolderAdd& add, const TLibraryInput& sheet);
+    void FolderFileFound(const std::shared_ptr<TFolderAdd>& add, const TFolderFind& find);
+    void FolderFileRead(const std::shared_ptr<TFolderAdd>& add, const TLibraryInput& found,
+                        const TReadInput& read);
+    void FolderSheetRead(const std::shared_ptr<TFolderAdd>& add, const TLibraryInput& sheet,
+                         const TFolderSheet& read);
     // The options for the folder's files, chosen in the dialog for its first file with sound
-    // (plan: the output names of that file); false when the dialog was cancelled.
-    bool ChooseFolderOptions(TFolderAdd& add,
-                             std::function<std::vector<TPathFileName>(const TOutputChoices&)> plan);
-    // The planner of the window's outputs, named beside the listed ones; a preview's leaves the
-    // probe the dialog shows alone.
-    TOutputPlanner MakePlanner(TPlanUse use);
+    // (plan: the output names of that file); false when the dialog was cancelled (the folder
+    // is then done) or the adding stopped meanwhile.
+    bool ChooseFolderOptions(const std::shared_ptr<TFolderAdd>& add, TfrmOption::TOutputPlan plan,
+                             const TReadInput& read);
+    // A folder run's cue sheets: asked once per run whether to use them.
+    bool UseFolderCueSheets(TFolderAdd& add);
+    void EndFolderAdd();
+    // Ends every add: a read under way is left to end on its own, its result dropped.
+    void StopAdding();
+    // The options dialog on a read file; true when accepted.
+    bool ShowOptionsFor(const TReadInput& read);
+    // Adds ready tasks as rows; how many outputs were planned.
+    int AddReady(TReadyPlan ready);
+    void AddTask(TReadyOutput output);
+    // The planner of the names the dialog shows: named beside the listed outputs.
+    TOutputPlanner PreviewPlanner();
     // The names the dialog shows for an input's outputs.
     std::vector<TPathFileName> PlannedNames(const TPlanInput& input, const TOutputChoices& choices);
     std::vector<TPathFileName> PlannedCueNames(const TCueSheet& sheet,
                                                const TOutputChoices& choices,
                                                const TLibraryInput& sheetFile);
-    // Adds the planned outputs as tasks (each row with its part of the input's size); false
-    // when there are none.
-    bool AddPlanned(const TOutputPlan& plan, const TOutputChoices& whole, int64_t fileSizeBytes);
+    std::shared_ptr<const std::vector<TPathFileName>> ListedSnapshot() const;
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
     // Every command is enabled exactly when it can act, in the toolbar and the menus alike.
@@ -162,6 +171,8 @@ private:
     void GainPassEnded(const TGainPass::TWritten& written);
 
     std::unique_ptr<TFFmpegComponent> Component; // Tessel
+    // Reads the files being added, off the window's thread.
+    std::unique_ptr<TInputReader> Reader;
     std::unique_ptr<TMainActions> Commands;
     TTaskEventRelay* Relay = nullptr;
     // ReplayGain's album pass over the run's outputs, once the run's tasks have ended.
@@ -175,14 +186,17 @@ private:
     QLabel* StatusPane1 = nullptr;
     QProgressBar* ProgressStatus = nullptr;
     QString SettingsPath;
-    std::deque<TFolderAdd> FolderAdds; // being added, the first one now
-    bool Running = false;              // between Start and the run's end
-    bool Paused = false;               // between Pause and Resume
-    bool Stopping = false;             // between Stop and the run's end
-    bool AskingToClose = false;        // the question whether to stop the run and close is up
-    QElapsedTimer RunClock;            // since Start
-    QElapsedTimer PauseClock;          // since Pause
-    int64_t PausedMs = 0;              // of the run, before the current pause
+    std::deque<QString> FileAdds;                       // being added, the first one now
+    std::deque<std::shared_ptr<TFolderAdd>> FolderAdds; // after the files, the first one now
+    unsigned AddRound = 0;                              // bumped by each stop of the adding
+    std::shared_ptr<TAVProbe> DialogProbe;              // the options dialog's
+    bool Running = false;                               // between Start and the run's end
+    bool Paused = false;                                // between Pause and Resume
+    bool Stopping = false;                              // between Stop and the run's end
+    bool AskingToClose = false; // the question whether to stop the run and close is up
+    QElapsedTimer RunClock;     // since Start
+    QElapsedTimer PauseClock;   // since Pause
+    int64_t PausedMs = 0;       // of the run, before the current pause
 };
 
 #endif

@@ -63,6 +63,10 @@ void TDialogDriver::Poll() {
     action(*dialog);
 }
 
+bool AddingEnds(TfrmMain& window) {
+    return QTest::qWaitFor([&window] { return !window.Adding(); }, 120000);
+}
+
 void ChooseCaption(TfrmOption& dialog, const QString& caption) {
     for (QRadioButton* button : dialog.findChildren<QRadioButton*>()) {
         if (button->text() == caption) {

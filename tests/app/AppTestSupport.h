@@ -55,6 +55,10 @@ private:
     QTimer Timer;
 };
 
+// Waits until the window has added what it was given (its files are read on a thread of
+// their own); false when it is still adding after a generous while.
+bool AddingEnds(TfrmMain& window);
+
 // Dialog actions.
 void ChooseCaption(TfrmOption& dialog, const QString& caption); // a radio button by its caption
 void ClickButton(QWidget& parent, const char* objectName);

@@ -33,6 +33,10 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int RunTimeoutMs = 120000;
@@ -77,6 +81,7 @@ private:
         for (int i = 0; i < files.size(); ++i)
             driver.Then(answer);
         Window->AddFiles(files);
+        QVERIFY(AddingEnds(*Window));
         QVERIFY(driver.Done());
     }
     // Starts converting the two-hour fixture to wav at the input's own pace, so that a stop
@@ -108,6 +113,7 @@ private:
             ClickOk(dialog);
         });
         Window->AddFolder(in);
+        QVERIFY(AddingEnds(*Window));
         QVERIFY(driver.Done());
     }
     void RunToTheEnd() {
@@ -213,7 +219,7 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(Window.get(), &drop);
-        QTRY_COMPARE(Rows().RowCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows().RowCount(), 2, RunTimeoutMs);
         QVERIFY(driver.Done());
         QCOMPARE(Rows().Cell(0, tcInput), QStringLiteral("tone_mono.wav"));
         QCOMPARE(Rows().Cell(1, tcInput), QStringLiteral("mono_8k.wav"));
@@ -247,7 +253,7 @@ private slots:
         QApplication::sendEvent(Window.get(), &enter);
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(Window.get(), &drop);
-        QTRY_COMPARE(Rows().RowCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows().RowCount(), 2, RunTimeoutMs);
         QVERIFY(driver.Done());
         QCOMPARE(Rows().OutputFile(0), out + QStringLiteral("/A/01.mp3"));
         QCOMPARE(Rows().OutputFile(1), out + QStringLiteral("/B/01.mp3"));
@@ -267,8 +273,8 @@ private slots:
         QVERIFY(Buttons().btnAddFolder->isEnabled() && Buttons().menuAddFolder->isEnabled());
     }
 
-    // A folder is added a file per turn of the event loop: the window answers meanwhile, Start
-    // waits for the adding, and Stop ends it with the files added so far.
+    // A folder is added a file at a time: Start waits for the adding, and Stop ends it with
+    // the files added so far (here the first, Stop pressed as its row comes).
     void StopEndsTheAddingOfAFolder() {
         const QString in = Work->path() + QStringLiteral("/many");
         QVERIFY(QDir().mkpath(in));
@@ -277,13 +283,19 @@ private slots:
                                 in + QStringLiteral("/%1.wav").arg(i)));
         TDialogDriver driver(*Window);
         driver.Then(ClickOk);
+        bool sawAdding = false;
+        connect(
+            &Rows(), &QAbstractItemModel::rowsInserted, this,
+            [this, &sawAdding] {
+                sawAdding = Window->Adding() && !Buttons().btnStart->isEnabled() &&
+                            !Buttons().btnAddFolder->isEnabled();
+                Buttons().btnStop->trigger();
+            },
+            static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::QueuedConnection));
         Window->AddFolder(in);
+        QVERIFY(AddingEnds(*Window));
         QVERIFY(driver.Done());
-        QCOMPARE(Rows().RowCount(), 1);
-        QVERIFY(Window->AddingFolder());
-        QVERIFY(!Buttons().btnStart->isEnabled() && !Buttons().btnAddFolder->isEnabled());
-        Buttons().btnStop->trigger();
-        QVERIFY(!Window->AddingFolder());
+        QVERIFY(sawAdding);
         QCoreApplication::processEvents();
         QCOMPARE(Rows().RowCount(), 1);
         QVERIFY2(Log().contains(QStringLiteral("stopped: 1 file added.")), qPrintable(Log()));
@@ -326,7 +338,7 @@ private slots:
             dialog.findChild<QSpinBox*>(QStringLiteral("spnCoverSize"))->setValue(32);
             ChooseCaption(dialog, QStringLiteral("Mp3"));
         });
-        QTRY_VERIFY(!Window->AddingFolder());
+        QVERIFY(AddingEnds(*Window));
         RunToTheEnd();
         const QString output = out + QStringLiteral("/a.mp3");
         QCOMPARE(ProbeText(output, QStringLiteral("stream=bit_rate"), QStringLiteral("a:0")),
@@ -354,7 +366,7 @@ private slots:
             dialog.findChild<QCheckBox*>(QStringLiteral("chkReplayGain"))->setChecked(true);
             ChooseCaption(dialog, QStringLiteral("Flac"));
         });
-        QTRY_VERIFY(!Window->AddingFolder());
+        QVERIFY(AddingEnds(*Window));
         RunToTheEnd();
         std::vector<std::filesystem::path> written;
         for (const char* level : {"0.05", "0.5"})
@@ -410,11 +422,64 @@ private slots:
         QCOMPARE(TDesktopRecorder::Opened[0], QUrl::fromLocalFile(out));
     }
 
+    // An input that does not answer (a cue sheet that is a pipe no one writes to: the probe
+    // refuses pipes, a sheet is read as it is) is read off the window's thread: the window's
+    // events go on while it waits; the add ends with the reason once the pipe does, at once on
+    // Stop (a file added after it comes alone), and the window closes without waiting for it.
+    void AHungInputHoldsNeitherTheWindowNorStopNorClose_data() {
+        QTest::addColumn<QString>("end");
+        for (const char* end : {"released", "stopped", "closed"})
+            QTest::newRow(end) << QString::fromLatin1(end);
+    }
+    void AHungInputHoldsNeitherTheWindowNorStopNorClose() {
+        QFETCH(QString, end);
+        const QString pipe = Work->path() + QStringLiteral("/pipe.cue");
+        QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        auto driver = std::make_unique<TDialogDriver>(*Window);
+        driver->Then(ClickOk); // only for the file added after a stop
+        Window->AddFiles({pipe});
+        bool ran = false;
+        QTimer::singleShot(0, this, [&ran] { ran = true; });
+        QVERIFY(QTest::qWaitFor([&ran] { return ran; }));
+        QVERIFY(Window->Adding() && Buttons().btnStop->isEnabled());
+        // The writer's end, once the reader waits in the pipe's open: the reader then waits
+        // for the first bytes.
+        int writer = -1;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (writer = ::open(QFile::encodeName(pipe).constData(),
+                                        O_WRONLY | O_NONBLOCK)) >= 0;
+            },
+            RunTimeoutMs));
+        QVERIFY(Window->Adding());
+        if (end == QStringLiteral("stopped")) {
+            Buttons().btnStop->trigger();
+            QVERIFY(!Window->Adding());
+            QVERIFY2(Log().contains(QStringLiteral("Adding %1 stopped.").arg(pipe)),
+                     qPrintable(Log()));
+        } else if (end == QStringLiteral("closed")) {
+            driver.reset();
+            QVERIFY(Window->close());
+            Window.reset();
+        }
+        ::close(writer);
+        if (!Window)
+            return;
+        if (end == QStringLiteral("stopped")) // its read comes after the pipe's
+            Window->AddFiles({CopyFixture(QStringLiteral("tone_mono.wav"), Work->path())});
+        QVERIFY(AddingEnds(*Window));
+        QCOMPARE(Rows().RowCount(), end == QStringLiteral("stopped") ? 1 : 0);
+        QCOMPARE(Log().contains(QStringLiteral("pipe.cue line 0: the sheet has no TRACK")),
+                 end == QStringLiteral("released"));
+        QCOMPARE(driver->Done(), end == QStringLiteral("stopped"));
+    }
+
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
         TDialogDriver driver(*Window);
         driver.Then(ClickOk); // must stay unused: no dialog shows for these files
         Window->AddFiles({FixturePath(QStringLiteral("random.bin")),
                           FixturePath(QStringLiteral("video_only.mp4"))});
+        QVERIFY(AddingEnds(*Window));
         QVERIFY(!driver.Done());
         QCOMPARE(Rows().RowCount(), 0);
         QVERIFY(Log().startsWith(QStringLiteral("\n***File load error: ")));

@@ -58,6 +58,7 @@ private:
         if (answer)
             driver.Then(answer);
         Window->AddFiles({file});
+        QVERIFY(AddingEnds(*Window));
         QVERIFY(driver.Done());
     }
     QStringList Outputs() {
@@ -232,6 +233,7 @@ private slots:
             Window->AddFolder(path);
         else
             Window->AddFiles({path});
+        QVERIFY(AddingEnds(*Window));
         QFile::remove(plain);
         QVERIFY(driver.Done());
         const TTaskListModel& rows = Window->TaskList();
