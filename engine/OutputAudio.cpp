@@ -117,7 +117,8 @@ private:
     // Encodes samples from the fifo as one frame of frameSamples, the rest filled with silence.
     void EncodeFromFifo(int samples, int frameSamples);
     AVFrame* WritableEncodeFrame(int samples);
-    // Hands a frame (none: the end) to the pieces or to the stream's encoder.
+    // Hands a frame (none: the end) to the stream's encoder; the end also to the pieces, which
+    // take their frames in EncodeFromFifo.
     void Encode(AVFrame* frame);
     void Deliver(AVPacket* packet);
 
@@ -382,6 +383,9 @@ void TAudioPath::EncodeReadyFrames() {
 
 AVFrame* TAudioPath::WritableEncodeFrame(int samples) {
     FramePtr& frame = State.EncodeFrame;
+    // The pieces keep each frame they are handed and give it back once encoded.
+    if (!frame && State.Split)
+        frame = State.Split->TakeSpareFrame(samples);
     if (!frame || frame->nb_samples < samples) {
         frame = AllocateEncoderFrame(Encoder, std::max(samples, Encoder->frame_size));
         return frame.get();
@@ -406,8 +410,13 @@ void TAudioPath::EncodeFromFifo(int samples, int frameSamples) {
     LimitFloatSamples(*frame, frameSamples, Encoder->ch_layout.nb_channels);
     frame->pts =
         ff::av_rescale_q(*Target.SyncOpts, AVRational{1, Encoder->sample_rate}, Encoder->time_base);
-    Encode(frame);
-    frame->nb_samples = capacity;
+    if (State.Split) {
+        State.Split->Push(std::move(State.EncodeFrame),
+                          [this](AVPacket* packet) { Deliver(packet); });
+    } else {
+        Encode(frame);
+        frame->nb_samples = capacity;
+    }
     *Target.SyncOpts += frameSamples;
     State.SamplesEncoded += frameSamples;
 }
@@ -416,8 +425,6 @@ void TAudioPath::Encode(AVFrame* frame) {
     const auto deliver = [this](AVPacket* packet) { Deliver(packet); };
     if (!State.Split)
         EncodeAndDrain(Encoder, frame, deliver);
-    else if (frame)
-        State.Split->Push(*frame, deliver);
     else
         State.Split->Finish(deliver);
 }

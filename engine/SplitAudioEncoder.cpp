@@ -34,6 +34,9 @@ constexpr int PostRollFrames = 4;
 // frame may borrow (at most 511) and the room for them in the earlier piece lie in them, also at
 // the lowest rates (60 main-data bytes a frame).
 constexpr int Mp3HoldFrames = 16;
+// A waiting worker is woken once this many frames wait for it (or its last came): a wake-up per
+// frame cost a context switch per frame.
+constexpr int WakeBatchFrames = 16;
 // How often a wait for a piece on the main thread looks whether it is done.
 constexpr auto DonePollInterval = std::chrono::milliseconds(20);
 
@@ -52,54 +55,34 @@ void FreeEncoder(CodecContextPtr& encoder) {
 } // namespace
 
 struct TSplitAudioEncoder::TPiece {
-    std::vector<FramePtr> Frames;
+    int64_t Start = 0;            // index of its first kept frame in the stream
+    int64_t EndFrame = INT64_MAX; // index after its last frame, post-roll included; none: the end
     bool First = false;
     // Packets kept: time stamp in [KeepFromTicks, KeepBeforeTicks), encoder time base. The
     // seam with the piece before lies at or after SeamFromTicks; those from HoldFromTicks on
-    // wait for the seam with the next.
+    // wait for the seam with the next. Known once the frames at the seams came; the feeding
+    // thread's alone.
     int64_t KeepFromTicks = INT64_MIN;
     int64_t KeepBeforeTicks = INT64_MAX;
     int64_t SeamFromTicks = INT64_MIN;
     int64_t HoldFromTicks = INT64_MAX;
-    std::vector<PacketPtr> Packets;
-    bool Done = false; // under the encoder's Lock
+    // Under the encoder's Lock: the frames still to encode, whether more will come, whether the
+    // worker waits for them.
+    std::deque<FramePtr> Queue;
+    bool Closed = false;
+    bool Waiting = false;
+    std::condition_variable_any FrameReady;
+    std::vector<PacketPtr> Packets; // every packet of its encoder; read once Done
+    bool Done = false;              // under the encoder's Lock
     bool Failed = false;
     std::string Failure; // the encoder's refusal, when it gave one
     std::jthread Worker; // last: joined before the rest is freed
 
-    // Encodes the frames on the worker; false when the encoder fails.
-    bool Encode(const AVCodecContext& settings, const AVDictionary* options, std::stop_token stop);
-    // Keeps a packet of the piece's range.
+    // Keeps a packet of its encoder (those out of its range are dropped when handed on).
     void Keep(AVPacket* packet);
 };
 
-bool TSplitAudioEncoder::TPiece::Encode(const AVCodecContext& settings, const AVDictionary* options,
-                                        std::stop_token stop) {
-    const AVCodec* codec = settings.codec;
-    CodecContextPtr encoder(ff::avcodec_alloc_context3(codec));
-    if (!encoder)
-        return false;
-    CopySettings(*encoder, settings);
-    bool good = OpenCodec(*encoder, codec, options) >= 0;
-    const auto keep = [this](AVPacket* packet) { Keep(packet); };
-    try {
-        // The frames are freed with the piece, on the thread that made them: freeing each here
-        // took the lock of that thread's allocator arena and made ten times the context switches.
-        for (std::size_t i = 0; good && i < Frames.size() && !stop.stop_requested(); ++i)
-            EncodeAndDrain(encoder.get(), Frames[i].get(), keep);
-        if (good && !stop.stop_requested())
-            EncodeAndDrain(encoder.get(), nullptr, keep);
-    } catch (const FFmpegException& error) {
-        Failure = error.what();
-        good = false;
-    }
-    FreeEncoder(encoder);
-    return good;
-}
-
 void TSplitAudioEncoder::TPiece::Keep(AVPacket* packet) {
-    if (packet->pts < KeepFromTicks || packet->pts >= KeepBeforeTicks)
-        return;
     PacketPtr kept(ff::av_packet_clone(packet));
     if (!kept)
         throw FFmpegException("av_malloc failed");
@@ -137,7 +120,9 @@ TSplitAudioEncoder::TSplitAudioEncoder(const AVCodecContext& encoder,
     ff::av_dict_copy(&options, settings.EncoderOptions, 0);
     Options.reset(options);
     Settings.EncoderOptions = nullptr;
-    Settings.Pieces = std::max(settings.Pieces, 1);
+    // The newest piece takes frames until the next one starts: one piece at a time would wait
+    // for itself.
+    Settings.Pieces = std::max(settings.Pieces, 2);
     const double frameSeconds = static_cast<double>(encoder.frame_size) / encoder.sample_rate;
     PreRollFrames =
         std::max(MinPreRollFrames, static_cast<int>(std::ceil(MinPreRollSeconds / frameSeconds)));
@@ -181,92 +166,183 @@ void TSplitAudioEncoder::DropAll() {
     for (const auto& piece : Running)
         WaitFor(*piece);
     Running.clear();
-    Frames.clear();
+    std::lock_guard guard(Lock);
+    Spare.clear();
 }
 
-void TSplitAudioEncoder::Push(const AVFrame& frame, const TSplitPacketWriter& write) {
+int64_t TSplitAudioEncoder::LaunchFrame() const {
+    return NextPiece == 0 ? 0 : NextPiece * Settings.SegmentFrames - PreRollFrames;
+}
+
+void TSplitAudioEncoder::Push(FramePtr frame, const TSplitPacketWriter& write) {
     if (Ended)
         return;
-    FramePtr copy(ff::av_frame_clone(&frame));
-    if (!copy)
-        throw FFmpegException("av_malloc failed");
-    Frames.push_back(std::move(copy));
-    const int64_t segmentEnd = (NextPiece + 1) * Settings.SegmentFrames;
-    const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
-    // After a stop only the frames still on their way come (the decoders' flush): they wait
-    // for the last piece, which Finish launches.
-    if (pushed >= segmentEnd + PostRollFrames && !Stopping()) {
-        while (static_cast<int>(Running.size()) >= Settings.Pieces) {
-            if (Stopping())
-                return;
+    // After a stop no piece starts: the newest takes the frames still on their way (the
+    // decoders' flush) and ends the stream.
+    if (Pushed == LaunchFrame() && !Stopping()) {
+        // The oldest pieces take no more frames: one ends and frees its worker.
+        while (static_cast<int>(Running.size()) >= Settings.Pieces && !Stopping())
             WriteFinished(write, fwWaitOldest);
-        }
-        Launch(pushed, peSegment);
-        // What the next piece needs starts at its pre-roll.
-        while (FirstFrameIndex < segmentEnd - PreRollFrames) {
-            Frames.pop_front();
-            ++FirstFrameIndex;
-        }
+        if (!Stopping())
+            Launch();
     }
+    MarkSeam(*frame);
+    Hand(std::move(frame));
+    ++Pushed;
     WriteFinished(write, fwNoWait);
+}
+
+FramePtr TSplitAudioEncoder::TakeSpareFrame(int samples) {
+    std::vector<FramePtr> dropped; // freed outside the lock
+    FramePtr found;
+    std::lock_guard guard(Lock);
+    while (!found && !Spare.empty()) {
+        FramePtr frame = std::move(Spare.back());
+        Spare.pop_back();
+        // A frame of a pre-roll is shared with the other piece until that one is done with it.
+        if (frame->nb_samples >= samples && ff::av_frame_is_writable(frame.get()))
+            found = std::move(frame);
+        else
+            dropped.push_back(std::move(frame));
+    }
+    return found;
 }
 
 void TSplitAudioEncoder::Finish(const TSplitPacketWriter& write) {
     if (Ended)
         return;
     Ended = true;
-    // Also after a stop: the pieces handed to workers and the frames read since (less than a
-    // segment and its post-roll) are encoded to their end, so that the output keeps all the
-    // sound read before the stop; the wait is bounded by one piece per worker and one more.
-    const int64_t pushed = FirstFrameIndex + static_cast<int64_t>(Frames.size());
-    if (pushed > NextPiece * Settings.SegmentFrames) {
-        while (static_cast<int>(Running.size()) >= Settings.Pieces)
-            WriteFinished(write, fwWaitOldest);
-        Launch(pushed, peStreamEnd);
+    // Also after a stop: the pieces running and the frames they were handed are encoded to
+    // their end, so that the output keeps all the sound read before the stop.
+    DropShortLastPiece();
+    {
+        std::lock_guard guard(Lock);
+        for (auto& piece : Running) {
+            piece->Closed = true;
+            Wake(*piece);
+        }
     }
     while (!Running.empty())
         WriteFinished(write, fwWaitOldest);
     DropAll();
 }
 
-void TSplitAudioEncoder::Launch(int64_t endFrame, TPieceEnd end) {
+void TSplitAudioEncoder::DropShortLastPiece() {
+    if (Running.empty())
+        return;
+    TPiece& newest = *Running.back();
+    if (newest.First || Pushed >= newest.Start + PostRollFrames)
+        return;
+    // Its kept frames would end the piece before within that one's post-roll.
+    newest.Worker.request_stop();
+    WaitFor(newest);
+    Running.pop_back();
+    TPiece& last = *Running.back();
+    last.EndFrame = INT64_MAX;
+    last.KeepBeforeTicks = INT64_MAX;
+    last.HoldFromTicks = INT64_MAX;
+}
+
+void TSplitAudioEncoder::Launch() {
     auto piece = std::make_unique<TPiece>();
-    const int64_t start = NextPiece * Settings.SegmentFrames;
-    const int64_t from = std::max<int64_t>(start - PreRollFrames, 0);
-    const auto at = [&](int64_t index) {
-        return Frames[static_cast<std::size_t>(index - FirstFrameIndex)].get();
-    };
-    for (int64_t i = from; i < endFrame; ++i) {
-        FramePtr copy(ff::av_frame_clone(at(i)));
-        if (!copy)
-            throw FFmpegException("av_malloc failed");
-        piece->Frames.push_back(std::move(copy));
-    }
+    piece->Start = NextPiece * Settings.SegmentFrames;
     piece->First = NextPiece == 0;
-    if (!piece->First) {
-        piece->SeamFromTicks = at(start)->pts - DelayTicks;
-        piece->KeepFromTicks = piece->SeamFromTicks - SeamHoldFrames * FrameTicks;
-    }
-    if (end == peSegment) {
-        const int64_t endTicks = at(start + Settings.SegmentFrames)->pts - DelayTicks;
-        piece->KeepBeforeTicks = endTicks;
-        piece->HoldFromTicks = endTicks - SeamHoldFrames * FrameTicks;
-    }
+    // The piece before takes frames until the new one's post-roll ends (it is still open:
+    // its end was not known before).
+    if (!Running.empty())
+        Running.back()->EndFrame = piece->Start + PostRollFrames;
     TPiece& target = *piece;
     piece->Worker = std::jthread([this, &target](std::stop_token stop) {
         pthread_setname_np(pthread_self(), "sp-split");
-        bool good = false;
-        try {
-            good = target.Encode(*Template, Options.get(), stop);
-        } catch (...) {
-        }
+        EncodePiece(target, stop);
         std::lock_guard guard(Lock);
-        target.Failed = !good;
         target.Done = true;
         PieceDone.notify_all();
     });
     Running.push_back(std::move(piece));
     ++NextPiece;
+}
+
+void TSplitAudioEncoder::MarkSeam(const AVFrame& frame) {
+    if (Running.size() < 2 || Running.back()->Start != Pushed)
+        return;
+    TPiece& newest = *Running.back();
+    TPiece& before = *Running[Running.size() - 2];
+    const int64_t seamTicks = frame.pts - DelayTicks;
+    newest.SeamFromTicks = seamTicks;
+    newest.KeepFromTicks = seamTicks - SeamHoldFrames * FrameTicks;
+    before.KeepBeforeTicks = seamTicks;
+    before.HoldFromTicks = seamTicks - SeamHoldFrames * FrameTicks;
+}
+
+void TSplitAudioEncoder::Hand(FramePtr frame) {
+    // Closed is written on this thread only.
+    std::vector<TPiece*> takers;
+    for (const auto& piece : Running)
+        if (!piece->Closed)
+            takers.push_back(piece.get());
+    std::lock_guard guard(Lock);
+    for (std::size_t i = 0; i < takers.size(); ++i) {
+        TPiece& piece = *takers[i];
+        if (i + 1 < takers.size()) {
+            FramePtr copy(ff::av_frame_clone(frame.get()));
+            if (!copy)
+                throw FFmpegException("av_malloc failed");
+            piece.Queue.push_back(std::move(copy));
+        } else {
+            piece.Queue.push_back(std::move(frame));
+        }
+        piece.Closed = Pushed + 1 >= piece.EndFrame;
+        Wake(piece);
+    }
+}
+
+void TSplitAudioEncoder::Wake(TPiece& piece) {
+    if (!piece.Waiting || (!piece.Closed && static_cast<int>(piece.Queue.size()) < WakeBatchFrames))
+        return;
+    piece.Waiting = false;
+    piece.FrameReady.notify_one();
+}
+
+void TSplitAudioEncoder::EncodePiece(TPiece& piece, std::stop_token stop) {
+    const AVCodec* codec = Template->codec;
+    CodecContextPtr encoder(ff::avcodec_alloc_context3(codec));
+    bool good = false;
+    try {
+        if (encoder) {
+            CopySettings(*encoder, *Template);
+            good = OpenCodec(*encoder, codec, Options.get()) >= 0;
+        }
+        const auto keep = [&piece](AVPacket* packet) { piece.Keep(packet); };
+        FramePtr frame;
+        while (good && (frame = NextFrame(piece, std::move(frame), stop)))
+            EncodeAndDrain(encoder.get(), frame.get(), keep);
+        if (good && !stop.stop_requested())
+            EncodeAndDrain(encoder.get(), nullptr, keep);
+    } catch (const FFmpegException& error) {
+        piece.Failure = error.what();
+        good = false;
+    } catch (...) {
+        good = false;
+    }
+    FreeEncoder(encoder);
+    piece.Failed = !good;
+}
+
+FramePtr TSplitAudioEncoder::NextFrame(TPiece& piece, FramePtr spent, std::stop_token stop) {
+    std::unique_lock lock(Lock);
+    if (spent)
+        Spare.push_back(std::move(spent));
+    if (piece.Queue.empty() && !piece.Closed) {
+        piece.Waiting = true;
+        piece.FrameReady.wait(lock, stop, [&] { return !piece.Waiting; });
+        piece.Waiting = false;
+    }
+    if (stop.stop_requested() || piece.Queue.empty())
+        return nullptr;
+    FramePtr next = std::move(piece.Queue.front());
+    piece.Queue.pop_front();
+    return next;
 }
 
 void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, TFinishedWait wait) {
@@ -289,6 +365,9 @@ void TSplitAudioEncoder::WriteFinished(const TSplitPacketWriter& write, TFinishe
 
 void TSplitAudioEncoder::WritePiece(TPiece& piece, const TSplitPacketWriter& write) {
     std::vector<PacketPtr>& packets = piece.Packets;
+    std::erase_if(packets, [&](const PacketPtr& packet) {
+        return packet->pts < piece.KeepFromTicks || packet->pts >= piece.KeepBeforeTicks;
+    });
     std::size_t first = 0;
     if (!piece.First) {
         const int64_t seamTicks = piece.SeamFromTicks;

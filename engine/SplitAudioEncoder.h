@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -43,21 +44,41 @@ public:
     TSplitAudioEncoder(const TSplitAudioEncoder&) = delete;
     TSplitAudioEncoder& operator=(const TSplitAudioEncoder&) = delete;
 
-    // Takes the next encoder frame (its time stamp on the encoder's grid); hands on the packets
-    // of the pieces finished so far. Waits for the oldest piece when all workers are busy.
-    void Push(const AVFrame& frame, const TSplitPacketWriter& write);
+    // Takes the next encoder frame (its time stamp on the encoder's grid) and hands it to the
+    // pieces it belongs to, whose encoders take it as it comes; hands on the packets of the
+    // pieces finished so far. Waits for the oldest piece when a piece is to start and all
+    // workers are busy.
+    void Push(FramePtr frame, const TSplitPacketWriter& write);
+    // A frame the pieces have encoded and let go of, writable and holding at least that many
+    // samples, to be filled again; null when there is none.
+    FramePtr TakeSpareFrame(int samples);
     // At the end of the sound, also after a stop: encodes the last piece to its end, waits for
     // the pieces still encoding and hands on every packet left.
     void Finish(const TSplitPacketWriter& write);
 
 private:
     struct TPiece;
-    // Whether a piece ends the stream (keeps every packet to the encoder's end).
-    enum TPieceEnd { peSegment, peStreamEnd };
     // Whether handing on waits for the oldest piece or takes only what is finished.
     enum TFinishedWait { fwNoWait, fwWaitOldest };
 
-    void Launch(int64_t endFrame, TPieceEnd end);
+    void Launch();
+    // The frame the next piece's encoder starts at (its pre-roll included).
+    int64_t LaunchFrame() const;
+    // Sets the seams a frame's time stamp fixes: the start of the piece whose kept frames it
+    // begins and the end of the piece before.
+    void MarkSeam(const AVFrame& frame);
+    // Queues the frame for every piece still taking frames; closes those it ends.
+    void Hand(FramePtr frame);
+    // Lets the piece's worker go on when it waits and has enough to do.
+    void Wake(TPiece& piece);
+    // The worker: encodes the piece's frames as they come.
+    void EncodePiece(TPiece& piece, std::stop_token stop);
+    // The next frame for the piece's encoder, after giving back the one it encoded; null when
+    // the piece is closed and done or a stop is asked for.
+    FramePtr NextFrame(TPiece& piece, FramePtr spent, std::stop_token stop);
+    // At the end: a newest piece whose kept frames are fewer than the post-roll of the one
+    // before is dropped, and that one keeps everything to the end.
+    void DropShortLastPiece();
     // Hands on the packets of finished pieces in order.
     void WriteFinished(const TSplitPacketWriter& write, TFinishedWait wait);
     // Hands on a finished piece's packets from its seam with the one before; keeps back those
@@ -80,14 +101,17 @@ private:
     int SeamHoldFrames = 0;
     int64_t FrameTicks; // one encoder frame in the encoder's time base
     int64_t DelayTicks; // the encoder's delay in its time base: packet time = frame time - delay
-    std::deque<FramePtr> Frames; // from the next piece's pre-roll on
-    int64_t FirstFrameIndex = 0; // index of Frames.front() in the stream
+    int64_t Pushed = 0; // frames taken so far: the index of the next one in the stream
     int64_t NextPiece = 0;
     bool Ended = false;                          // Finish ran: the stream takes nothing more
     std::deque<std::unique_ptr<TPiece>> Running; // in stream order
     std::vector<PacketPtr> Tail; // the last piece handed on: packets the next seam may change
     std::mutex Lock;
     std::condition_variable PieceDone;
+    // Frames the pieces have encoded, back to the feeding thread, which frees them or fills
+    // them again (freeing them on the workers took the lock of the feeding thread's allocator
+    // arena and made ten times the context switches); under Lock.
+    std::vector<FramePtr> Spare;
 };
 
 #endif
