@@ -23,11 +23,18 @@
 
 namespace {
 
-// Frames encoded before a piece's first kept frame (Opus wants at least 80 ms). Measured on
-// mp3: after a second the encoder's state at the seam matches one encoder's (after 8 frames a
-// seam sounded up to 0.9 dB worse).
+// Frames encoded before a piece's first kept frame (Opus wants at least 80 ms). The mp3 and Opus
+// encoders' state (psychoacoustics, bit reservoir, prediction) settles over many frames:
+// measured on mp3, after a second the encoder's state at the seam matches one encoder's (after 8
+// frames a seam sounded up to 0.9 dB worse).
 constexpr int MinPreRollFrames = 8;
 constexpr double MinPreRollSeconds = 1.0;
+// The mp2, AC-3 and WMA encoders carry nothing from frame to frame but the overlap of their
+// filter bank or transform, less than a frame: measured, after one frame of pre-roll a piece's
+// packets are one encoder's (WMA) or differ only in the frames whose size is padded at 44.1 kHz
+// (mp2, AC-3: each encoder counts the padding from its own start), with any pre-roll up to 100
+// frames alike.
+constexpr int OverlapPreRollFrames = 4;
 // Frames encoded after a piece's last kept frame, beyond every encoder's look-ahead.
 constexpr int PostRollFrames = 4;
 // mp3 seams: the packets kept on both sides of a seam, so that the bytes the later piece's first
@@ -39,6 +46,20 @@ constexpr int Mp3HoldFrames = 16;
 constexpr int WakeBatchFrames = 16;
 // How often a wait for a piece on the main thread looks whether it is done.
 constexpr auto DonePollInterval = std::chrono::milliseconds(20);
+
+int PreRollFramesOf(const AVCodecContext& encoder) {
+    switch (encoder.codec_id) {
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_AC3:
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2:
+        return OverlapPreRollFrames;
+    default:
+        const double frameSeconds = static_cast<double>(encoder.frame_size) / encoder.sample_rate;
+        return std::max(MinPreRollFrames,
+                        static_cast<int>(std::ceil(MinPreRollSeconds / frameSeconds)));
+    }
+}
 
 void CopySettings(AVCodecContext& to, const AVCodecContext& from) {
     CopyEncoderSettings(to, from);
@@ -123,9 +144,7 @@ TSplitAudioEncoder::TSplitAudioEncoder(const AVCodecContext& encoder,
     // The newest piece takes frames until the next one starts: one piece at a time would wait
     // for itself.
     Settings.Pieces = std::max(settings.Pieces, 2);
-    const double frameSeconds = static_cast<double>(encoder.frame_size) / encoder.sample_rate;
-    PreRollFrames =
-        std::max(MinPreRollFrames, static_cast<int>(std::ceil(MinPreRollSeconds / frameSeconds)));
+    PreRollFrames = PreRollFramesOf(encoder);
     Settings.SegmentFrames = std::max(settings.SegmentFrames, PreRollFrames + PostRollFrames);
     DelayTicks = ff::av_rescale_q(encoder.initial_padding, AVRational{1, encoder.sample_rate},
                                   encoder.time_base);
