@@ -311,6 +311,37 @@ INSTANTIATE_TEST_SUITE_P(
                      testing::Values(Materials[0])),
     [](const auto& info) { return std::get<0>(info.param).Extension; });
 
+// WMA pieces are one encoder's packets (the encoder carries nothing across frames but its
+// transform's overlap) wherever the sound ends: at a seam, within the post-roll after it or past
+// it, so a frame a piece lost, doubled or took out of turn would show.
+TEST(SplitEncodeRunTest, WmaPiecesAreOneEncodersPackets) {
+    constexpr int FrameSamples = 2048, SeamFrame = 2 * 32; // pieces of 1500 ms: 32 frames
+    const TOptionList codec = {{"ab", "128k"}};
+    TTempFolder folder;
+    for (const int framesPastSeam : {0, 2, 4, 9}) {
+        const auto source = folder / "noise.wav";
+        const auto one = folder / "one.wma";
+        const auto split = folder / "split.wma";
+        const int64_t samples = int64_t{SeamFrame + framesPastSeam} * FrameSamples;
+        int code = 0;
+        RunCommand(
+            "ffmpeg -v error -nostdin -y -f lavfi -i anoisesrc=c=pink:a=0.3:r=44100:seed=7:d=4"
+            " -af aformat=channel_layouts=stereo,atrim=end_sample=" +
+                std::to_string(samples) + " -c:a pcm_s16le " + ShellQuote(source.string()),
+            &code);
+        ASSERT_EQ(code, 0);
+        std::filesystem::remove(one);
+        std::filesystem::remove(split);
+        EXPECT_FALSE(Convert(source, one, codec, 0));
+        EXPECT_TRUE(Convert(source, split, codec, 3));
+        const auto packets = [](const std::filesystem::path& file) {
+            return RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(file.string()) +
+                              " -map 0:a -c copy -f md5 -");
+        };
+        EXPECT_EQ(packets(split), packets(one)) << framesPastSeam << " frames past the seam";
+    }
+}
+
 TOptionList SmallPieces() {
     return {{"ab", "128k"}, {"split", "2"}, {"split_segment_ms", "500"}, {"split_min_ms", "0"}};
 }
