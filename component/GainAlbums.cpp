@@ -27,22 +27,19 @@ std::vector<TGainAlbums::TWritten> TGainAlbums::WriteAll() {
         std::vector<fs::path> outputs;
         for (const TTrack& track : tracks)
             outputs.push_back(track.Output);
-        TLoudness album;
-        std::string albumError;
+        TAlbumLoudness measured;
+        std::string error;
         try {
-            album = MeasureLoudnessOfAll(outputs);
-        } catch (const std::runtime_error& error) {
-            albumError = error.what();
+            measured = MeasureAlbumLoudness(outputs);
+        } catch (const std::runtime_error& failure) {
+            error = failure.what();
         }
-        for (const fs::path& output : outputs) {
-            TWritten entry{output, {}, album, albumError};
-            try {
-                entry.Track = MeasureLoudnessOfAll({output});
-            } catch (const std::runtime_error& error) {
-                entry.Error = error.what();
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            TWritten entry{outputs[i], {}, measured.Album, error};
+            if (error.empty()) {
+                entry.Track = measured.Tracks[i];
+                entry.Error = WriteGainTags(outputs[i], entry.Track, entry.Album);
             }
-            if (entry.Error.empty())
-                entry.Error = WriteGainTags(output, entry.Track, entry.Album);
             written.push_back(entry);
         }
     }

@@ -167,26 +167,46 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
     return loudness;
 }
 
-TLoudness MeasureLoudnessOfAll(const std::vector<std::filesystem::path>& files) {
+TAlbumLoudness MeasureAlbumLoudness(const std::vector<std::filesystem::path>& files) {
     FilterGraphPtr graph(ff::avfilter_graph_alloc());
     if (!graph)
         throw std::bad_alloc();
-    // The joining takes one format for all its inputs: the graph converts each to it. It
-    // places each file after the end of the one before, which needs times counted from the
-    // samples (a wma file's end time is not reliable).
+    // Each file's sound goes to its own meter and, converted to the one format the joining takes
+    // for all its inputs, into the album's. The joining places each file after the end of the
+    // one before, which needs times counted from the samples (a wma file's end time is not
+    // reliable).
     AVFilterContext* joined =
         AddFilter(graph.get(), "concat", FormatText("n=%zu:v=0:a=1", files.size()), nullptr);
+    std::vector<AVFilterContext*> trackSinks;
     for (std::size_t i = 0; i < files.size(); ++i) {
         AVFilterContext* source = AddSource(graph.get(), files[i], "", 0);
         AVFilterContext* counted = AddFilter(graph.get(), "asetpts", "N/SR/TB", source);
-        if (ff::avfilter_link(counted, 0, joined, static_cast<unsigned>(i)) < 0)
+        AVFilterContext* split = AddFilter(graph.get(), "asplit", "2", counted);
+        AVFilterContext* meter = AddFilter(graph.get(), "ebur128", "peak=true:metadata=1", split);
+        trackSinks.push_back(AddFilter(graph.get(), "abuffersink", "", meter));
+        AVFilterContext* converted = AddFilter(graph.get(), "aresample", "", nullptr);
+        if (ff::avfilter_link(split, 1, converted, 0) < 0 ||
+            ff::avfilter_link(converted, 0, joined, static_cast<unsigned>(i)) < 0)
             throw std::runtime_error("loudness filter concat: cannot link");
     }
-    AVFilterContext* sink = AddMeter(graph.get(), joined);
+    AVFilterContext* albumSink = AddMeter(graph.get(), joined);
 
-    TLoudness loudness;
+    TAlbumLoudness loudness;
+    loudness.Tracks.resize(files.size());
     FramePtr frame(ff::av_frame_alloc());
-    while (NextMeasuredFrame(sink, frame.get(), loudness))
+    // The tracks' meters take what the album's pulls through; what they have is taken after
+    // each of its frames, the rest once it has ended.
+    const auto takeTracks = [&](int flags) {
+        for (std::size_t i = 0; i < trackSinks.size(); ++i)
+            while (ff::av_buffersink_get_frame_flags(trackSinks[i], frame.get(), flags) >= 0) {
+                TakeMeasure(*frame, loudness.Tracks[i]);
+                ff::av_frame_unref(frame.get());
+            }
+    };
+    while (NextMeasuredFrame(albumSink, frame.get(), loudness.Album)) {
         ff::av_frame_unref(frame.get());
+        takeTracks(AV_BUFFERSINK_FLAG_NO_REQUEST);
+    }
+    takeTracks(0);
     return loudness;
 }

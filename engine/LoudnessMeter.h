@@ -75,8 +75,14 @@ std::optional<TLoudness> MeasureLoudness(const std::filesystem::path& file,
                                          const std::function<bool(int64_t doneUs)>& onProgress,
                                          const std::function<void(const AVFrame&)>& onFrame = {});
 
-// Measures the best audio streams of files played one after another, as an album is measured
-// (one file: a track). Failures throw std::runtime_error.
-TLoudness MeasureLoudnessOfAll(const std::vector<std::filesystem::path>& files);
+// An album's loudness, and each of its tracks'.
+struct TAlbumLoudness {
+    TLoudness Album;
+    std::vector<TLoudness> Tracks; // in the order of the files
+};
+
+// Measures the best audio streams of files, each alone and all played one after another as an
+// album is measured, decoding each file once. Failures throw std::runtime_error.
+TAlbumLoudness MeasureAlbumLoudness(const std::vector<std::filesystem::path>& files);
 
 #endif

@@ -193,6 +193,7 @@
 
 #define SP_AVFILTER_ENTRY_POINTS(X) \
     X(av_buffersink_get_frame) \
+    X(av_buffersink_get_frame_flags) \
     X(av_buffersink_get_h) \
     X(av_buffersink_get_time_base) \
     X(av_buffersink_get_w) \
