@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Bytes of an unsigned number, big- or little-endian.
-std::string Bytes(uint32_t value, int count, bool bigEndian) {
+std::string Bytes(uint64_t value, int count, bool bigEndian) {
     std::string bytes;
     for (int i = 0; i < count; ++i) {
         const int shift = 8 * (bigEndian ? count - 1 - i : i);
@@ -25,11 +25,11 @@ std::string Bytes(uint32_t value, int count, bool bigEndian) {
     return bytes;
 }
 
-std::string Be(uint32_t value, int count) {
+std::string Be(uint64_t value, int count) {
     return Bytes(value, count, true);
 }
 
-std::string Le(uint32_t value, int count) {
+std::string Le(uint64_t value, int count) {
     return Bytes(value, count, false);
 }
 
