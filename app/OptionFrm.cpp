@@ -387,10 +387,11 @@ QWidget* TfrmOption::BuildOutputControls() {
 
 void TfrmOption::UpdateFormatControls() {
     const TOutputChoices choices = Choices();
-    const bool original = OutputFormatOf(choices.FormatCaption).StreamCopy;
+    const TOutputFormat& format = OutputFormatOf(choices.Format);
+    const bool original = format.StreamCopy;
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
-    UpdateRateChoices(OutputFormatOf(choices.FormatCaption));
+    UpdateRateChoices(format);
     QString text = QStringLiteral("Output file: ") + PlannedNamesText(choices);
     if (original)
         text += choices.InputAudioCodec.empty()
@@ -709,7 +710,10 @@ void TfrmOption::done(int result) {
 
 void TfrmOption::LoadSettings() {
     const std::unique_ptr<QSettings> settings = UserSettings();
-    CheckCaption(grpFormats, settings->value(FormatKey).toString());
+    // Earlier versions stored the button's caption: the row is found by either name.
+    if (const TOutputFormat* format =
+            FindOutputFormat(settings->value(FormatKey).toString().toStdString()))
+        grpFormats.button(format->Id)->setChecked(true);
     CheckCaption(grpAudioSampleRate, settings->value(SampleRateKey).toString());
     CheckCaption(grpAudioChannels, settings->value(ChannelsKey).toString());
     chkAudioBitRate->setChecked(settings->value(AdjustBitRateKey, false).toBool());
@@ -728,7 +732,7 @@ void TfrmOption::LoadSettings() {
 
 void TfrmOption::SaveSettings() const {
     const std::unique_ptr<QSettings> settings = UserSettings();
-    settings->setValue(FormatKey, grpFormats.checkedButton()->text());
+    settings->setValue(FormatKey, FromView(ChosenFormat().CliName));
     settings->setValue(SampleRateKey, grpAudioSampleRate.checkedButton()->text());
     settings->setValue(ChannelsKey, grpAudioChannels.checkedButton()->text());
     settings->setValue(AdjustBitRateKey, chkAudioBitRate->isChecked());
@@ -764,13 +768,18 @@ void TfrmOption::hideEvent(QHideEvent* event) {
 
 // ---- Choices ---------------------------------------------------------------------------------
 
+// The buttons are the table's rows in its order.
+const TOutputFormat& TfrmOption::ChosenFormat() const {
+    return OutputFormats()[std::size_t(grpFormats.checkedId())];
+}
+
 TOutputChoices TfrmOption::Choices() const {
     TOutputChoices choices;
     choices.InputFileName = InputFileName;
     choices.InputFormatName = InputFormatName;
     choices.InputDurationUs = DurationUs;
     choices.InputAudioCodec = InputAudioCodec;
-    choices.FormatCaption = grpFormats.checkedButton()->text().toStdString();
+    choices.Format = ChosenFormat().Id;
     choices.SampleRateHz =
         SampleRateOfCaption(grpAudioSampleRate.checkedButton()->text().toStdString());
     choices.Channels = ChannelsOfCaption(grpAudioChannels.checkedButton()->text().toStdString());

@@ -96,6 +96,7 @@ private:
     void UpdateFormatControls();
     QString PlannedNamesText(const TOutputChoices& choices) const;
     void UpdateRateChoices(const TOutputFormat& format);
+    const TOutputFormat& ChosenFormat() const;
     void SetUpSlider();
     void UpdatePreview();
     void ShowPictureAt(int position);

@@ -394,7 +394,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     const int64_t durationUs = probed.DurationUs;
     TOutputChoices choices;
     TakeProbe(input, probed, Options.Track, choices);
-    choices.FormatCaption = Options.FormatCaption;
+    choices.Format = Options.Format;
     choices.SampleRateHz = Options.SampleRateHz;
     choices.Channels = Options.Channels;
     choices.Volume = Options.Volume;

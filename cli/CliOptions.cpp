@@ -58,7 +58,7 @@ std::string Wrapped(const std::string& text, std::size_t widthChars, const std::
 // does.
 std::string FormatUsage() {
     std::string text = FormatNames(false) + " (default " +
-                       std::string(OutputFormatOf(TCliOptions().FormatCaption).CliName) + ")";
+                       std::string(OutputFormatOf(TCliOptions().Format).CliName) + ")";
     for (const TOutputFormat& format : OutputFormats())
         if (format.StreamCopy)
             text.append(", or ").append(format.CliName).append(": ").append(format.Description);
@@ -74,7 +74,7 @@ std::string SetFormat(TCliOptions& o, const std::string& value) {
     if (!format)
         return "unknown format '" + value + "' (" + FormatNames(false) + " " + FormatNames(true) +
                ")";
-    o.FormatCaption = format->Caption;
+    o.Format = format->Id;
     return "";
 }
 
@@ -285,7 +285,7 @@ const std::pair<const std::string, TOptionSpec>* FindShort(char letter) {
 
 // A stream copy keeps the sound as it is: options that would change it are refused.
 std::string CheckCopy(const TCliOptions& o) {
-    const TOutputFormat& format = OutputFormatOf(o.FormatCaption);
+    const TOutputFormat& format = OutputFormatOf(o.Format);
     if (!format.StreamCopy)
         return "";
     const char* refused = o.SampleRateHz   ? "--rate"

@@ -2,15 +2,17 @@
 #ifndef SOUNDPICK_CLI_CLIOPTIONS_H
 #define SOUNDPICK_CLI_CLIOPTIONS_H
 
+#include "component/OutputFormats.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 struct TCliOptions {
-    std::string FormatCaption = "Mp3"; // as the dialog names it
-    std::optional<int> SampleRateHz;   // none: automatic
-    std::optional<int> Channels;       // 1 or 2; none: automatic
-    std::optional<int> Volume;         // 256 = unchanged
+    TOutputFormatId Format = fmMp3;
+    std::optional<int> SampleRateHz; // none: automatic
+    std::optional<int> Channels;     // 1 or 2; none: automatic
+    std::optional<int> Volume;       // 256 = unchanged
     std::optional<int> BitRateKbps;
     std::optional<double> LoudnessLufs; // loudness normalisation's target
     std::optional<double> StartSeconds; // clip start

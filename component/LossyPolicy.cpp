@@ -9,9 +9,9 @@ namespace {
 
 // The formats whose sound is lossy: a copy of such sound loses nothing a re-encode keeps.
 bool IsLossyFormat(const TOutputFormat& format) {
-    static const std::set<std::string_view> lossy = {"mp3", "mp2", "wma", "aac",
-                                                     "m4a", "ac3", "opus"};
-    return lossy.count(format.CliName) > 0;
+    static const std::set<TOutputFormatId> lossy = {fmMp3, fmMp2, fmWma, fmAac,
+                                                    fmM4a, fmAc3, fmOpus};
+    return lossy.count(format.Id) > 0;
 }
 
 constexpr int EncoderDefaultKbps = 128;
@@ -31,12 +31,12 @@ int KeptBitRateKbps(const TOutputChoices& choices) {
         return choices.MaxBitRateKbps;
     if (choices.BitRateKbps)
         return *choices.BitRateKbps;
-    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    const TOutputFormat& format = OutputFormatOf(choices.Format);
     return format.DefaultBitrateBps > 0 ? format.DefaultBitrateBps / 1000 : EncoderDefaultKbps;
 }
 
 bool KeepLossyAsItIs(TOutputChoices& choices, const TProbedInput& probed) {
-    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    const TOutputFormat& format = OutputFormatOf(choices.Format);
     if (choices.LossyPolicy != lpCopy || !IsLossyFormat(format) ||
         CopyExtension(probed.AudioCodec) != format.Extension || probed.AudioBitRateBps <= 0)
         return false;
@@ -50,8 +50,6 @@ bool KeepLossyAsItIs(TOutputChoices& choices, const TProbedInput& probed) {
                               choices.PieceStartUs >= 0 || choices.PieceLengthUs >= 0;
     if (soundChanged)
         return false;
-    for (const TOutputFormat& copy : OutputFormats())
-        if (copy.StreamCopy)
-            choices.FormatCaption = std::string(copy.Caption);
+    choices.Format = fmCopy;
     return true;
 }

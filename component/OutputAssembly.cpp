@@ -2,7 +2,6 @@
 #include "component/OutputAssembly.h"
 
 #include "component/NameBuilder.h"
-#include "component/OutputFormats.h"
 
 #include <algorithm>
 #include <limits>
@@ -81,14 +80,14 @@ std::string CopyRefusalText(const TOutputChoices& choices, const std::string& sh
     static const std::set<std::string> unkept = {"ape",      "musepack7",       "musepack8",
                                                  "tak",      "shorten",         "dsd_lsbf",
                                                  "dsd_msbf", "dsd_lsbf_planar", "dsd_msbf_planar"};
-    if (!OutputFormatOf(choices.FormatCaption).StreamCopy || !unkept.count(choices.InputAudioCodec))
+    if (!OutputFormatOf(choices.Format).StreamCopy || !unkept.count(choices.InputAudioCodec))
         return {};
     return shownName + ": its sound (" + choices.InputAudioCodec +
            ") cannot be kept as it is; choose flac to keep it lossless.";
 }
 
 std::string OutputExtension(const TOutputChoices& choices) {
-    const TOutputFormat& format = OutputFormatOf(choices.FormatCaption);
+    const TOutputFormat& format = OutputFormatOf(choices.Format);
     return format.StreamCopy ? CopyExtension(choices.InputAudioCodec)
                              : std::string(format.Extension);
 }
@@ -147,7 +146,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     }
     options.LoudnessTargetLufs = choices.LoudnessTargetLufs;
     options.CopyTimestamp = choices.CopyTimestamp;
-    ApplyFormat(OutputFormatOf(choices.FormatCaption), options);
+    ApplyFormat(OutputFormatOf(choices.Format), options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
     options.FileExt = extension;
     options.FileName = fileName.empty() ? OutputFileNameFor(choices) : fileName;
@@ -176,7 +175,7 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
         options.StartMs = CappedToInt32(ChosenClip(choices).StartMs);
     if (choices.PieceStartUs > 0)
         options.StartUs = choices.PieceStartUs;
-    if (OutputFormatOf(choices.FormatCaption).AudioOnly)
+    if (OutputFormatOf(choices.Format).AudioOnly)
         options.ExtraOptions = "vn=1";
     if (choices.AudioStream >= 0)
         options.ExtraOptions += (options.ExtraOptions.empty() ? "astream=" : "\nastream=") +

@@ -5,6 +5,7 @@
 #define SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
 
 #include "component/OptionRecords.h"
+#include "component/OutputFormats.h"
 #include "component/OutputNaming.h"
 
 #include <cstdint>
@@ -40,7 +41,7 @@ struct TOutputChoices {
     int64_t InputDurationUs = -1; // -1 when unknown
     std::string InputAudioCodec;  // codec of the first audio stream, e.g. "aac"; empty: none
 
-    std::string FormatCaption = "Mp3"; // a caption of the output format table
+    TOutputFormatId Format = fmMp3;
     // Each of these unset: as the format (or else the input) has it.
     std::optional<int> SampleRateHz;
     std::optional<int> Channels;              // 1 or 2

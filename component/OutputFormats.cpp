@@ -4,7 +4,7 @@
 #include "ffbind/TextUtils.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -15,66 +15,78 @@ constexpr int Ac3RatesHz[] = {32000, 44100, 48000};
 
 // The engine picks each container's codecs from the extension; a row names only what differs.
 constexpr TOutputFormat Formats[] = {
-    {.Caption = "Mp3",
+    {.Id = fmMp3,
+     .Caption = "Mp3",
      .CliName = "mp3",
      .Extension = ".mp3",
      .AudioOnly = true,
      .Description = "lossy, plays almost everywhere"},
-    {.Caption = "Mp2",
+    {.Id = fmMp2,
+     .Caption = "Mp2",
      .CliName = "mp2",
      .Extension = ".mp2",
      .AudioOnly = true,
      .SampleRatesHz = Mp2RatesHz,
      .Description = "MPEG audio layer II, lossy"},
-    {.Caption = "Wma",
+    {.Id = fmWma,
+     .Caption = "Wma",
      .CliName = "wma",
      .Extension = ".wma",
      .AudioOnly = true,
      .AudioCodec = "wmav2",
      .NoVideo = true,
      .Description = "Windows Media Audio 2, lossy"},
-    {.Caption = "Ogg",
+    {.Id = fmOgg,
+     .Caption = "Ogg",
      .CliName = "ogg",
      .Extension = ".ogg",
      .AudioCodec = "flac",
      .VideoCodec = "libtheora",
      .Description = "FLAC sound, with the input's video as Theora"},
-    {.Caption = "Aac",
+    {.Id = fmAac,
+     .Caption = "Aac",
      .CliName = "aac",
      .Extension = ".aac",
      .AudioOnly = true,
      .Description = "AAC in an ADTS stream, lossy"},
-    {.Caption = "M4a",
+    {.Id = fmM4a,
+     .Caption = "M4a",
      .CliName = "m4a",
      .Extension = ".m4a",
      .Description = "AAC in an MPEG-4 file, with the input's video as H.264"},
-    {.Caption = "Flac",
+    {.Id = fmFlac,
+     .Caption = "Flac",
      .CliName = "flac",
      .Extension = ".flac",
      .Description = "lossless, compressed"},
-    {.Caption = "Ac3",
+    {.Id = fmAc3,
+     .Caption = "Ac3",
      .CliName = "ac3",
      .Extension = ".ac3",
      .AudioOnly = true,
      .SampleRatesHz = Ac3RatesHz,
      .Description = "AC-3, lossy"},
-    {.Caption = "Wav",
+    {.Id = fmWav,
+     .Caption = "Wav",
      .CliName = "wav",
      .Extension = ".wav",
      .AudioOnly = true,
      .Description = "uncompressed 16-bit PCM"},
-    {.Caption = "Au",
+    {.Id = fmAu,
+     .Caption = "Au",
      .CliName = "au",
      .Extension = ".au",
      .Description = "uncompressed 16-bit PCM, big-endian"},
-    {.Caption = "Ra",
+    {.Id = fmRa,
+     .Caption = "Ra",
      .CliName = "ra",
      .Extension = ".ra",
      .SampleRatesHz = Ac3RatesHz,
      .Description = "AC-3 sound, with the input's video as RealVideo"},
     // Without the output video switch a container such as .m4a or .mka would be given an
     // encoded video beside the copied sound.
-    {.Caption = "Original",
+    {.Id = fmCopy,
+     .Caption = "Original",
      .CliName = "copy",
      .AudioOnly = true,
      .AudioCodec = "copy",
@@ -82,7 +94,8 @@ constexpr TOutputFormat Formats[] = {
      .StreamCopy = true,
      .Description = "the first audio stream as it is, in the container that fits its codec (a "
                     "clip is cut at the nearest packets)"},
-    {.Caption = "Opus",
+    {.Id = fmOpus,
+     .Caption = "Opus",
      .CliName = "opus",
      .Extension = ".opus",
      .AudioOnly = true,
@@ -92,6 +105,15 @@ constexpr TOutputFormat Formats[] = {
      .DefaultBitrateBps = 96000,
      .Description = "lossy, always 48 kHz; stereo at 96 kbit/s unless chosen"},
 };
+
+// Each row in its id's place.
+constexpr bool RowsInIdOrder() {
+    for (std::size_t i = 0; i < std::size(Formats); ++i)
+        if (std::size_t(Formats[i].Id) != i)
+            return false;
+    return true;
+}
+static_assert(RowsInIdOrder());
 
 } // namespace
 
@@ -115,8 +137,6 @@ const TOutputFormat* FindOutputFormat(std::string_view name) {
     return nullptr;
 }
 
-const TOutputFormat& OutputFormatOf(std::string_view caption) {
-    if (const TOutputFormat* format = FindOutputFormat(caption))
-        return *format;
-    throw std::invalid_argument("unknown output format '" + std::string(caption) + "'");
+const TOutputFormat& OutputFormatOf(TOutputFormatId id) {
+    return Formats[id];
 }

@@ -1,13 +1,33 @@
 // The output format table: one row per format a user can choose, in the dialog's order. The
 // dialog's buttons, soundpick-cli's -f and its usage text and the output assembly all read it,
-// so a new format is one new row.
+// so a new format is one new row and its id.
 #ifndef SOUNDPICK_COMPONENT_OUTPUTFORMATS_H
 #define SOUNDPICK_COMPONENT_OUTPUTFORMATS_H
 
 #include <span>
 #include <string_view>
 
+// A row of the table, by its place: what the choices, the dialog and the command line hold. Its
+// names are only read (-f, the dialog's kept settings) and written (the output folder's record)
+// at the edges.
+enum TOutputFormatId {
+    fmMp3,
+    fmMp2,
+    fmWma,
+    fmOgg,
+    fmAac,
+    fmM4a,
+    fmFlac,
+    fmAc3,
+    fmWav,
+    fmAu,
+    fmRa,
+    fmCopy,
+    fmOpus
+};
+
 struct TOutputFormat {
+    TOutputFormatId Id = fmMp3;
     std::string_view Caption = {}; // the dialog's button, e.g. "Mp3"
     std::string_view CliName = {}; // the value of soundpick-cli's -f, e.g. "mp3"
     // The output's extension; empty for the stream copy, whose container follows its codec.
@@ -38,8 +58,6 @@ std::span<const TOutputFormat> OutputFormats();
 // The row named so by its caption or its command-line name, in any case; nullptr for none.
 const TOutputFormat* FindOutputFormat(std::string_view name);
 
-// The row of a name the front ends offered, found as above; std::invalid_argument for any other
-// text.
-const TOutputFormat& OutputFormatOf(std::string_view caption);
+const TOutputFormat& OutputFormatOf(TOutputFormatId id);
 
 #endif

@@ -46,9 +46,10 @@ std::string OutputSettingsText(const TOutputChoices& c) {
     const auto number = [](const char* key, const auto& value) {
         return value ? std::string(" ") + key + "=" + std::to_string(*value) : std::string();
     };
-    std::string text = "format=" + c.FormatCaption + number("rate", c.SampleRateHz) +
-                       number("channels", c.Channels) + number("volume", c.Volume) +
-                       number("kbps", c.BitRateKbps) + number("lufs", c.LoudnessTargetLufs);
+    std::string text = "format=" + std::string(OutputFormatOf(c.Format).Caption) +
+                       number("rate", c.SampleRateHz) + number("channels", c.Channels) +
+                       number("volume", c.Volume) + number("kbps", c.BitRateKbps) +
+                       number("lufs", c.LoudnessTargetLufs);
     if (ClipChosen(c))
         text += " clip=" + std::to_string(c.SelectionStart * c.ScaleUs) + "-" +
                 std::to_string(c.SelectionEnd * c.ScaleUs);

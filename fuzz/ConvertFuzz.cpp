@@ -9,10 +9,10 @@ namespace {
 
 constexpr int MaxOutputMs = 3000;
 
-void Convert(TFFmpegComponent& component, const TFuzzScratch& scratch, const char* format) {
+void Convert(TFFmpegComponent& component, const TFuzzScratch& scratch, TOutputFormatId format) {
     TOutputChoices choices;
     choices.InputFileName = scratch.Input();
-    choices.FormatCaption = format;
+    choices.Format = format;
     choices.OutputFolder = scratch.Outputs();
     choices.Overwrite = true;
     TOutputOptions output = BuildOutputOptions(choices);
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TFuzzScratch scratch;
     static TFFmpegComponent component;
     scratch.Write(data, size);
-    for (const char* format : {"Mp3", "M4a"}) {
+    for (const TOutputFormatId format : {fmMp3, fmM4a}) {
         Convert(component, scratch, format);
         scratch.EmptyOutputs();
     }

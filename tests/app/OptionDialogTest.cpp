@@ -252,7 +252,7 @@ private slots:
         Control<QCheckBox>("chkOverwrite")->setChecked(true);
         const auto checkKept = [&](bool withVolume) {
             const TOutputChoices choices = Dialog->Choices();
-            QCOMPARE(choices.FormatCaption, std::string("Flac"));
+            QVERIFY(choices.Format == fmFlac);
             QCOMPARE(choices.SampleRateHz, std::optional<int>(22050));
             QCOMPARE(choices.Channels, std::optional<int>(1));
             QVERIFY(choices.BitRateKbps && choices.Overwrite);
@@ -285,10 +285,15 @@ private slots:
         ClickButton(*Dialog, "btnCancel");
         const QString gone = Made.path() + QStringLiteral("/gone/");
         UserSettings()->setValue(QStringLiteral("Output/Folder"), gone);
+        // The format is kept by its command-line name; a caption kept by earlier versions reads
+        // too.
+        const QString formatKey = QStringLiteral("Output/Format");
+        QCOMPARE(UserSettings()->value(formatKey).toString(), QStringLiteral("flac"));
+        UserSettings()->setValue(formatKey, QStringLiteral("Original"));
         Dialog = std::make_unique<TfrmOption>();
         QSignalSpy told(Dialog.get(), &TfrmOption::outputFolderGone);
         Fill(FixturePath("tone_mono.wav"));
-        QCOMPARE(Dialog->Choices().FormatCaption, std::string("Flac"));
+        QVERIFY(Dialog->Choices().Format == fmCopy);
         QCOMPARE(Text("edtOutPath"), QString::fromLatin1(SameAsInputFolder));
         QCOMPARE(told.size(), 1);
         QCOMPARE(told[0][0].toString(), gone);

@@ -53,7 +53,7 @@ TEST(CliOptions, FormsAndValues) {
                                    "-odd name.mp4"});
     ASSERT_EQ(parse.Error, "");
     const TCliOptions& o = parse.Options;
-    EXPECT_EQ(o.FormatCaption, "Flac");
+    EXPECT_EQ(o.Format, fmFlac);
     EXPECT_EQ(o.SampleRateHz, 44100);
     EXPECT_EQ(o.Channels, 1);
     EXPECT_EQ(o.Volume, 128);
@@ -76,11 +76,11 @@ TEST(CliOptions, FormsAndValues) {
 
 // "copy" names the format that keeps the sound; captions in any case.
 TEST(CliOptions, FormatNames) {
-    for (const auto& [name, caption] : std::vector<std::pair<const char*, const char*>>{
-             {"copy", "Original"}, {"Original", "Original"}, {"OPUS", "Opus"}}) {
+    for (const auto& [name, format] : std::vector<std::pair<const char*, TOutputFormatId>>{
+             {"copy", fmCopy}, {"Original", fmCopy}, {"OPUS", fmOpus}}) {
         const TCliParse parse = Parse({"-f", name, "-r", "auto", "a.mp4"});
         ASSERT_EQ(parse.Error, "") << name;
-        EXPECT_EQ(parse.Options.FormatCaption, caption);
+        EXPECT_EQ(parse.Options.Format, format);
     }
 }
 
@@ -88,7 +88,7 @@ TEST(CliOptions, FormatNames) {
 TEST(CliOptions, Defaults) {
     const TCliParse parse = Parse({"a.wav"});
     ASSERT_EQ(parse.Error, "");
-    EXPECT_EQ(parse.Options.FormatCaption, "Mp3");
+    EXPECT_EQ(parse.Options.Format, fmMp3);
     EXPECT_FALSE(parse.Options.SampleRateHz);
     EXPECT_FALSE(parse.Options.Channels);
     EXPECT_FALSE(parse.Options.Volume);

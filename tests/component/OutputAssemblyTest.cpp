@@ -8,11 +8,11 @@
 
 namespace {
 
-TOutputChoices ChoicesFor(const std::filesystem::path& input, const std::string& format = "Mp3") {
+TOutputChoices ChoicesFor(const std::filesystem::path& input, TOutputFormatId format = fmMp3) {
     TOutputChoices choices;
     choices.InputFileName = input;
     choices.InputDurationUs = 60'000'000;
-    choices.FormatCaption = format;
+    choices.Format = format;
     return choices;
 }
 
@@ -48,7 +48,7 @@ TEST(OutputName, ClaimedNamesAreSkipped) {
 // without extension is kept.
 TEST(OutputName, ChosenFolder) {
     TScratchFolder folder;
-    TOutputChoices choices = ChoicesFor("/home/u/Videos/Talk.show.avi", "Ogg");
+    TOutputChoices choices = ChoicesFor("/home/u/Videos/Talk.show.avi", fmOgg);
     choices.OutputFolder = folder.Path().string() + "/";
     EXPECT_EQ(OutputFileNameFor(choices), folder / "Talk.show_(new).ogg");
     choices.OutputFolder = folder.Path();
@@ -84,7 +84,7 @@ TEST(FormatRules, EveryFormat) {
     for (const TRule& rule : rules) {
         SCOPED_TRACE(rule.Caption);
         EXPECT_EQ(OutputFormats()[&rule - rules].Caption, rule.Caption) << "the dialog's order";
-        TOutputChoices choices = ChoicesFor("/in/Talk.avi", rule.Caption);
+        TOutputChoices choices = ChoicesFor("/in/Talk.avi", FindOutputFormat(rule.Caption)->Id);
         choices.InputAudioCodec = "aac";
         const TOutputOptions output = BuildOutputOptions(choices);
         const TInputOptions input = BuildInputOptions(choices);
@@ -110,7 +110,7 @@ TEST(FormatRules, OriginalContainerFollowsTheCodec) {
         {"tta", ".tta"},       {"", ".mka"}};
     for (const auto& [codec, extension] : containers) {
         SCOPED_TRACE(codec);
-        TOutputChoices choices = ChoicesFor("/in/Talk.mov", "Original");
+        TOutputChoices choices = ChoicesFor("/in/Talk.mov", fmCopy);
         choices.InputAudioCodec = codec;
         EXPECT_EQ(BuildOutputOptions(choices).FileName, std::string("/in/Talk_(new)") + extension);
         EXPECT_EQ(CopyRefusalText(choices, "Talk.mov"), "");
@@ -121,12 +121,12 @@ TEST(FormatRules, OriginalContainerFollowsTheCodec) {
 TEST(FormatRules, OriginalRefusedForSoundNoContainerHolds) {
     for (const char* codec : {"ape", "musepack8", "tak", "dsd_lsbf_planar", "shorten"}) {
         SCOPED_TRACE(codec);
-        TOutputChoices choices = ChoicesFor("/in/Song.x", "Original");
+        TOutputChoices choices = ChoicesFor("/in/Song.x", fmCopy);
         choices.InputAudioCodec = codec;
         EXPECT_EQ(CopyRefusalText(choices, "Song.x"),
                   "Song.x: its sound (" + std::string(codec) +
                       ") cannot be kept as it is; choose flac to keep it lossless.");
-        choices.FormatCaption = "Flac";
+        choices.Format = fmFlac;
         EXPECT_EQ(CopyRefusalText(choices, "Song.x"), "");
     }
 }
@@ -134,7 +134,7 @@ TEST(FormatRules, OriginalRefusedForSoundNoContainerHolds) {
 // Opus: 48 kHz always, stereo and 96 kbit/s unless chosen; "Original" drops every change of
 // the sound.
 TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
-    TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Opus");
+    TOutputChoices choices = ChoicesFor("/in/Talk.avi", fmOpus);
     choices.SampleRateHz = 22050;
     TOutputOptions output = BuildOutputOptions(choices);
     EXPECT_EQ(output.SampleRate, 48000);
@@ -152,7 +152,7 @@ TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
         EXPECT_EQ(BuildOutputOptions(choices).LoudnessTargetLufs, lufs) << text;
     }
 
-    choices.FormatCaption = "Original";
+    choices.Format = fmCopy;
     choices.Volume = 512;
     output = BuildOutputOptions(choices);
     EXPECT_EQ(output.SampleRate, -1);
@@ -193,7 +193,7 @@ TEST(AssemblyFields, TagsAndCoverCanBeLeftOut) {
 
 // Sample rate, channels, volume and bit rate as the fields read.
 TEST(AssemblyFields, NumberFieldsAndFallbacks) {
-    TOutputChoices choices = ChoicesFor("/in/Talk.avi", "Wav");
+    TOutputChoices choices = ChoicesFor("/in/Talk.avi", fmWav);
     choices.SampleRateHz = SampleRateOfCaption("44100");
     choices.Channels = ChannelsOfCaption("Stereo");
     EXPECT_EQ(BuildOutputOptions(choices).SampleRate, 44100);

@@ -83,7 +83,7 @@ std::string Describe(const TOutputPlan& plan, const fs::path& root) {
             text += " #" + std::to_string(choices.AudioStream);
         if (choices.PieceStartUs >= 0)
             text += " @" + std::to_string(choices.PieceStartUs);
-        if (choices.FormatCaption == "Original")
+        if (choices.Format == fmCopy)
             text += " copy";
     }
     if (plan.Images)
@@ -266,7 +266,7 @@ TEST(OutputPlanner, PlansEveryKindOfInput) {
          {"out/m.mp3 copy", "out/m_(new).mp3"}},
         {"sound no container keeps, copied",
          {{"a.ape", Sound("ape")}},
-         [](TOutputChoices& c) { c.FormatCaption = "Original"; },
+         [](TOutputChoices& c) { c.Format = fmCopy; },
          {},
          {},
          {"refused"}},

@@ -41,7 +41,7 @@ TEST(PieceTasks, CueTracksCutAtTheirIndexes) {
     TScratchFolder folder;
     TOutputChoices whole;
     whole.InputFileName = folder / "album.flac";
-    whole.FormatCaption = "Flac";
+    whole.Format = fmFlac;
     whole.ClaimedNames = {folder / "02 B_C.flac"};
     TCueSheet sheet;
     sheet.Title = "Album";
@@ -69,7 +69,7 @@ TEST(PieceTasks, EveryTrackNamedByNumberAndLanguage) {
     TScratchFolder folder;
     TOutputChoices whole;
     whole.InputFileName = folder / "film.mkv";
-    whole.FormatCaption = "Original";
+    whole.Format = fmCopy;
     const std::vector<TPieceTask> tasks = AudioTrackTasks(ThreeTracks(), whole);
     ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].OutputFileName, folder / "film_(new)_1_eng.m4a");
