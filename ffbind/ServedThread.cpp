@@ -15,6 +15,9 @@ TServedThread::~TServedThread() {
 }
 
 void TServedThread::Start() {
+    // The handle is published before the thread can ask for it: the body's first IsCurrent or
+    // Join waits here until the assignment below is done.
+    std::lock_guard<std::mutex> guard(HandleLock);
     if (StartedFlag.exchange(true))
         return;
     // The thread keeps its own copies: a thread detached from a destroyed owner (one that
@@ -30,16 +33,28 @@ void TServedThread::Start() {
 }
 
 bool TServedThread::IsCurrent() const {
+    std::lock_guard<std::mutex> guard(HandleLock);
     return Thread.get_id() == std::this_thread::get_id();
 }
 
+bool TServedThread::Joinable() const {
+    std::lock_guard<std::mutex> guard(HandleLock);
+    return Thread.joinable();
+}
+
 void TServedThread::Join() {
-    if (!Thread.joinable())
-        return;
-    if (IsCurrent()) {
-        Thread.detach();
-        return;
+    {
+        std::lock_guard<std::mutex> guard(HandleLock);
+        if (!Thread.joinable())
+            return;
+        if (Thread.get_id() == std::this_thread::get_id()) {
+            Thread.detach();
+            return;
+        }
     }
+    // Not under the lock: the body may ask for the handle until its last statement.
     WaitServingMainThread([this] { return DoneFlag->load(); });
-    Thread.join();
+    std::lock_guard<std::mutex> guard(HandleLock);
+    if (Thread.joinable()) // another joiner may have come first
+        Thread.join();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -31,12 +32,15 @@ public:
     // Waits until the body has returned (serving hand-overs on the main thread), then joins.
     // Called on the thread itself it only detaches (an owner released from its own body).
     void Join();
-    bool Joinable() const { return Thread.joinable(); }
+    bool Joinable() const;
 
 private:
     std::string Name;
     std::function<void()> Body;
     int NiceValue;
+    // Guards Thread, which Start assigns while other threads (and the new thread itself) may
+    // already ask whether they are it or join it.
+    mutable std::mutex HandleLock;
     std::thread Thread;
     std::atomic<bool> StartedFlag{false};
     std::shared_ptr<std::atomic<bool>> DoneFlag = std::make_shared<std::atomic<bool>>(false);

@@ -149,6 +149,24 @@ TEST(MainThreadTest, JoiningAServedThreadKeepsServing) {
     }
 }
 
+// A body that asks at once whether it runs on its thread (as an engine releasing its run's
+// threads from the run does) is told so, however soon after the start it asks.
+TEST(MainThreadTest, AServedThreadKnowsItselfFromItsFirstStatement) {
+    int strangers = 0;
+    for (int i = 0; i < 5000; ++i) {
+        std::atomic<bool> current{false};
+        const TServedThread* self = nullptr;
+        TServedThread worker("itself", [&] { current = self->IsCurrent(); });
+        self = &worker;
+        worker.Start();
+        while (!worker.Done()) // a join would wait for its next poll
+            std::this_thread::yield();
+        worker.Join();
+        strangers += current ? 0 : 1;
+    }
+    EXPECT_EQ(strangers, 0);
+}
+
 // Many workers handing over at once: every piece of work runs exactly once, on the main thread.
 TEST(MainThreadTest, ManyWorkersStress) {
     constexpr int Workers = 8;
