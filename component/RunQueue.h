@@ -10,6 +10,7 @@ using TRunQueueReading = std::function<int()>;
 
 // The machine's: the median of a few readings of the kernel's running count a moment apart (a
 // single reading catches a passing burst or a lull), less the reader itself; 0 when unreadable.
+// A reading less than a second old is given again.
 int OtherRunningThreads();
 
 #endif
