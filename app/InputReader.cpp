@@ -17,12 +17,21 @@ struct TInputReader::TShared {
 };
 
 TInputReader::TInputReader(std::function<void(const std::string& what)> failed, QObject* parent)
-    : QObject(parent), Failed(std::move(failed)), Shared(std::make_shared<TShared>()) {
+    : QObject(parent), Failed(std::move(failed)) {
+    StartThread();
+}
+
+TInputReader::~TInputReader() {
+    LetThreadGo();
+}
+
+void TInputReader::StartThread() {
+    Shared = std::make_shared<TShared>();
     Shared->Receiver = this;
     Thread = std::thread([shared = Shared] { Serve(shared); });
 }
 
-TInputReader::~TInputReader() {
+void TInputReader::LetThreadGo() {
     std::deque<TJob> dropped; // freed outside the lock
     bool inJob = false;
     {
@@ -64,6 +73,19 @@ void TInputReader::Cancel() {
     std::deque<TJob> dropped;
     std::lock_guard<std::mutex> guard(Shared->Lock);
     dropped.swap(Shared->Jobs);
+}
+
+void TInputReader::Abandon() {
+    Cancel();
+    bool inJob = false;
+    {
+        std::lock_guard<std::mutex> guard(Shared->Lock);
+        inJob = Shared->InJob;
+    }
+    if (!inJob)
+        return;
+    LetThreadGo();
+    StartThread();
 }
 
 void TInputReader::Deliver(unsigned generation, const std::function<void()>& done) {

@@ -35,6 +35,9 @@ public:
     }
     // Drops the jobs not yet begun and the results to come (a job under way still runs).
     void Cancel();
+    // Cancels, and leaves a job under way to end on its own, as the destructor does: the jobs
+    // given from now on run on a fresh thread, never behind a read that may not return.
+    void Abandon();
     // A job given has not come back yet.
     bool Busy() const { return Pending > 0; }
 
@@ -43,6 +46,9 @@ private:
     using TJob = std::function<std::function<void()>()>;
     struct TShared;
 
+    void StartThread();
+    // The thread is told to end: joined when idle, else left to end after its job.
+    void LetThreadGo();
     void Post(TJob job);
     void Deliver(unsigned generation, const std::function<void()>& done);
     static void Serve(const std::shared_ptr<TShared>& shared);

@@ -223,7 +223,8 @@ void TfrmMain::EndFolderAdd() {
 
 void TfrmMain::StopAdding() {
     ++AddRound;
-    Reader->Cancel();
+    // The next add must not wait behind a read that may never return.
+    Reader->Abandon();
     QString said;
     if (!FileAdds.empty()) {
         said = QStringLiteral("Adding %1 stopped.").arg(FileAdds.front());

@@ -425,14 +425,16 @@ private slots:
     // An input that does not answer (a cue sheet that is a pipe no one writes to: the probe
     // refuses pipes, a sheet is read as it is) is read off the window's thread: the window's
     // events go on while it waits; the add ends with the reason once the pipe does, at once on
-    // Stop (a file added after it comes alone), and the window closes without waiting for it.
+    // Stop (a file added after it comes alone, even while the pipe still holds its read), and
+    // the window closes without waiting for it.
     void AHungInputHoldsNeitherTheWindowNorStopNorClose_data() {
         QTest::addColumn<QString>("end");
-        for (const char* end : {"released", "stopped", "closed"})
+        for (const char* end : {"released", "stopped", "stopped, added while hung", "closed"})
             QTest::newRow(end) << QString::fromLatin1(end);
     }
     void AHungInputHoldsNeitherTheWindowNorStopNorClose() {
         QFETCH(QString, end);
+        const bool stopped = end.startsWith(QStringLiteral("stopped"));
         const QString pipe = Work->path() + QStringLiteral("/pipe.cue");
         QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
         auto driver = std::make_unique<TDialogDriver>(*Window);
@@ -452,7 +454,7 @@ private slots:
             },
             RunTimeoutMs));
         QVERIFY(Window->Adding());
-        if (end == QStringLiteral("stopped")) {
+        if (stopped) {
             Buttons().btnStop->trigger();
             QVERIFY(!Window->Adding());
             QVERIFY2(Log().contains(QStringLiteral("Adding %1 stopped.").arg(pipe)),
@@ -462,16 +464,21 @@ private slots:
             QVERIFY(Window->close());
             Window.reset();
         }
+        const QString tone = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        if (end == QStringLiteral("stopped, added while hung")) {
+            Window->AddFiles({tone});
+            QVERIFY(AddingEnds(*Window));
+        }
         ::close(writer);
         if (!Window)
             return;
-        if (end == QStringLiteral("stopped")) // its read comes after the pipe's
-            Window->AddFiles({CopyFixture(QStringLiteral("tone_mono.wav"), Work->path())});
+        if (end == QStringLiteral("stopped")) // once the pipe's read has ended, unheard
+            Window->AddFiles({tone});
         QVERIFY(AddingEnds(*Window));
-        QCOMPARE(Rows().RowCount(), end == QStringLiteral("stopped") ? 1 : 0);
+        QCOMPARE(Rows().RowCount(), stopped ? 1 : 0);
         QCOMPARE(Log().contains(QStringLiteral("pipe.cue line 0: the sheet has no TRACK")),
                  end == QStringLiteral("released"));
-        QCOMPARE(driver->Done(), end == QStringLiteral("stopped"));
+        QCOMPARE(driver->Done(), stopped);
     }
 
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
