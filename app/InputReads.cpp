@@ -53,6 +53,34 @@ TOutputPlanner ReaderPlanner(std::shared_ptr<const std::vector<TPathFileName>> l
 
 namespace {
 
+std::vector<TPathFileName> OutputNames(const TOutputPlan& plan) {
+    std::vector<TPathFileName> names;
+    for (const TPlannedOutput& output : plan.Outputs)
+        names.push_back(output.Output);
+    return names;
+}
+
+TOutputPlanner PreviewPlanner(std::shared_ptr<const std::vector<TPathFileName>> listed) {
+    return TOutputPlanner(
+        {}, [listed](const std::string&) { return *listed; },
+        [](const TPathFileName&) { return TProbedFile(); });
+}
+
+} // namespace
+
+std::vector<TPathFileName> PreviewNames(std::shared_ptr<const std::vector<TPathFileName>> listed,
+                                        const TPlanInput& input, const TOutputChoices& choices) {
+    return OutputNames(PreviewPlanner(std::move(listed)).Plan(input, choices, puPreview));
+}
+
+std::vector<TPathFileName> PreviewCueNames(std::shared_ptr<const std::vector<TPathFileName>> listed,
+                                           const TCueSheet& sheet, const TOutputChoices& choices,
+                                           const TLibraryInput& sheetFile) {
+    return OutputNames(PreviewPlanner(std::move(listed)).PlanCueTracks(sheet, choices, sheetFile));
+}
+
+namespace {
+
 // A piece's part of its input's size, by its share of the input's length: the whole size when
 // the piece is of another file (a cue sheet's next FILE) or a length is unknown.
 int64_t PieceSizeBytes(const TOutputChoices& piece, const TOutputChoices& whole,

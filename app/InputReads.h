@@ -41,6 +41,14 @@ TCueRead WithLeadIns(TCueRead cue, const std::string& shownName);
 // window last set them before the job) and probes siblings with a probe of its own.
 TOutputPlanner ReaderPlanner(std::shared_ptr<const std::vector<TPathFileName>> listed);
 
+// The names the options dialog shows for an input's outputs (a cue sheet's tracks), on the
+// dialog's worker: clear of the names in listed, a sibling of the same name not probed.
+std::vector<TPathFileName> PreviewNames(std::shared_ptr<const std::vector<TPathFileName>> listed,
+                                        const TPlanInput& input, const TOutputChoices& choices);
+std::vector<TPathFileName> PreviewCueNames(std::shared_ptr<const std::vector<TPathFileName>> listed,
+                                           const TCueSheet& sheet, const TOutputChoices& choices,
+                                           const TLibraryInput& sheetFile);
+
 // A plan's outputs as tasks ready to join the list, each with its part of the input's size.
 struct TReadyOutput {
     TPreparedTask Task;

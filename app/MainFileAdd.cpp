@@ -117,11 +117,12 @@ void TfrmMain::ChooseFileOptions(const TCueRead& cue, const TPlanInput& input,
     const bool cueTracks = !cue.Sheet.Tracks.empty();
     MakeOptionForm();
     frmOption->SetClaimedNames(ListedOutputs());
-    frmOption->SetOutputPlan([this, cue, cueTracks, input](TOutputChoices choices) {
-        choices.NameTemplateText.clear(); // the dialog's template names a folder's files
-        return cueTracks ? PlannedCueNames(cue.Sheet, choices, input.Input)
-                         : PlannedNames(input, choices);
-    });
+    frmOption->SetOutputPlan(
+        [listed = ListedSnapshot(), cue, cueTracks, input](TOutputChoices choices) {
+            choices.NameTemplateText.clear(); // the dialog's template names a folder's files
+            return cueTracks ? PreviewCueNames(listed, cue.Sheet, choices, input.Input)
+                             : PreviewNames(listed, input, choices);
+        });
     const unsigned round = AddRound;
     const bool accepted = ShowOptionsFor(read);
     if (round != AddRound)
@@ -148,12 +149,8 @@ void TfrmMain::ChooseFileOptions(const TCueRead& cue, const TPlanInput& input,
 }
 
 bool TfrmMain::ShowOptionsFor(const TReadInput& read) {
-    // Kept until the next dialog: the dialog holds on to the probe it shows.
-    DialogProbe = read.Probe;
-    frmOption->FillFromProbe(*DialogProbe);
-    const bool accepted = frmOption->exec() == QDialog::Accepted;
-    DialogProbe->CloseFile();
-    return accepted;
+    frmOption->FillFromProbe(read.Probe);
+    return frmOption->exec() == QDialog::Accepted;
 }
 
 std::shared_ptr<const std::vector<TPathFileName>> TfrmMain::ListedSnapshot() const {

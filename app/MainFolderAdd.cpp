@@ -120,9 +120,9 @@ void TfrmMain::FolderFileRead(const std::shared_ptr<TFolderAdd>& add, const TLib
     const TPlanInput input{found, read.Probed, read.Tags};
     if (!ChooseFolderOptions(
             add,
-            [this, input](TOutputChoices choices) {
+            [listed = ListedSnapshot(), input](TOutputChoices choices) {
                 ForFolder(choices);
-                return PlannedNames(input, choices);
+                return PreviewNames(listed, input, choices);
             },
             read))
         return;
@@ -189,8 +189,9 @@ void TfrmMain::FolderSheetRead(const std::shared_ptr<TFolderAdd>& add, const TLi
     };
     if (!ChooseFolderOptions(
             add,
-            [this, tracks = read.Cue.Sheet, sheet, choicesFor](const TOutputChoices& chosen) {
-                return PlannedCueNames(tracks, choicesFor(chosen), sheet);
+            [listed = ListedSnapshot(), tracks = read.Cue.Sheet, sheet,
+             choicesFor](const TOutputChoices& chosen) {
+                return PreviewCueNames(listed, tracks, choicesFor(chosen), sheet);
             },
             read.Read))
         return;

@@ -147,13 +147,6 @@ private:
     // Adds ready tasks as rows; how many outputs were planned.
     int AddReady(TReadyPlan ready);
     void AddTask(TReadyOutput output);
-    // The planner of the names the dialog shows: named beside the listed outputs.
-    TOutputPlanner PreviewPlanner();
-    // The names the dialog shows for an input's outputs.
-    std::vector<TPathFileName> PlannedNames(const TPlanInput& input, const TOutputChoices& choices);
-    std::vector<TPathFileName> PlannedCueNames(const TCueSheet& sheet,
-                                               const TOutputChoices& choices,
-                                               const TLibraryInput& sheetFile);
     std::shared_ptr<const std::vector<TPathFileName>> ListedSnapshot() const;
     std::vector<TPathFileName> ListedOutputs() const;
     int SelectedRow() const;
@@ -189,7 +182,6 @@ private:
     std::deque<QString> FileAdds;                       // being added, the first one now
     std::deque<std::shared_ptr<TFolderAdd>> FolderAdds; // after the files, the first one now
     unsigned AddRound = 0;                              // bumped by each stop of the adding
-    std::shared_ptr<TAVProbe> DialogProbe;              // the options dialog's
     bool Running = false;                               // between Start and the run's end
     bool Paused = false;                                // between Pause and Resume
     bool Stopping = false;                              // between Stop and the run's end

@@ -3,6 +3,7 @@
 
 #include "ClipSlider.h"
 #include "EnvelopeWorker.h"
+#include "InputReader.h"
 #include "PreviewImage.h"
 #include "SelectionPlayer.h"
 #include "UtilFuncs.h"
@@ -30,6 +31,7 @@
 #include <QSpinBox>
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -37,6 +39,7 @@ namespace {
 constexpr int ClientWidth = 679;
 constexpr int ClientHeight = 336;
 const QString NotAvailable = QStringLiteral("N/A");
+const QString Planning = QStringLiteral("…"); // the output names until they are planned
 constexpr int PreviewHeight = 145;
 constexpr int WaveformHeight = 60; // under a picture; a file without one has it in its place
 
@@ -90,6 +93,34 @@ QGroupBox* ChoiceGroup(const QString& title, const char* objectName, const QStri
     return box;
 }
 
+// The picture at a time of the probe's stream; null when it cannot be sought or decoded (the
+// probe has logged why).
+QImage PictureAt(TAVProbe& probe, int stream, int64_t timeUs) {
+    const TBitmap24* bitmap = probe.Seek(stream, timeUs) ? &probe.GetFrameBitmap(stream) : nullptr;
+    if (!bitmap || bitmap->Width() == 0 || bitmap->Height() == 0)
+        return {};
+    // A view of the probe's bitmap: the probe overwrites its own with the next picture.
+    return QImage(bitmap->Data(), bitmap->Width(), bitmap->Height(), bitmap->Stride(),
+                  QImage::Format_BGR888)
+        .copy();
+}
+
+// The outputs' names, and whether the chosen output folder is gone when asked to check.
+struct TPlannedNames {
+    bool FolderGone = false;
+    std::vector<TPathFileName> Names;
+};
+
+TPlannedNames PlanNames(const TfrmOption::TOutputPlan& plan, const TOutputChoices& choices,
+                        bool checkFolder) {
+    TPlannedNames planned;
+    std::error_code error;
+    planned.FolderGone = checkFolder && choices.OutputFolder &&
+                         !std::filesystem::is_directory(*choices.OutputFolder, error);
+    planned.Names = plan ? plan(choices) : std::vector{OutputFileNameFor(choices)};
+    return planned;
+}
+
 QLineEdit* ReadOnlyField(const char* objectName, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QString::fromLatin1(objectName));
@@ -123,6 +154,15 @@ TfrmOption::TfrmOption(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       EnvelopeWorker(new TEnvelopeWorker(this)), Player(new TSelectionPlayer(this)) {
     setObjectName(QStringLiteral("frmOption"));
+    // A picture that cannot be had is no reason to stop the user: the preview says so.
+    PictureReader = new TInputReader([this](const std::string&) { PictureRead(QImage()); }, this);
+    NameReader = new TInputReader(
+        [this](const std::string& what) {
+            ShowOutputNames(QString::fromStdString(what));
+            if (std::exchange(NamesWanted, false))
+                PlanOutputNames();
+        },
+        this);
     setWindowTitle(QStringLiteral("Output Options"));
     auto* columns = new QHBoxLayout(this);
     columns->setContentsMargins(6, 6, 6, 6);
@@ -392,14 +432,47 @@ void TfrmOption::UpdateFormatControls() {
     for (QWidget* group : SoundChangingGroups)
         group->setEnabled(!original);
     UpdateRateChoices(format);
-    QString text = QStringLiteral("Output file: ") + PlannedNamesText(choices);
+    OutputNote.clear();
     if (original)
-        text += choices.InputAudioCodec.empty()
-                    ? QStringLiteral(" (the input has no sound to keep)")
-                    : QStringLiteral(" (%1 kept as it is; a clip ends on the sound's packets, "
-                                     "within about 30 ms)")
-                          .arg(QString::fromStdString(choices.InputAudioCodec));
-    lblOutputExtension->setText(text);
+        OutputNote = choices.InputAudioCodec.empty()
+                         ? QStringLiteral(" (the input has no sound to keep)")
+                         : QStringLiteral(" (%1 kept as it is; a clip ends on the sound's "
+                                          "packets, within about 30 ms)")
+                               .arg(QString::fromStdString(choices.InputAudioCodec));
+    ShowOutputNames(Planning);
+    PlanOutputNames();
+}
+
+void TfrmOption::ShowOutputNames(const QString& names) {
+    lblOutputExtension->setText(QStringLiteral("Output file: ") + names + OutputNote);
+}
+
+void TfrmOption::PlanOutputNames() {
+    if (NameReader->Busy()) {
+        NamesWanted = true;
+        return;
+    }
+    const TOutputChoices choices = Choices();
+    if (InputFileName.empty())
+        return ShowOutputNames(FromPath(NewOutputName("NAME", OutputExtension(choices), 0)));
+    NameReader->Read(
+        [plan = OutputPlan, choices, checkFolder = std::exchange(CheckFolder, false)] {
+            return PlanNames(plan, choices, checkFolder);
+        },
+        [this, choices](const TPlannedNames& planned) {
+            OutputNamesPlanned(choices, planned.FolderGone, planned.Names);
+        });
+}
+
+void TfrmOption::OutputNamesPlanned(const TOutputChoices& choices, bool folderGone,
+                                    const std::vector<TPathFileName>& names) {
+    // A change made meanwhile makes these names old: the newer ones are planned instead.
+    const bool old = std::exchange(NamesWanted, false);
+    if (folderGone && edtOutPath->text() == FromPath(*choices.OutputFolder))
+        return FallBackFromGoneFolder(); // the change plans them again
+    if (old)
+        return PlanOutputNames();
+    ShowOutputNames(PlannedNamesText(choices, names));
 }
 
 // Only the rates the format's encoder takes are offered (it would take the nearest instead); a
@@ -422,11 +495,8 @@ void TfrmOption::SetOutputPlan(TOutputPlan plan, TMoreFiles more) {
     MoreFiles = more;
 }
 
-QString TfrmOption::PlannedNamesText(const TOutputChoices& choices) const {
-    if (InputFileName.empty())
-        return FromPath(NewOutputName("NAME", OutputExtension(choices), 0));
-    const std::vector<TPathFileName> names =
-        OutputPlan ? OutputPlan(choices) : std::vector{OutputFileNameFor(choices)};
+QString TfrmOption::PlannedNamesText(const TOutputChoices& choices,
+                                     const std::vector<TPathFileName>& names) const {
     if (names.empty())
         return {};
     // Below the output folder (a tree, a template, a chapter folder) the name shows from there.
@@ -446,17 +516,29 @@ void TfrmOption::SetClaimedNames(std::vector<TPathFileName> names) {
     UpdateFormatControls();
 }
 
-void TfrmOption::FillFromProbe(TAVProbe& probe) {
+void TfrmOption::FillFromProbe(std::shared_ptr<TAVProbe> shown) {
+    // What is still read or planned for the input shown before is not waited for, and its
+    // results are dropped.
+    PictureReader->Abandon();
+    NameReader->Abandon();
+    WantedPicture.reset();
+    NamesWanted = false;
     Picture = QImage();
     imgPreview->SetPicture(Picture);
-    Probe = &probe;
+    Probe = std::move(shown);
+    TAVProbe& probe = *Probe;
+    HasPictures = probe.VideoStreamCount() > 0 || probe.CoverStreamCount() > 0;
+    HasSound = probe.FirstAudioStream() >= 0;
+    // A still picture has no time line.
+    HasTimeLine = QString::fromStdString(probe.GetFormatName())
+                      .compare(QStringLiteral("image2"), Qt::CaseInsensitive) != 0;
     VideoStream = probe.FirstVideoStream();
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
     DurationUs = info.Duration;
     InputFileName = probe.GetFileName();
     InputFormatName = probe.ForcedFormatName();
-    FallBackFromGoneFolder();
+    CheckFolder = true;
     {
         // The new input is shown whole below, once every field is set.
         const QSignalBlocker quiet(grpSoundTrack);
@@ -466,28 +548,30 @@ void TfrmOption::FillFromProbe(TAVProbe& probe) {
     InputAudioCodec = probe.FirstAudioCodecName();
     if (const TAudioTrack* track = DefaultAudioTrack(grpSoundTrack->Tracks()))
         InputAudioCodec = track->Codec;
+    // Its size is asked of the file: read before the pictures, on their worker too.
+    mmoAVFileInfo->clear();
+    PictureReader->Read([probe = Probe] { return probe->GetInfoText(); },
+                        [this](const std::string& text) {
+                            // The text ends its lines with CR LF; the edit wants bare line feeds.
+                            mmoAVFileInfo->setPlainText(QString::fromStdString(text).replace(
+                                QStringLiteral("\r\n"), QStringLiteral("\n")));
+                            if (WantedPicture)
+                                ReadPicture();
+                        });
     UpdateFormatControls();
     SetUpSlider();
     UpdatePreview();
     ShowEnvelope();
-    // The information text ends its lines with CR LF; the edit wants bare line feeds.
-    mmoAVFileInfo->setPlainText(QString::fromStdString(probe.GetInfoText())
-                                    .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 void TfrmOption::FallBackFromGoneFolder() {
     const QString folder = edtOutPath->text();
-    if (folder == QString::fromLatin1(SameAsInputFolder) || QFileInfo(folder).isDir())
-        return;
     edtOutPath->setText(QString::fromLatin1(SameAsInputFolder));
     emit outputFolderGone(folder);
 }
 
 void TfrmOption::SetUpSlider() {
-    // A still picture has no time line.
-    const bool hasTimeLine = QString::fromStdString(Probe->GetFormatName())
-                                 .compare(QStringLiteral("image2"), Qt::CaseInsensitive) != 0;
-    trcPreview->setVisible(hasTimeLine);
+    trcPreview->setVisible(HasTimeLine);
     Updating = true;
     trcPreview->SetSelStart(0);
     trcPreview->SetSelEnd(0);
@@ -496,7 +580,7 @@ void TfrmOption::SetUpSlider() {
     StartSet = EndSet = false;
     edtStartTime->setText(NotAvailable);
     edtEndTime->setText(NotAvailable);
-    if (hasTimeLine)
+    if (HasTimeLine)
         trcPreview->SetUpForDuration(DurationUs);
     else
         trcPreview->setRange(0, 0);
@@ -510,30 +594,33 @@ void TfrmOption::UpdatePreview() {
     if (Updating || !Probe)
         return;
     const int position = trcPreview->value();
-    if (Probe->VideoStreamCount() > 0 || Probe->CoverStreamCount() > 0)
-        RunGuarded([this, position] { ShowPictureAt(position); });
+    if (HasPictures) {
+        WantedPicture = position;
+        if (!PictureReader->Busy())
+            ReadPicture();
+    }
     lblPTS->setText(QStringLiteral("PTS: ") + TimeText(trcPreview->PositionUs(position)));
     wavSound->SetPosition(position);
 }
 
-// A picture that cannot be sought or decoded is no reason to stop the user: the probe has
-// logged why, and the preview says there is no picture.
-void TfrmOption::ShowPictureAt(int position) {
+void TfrmOption::ReadPicture() {
+    const int position = *std::exchange(WantedPicture, std::nullopt);
     // The end of a file of unknown duration is its start.
     const int64_t timeUs = position == trcPreview->maximum() ? std::max<int64_t>(DurationUs, 0)
                                                              : trcPreview->PositionUs(position);
-    const TBitmap24* bitmap =
-        Probe->Seek(VideoStream, timeUs) ? &Probe->GetFrameBitmap(VideoStream) : nullptr;
-    if (!bitmap || bitmap->Width() == 0 || bitmap->Height() == 0) {
-        Picture = QImage();
+    PictureReader->Read(
+        [probe = Probe, stream = VideoStream, timeUs] { return PictureAt(*probe, stream, timeUs); },
+        [this](const QImage& picture) { PictureRead(picture); });
+}
+
+void TfrmOption::PictureRead(const QImage& picture) {
+    Picture = picture;
+    if (Picture.isNull())
         imgPreview->ShowNoPicture();
-        return;
-    }
-    // A view of the probe's bitmap; the holder keeps a copy, the probe overwrites its own.
-    const QImage view(bitmap->Data(), bitmap->Width(), bitmap->Height(), bitmap->Stride(),
-                      QImage::Format_BGR888);
-    Picture = view.copy();
-    imgPreview->SetPicture(Picture);
+    else
+        imgPreview->SetPicture(Picture);
+    if (WantedPicture)
+        ReadPicture();
 }
 
 // ---- Clip ------------------------------------------------------------------------------------
@@ -585,11 +672,10 @@ TSoundSource TfrmOption::ShownSound() const {
 void TfrmOption::ShowEnvelope() {
     EnvelopeWorker->Stop();
     Player->Stop();
-    const bool hasSound = Probe->FirstAudioStream() >= 0 && trcPreview->isVisibleTo(this);
-    const bool hasPictures = Probe->VideoStreamCount() > 0 || Probe->CoverStreamCount() > 0;
-    imgPreview->setVisible(hasPictures || !hasSound);
+    const bool hasSound = HasSound && trcPreview->isVisibleTo(this);
+    imgPreview->setVisible(HasPictures || !hasSound);
     wavSound->setVisible(hasSound);
-    wavSound->setFixedHeight(hasPictures ? WaveformHeight : PreviewHeight);
+    wavSound->setFixedHeight(HasPictures ? WaveformHeight : PreviewHeight);
     btnPlaySelection->setEnabled(hasSound);
     btnTrimSilence->setEnabled(false); // until the whole sound is measured
     wavSound->SetEnvelope(nullptr);
@@ -759,6 +845,18 @@ void TfrmOption::hideEvent(QHideEvent* event) {
     if (!event->spontaneous()) {
         EnvelopeWorker->Stop();
         Player->Stop();
+        PictureReader->Cancel();
+        NameReader->Cancel();
+        WantedPicture.reset();
+        NamesWanted = false;
+        // Closed after the picture being decoded, on the thread that decodes it.
+        if (Probe)
+            PictureReader->Read(
+                [probe = std::exchange(Probe, nullptr)] {
+                    probe->CloseFile();
+                    return true;
+                },
+                [](bool) {});
     }
     Updating = true;
     trcPreview->setMaximum(0);

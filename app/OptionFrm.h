@@ -7,7 +7,8 @@
 // the position and the marks too; "Play Selection" plays the clip and "Trim Silence" sets it
 // around the sound. The video settings (frame size, rate, aspect, encoders, norm, video bit rate,
 // filters, crop, pad and hooks) have no controls: they stay at "Auto" or off, where they add
-// nothing to a task.
+// nothing to a task. The dialog reads no file on the window's thread: its pictures are decoded
+// and its output names checked on workers of its own, a placeholder shown until they come.
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
@@ -23,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,7 @@ class QSpinBox;
 class TAVProbe;
 class TClipSlider;
 class TEnvelopeWorker;
+class TInputReader;
 class TPreviewImage;
 class TSelectionPlayer;
 class TWaveformStrip;
@@ -49,9 +52,10 @@ public:
     explicit TfrmOption(QWidget* parent = nullptr);
 
     // Takes a new input: the picture, slider, clip fields and information text start afresh;
-    // every other choice stays as the user left it. The probe must stay open while the
-    // dialog shows.
-    void FillFromProbe(TAVProbe& probe);
+    // every other choice stays as the user left it. The probe, open on the input, is the
+    // dialog's from now: its pictures are decoded on the dialog's worker, which closes it once
+    // the dialog hides.
+    void FillFromProbe(std::shared_ptr<TAVProbe> probe);
 
     // The output names other tasks hold: the name shown, and the one the task takes, passes
     // them over.
@@ -60,6 +64,7 @@ public:
     // chapters, a cue sheet's tracks, a folder's tree or name template), as the window will
     // make them; the first is shown with the count of the others. More: the dialog speaks for
     // further files (a folder's) named the same way. Unset: the one name the choices give.
+    // The plan runs on the dialog's worker: whatever it captures must stay valid on its own.
     enum TMoreFiles { mfNone, mfFolder };
     using TOutputPlan = std::function<std::vector<TPathFileName>(const TOutputChoices&)>;
     void SetOutputPlan(TOutputPlan plan, TMoreFiles more = mfNone);
@@ -68,7 +73,8 @@ public:
     // The track, every track or the chapters, with the lists they come from.
     const TSoundTrackGroup& SoundTrack() const { return *grpSoundTrack; }
 
-    // The slider and the picture at its position, for the window's own tests and screenshots.
+    // The slider and the picture at its position (null until decoded), for the window's own
+    // tests and screenshots.
     TClipSlider& Slider() const { return *trcPreview; }
     const QImage& PictureHolder() const { return Picture; }
     // The waveform's scan, for the same.
@@ -94,13 +100,22 @@ private:
     // "Original" keeps the sound as it is: the controls that change it are disabled, and the
     // label shows the name the output would take now.
     void UpdateFormatControls();
-    QString PlannedNamesText(const TOutputChoices& choices) const;
+    // The output names are planned on the name worker, one plan at a time: a change made
+    // meanwhile plans again once the plan under way is back.
+    void PlanOutputNames();
+    void OutputNamesPlanned(const TOutputChoices& choices, bool folderGone,
+                            const std::vector<TPathFileName>& names);
+    void ShowOutputNames(const QString& names);
+    QString PlannedNamesText(const TOutputChoices& choices,
+                             const std::vector<TPathFileName>& names) const;
     void UpdateRateChoices(const TOutputFormat& format);
     const TOutputFormat& ChosenFormat() const;
     void SetUpSlider();
     void UpdatePreview();
-    void ShowPictureAt(int position);
-    void ShowPicture();
+    // The picture at the slider's position is decoded on the picture worker, one at a time:
+    // the position the slider reached meanwhile is decoded next.
+    void ReadPicture();
+    void PictureRead(const QImage& picture);
     void btnSetStartClick();
     void btnSetEndClick();
     void SetStartAt(int position);
@@ -116,7 +131,7 @@ private:
     void UpdateCutClip();
     void imgPreviewClick();
     void btnOutPathClick();
-    // A chosen folder that has gone away is not offered again.
+    // A chosen folder that has gone away (as the name worker found) is not offered again.
     void FallBackFromGoneFolder();
     QString InputFolder() const;
     // The choices remembered between starts: format, rate, channels, bit rate, output folder
@@ -163,8 +178,12 @@ private:
     QPushButton* btnOk;
     QPushButton* btnCancel;
 
-    // The input being shown.
-    TAVProbe* Probe = nullptr;
+    // The input being shown, what the window's thread knows of it once it is filled in (the
+    // probe itself is the picture worker's).
+    std::shared_ptr<TAVProbe> Probe;
+    bool HasPictures = false;
+    bool HasSound = false;
+    bool HasTimeLine = false;
     int VideoStream = -1;
     int64_t DurationUs = -1;
     TPathFileName InputFileName;
@@ -173,7 +192,13 @@ private:
     std::vector<TPathFileName> ClaimedNames;
     TOutputPlan OutputPlan;
     TMoreFiles MoreFiles = mfNone;
-    QImage Picture;        // the last picture at the video's own size
+    QImage Picture;     // the last picture at the video's own size
+    QString OutputNote; // what the label says after the output names
+    TInputReader* PictureReader;
+    TInputReader* NameReader;
+    std::optional<int> WantedPicture; // a position to decode once the picture worker is free
+    bool NamesWanted = false;         // a plan to make once the name worker is free
+    bool CheckFolder = false;         // the next plan checks that the output folder exists
     bool Updating = false; // no preview work while the slider is set up or the dialog hides
     bool StartSet = false; // "Set Start" pressed for this input
     bool EndSet = false;   // "Set End" pressed for this input

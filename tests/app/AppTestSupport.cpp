@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -82,6 +83,13 @@ void ClickButton(QWidget& parent, const char* objectName) {
     if (!button)
         qFatal("no button %s", objectName);
     button->click();
+}
+
+QString PlannedOutputText(TfrmOption& dialog) {
+    const auto* label = dialog.findChild<QLabel*>(QStringLiteral("lblOutputExtension"));
+    (void)QTest::qWaitFor(
+        [label] { return !label->text().startsWith(QStringLiteral("Output file: …")); }, 120000);
+    return label->text();
 }
 
 QString FixturePath(const QString& name) {

@@ -62,6 +62,8 @@ bool AddingEnds(TfrmMain& window);
 // Dialog actions.
 void ChooseCaption(TfrmOption& dialog, const QString& caption); // a radio button by its caption
 void ClickButton(QWidget& parent, const char* objectName);
+// The dialog's "Output file:" text once its names are planned (on a worker of the dialog's).
+QString PlannedOutputText(TfrmOption& dialog);
 
 // The fixture folder (made by the suite's fixture step).
 QString FixturePath(const QString& name);

@@ -678,8 +678,8 @@ private slots:
         });
         QVERIFY(QDir(out).removeRecursively());
         Add({inputs[1]}, [](TfrmOption& dialog) {
-            QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->text(),
-                     QStringLiteral("<same as input>"));
+            QTRY_COMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->text(),
+                         QStringLiteral("<same as input>"));
             ClickOk(dialog);
         });
         QVERIFY(Log().contains(QStringLiteral("***The output folder ") + out +

@@ -224,9 +224,10 @@ private slots:
             SplitChapters(dialog).setChecked(choice == cChapters);
             if (choice == cAllTracks)
                 Tracks(dialog).setCurrentIndex(Tracks(dialog).count() - 1);
-            shown = dialog.findChild<QLabel*>(QStringLiteral("lblOutputExtension"))->text();
-            if (choice == cChapters)
-                SaveScreenshot(dialog, QStringLiteral("options_dialog_planned_names.png"));
+            shown = PlannedOutputText(dialog);
+            SaveScreenshot(
+                dialog, QStringLiteral("options_dialog_planned_names_%1.png")
+                            .arg(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_')));
             ClickButton(dialog, "btnOk");
         });
         if (folder)
