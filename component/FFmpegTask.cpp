@@ -96,6 +96,8 @@ void TFFmpeg::ApplyInputOptions(const TInputOptions& options) {
         SetStartTime(options.StartUs);
     if (options.ProgramNo >= 0)
         SetProgramId(options.ProgramNo);
+    if (options.AudioStream >= 0)
+        PreferredAudioStream = options.AudioStream;
 }
 
 void TFFmpeg::ApplyOutputOptions(const TOutputOptions& options) {
@@ -104,6 +106,8 @@ void TFFmpeg::ApplyOutputOptions(const TOutputOptions& options) {
                   options.TargetFallbackNorm == 1 ? "pal" : "ntsc");
     // Extra options first, so that the fields always applied below override them.
     ApplyExtraOptions(options.ExtraOptions, eoOrdinary);
+    for (const auto& [key, value] : options.Tags)
+        AddMetadata(key, value);
     ApplyOutputFields(options);
     ApplyStreamInfo(options.StreamInfo);
     ApplyExtraOptions(options.ExtraOptions, eoPreset);

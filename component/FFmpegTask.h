@@ -35,10 +35,11 @@ public:
     void ApplyExtraOptions(const std::string& text, TExtraOptionsKind kind);
 
     // The input record to the engine, before the input file is opened: ordinary extra options,
-    // forced format, start time, program.
+    // forced format, start time, program, audio stream.
     void ApplyInputOptions(const TInputOptions& options);
     // The output record to the engine, before the output file is added: target, ordinary extra
-    // options, every field in its fixed order, preset extra options. Hooks are the component's.
+    // options, tags, every field in its fixed order, preset extra options. Hooks are the
+    // component's.
     void ApplyOutputOptions(const TOutputOptions& options);
 
     // The first pass of loudness normalisation (as BeforeTranscode): measures the sound to be

@@ -12,13 +12,20 @@
 
 using TPathFileName = std::filesystem::path;
 
+// Tags written to an output over its input's, in order (the first of a key wins); an empty value
+// keeps the input's tag of that key off the output.
+using TTagPairs = std::vector<std::pair<std::string, std::string>>;
+
 // Options of a task's input file. -1 and empty mean "not set".
 struct TInputOptions {
-    TPathFileName FileName;   // empty: the file name given to AddTaskInput
-    std::string FormatName;   // forced container format; empty: detected
-    int32_t StartMs = -1;     // start offset, applied when above 0
-    int64_t StartUs = -1;     // start offset, applied when above 0, after StartMs
-    int32_t ProgramNo = -1;   // program of a multi-program input, applied when 0 or more
+    TPathFileName FileName; // empty: the file name given to AddTaskInput
+    std::string FormatName; // forced container format; empty: detected
+    int32_t StartMs = -1;   // start offset, applied when above 0
+    int64_t StartUs = -1;   // start offset, applied when above 0, after StartMs
+    int32_t ProgramNo = -1; // program of a multi-program input, applied when 0 or more
+    // The audio stream to convert, by its index in the file; -1: the default-flagged one, else
+    // the first.
+    int32_t AudioStream = -1;
     std::string ExtraOptions; // further engine options, one "name=value" per line
 
     void Reset() { *this = TInputOptions(); }
@@ -96,6 +103,7 @@ struct TOutputOptions {
     // Loudness normalisation to this integrated loudness (LUFS), in a first pass; none when
     // empty.
     std::optional<double> LoudnessTargetLufs;
+    TTagPairs Tags;           // applied after the ordinary extra options
     std::string ExtraOptions; // further engine options, one "name=value" per line
 
     void Reset() { *this = TOutputOptions(); }

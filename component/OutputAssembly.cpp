@@ -164,6 +164,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     if (choices.CoverSizePixels > 0)
         options.ExtraOptions += "cover_size=" + std::to_string(choices.CoverSizePixels) + "\n";
     options.ExtraOptions += choices.ExtraOutputOptions;
+    options.Tags = choices.Tags;
     return options;
 }
 
@@ -177,8 +178,6 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
         options.StartUs = choices.PieceStartUs;
     if (OutputFormatOf(choices.Format).AudioOnly)
         options.ExtraOptions = "vn=1";
-    if (choices.AudioStream >= 0)
-        options.ExtraOptions += (options.ExtraOptions.empty() ? "astream=" : "\nastream=") +
-                                std::to_string(choices.AudioStream);
+    options.AudioStream = choices.AudioStream;
     return options;
 }

@@ -97,6 +97,8 @@ struct TOutputChoices {
     std::vector<TPathFileName> ClaimedNames;
     // Further engine options for the output, one "name=value" per line (command line only).
     std::string ExtraOutputOptions;
+    // The piece's own tags (its title, number, ...), over the input's.
+    TTagPairs Tags;
 
     bool operator==(const TOutputChoices&) const = default;
 };

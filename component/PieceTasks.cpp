@@ -10,11 +10,12 @@
 
 namespace {
 
-// A tag for the output, as an engine option line; a line break would end the option.
-std::string TagLine(const std::string& key, std::string value) {
+// A tag for the output, on one line as tags are written; an empty one leaves the input's.
+void AddTag(TOutputChoices& choices, const std::string& key, std::string value) {
     std::replace(value.begin(), value.end(), '\n', ' ');
     std::replace(value.begin(), value.end(), '\r', ' ');
-    return value.empty() ? "" : "metadata=" + key + "=" + value + "\n";
+    if (!value.empty())
+        choices.Tags.emplace_back(key, std::move(value));
 }
 
 TPathFileName OutputFolderOf(const TOutputChoices& choices) {
@@ -28,10 +29,10 @@ std::string NumberedTitle(int number, const std::string& title) {
     return std::string(digits) + " " + title;
 }
 
-// The piece's tags as engine option lines, and as the name template's fields.
+// The piece's tags for the output, and as the name template's fields.
 void AddTags(const TCueTags& tags, TOutputChoices& choices, TTagMap& fields) {
     for (const auto& [key, value] : tags) {
-        choices.ExtraOutputOptions += TagLine(key, value);
+        AddTag(choices, key, value);
         if (!value.empty())
             fields[LowerCase(key)] = value;
     }
@@ -132,7 +133,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         AddTags(albumTags, choices, fields);
         AddTags(track.Tags, choices, fields);
         // The album's sheet describes the whole file, not a piece of it.
-        choices.ExtraOutputOptions += "metadata=CUESHEET=\n";
+        choices.Tags.emplace_back("CUESHEET", "");
         task.OutputFileName = PieceName(subfolder, track.Number, title, fields, choices, claimed);
         task.Label = NumberedTitle(track.Number, title);
         tasks.push_back(std::move(task));
@@ -172,8 +173,8 @@ std::vector<TPieceTask> AudioTrackTasks(const std::vector<TAudioTrack>& tracks,
         TOutputChoices& choices = task.Choices;
         choices.AudioStream = track.StreamIndex;
         choices.InputAudioCodec = track.Codec;
-        choices.ExtraOutputOptions +=
-            TagLine("title", track.Title) + TagLine("language", track.Language);
+        AddTag(choices, "title", track.Title);
+        AddTag(choices, "language", track.Language);
         choices.NameSuffix = "_" + std::to_string(track.Number) +
                              (track.Language.empty() ? std::string() : "_" + track.Language);
         task.OutputFileName = OutputFileNameFor(choices);

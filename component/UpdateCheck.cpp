@@ -59,8 +59,13 @@ std::string OutputSettingsText(const TOutputChoices& c) {
         text += " stream=" + std::to_string(c.AudioStream);
     text +=
         std::string(" tags=") + (c.KeepTags ? "1" : "0") + " cover=" + (c.KeepCover ? "1" : "0");
-    if (!c.ExtraOutputOptions.empty())
-        text += " options=" + c.ExtraOutputOptions;
+    // A piece's tags in the words they were once recorded in: engine option lines after the
+    // user's own, so that the records of earlier runs still compare equal.
+    std::string options = c.ExtraOutputOptions;
+    for (const auto& [key, value] : c.Tags)
+        options += "metadata=" + key + "=" + value + "\n";
+    if (!options.empty())
+        text += " options=" + options;
     return text;
 }
 

@@ -2,6 +2,7 @@
 // pieces' clips, names and tags as the component hands them to the option assembly.
 #include "component/PieceTasks.h"
 #include "component/ComponentHarness.h"
+#include "component/UpdateCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -58,11 +59,20 @@ TEST(PieceTasks, CueTracksCutAtTheirIndexes) {
     EXPECT_EQ(BuildOutputOptions(tasks[1].Choices).DurationUs,
               CueFramesToUs(311) - CueFramesToUs(187));
     EXPECT_EQ(BuildOutputOptions(tasks[2].Choices).DurationUs, -1) << "to the end";
-    const std::string extra = BuildOutputOptions(tasks[1].Choices).ExtraOptions;
-    for (const char* line :
-         {"metadata=title=B/C\n", "metadata=artist=Guest\n", "metadata=album=Album\n",
-          "metadata=album_artist=Band\n", "metadata=track=2\n"})
-        EXPECT_NE(extra.find(line), std::string::npos) << line;
+    EXPECT_EQ(BuildOutputOptions(tasks[1].Choices).Tags, (TTagPairs{{"title", "B/C"},
+                                                                    {"artist", "Guest"},
+                                                                    {"album", "Album"},
+                                                                    {"album_artist", "Band"},
+                                                                    {"track", "2"},
+                                                                    {"TRACKTOTAL", "3"},
+                                                                    {"CUESHEET", ""}}));
+    // Recorded in the words of the engine option lines they once were: the record of an earlier
+    // run still holds the same settings.
+    const std::string settings = OutputSettingsText(tasks[1].Choices);
+    EXPECT_EQ(settings.substr(settings.find(" options=")),
+              " options=metadata=title=B/C\nmetadata=artist=Guest\nmetadata=album=Album\n"
+              "metadata=album_artist=Band\nmetadata=track=2\nmetadata=TRACKTOTAL=3\n"
+              "metadata=CUESHEET=\n");
 }
 
 TEST(PieceTasks, EveryTrackNamedByNumberAndLanguage) {
@@ -75,5 +85,8 @@ TEST(PieceTasks, EveryTrackNamedByNumberAndLanguage) {
     EXPECT_EQ(tasks[0].OutputFileName, folder / "film_(new)_1_eng.m4a");
     EXPECT_EQ(tasks[1].OutputFileName, folder / "film_(new)_2_ger.ac3");
     EXPECT_EQ(tasks[2].OutputFileName, folder / "film_(new)_3.opus");
-    EXPECT_EQ(BuildInputOptions(tasks[1].Choices).ExtraOptions, "vn=1\nastream=2");
+    EXPECT_EQ(BuildInputOptions(tasks[1].Choices).AudioStream, 2);
+    EXPECT_EQ(BuildInputOptions(tasks[1].Choices).ExtraOptions, "vn=1");
+    EXPECT_EQ(BuildOutputOptions(tasks[1].Choices).Tags,
+              (TTagPairs{{"title", "Kommentar"}, {"language", "ger"}}));
 }
