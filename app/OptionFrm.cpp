@@ -899,8 +899,8 @@ TOutputChoices TfrmOption::Choices() const {
     choices.NameTemplateText = edtNameTemplate->text().trimmed().toStdString();
     choices.CopyImages = chkCopyImages->isChecked();
     choices.LossyPolicy = chkCopyLossy->isChecked() ? lpCopy : lpConvert;
-    choices.CoverSizePixels = chkCoverSize->isChecked() ? spnCoverSize->value() : 0;
-    choices.ReplayGain = chkReplayGain->isChecked();
+    choices.Engine.CoverSizePixels = chkCoverSize->isChecked() ? spnCoverSize->value() : 0;
+    choices.Engine.ReplayGain = chkReplayGain->isChecked();
     grpSoundTrack->ApplyTo(choices);
     choices.ClaimedNames = ClaimedNames;
     return choices;

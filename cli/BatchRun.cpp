@@ -219,7 +219,7 @@ void TBatchRun::PassOver(const fs::path& input, const fs::path& output) {
     NoteOutput(input, output);
     ++UpToDate;
     // Its album's gain is measured over it too when another of the album is converted now.
-    if (Options.ReplayGain && !Options.DryRun)
+    if (Options.Engine.ReplayGain && !Options.DryRun)
         GainAlbums.AddKept(input, output);
     if (Options.DryRun)
         Reporter.Planned("skip", input, output, "up to date");
@@ -419,10 +419,7 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.NameTemplateText = Options.NameTemplate;
     choices.CopyTimestamp = Options.CopyTimestamp;
     choices.Overwrite = Options.Overwrite;
-    choices.KeepTags = !Options.NoTags;
-    choices.KeepCover = !Options.NoCover;
-    choices.ReplayGain = Options.ReplayGain;
-    choices.CoverSizePixels = Options.CoverSizePixels;
+    choices.Engine = Options.Engine;
     for (const std::string& line : Options.ExtraOptions)
         choices.ExtraOutputOptions += line + "\n";
     choices.LossyPolicy =
@@ -629,7 +626,7 @@ void TBatchRun::HandleTerminate(const TEvent& event) {
     else
         UnsettledInputs.insert(fs::path(task.Input).lexically_normal());
     Reporter.Ended(event.Index, task, event.Message, outputExists);
-    if (Options.ReplayGain && task.State == tsFinished)
+    if (Options.Engine.ReplayGain && task.State == tsFinished)
         GainAlbums.Add(task.Input, task.Output);
     ReportLine(task, StateName(task.State), event.Message);
     ForgetEnded(event.Index);

@@ -181,7 +181,7 @@ std::string SetNameTemplate(TCliOptions& o, const std::string& value) {
 
 std::string SetCoverSize(TCliOptions& o, const std::string& value) {
     const std::optional<int> pixels = WholeInteger<int>(value);
-    o.CoverSizePixels = pixels.value_or(0);
+    o.Engine.CoverSizePixels = pixels.value_or(0);
     return pixels && *pixels >= 16 && *pixels <= 4096
                ? ""
                : "bad cover size '" + value + "' (16 to 4096 pixels)";
@@ -233,10 +233,10 @@ const std::map<std::string, TOptionSpec>& OptionTable() {
         {"copy-images", {0, {}, [](TCliOptions& o) { o.CopyImages = true; }}},
         {"overwrite", {0, {}, [](TCliOptions& o) { o.Overwrite = true; }}},
         {"copy-timestamp", {0, {}, [](TCliOptions& o) { o.CopyTimestamp = true; }}},
-        {"no-tags", {0, {}, [](TCliOptions& o) { o.NoTags = true; }}},
-        {"no-cover", {0, {}, [](TCliOptions& o) { o.NoCover = true; }}},
+        {"no-tags", {0, {}, [](TCliOptions& o) { o.Engine.KeepTags = false; }}},
+        {"no-cover", {0, {}, [](TCliOptions& o) { o.Engine.KeepCover = false; }}},
         {"no-split", {0, {}, [](TCliOptions& o) { o.NoSplit = true; }}},
-        {"replaygain", {0, {}, [](TCliOptions& o) { o.ReplayGain = true; }}},
+        {"replaygain", {0, {}, [](TCliOptions& o) { o.Engine.ReplayGain = true; }}},
         {"cover-size", {0, SetCoverSize, {}}},
         {"lossy",
          {0,

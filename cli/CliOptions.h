@@ -3,6 +3,7 @@
 #define SOUNDPICK_CLI_CLIOPTIONS_H
 
 #include "component/OutputFormats.h"
+#include "engine/EngineChoices.h"
 
 #include <optional>
 #include <string>
@@ -22,11 +23,9 @@ struct TCliOptions {
     std::string OutputFolder; // empty: beside each input
     bool Overwrite = false;
     bool CopyTimestamp = false;
-    bool NoTags = false;
-    bool NoCover = false;
+    // Kept tags and cover, covers scaled to fit a square, track and album gain tags.
+    TEngineChoices Engine{.KeepTags = true};
     bool NoSplit = false;       // one encoder per output, however long
-    bool ReplayGain = false;    // track and album gain tags
-    int CoverSizePixels = 0;    // covers scaled to fit this square; 0: as they are
     std::string Lossy;          // "copy" or "convert"; empty: copy under folders, else convert
     int MaxBitRateKbps = 0;     // with copy: the highest bit rate kept; 0: the output's
     std::string Track;          // the audio track by number or language; empty: the default one

@@ -104,6 +104,7 @@ void TFFmpeg::ApplyOutputOptions(const TOutputOptions& options) {
     if (const char* type = TargetTypeText(options.Target))
         SetTarget(type, TargetNormText(options.TargetNorm),
                   options.TargetFallbackNorm == 1 ? "pal" : "ntsc");
+    Choices = options.Engine;
     // Extra options first, so that the fields always applied below override them.
     ApplyExtraOptions(options.ExtraOptions, eoOrdinary);
     for (const auto& [key, value] : options.Tags)

@@ -37,9 +37,9 @@ public:
     // The input record to the engine, before the input file is opened: ordinary extra options,
     // forced format, start time, program, audio stream.
     void ApplyInputOptions(const TInputOptions& options);
-    // The output record to the engine, before the output file is added: target, ordinary extra
-    // options, tags, every field in its fixed order, preset extra options. Hooks are the
-    // component's.
+    // The output record to the engine, before the output file is added: target, engine choices,
+    // ordinary extra options, tags, every field in its fixed order, preset extra options. Hooks are
+    // the component's.
     void ApplyOutputOptions(const TOutputOptions& options);
 
     // The first pass of loudness normalisation (as BeforeTranscode): measures the sound to be

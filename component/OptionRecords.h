@@ -3,6 +3,8 @@
 #ifndef SOUNDPICK_COMPONENT_OPTIONRECORDS_H
 #define SOUNDPICK_COMPONENT_OPTIONRECORDS_H
 
+#include "engine/EngineChoices.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -103,6 +105,9 @@ struct TOutputOptions {
     // Loudness normalisation to this integrated loudness (LUFS), in a first pass; none when
     // empty.
     std::optional<double> LoudnessTargetLufs;
+    // Kept tags, cover, its size, ReplayGain: applied before the extra options, which may still
+    // change them.
+    TEngineChoices Engine;
     TTagPairs Tags;           // applied after the ordinary extra options
     std::string ExtraOptions; // further engine options, one "name=value" per line
 

@@ -154,16 +154,9 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     options.NumberedName = true;
     options.FoldersFrom = choices.OutputFolder.value_or(choices.InputFileName.parent_path());
     options.NoSubtitle = true;
-    // The engine's own tag copy, from the task's one input to its one output; lines the
-    // caller adds come after, so they can still change these.
-    options.ExtraOptions = choices.KeepTags ? "map_meta_data=0:0\n" : "";
-    if (!choices.KeepCover)
-        options.ExtraOptions += "cover=0\n";
-    if (choices.ReplayGain)
-        options.ExtraOptions += "replaygain=1\n";
-    if (choices.CoverSizePixels > 0)
-        options.ExtraOptions += "cover_size=" + std::to_string(choices.CoverSizePixels) + "\n";
-    options.ExtraOptions += choices.ExtraOutputOptions;
+    // The caller's lines apply after the engine choices, so they can still change them.
+    options.Engine = choices.Engine;
+    options.ExtraOptions = choices.ExtraOutputOptions;
     options.Tags = choices.Tags;
     return options;
 }

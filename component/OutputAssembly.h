@@ -67,13 +67,9 @@ struct TOutputChoices {
     std::optional<TPathFileName> OutputFolder; // none: beside the input
     bool CopyTimestamp = false;
     bool Overwrite = false;
-    // The input's tags and cover go to the output where its container holds them.
-    bool KeepTags = true;
-    bool KeepCover = true;
-    // The output gets ReplayGain (R128 in Opus) tags, filled once its album is written.
-    bool ReplayGain = false;
-    // A cover larger than this square is scaled down to fit, as JPEG; 0: covers as they are.
-    int CoverSizePixels = 0;
+    // The input's tags and cover go to the output where its container holds them; ReplayGain
+    // tags are filled once the output's album is written.
+    TEngineChoices Engine{.KeepTags = true};
     // Whether an input whose sound is already in the output's lossy codec, at no more than
     // MaxBitRateKbps (0: the output's bit rate), is copied as it is (see LossyPolicy.h).
     TLossyPolicy LossyPolicy = lpConvert;

@@ -22,7 +22,7 @@ TTaskResult ResultOf(const TFFmpeg& task) {
     result.WarningText = task.WarningMessage;
     result.WarningSummary = task.WarningSummary;
     result.OutputFileName = task.OutputOptions.FileName;
-    result.GainPlaceholders = task.Options().GainTagPlaceholders;
+    result.GainPlaceholders = task.Options().Choices.ReplayGain;
     result.InputFileName = task.InputOptions.FileName;
     if (task.OutputFileCount() > 0 && task.OutputSetupOf(0).Target.Created())
         result.WrittenFileName = task.OutputSetupOf(0).Target.WrittenName();

@@ -57,8 +57,8 @@ std::string OutputSettingsText(const TOutputChoices& c) {
         text += " piece=" + std::to_string(c.PieceStartUs) + "+" + std::to_string(c.PieceLengthUs);
     if (c.AudioStream >= 0)
         text += " stream=" + std::to_string(c.AudioStream);
-    text +=
-        std::string(" tags=") + (c.KeepTags ? "1" : "0") + " cover=" + (c.KeepCover ? "1" : "0");
+    text += std::string(" tags=") + (c.Engine.KeepTags ? "1" : "0") +
+            " cover=" + (c.Engine.KeepCover ? "1" : "0");
     // A piece's tags in the words they were once recorded in: engine option lines after the
     // user's own, so that the records of earlier runs still compare equal.
     std::string options = c.ExtraOutputOptions;

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_ENGINE_OPTIONSTATE_H
 #define SOUNDPICK_ENGINE_OPTIONSTATE_H
 
+#include "engine/EngineChoices.h"
 #include "ffbind/FFHandles.h"
 #include "ffbind/FFmpegApi.h"
 
@@ -79,6 +80,7 @@ struct TOptionContexts {
 // The option state: every field set by the option vocabulary, with its default. Reset to these
 // defaults by InitDefaults. Times are microseconds unless the name says otherwise.
 struct TOptionState {
+    TEngineChoices Choices;                       // kept tags, `cover`, `cover_size`, `replaygain`
     const AVInputFormat* InputFormat = nullptr;   // `f`; none = probe
     const AVOutputFormat* OutputFormat = nullptr; // `f`; none = guess from the name
     std::vector<TStreamMap> StreamMaps;           // `map`; count = size()
@@ -103,8 +105,6 @@ struct TOptionState {
     std::vector<uint16_t> IntraMatrix, InterMatrix; // 64 coefficients each, or empty (none)
     std::string VideoRcOverride;                    // `rc_override`; empty = none
     bool VideoDisable = false;
-    bool CoverArt = true;   // `cover`: the input's cover goes where the output container holds one
-    int CoverMaxPixels = 0; // `cover_size`: a larger cover is scaled to fit this square, as JPEG
     int VideoDiscard = 0;
     std::string VideoCodecName; // empty = none
     bool VideoStreamCopy = false;
@@ -133,9 +133,6 @@ struct TOptionState {
     // Applied to the sound as converted for the encoder (format, rate and channels), where a
     // gain measured on that sound belongs; 256 = unchanged.
     int ConvertedVolume = 256;
-    // `replaygain`: the outputs get ReplayGain (or R128) tags with placeholder values, to be
-    // filled once the written sound is measured.
-    bool GainTagPlaceholders = false;
     bool SubtitleDisable = false;
     std::string SubtitleCodecName;
     bool SubtitleStreamCopy = false;

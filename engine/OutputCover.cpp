@@ -215,7 +215,7 @@ const AVStream* TTranscodeRun::FindInputCover(int OutputIndex) const {
 }
 
 void TTranscodeRun::AddCoverArt(int OutputIndex) {
-    const AVStream* cover = Setup.Options.CoverArt ? FindInputCover(OutputIndex) : nullptr;
+    const AVStream* cover = Setup.Options.Choices.KeepCover ? FindInputCover(OutputIndex) : nullptr;
     if (!cover)
         return;
     AVFormatContext* output = Setup.OutputFiles[OutputIndex];
@@ -229,13 +229,14 @@ void TTranscodeRun::AddCoverArt(int OutputIndex) {
     CodecParametersPtr parameters(ff::avcodec_parameters_alloc());
     if (!parameters || ff::avcodec_parameters_copy(parameters.get(), cover->codecpar) < 0)
         throw std::bad_alloc();
-    const auto [width, height] =
-        FittedSize(cover->codecpar->width, cover->codecpar->height, Setup.Options.CoverMaxPixels);
+    const auto [width, height] = FittedSize(cover->codecpar->width, cover->codecpar->height,
+                                            Setup.Options.Choices.CoverSizePixels);
     const bool asItIs = MimeTypeOf(cover->codecpar->codec_id) && width == cover->codecpar->width &&
                         height == cover->codecpar->height;
     PacketPtr picture(
         asItIs ? ff::av_packet_clone(&cover->attached_pic)
-               : ReencodedCover(*cover, Setup.Options.CoverMaxPixels, parameters.get()).release());
+               : ReencodedCover(*cover, Setup.Options.Choices.CoverSizePixels, parameters.get())
+                     .release());
     if (!picture) {
         GetLogger()->LogF(Link.LogSender(), llWarning,
                           "The cover is left out of output file #%d: it could not be "

@@ -433,7 +433,10 @@ void TTranscodeRun::OpenInputDecoders() {
 }
 
 void TTranscodeRun::CopyMappedMetadata() {
-    for (const TMetadataMap& map : Setup.Options.MetadataMaps) {
+    std::vector<TMetadataMap> maps = Setup.Options.MetadataMaps;
+    if (Setup.Options.Choices.KeepTags)
+        maps.insert(maps.begin(), TMetadataMap{0, 0});
+    for (const TMetadataMap& map : maps) {
         if (map.OutFile < 0 || map.OutFile >= Setup.OutputFileCount())
             FailWithMapping(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
                                        map.OutFile, map.OutFile, map.InFile));
@@ -458,7 +461,7 @@ void TTranscodeRun::CopyMappedMetadata() {
 void TTranscodeRun::SetGainTags(AVFormatContext* Output) {
     const bool levelChanged =
         Setup.Options.AudioVolume != UnityVolume || Setup.Options.ConvertedVolume != UnityVolume;
-    if (!levelChanged && !Setup.Options.GainTagPlaceholders)
+    if (!levelChanged && !Setup.Options.Choices.ReplayGain)
         return;
     DropGainTags(&Output->metadata);
     AVStream* sound = nullptr;
@@ -467,7 +470,7 @@ void TTranscodeRun::SetGainTags(AVFormatContext* Output) {
         if (!sound && KindOf(Output->streams[s]) == AVMEDIA_TYPE_AUDIO)
             sound = Output->streams[s];
     }
-    if (!Setup.Options.GainTagPlaceholders || !sound)
+    if (!Setup.Options.Choices.ReplayGain || !sound)
         return;
     const TGainTagKind kind = GainTagKindOf(Output->oformat->name, sound->codecpar->codec_id);
     const bool ogg = std::strcmp(Output->oformat->name, "ogg") == 0 ||

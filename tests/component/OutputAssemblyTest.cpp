@@ -175,20 +175,22 @@ TEST(AssemblyFields, InitialSettingsSetNothingElse) {
     EXPECT_FALSE(output.CustomHook);
     EXPECT_FALSE(output.BeforeHook);
     EXPECT_TRUE(output.HookPTSPeriods.empty());
-    EXPECT_EQ(output.ExtraOptions, "map_meta_data=0:0\n") << "tags are kept by default";
+    EXPECT_TRUE(output.ExtraOptions.empty());
+    EXPECT_EQ(output.Engine, TEngineChoices{.KeepTags = true}) << "tags and cover kept";
     const TInputOptions input = BuildInputOptions(choices);
     EXPECT_EQ(input.FileName, "/in/Talk.avi");
     EXPECT_EQ(input.StartMs, -1);
     EXPECT_TRUE(input.FormatName.empty());
 }
 
-// Leaving tags and cover out; the caller's own lines come last, so they can overrule.
+// Leaving tags and cover out: the engine choices go whole, the caller's own lines beside them.
 TEST(AssemblyFields, TagsAndCoverCanBeLeftOut) {
     TOutputChoices choices = ChoicesFor("/in/Song.flac");
-    choices.KeepTags = false;
-    choices.KeepCover = false;
+    choices.Engine = {.KeepTags = false, .KeepCover = false, .CoverSizePixels = 300};
     choices.ExtraOutputOptions = "ac=1\n";
-    EXPECT_EQ(BuildOutputOptions(choices).ExtraOptions, "cover=0\nac=1\n");
+    const TOutputOptions output = BuildOutputOptions(choices);
+    EXPECT_EQ(output.Engine, choices.Engine);
+    EXPECT_EQ(output.ExtraOptions, "ac=1\n");
 }
 
 // Sample rate, channels, volume and bit rate as the fields read.

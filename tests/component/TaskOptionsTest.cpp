@@ -164,14 +164,20 @@ TEST_F(TaskOptions, ConditionalFields) {
     EXPECT_EQ(Task.Options().AudioChannels, 1);
 }
 
-// Extra options: an always-applied field overrides an extra option of the same meaning; the
-// three kinds pick their lines; every line-break style separates lines.
+// Extra options: an always-applied field overrides an extra option of the same meaning, an
+// extra option the record's engine choices; the three kinds pick their lines; every line-break
+// style separates lines.
 TEST_F(TaskOptions, ExtraOptionKinds) {
     TOutputOptions output;
-    output.ExtraOptions = "vn=1\nar=22050";
+    output.ExtraOptions = "vn=1\nar=22050\ncover=1\nreplaygain=1";
+    output.Engine = {.KeepTags = true, .KeepCover = false, .CoverSizePixels = 300};
     Task.ApplyOutputOptions(output);
     EXPECT_FALSE(Task.Options().VideoDisable) << "NoVideo false undoes vn=1";
     EXPECT_EQ(Task.Options().AudioSampleRateHz, 22050) << "SampleRate -1 leaves the extra option";
+    EXPECT_EQ(Task.Options().Choices,
+              (TEngineChoices{
+                  .KeepTags = true, .KeepCover = true, .CoverSizePixels = 300, .ReplayGain = true}))
+        << "the engine choices before the extra options";
 
     const std::string text = "  vn=1\r\nsn\ran=0\napre=no-such-preset-here\n";
     TFFmpeg ordinary;
