@@ -18,7 +18,7 @@ namespace {
 
 // The dialog's clip and pieces, chosen on the folder's first file, do not apply to its others.
 void ForFolder(TOutputChoices& choices) {
-    choices.CutClip = false;
+    choices.Clip.reset();
     choices.Pieces = pcOneFile;
 }
 

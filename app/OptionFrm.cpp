@@ -887,11 +887,9 @@ TOutputChoices TfrmOption::Choices() const {
         choices.BitRateKbps = BitRateKbpsOfText(edtAudioBitRate->text().toStdString());
     if (chkLoudness->isChecked())
         choices.LoudnessTargetLufs = LoudnessTargetOfText(edtLoudness->text().toStdString());
-    choices.CutClipEnabled = chkCutClip->isEnabled();
-    choices.CutClip = chkCutClip->isChecked();
-    choices.SelectionStart = trcPreview->SelStart();
-    choices.SelectionEnd = trcPreview->SelEnd();
-    choices.ScaleUs = trcPreview->ScaleUs();
+    if (chkCutClip->isEnabled() && chkCutClip->isChecked())
+        choices.Clip = ClipBetween(trcPreview->SelStart() * trcPreview->ScaleUs(),
+                                   trcPreview->SelEnd() * trcPreview->ScaleUs());
     if (const QString folder = edtOutPath->text(); folder != QString::fromLatin1(SameAsInputFolder))
         choices.OutputFolder = ToPath(folder);
     choices.CopyTimestamp = chkCopyTimestamp->isChecked();

@@ -399,21 +399,14 @@ TOutputChoices TBatchRun::ChoicesFor(const fs::path& input, const TProbedInput& 
     choices.Channels = Options.Channels;
     choices.Volume = Options.Volume;
     choices.BitRateKbps = Options.BitRateKbps;
-    if (Options.StartSeconds || Options.EndSeconds) {
-        // A selection in microseconds; without an end it runs to the end of the input.
-        choices.CutClipEnabled = choices.CutClip = true;
-        choices.ScaleUs = 1;
-        choices.SelectionStart = Microseconds(Options.StartSeconds.value_or(0));
-        choices.SelectionEnd = Options.EndSeconds ? Microseconds(*Options.EndSeconds)
-                               : durationUs > 0   ? durationUs
-                                                  : std::numeric_limits<int64_t>::max() / 4;
-    }
-    if (trimmed) {
-        choices.CutClipEnabled = choices.CutClip = true;
-        choices.ScaleUs = 1;
-        choices.SelectionStart = trimmed->StartUs;
-        choices.SelectionEnd = trimmed->EndUs;
-    }
+    if (Options.StartSeconds || Options.EndSeconds)
+        // Without an end it runs to the end of the input.
+        choices.Clip = ClipBetween(Microseconds(Options.StartSeconds.value_or(0)),
+                                   Options.EndSeconds ? Microseconds(*Options.EndSeconds)
+                                   : durationUs > 0   ? durationUs
+                                                      : std::numeric_limits<int64_t>::max() / 4);
+    if (trimmed)
+        choices.Clip = ClipBetween(trimmed->StartUs, trimmed->EndUs);
     choices.OutputFolder = OutputFolder();
     choices.LoudnessTargetLufs = Options.LoudnessLufs;
     choices.NameTemplateText = Options.NameTemplate;

@@ -46,8 +46,7 @@ bool KeepLossyAsItIs(TOutputChoices& choices, const TProbedInput& probed) {
         return false;
     const bool soundChanged = (choices.Volume && *choices.Volume != 256) ||
                               choices.LoudnessTargetLufs || choices.SampleRateHz ||
-                              choices.Channels || ClipChosen(choices) ||
-                              choices.PieceStartUs >= 0 || choices.PieceLengthUs >= 0;
+                              choices.Channels || choices.Clip || choices.Piece;
     if (soundChanged)
         return false;
     choices.Format = fmCopy;

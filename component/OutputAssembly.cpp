@@ -30,11 +30,6 @@ std::pair<TPathFileName, TPathFileName> OutputPlace(const TOutputChoices& choice
     return {choices.OutputFolder.value_or(input.parent_path()), input.stem()};
 }
 
-TClipMs ChosenClip(const TOutputChoices& choices) {
-    return ClipStartAndLength(choices.SelectionStart, choices.SelectionEnd, choices.ScaleUs,
-                              choices.InputDurationUs);
-}
-
 // The fields a format sets on the output record, over what the choices set.
 void ApplyFormat(const TOutputFormat& format, TOutputOptions& options) {
     if (!format.AudioCodec.empty())
@@ -107,9 +102,18 @@ TClipMs ClipStartAndLength(int64_t selectionStart, int64_t selectionEnd, int64_t
     return {startMs, endMs - startMs};
 }
 
-bool ClipChosen(const TOutputChoices& choices) {
-    return choices.CutClipEnabled && choices.CutClip && choices.SelectionEnd > 0 &&
-           choices.SelectionStart < choices.SelectionEnd;
+std::optional<TClip> ClipBetween(int64_t startUs, int64_t endUs) {
+    if (endUs <= 0 || startUs >= endUs)
+        return std::nullopt;
+    return TClip{startUs, endUs - startUs};
+}
+
+std::optional<TClipMs> ChosenClipMs(const TOutputChoices& choices) {
+    if (!choices.Clip)
+        return std::nullopt;
+    const TClip& clip = *choices.Clip;
+    return ClipStartAndLength(clip.StartUs, clip.StartUs + clip.LengthUs, 1,
+                              choices.InputDurationUs);
 }
 
 TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
@@ -138,11 +142,11 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
         const int64_t bits = int64_t{*choices.BitRateKbps} * 1000;
         options.AudioBitrate = bits <= std::numeric_limits<int32_t>::max() ? int32_t(bits) : 64000;
     }
-    if (ClipChosen(choices))
-        options.DurationMs = CappedToInt32(ChosenClip(choices).LengthMs);
-    if (choices.PieceLengthUs > 0) {
-        options.DurationUs = choices.PieceLengthUs;
-        options.DurationMs = CappedToInt32(choices.PieceLengthUs / 1000);
+    if (const std::optional<TClipMs> clip = ChosenClipMs(choices))
+        options.DurationMs = CappedToInt32(clip->LengthMs);
+    if (choices.Piece && choices.Piece->LengthUs > 0) {
+        options.DurationUs = choices.Piece->LengthUs;
+        options.DurationMs = CappedToInt32(choices.Piece->LengthUs / 1000);
     }
     options.LoudnessTargetLufs = choices.LoudnessTargetLufs;
     options.CopyTimestamp = choices.CopyTimestamp;
@@ -165,10 +169,10 @@ TInputOptions BuildInputOptions(const TOutputChoices& choices) {
     TInputOptions options;
     options.FileName = choices.InputFileName;
     options.FormatName = choices.InputFormatName;
-    if (ClipChosen(choices))
-        options.StartMs = CappedToInt32(ChosenClip(choices).StartMs);
-    if (choices.PieceStartUs > 0)
-        options.StartUs = choices.PieceStartUs;
+    if (const std::optional<TClipMs> clip = ChosenClipMs(choices))
+        options.StartMs = CappedToInt32(clip->StartMs);
+    if (choices.Piece && choices.Piece->StartUs > 0)
+        options.StartUs = choices.Piece->StartUs;
     if (OutputFormatOf(choices.Format).AudioOnly)
         options.ExtraOptions = "vn=1";
     options.AudioStream = choices.AudioStream;

@@ -34,6 +34,14 @@ enum TPieceChoice {
     pcChaptersOrTracks // chapters when the input has them, else a file for each audio track
 };
 
+// A part of an input, in microseconds.
+struct TClip {
+    int64_t StartUs = 0;
+    int64_t LengthUs = -1; // -1: to the input's end
+
+    bool operator==(const TClip&) const = default;
+};
+
 struct TOutputChoices {
     // The input, as the probe describes it.
     TPathFileName InputFileName;
@@ -49,20 +57,15 @@ struct TOutputChoices {
     std::optional<int> BitRateKbps;           // one whose bits per second pass 32 bits gives 64
     std::optional<double> LoudnessTargetLufs; // loudness normalisation to this target
 
-    // The clip: slider selection in slider steps of ScaleUs microseconds each.
-    bool CutClipEnabled = false;
-    bool CutClip = false;
-    int64_t SelectionStart = 0;
-    int64_t SelectionEnd = 0;
-    int64_t ScaleUs = 1;
+    // The clip chosen (the dialog's selection, --start and --end, the silence trimmed), kept
+    // within the input and cut to the millisecond; none: the whole input.
+    std::optional<TClip> Clip;
 
     // The input's audio stream to convert (its index in the file); -1: the default-flagged one,
     // else the first.
     int AudioStream = -1;
-    // An exact clip, over the slider's: a cue sheet's track or a chapter. No start when -1; a
-    // length of -1 runs to the end.
-    int64_t PieceStartUs = -1;
-    int64_t PieceLengthUs = -1;
+    // An exact clip, over the chosen one: a cue sheet's track or a chapter.
+    std::optional<TClip> Piece;
 
     std::optional<TPathFileName> OutputFolder; // none: beside the input
     bool CopyTimestamp = false;
@@ -122,9 +125,11 @@ struct TClipMs {
 TClipMs ClipStartAndLength(int64_t selectionStart, int64_t selectionEnd, int64_t scaleUs,
                            int64_t durationUs);
 
-// True when the choices ask for a clip (the check box enabled and checked, a selection end above
-// 0 and a start below it).
-bool ClipChosen(const TOutputChoices& choices);
+// The clip from startUs to endUs; none unless the end lies above 0 and after the start.
+std::optional<TClip> ClipBetween(int64_t startUs, int64_t endUs);
+
+// The chosen clip as the input holds it (see ClipStartAndLength); none when none is chosen.
+std::optional<TClipMs> ChosenClipMs(const TOutputChoices& choices);
 
 // The output file name: the input's folder (or the chosen one) and name without extension,
 // "_(new)" and the format's extension; when that exists (and overwriting is off) or is claimed,

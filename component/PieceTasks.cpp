@@ -71,9 +71,8 @@ TPathFileName PieceName(const TPathFileName& folders, int number, const std::str
 // is the task's input as far as its length goes: the list shows the piece's.
 TOutputChoices PieceChoices(const TOutputChoices& whole, int64_t startUs, int64_t lengthUs) {
     TOutputChoices piece = whole;
-    piece.CutClip = false;
-    piece.PieceStartUs = startUs;
-    piece.PieceLengthUs = lengthUs;
+    piece.Clip.reset();
+    piece.Piece = TClip{startUs, lengthUs};
     if (lengthUs > 0)
         piece.InputDurationUs = lengthUs;
     else if (whole.InputDurationUs > startUs)

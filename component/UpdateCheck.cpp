@@ -33,12 +33,8 @@ TOutputState OutputStateFor(const fs::path& input, const fs::path& output, int64
 }
 
 TOutputState OutputStateFor(const TOutputChoices& choices, const fs::path& output) {
-    const int64_t expectedUs =
-        ClipChosen(choices) ? ClipStartAndLength(choices.SelectionStart, choices.SelectionEnd,
-                                                 choices.ScaleUs, choices.InputDurationUs)
-                                      .LengthMs *
-                                  1000
-                            : choices.InputDurationUs;
+    const std::optional<TClipMs> clip = ChosenClipMs(choices);
+    const int64_t expectedUs = clip ? clip->LengthMs * 1000 : choices.InputDurationUs;
     return OutputStateFor(choices.InputFileName, output, expectedUs);
 }
 
@@ -50,11 +46,12 @@ std::string OutputSettingsText(const TOutputChoices& c) {
                        number("rate", c.SampleRateHz) + number("channels", c.Channels) +
                        number("volume", c.Volume) + number("kbps", c.BitRateKbps) +
                        number("lufs", c.LoudnessTargetLufs);
-    if (ClipChosen(c))
-        text += " clip=" + std::to_string(c.SelectionStart * c.ScaleUs) + "-" +
-                std::to_string(c.SelectionEnd * c.ScaleUs);
-    if (c.PieceStartUs >= 0 || c.PieceLengthUs >= 0)
-        text += " piece=" + std::to_string(c.PieceStartUs) + "+" + std::to_string(c.PieceLengthUs);
+    if (c.Clip)
+        text += " clip=" + std::to_string(c.Clip->StartUs) + "-" +
+                std::to_string(c.Clip->StartUs + c.Clip->LengthUs);
+    if (c.Piece)
+        text +=
+            " piece=" + std::to_string(c.Piece->StartUs) + "+" + std::to_string(c.Piece->LengthUs);
     if (c.AudioStream >= 0)
         text += " stream=" + std::to_string(c.AudioStream);
     text += std::string(" tags=") + (c.Engine.KeepTags ? "1" : "0") +

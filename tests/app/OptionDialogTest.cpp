@@ -158,16 +158,16 @@ private slots:
         // Both ends set with the start first: the box ticks itself; the user may untick it.
         QVERIFY(Control<QCheckBox>("chkCutClip")->isChecked());
         Control<QCheckBox>("chkCutClip")->setChecked(false);
-        QVERIFY(!ClipChosen(Dialog->Choices()));
+        QVERIFY(!Dialog->Choices().Clip);
         Control<QCheckBox>("chkCutClip")->setChecked(true);
         const TOutputChoices choices = Dialog->Choices();
-        QVERIFY(ClipChosen(choices));
+        QVERIFY(choices.Clip);
         QCOMPARE(BuildInputOptions(choices).StartMs, 5);
         QCOMPARE(BuildOutputOptions(choices).DurationMs, 2495);
         // A new file starts with a fresh clip.
         Fill(FixturePath("video_h264_aac.mp4"));
         QVERIFY(!CutClipEnabled());
-        QVERIFY(!ClipChosen(Dialog->Choices()));
+        QVERIFY(!Dialog->Choices().Clip);
     }
 
     void AClipToTheEndOfTheSliderEndsAtTheDuration() {

@@ -3,6 +3,7 @@
 #include "component/ChoiceTexts.h"
 #include "component/ComponentHarness.h"
 #include "component/OutputFormats.h"
+#include "component/UpdateCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -224,24 +225,19 @@ TEST(AssemblyFields, NumberFieldsAndFallbacks) {
     EXPECT_TRUE(BuildOutputOptions(choices).CopyTimestamp);
 }
 
-// The clip of 10.000 to 25.500 s on a 60 s input (slider scale 1000 microseconds).
+// The clip of 10.000 to 25.500 s on a 60 s input, cut to the millisecond.
 TEST(Clip, StartAndDurationFromTheSelection) {
     TOutputChoices choices = ChoicesFor("/in/Talk.avi");
-    choices.ScaleUs = 1000;
-    choices.SelectionStart = 10000;
-    choices.SelectionEnd = 25500;
-    choices.CutClipEnabled = true;
-    choices.CutClip = true;
+    choices.Clip = ClipBetween(10'000'000, 25'500'999);
     EXPECT_EQ(BuildInputOptions(choices).StartMs, 10000);
     EXPECT_EQ(BuildOutputOptions(choices).DurationMs, 15500);
+    // In the settings text as the selection was once said there: earlier records still match.
+    EXPECT_NE(OutputSettingsText(choices).find(" clip=10000000-25500999 "), std::string::npos);
 
-    choices.CutClip = false; // start and end set, the box left unchecked
+    choices.Clip = ClipBetween(10'000'000, 5'000'000); // end before start: no clip
     EXPECT_EQ(BuildInputOptions(choices).StartMs, -1);
     EXPECT_EQ(BuildOutputOptions(choices).DurationMs, -1);
-
-    choices.CutClip = true;
-    choices.SelectionEnd = 5000; // end before start: no clip
-    EXPECT_EQ(BuildOutputOptions(choices).DurationMs, -1);
+    EXPECT_FALSE(ClipBetween(0, 0)) << "no end";
 }
 
 // The clamping of a selection to the input's duration.

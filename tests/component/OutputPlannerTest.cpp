@@ -81,8 +81,8 @@ std::string Describe(const TOutputPlan& plan, const fs::path& root) {
             text += " [" + output.Label + "]";
         if (choices.AudioStream >= 0)
             text += " #" + std::to_string(choices.AudioStream);
-        if (choices.PieceStartUs >= 0)
-            text += " @" + std::to_string(choices.PieceStartUs);
+        if (choices.Piece)
+            text += " @" + std::to_string(choices.Piece->StartUs);
         if (choices.Format == fmCopy)
             text += " copy";
     }

@@ -69,10 +69,13 @@ TEST(PieceTasks, CueTracksCutAtTheirIndexes) {
     // Recorded in the words of the engine option lines they once were: the record of an earlier
     // run still holds the same settings.
     const std::string settings = OutputSettingsText(tasks[1].Choices);
-    EXPECT_EQ(settings.substr(settings.find(" options=")),
-              " options=metadata=title=B/C\nmetadata=artist=Guest\nmetadata=album=Album\n"
-              "metadata=album_artist=Band\nmetadata=track=2\nmetadata=TRACKTOTAL=3\n"
-              "metadata=CUESHEET=\n");
+    EXPECT_EQ(settings.substr(settings.find(" piece=")),
+              " piece=" + std::to_string(CueFramesToUs(187)) + "+" +
+                  std::to_string(CueFramesToUs(311) - CueFramesToUs(187)) +
+                  " tags=1 cover=1 "
+                  "options=metadata=title=B/C\nmetadata=artist=Guest\nmetadata=album=Album\n"
+                  "metadata=album_artist=Band\nmetadata=track=2\nmetadata=TRACKTOTAL=3\n"
+                  "metadata=CUESHEET=\n");
 }
 
 TEST(PieceTasks, EveryTrackNamedByNumberAndLanguage) {

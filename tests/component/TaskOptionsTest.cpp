@@ -303,8 +303,7 @@ TEST(ComponentTasks, AddingAFileSaysWhyNot) {
         choices.InputFileName = Fixture(c.Name);
         choices.InputDurationUs = probed.DurationUs;
         choices.OutputFolder = folder.Path();
-        choices.CutClipEnabled = choices.CutClip = true;
-        choices.SelectionEnd = 500'000;
+        choices.Clip = ClipBetween(0, 500'000);
         const TAddedTask added = component.AddTask(choices);
         EXPECT_EQ(added.ErrorText.rfind(c.AddError, 0), 0u) << added.ErrorText;
         EXPECT_EQ(added.Index >= 0, c.AddError.empty());
