@@ -36,6 +36,28 @@ std::string TrackError(const fs::path& input, const TProbedInput& probed,
     return input.string() + ": no audio track '" + track + "'; it has:" + tracks;
 }
 
+// Who has a name in an output folder for an input: a name another task of the run takes, an
+// output the record names (the input's own or another's), nobody, or a file no run recorded
+// (the input's when replacing is asked).
+TNameHolder HolderOf(const fs::path& name, const std::vector<TPathFileName>& claimed,
+                     const TOutputManifest& manifest, const std::string& input, bool overwrite) {
+    if (std::find(claimed.begin(), claimed.end(), name) != claimed.end())
+        return nhOtherInput;
+    if (const TManifestEntry* entry = manifest.ForOutput(name))
+        return entry->Input == input ? nhThisInput : nhOtherInput;
+    if (!Exists(name))
+        return nhNobody;
+    return overwrite ? nhThisInput : nhUnknown;
+}
+
+// Where a folder run's pieces go under the output folder: their input's place in the tree. A
+// name template makes a tree of its own.
+TPathFileName TreeFolder(const TOutputChoices& choices, const TLibraryInput& input) {
+    return choices.OutputFolder && input.InFolder && choices.NameTemplateText.empty()
+               ? input.Relative.parent_path()
+               : TPathFileName();
+}
+
 } // namespace
 
 void TakeProbe(const TPathFileName& input, const TProbedInput& probed, const std::string& track,
@@ -110,18 +132,32 @@ TOutputPlan TOutputPlanner::Plan(const TPlanInput& input, const TOutputChoices& 
     return PlanWhole(input, choices, use);
 }
 
-// Pieces are named beside the outputs of the list and of the folder, never by the record.
 TOutputPlan TOutputPlanner::PlanPieces(const TPlanInput& input, TOutputChoices& choices) {
     choices.ClaimedNames = Claimed("");
-    const std::vector<TPieceTask> pieces =
-        SplitsAtChapters(choices, input.Probed)
-            ? ChapterTasks(input.Probed.Chapters, choices, input.Tags)
-            : AudioTrackTasks(input.Probed.AudioTracks, choices);
+    // Under an added folder they keep the input's place in the output tree, as its whole
+    // output would.
+    NameLibraryOutput(choices, input.Input, input.Tags);
+    return PlanPieceTasks(SplitsAtChapters(choices, input.Probed)
+                              ? ChapterTasks(input.Probed.Chapters, choices, input.Tags,
+                                             TreeFolder(choices, input.Input))
+                              : AudioTrackTasks(input.Probed.AudioTracks, choices),
+                          choices);
+}
+
+// Pieces are named beside the outputs of the list; in an output folder by its record too, and
+// judged by it.
+TOutputPlan TOutputPlanner::PlanPieceTasks(std::vector<TPieceTask> pieces,
+                                           const TOutputChoices& choices) {
     TOutputPlan plan;
-    for (const TPieceTask& piece : pieces) {
-        TPlannedOutput output{piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}};
-        output.Choices.ClaimedNames.clear(); // the name is chosen
-        plan.Outputs.push_back(std::move(output));
+    TOutputManifest* manifest = ManifestFor(choices, plan);
+    std::vector<TPathFileName> claimed = choices.ClaimedNames;
+    for (TPieceTask& piece : pieces) {
+        piece.Choices.ClaimedNames.clear(); // the name is chosen
+        if (manifest)
+            PlanRecordedPiece(*manifest, piece, claimed, plan);
+        else
+            plan.Outputs.push_back(
+                {piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}});
     }
     return plan;
 }
@@ -161,64 +197,42 @@ TOutputPlan TOutputPlanner::PlanWhole(const TPlanInput& input, TOutputChoices& c
 
 TOutputPlan TOutputPlanner::PlanCueTracks(const TCueSheet& sheet, TOutputChoices choices,
                                           const TLibraryInput& sheetFile) {
-    // A name template makes a tree of its own.
-    const TPathFileName subfolder =
-        choices.OutputFolder && sheetFile.InFolder && choices.NameTemplateText.empty()
-            ? sheetFile.Relative.parent_path()
-            : TPathFileName();
     choices.ClaimedNames = Claimed("");
-    TOutputPlan plan;
-    TOutputManifest* manifest = ManifestFor(choices, plan);
-    const bool overwrite = choices.Overwrite;
-    // With the update rule the tracks take their own names, and each is judged by its record.
-    if (manifest)
-        choices.Overwrite = choices.Overwrite || Rules.Update;
-    std::vector<TPieceTask> pieces = CueTrackTasks(sheet, choices, subfolder);
-    std::vector<TPathFileName> claimed = choices.ClaimedNames;
-    for (const TPieceTask& piece : pieces)
-        claimed.push_back(piece.OutputFileName);
-    for (TPieceTask& piece : pieces) {
-        piece.Choices.ClaimedNames.clear();
-        if (manifest)
-            PlanRecordedPiece(*manifest, piece, claimed, overwrite, plan);
-        else
-            plan.Outputs.push_back(
-                {piece.Choices, piece.OutputFileName, piece.Label, std::nullopt, {}});
-    }
-    return plan;
+    return PlanPieceTasks(CueTrackTasks(sheet, choices, TreeFolder(choices, sheetFile)), choices);
 }
 
+// As an input's whole output is named and judged in an output folder, from the name the piece
+// would like: pieces of one input that would like one name take its numbered forms in their
+// order, so each run gives each piece the same one.
 void TOutputPlanner::PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
-                                       std::vector<TPathFileName>& claimed, bool overwrite,
-                                       TOutputPlan& plan) {
+                                       std::vector<TPathFileName>& claimed, TOutputPlan& plan) {
     TOutputChoices& choices = piece.Choices;
-    choices.Overwrite = overwrite;
     const fs::path& input = choices.InputFileName;
+    TPathFileName output = OwnOutputName(piece.Wanted, 0, [&](const fs::path& name) {
+        return HolderOf(name, claimed, manifest, input.string(), choices.Overwrite);
+    });
     const std::string settings = OutputSettingsText(choices);
-    const TManifestEntry* own = manifest.ForOutput(piece.OutputFileName);
+    const TManifestEntry* own = manifest.ForOutput(output);
     std::string reason;
-    if (own && own->Input == input.string() && Rules.Update) {
-        const TUpdateDecision decision = DecideUpdate(*own, input, piece.OutputFileName, settings);
+    if (own && Rules.Update) {
+        const TUpdateDecision decision = DecideUpdate(*own, input, output, settings);
         if (decision.Action == uaSkip) {
-            plan.UpToDatePieces.push_back(piece.OutputFileName);
+            plan.UpToDatePieces.push_back(output);
+            claimed.push_back(output);
             return;
         }
         choices.Overwrite = decision.Action == uaReplace;
         reason = decision.Reason;
-    } else if (Rules.Update && !overwrite && (own || Exists(piece.OutputFileName))) {
-        // Another input's output, or a file no run recorded: never replaced unasked.
-        const fs::path& name = piece.OutputFileName;
-        piece.OutputFileName = FreeOutputName({.Base = (name.parent_path() / name.stem()).string(),
-                                               .Suffix = {},
-                                               .Extension = name.extension().string(),
-                                               .Marked = false,
-                                               .Replace = false},
-                                              claimed);
-        claimed.push_back(piece.OutputFileName);
+    } else if (own && Exists(output) && !choices.Overwrite) {
+        // Never replaced unasked: the next free name.
+        TWantedOutput numbered = piece.Wanted;
+        numbered.Replace = false;
+        output = FreeOutputName(numbered, claimed);
     }
+    claimed.push_back(output);
     TManifestEntry entry{
-        manifest.Relative(piece.OutputFileName), input.string(), settings, StampOf(input), -1, {}};
-    plan.Outputs.push_back({choices, piece.OutputFileName, piece.Label,
+        manifest.Relative(output), input.string(), settings, StampOf(input), -1, {}};
+    plan.Outputs.push_back({choices, output, piece.Label,
                             TOutputRecord{&manifest, std::move(entry)}, std::move(reason)});
 }
 
@@ -258,14 +272,10 @@ TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices
                          : TemplateRank(input.Input.Path, WantedName(choices));
     bool adopted = false;
     TPathFileName output = OwnOutputName(wanted, rank, [&](const fs::path& name) {
-        if (std::find(claimed.begin(), claimed.end(), name) != claimed.end())
-            return nhOtherInput;
-        if (const TManifestEntry* entry = manifest.ForOutput(name))
-            return entry->Input == inputName ? nhThisInput : nhOtherInput;
-        if (!Exists(name))
-            return nhNobody;
-        if (choices.Overwrite)
-            return nhThisInput;
+        if (const TNameHolder holder =
+                HolderOf(name, claimed, manifest, inputName, choices.Overwrite);
+            holder != nhUnknown)
+            return holder;
         // An output of a run before the folder kept a record: the input's when complete and
         // newer than the input, as the update rule judged before.
         adopted = Rules.Update && OutputStateFor(choices, name) == osUpToDate;

@@ -131,10 +131,11 @@ public:
 
 private:
     TOutputPlan PlanPieces(const TPlanInput& input, TOutputChoices& choices);
+    TOutputPlan PlanPieceTasks(std::vector<TPieceTask> pieces, const TOutputChoices& choices);
     TOutputPlan PlanWhole(const TPlanInput& input, TOutputChoices& choices, TPlanUse use);
     TOutputPlan PlanBeside(TOutputChoices& choices);
     void PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& piece,
-                           std::vector<TPathFileName>& claimed, bool overwrite, TOutputPlan& plan);
+                           std::vector<TPathFileName>& claimed, TOutputPlan& plan);
     TOutputPlan PlanInFolder(const TPlanInput& input, TOutputChoices& choices,
                              TOutputManifest& manifest, TPlanUse use);
     TOutputPlan PassOver(TOutputManifest& manifest, const TManifestEntry& entry,

@@ -42,9 +42,9 @@ void AddTags(const TCueTags& tags, TOutputChoices& choices, TTagMap& fields) {
 // the choices have a template that parses; else folders / "NN Title.EXT" under it. Either gives
 // way to its first free "_(new_N)" form when taken or claimed, also by the pieces named before
 // it.
-TPathFileName PieceName(const TPathFileName& folders, int number, const std::string& title,
-                        const TTagMap& fields, TOutputChoices& choices,
-                        std::vector<TPathFileName>& claimed) {
+void NamePiece(const TPathFileName& folders, int number, const std::string& title,
+               const TTagMap& fields, TPieceTask& task, std::vector<TPathFileName>& claimed) {
+    TOutputChoices& choices = task.Choices;
     std::string error;
     const std::optional<TNameTemplate> nameTemplate =
         choices.NameTemplateText.empty() ? std::nullopt
@@ -53,18 +53,16 @@ TPathFileName PieceName(const TPathFileName& folders, int number, const std::str
                                     ? nameTemplate->Expand(fields, choices.InputFileName.filename())
                                     : TPathFileName();
     choices.ClaimedNames = claimed;
-    const TPathFileName name =
-        FreeOutputName(BuildOutputName({.Folder = OutputFolderOf(choices),
-                                        .Folders = nameTemplate ? named.parent_path() : folders,
-                                        .Name = nameTemplate ? named.filename().string()
-                                                             : NumberedTitle(number, title),
-                                        .Suffix = {},
-                                        .Extension = OutputExtension(choices),
-                                        .Marked = false,
-                                        .Replace = choices.Overwrite}),
-                       claimed);
-    claimed.push_back(name);
-    return name;
+    task.Wanted = BuildOutputName(
+        {.Folder = OutputFolderOf(choices),
+         .Folders = nameTemplate ? named.parent_path() : folders,
+         .Name = nameTemplate ? named.filename().string() : NumberedTitle(number, title),
+         .Suffix = {},
+         .Extension = OutputExtension(choices),
+         .Marked = false,
+         .Replace = choices.Overwrite});
+    task.OutputFileName = FreeOutputName(task.Wanted, claimed);
+    claimed.push_back(task.OutputFileName);
 }
 
 // The whole file's choices for the clip from startUs, lengthUs long (-1: to the end). The piece
@@ -112,7 +110,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         // starts at.
         const int64_t lengthUs =
             lastOfFile ? -1 : CueFramesToUs(tracks[i + 1].StartFrames) - startUs;
-        TPieceTask task{PieceChoices(whole, startUs, lengthUs), {}, {}};
+        TPieceTask task{PieceChoices(whole, startUs, lengthUs), {}, {}, {}};
         TOutputChoices& choices = task.Choices;
         if (track.AudioFile != whole.InputFileName) {
             choices.InputFileName = track.AudioFile;
@@ -133,7 +131,7 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
         AddTags(track.Tags, choices, fields);
         // The album's sheet describes the whole file, not a piece of it.
         choices.Tags.emplace_back("CUESHEET", "");
-        task.OutputFileName = PieceName(subfolder, track.Number, title, fields, choices, claimed);
+        NamePiece(subfolder, track.Number, title, fields, task, claimed);
         task.Label = NumberedTitle(track.Number, title);
         tasks.push_back(std::move(task));
     }
@@ -141,11 +139,12 @@ std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoic
 }
 
 std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
-                                     const TOutputChoices& whole, const TTagMap& inputTags) {
+                                     const TOutputChoices& whole, const TTagMap& inputTags,
+                                     const TPathFileName& subfolder) {
     std::vector<TPieceTask> tasks;
     std::vector<TPathFileName> claimed = whole.ClaimedNames;
     // Made with the first chapter's output: a list that never runs leaves no folder behind.
-    const TPathFileName folder = whole.InputFileName.stem();
+    const TPathFileName folder = subfolder / whole.InputFileName.stem();
     for (std::size_t i = 0; i < chapters.size(); ++i) {
         const TChapter& chapter = chapters[i];
         // The next chapter's start, not this one's end: nothing between them is lost.
@@ -154,10 +153,10 @@ std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
         const int number = static_cast<int>(i) + 1;
         const std::string title =
             chapter.Title.empty() ? "Chapter " + std::to_string(number) : chapter.Title;
-        TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}, {}};
+        TPieceTask task{PieceChoices(whole, chapter.StartUs, lengthUs), {}, {}, {}};
         TTagMap fields = inputTags;
         AddTags({{"title", title}, {"track", std::to_string(number)}}, task.Choices, fields);
-        task.OutputFileName = PieceName(folder, number, title, fields, task.Choices, claimed);
+        NamePiece(folder, number, title, fields, task, claimed);
         task.Label = NumberedTitle(number, title);
         tasks.push_back(std::move(task));
     }
@@ -168,7 +167,7 @@ std::vector<TPieceTask> AudioTrackTasks(const std::vector<TAudioTrack>& tracks,
                                         const TOutputChoices& whole) {
     std::vector<TPieceTask> tasks;
     for (const TAudioTrack& track : tracks) {
-        TPieceTask task{whole, {}, {}};
+        TPieceTask task{whole, {}, {}, {}};
         TOutputChoices& choices = task.Choices;
         choices.AudioStream = track.StreamIndex;
         choices.InputAudioCodec = track.Codec;
@@ -176,7 +175,8 @@ std::vector<TPieceTask> AudioTrackTasks(const std::vector<TAudioTrack>& tracks,
         AddTag(choices, "language", track.Language);
         choices.NameSuffix = "_" + std::to_string(track.Number) +
                              (track.Language.empty() ? std::string() : "_" + track.Language);
-        task.OutputFileName = OutputFileNameFor(choices);
+        task.Wanted = WantedOutputFor(choices);
+        task.OutputFileName = FreeOutputName(task.Wanted, choices.ClaimedNames);
         task.Label = std::to_string(track.Number) +
                      (track.Language.empty() ? std::string() : " " + track.Language);
         tasks.push_back(std::move(task));

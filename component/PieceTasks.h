@@ -16,6 +16,9 @@ struct AVFormatContext;
 struct TPieceTask {
     TOutputChoices Choices;
     TPathFileName OutputFileName;
+    // The name it would like before it is numbered: a planner that numbers it by the output
+    // folder's record starts from this.
+    TWantedOutput Wanted;
     // Which piece of the input it is, for the lines about it: "2 ger" (an audio track's number
     // and language), "03 Title" (a cue track's or chapter's number and title).
     std::string Label;
@@ -40,11 +43,12 @@ std::vector<TChapter> ChaptersOf(const AVFormatContext& input);
 std::vector<TPieceTask> CueTrackTasks(const TCueSheet& sheet, const TOutputChoices& whole,
                                       const TPathFileName& subfolder = {});
 
-// Each chapter, named "NN Chapter title.EXT" in a folder named after the input (made here, so
-// that the outputs can be created in it), with the chapter's title and number as tags.
-// inputTags are the input's own, for a name template.
+// Each chapter, named "NN Chapter title.EXT" in a folder named after the input (under
+// subfolder: a folder run's tree), with the chapter's title and number as tags. inputTags are
+// the input's own, for a name template.
 std::vector<TPieceTask> ChapterTasks(const std::vector<TChapter>& chapters,
-                                     const TOutputChoices& whole, const TTagMap& inputTags = {});
+                                     const TOutputChoices& whole, const TTagMap& inputTags = {},
+                                     const TPathFileName& subfolder = {});
 
 // Each audio track, named "NAME_(new)_<n>_<language>.EXT" (no language when unknown), with the
 // track's title and language as tags.

@@ -257,10 +257,11 @@ void Ffmpeg(const std::string& arguments) {
     ASSERT_EQ(status, 0) << arguments;
 }
 
-// A 2 s tone of a frequency, with a title.
-void Tone(const fs::path& file, int frequencyHz, const std::string& title = "") {
+// A 2 s tone of a frequency, with a title and what more is asked of ffmpeg.
+void Tone(const fs::path& file, int frequencyHz, const std::string& title = "",
+          const std::string& more = "") {
     fs::create_directories(file.parent_path());
-    Ffmpeg("-f lavfi -i sine=f=" + std::to_string(frequencyHz) + ":d=2:r=44100 " +
+    Ffmpeg("-f lavfi -i sine=f=" + std::to_string(frequencyHz) + ":d=2:r=44100 " + more + " " +
            (title.empty() ? "" : "-metadata title=" + ShellQuote(title) + " ") +
            ShellQuote(file.string()));
 }
@@ -272,11 +273,15 @@ double FrequencyOf(const fs::path& file) {
 } // namespace
 
 // Two inputs that would have one name (a tree's song.flac and song.wav; two files whose tags
-// give one --name; both again in three shares, the second input's share run first): each gets
-// the output the tree decides, whichever run or share converts it, and keeps it when the first
-// and then the second input is touched and --update runs; every output holds its own input's
-// sound.
+// give one --name; both again in three shares, the second input's share run first; two cue
+// sheets' tracks of one title; chapters and every track of files of one name in two folders):
+// each gets the output the tree decides, whichever run or share converts it, and keeps it when
+// the first and then the second input is touched and --update runs, which passes over the
+// other; every output holds its own input's sound.
 TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
+    const std::string chapters = (Folder / "chapters.txt").string();
+    std::ofstream(chapters) << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\n"
+                               "title=Intro\n";
     const struct {
         const char* What;
         const char* First;  // input, under in/
@@ -285,6 +290,8 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
         const char* FirstOutput; // under out/
         const char* SecondOutput;
         bool Shards = false;
+        std::string Make = {}; // more of ffmpeg for the inputs
+        bool Sheets = false;   // a cue sheet beside each input: one track, "Intro"
     } cases[] = {
         {"tree", "c/song.flac", "c/song.wav", {}, "c/song.mp3", "c/song_(new_1).mp3"},
         {"name", "a/x.flac", "b/y.wav", {"--name", "{title}"}, "Same.mp3", "Same_(new_1).mp3"},
@@ -296,14 +303,45 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
          "Same.mp3",
          "Same_(new_1).mp3",
          true},
+        {"cue tracks",
+         "c/a.flac",
+         "c/b.flac",
+         {"--cue"},
+         "c/01 Intro.mp3",
+         "c/01 Intro_(new_1).mp3",
+         false,
+         {},
+         true},
+        {"chapters",
+         "A/x.mka",
+         "B/x.mka",
+         {"--split-chapters"},
+         "A/x/01 Intro.mp3",
+         "B/x/01 Intro.mp3",
+         false,
+         "-i " + ShellQuote(chapters) + " -map_chapters 1"},
+        {"every track",
+         "A/x.mka",
+         "B/x.mka",
+         {"--all-tracks"},
+         "A/x_1_eng.mp3",
+         "B/x_1_eng.mp3",
+         false,
+         "-metadata:s:a:0 language=eng"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
         fs::remove_all(Folder / "in");
         fs::remove_all(Folder / "out");
         fs::create_directories(Folder / "out");
-        Tone(Folder / "in" / c.First, 440, "Same");
-        Tone(Folder / "in" / c.Second, 880, "Same");
+        for (const auto& [input, frequencyHz] : {std::pair{c.First, 440}, {c.Second, 880}}) {
+            const fs::path file = Folder / "in" / input;
+            Tone(file, frequencyHz, "Same", c.Make);
+            if (c.Sheets)
+                std::ofstream(fs::path(file).replace_extension(".cue"))
+                    << "FILE \"" << file.filename().string()
+                    << "\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n";
+        }
         std::vector<std::vector<std::string>> runs = {{}};
         if (c.Shards) {
             // The second input's share first: on its own it would take the first name.
@@ -313,16 +351,22 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
             for (const int share : {second, second % 3 + 1, (second + 1) % 3 + 1})
                 runs.push_back({"--shard", std::to_string(share) + "/3"});
         }
+        // Each input's state, as the runs report it.
         const auto runAll = [&](bool update) {
+            std::map<std::string, std::string> states;
             for (std::vector<std::string> args : runs) {
                 args.insert(args.end(), c.Options.begin(), c.Options.end());
                 if (update)
                     args.push_back("--update");
-                for (const std::string& arg : {std::string("-o"), Out(), In()})
+                for (const std::string& arg :
+                     {std::string("--report"), (Folder / "r.jsonl").string(), std::string("-o"),
+                      Out(), In()})
                     args.push_back(arg);
                 std::string err;
-                ASSERT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+                EXPECT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+                states.merge(Report("r.jsonl"));
             }
+            return states;
         };
         const auto check = [&](const char* after) {
             SCOPED_TRACE(after);
@@ -332,10 +376,11 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
         };
         runAll(false);
         check("the first run");
-        for (const char* touched : {c.First, c.Second}) {
+        for (const auto& [touched, other] : {std::pair{c.First, c.Second}, {c.Second, c.First}}) {
             const fs::path input = Folder / "in" / touched;
             fs::last_write_time(input, fs::last_write_time(input) + std::chrono::seconds(5));
-            runAll(true);
+            EXPECT_EQ(runAll(true), (std::map<std::string, std::string>{{touched, "finished"},
+                                                                        {other, "up-to-date"}}));
             check(touched);
         }
     }
