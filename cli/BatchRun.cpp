@@ -70,7 +70,7 @@ TBatchRun::TBatchRun(const TCliOptions& options, TFFmpegComponent& component,
     : Options(options), Component(component), Reporter(reporter),
       Planner(
           {options.Track, options.Update, GivenInputs(options),
-           ParseShard(options.Shard).value_or(TShard())},
+           ParseShard(options.Shard).value_or(TShard()), options.Cue},
           [this](const std::string& base) { return ClaimedNamesLike(base); },
           [this](const fs::path& file) {
               TProbedFile probed{Component.ProbeInput(file), {}};

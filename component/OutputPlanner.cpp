@@ -354,10 +354,9 @@ int TOutputPlanner::TemplateRank(const TPathFileName& input, const std::string& 
 
 // The name a template gives an input converted whole, before it is numbered; empty for an input
 // that gives no such output.
-std::string TOutputPlanner::TemplateName(const TPlanInput& input,
-                                         const TOutputChoices& chosen) const {
+std::string TOutputPlanner::TemplateName(const TPlanInput& input, const TOutputChoices& chosen) {
     if (IsPlaylist(input.Input, chosen.OutputFolder) ||
-        ProbeVerdict(input.Input, input.Probed, Rules.Track))
+        ProbeVerdict(input.Input, input.Probed, Rules.Track) || (Rules.Cue && CutByCueSheet(input)))
         return "";
     TOutputChoices choices = chosen;
     TakeProbe(input.Input.Path, input.Probed, Rules.Track, choices);
@@ -366,6 +365,16 @@ std::string TOutputPlanner::TemplateName(const TPlanInput& input,
         return "";
     ChooseWhole(input, choices);
     return WantedName(choices);
+}
+
+// Whether a cue sheet gives the input's tracks instead: one beside it in its folder names it,
+// or, given by itself, one has its name, or a sheet in its tags reads.
+bool TOutputPlanner::CutByCueSheet(const TPlanInput& input) {
+    const TPathFileName& file = input.Input.Path;
+    if (input.Input.InFolder ? CueCovered.Covers(file) : !CueSheetBeside(file).empty())
+        return true;
+    const auto tag = input.Tags.find("cuesheet");
+    return tag != input.Tags.end() && ParseEmbeddedCueSheet(tag->second, file).ErrorText.empty();
 }
 
 // Every input given, in the order a run over all of them plans them: the files given by

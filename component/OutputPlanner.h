@@ -5,6 +5,7 @@
 #ifndef SOUNDPICK_COMPONENT_OUTPUTPLANNER_H
 #define SOUNDPICK_COMPONENT_OUTPUTPLANNER_H
 
+#include "component/CueCoverage.h"
 #include "component/FFmpegComponent.h"
 #include "component/LibraryInputs.h"
 #include "component/OutputAssembly.h"
@@ -32,6 +33,8 @@ struct TPlanRules {
     // reads the tags of the others' inputs too.
     std::vector<TPathFileName> Given;
     TShard Shard;
+    // Cue sheets give their files' tracks (--cue): a file a sheet cuts is not converted whole.
+    bool Cue = false;
 };
 
 enum TPlanVerdict {
@@ -143,7 +146,8 @@ private:
     static TOutputPlan UpToDate(const TPathFileName& output);
     bool MakesOutputLike(const TPathFileName& sibling, const TOutputChoices& choices) const;
     int TemplateRank(const TPathFileName& input, const std::string& name);
-    std::string TemplateName(const TPlanInput& input, const TOutputChoices& chosen) const;
+    std::string TemplateName(const TPlanInput& input, const TOutputChoices& chosen);
+    bool CutByCueSheet(const TPlanInput& input);
     void ReadTreeNames(const TOutputChoices& chosen);
     TOutputManifest* ManifestFor(const TOutputChoices& choices, TOutputPlan& plan);
     void Images(const TOutputChoices& choices, const TPathFileName& output, TOutputPlan& plan,
@@ -155,6 +159,7 @@ private:
     TClaimedNames Claimed;
     TProbeFile Probe;
     std::set<TPathFileName> ImageFolders; // input folders whose pictures were copied
+    TCueCoverage CueCovered;
     std::map<TPathFileName, std::unique_ptr<TOutputManifest>> Manifests; // by output folder
     // The names a template gave the inputs planned so far, with how many it gave each.
     std::map<std::string, int> NamesGiven;

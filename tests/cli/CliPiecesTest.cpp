@@ -430,8 +430,8 @@ TEST_F(CliPieces, CueSheetsAsRippersWriteThem) {
 
 // A folder run meets two albums with their sheets, beside another file: with --cue the sheets
 // give the tracks in the output tree (or by --name, from each track's tags) and the albums are
-// not converted whole as well; without it the sheets are counted apart, not as files without
-// sound.
+// not converted whole as well, nor counted so where shares number the files a template names
+// alike; without it the sheets are counted apart, not as files without sound.
 TEST_F(CliPieces, FolderRunsUseCueSheets) {
     const fs::path in = Folder / "in";
     for (const auto& [folder, album] : {std::pair{"Band", "Noise"}, std::pair{"Other", "Quiet"}}) {
@@ -449,6 +449,7 @@ TEST_F(CliPieces, FolderRunsUseCueSheets) {
         std::vector<std::string> Options;
         std::vector<std::string> Outputs;
         const char* Said;
+        bool Shares = false; // run as two shares
     } runs[] = {
         {{"--cue"},
          {"Band/01 One.flac", "Band/02 Two.flac", "Band/single.flac", "Other/01 One.flac",
@@ -461,18 +462,27 @@ TEST_F(CliPieces, FolderRunsUseCueSheets) {
          {"Noise/01 One.flac", "Noise/02 Two.flac", "Quiet/01 One.flac", "Quiet/02 Two.flac",
           "Unknown Album/00 single.flac"},
          ""},
+        {{"--cue", "--name", "{album}"},
+         {"Noise.flac", "Noise_(new_1).flac", "Quiet.flac", "Quiet_(new_1).flac",
+          "Unknown Album.flac"},
+         "",
+         true},
     };
     int number = 0;
     for (const auto& run : runs) {
-        SCOPED_TRACE(run.Options.size());
         const fs::path out = Folder / ("out" + std::to_string(++number));
+        SCOPED_TRACE(out.filename().string());
         fs::create_directory(out);
-        std::vector<std::string> args = run.Options;
-        args.insert(args.end(), {"-f", "flac", "-o", out.string(), in.string()});
-        std::string err;
-        ASSERT_EQ(Run(args, &err), 0) << err;
-        EXPECT_NE(err.find(run.Said), std::string::npos) << err;
-        EXPECT_EQ(err.find("without sound"), std::string::npos) << err;
+        for (const char* share : run.Shares ? std::vector{"1/2", "2/2"} : std::vector{""}) {
+            std::vector<std::string> args = run.Options;
+            args.insert(args.end(), {"-f", "flac", "-o", out.string(), in.string()});
+            if (*share)
+                args.insert(args.end(), {"--shard", share});
+            std::string err;
+            ASSERT_EQ(Run(args, &err), 0) << err;
+            EXPECT_NE(err.find(run.Said), std::string::npos) << err;
+            EXPECT_EQ(err.find("without sound"), std::string::npos) << err;
+        }
         std::vector<std::string> made;
         for (const auto& entry : fs::recursive_directory_iterator(out))
             if (entry.is_regular_file() && !entry.path().filename().string().starts_with("."))
