@@ -2,7 +2,6 @@
 #include "component/LibraryInputs.h"
 
 #include "component/OutputAssembly.h"
-#include "component/SafeName.h"
 #include "ffbind/TextUtils.h"
 
 #include <set>
@@ -46,25 +45,6 @@ void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, cons
         choices.TreeName = nameTemplate->Expand(tags, input.Relative);
     else if (input.InFolder)
         choices.TreeName = fs::path(input.Relative).replace_extension();
-}
-
-int SameStemRank(const fs::path& input, const std::function<bool(const fs::path&)>& makesOutput) {
-    const std::string name = input.filename().string();
-    // As the output's name is cleaned: "a:b" and "a_b" meet.
-    const std::string stem = SafeNamePart(input.stem().string());
-    int rank = 0;
-    std::error_code error;
-    for (fs::directory_iterator entry(input.parent_path(), error), end; !error && entry != end;
-         entry.increment(error)) {
-        const fs::path sibling = entry->path();
-        const std::string siblingName = sibling.filename().string();
-        // Hidden files are never inputs of a folder.
-        if (siblingName < name && siblingName[0] != '.' &&
-            SafeNamePart(sibling.stem().string()) == stem && entry->is_regular_file(error) &&
-            makesOutput(sibling))
-            ++rank;
-    }
-    return rank;
 }
 
 bool NamedAsSoundOrVideo(const fs::path& file) {

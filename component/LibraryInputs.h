@@ -12,7 +12,6 @@
 
 #include <deque>
 #include <filesystem>
-#include <functional>
 #include <optional>
 
 struct TOutputChoices; // component/OutputAssembly.h
@@ -46,14 +45,6 @@ private:
 // the choices' name template makes of the tags. A file given by itself without a template keeps
 // the usual naming, and so does a template that does not parse.
 void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, const TTagMap& tags);
-
-// The place of an input among the files of its folder that share its name before the
-// extension (once cleaned as output names are) and give an output like it (those makesOutput says
-// so of), in the byte order of their names: 0 for the first. A tree gives each of them the same
-// name, so this tells them apart by the tree alone, whichever run or share converts them and in
-// what order.
-int SameStemRank(const std::filesystem::path& input,
-                 const std::function<bool(const std::filesystem::path&)>& makesOutput);
 
 // Whether a file's extension names it as sound or video (".flac", ".MP3", ".mkv", ...): one
 // that cannot be read is damaged, where another kind of file (a text, a picture) just has no

@@ -263,10 +263,10 @@ TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices
     // Inputs named alike are told apart by their place: a tree's among the files of their
     // folder, a template's in the whole tree.
     const bool tree = input.Input.InFolder && choices.NameTemplateText.empty();
-    const int rank = tree ? SameStemRank(input.Input.Path,
-                                         [&](const fs::path& sibling) {
-                                             return MakesOutputLike(sibling, choices);
-                                         })
+    const int rank = tree ? StemRanks.Rank(input.Input.Path,
+                                           [&](const fs::path& sibling) {
+                                               return MakesOutputLike(sibling, choices);
+                                           })
                      : choices.NameTemplateText.empty()
                          ? 0
                          : TemplateRank(input.Input.Path, WantedName(choices));

@@ -11,6 +11,7 @@
 #include "component/OutputAssembly.h"
 #include "component/OutputManifest.h"
 #include "component/PieceTasks.h"
+#include "component/SameStemRanks.h"
 
 #include <functional>
 #include <map>
@@ -160,6 +161,7 @@ private:
     TProbeFile Probe;
     std::set<TPathFileName> ImageFolders; // input folders whose pictures were copied
     TCueCoverage CueCovered;
+    TSameStemRanks StemRanks;
     std::map<TPathFileName, std::unique_ptr<TOutputManifest>> Manifests; // by output folder
     // The names a template gave the inputs planned so far, with how many it gave each.
     std::map<std::string, int> NamesGiven;
