@@ -56,6 +56,12 @@ std::string OutputSettingsText(const TOutputChoices& c) {
         text += " stream=" + std::to_string(c.AudioStream);
     text += std::string(" tags=") + (c.Engine.KeepTags ? "1" : "0") +
             " cover=" + (c.Engine.KeepCover ? "1" : "0");
+    // Said only when asked for, so that what runs recorded before these were said still
+    // compares equal for the outputs made without them.
+    if (c.Engine.KeepCover && c.Engine.CoverSizePixels > 0)
+        text += " cover-size=" + std::to_string(c.Engine.CoverSizePixels);
+    if (c.Engine.ReplayGain)
+        text += " replaygain=1";
     // A piece's tags in the words they were once recorded in: engine option lines after the
     // user's own, so that the records of earlier runs still compare equal.
     std::string options = c.ExtraOutputOptions;

@@ -35,8 +35,8 @@ struct TUpdateDecision {
     std::string Reason; // "up to date", "the settings changed", ...
 };
 
-// The settings that shape an output (format, sound, clip, track, tags), as a text to compare
-// one run's with another's.
+// The settings that shape an output (format, sound, clip, track, tags, cover and its size,
+// ReplayGain), as a text to compare one run's with another's.
 std::string OutputSettingsText(const TOutputChoices& choices);
 
 // Whether an output is still as its own run left it: the same file, or one changed since whose

@@ -420,6 +420,8 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
          "finished"},
         {"other bit rate", "mp3", nullptr, {"-b", "320"}, "finished", 320},
         {"same settings", "mp3", nullptr, {"-b", "128"}, "up-to-date", 128},
+        {"ReplayGain asked", "mp3", nullptr, {"-b", "128", "--replaygain"}, "finished", 128},
+        {"covers scaled", "mp3", nullptr, {"-b", "128", "--cover-size", "100"}, "finished", 128},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
