@@ -3,6 +3,8 @@
 
 #include "component/UpdateCheck.h"
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -57,13 +59,26 @@ std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
     return gone;
 }
 
+namespace {
+
+// Whether a recorded output is of the kind (extension) of one of the input's outputs now, and
+// none of them.
+bool ReplacedBy(const fs::path& recorded, const std::set<fs::path>& outputs) {
+    return !outputs.count(recorded) &&
+           std::any_of(outputs.begin(), outputs.end(), [&](const fs::path& output) {
+               return output.extension() == recorded.extension();
+           });
+}
+
+} // namespace
+
 std::vector<TManifestEntry> FormerOutputs(const TOutputManifest& manifest,
                                           const TCurrentOutputs& current) {
     std::vector<TManifestEntry> former;
     for (const auto& [output, entry] : manifest.Entries()) {
         const auto outputs = current.find(fs::path(entry.Input).lexically_normal());
         if (InsideFolder(output) && outputs != current.end() &&
-            !outputs->second.count((manifest.Folder() / output).lexically_normal()))
+            ReplacedBy((manifest.Folder() / output).lexically_normal(), outputs->second))
             former.push_back(entry);
     }
     return former;

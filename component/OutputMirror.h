@@ -24,7 +24,9 @@ std::vector<TManifestEntry> GoneInputOutputs(const TOutputManifest& manifest,
 using TCurrentOutputs = std::map<std::filesystem::path, std::set<std::filesystem::path>>;
 
 // The recorded outputs inside the output folder of the inputs in current that are none of
-// their outputs now: an older numbered name, the name their tags gave before, another format's.
+// their outputs now but of the same kind (extension) as one: an older numbered name, the name
+// their tags gave before. Another format's outputs are a mirror of their own, which a run in
+// this format leaves (runs in two formats into one folder never remove each other's outputs).
 std::vector<TManifestEntry> FormerOutputs(const TOutputManifest& manifest,
                                           const TCurrentOutputs& current);
 

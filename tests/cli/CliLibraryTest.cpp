@@ -520,8 +520,8 @@ TEST_F(CliLibrary, DamagedFilesFailWhereOthersHaveNoSound) {
 // A mirror: --dry-run lists what a run would convert, skip and delete, with the reason, and
 // writes nothing; --delete removes the recorded outputs of the tree's inputs that are gone, and
 // the folders they leave empty, and the outputs an input still there no longer gets, but never a
-// file the record does not name, an output changed into other sound since, or the output of an
-// input of another tree.
+// file the record does not name, an output changed into other sound since, the output of an
+// input of another tree, or an output in another format.
 TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     for (const char* name : {"in/a/1.wav", "in/a/2.wav", "in/b/3.wav", "in/c/4.wav", "in2/5.wav"})
         Put("mono_8k.wav", name);
@@ -546,6 +546,8 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     // A second output of an input that is still there: no longer the one the tree gives it.
     ASSERT_EQ(RunCli({"-o", Out(), in("a/1.wav")}, Folder.Path()), 0);
     ASSERT_TRUE(fs::exists(out("1_(new).mp3")));
+    // Its output in another format: a mirror of its own, which an mp3 run leaves.
+    ASSERT_EQ(RunCli({"-f", "flac", "-o", Out(), in("a/1.wav")}, Folder.Path()), 0);
     Put("cover_64.jpg", "out/c/cover.jpg");
     fs::copy_file(Fixture("tone_1k_stereo.mp3"), out("c/4.mp3"),
                   fs::copy_options::overwrite_existing);
@@ -590,8 +592,8 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
                        in("a/1.wav")),
               std::string::npos)
         << err;
-    EXPECT_EQ(Tree("out"),
-              (std::set<std::string>{"a/1.mp3", "c/4.mp3", "c/cover.jpg", "mine.mp3", "5.mp3"}));
+    EXPECT_EQ(Tree("out"), (std::set<std::string>{"a/1.mp3", "1_(new).flac", "c/4.mp3",
+                                                  "c/cover.jpg", "mine.mp3", "5.mp3"}));
     EXPECT_FALSE(fs::exists(Folder / "out/b"));
     EXPECT_TRUE(fs::exists(Folder / "outside.wav"));
     EXPECT_EQ(ReadWholeFile(out("c/4.mp3")), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
