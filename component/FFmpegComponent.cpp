@@ -287,7 +287,8 @@ void TCustomFFmpegComponent::OpenTaskFiles(TFFmpeg& task) {
             const bool taken =
                 record.NumberedName && !record.Overwrite &&
                 std::filesystem::exists(std::filesystem::symlink_status(record.FileName, error));
-            TPathFileName next = taken ? NextFreeOutputName(record.FileName) : TPathFileName();
+            TPathFileName next =
+                taken ? NextFreeOutputName(record.FileName, record.NameSuffix) : TPathFileName();
             if (next.empty())
                 throw;
             record.FileName = std::move(next);

@@ -47,6 +47,7 @@ struct TOutputOptions {
     TPathFileName FileName;    // empty: the file name given to SetTaskOutput
     bool Overwrite = false;    // an existing file of that name is replaced by a finished run
     bool NumberedName = false; // a name taken meanwhile gives way to the next "_(new_N)" one
+    std::string NameSuffix;    // what follows the "_(new_N)" mark in the name ("_2_ger")
     // Missing folders below it are made with the output (a chapter's folder, a library's tree);
     // empty: the output's folder must exist.
     TPathFileName FoldersFrom;

@@ -156,6 +156,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     options.FileName = fileName.empty() ? OutputFileNameFor(choices) : fileName;
     options.Overwrite = choices.Overwrite;
     options.NumberedName = true;
+    options.NameSuffix = WantedOutputFor(choices).Suffix;
     options.FoldersFrom = choices.OutputFolder.value_or(choices.InputFileName.parent_path());
     options.NoSubtitle = true;
     // The caller's lines apply after the engine choices, so they can still change them.

@@ -66,10 +66,20 @@ TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
     }
 }
 
-TPathFileName NextFreeOutputName(const TPathFileName& taken) {
+TPathFileName NextFreeOutputName(const TPathFileName& taken, const std::string& suffix) {
     const std::string stem = taken.stem().string();
     const std::size_t mark = stem.rfind(Mark);
-    const std::size_t close = mark == std::string::npos ? mark : stem.find(')', mark);
+    if (mark == std::string::npos) {
+        // A tree's name, the first of its forms: the numbered ones put the mark before the
+        // suffix.
+        const bool suffixed = stem.size() > suffix.size() && stem.ends_with(suffix);
+        const std::size_t baseLength = suffixed ? stem.size() - suffix.size() : stem.size();
+        return FirstFreeFrom({.Base = (taken.parent_path() / stem.substr(0, baseLength)).string(),
+                              .Suffix = suffixed ? suffix : std::string(),
+                              .Extension = taken.extension().string()},
+                             1, {});
+    }
+    const std::size_t close = stem.find(')', mark);
     if (close == std::string::npos)
         return {};
     const std::string number = stem.substr(mark + MarkLength, close - mark - MarkLength);

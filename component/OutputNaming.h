@@ -50,8 +50,9 @@ TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
                             const std::function<TNameHolder(const TPathFileName&)>& holder);
 
 // The first free numbered name after a taken one ("x_(new).mp3", "x_(new_2)_1_eng.mp3" give
-// "x_(new_1).mp3", "x_(new_3)_1_eng.mp3" or the next free after them); empty for a name that is
-// not numbered so.
-TPathFileName NextFreeOutputName(const TPathFileName& taken);
+// "x_(new_1).mp3", "x_(new_3)_1_eng.mp3" or the next free after them; a tree's "x_1_eng.mp3"
+// with its suffix "_1_eng" gives "x_(new_1)_1_eng.mp3"); empty for a mark whose number is no
+// number.
+TPathFileName NextFreeOutputName(const TPathFileName& taken, const std::string& suffix = {});
 
 #endif

@@ -599,52 +599,70 @@ TEST_F(CliLibrary, DeleteRemovesOnlyItsOwnOutputsAndDryRunWritesNothing) {
     EXPECT_EQ(ReadWholeFile(out("c/4.mp3")), ReadWholeFile(Fixture("tone_1k_stereo.mp3")));
 }
 
-// Three shares run at once into one output folder, as GNU parallel runs them: every input gets
-// exactly the output the tree gives it (two that share a name too), and every line of the
-// folder's record is whole.
-TEST_F(CliLibrary, SharesRunningAtOnceKeepTheRecordWhole) {
-    std::map<std::string, std::string> expected; // input under in/ -> output under out/
-    for (int i = 0; i < 18; ++i) {
-        const std::string stem = std::to_string(i % 3) + "/" + std::to_string(i);
-        Put("mono_8k.wav", "in/" + stem + ".wav");
-        expected[stem + ".wav"] = stem + ".mp3";
-    }
-    Tone(Folder / "in/c/song.flac", 440);
-    Tone(Folder / "in/c/song.wav", 880);
-    expected["c/song.flac"] = "c/song.mp3";
-    expected["c/song.wav"] = "c/song_(new_1).mp3";
-    fs::create_directory(Folder / "out");
-    std::vector<std::unique_ptr<TCliProcess>> shares;
-    for (const std::string share : {"1", "2", "3"}) {
-        fs::create_directory(Folder / share);
-        shares.push_back(std::make_unique<TCliProcess>(
-            std::vector<std::string>{"--shard", share + "/3", "-j", "1", "-o", Out(), In()},
-            Folder / share));
-    }
-    for (const auto& share : shares)
-        EXPECT_EQ(share->Wait(), 0) << share->Err();
-
-    std::ifstream record(Folder / "out/.soundpick-outputs");
-    std::string line;
-    ASSERT_TRUE(std::getline(record, line));
-    EXPECT_EQ(line, "soundpick outputs 1");
-    std::map<std::string, std::string> recorded;
-    while (std::getline(record, line)) {
-        std::vector<std::string> fields;
-        for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
-            end = line.find('\t', start);
-            fields.push_back(line.substr(start, end - start));
+// Three runs at once into one output folder, as GNU parallel runs them: shares of one tree,
+// where every input gets exactly the output the tree gives it (two that share a name too), and
+// runs over three folders whose tags give one --name, where a run that finds the name it chose
+// taken meanwhile numbers on. Every input is recorded once with an output of its own sound, and
+// every line of the folder's record is whole.
+TEST_F(CliLibrary, RunsAtOnceKeepTheRecordWhole) {
+    const std::vector<std::string> shares = {"1", "2", "3"};
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "--name, three folders" : "shares of a tree");
+        fs::remove_all(Folder / "in");
+        fs::remove_all(Folder / "out");
+        fs::create_directory(Folder / "out");
+        // Input under in/ -> its tone; with the tree, also -> its output.
+        std::map<std::string, int> tones;
+        std::map<std::string, std::string> expected;
+        for (int i = 0; i < 18; ++i) {
+            const std::string stem = std::to_string(i % 3) + "/" + std::to_string(i);
+            tones[stem + ".wav"] = 200 + 50 * i;
+            Tone(Folder / "in" / (stem + ".wav"), tones[stem + ".wav"], "Same");
+            expected[stem + ".wav"] = stem + ".mp3";
         }
-        ASSERT_EQ(fields.size(), 10u) << line;
-        EXPECT_EQ(fields[0] + fields[9], "+1") << line;
-        const std::string input = fs::relative(fields[2], Folder / "in").generic_string();
-        EXPECT_TRUE(recorded.emplace(input, fields[1]).second) << input << " recorded twice";
+        Tone(Folder / "in/2/song.flac", tones["2/song.flac"] = 1300);
+        Tone(Folder / "in/2/song.wav", tones["2/song.wav"] = 1500);
+        expected["2/song.flac"] = "2/song.mp3";
+        expected["2/song.wav"] = "2/song_(new_1).mp3";
+        std::vector<std::unique_ptr<TCliProcess>> runs;
+        for (std::size_t run = 0; run < shares.size(); ++run) {
+            const fs::path folder = Folder / ("run" + shares[run]);
+            fs::create_directories(folder);
+            runs.push_back(std::make_unique<TCliProcess>(
+                named ? std::vector<std::string>{"--name", "{title}", "-j", "1", "-o", Out(),
+                                                 (Folder / "in" / std::to_string(run)).string()}
+                      : std::vector<std::string>{"--shard", shares[run] + "/3", "-j", "1", "-o",
+                                                 Out(), In()},
+                folder));
+        }
+        for (const auto& run : runs)
+            EXPECT_EQ(run->Wait(), 0) << run->Err();
+
+        std::ifstream record(Folder / "out/.soundpick-outputs");
+        std::string line;
+        ASSERT_TRUE(std::getline(record, line));
+        EXPECT_EQ(line, "soundpick outputs 1");
+        std::map<std::string, std::string> recorded;
+        while (std::getline(record, line)) {
+            std::vector<std::string> fields;
+            for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+                end = line.find('\t', start);
+                fields.push_back(line.substr(start, end - start));
+            }
+            ASSERT_EQ(fields.size(), 10u) << line;
+            EXPECT_EQ(fields[0] + fields[9], "+1") << line;
+            const std::string input = fs::relative(fields[2], Folder / "in").generic_string();
+            EXPECT_TRUE(recorded.emplace(input, fields[1]).second) << input << " recorded twice";
+        }
+        std::set<std::string> outputs;
+        for (const auto& [input, output] : recorded) {
+            outputs.insert(output);
+            EXPECT_NEAR(FrequencyOf(Folder / "out" / output), tones[input], 10) << input;
+        }
+        EXPECT_EQ(Tree("out"), outputs);
+        if (named)
+            EXPECT_EQ(outputs.size(), tones.size());
+        else
+            EXPECT_EQ(recorded, expected);
     }
-    EXPECT_EQ(recorded, expected);
-    std::set<std::string> outputs;
-    for (const auto& [input, output] : expected)
-        outputs.insert(output);
-    EXPECT_EQ(Tree("out"), outputs);
-    EXPECT_NEAR(FrequencyOf(Folder / "out/c/song.mp3"), 440, 10);
-    EXPECT_NEAR(FrequencyOf(Folder / "out/c/song_(new_1).mp3"), 880, 10);
 }

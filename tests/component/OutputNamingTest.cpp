@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -78,18 +79,22 @@ TEST(OutputNaming, FirstFreeName) {
     }
 }
 
-// The next free name after one taken at its start; names without the mark have none.
+// The next free name after one taken at its start; a tree's name without the mark is numbered
+// before its suffix.
 TEST(OutputNaming, NextFreeAfterATakenName) {
     TScratchFolder folder;
     folder.Touch("x_(new_3).mp3");
-    const std::pair<const char*, const char*> cases[] = {
-        {"x_(new).mp3", "x_(new_1).mp3"},
-        {"x_(new_2).mp3", "x_(new_4).mp3"},
-        {"x.mp3", ""},
-        {"x_(new_a).mp3", ""},
-        {"x_(new_2)_1_eng.mp3", "x_(new_3)_1_eng.mp3"}};
-    for (const auto& [taken, next] : cases)
-        EXPECT_EQ(NextFreeOutputName(folder / taken), *next ? folder / next : TPathFileName())
+    folder.Touch("x_(new_1)_1_eng.mp3");
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"x_(new).mp3", "", "x_(new_1).mp3"},
+        {"x_(new_2).mp3", "", "x_(new_4).mp3"},
+        {"x.mp3", "", "x_(new_1).mp3"},
+        {"x_1_eng.mp3", "_1_eng", "x_(new_2)_1_eng.mp3"},
+        {"x_(new_a).mp3", "", ""},
+        {"x_(new_2)_1_eng.mp3", "_1_eng", "x_(new_3)_1_eng.mp3"}};
+    for (const auto& [taken, suffix, next] : cases)
+        EXPECT_EQ(NextFreeOutputName(folder / taken, suffix),
+                  *next ? folder / next : TPathFileName())
             << taken;
     EXPECT_EQ(NewOutputName("NAME", ".ogg", 0), "NAME_(new).ogg");
 }
