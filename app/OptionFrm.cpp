@@ -787,9 +787,25 @@ void TfrmOption::done(int result) {
             ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(refusal));
             return;
         }
+        if (RefusedBitRate())
+            return;
         SaveSettings();
     }
     QDialog::done(result);
+}
+
+// A bit rate the format does not take is refused, as on the command line.
+bool TfrmOption::RefusedBitRate() {
+    const TOutputFormat& format = ChosenFormat();
+    const std::optional<int> kbps = Choices().BitRateKbps;
+    if (!kbps || format.StreamCopy || TakesBitRate(format, *kbps))
+        return false;
+    ShowMessageBox(TBoxIcon::Information, QStringLiteral("%1 takes a bit rate of %2 to %3 Kbps.")
+                                              .arg(FromView(format.Caption))
+                                              .arg(format.MinBitRateKbps)
+                                              .arg(format.MaxBitRateKbps));
+    edtAudioBitRate->setFocus();
+    return true;
 }
 
 // ---- Settings --------------------------------------------------------------------------------

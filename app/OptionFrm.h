@@ -110,6 +110,8 @@ private:
                              const std::vector<TPathFileName>& names) const;
     void UpdateRateChoices(const TOutputFormat& format);
     const TOutputFormat& ChosenFormat() const;
+    // Shows why when the bit rate chosen is outside the format's limits.
+    bool RefusedBitRate();
     void SetUpSlider();
     void UpdatePreview();
     // The picture at the slider's position is decoded on the picture worker, one at a time:

@@ -111,12 +111,14 @@ std::string SetVolume(TCliOptions& o, const std::string& value) {
     return "";
 }
 
+std::string BitRateError(const std::string& value) {
+    return "bad bit rate '" + value + "' (kbit/s)";
+}
+
+// The number only: its limits are the format's, which may come later on the line.
 std::string SetBitRate(TCliOptions& o, const std::string& value) {
-    const auto kbps = WholeInteger<long long>(value);
-    if (!kbps || *kbps <= 0 || *kbps > 2000000)
-        return "bad bit rate '" + value + "' (kbit/s)";
-    o.BitRateKbps = static_cast<int>(*kbps);
-    return "";
+    o.BitRateKbps = WholeInteger<int>(value);
+    return o.BitRateKbps ? "" : BitRateError(value);
 }
 
 std::string SetLoudness(TCliOptions& o, const std::string& value) {
@@ -306,6 +308,8 @@ int64_t ClipMs(double seconds) {
 
 // Checks that concern several options together.
 std::string CheckCombination(const TCliOptions& o) {
+    if (o.BitRateKbps && !TakesBitRate(OutputFormatOf(o.Format), *o.BitRateKbps))
+        return BitRateError(std::to_string(*o.BitRateKbps));
     if (o.Help || o.Version)
         return "";
     if (o.Files.empty())

@@ -29,10 +29,8 @@ std::optional<TLossyPolicy> LossyPolicyNamed(const std::string& name) {
 int KeptBitRateKbps(const TOutputChoices& choices) {
     if (choices.MaxBitRateKbps > 0)
         return choices.MaxBitRateKbps;
-    if (choices.BitRateKbps)
-        return *choices.BitRateKbps;
-    const TOutputFormat& format = OutputFormatOf(choices.Format);
-    return format.DefaultBitrateBps > 0 ? format.DefaultBitrateBps / 1000 : EncoderDefaultKbps;
+    return BitRateKbpsFor(OutputFormatOf(choices.Format), choices.BitRateKbps)
+        .value_or(EncoderDefaultKbps);
 }
 
 bool KeepLossyAsItIs(TOutputChoices& choices, const TProbedInput& probed) {

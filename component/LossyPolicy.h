@@ -14,8 +14,8 @@
 std::optional<TLossyPolicy> LossyPolicyNamed(const std::string& name);
 
 // The bit rate (kbit/s) up to which an input in the output's codec is kept: the choices'
-// MaxBitRateKbps, else the bit rate chosen, else the format's default (128 kbit/s where the
-// format states none, as its encoder takes).
+// MaxBitRateKbps, else the output's (BitRateKbpsFor; 128 kbit/s where the format states none,
+// as its encoder takes).
 int KeptBitRateKbps(const TOutputChoices& choices);
 
 // With lpCopy, turns the choices into the sound's copy ("Original", whose container follows

@@ -41,8 +41,6 @@ void ApplyFormat(const TOutputFormat& format, TOutputOptions& options) {
         options.SampleRate = format.SampleRateHz;
     if (options.Channels < 0)
         options.Channels = format.DefaultChannels;
-    if (options.AudioBitrate < 0)
-        options.AudioBitrate = format.DefaultBitrateBps;
     // The packets pass unchanged, so nothing that changes the sound is set.
     if (format.StreamCopy) {
         options.SampleRate = options.Channels = options.Volume = options.AudioBitrate = -1;
@@ -137,11 +135,9 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     options.Channels = choices.Channels.value_or(-1);
     options.SampleRate = choices.SampleRateHz.value_or(-1);
     options.Volume = choices.Volume.value_or(-1);
-    if (choices.BitRateKbps) {
-        // A figure whose bit rate would not fit the record is taken as not a number.
-        const int64_t bits = int64_t{*choices.BitRateKbps} * 1000;
-        options.AudioBitrate = bits <= std::numeric_limits<int32_t>::max() ? int32_t(bits) : 64000;
-    }
+    const TOutputFormat& format = OutputFormatOf(choices.Format);
+    if (const std::optional<int> kbps = BitRateKbpsFor(format, choices.BitRateKbps))
+        options.AudioBitrate = *kbps * 1000;
     if (const std::optional<TClipMs> clip = ChosenClipMs(choices))
         options.DurationMs = CappedToInt32(clip->LengthMs);
     if (choices.Piece && choices.Piece->LengthUs > 0) {
@@ -150,7 +146,7 @@ TOutputOptions BuildOutputOptions(const TOutputChoices& choices, const TPathFile
     }
     options.LoudnessTargetLufs = choices.LoudnessTargetLufs;
     options.CopyTimestamp = choices.CopyTimestamp;
-    ApplyFormat(OutputFormatOf(choices.Format), options);
+    ApplyFormat(format, options);
     options.StreamInfo.Timestamp = 0; // the current time as the creation time
     options.FileExt = extension;
     options.FileName = fileName.empty() ? OutputFileNameFor(choices) : fileName;

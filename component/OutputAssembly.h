@@ -54,7 +54,7 @@ struct TOutputChoices {
     std::optional<int> SampleRateHz;
     std::optional<int> Channels;              // 1 or 2
     std::optional<int> Volume;                // 256 = unchanged
-    std::optional<int> BitRateKbps;           // one whose bits per second pass 32 bits gives 64
+    std::optional<int> BitRateKbps;           // one the format does not take: its default
     std::optional<double> LoudnessTargetLufs; // loudness normalisation to this target
 
     // The clip chosen (the dialog's selection, --start and --end, the silence trimmed), kept

@@ -102,7 +102,7 @@ constexpr TOutputFormat Formats[] = {
      .AudioCodec = "libopus",
      .SampleRateHz = 48000,
      .DefaultChannels = 2,
-     .DefaultBitrateBps = 96000,
+     .DefaultBitRateKbps = 96,
      .Description = "lossy, always 48 kHz; stereo at 96 kbit/s unless chosen"},
 };
 
@@ -123,6 +123,18 @@ bool TakesSampleRate(const TOutputFormat& format, int rateHz) {
     return format.SampleRatesHz.empty() ||
            std::find(format.SampleRatesHz.begin(), format.SampleRatesHz.end(), rateHz) !=
                format.SampleRatesHz.end();
+}
+
+bool TakesBitRate(const TOutputFormat& format, int64_t kbps) {
+    return kbps >= format.MinBitRateKbps && kbps <= format.MaxBitRateKbps;
+}
+
+std::optional<int> BitRateKbpsFor(const TOutputFormat& format, std::optional<int> chosenKbps) {
+    if (chosenKbps && TakesBitRate(format, *chosenKbps))
+        return chosenKbps;
+    if (format.DefaultBitRateKbps > 0)
+        return format.DefaultBitRateKbps;
+    return std::nullopt;
 }
 
 std::span<const TOutputFormat> OutputFormats() {

@@ -4,6 +4,8 @@
 #ifndef SOUNDPICK_COMPONENT_OUTPUTFORMATS_H
 #define SOUNDPICK_COMPONENT_OUTPUTFORMATS_H
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -42,15 +44,27 @@ struct TOutputFormat {
     int SampleRateHz = -1; // the only rate the encoder takes
     // The rates the encoder takes when it takes only some; empty: any (or the one above).
     std::span<const int> SampleRatesHz = {};
-    int DefaultChannels = -1;   // when none is chosen
-    int DefaultBitrateBps = -1; // when none is chosen
-    bool StreamCopy = false;    // the sound as it is: nothing that would change it is set
+    int DefaultChannels = -1; // when none is chosen
+    // Bit rates in kbit/s: the one when none is chosen (-1: the encoder's own), and the limits of
+    // one chosen, whose bits per second must fit the engine's 32-bit field.
+    int DefaultBitRateKbps = -1;
+    int MinBitRateKbps = 1;
+    int MaxBitRateKbps = 2000000;
+    bool StreamCopy = false; // the sound as it is: nothing that would change it is set
 
     std::string_view Description = {}; // one line for users
 };
 
 // Whether the format's encoder takes the rate as it is (other rates become the nearest taken).
 bool TakesSampleRate(const TOutputFormat& format, int rateHz);
+
+// Whether a bit rate chosen (kbit/s) lies within the format's limits: the one rule of the
+// command line's check, the dialog's and the assembly's.
+bool TakesBitRate(const TOutputFormat& format, int64_t kbps);
+
+// The bit rate (kbit/s) the output is encoded at: the one chosen when the format takes it, else
+// the format's default; none: the encoder's own.
+std::optional<int> BitRateKbpsFor(const TOutputFormat& format, std::optional<int> chosenKbps);
 
 // Every row, in the dialog's order.
 std::span<const TOutputFormat> OutputFormats();

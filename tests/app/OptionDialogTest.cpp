@@ -393,6 +393,15 @@ private slots:
         QVERIFY(Control<QLineEdit>("edtAudioVolume")
                     ->toolTip()
                     .contains(QStringLiteral("original level")));
+        // A bit rate outside the format's limits keeps the dialog open, as the command line
+        // refuses it.
+        Control<QLineEdit>("edtAudioBitRate")->setText(QStringLiteral("0"));
+        Dialog->show();
+        ClickButton(*Dialog, "btnOk");
+        QVERIFY(Dialog->isVisible());
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
+        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
+                 QStringLiteral("Mp3 takes a bit rate of 1 to 2000000 Kbps."));
     }
 
     void AnOutputOnAnOpticalDiscKeepsTheDialogOpen() {

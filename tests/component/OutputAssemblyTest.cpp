@@ -132,8 +132,8 @@ TEST(FormatRules, OriginalRefusedForSoundNoContainerHolds) {
     }
 }
 
-// Opus: 48 kHz always, stereo and 96 kbit/s unless chosen; "Original" drops every change of
-// the sound.
+// Opus: 48 kHz always, stereo and 96 kbit/s unless chosen (or chosen outside its limits);
+// "Original" drops every change of the sound.
 TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
     TOutputChoices choices = ChoicesFor("/in/Talk.avi", fmOpus);
     choices.SampleRateHz = 22050;
@@ -146,6 +146,8 @@ TEST(FormatRules, OpusDefaultsAndOriginalDropsSoundChanges) {
     output = BuildOutputOptions(choices);
     EXPECT_EQ(output.Channels, 1);
     EXPECT_EQ(output.AudioBitrate, 48000);
+    choices.BitRateKbps = 0;
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 96000) << "outside its limits";
 
     for (const auto& [text, lufs] : std::vector<std::pair<const char*, double>>{
              {"-23", -23.0}, {" -14.5 ", -14.5}, {"loud", -16.0}, {"5", -16.0}}) {
@@ -219,7 +221,7 @@ TEST(AssemblyFields, NumberFieldsAndFallbacks) {
     choices.BitRateKbps = BitRateKbpsOfText("12x");
     EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "not a number";
     choices.BitRateKbps = BitRateKbpsOfText("3000000");
-    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, 64000) << "beyond 32 bits";
+    EXPECT_EQ(BuildOutputOptions(choices).AudioBitrate, -1) << "beyond the format's limits";
 
     choices.CopyTimestamp = true;
     EXPECT_TRUE(BuildOutputOptions(choices).CopyTimestamp);
