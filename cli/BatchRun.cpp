@@ -258,7 +258,7 @@ void TBatchRun::AddCliTask(const fs::path& output, TOutputChoices choices,
     CliTasks.push_back(task);
     CreatedFiles.emplace_back();
     TPendingChoices pending;
-    pending.TreeName = choices.TreeName.string();
+    pending.TreeName = std::move(choices.TreeName);
     choices.InputFileName.clear();
     choices.TreeName.clear();
     if (PendingChoices.empty() || !(*PendingChoices.back().Shared == choices))

@@ -142,7 +142,7 @@ private:
     // CliTasks entry's, and the rest is shared with the file before while it is the same.
     struct TPendingChoices {
         std::shared_ptr<const TOutputChoices> Shared; // without the input's and tree's names
-        std::string TreeName;
+        TNamePath TreeName;
     };
     std::deque<TPendingChoices> PendingChoices;
     TLibraryInputs Folders;   // the added folders, walked as the run goes

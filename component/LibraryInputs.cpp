@@ -44,7 +44,7 @@ void NameLibraryOutput(TOutputChoices& choices, const TLibraryInput& input, cons
     if (nameTemplate)
         choices.TreeName = nameTemplate->Expand(tags, input.Relative);
     else if (input.InFolder)
-        choices.TreeName = fs::path(input.Relative).replace_extension();
+        choices.TreeName = NamePathOf(fs::path(input.Relative).replace_extension());
 }
 
 bool NamedAsSoundOrVideo(const fs::path& file) {

@@ -6,11 +6,22 @@
 TWantedOutput BuildOutputName(const TNameParts& parts) {
     const std::string suffix =
         parts.Suffix.empty() ? std::string() : SafeNamePart(parts.Suffix, MaxNamePartBytes / 2);
-    const std::filesystem::path folders = SafeRelativePath(parts.Folders);
-    const std::string name = SafeNamePart(parts.Name, MaxNamePartBytes - suffix.size());
-    return {.Base = (parts.Folder / folders / name).string(),
+    std::filesystem::path base = parts.Folder;
+    for (std::size_t i = 0; i + 1 < parts.Path.size(); ++i)
+        if (!parts.Path[i].empty())
+            base /= SafeNamePart(parts.Path[i]);
+    const std::string name = parts.Path.empty() ? std::string() : parts.Path.back();
+    base /= SafeNamePart(name, MaxNamePartBytes - suffix.size());
+    return {.Base = base.string(),
             .Suffix = suffix,
             .Extension = parts.Extension,
             .Marked = parts.Marked,
             .Replace = parts.Replace};
+}
+
+TNamePath NamePathOf(const std::filesystem::path& relative) {
+    TNamePath path;
+    for (const std::filesystem::path& part : relative.relative_path())
+        path.push_back(part.string());
+    return path;
 }

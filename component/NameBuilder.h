@@ -8,15 +8,18 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
+
+// A place under an output folder as texts, before cleaning: the folders, then the name without
+// extension, as the input, a tree, a template or a piece gives them (a "/" within a part is a
+// character like any other). Empty folders are left out.
+using TNamePath = std::vector<std::string>;
 
 // An output's name as its parts, before cleaning.
 struct TNameParts {
     // Where it goes: the output folder or the input's (a folder of this system, kept as it is).
     std::filesystem::path Folder;
-    // Under Folder: the folders and the name without extension, as the input, a tree, a
-    // template or a piece gives them (a "/" in Name is a character like any other).
-    std::filesystem::path Folders;
-    std::string Name;
+    TNamePath Path; // under Folder
     // After the mark: what tells one output of an input from its others (an audio track's
     // "_2_ger").
     std::string Suffix;
@@ -25,8 +28,11 @@ struct TNameParts {
     bool Replace = false;
 };
 
-// The name whole and valid: each of Folders, Name and the suffix cleaned, the name
-// cut to leave the suffix room within MaxNamePartBytes.
+// The name whole and valid: each part of Path and the suffix cleaned, the name cut to leave the
+// suffix room within MaxNamePartBytes.
 TWantedOutput BuildOutputName(const TNameParts& parts);
+
+// The parts of a relative path of this system (an input's place under an added folder).
+TNamePath NamePathOf(const std::filesystem::path& relative);
 
 #endif

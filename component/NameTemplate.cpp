@@ -188,9 +188,8 @@ std::optional<TNameTemplate> TNameTemplate::Parse(const std::string& text, std::
     return parsed;
 }
 
-fs::path TNameTemplate::Expand(const TTagMap& tags, const fs::path& relativeInput) const {
-    // Parts are built whole and made safe one by one; only the template's own "/" and the
-    // input's own folders ({dir}) separate them.
+TNamePath TNameTemplate::Expand(const TTagMap& tags, const fs::path& relativeInput) const {
+    // Only the template's own "/" and the input's own folders ({dir}) separate the parts.
     std::vector<std::string> parts(1);
     const fs::path folders = relativeInput.parent_path();
     std::set<int> hidden; // the sections with a field that is not present
@@ -218,9 +217,6 @@ fs::path TNameTemplate::Expand(const TTagMap& tags, const fs::path& relativeInpu
                 parts.back() += c;
         }
     }
-    fs::path path;
-    for (const std::string& part : parts)
-        if (!part.empty())
-            path /= SafeNamePart(part);
-    return path.empty() ? fs::path(SafeNamePart(relativeInput.stem().string())) : path;
+    std::erase(parts, std::string());
+    return parts.empty() ? TNamePath{relativeInput.stem().string()} : parts;
 }

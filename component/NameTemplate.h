@@ -1,12 +1,12 @@
 // Output names from an input's tags and path: a template such as
 // "{albumartist}/{album}/<{disc}->{track:02} {title}" becomes a path under the output folder. A
 // section in "<" ">" is left out unless each of its fields is present (the disc number only on
-// albums of more than one disc). Tag values never add folders or leave the output folder: what
-// a file system refuses becomes "_".
+// albums of more than one disc). Tag values never add folders: each stays within its part, which
+// the name builder cleans.
 #ifndef SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 #define SOUNDPICK_COMPONENT_NAMETEMPLATE_H
 
-#include "component/SafeName.h"
+#include "component/NameBuilder.h"
 
 #include <filesystem>
 #include <map>
@@ -29,11 +29,10 @@ public:
     // an unmatched or nested "<" section.
     static std::optional<TNameTemplate> Parse(const std::string& text, std::string& error);
 
-    // The output path (relative, without extension) for an input at relativeInput under its
-    // added folder (just its name for a file added by itself). Missing tags take their stated
-    // fallback (FieldFallback).
-    std::filesystem::path Expand(const TTagMap& tags,
-                                 const std::filesystem::path& relativeInput) const;
+    // The output's place (without extension, not yet cleaned) for an input at relativeInput
+    // under its added folder (just its name for a file added by itself). Missing tags take
+    // their stated fallback (FieldFallback).
+    TNamePath Expand(const TTagMap& tags, const std::filesystem::path& relativeInput) const;
 
 private:
     // A piece of the template: literal text (with "/" between folders) or a field.

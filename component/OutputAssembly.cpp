@@ -1,8 +1,6 @@
 // The output option assembly: format rules, number fields, clip and output file name.
 #include "component/OutputAssembly.h"
 
-#include "component/NameBuilder.h"
-
 #include <algorithm>
 #include <limits>
 #include <map>
@@ -23,11 +21,11 @@ bool InTree(const TOutputChoices& choices) {
 
 // Where the output goes and its name under there, before cleaning: its place in the tree, or
 // the input's name beside the input or in the output folder.
-std::pair<TPathFileName, TPathFileName> OutputPlace(const TOutputChoices& choices) {
+std::pair<TPathFileName, TNamePath> OutputPlace(const TOutputChoices& choices) {
     const TPathFileName& input = choices.InputFileName;
     if (InTree(choices))
         return {*choices.OutputFolder, choices.TreeName};
-    return {choices.OutputFolder.value_or(input.parent_path()), input.stem()};
+    return {choices.OutputFolder.value_or(input.parent_path()), {input.stem().string()}};
 }
 
 // The fields a format sets on the output record, over what the choices set.
@@ -115,10 +113,9 @@ std::optional<TClipMs> ChosenClipMs(const TOutputChoices& choices) {
 }
 
 TWantedOutput WantedOutputFor(const TOutputChoices& choices) {
-    const auto [folder, relative] = OutputPlace(choices);
+    const auto [folder, path] = OutputPlace(choices);
     return BuildOutputName({.Folder = folder,
-                            .Folders = relative.parent_path(),
-                            .Name = relative.filename().string(),
+                            .Path = path,
                             .Suffix = choices.NameSuffix,
                             .Extension = OutputExtension(choices),
                             .Marked = !InTree(choices),

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
 #define SOUNDPICK_COMPONENT_OUTPUTASSEMBLY_H
 
+#include "component/NameBuilder.h"
 #include "component/OptionRecords.h"
 #include "component/OutputFormats.h"
 #include "component/OutputNaming.h"
@@ -82,7 +83,7 @@ struct TOutputChoices {
     // With an output folder: the output's path under it without extension (the input's place in
     // an added folder's tree, or a name template's), named without "_(new)". Empty: the usual
     // naming.
-    TPathFileName TreeName;
+    TNamePath TreeName;
     // Put into the name after its mark, before the check for a free name: what tells one
     // output of the input from its others (an audio track's "_2_ger"). Empty: none.
     std::string NameSuffix;

@@ -40,8 +40,7 @@ TPathFileName NewOutputName(const std::string& base, const std::string& extensio
                             const std::string& suffix) {
     const TPathFileName path = base;
     return OutputName(BuildOutputName({.Folder = path.parent_path(),
-                                       .Folders = {},
-                                       .Name = path.filename().string(),
+                                       .Path = {path.filename().string()},
                                        .Suffix = suffix,
                                        .Extension = extension}),
                       MarkText(number));

@@ -49,18 +49,18 @@ void NamePiece(const TPathFileName& folders, int number, const std::string& titl
     const std::optional<TNameTemplate> nameTemplate =
         choices.NameTemplateText.empty() ? std::nullopt
                                          : TNameTemplate::Parse(choices.NameTemplateText, error);
-    const TPathFileName named = nameTemplate
-                                    ? nameTemplate->Expand(fields, choices.InputFileName.filename())
-                                    : TPathFileName();
+    TNamePath path = NamePathOf(folders);
+    if (nameTemplate)
+        path = nameTemplate->Expand(fields, choices.InputFileName.filename());
+    else
+        path.push_back(NumberedTitle(number, title));
     choices.ClaimedNames = claimed;
-    task.Wanted = BuildOutputName(
-        {.Folder = OutputFolderOf(choices),
-         .Folders = nameTemplate ? named.parent_path() : folders,
-         .Name = nameTemplate ? named.filename().string() : NumberedTitle(number, title),
-         .Suffix = {},
-         .Extension = OutputExtension(choices),
-         .Marked = false,
-         .Replace = choices.Overwrite});
+    task.Wanted = BuildOutputName({.Folder = OutputFolderOf(choices),
+                                   .Path = path,
+                                   .Suffix = {},
+                                   .Extension = OutputExtension(choices),
+                                   .Marked = false,
+                                   .Replace = choices.Overwrite});
     task.OutputFileName = FreeOutputName(task.Wanted, claimed);
     claimed.push_back(task.OutputFileName);
 }

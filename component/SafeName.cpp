@@ -52,11 +52,3 @@ std::string SafeNamePart(const std::string& text, std::size_t maxBytes) {
         name[i - 1] = '_';
     return name.empty() ? "_" : name;
 }
-
-std::filesystem::path SafeRelativePath(const std::filesystem::path& relative) {
-    std::filesystem::path safe;
-    for (const std::filesystem::path& part : relative.relative_path())
-        if (!part.empty())
-            safe /= SafeNamePart(part.string());
-    return safe;
-}

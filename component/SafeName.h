@@ -6,7 +6,6 @@
 #define SOUNDPICK_COMPONENT_SAFENAME_H
 
 #include <cstddef>
-#include <filesystem>
 #include <string>
 
 // The bytes a cleaned name part keeps at most: a file name of 255 bytes still has room for the
@@ -19,8 +18,5 @@ inline constexpr std::size_t MaxNamePartBytes = 200;
 // for a device ("CON", "nul.txt", "COM1", ... get a "_" in front). An empty name becomes "_";
 // a longer one is cut to maxBytes at a character boundary.
 std::string SafeNamePart(const std::string& text, std::size_t maxBytes = MaxNamePartBytes);
-
-// Each folder and the name of a relative path through SafeNamePart; empty parts are left out.
-std::filesystem::path SafeRelativePath(const std::filesystem::path& relative);
 
 #endif

@@ -1,8 +1,8 @@
-// The same-stem ranks: one sorted listing per folder, grouped by cleaned stem.
+// The same-stem ranks: one sorted listing per folder, grouped by the stem as names are built.
 #include "component/SameStemRanks.h"
 
 #include "component/FolderWalk.h"
-#include "component/SafeName.h"
+#include "component/NameBuilder.h"
 
 #include <algorithm>
 
@@ -13,6 +13,13 @@ namespace {
 bool Contains(const fs::path& folder, const fs::path& inner) {
     return std::mismatch(folder.begin(), folder.end(), inner.begin(), inner.end()).first ==
            folder.end();
+}
+
+// A file's stem as the output's name is built from it: "a:b" and "a_b" meet.
+std::string BuiltStem(const fs::path& name) {
+    TNameParts parts;
+    parts.Path = {name.stem().string()};
+    return BuildOutputName(parts).Base;
 }
 
 } // namespace
@@ -32,8 +39,7 @@ const TSameStemRanks::TStems& TSameStemRanks::Listed(const fs::path& folder) {
               [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
     TStems& stems = Folders[folder];
     for (const fs::path& name : names)
-        // As the output's name is cleaned: "a:b" and "a_b" meet.
-        stems[SafeNamePart(name.stem().string())].push_back(name);
+        stems[BuiltStem(name)].push_back(name);
     return stems;
 }
 
@@ -41,7 +47,7 @@ int TSameStemRanks::Rank(const fs::path& input,
                          const std::function<bool(const fs::path&)>& makesOutput) {
     const fs::path folder = input.parent_path();
     const TStems& stems = Listed(folder);
-    const auto group = stems.find(SafeNamePart(input.stem().string()));
+    const auto group = stems.find(BuiltStem(input));
     if (group == stems.end())
         return 0;
     const fs::path name = input.filename();

@@ -69,8 +69,7 @@ TEST(OutputNaming, FirstFreeName) {
         for (const std::string& name : c.Claimed)
             claimed.push_back(folder / name);
         const TWantedOutput wanted = BuildOutputName({.Folder = folder.Path(),
-                                                      .Folders = {},
-                                                      .Name = "x",
+                                                      .Path = {"x"},
                                                       .Suffix = c.Suffix,
                                                       .Extension = ".mp3",
                                                       .Marked = c.Marked,
@@ -123,7 +122,9 @@ TEST(OutputNaming, OneCleanerForEveryNamePart) {
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(SafeNamePart(text), expected) << text;
-    EXPECT_EQ(SafeRelativePath("a:b/CON/x?.flac"), TPathFileName("a_b/_CON/x_.flac"));
+    TNameParts tree;
+    tree.Path = NamePathOf("a:b/CON/x?");
+    EXPECT_EQ(BuildOutputName(tree).Base, "a_b/_CON/x_");
 }
 
 // A batch finds the names its other tasks claimed by the start of the name an output wants: that
@@ -141,7 +142,7 @@ TEST(OutputNaming, WantedNameStartsTheNameGiven) {
         choices.NameSuffix = suffix;
         if (std::string(input).starts_with("tree")) {
             choices.OutputFolder = folder / "out";
-            choices.TreeName = TPathFileName(input).replace_extension();
+            choices.TreeName = NamePathOf(TPathFileName(input).replace_extension());
         }
         const std::string name = OutputFileNameFor(choices).string();
         EXPECT_TRUE(name.starts_with(WantedOutputFor(choices).Base)) << name;
