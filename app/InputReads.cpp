@@ -99,8 +99,7 @@ TReadyPlan MakeReady(const TOutputPlan& plan, const TOutputChoices& whole, int64
     TReadyPlan ready;
     ready.Warnings = plan.Warnings;
     // The tree's folders are made with the outputs; the pictures make theirs.
-    if (plan.Images)
-        CopyAlbumImages(plan.Images->From, plan.Images->To);
+    CopyImages(plan.Images);
     for (const TPlannedOutput& output : plan.Outputs)
         ready.Outputs.push_back({TFFmpegComponent::PrepareTask(output.Choices, output.Output),
                                  output.Choices.InputFileName,

@@ -175,8 +175,8 @@ bool TBatchRun::AddPlanned(const fs::path& input, const TOutputPlan& plan) {
     for (const std::string& warning : plan.Warnings)
         Reporter.Warning(warning);
     ManifestFailed = ManifestFailed || plan.RecordFailed;
-    if (plan.Images && !Options.DryRun)
-        CopyAlbumImages(plan.Images->From, plan.Images->To);
+    if (!Options.DryRun)
+        CopyImages(plan.Images);
     switch (plan.Verdict) {
     case pvOutputs:
     case pvPlaylist:

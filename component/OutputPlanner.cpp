@@ -417,7 +417,7 @@ void TOutputPlanner::Images(const TOutputChoices& choices, const TPathFileName& 
         return;
     if (use == puAdd)
         ImageFolders.insert(folder);
-    plan.Images = TImageCopy{folder, output.parent_path()};
+    plan.Images = AlbumImages(folder, output.parent_path());
 }
 
 std::string TOutputPlanner::RecordEnded(TOutputRecord record, const TPathFileName& output,

@@ -5,6 +5,7 @@
 #ifndef SOUNDPICK_COMPONENT_OUTPUTPLANNER_H
 #define SOUNDPICK_COMPONENT_OUTPUTPLANNER_H
 
+#include "component/CoverImages.h"
 #include "component/CueCoverage.h"
 #include "component/FFmpegComponent.h"
 #include "component/LibraryInputs.h"
@@ -63,19 +64,14 @@ struct TPlannedOutput {
     std::string Reason;
 };
 
-// An input folder whose pictures go beside its outputs (once per folder).
-struct TImageCopy {
-    TPathFileName From;
-    TPathFileName To;
-};
-
 struct TOutputPlan {
     TPlanVerdict Verdict = pvOutputs;
     std::string Reason; // why there are no outputs
     std::vector<TPlannedOutput> Outputs;
     TPathFileName UpToDateOutput;
     std::vector<TPathFileName> UpToDatePieces; // a cue sheet's tracks done already
-    std::optional<TImageCopy> Images;
+    // The pictures of the input's folder that go beside its outputs (with the folder's first).
+    std::vector<TImageCopy> Images;
     std::vector<std::string> Warnings; // the output folder's record cannot be read or written
     bool RecordFailed = false;         // it could not be written
 };

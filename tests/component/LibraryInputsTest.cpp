@@ -212,12 +212,12 @@ TEST(CoverImages, CopiesPicturesOnce) {
                              "in/01.flac", "in/.thumb.jpg", "out/front.png"})
         Put(folder, file);
     std::ofstream(folder / "out/front.png") << "kept";
-    EXPECT_EQ(CopyFolderImages(folder / "in", folder / "out"), 2);
+    EXPECT_EQ(CopyImages(AlbumImages(folder / "in", folder / "out")), 2);
     for (const char* file : {"cover.jpg", "Folder.JPG", "front.png"})
         EXPECT_TRUE(fs::exists(folder / "out" / file)) << file;
     for (const char* file : {"notes.txt", "01.flac", ".thumb.jpg"})
         EXPECT_FALSE(fs::exists(folder / "out" / file)) << file;
     std::ifstream kept(folder / "out/front.png");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
-    EXPECT_EQ(CopyFolderImages(folder / "in", folder / "out"), 0);
+    EXPECT_EQ(CopyImages(AlbumImages(folder / "in", folder / "out")), 0);
 }

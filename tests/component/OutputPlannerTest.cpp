@@ -57,7 +57,8 @@ struct TPlanCase {
     TPlanRules Rules = {};
     std::vector<std::string> Existing = {}; // files there before ("name<fixture": a copy)
     // Per output: name under the folder, then " [label]", " #stream", " @start",
-    // " copy" (the sound kept as it is), " +pictures from>to"; or the verdict and reason.
+    // " copy" (the sound kept as it is), " +from>to" for each picture; or the verdict and
+    // reason.
     std::vector<std::string> Expected = {};
 };
 
@@ -86,9 +87,8 @@ std::string Describe(const TOutputPlan& plan, const fs::path& root) {
         if (choices.Format == fmCopy)
             text += " copy";
     }
-    if (plan.Images)
-        text += " +pictures " + Relative(plan.Images->From, root) + ">" +
-                Relative(plan.Images->To, root);
+    for (const TImageCopy& image : plan.Images)
+        text += " +" + Relative(image.From, root) + ">" + Relative(image.To, root);
     return text;
 }
 
@@ -188,9 +188,26 @@ TEST(OutputPlanner, PlansEveryKindOfInput) {
          {{"lib/Artist/Album/01 x.flac", Sound()}, {"lib/Artist/Album/02 y.flac", Sound()}},
          out([](TOutputChoices& c) { c.CopyImages = true; }),
          {},
-         {},
-         {"out/Artist/Album/01 x.mp3 +pictures lib/Artist/Album>out/Artist/Album",
+         {"lib/Artist/Album/cover.jpg", "lib/Artist/Album/notes.txt"},
+         {"out/Artist/Album/01 x.mp3 +lib/Artist/Album/cover.jpg>out/Artist/Album/cover.jpg",
           "out/Artist/Album/02 y.mp3"}},
+        {"a disc folder's pictures and its album's above it",
+         {{"lib/Album/CD1/01.flac", Sound()}},
+         out([](TOutputChoices& c) { c.CopyImages = true; }),
+         {},
+         {"lib/Album/front.png", "lib/Album/CD1/disc.jpg"},
+         {"out/Album/CD1/01.mp3 +lib/Album/CD1/disc.jpg>out/Album/CD1/disc.jpg "
+          "+lib/Album/front.png>out/Album/front.png"}},
+        {"a template's folders take the disc's and the album's pictures",
+         {{"lib/Album/CD1/01.flac", Sound(), {{"album", "A"}}}},
+         out([](TOutputChoices& c) {
+             c.CopyImages = true;
+             c.NameTemplateText = "{album}/{filename}";
+         }),
+         {},
+         {"lib/Album/front.png", "lib/Album/CD1/disc.jpg"},
+         {"out/A/01.mp3 +lib/Album/CD1/disc.jpg>out/A/disc.jpg "
+          "+lib/Album/front.png>out/A/front.png"}},
         {"siblings a tree names alike, by their place",
          {{"lib/A/s.wav", Sound("pcm_s16le")}, {"lib/A/s.flac", Sound()}},
          out(),
