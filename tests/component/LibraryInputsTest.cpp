@@ -32,7 +32,10 @@ std::vector<std::string> WalkAll(TLibraryInputs& inputs) {
 
 // A template's place as the name builder makes it whole.
 std::string Built(const TNamePath& path) {
-    return BuildOutputName({.Path = path, .Marked = false}).Base;
+    TNameParts parts;
+    parts.Path = path;
+    parts.Marked = false;
+    return BuildOutputName(parts).Base;
 }
 
 } // namespace
