@@ -103,6 +103,7 @@ TReadyPlan MakeReady(const TOutputPlan& plan, const TOutputChoices& whole, int64
     for (const TPlannedOutput& output : plan.Outputs)
         ready.Outputs.push_back({TFFmpegComponent::PrepareTask(output.Choices, output.Output),
                                  output.Choices.InputFileName,
-                                 PieceSizeBytes(output.Choices, whole, wholeSizeBytes)});
+                                 PieceSizeBytes(output.Choices, whole, wholeSizeBytes),
+                                 output.Record});
     return ready;
 }

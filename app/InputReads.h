@@ -54,6 +54,7 @@ struct TReadyOutput {
     TPreparedTask Task;
     TPathFileName Input;
     int64_t SizeBytes = -1;
+    std::optional<TOutputRecord> Record;
 };
 struct TReadyPlan {
     std::vector<std::string> Warnings;

@@ -172,7 +172,7 @@ void TfrmMain::AddTask(TReadyOutput output) {
         return;
     }
     Rows->AddTask(FromPath(output.Input), added.LengthMs, output.SizeBytes,
-                  FromPath(added.OutputFileName));
+                  FromPath(added.OutputFileName), std::move(output.Record));
     mmoLog->AppendWithBlankLines(QStringLiteral("***File has been added to convert list."));
     UpdateCommands();
 }

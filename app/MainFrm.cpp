@@ -61,6 +61,9 @@ TfrmMain::TfrmMain(QWidget* parent)
             StopAdding();
         ShowException(std::runtime_error(what));
     });
+    Recorder = std::make_unique<TInputReader>([this](const std::string& what) {
+        mmoLog->AppendWithBlankLines(QString::fromStdString("***" + what));
+    });
     GainPass = std::make_unique<TGainPass>(
         this, [this](const TGainPass::TWritten& written) { GainPassEnded(written); });
     Relay = new TTaskEventRelay(
@@ -98,7 +101,8 @@ TfrmMain::TfrmMain(QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-    Reader.reset();   // no result comes to a window going away
+    Reader.reset(); // no result comes to a window going away
+    Recorder.reset();
     GainPass.reset(); // its worker measures with the libraries the component holds
     GetLogger()->SetOnLog(nullptr);
     Component->DetachEvents();
@@ -485,17 +489,18 @@ void TfrmMain::ApplyProgress(int AIndex, const TProgressInfo& progress) {
 
 void TfrmMain::ApplyTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage) {
     if (AIndex < 0) {
-        // The run goes on while ReplayGain's album pass writes its tags; its end ends the run.
-        if (GainPass->Running())
-            return;
-        if (GainPass->Start())
-            UpdateRunStatus();
+        // The album pass writes into outputs whose records are still being read back: it waits
+        // for them.
+        if (Recorder->Busy())
+            Recorder->Read([] { return 0; }, [this](int) { EndTasks(); });
         else
-            EndRun();
+            EndTasks();
         return;
     }
     Rows->ApplyEnd(AIndex, AEnd, QString::fromStdString(AMessage));
     const TTaskResult result = Component->TaskResult(AIndex);
+    if (IsFinished(AEnd))
+        RecordFinished(AIndex, result);
     if (IsFinished(AEnd) && result.GainPlaceholders)
         GainPass->Add(result.InputFileName, result.OutputFileName);
     if (IsFinished(AEnd) && !result.WarningSummary.empty())
@@ -510,6 +515,32 @@ void TfrmMain::ApplyTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMes
         mmoLog->AppendWithBlankLines(
             QStringLiteral("***%1 failed: %2")
                 .arg(Rows->Cell(AIndex, tcInput), QString::fromStdString(AMessage)));
+}
+
+void TfrmMain::RecordFinished(int row, const TTaskResult& result) {
+    std::optional<TOutputRecord> record = Rows->Record(row);
+    if (!record)
+        return;
+    record->Entry.Complete = true;
+    Recorder->Read(
+        [record = std::move(*record), output = result.OutputFileName] {
+            TOutputManifest manifest(record.Folder);
+            return RecordOutput(manifest, record.Entry, output);
+        },
+        [this](const std::string& error) {
+            if (!error.empty())
+                mmoLog->AppendWithBlankLines(QString::fromStdString("***" + error));
+        });
+}
+
+void TfrmMain::EndTasks() {
+    // The run goes on while ReplayGain's album pass writes its tags; its end ends the run.
+    if (GainPass->Running())
+        return;
+    if (GainPass->Start())
+        UpdateRunStatus();
+    else
+        EndRun();
 }
 
 void TfrmMain::EndRun() {

@@ -159,6 +159,10 @@ private:
 
     void ApplyProgress(int AIndex, const TProgressInfo& progress);
     void ApplyTerminate(int AIndex, TTaskEnd AEnd, const std::string& AMessage);
+    // A finished task's output goes into its output folder's record, as soundpick-cli's do.
+    void RecordFinished(int row, const TTaskResult& result);
+    // After the run's last task: ReplayGain's album pass, or the run's end.
+    void EndTasks();
     void EndRun();
     // What the album pass wrote, in the log; then the run ends.
     void GainPassEnded(const TGainPass::TWritten& written);
@@ -166,6 +170,9 @@ private:
     std::unique_ptr<TFFmpegComponent> Component; // Tessel
     // Reads the files being added, off the window's thread.
     std::unique_ptr<TInputReader> Reader;
+    // Writes the ended tasks' outputs into their output folders' records, off the window's thread
+    // (the record reads each output back); never cancelled with the adding.
+    std::unique_ptr<TInputReader> Recorder;
     std::unique_ptr<TMainActions> Commands;
     TTaskEventRelay* Relay = nullptr;
     // ReplayGain's album pass over the run's outputs, once the run's tasks have ended.

@@ -79,7 +79,7 @@ QString TTaskListModel::FailedText(const QString& message) {
 }
 
 void TTaskListModel::AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
-                             const QString& outputFile) {
+                             const QString& outputFile, std::optional<TOutputRecord> record) {
     TRow row;
     row.Cells[tcInput] = QFileInfo(inputFile).fileName();
     row.Cells[tcTotalTime] = ClockText(lengthMs);
@@ -88,6 +88,7 @@ void TTaskListModel::AddTask(const QString& inputFile, int64_t lengthMs, int64_t
     row.OutputFolder = WithTrailingSlash(QFileInfo(outputFile).path());
     row.OutputFile = outputFile;
     row.LengthMs = lengthMs;
+    row.Record = std::move(record);
     beginInsertRows({}, RowCount(), RowCount());
     Rows.append(row);
     endInsertRows();

@@ -4,6 +4,7 @@
 #ifndef SOUNDPICK_APP_TASKLISTMODEL_H
 #define SOUNDPICK_APP_TASKLISTMODEL_H
 
+#include "component/OutputManifest.h"
 #include "component/TaskResult.h"
 #include "engine/ProgressReport.h"
 
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 enum TTaskColumn {
     tcInput,
@@ -53,9 +55,10 @@ public:
     static QString FailedText(const QString& message);
 
     // A new, waiting row: the input's name part, the length its output will have (ms; -1 when
-    // unknown), the input's size and the output's full name.
+    // unknown), the input's size and the output's full name, and what its output folder's record
+    // is to say of the output once the task ends (none outside an output folder).
     void AddTask(const QString& inputFile, int64_t lengthMs, int64_t fileSizeBytes,
-                 const QString& outputFile);
+                 const QString& outputFile, std::optional<TOutputRecord> record = {});
     void RemoveTask(int row);
     // The output name the row's task took when it started.
     void SetOutputFile(int row, const QString& outputFile);
@@ -69,6 +72,7 @@ public:
     QString OutputFolder(int row) const { return Rows.at(row).OutputFolder; }
     QString OutputFile(int row) const { return Rows.at(row).OutputFile; }
     bool IsConverted(int row) const { return Rows.at(row).Converted; }
+    const std::optional<TOutputRecord>& Record(int row) const { return Rows.at(row).Record; }
     TRowState State(int row) const { return Rows.at(row).State; }
     int WaitingCount() const;
     // The row ended stopped or failed (false for no row).
@@ -114,6 +118,7 @@ private:
         QString EndMessage;    // the engine's whole message of a failed or stopped task
         QString WarningSummary, WarningMessage;
         QString LoudnessText;
+        std::optional<TOutputRecord> Record;
     };
     bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }
     void SetCell(int row, int column, const QString& text);

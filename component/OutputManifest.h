@@ -34,6 +34,12 @@ struct TManifestEntry {
     bool Complete = true;
 };
 
+// What an output folder's record is to say of an output once its task ends.
+struct TOutputRecord {
+    std::filesystem::path Folder;
+    TManifestEntry Entry;
+};
+
 class TOutputManifest {
 public:
     // The file's name in an output folder.

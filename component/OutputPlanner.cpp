@@ -233,7 +233,7 @@ void TOutputPlanner::PlanRecordedPiece(TOutputManifest& manifest, TPieceTask& pi
     TManifestEntry entry{
         manifest.Relative(output), input.string(), settings, StampOf(input), -1, {}};
     plan.Outputs.push_back({choices, output, piece.Label,
-                            TOutputRecord{&manifest, std::move(entry)}, std::move(reason)});
+                            TOutputRecord{manifest.Folder(), std::move(entry)}, std::move(reason)});
 }
 
 // Beside the input, or in an output folder without a record: the "_(new)" names; with the
@@ -305,8 +305,8 @@ TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices
         choices.ClaimedNames.clear();
         entry.Output = manifest.Relative(output);
     }
-    plan.Outputs.push_back(
-        {choices, output, "", TOutputRecord{&manifest, std::move(entry)}, std::move(reason)});
+    plan.Outputs.push_back({choices, output, "", TOutputRecord{manifest.Folder(), std::move(entry)},
+                            std::move(reason)});
     return plan;
 }
 
@@ -315,7 +315,7 @@ TOutputPlan TOutputPlanner::PassOver(TOutputManifest& manifest, const TManifestE
                                      const TPathFileName& output, TPlanUse use) {
     TOutputPlan plan = UpToDate(output);
     if (use == puAdd)
-        if (std::string error = Record(manifest, entry, output); !error.empty()) {
+        if (std::string error = RecordOutput(manifest, entry, output); !error.empty()) {
             plan.Warnings.push_back(std::move(error));
             plan.RecordFailed = true;
         }
@@ -422,12 +422,15 @@ void TOutputPlanner::Images(const TOutputChoices& choices, const TPathFileName& 
 
 std::string TOutputPlanner::RecordEnded(TOutputRecord record, const TPathFileName& output,
                                         bool complete) {
+    std::unique_ptr<TOutputManifest>& manifest = Manifests[record.Folder];
+    if (!manifest)
+        manifest = std::make_unique<TOutputManifest>(record.Folder);
     record.Entry.Complete = complete;
-    return Record(*record.Manifest, std::move(record.Entry), output);
+    return RecordOutput(*manifest, std::move(record.Entry), output);
 }
 
-std::string TOutputPlanner::Record(TOutputManifest& manifest, TManifestEntry entry,
-                                   const TPathFileName& output) {
+std::string RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
+                         const TPathFileName& output) {
     entry.Output = manifest.Relative(output);
     entry.OutputStamp = StampOf(output);
     entry.WrittenUs = ReadWrittenSound(output, 0, rbDecodeSound).LengthUs;

@@ -48,12 +48,6 @@ enum TPlanVerdict {
     pvUpToDate    // its output is done already (Output in UpToDateOutput)
 };
 
-// What the output folder's record says of an output once its task ends.
-struct TOutputRecord {
-    TOutputManifest* Manifest = nullptr; // the planner's
-    TManifestEntry Entry;
-};
-
 struct TPlannedOutput {
     TOutputChoices Choices; // its input, sound stream, clip or piece and tags
     TPathFileName Output;   // its final name
@@ -100,6 +94,11 @@ std::optional<TOutputPlan> ProbeVerdict(const TLibraryInput& input, const TProbe
 // converts.
 void TakeProbe(const TPathFileName& input, const TProbedInput& probed, const std::string& track,
                TOutputChoices& choices);
+
+// Records an output in the folder's record with the output as its run left it (its stamp and
+// its sound's length read back); "" or why the record could not be written.
+std::string RecordOutput(TOutputManifest& manifest, TManifestEntry entry,
+                         const TPathFileName& output);
 
 // Whether a plan only looks (the options dialog's preview) or is carried out.
 enum TPlanUse { puAdd, puPreview };
@@ -149,8 +148,6 @@ private:
     TOutputManifest* ManifestFor(const TOutputChoices& choices, TOutputPlan& plan);
     void Images(const TOutputChoices& choices, const TPathFileName& output, TOutputPlan& plan,
                 TPlanUse use);
-    std::string Record(TOutputManifest& manifest, TManifestEntry entry,
-                       const TPathFileName& output);
 
     TPlanRules Rules;
     TClaimedNames Claimed;

@@ -10,6 +10,7 @@
 #include "TaskListModel.h"
 
 #include "component/FFmpegTask.h"
+#include "component/OutputManifest.h"
 #include "ffbind/FFUtils.h"
 #include "ffbind/FileIdentity.h"
 #include "support/TestMedia.h"
@@ -269,6 +270,14 @@ private slots:
                        .toDouble()),
             2);
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/.hidden")));
+        // In the output folder's record, as soundpick-cli's outputs: a later --update knows them.
+        TOutputManifest record(ToPath(out));
+        QCOMPARE(QString::fromStdString(record.Load()), QString());
+        for (const QString name : {QStringLiteral("/A/01"), QStringLiteral("/B/01")}) {
+            const TManifestEntry* entry = record.ForOutput(ToPath(out + name + ".mp3"));
+            QVERIFY2(entry && entry->Complete && entry->WrittenUs > 0, qPrintable(name));
+            QCOMPARE(QString::fromStdString(entry->Input), in + name + ".wav");
+        }
         QCOMPARE(Buttons().menuAddFolder->text(), QStringLiteral("Add &Folder…"));
         QVERIFY(Buttons().btnAddFolder->isEnabled() && Buttons().menuAddFolder->isEnabled());
     }
