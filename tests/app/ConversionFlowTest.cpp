@@ -273,7 +273,7 @@ private slots:
         // In the output folder's record, as soundpick-cli's outputs: a later --update knows them.
         TOutputManifest record(ToPath(out));
         QCOMPARE(QString::fromStdString(record.Load()), QString());
-        for (const QString name : {QStringLiteral("/A/01"), QStringLiteral("/B/01")}) {
+        for (const QString& name : {QStringLiteral("/A/01"), QStringLiteral("/B/01")}) {
             const TManifestEntry* entry = record.ForOutput(ToPath(out + name + ".mp3"));
             QVERIFY2(entry && entry->Complete && entry->WrittenUs > 0, qPrintable(name));
             QCOMPARE(QString::fromStdString(entry->Input), in + name + ".wav");
