@@ -43,6 +43,15 @@ bool HasSound(const TFFmpeg& task) {
     return false;
 }
 
+// Frees a task taken out of the list. One still opening its files is let go instead: its own
+// thread frees it once the open returns, so that nothing waits for an input that may never
+// answer (a share that hangs, a pipe no one writes to).
+void FreeTask(TTaskPtr task) {
+    if (task && task->LetGoWhileOpening(task))
+        return;
+    task.reset();
+}
+
 std::vector<THookTimeRange> HookRanges(const std::vector<THookPeriodUs>& periods) {
     std::vector<THookTimeRange> ranges;
     for (const auto& [startUs, endUs] : periods)
@@ -63,7 +72,9 @@ TCustomFFmpegComponent::~TCustomFFmpegComponent() {
         auto guard = LockServingMainThread(EventLock);
         TasksToStart = 0;
     }
-    Tasks->ExtractAll(); // each task is stopped and waited for as it is freed
+    // Each task is stopped and waited for as it is freed, but for one still opening its files.
+    for (TTaskPtr& task : Tasks->ExtractAll())
+        FreeTask(std::move(task));
     Delivery.reset();
     ProbeObject.reset();
 }
@@ -131,7 +142,7 @@ TPreparedTask TCustomFFmpegComponent::PrepareTask(const TOutputChoices& choices,
     try {
         if (!Loader().LibsLoaded(DefaultLibraries))
             throw FFmpegException("The FFmpeg libraries are not loaded");
-        OpenInput(*task, 0); // the start sets the flags the component has then
+        OpenInput(*task); // the start sets the preview flags the component has then
     } catch (const std::exception& error) {
         added.ErrorText = "***File open error: " + OneLineText(error.what());
         return prepared;
@@ -221,15 +232,19 @@ bool TCustomFFmpegComponent::SetTaskOutput(int index, const TPathFileName& fileN
 }
 
 void TCustomFFmpegComponent::OpenTaskInput(TFFmpeg& task) {
-    OpenInput(task, static_cast<uint8_t>((PreviewFlag ? PreviewBit : 0) |
-                                         (PreviewBitmapFlag ? PreviewBitmapBit : 0)));
+    task.Reset();
+    task.PreviewFlags = PreviewFlags();
+    OpenInput(task);
 }
 
-void TCustomFFmpegComponent::OpenInput(TFFmpeg& task, uint8_t previewFlags) {
-    task.Reset();
+uint8_t TCustomFFmpegComponent::PreviewFlags() const {
+    return static_cast<uint8_t>((PreviewFlag ? PreviewBit : 0) |
+                                (PreviewBitmapFlag ? PreviewBitmapBit : 0));
+}
+
+void TCustomFFmpegComponent::OpenInput(TFFmpeg& task) {
+    task.ResetSetUp();
     task.Options().SetVerbose(Verbosity);
-    task.PreviewFlags =
-        static_cast<uint8_t>((task.PreviewFlags & ~(PreviewBit | PreviewBitmapBit)) | previewFlags);
     if (task.InputRecordGiven)
         task.ApplyInputOptions(task.InputOptions);
     if (!task.OpenInputFile(task.InputOptions.FileName))
@@ -273,11 +288,11 @@ void TCustomFFmpegComponent::SetUpOutput(TFFmpeg& task, TOutputCreation creation
     }
 }
 
-void TCustomFFmpegComponent::OpenTaskFiles(TFFmpeg& task) {
+void TCustomFFmpegComponent::OpenTaskFiles(TFFmpeg& task, TCustomFFmpegComponent* hookOwner) {
     for (;;) {
-        OpenTaskInput(task);
+        OpenInput(task);
         try {
-            SetUpTaskOutput(task, ocCreate);
+            SetUpOutput(task, ocCreate, hookOwner);
             return;
         } catch (const FFmpegException&) {
             // The engine never renames: a name taken since the task was named gives way here,
@@ -298,12 +313,12 @@ void TCustomFFmpegComponent::OpenTaskFiles(TFFmpeg& task) {
 
 void TCustomFFmpegComponent::DeleteTask(int index) {
     // Freed outside the list's lock: a running task reports its end while it is stopped.
-    TTaskPtr task = Tasks->Extract(index);
-    task.reset();
+    FreeTask(Tasks->Extract(index));
 }
 
 void TCustomFFmpegComponent::ClearTaskList() {
-    Tasks->ExtractAll();
+    for (TTaskPtr& task : Tasks->ExtractAll())
+        FreeTask(std::move(task));
     SetLastError("");
     ThreadModeFlag = false;
 }
@@ -495,34 +510,40 @@ void TCustomFFmpegComponent::ReleaseEndedTask(int index) {
 }
 
 void TCustomFFmpegComponent::StartTask(TFFmpeg& task, int pieces) {
-    // The task's files are opened now: the output is created (exclusively, numbered on when
-    // its name was taken meanwhile) and its folder, gone or closed since the task was added,
-    // fails the task with the reason.
-    try {
-        OpenTaskFiles(task);
-    } catch (const std::exception& error) {
-        task.Refuse(error.what());
-        return;
-    }
+    // The task's files are opened on the thread that converts it (the caller's with a thread
+    // count of 0), so that an input that does not answer holds neither the caller nor EventLock:
+    // the output is created (exclusively, numbered on when its name was taken meanwhile) and its
+    // folder, gone or closed since the task was added, fails the task with the reason. The open
+    // touches nothing of the component, which may let the task go meanwhile (see FreeTask).
+    task.OpenFiles = [&task, previewFlags = PreviewFlags(), hookOwner = this] {
+        {
+            auto guard = LockServingMainThread(PreviewLock());
+            task.PreviewFlags = previewFlags;
+        }
+        OpenTaskFiles(task, hookOwner);
+    };
+    task.OnFilesOpen = [this, &task, pieces] { return TaskFilesOpen(task, pieces); };
+    // A task that cannot start has reported its end before StartConvert returns.
+    TServedThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
+                                              static_cast<TConvertPriority>(Priority.load()));
+    if (worker)
+        worker->Start();
+}
+
+bool TCustomFFmpegComponent::TaskFilesOpen(TFFmpeg& task, int pieces) {
     task.NoteCreatedOutput();
     ReportStart(task);
     // A stop asked for by the start's handler: the task ends without running, and its output
     // goes again.
-    if (RunStopped) {
-        task.ReleaseFiles();
-        return;
-    }
+    if (RunStopped)
+        return false;
     task.ProgressIntervalUs = static_cast<int64_t>(ProgressIntervalMs) * 1000;
     // A task's own `split` option wins over the budget.
     if (!SplitEncodingFlag)
         task.Options().SplitPieces = 0;
     else if (task.Options().SplitPieces == 0)
         task.Options().SplitPieces = pieces;
-    // A task that cannot start has reported its end before StartConvert returns.
-    TServedThread* worker = task.StartConvert(ThreadModeFlag ? ctWorkerThread : ctCallerThread,
-                                              static_cast<TConvertPriority>(Priority.load()));
-    if (worker)
-        worker->Start();
+    return true;
 }
 
 void TCustomFFmpegComponent::StopTasks(bool wait) {
@@ -539,8 +560,10 @@ void TCustomFFmpegComponent::StopTasks(bool wait) {
     // A handler would wait for ends that need the lock it holds.
     if (HandlerThread == std::this_thread::get_id())
         wait = false;
+    // Nor does a stop wait for a task still opening its files, whose input may never answer: it
+    // ends, stopped, once its open returns.
     for (const TTaskPtr& task : Tasks->Snapshot())
-        task->Stop(wait ? swWaitForEnd : swNoWait);
+        task->Stop(wait && !task->OpeningFiles() ? swWaitForEnd : swNoWait);
 }
 
 void TCustomFFmpegComponent::PauseTasks() {

@@ -78,9 +78,9 @@ using TProgressEvent = std::function<void(int AIndex, const TProgressInfo& AProg
 // inside StartTasks). A handler may call the component but must not destroy it.
 using TTerminateEvent = std::function<void(int AIndex, TTaskEnd AEnd, const std::string& AMessage)>;
 // A task starts: its output was created under AOutputFileName (the name it was given, or the
-// next free numbered one when another file took that meanwhile). Runs on the thread that starts
-// the task (the caller's, or the worker of a task that ended), inside EventLock, before the
-// task's first progress.
+// next free numbered one when another file took that meanwhile). Runs on the task's worker
+// thread, which opened its files (the caller's with a thread count of 0), inside EventLock,
+// before the task's first progress. A task stopped while it opened its files has none.
 using TStartEvent = std::function<void(int AIndex, const TPathFileName& AOutputFileName)>;
 // Asked before video hooks act on a frame; runs on the task's worker thread.
 using TBeforeHookEvent =
@@ -96,7 +96,8 @@ using TPreviewBitmapEvent =
 class TCustomFFmpegComponent {
 public:
     TCustomFFmpegComponent();
-    // Waits for a handler in progress, then stops and waits for every task and delivery.
+    // Waits for a handler in progress, then stops and waits for every task and delivery; a task
+    // still opening its files is let go (it ends, without events, once the open returns).
     virtual ~TCustomFFmpegComponent();
     TCustomFFmpegComponent(const TCustomFFmpegComponent&) = delete;
     TCustomFFmpegComponent& operator=(const TCustomFFmpegComponent&) = delete;
@@ -134,16 +135,18 @@ public:
     // it).
     bool SetTaskOutput(int index, const TPathFileName& fileName,
                        const TOutputOptions* options = nullptr);
-    // Frees a task (stopping it first if it runs); later tasks move down one index. A run does
-    // not count tasks deleted while it goes on: stop it first (the window refuses to delete
-    // during a run), or its all-done event may not come.
+    // Frees a task (stopping it first if it runs, letting it go while it opens its files as the
+    // destructor does); later tasks move down one index. A run does not count tasks deleted
+    // while it goes on: stop it first (the window refuses to delete during a run), or its
+    // all-done event may not come.
     void DeleteTask(int index);
-    // Frees every task, clears LastErrorText and the thread mode.
+    // Frees every task (as DeleteTask does), clears LastErrorText and the thread mode.
     void ClearTaskList();
 
     // Runs every task that has not run yet (those of an earlier run are passed over): a thread
     // count of 0 converts them one after another on the calling thread and returns when all have
-    // ended; above 0 runs them on worker threads, at most that many at once, and returns at once.
+    // ended; above 0 runs them on worker threads, at most that many at once, and returns at once
+    // (each task's worker opens its files: an input that does not answer holds that one alone).
     // OnTerminate reports each end, then -1 (no event when no task is left to run).
     // With moreToCome (worker threads only) the run also takes tasks added after it began, so
     // that a long batch need not hold every task's open files at once: see JoinAddedTasks.
@@ -168,9 +171,11 @@ public:
     void ReleaseEndedTask(int index);
     // No further task starts; every task is asked to stop (running ones finish their output up
     // to this point, waiting ones report their end without converting). With wait, returns when
-    // all have ended, serving main-thread hand-overs meanwhile. Called from an OnProgress or
-    // OnTerminate handler that runs inside EventLock it does not wait, whatever wait says: the
-    // ends it would wait for need that lock. The ends are then reported after the handler returns.
+    // all have ended, serving main-thread hand-overs meanwhile, but for tasks still opening their
+    // files (an input may never answer): those end without converting once the open returns.
+    // Called from an OnProgress or OnTerminate handler that runs inside EventLock it does not
+    // wait, whatever wait says: the ends it would wait for need that lock. The ends are then
+    // reported after the handler returns.
     void StopTasks(bool wait);
     // Holds every running task between two packets; ResumeTasks lets them go on.
     void PauseTasks();
@@ -242,18 +247,25 @@ private:
     bool EveryTaskEnded() const;
     int WaitingFrom(int index) const;
     void StartTask(TFFmpeg& task, int pieces);
-    // Opens the task's input and creates its output (see StartTask).
-    void OpenTaskFiles(TFFmpeg& task);
+    // Once the task's thread has opened its files: the start's event and the run's settings;
+    // false when the run was stopped meanwhile.
+    bool TaskFilesOpen(TFFmpeg& task, int pieces);
+    // Opens the task's input and creates its output (see StartTask), touching nothing of the
+    // component: hookOwner only goes into the hook handlers.
+    static void OpenTaskFiles(TFFmpeg& task, TCustomFFmpegComponent* hookOwner);
     // Set the task's engine up afresh from its records, raising with the reason: a reset
     // engine with the input open; then, once the output is set, the output created (with
     // ocCheckOnly only checked that it could be).
     void OpenTaskInput(TFFmpeg& task);
     void SetUpTaskOutput(TFFmpeg& task, TOutputCreation creation);
-    // The two above for a task of no component yet: its preview flags given, its hook
-    // handlers calling hookOwner's (none when null: a check never calls them).
-    static void OpenInput(TFFmpeg& task, uint8_t previewFlags);
+    // The two above for any task, on any thread: the set-up alone afresh (the run's state and
+    // the preview flags stay), the hook handlers calling hookOwner's (none when null: a check
+    // never calls them).
+    static void OpenInput(TFFmpeg& task);
     static void SetUpOutput(TFFmpeg& task, TOutputCreation creation,
                             TCustomFFmpegComponent* hookOwner);
+    // The preview flags a task takes from the component's properties.
+    uint8_t PreviewFlags() const;
     void ReportStart(TFFmpeg& task);
     // Call inside EventLock. The pieces a starting task encodes its sound in at once.
     int PiecesPerTask() const;

@@ -85,13 +85,18 @@ TCustomFFmpeg::~TCustomFFmpeg() {
 }
 
 void TCustomFFmpeg::InitDefaults() {
-    static_cast<TOptionState&>(*this) = TOptionState{};
-    UseVideoFilters = false;
+    InitSetUpDefaults();
     ErrorOccurred = false;
     ConvertThread = nullptr;
     PreviewFlags = 0;
-    MissingEffectsLogged.clear();
     InitRunDefaults();
+}
+
+void TCustomFFmpeg::InitSetUpDefaults() {
+    static_cast<TOptionState&>(*this) = TOptionState{};
+    UseVideoFilters = false;
+    MissingEffectsLogged.clear();
+    JoinMode = false;
 }
 
 void TCustomFFmpeg::Reset() {
@@ -99,12 +104,18 @@ void TCustomFFmpeg::Reset() {
         return;
     CloseAll();
     InitDefaults();
-    JoinMode = false;
     Running = false;
     StopRequested = false;
     Finished = false;
     Terminated = false;
-    RecordingTimeMs = -1;
+    CreateOptionContexts();
+}
+
+void TCustomFFmpeg::ResetSetUp() {
+    if (!Loader().LibsLoaded(DefaultLibraries))
+        return;
+    CloseAll();
+    InitSetUpDefaults();
     CreateOptionContexts();
 }
 

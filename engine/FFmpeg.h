@@ -23,6 +23,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     // Clears the engine for reuse before a task's options are applied and creates the option
     // contexts. Does nothing while the libraries are not loaded.
     void Reset();
+    // The same for the set-up alone (options, files, hooks), keeping the run's state and the
+    // preview flags: a run's own thread may set its files up afresh (see OpenFiles).
+    void ResetSetUp();
     // Releases everything a conversion acquired (files, contexts, buffers). Safe to repeat.
     void CloseAll();
 
@@ -118,6 +122,21 @@ public:
     void Resume();
     void RequestStop(TStopWait Wait);
     void Stop(TStopWait Wait);
+    // When set, the run opens its files on its own thread, first (StartConvert then checks
+    // them only once they are open), so that an input or output folder that does not answer
+    // holds that thread alone. It may block for ever, and touches nothing but this engine: the
+    // owner may let the engine go meanwhile. An exception fails the run.
+    std::function<void()> OpenFiles;
+    // Runs on the run's thread once OpenFiles has opened them (for an engine not let go):
+    // false ends the run as stopped.
+    std::function<bool()> OnFilesOpen;
+    // While OpenFiles runs, hands the engine over to its run's thread, which ends the run
+    // without any event once the open returns, and frees the engine: an owner that cannot wait
+    // for a file that may never answer lets it go so. False, with self dropped, once the files
+    // are open (the owner frees the engine as ever).
+    bool LetGoWhileOpening(std::shared_ptr<TCustomFFmpeg> self);
+    // OpenFiles has not returned yet.
+    bool OpeningFiles() const;
     // A first pass, run on the run's thread before the conversion: false ends the run as
     // stopped, an exception as failed.
     std::function<bool()> BeforeTranscode;
@@ -224,6 +243,19 @@ protected:
 private:
     // Every option field to its default and the run state to empty.
     void InitDefaults();
+    // The option fields alone.
+    void InitSetUpDefaults();
+    // Why a run cannot start with the files it has; nullptr when it can.
+    const char* FilesRefusal() const;
+    // OpenFiles, when set, and the check StartConvert left to the run: false when the run ends
+    // as stopped.
+    bool OpenRunFiles();
+    // After OpenFiles: false when the engine was let go meanwhile (its events are dropped).
+    bool EndOpening();
+    // The engine itself when it was let go; taken by the run's thread once the run has ended.
+    std::shared_ptr<TCustomFFmpeg> TakeLetGo();
+    // The first pass, if any, the transcode and the last check.
+    void Convert();
     // Codec id for a name (empty: AV_CODEC_ID_NONE and true); false with LastError set.
     bool FindCodecIdByName(const std::string& Name, AVMediaType Kind, bool Encoder, AVCodecID& Id);
     void new_subtitle_stream(TOutputFileSetup& Output);
@@ -254,6 +286,9 @@ private:
     std::unique_ptr<TServedThread> TerminateThread;
     std::atomic<bool> TerminatePending{false};
     TPauseGate PauseGate;
+    mutable std::mutex OpeningLock; // guards Opening and LetGo
+    bool Opening = false;
+    std::shared_ptr<TCustomFFmpeg> LetGo;
 
     void ApplyFormat(const std::string& Value, bool Input, bool Output);
     void ApplyStreamMap(const std::string& Value);

@@ -4,6 +4,7 @@
 #include "engine/TranscodeRun.h"
 #include "ffbind/FFmpegLogger.h"
 
+#include <exception>
 #include <iterator>
 
 void TCustomFFmpeg::InitRunDefaults() {
@@ -29,12 +30,7 @@ void TCustomFFmpeg::ReleaseRunThreads() {
 TServedThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading, TConvertPriority Priority) {
     if (Running || Terminated)
         return nullptr;
-    const char* refusal = nullptr;
-    if (OutputFileCount() <= 0)
-        refusal = "At least one output file must be specified";
-    else if (InputFileCount() == 0)
-        refusal = "At least one input file must be specified";
-    if (refusal) {
+    if (const char* refusal = OpenFiles ? nullptr : FilesRefusal()) {
         Refuse(refusal);
         return nullptr;
     }
@@ -45,15 +41,90 @@ TServedThread* TCustomFFmpeg::StartConvert(TConvertThreading Threading, TConvert
     WarningSummary.clear();
     Terminated = false;
     PauseGate.Open();
+    {
+        std::lock_guard<std::mutex> guard(OpeningLock);
+        Opening = OpenFiles != nullptr;
+    }
     if (Threading == ctCallerThread) {
         Run();
         return nullptr;
     }
     ReleaseRunThreads();
     Worker = std::make_unique<TServedThread>(
-        "sp-convert", [this] { Run(); }, NiceValue(Priority));
+        "sp-convert",
+        [this] {
+            Run();
+            // Last: an engine let go of is freed here, which touches nothing of it afterwards.
+            TakeLetGo();
+        },
+        NiceValue(Priority));
     ConvertThread = Worker.get();
     return Worker.get();
+}
+
+const char* TCustomFFmpeg::FilesRefusal() const {
+    if (OutputFileCount() <= 0)
+        return "At least one output file must be specified";
+    if (InputFileCount() == 0)
+        return "At least one input file must be specified";
+    return nullptr;
+}
+
+bool TCustomFFmpeg::OpenRunFiles() {
+    if (OpenFiles) {
+        std::exception_ptr failure;
+        try {
+            if (!StopRequested)
+                OpenFiles();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A stop that came while they opened wins over whatever the open met.
+        if (!EndOpening() || StopRequested)
+            return false;
+        if (failure)
+            std::rethrow_exception(failure);
+        if (OnFilesOpen && !OnFilesOpen())
+            return false;
+    }
+    if (const char* refusal = FilesRefusal())
+        throw FFmpegException(refusal);
+    return true;
+}
+
+bool TCustomFFmpeg::EndOpening() {
+    std::lock_guard<std::mutex> guard(OpeningLock);
+    Opening = false;
+    if (!LetGo)
+        return true;
+    // The owner is gone or going: nothing of it may be called any more.
+    OnFilesOpen = nullptr;
+    BeforeTranscode = nullptr;
+    AfterTranscode = nullptr;
+    OnProgress = nullptr;
+    OnTerminate = nullptr;
+    OnBeforeHook = nullptr;
+    OnCustomHook = nullptr;
+    OnPreviewBitmap = nullptr;
+    return false;
+}
+
+bool TCustomFFmpeg::LetGoWhileOpening(std::shared_ptr<TCustomFFmpeg> self) {
+    std::lock_guard<std::mutex> guard(OpeningLock);
+    if (!Opening)
+        return false;
+    LetGo = std::move(self);
+    return true;
+}
+
+bool TCustomFFmpeg::OpeningFiles() const {
+    std::lock_guard<std::mutex> guard(OpeningLock);
+    return Opening;
+}
+
+std::shared_ptr<TCustomFFmpeg> TCustomFFmpeg::TakeLetGo() {
+    std::lock_guard<std::mutex> guard(OpeningLock);
+    return std::move(LetGo);
 }
 
 void TCustomFFmpeg::Refuse(const std::string& Reason) {
@@ -114,13 +185,8 @@ void TCustomFFmpeg::Stop(TStopWait Wait) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        CurrentRun = MakeRun();
-        if (!BeforeTranscode || BeforeTranscode()) {
-            Finished = TranscodeOrSoundAlone();
-            TakeOutcome();
-            if (Finished && AfterTranscode)
-                AfterTranscode();
-        }
+        if (OpenRunFiles())
+            Convert();
     } catch (const std::exception& error) {
         GetLogger()->Log(this, llQuiet, error.what());
         ErrorMessage = error.what();
@@ -135,6 +201,16 @@ void TCustomFFmpeg::Run() {
     if (ErrorOccurred)
         Finished = false;
     DoTerminate();
+}
+
+void TCustomFFmpeg::Convert() {
+    CurrentRun = MakeRun();
+    if (BeforeTranscode && !BeforeTranscode())
+        return;
+    Finished = TranscodeOrSoundAlone();
+    TakeOutcome();
+    if (Finished && AfterTranscode)
+        AfterTranscode();
 }
 
 std::unique_ptr<TTranscodeRun> TCustomFFmpeg::MakeRun() {

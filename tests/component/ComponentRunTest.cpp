@@ -17,6 +17,10 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -126,6 +130,88 @@ TEST_F(ComponentRun, ThreadCountAboveTaskCountStartsAll) {
     ASSERT_EQ(indexes.size(), 3u);
     EXPECT_EQ(indexes[0] + indexes[1], 1) << "0 and 1 in either order";
     EXPECT_EQ(indexes[2], -1);
+}
+
+// An input that does not answer (a pipe no one writes to, as a share that hangs) is opened on
+// the task's worker: the start returns while the worker waits in the pipe's open, and so do a
+// stop and freeing the component while it waits for the first bytes. Once the pipe answers the
+// task converts, or ends stopped leaving no output, or (its component gone) ends unheard of.
+TEST_F(ComponentRun, AnInputThatDoesNotAnswerHoldsNeitherStartNorStopNorTheEnd) {
+    for (const std::string end : {"released", "stopped", "freed"}) {
+        SCOPED_TRACE(end);
+        auto component = std::make_unique<TFFmpegComponent>();
+        auto events = std::make_unique<TEventRecorder>(*component);
+        const fs::path input = Folder / (end + ".wav"), output = Folder / (end + ".mp3");
+        fs::copy_file(Fixture("tone_mono.wav"), input);
+        ASSERT_EQ(component->AddTaskInput(input), 0) << component->LastErrorText();
+        ASSERT_TRUE(component->SetTaskOutput(0, output)) << component->LastErrorText();
+        fs::remove(input);
+        ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
+        // A start that waits in the pipe's open itself is let go after a while, failing the test.
+        std::atomic<bool> returned{false}, rescued{false};
+        std::thread rescue([&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!returned && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (returned.exchange(true))
+                return;
+            rescued = true;
+            ::close(::open(input.c_str(), O_WRONLY | O_NONBLOCK));
+        });
+        component->StartTasks(1);
+        returned = true;
+        rescue.join();
+        ASSERT_FALSE(rescued);
+        // The writing end, once the worker waits in the pipe's open: it then waits for the
+        // first bytes.
+        int writer = -1;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        WaitServingMainThread([&] {
+            writer = ::open(input.c_str(), O_WRONLY | O_NONBLOCK);
+            return writer >= 0 || std::chrono::steady_clock::now() > until;
+        });
+        ASSERT_GE(writer, 0);
+        // The sound through the pipe, serving the worker's hand-overs meanwhile.
+        const auto pour = [&] {
+            std::atomic<bool> poured{false};
+            std::thread cat([&] {
+                RunCommand("cat " + ShellQuote(Fixture("tone_mono.wav").string()) + " > " +
+                           ShellQuote(input.string()) + " 2>/dev/null");
+                poured = true;
+            });
+            WaitServingMainThread([&] { return poured.load(); });
+            cat.join();
+        };
+        if (end != "released")
+            component->StopTasks(true);
+        if (end == "freed") {
+            events.reset();
+            component.reset();
+        }
+        // Stopped or freed, it makes its output once its input opens and removes it again.
+        pour();
+        ::close(writer);
+        if (!component) {
+            // The task has ended once it closed its input: the pipe has no reader any more.
+            WaitServingMainThread([&] {
+                const int probe = ::open(input.c_str(), O_WRONLY | O_NONBLOCK);
+                ::close(probe);
+                return probe < 0 || std::chrono::steady_clock::now() > until;
+            });
+            EXPECT_FALSE(fs::exists(output));
+            continue;
+        }
+        ASSERT_TRUE(events->WaitForRunEnd());
+        ASSERT_EQ(events->TerminateIndexes(), (std::vector<int>{0, -1}));
+        const TTerminateRecord ended = events->Terminates()[0];
+        if (end == "released") {
+            EXPECT_TRUE(ended.Finished()) << ended.Message;
+            EXPECT_NEAR(ProbeDuration(output), 3.0, 0.15);
+        } else {
+            EXPECT_EQ(ended.End, teStopped) << ended.Message;
+            EXPECT_FALSE(fs::exists(output));
+        }
+    }
 }
 
 // An empty list: nothing starts and no event fires, with or without threads.
