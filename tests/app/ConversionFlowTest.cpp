@@ -29,10 +29,14 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -120,6 +124,18 @@ private:
     void RunToTheEnd() {
         Buttons().btnStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+    }
+    // The writing end of a pipe, opened once a reader waits in the pipe's open (the reader then
+    // waits for the first bytes); -1 when none came.
+    static int WriterOnceReadersWait(const QString& pipe) {
+        int writer = -1;
+        QTest::qWaitFor(
+            [&] {
+                return (writer = ::open(QFile::encodeName(pipe).constData(),
+                                        O_WRONLY | O_NONBLOCK)) >= 0;
+            },
+            RunTimeoutMs);
+        return writer;
     }
 
 private slots:
@@ -453,15 +469,8 @@ private slots:
         QTimer::singleShot(0, this, [&ran] { ran = true; });
         QVERIFY(QTest::qWaitFor([&ran] { return ran; }));
         QVERIFY(Window->Adding() && Buttons().btnStop->isEnabled());
-        // The writer's end, once the reader waits in the pipe's open: the reader then waits
-        // for the first bytes.
-        int writer = -1;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return (writer = ::open(QFile::encodeName(pipe).constData(),
-                                        O_WRONLY | O_NONBLOCK)) >= 0;
-            },
-            RunTimeoutMs));
+        const int writer = WriterOnceReadersWait(pipe);
+        QVERIFY(writer >= 0);
         QVERIFY(Window->Adding());
         if (stopped) {
             Buttons().btnStop->trigger();
@@ -488,6 +497,80 @@ private slots:
         QCOMPARE(Log().contains(QStringLiteral("pipe.cue line 0: the sheet has no TRACK")),
                  end == QStringLiteral("released"));
         QCOMPARE(driver->Done(), stopped);
+    }
+
+    // A run's input that does not answer (the added file replaced by a pipe no one writes to)
+    // is opened on the task's worker: Start returns and the window's events go on while the
+    // worker waits; Stop and Close return at once, the stopped task ending once the pipe does;
+    // released, the pipe's sound is converted.
+    void AHungRunInputHoldsNeitherTheWindowNorStopNorClose_data() {
+        QTest::addColumn<QString>("end");
+        for (const char* end : {"released", "stopped", "closed"})
+            QTest::newRow(end) << QString::fromLatin1(end);
+    }
+    void AHungRunInputHoldsNeitherTheWindowNorStopNorClose() {
+        QFETCH(QString, end);
+        const QString input = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        Add({input}, Answer(QStringLiteral("Wav")));
+        QVERIFY(QFile::remove(input));
+        const QByteArray pipe = QFile::encodeName(input);
+        QVERIFY(mkfifo(pipe.constData(), 0600) == 0);
+        // A start that waits in the pipe's open itself is let go after a while, failing the test.
+        std::atomic<bool> returned{false}, rescued{false};
+        std::thread rescue([&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!returned && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (returned.exchange(true))
+                return;
+            rescued = true;
+            ::close(::open(pipe.constData(), O_WRONLY | O_NONBLOCK));
+        });
+        Buttons().btnStart->trigger();
+        returned = true;
+        rescue.join();
+        QVERIFY(!rescued);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(1);
+        const int writer = WriterOnceReadersWait(input);
+        QVERIFY(writer >= 0);
+        QVERIFY(QTest::qWaitFor([&ticks] { return ticks >= 3; }));
+        QVERIFY(Buttons().btnStop->isEnabled() && !Buttons().btnClear->isEnabled());
+        SaveScreenshot(*Window, QStringLiteral("run_input_waits_%1.png").arg(end));
+        if (end == QStringLiteral("stopped")) {
+            Buttons().btnStop->trigger();
+            QVERIFY(!Buttons().btnStop->isEnabled());
+        } else if (end == QStringLiteral("closed")) {
+            QVERIFY(Window->close());
+            Window.reset();
+        }
+        // The sound through the pipe: stopped or closed, the task makes its output once its
+        // input opens and removes it again.
+        std::atomic<bool> poured{false};
+        std::thread cat([&] {
+            RunCommand("cat " +
+                       ShellQuote(FixturePath(QStringLiteral("tone_mono.wav")).toStdString()) +
+                       " > " + ShellQuote(input.toStdString()) + " 2>/dev/null");
+            poured = true;
+        });
+        QVERIFY(QTest::qWaitFor([&poured] { return poured.load(); }, RunTimeoutMs));
+        cat.join();
+        ::close(writer);
+        if (!Window)
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(Buttons().btnClear->isEnabled(), RunTimeoutMs);
+        const QString output = Work->filePath(QStringLiteral("tone_mono_(new).wav"));
+        if (end == QStringLiteral("released")) {
+            QVERIFY(Rows().IsConverted(0));
+            QCOMPARE(ProbeText(output, "format=duration").toDouble(), 3.0);
+        } else {
+            QVERIFY2(
+                Rows().Cell(0, tcStatus).contains(QStringLiteral("stopped"), Qt::CaseInsensitive),
+                qPrintable(Rows().Cell(0, tcStatus)));
+            QVERIFY(!QFileInfo::exists(output));
+        }
     }
 
     void FilesThatCannotBeReadOrHaveNoSoundLeaveTheListAlone() {
