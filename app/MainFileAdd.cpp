@@ -32,7 +32,7 @@ std::string ShownName(const QString& fileName) {
 } // namespace
 
 void TfrmMain::AddFiles(const QStringList& files) {
-    if (!Commands->btnAdd->isEnabled() || files.isEmpty() || !LoadLibraries())
+    if (!Commands->btnAdd->isEnabled() || files.isEmpty())
         return;
     for (const QString& file : files)
         FileAdds.push_back(file);
@@ -42,6 +42,8 @@ void TfrmMain::AddFiles(const QStringList& files) {
 
 // The next file, else the next folder, else the adding is over.
 void TfrmMain::AddNext() {
+    if (Adding() && !LibrariesReady())
+        return; // goes on once they are
     if (!FileAdds.empty()) {
         StatusPane0->setText(QStringLiteral("Adding %1").arg(FileAdds.front()));
         const QString fileName = FileAdds.front();

@@ -52,7 +52,7 @@ TFolderSheet ReadFolderSheet(const TLibraryInput& sheet) {
 void TfrmMain::AddFolder(const QString& folder) {
     // A folder given while others are added (several dropped at once) waits for them.
     const bool waits = Adding();
-    if (!waits && (!Commands->btnAddFolder->isEnabled() || !LoadLibraries()))
+    if (!waits && !Commands->btnAddFolder->isEnabled())
         return;
     auto add = std::make_shared<TFolderAdd>();
     add->Folder = folder;
@@ -224,8 +224,11 @@ void TfrmMain::EndFolderAdd() {
 
 void TfrmMain::StopAdding() {
     ++AddRound;
-    // The next add must not wait behind a read that may never return.
+    // The next add must not wait behind a read that may never return; a load under way is
+    // asked for again then (the loader lets one load at a time).
     Reader->Abandon();
+    if (Libraries == lbLoading)
+        Libraries = lbNotLoaded;
     QString said;
     if (!FileAdds.empty()) {
         said = QStringLiteral("Adding %1 stopped.").arg(FileAdds.front());

@@ -286,7 +286,7 @@ void TfrmMain::SaveWindowSettings() const {
 
 void TfrmMain::btnAddClick() {
     // Refused while a run is on: its tasks are counted at its start.
-    if (!Commands->btnAdd->isEnabled() || !LoadLibraries())
+    if (!Commands->btnAdd->isEnabled())
         return;
     const QString lastFolder = UserSettings()->value(AddFolderKey).toString();
     const QStringList files = QFileDialog::getOpenFileNames(
@@ -299,7 +299,7 @@ void TfrmMain::btnAddClick() {
 }
 
 void TfrmMain::btnAddFolderClick() {
-    if (!Commands->btnAddFolder->isEnabled() || !LoadLibraries())
+    if (!Commands->btnAddFolder->isEnabled())
         return;
     const QString folder = QFileDialog::getExistingDirectory(
         this, QString(), UserSettings()->value(AddFolderKey).toString());
@@ -309,13 +309,31 @@ void TfrmMain::btnAddFolderClick() {
     AddFolder(folder);
 }
 
-bool TfrmMain::LoadLibraries() {
-    if (Component->LoadLibraries(ToPath(ExecutableFolder() + QStringLiteral("/LibAV")))) {
-        ApplyLogLevel();
-        return true;
+bool TfrmMain::LibrariesReady() {
+    if (Libraries == lbNotLoaded) {
+        Libraries = lbLoading;
+        StatusPane0->setText(QStringLiteral("Loading the FFmpeg libraries"));
+        Reader->Read(
+            [folder = ToPath(ExecutableFolder() + QStringLiteral("/LibAV"))] {
+                return LoadComponentLibraries(folder);
+            },
+            [this](const std::string& error) { LibrariesLoaded(error); });
     }
-    mmoLog->AppendLine(QString::fromStdString(Component->LastErrorText()));
-    return false;
+    return Libraries == lbLoaded;
+}
+
+void TfrmMain::LibrariesLoaded(const std::string& error) {
+    if (!error.empty()) {
+        Libraries = lbNotLoaded;
+        mmoLog->AppendLine(QString::fromStdString(error));
+        FileAdds.clear();
+        while (!FolderAdds.empty())
+            EndFolderAdd();
+    } else {
+        Libraries = lbLoaded;
+        ApplyLogLevel();
+    }
+    AddNext();
 }
 
 void TfrmMain::MakeOptionForm() {

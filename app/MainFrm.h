@@ -113,7 +113,10 @@ private:
     void RestoreWindowSettings();
     void SaveWindowSettings() const;
 
-    bool LoadLibraries();
+    // Whether the FFmpeg libraries are loaded; the first asking starts loading them on the input
+    // reader, ahead of every read, and the adding goes on once they are (LibrariesLoaded).
+    bool LibrariesReady();
+    void LibrariesLoaded(const std::string& error);
     // The libraries' detail follows the log's verbose mode.
     void ApplyLogLevel();
     // The options dialog, made on first need.
@@ -189,9 +192,10 @@ private:
     std::deque<QString> FileAdds;                       // being added, the first one now
     std::deque<std::shared_ptr<TFolderAdd>> FolderAdds; // after the files, the first one now
     unsigned AddRound = 0;                              // bumped by each stop of the adding
-    bool Running = false;                               // between Start and the run's end
-    bool Paused = false;                                // between Pause and Resume
-    bool Stopping = false;                              // between Stop and the run's end
+    enum TLibraries { lbNotLoaded, lbLoading, lbLoaded } Libraries = lbNotLoaded;
+    bool Running = false;       // between Start and the run's end
+    bool Paused = false;        // between Pause and Resume
+    bool Stopping = false;      // between Stop and the run's end
     bool AskingToClose = false; // the question whether to stop the run and close is up
     QElapsedTimer RunClock;     // since Start
     QElapsedTimer PauseClock;   // since Pause

@@ -81,13 +81,17 @@ TCustomFFmpegComponent::~TCustomFFmpegComponent() {
 
 // ---- Libraries ----------------------------------------------------------------------------------
 
-bool TCustomFFmpegComponent::LoadLibraries(const TPathFileName& folder) {
+std::string LoadComponentLibraries(const TPathFileName& folder) {
     TFFmpegLoader& loader = Loader();
     loader.SetLibraryPath(folder);
-    if (loader.LoadLibs(DefaultLibraries))
-        return true;
-    SetLastError(loader.GetLastErrorMessage());
-    return false;
+    return loader.LoadLibs(DefaultLibraries) ? std::string() : loader.GetLastErrorMessage();
+}
+
+bool TCustomFFmpegComponent::LoadLibraries(const TPathFileName& folder) {
+    const std::string error = LoadComponentLibraries(folder);
+    if (!error.empty())
+        SetLastError(error);
+    return error.empty();
 }
 
 void TCustomFFmpegComponent::UnloadLibraries() {

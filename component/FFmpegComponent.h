@@ -65,6 +65,10 @@ struct TPreparedTask {
 // Why a file without sound is not added, under the name the front end shows it by.
 std::string NoSoundText(const std::string& shownName);
 
+// Loads the FFmpeg libraries the component needs from a folder (empty: the system's); "" or why
+// not. Any thread may load (a window hands it to a worker, as it takes seconds on a cold disk).
+std::string LoadComponentLibraries(const TPathFileName& folder);
+
 // Component events carry no sender; each starts with the task's index in the list.
 //
 // Progress of a running task (the expected total is 0 or less when unknown). Runs on the task's

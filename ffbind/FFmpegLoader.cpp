@@ -263,6 +263,7 @@ TFFmpegLoader::~TFFmpegLoader() {
 }
 
 void TFFmpegLoader::SetLibraryPath(const TPathFileName& path) {
+    std::lock_guard guard(Mutex);
     LibraryPath = path;
 }
 
@@ -302,6 +303,11 @@ void* TFFmpegLoader::OpenCompanion(TLibraryKind kind) {
 }
 
 bool TFFmpegLoader::LoadLib(TLibraryKind kind) {
+    std::lock_guard guard(Mutex);
+    return LoadOne(kind);
+}
+
+bool TFFmpegLoader::LoadOne(TLibraryKind kind) {
     TLibraryStatus& status = Status[kind];
     const std::string fileName = LibraryFileName(kind);
     if (!status.Handle) {
@@ -328,10 +334,11 @@ bool TFFmpegLoader::LoadLib(TLibraryKind kind) {
         }
     }
     if (!status.Bound) {
-        UnloadLib(kind);
+        UnloadOne(kind);
         return false;
     }
     AfterLoad(kind);
+    status.Ready = true;
     return true;
 }
 
@@ -344,9 +351,10 @@ void TFFmpegLoader::AfterLoad(TLibraryKind kind) {
 
 bool TFFmpegLoader::LoadLibs(const TLibraryKinds& kinds) {
     SP_ASSERT(!kinds.Empty(), "Assertion failure", Unit);
+    std::lock_guard guard(Mutex);
     for (TLibraryKind kind : LoadOrder) {
-        if (kinds.Contains(kind) && !LoadLib(kind)) {
-            UnloadLibs(kinds);
+        if (kinds.Contains(kind) && !LoadOne(kind)) {
+            UnloadAll(kinds);
             return false;
         }
     }
@@ -354,7 +362,7 @@ bool TFFmpegLoader::LoadLibs(const TLibraryKinds& kinds) {
 }
 
 bool TFFmpegLoader::LibLoaded(TLibraryKind kind) const {
-    return Status[kind].Handle && Status[kind].Bound;
+    return Status[kind].Ready;
 }
 
 bool TFFmpegLoader::LibsLoaded(const TLibraryKinds& kinds) const {
@@ -366,7 +374,13 @@ bool TFFmpegLoader::LibsLoaded(const TLibraryKinds& kinds) const {
 }
 
 void TFFmpegLoader::UnloadLib(TLibraryKind kind) {
+    std::lock_guard guard(Mutex);
+    UnloadOne(kind);
+}
+
+void TFFmpegLoader::UnloadOne(TLibraryKind kind) {
     TLibraryStatus& status = Status[kind];
+    status.Ready = false;
     if (status.Bound) {
         Unbind(kind);
         status.Bound = false;
@@ -383,13 +397,19 @@ void TFFmpegLoader::UnloadLib(TLibraryKind kind) {
 
 void TFFmpegLoader::UnloadLibs(const TLibraryKinds& kinds) {
     SP_ASSERT(!kinds.Empty(), "Assertion failure", Unit);
+    std::lock_guard guard(Mutex);
+    UnloadAll(kinds);
+}
+
+void TFFmpegLoader::UnloadAll(const TLibraryKinds& kinds) {
     // Dependents first, so that a library is never closed under one that still needs it.
     for (auto kind = std::rbegin(LoadOrder); kind != std::rend(LoadOrder); ++kind)
         if (kinds.Contains(*kind))
-            UnloadLib(*kind);
+            UnloadOne(*kind);
 }
 
 std::string TFFmpegLoader::GetLastErrorMessage() const {
+    std::lock_guard guard(Mutex);
     return LastErrorMessage;
 }
 

@@ -1,8 +1,11 @@
 // Loads the FFmpeg libraries and the companion library at run time and binds every entry point
-// of FFmpegEntryPoints.h; reports failures as texts. One instance per process (Loader()).
+// of FFmpegEntryPoints.h; reports failures as texts. One instance per process (Loader()), safe to
+// use from any thread: loading and unloading take turns, and whether a library is loaded is
+// answered at once, also while another thread loads.
 #ifndef SOUNDPICK_FFBIND_FFMPEGLOADER_H
 #define SOUNDPICK_FFBIND_FFMPEGLOADER_H
 
+#include <atomic>
 #include <bitset>
 #include <filesystem>
 #include <initializer_list>
@@ -58,6 +61,7 @@ public:
     // unloaded and false returned, GetLastErrorMessage() telling why.
     bool LoadLibs(const TLibraryKinds& kinds);
     bool LoadLib(TLibraryKind kind);
+    // Loaded and bound: its entry points may be called.
     bool LibLoaded(TLibraryKind kind) const;
     bool LibsLoaded(const TLibraryKinds& kinds) const;
     void UnloadLibs(const TLibraryKinds& kinds);
@@ -77,13 +81,20 @@ private:
         void* Handle = nullptr;
         void* Companion = nullptr; // a dependency opened from the folder for this kind
         bool Bound = false;
+        // Set once bound and its set-up done, cleared before it is unbound: read without the
+        // lock, and what the loading thread bound is seen by the thread that reads it set.
+        std::atomic<bool> Ready = false;
     };
 
+    bool LoadOne(TLibraryKind kind);
+    void UnloadOne(TLibraryKind kind);
+    void UnloadAll(const TLibraryKinds& kinds);
     void* LoadModule(const TPathFileName& folder, const std::string& name, std::string& error);
     void* OpenCompanion(TLibraryKind kind);
     void AfterLoad(TLibraryKind kind);
 
-    int SavedExceptions; // floating-point traps enabled before construction
+    int SavedExceptions;      // floating-point traps enabled before construction
+    mutable std::mutex Mutex; // held by a load or an unload, and around the texts below
     TPathFileName LibraryPath;
     std::string LastErrorMessage;
     TLibraryStatus Status[LibraryKindCount];

@@ -12,6 +12,7 @@
 #include "component/FFmpegTask.h"
 #include "component/OutputManifest.h"
 #include "ffbind/FFUtils.h"
+#include "ffbind/FFmpegLoader.h"
 #include "ffbind/FileIdentity.h"
 #include "support/TestMedia.h"
 
@@ -23,6 +24,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSlider>
@@ -149,6 +151,21 @@ private slots:
     void cleanup() {
         Window.reset();
         Work.reset();
+    }
+
+    // The libraries load on the input reader's thread: the window says so while they load and
+    // adds once they have; an add stopped meanwhile lets the next one ask again. First of the
+    // suite, so that no test before it has loaded them.
+    void TheLibrariesLoadOffTheWindowsThread() {
+        QVERIFY(!Loader().LibsLoaded(DefaultLibraries));
+        const QString tone = CopyFixture(QStringLiteral("tone_mono.wav"), Work->path());
+        Window->AddFiles({tone});
+        QCOMPARE(Window->findChild<QLabel*>(QStringLiteral("StatusPane0"))->text(),
+                 QStringLiteral("Loading the FFmpeg libraries"));
+        Buttons().btnStop->trigger();
+        QVERIFY(!Window->Adding());
+        Add({tone}, ClickOk);
+        QCOMPARE(Rows().RowCount(), 1);
     }
 
     void AddedFilesConvertToTheChosenFormatsAndClip() {
