@@ -4,8 +4,6 @@
 #ifndef SOUNDPICK_COMPONENT_NAMEBUILDER_H
 #define SOUNDPICK_COMPONENT_NAMEBUILDER_H
 
-#include "component/OutputNaming.h"
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +12,22 @@
 // extension, as the input, a tree, a template or a piece gives them (a "/" within a part is a
 // character like any other). Empty folders are left out.
 using TNamePath = std::vector<std::string>;
+
+// The name an output would like, as its parts.
+struct TWantedOutput {
+    // Folder and name, without the mark, the suffix and the extension; cleaned (see
+    // BuildOutputName), as is the suffix.
+    std::string Base;
+    // After the mark: what tells one output of an input from its others (an audio track's
+    // "_2_ger").
+    std::string Suffix;
+    std::string Extension; // with its dot
+    // The first choice carries the "_(new)" mark (a tree's names go without: the tree keeps
+    // equal names apart).
+    bool Marked = true;
+    // A file with the first choice's name is replaced rather than numbered past.
+    bool Replace = false;
+};
 
 // An output's name as its parts, before cleaning.
 struct TNameParts {

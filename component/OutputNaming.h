@@ -4,27 +4,12 @@
 #ifndef SOUNDPICK_COMPONENT_OUTPUTNAMING_H
 #define SOUNDPICK_COMPONENT_OUTPUTNAMING_H
 
+#include "component/NameBuilder.h"
 #include "component/OptionRecords.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// The name an output would like, as its parts.
-struct TWantedOutput {
-    // Folder and name, without the mark, the suffix and the extension; cleaned (see
-    // BuildOutputName), as is the suffix.
-    std::string Base;
-    // After the mark: what tells one output of an input from its others (an audio track's
-    // "_2_ger").
-    std::string Suffix;
-    std::string Extension; // with its dot
-    // The first choice carries the "_(new)" mark (a tree's names go without: the tree keeps
-    // equal names apart).
-    bool Marked = true;
-    // A file with the first choice's name is replaced rather than numbered past.
-    bool Replace = false;
-};
 
 // base + "_(new)" + suffix + extension for number 0, else base + "_(new_N)" + suffix +
 // extension, the name after base's folder and the suffix cleaned (BuildOutputName).
