@@ -34,6 +34,15 @@
 #include <filesystem>
 #include <stdexcept>
 
+// What OK asks of the file system: whether the chosen output folder is gone, and whether the
+// folder the outputs then go to (the input's, when none is chosen or it is gone) lies on an
+// optical disc. A share that does not answer holds the dialog's worker, not the window.
+struct TFolderCheck {
+    bool Gone = false;
+    QString Folder; // the folder judged
+    bool Optical = false;
+};
+
 namespace {
 
 constexpr int ClientWidth = 679;
@@ -111,14 +120,26 @@ struct TPlannedNames {
     std::vector<TPathFileName> Names;
 };
 
+bool FolderGone(const std::optional<TPathFileName>& folder) {
+    std::error_code error;
+    return folder && !std::filesystem::is_directory(*folder, error);
+}
+
 TPlannedNames PlanNames(const TfrmOption::TOutputPlan& plan, const TOutputChoices& choices,
                         bool checkFolder) {
     TPlannedNames planned;
-    std::error_code error;
-    planned.FolderGone = checkFolder && choices.OutputFolder &&
-                         !std::filesystem::is_directory(*choices.OutputFolder, error);
+    planned.FolderGone = checkFolder && FolderGone(choices.OutputFolder);
     planned.Names = plan ? plan(choices) : std::vector{OutputFileNameFor(choices)};
     return planned;
+}
+
+TFolderCheck CheckOutputFolder(const std::optional<TPathFileName>& chosen,
+                               const QString& inputFolder) {
+    TFolderCheck check;
+    check.Gone = FolderGone(chosen);
+    check.Folder = chosen && !check.Gone ? FromPath(*chosen) : inputFolder;
+    check.Optical = IsOpticalDriveFolder(check.Folder);
+    return check;
 }
 
 QLineEdit* ReadOnlyField(const char* objectName, QWidget* parent) {
@@ -754,12 +775,14 @@ QString TfrmOption::InputFolder() const {
     return QFileInfo(FromPath(InputFileName)).path();
 }
 
+QString TfrmOption::OutputFolder() const {
+    const QString chosen = edtOutPath->text();
+    return chosen == QString::fromLatin1(SameAsInputFolder) ? InputFolder() : chosen;
+}
+
 void TfrmOption::btnOutPathClick() {
-    const QString current = edtOutPath->text();
-    const QString start =
-        current == QString::fromLatin1(SameAsInputFolder) ? InputFolder() : current;
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Select Output Folder"), start, QFileDialog::ShowDirsOnly);
+        this, QStringLiteral("Select Output Folder"), OutputFolder(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
     if (IsOpticalDriveFolder(folder)) {
@@ -771,27 +794,48 @@ void TfrmOption::btnOutPathClick() {
 }
 
 void TfrmOption::done(int result) {
-    if (result == QDialog::Accepted) {
-        const QString current = edtOutPath->text();
-        const QString folder =
-            current == QString::fromLatin1(SameAsInputFolder) ? InputFolder() : current;
-        if (IsOpticalDriveFolder(folder)) {
-            ShowMessageBox(TBoxIcon::Information,
-                           QStringLiteral("Input folder is located in CD-ROM, please select "
-                                          "output folder."));
-            btnOutPath->setFocus();
-            return;
-        }
-        const std::string refusal = CopyRefusalText(Choices(), InputFileName.filename().string());
-        if (!refusal.empty()) {
-            ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(refusal));
-            return;
-        }
-        if (RefusedBitRate())
-            return;
+    if (result != QDialog::Accepted)
+        return QDialog::done(result);
+    // While OK's check is under way, another OK waits for its answer.
+    if (!btnOk->isEnabled() || Refused())
+        return;
+    btnOk->setEnabled(false);
+    NameReader->Read([chosen = Choices().OutputFolder,
+                      input = InputFolder()] { return CheckOutputFolder(chosen, input); },
+                     [this, chosen = edtOutPath->text()](const TFolderCheck& check) {
+                         OutputFolderChecked(chosen, check);
+                     });
+}
+
+void TfrmOption::OutputFolderChecked(const QString& chosen, const TFolderCheck& check) {
+    btnOk->setEnabled(true);
+    if (check.Gone && edtOutPath->text() == chosen)
+        FallBackFromGoneFolder();
+    // A folder changed meanwhile (by the user, or by the fall-back of a plan that found it gone)
+    // is checked as by a fresh OK.
+    if (OutputFolder() != check.Folder)
+        return done(QDialog::Accepted);
+    if (check.Optical) {
+        ShowMessageBox(TBoxIcon::Information,
+                       QStringLiteral("Input folder is located in CD-ROM, please select "
+                                      "output folder."));
+        btnOutPath->setFocus();
+    } else if (!Refused()) { // a choice changed meanwhile is refused as by OK
         SaveSettings();
+        return QDialog::done(QDialog::Accepted);
     }
-    QDialog::done(result);
+    // The dialog stays: names asked for while the folder was checked are planned now.
+    if (std::exchange(NamesWanted, false))
+        PlanOutputNames();
+}
+
+bool TfrmOption::Refused() {
+    const std::string refusal = CopyRefusalText(Choices(), InputFileName.filename().string());
+    if (!refusal.empty()) {
+        ShowMessageBox(TBoxIcon::Warning, QString::fromStdString(refusal));
+        return true;
+    }
+    return RefusedBitRate();
 }
 
 // A bit rate the format does not take is refused, as on the command line.
@@ -865,6 +909,7 @@ void TfrmOption::hideEvent(QHideEvent* event) {
         NameReader->Cancel();
         WantedPicture.reset();
         NamesWanted = false;
+        btnOk->setEnabled(true); // OK's check, if any, is dropped with the rest
         // Closed after the picture being decoded, on the thread that decodes it.
         if (Probe)
             PictureReader->Read(

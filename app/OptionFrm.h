@@ -7,8 +7,9 @@
 // the position and the marks too; "Play Selection" plays the clip and "Trim Silence" sets it
 // around the sound. The video settings (frame size, rate, aspect, encoders, norm, video bit rate,
 // filters, crop, pad and hooks) have no controls: they stay at "Auto" or off, where they add
-// nothing to a task. The dialog reads no file on the window's thread: its pictures are decoded
-// and its output names checked on workers of its own, a placeholder shown until they come.
+// nothing to a task. The dialog reads no file on the window's thread: its pictures are decoded,
+// its output names and OK's output folder checked on workers of its own, a placeholder shown
+// until they come.
 #ifndef SOUNDPICK_APP_OPTIONFRM_H
 #define SOUNDPICK_APP_OPTIONFRM_H
 
@@ -42,6 +43,7 @@ class TInputReader;
 class TPreviewImage;
 class TSelectionPlayer;
 class TWaveformStrip;
+struct TFolderCheck;
 struct TSoundEnvelope;
 
 struct TOutputFormat;
@@ -80,7 +82,9 @@ public:
     // The waveform's scan, for the same.
     const TEnvelopeWorker& EnvelopeScan() const { return *EnvelopeWorker; }
 
-    void done(int result) override; // refuses OK for an output on an optical disc
+    // OK checks the output folder on the dialog's worker, OK disabled meanwhile: a folder gone
+    // since it was chosen falls back to "<same as input>", one on an optical disc is refused.
+    void done(int result) override;
 
 signals:
     // The chosen output folder (remembered, or chosen for an earlier file) no longer exists:
@@ -133,9 +137,15 @@ private:
     void UpdateCutClip();
     void imgPreviewClick();
     void btnOutPathClick();
+    // OK's answer, once its check (see done) is back.
+    void OutputFolderChecked(const QString& chosen, const TFolderCheck& check);
+    // Shows why when OK refuses the choices: a sound that cannot be kept, a bit rate outside
+    // the format's limits.
+    bool Refused();
     // A chosen folder that has gone away (as the name worker found) is not offered again.
     void FallBackFromGoneFolder();
     QString InputFolder() const;
+    QString OutputFolder() const; // the chosen folder, or the input's
     // The choices remembered between starts: format, rate, channels, bit rate, output folder
     // and overwriting; read at creation, written on OK.
     void LoadSettings();

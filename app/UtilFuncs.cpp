@@ -157,8 +157,9 @@ QString WithTrailingSlash(const QString& folder) {
 }
 
 bool IsOpticalDriveFolder(const QString& folder) {
-    if (OpticalDriveTest())
-        return OpticalDriveTest()(folder);
+    // A copy: the answer may be asked on a worker while a test sets the next one.
+    if (const auto test = OpticalDriveTest())
+        return test(folder);
     const QStorageInfo storage(folder);
     if (!storage.isValid())
         return false;

@@ -755,8 +755,8 @@ private slots:
     }
 
     // The output folder removed after the task was added: the row fails with the reason at the
-    // start, the run goes on without a box, and the next file's dialog is back at "<same as
-    // input>" with a line in the log.
+    // start, the run goes on without a box. Removed while the next file's dialog is up (it
+    // remembers the folder), OK goes back to "<same as input>" with a line in the log.
     void ARemovedOutputFolderFailsTheRowWithoutABox() {
         const QString out = Work->filePath(QStringLiteral("out"));
         QVERIFY(QDir().mkpath(out));
@@ -785,15 +785,17 @@ private slots:
             dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->setText(out + u'/');
             ClickOk(dialog);
         });
-        QVERIFY(QDir(out).removeRecursively());
-        Add({inputs[1]}, [](TfrmOption& dialog) {
-            QTRY_COMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtOutPath"))->text(),
-                         QStringLiteral("<same as input>"));
+        Add({inputs[1]}, [out](TfrmOption& dialog) {
+            QVERIFY(QDir(out).removeRecursively());
             ClickOk(dialog);
         });
         QVERIFY(Log().contains(QStringLiteral("***The output folder ") + out +
                                QStringLiteral("/ no longer exists")));
         QCOMPARE(Rows().RowCount(), 4);
+        QCOMPARE(FromPath(Window->Tessel().Task(3)->OutputOptions.FileName.parent_path()),
+                 Work->path());
+        RunToTheEnd();
+        QCOMPARE(Rows().Cell(3, tcStatus), QStringLiteral("Done"));
         QVERIFY(TDesktopRecorder::Boxes.empty());
     }
 

@@ -28,9 +28,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -275,7 +277,7 @@ private slots:
         Control<QLineEdit>("edtOutPath")->setText(Made.path() + u'/');
         Dialog->show();
         ClickButton(*Dialog, "btnOk");
-        QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+        QTRY_COMPARE(Dialog->result(), int(QDialog::Accepted));
         Dialog = std::make_unique<TfrmOption>();
         Fill(FixturePath("tone_mono.wav"));
         checkKept(false);
@@ -404,25 +406,66 @@ private slots:
                  QStringLiteral("Mp3 takes a bit rate of 1 to 2000000 Kbps."));
     }
 
-    void AnOutputOnAnOpticalDiscKeepsTheDialogOpen() {
+    // OK checks the output folder on the dialog's worker (here held until the test lets it
+    // go): the window's events go on meanwhile, a second OK waits with the first and Cancel
+    // closes at once; then a folder on an optical disc keeps the dialog open with the box, and
+    // a folder gone before OK is pressed (at once after filling) falls back to "<same as
+    // input>".
+    void OkChecksTheOutputFolderOnTheDialogsWorker_data() {
+        QTest::addColumn<QString>("end");
+        for (const char* end : {"accepted", "optical disc", "folder gone", "cancelled"})
+            QTest::newRow(end) << QString::fromLatin1(end);
+    }
+    void OkChecksTheOutputFolderOnTheDialogsWorker() {
+        QFETCH(QString, end);
+        const bool optical = end == QStringLiteral("optical disc");
+        const bool gone = end == QStringLiteral("folder gone");
+        const bool cancelled = end == QStringLiteral("cancelled");
+        std::promise<void> release;
+        std::atomic<int> checks{0};
+        std::atomic<bool> onWindowsThread{false};
+        SetOpticalDriveTest([&checks, &onWindowsThread, optical,
+                             released = release.get_future().share()](const QString&) {
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
+                onWindowsThread = true;
+            else {
+                ++checks;
+                released.wait();
+            }
+            return optical;
+        });
+        QSignalSpy told(Dialog.get(), &TfrmOption::outputFolderGone);
+        QSignalSpy accepted(Dialog.get(), &QDialog::accepted);
+        if (gone)
+            Control<QLineEdit>("edtOutPath")->setText(Made.path() + QStringLiteral("/gone/"));
         Fill(FixturePath("tone_1k_stereo.wav"));
-        SetOpticalDriveTest([](const QString&) { return true; });
         Dialog->show();
         ClickButton(*Dialog, "btnOk");
+        QVERIFY(!onWindowsThread);
+        QTRY_COMPARE(checks.load(), 1);
+        QTRY_COMPARE(told.size(), qsizetype(gone)); // the names' plan found it gone meanwhile
+        Dialog->accept();
         QVERIFY(Dialog->isVisible());
-        QCOMPARE(Dialog->result(), int(QDialog::Rejected));
-        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(1));
-        QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
-        QCOMPARE(TDesktopRecorder::Boxes[0].Text,
-                 QStringLiteral("Input folder is located in CD-ROM, please select output folder."));
-        // Cancel is never refused.
-        ClickButton(*Dialog, "btnCancel");
-        QVERIFY(!Dialog->isVisible());
-        SetOpticalDriveTest(nullptr);
-        Dialog->show();
-        ClickButton(*Dialog, "btnOk");
-        QVERIFY(!Dialog->isVisible());
-        QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+        QVERIFY(!Control<QPushButton>("btnOk")->isEnabled());
+        if (end == QStringLiteral("accepted"))
+            ::SaveScreenshot(*Dialog, QStringLiteral("options_dialog_ok_checking.png"));
+        if (cancelled)
+            ClickButton(*Dialog, "btnCancel");
+        QCOMPARE(Dialog->isVisible(), !cancelled);
+        release.set_value();
+        QTRY_VERIFY(Control<QPushButton>("btnOk")->isEnabled());
+        QCOMPARE(Dialog->isVisible(), optical);
+        QCOMPARE(accepted.size(), qsizetype(!optical && !cancelled));
+        QCOMPARE(checks.load(), 1);
+        QCOMPARE(told.size(), qsizetype(gone));
+        QVERIFY(!Dialog->Choices().OutputFolder);
+        QCOMPARE(TDesktopRecorder::Boxes.size(), size_t(optical));
+        if (optical) {
+            QCOMPARE(TDesktopRecorder::Boxes[0].Icon, TBoxIcon::Information);
+            QCOMPARE(
+                TDesktopRecorder::Boxes[0].Text,
+                QStringLiteral("Input folder is located in CD-ROM, please select output folder."));
+        }
     }
 
     // 2 s of tone between 2 s of silence: Start at 2.000 s, End within a bin of 4 s, the clip
