@@ -483,8 +483,9 @@ private slots:
         for (int column = 0; column < tcColumnCount; ++column)
             columns << TTaskListModel::ColumnCaption(column);
         QCOMPARE(named, columns);
-        for (const char* text : {"Play Selection", "Trim Silence", "No sound output is available.",
-                                 "<kbd>[</kbd>", "<kbd>Home</kbd>"})
+        for (const char* text :
+             {"Play Selection", "Trim Silence", "No sound output is available.", "<kbd>[</kbd>",
+              "<kbd>Home</kbd>", "wait for the next Start, which converts only them"})
             QVERIFY2(page.contains(QString::fromUtf8(text)), text);
     }
 
@@ -512,6 +513,15 @@ private slots:
     void WindowGeometryAndColumnWidthsAreRemembered() {
         ResetSettings();
         Window->show();
+        // Fresh, the default size shows every column of the list whole.
+        QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
+        const QTreeView& list = Window->FileList();
+        QCOMPARE(list.horizontalScrollBar()->maximum(), 0);
+        for (int column = 0; column < tcColumnCount; ++column)
+            QVERIFY2(list.header()->sectionViewportPosition(column) +
+                             list.header()->sectionSize(column) <=
+                         list.viewport()->width(),
+                     qPrintable(TTaskListModel::ColumnCaption(column)));
         Window->resize(900, 500);
         Window->FileList().setColumnWidth(tcOutput, 222);
         QVERIFY(Window->close());

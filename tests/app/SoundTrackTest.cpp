@@ -180,6 +180,15 @@ private slots:
         QCOMPARE(Outputs(), QStringList{QStringLiteral("album_(new).mp3")});
         TDesktopRecorder::AnswerYes = true;
         Add(Album, ClickOkOnly());
+        // Each track's row shows its own part of the album's size.
+        double kib = 0;
+        for (int row = 1; row <= 3; ++row) {
+            const QString size = Window->TaskList().Cell(row, tcInputSize);
+            QVERIFY2(size.endsWith(QStringLiteral(" KB")), qPrintable(size));
+            kib += size.chopped(3).toDouble();
+        }
+        QVERIFY2(qAbs(kib - QFileInfo(Album).size() / 1024.0) < 0.05,
+                 qPrintable(QString::number(kib)));
         Add(Work->filePath(QStringLiteral("album.cue")), ClickOkOnly());
         QCOMPARE(Outputs().mid(1),
                  (QStringList{"01 One.mp3", "02 Two.mp3", "03 Three.mp3", "01 One_(new_1).mp3",
