@@ -56,10 +56,17 @@ TPathFileName FreeOutputName(const TWantedOutput& wanted,
 }
 
 TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
-                            const std::function<TNameHolder(const TPathFileName&)>& holder) {
-    for (int n = firstNumber;; ++n) {
+                            const std::function<TNameHolder(const TPathFileName&)>& holder,
+                            const std::function<bool(const TPathFileName&)>& recordedOwn) {
+    const auto form = [&wanted](int n) {
         const bool bare = n == 0 && !wanted.Marked;
-        TPathFileName name = OutputName(wanted, bare ? std::string() : MarkText(n));
+        return OutputName(wanted, bare ? std::string() : MarkText(n));
+    };
+    for (int n = 0; recordedOwn && n < firstNumber; ++n)
+        if (TPathFileName name = form(n); recordedOwn(name))
+            return name;
+    for (int n = firstNumber;; ++n) {
+        TPathFileName name = form(n);
         if (const TNameHolder has = holder(name); has == nhNobody || has == nhThisInput)
             return name;
     }

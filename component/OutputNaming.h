@@ -30,9 +30,12 @@ enum TNameHolder {
 };
 
 // The input's own name: from the first choice (from its numbered form firstNumber, when above
-// 0) on, the first name that is free or the input's own; holder says who has a name.
+// 0) on, the first name that is free or the input's own; holder says who has a name. Before
+// that, a form below firstNumber that recordedOwn says was the input's own keeps it: inputs
+// that sort before it, added since, shift its rank but take no name from it.
 TPathFileName OwnOutputName(const TWantedOutput& wanted, int firstNumber,
-                            const std::function<TNameHolder(const TPathFileName&)>& holder);
+                            const std::function<TNameHolder(const TPathFileName&)>& holder,
+                            const std::function<bool(const TPathFileName&)>& recordedOwn = {});
 
 // The first free numbered name after a taken one ("x_(new).mp3", "x_(new_2)_1_eng.mp3" give
 // "x_(new_1).mp3", "x_(new_3)_1_eng.mp3" or the next free after them; a tree's "x_1_eng.mp3"

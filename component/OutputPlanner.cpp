@@ -271,16 +271,21 @@ TOutputPlan TOutputPlanner::PlanInFolder(const TPlanInput& input, TOutputChoices
                          ? 0
                          : TemplateRank(input.Input.Path, WantedName(choices));
     bool adopted = false;
-    TPathFileName output = OwnOutputName(wanted, rank, [&](const fs::path& name) {
-        if (const TNameHolder holder =
-                HolderOf(name, claimed, manifest, inputName, choices.Overwrite);
-            holder != nhUnknown)
-            return holder;
-        // An output of a run before the folder kept a record: the input's when complete and
-        // newer than the input, as the update rule judged before.
-        adopted = Rules.Update && OutputStateFor(choices, name) == osUpToDate;
-        return adopted ? nhThisInput : nhUnknown;
-    });
+    TPathFileName output = OwnOutputName(
+        wanted, rank,
+        [&](const fs::path& name) {
+            if (const TNameHolder holder =
+                    HolderOf(name, claimed, manifest, inputName, choices.Overwrite);
+                holder != nhUnknown)
+                return holder;
+            // An output of a run before the folder kept a record: the input's when complete and
+            // newer than the input, as the update rule judged before.
+            adopted = Rules.Update && OutputStateFor(choices, name) == osUpToDate;
+            return adopted ? nhThisInput : nhUnknown;
+        },
+        [&](const fs::path& name) {
+            return HolderOf(name, claimed, manifest, inputName, false) == nhThisInput;
+        });
     const std::string settings = OutputSettingsText(choices);
     TManifestEntry entry{manifest.Relative(output), inputName, settings,
                          StampOf(input.Input.Path), -1,        {}};

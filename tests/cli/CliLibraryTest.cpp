@@ -386,6 +386,54 @@ TEST_F(CliLibrary, CollidingInputsKeepTheirOwnOutputs) {
     }
 }
 
+// An input added that sorts before others of its name (a tree's song.aiff beside song.flac and
+// song.wav; a file whose tags give the same --name, earlier in the tree) takes the next free
+// name under --update; the others keep their outputs and are passed over.
+TEST_F(CliLibrary, AnInputThatSortsFirstTakesNoNameFromTheOthers) {
+    const struct {
+        const char* What;
+        std::vector<std::string> Inputs; // under in/: the first two, then the one added
+        std::vector<std::string> Options;
+        std::vector<std::string> Outputs; // under out/, each input's in the same order
+    } cases[] = {
+        {"tree",
+         {"c/song.flac", "c/song.wav", "c/song.aiff"},
+         {},
+         {"c/song.mp3", "c/song_(new_1).mp3", "c/song_(new_2).mp3"}},
+        {"name",
+         {"a/x.flac", "b/y.wav", "a/a.aiff"},
+         {"--name", "{title}"},
+         {"Same.mp3", "Same_(new_1).mp3", "Same_(new_2).mp3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        fs::remove_all(Folder / "in");
+        fs::remove_all(Folder / "out");
+        fs::create_directories(Folder / "out");
+        const auto run = [&] {
+            std::vector<std::string> args = c.Options;
+            for (const std::string& arg :
+                 {std::string("--update"), std::string("--report"), (Folder / "r.jsonl").string(),
+                  std::string("-o"), Out(), In()})
+                args.push_back(arg);
+            std::string err;
+            EXPECT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
+            return Report("r.jsonl");
+        };
+        Tone(Folder / "in" / c.Inputs[0], 440, "Same");
+        Tone(Folder / "in" / c.Inputs[1], 880, "Same");
+        run();
+        Tone(Folder / "in" / c.Inputs[2], 1320, "Same");
+        EXPECT_EQ(run(), (std::map<std::string, std::string>{{c.Inputs[0], "up-to-date"},
+                                                             {c.Inputs[1], "up-to-date"},
+                                                             {c.Inputs[2], "finished"}}));
+        EXPECT_EQ(Tree("out"), std::set<std::string>(c.Outputs.begin(), c.Outputs.end()));
+        for (const auto& [output, frequencyHz] :
+             {std::pair{c.Outputs[0], 440}, {c.Outputs[1], 880}, {c.Outputs[2], 1320}})
+            EXPECT_NEAR(FrequencyOf(Folder / "out" / output), frequencyHz, 10) << output;
+    }
+}
+
 // --update redoes an output that is not as its own run left it (other bytes of the same size,
 // cut short) or was made with other settings, and settles for an input that declares more
 // than it decodes: a second run changes nothing.
