@@ -44,6 +44,7 @@ struct TProbedInput {
         0; // of that sound (the file's, when it holds nothing else); 0: unknown
     std::vector<TAudioTrack> AudioTracks;
     std::vector<TChapter> Chapters;
+    bool HasCover = false; // an attached picture, which an output may keep
 };
 
 // The task that AddTask made, or why there is none.

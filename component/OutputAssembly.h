@@ -49,6 +49,7 @@ struct TOutputChoices {
     std::string InputFormatName;  // forced input format; empty when detected
     int64_t InputDurationUs = -1; // -1 when unknown
     std::string InputAudioCodec;  // codec of the first audio stream, e.g. "aac"; empty: none
+    bool InputHasCover = false;   // an attached picture, which the output may keep
 
     TOutputFormatId Format = fmMp3;
     // Each of these unset: as the format (or else the input) has it.

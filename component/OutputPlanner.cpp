@@ -66,6 +66,7 @@ void TakeProbe(const TPathFileName& input, const TProbedInput& probed, const std
     choices.InputFormatName = probed.FormatName;
     choices.InputDurationUs = probed.DurationUs;
     choices.InputAudioCodec = probed.AudioCodec;
+    choices.InputHasCover = probed.HasCover;
     if (const TAudioTrack* named =
             track.empty() ? nullptr : FindAudioTrack(probed.AudioTracks, track))
         choices.AudioStream = named->StreamIndex;

@@ -57,8 +57,9 @@ std::string OutputSettingsText(const TOutputChoices& c) {
     text += std::string(" tags=") + (c.Engine.KeepTags ? "1" : "0") +
             " cover=" + (c.Engine.KeepCover ? "1" : "0");
     // Said only when asked for, so that what runs recorded before these were said still
-    // compares equal for the outputs made without them.
-    if (c.Engine.KeepCover && c.Engine.CoverSizePixels > 0)
+    // compares equal for the outputs made without them; a size is nothing to an input without
+    // a cover.
+    if (c.Engine.KeepCover && c.Engine.CoverSizePixels > 0 && c.InputHasCover)
         text += " cover-size=" + std::to_string(c.Engine.CoverSizePixels);
     if (c.Engine.ReplayGain)
         text += " replaygain=1";

@@ -457,6 +457,7 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
         std::vector<std::string> SecondOptions;
         const char* SecondState;
         double SecondKbps = 0; // the bit rate the second run's output has, when it matters
+        bool Cover = false;    // the input a flac with a cover, else a wav
     } cases[] = {
         {"random bytes", "mp3", [&](const fs::path& f) { garble(f, true); }, {}, "finished"},
         {"zeros", "mp3", [&](const fs::path& f) { garble(f, false); }, {}, "finished"},
@@ -469,14 +470,31 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
         {"other bit rate", "mp3", nullptr, {"-b", "320"}, "finished", 320},
         {"same settings", "mp3", nullptr, {"-b", "128"}, "up-to-date", 128},
         {"ReplayGain asked", "mp3", nullptr, {"-b", "128", "--replaygain"}, "finished", 128},
-        {"covers scaled", "mp3", nullptr, {"-b", "128", "--cover-size", "100"}, "finished", 128},
+        {"cover size, no cover",
+         "mp3",
+         nullptr,
+         {"-b", "128", "--cover-size", "100"},
+         "up-to-date"},
+        {"cover size, a cover",
+         "mp3",
+         nullptr,
+         {"-b", "128", "--cover-size", "100"},
+         "finished",
+         128,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
         fs::remove_all(Folder / "in");
         fs::remove_all(Folder / "out");
         fs::create_directories(Folder / "out");
-        Tone(Folder / "in/a/song.wav", 440);
+        const std::string input = c.Cover ? "a/song.flac" : "a/song.wav";
+        Tone(
+            Folder / "in" / input, 440, "",
+            c.Cover
+                ? "-f lavfi -i color=c=red:s=200x200:d=0.04 -frames:v 1 -map 0:a -map 1:v -c:v png "
+                  "-disposition:v attached_pic"
+                : "");
         const fs::path output = Folder / "out/a" / (std::string("song.") + c.Format);
         std::string err;
         ASSERT_EQ(
@@ -490,8 +508,7 @@ TEST_F(CliLibrary, UpdateComparesWithWhatItsRunRecorded) {
         args.insert(args.end(), c.SecondOptions.begin(), c.SecondOptions.end());
         args.insert(args.end(), {"-o", Out(), In()});
         ASSERT_EQ(RunCli(args, Folder.Path(), nullptr, &err), 0) << err;
-        EXPECT_EQ(Report("r.jsonl"),
-                  (std::map<std::string, std::string>{{"a/song.wav", c.SecondState}}));
+        EXPECT_EQ(Report("r.jsonl"), (std::map<std::string, std::string>{{input, c.SecondState}}));
         EXPECT_NEAR(DecodeAudio(output).DurationSeconds(), 2.0, 0.1);
         if (c.SecondKbps > 0)
             EXPECT_NEAR(std::stod(ProbeValue(output, "format=bit_rate")) / 1000, c.SecondKbps,
