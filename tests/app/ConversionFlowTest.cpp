@@ -14,6 +14,7 @@
 #include "ffbind/FFUtils.h"
 #include "ffbind/FFmpegLoader.h"
 #include "ffbind/FileIdentity.h"
+#include "support/PipeRescue.h"
 #include "support/TestMedia.h"
 
 #include <QApplication>
@@ -533,20 +534,9 @@ private slots:
         const QByteArray pipe = QFile::encodeName(input);
         QVERIFY(mkfifo(pipe.constData(), 0600) == 0);
         // A start that waits in the pipe's open itself is let go after a while, failing the test.
-        std::atomic<bool> returned{false}, rescued{false};
-        std::thread rescue([&] {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!returned && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (returned.exchange(true))
-                return;
-            rescued = true;
-            ::close(::open(pipe.constData(), O_WRONLY | O_NONBLOCK));
-        });
+        TPipeRescue rescue(pipe.constData());
         Buttons().btnStart->trigger();
-        returned = true;
-        rescue.join();
-        QVERIFY(!rescued);
+        QVERIFY(rescue.Returned());
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });

@@ -5,6 +5,7 @@
 #include "component/FFmpegTask.h"
 #include "component/PieceBudget.h"
 #include "ffbind/MainThread.h"
+#include "support/PipeRescue.h"
 #include "support/TestLibs.h"
 #include "support/TestMedia.h"
 
@@ -148,20 +149,9 @@ TEST_F(ComponentRun, AnInputThatDoesNotAnswerHoldsNeitherStartNorStopNorTheEnd) 
         fs::remove(input);
         ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
         // A start that waits in the pipe's open itself is let go after a while, failing the test.
-        std::atomic<bool> returned{false}, rescued{false};
-        std::thread rescue([&] {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!returned && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (returned.exchange(true))
-                return;
-            rescued = true;
-            ::close(::open(input.c_str(), O_WRONLY | O_NONBLOCK));
-        });
+        TPipeRescue rescue(input.c_str());
         component->StartTasks(1);
-        returned = true;
-        rescue.join();
-        ASSERT_FALSE(rescued);
+        ASSERT_TRUE(rescue.Returned());
         // The writing end, once the worker waits in the pipe's open: it then waits for the
         // first bytes.
         int writer = -1;
