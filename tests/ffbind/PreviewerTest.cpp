@@ -99,10 +99,12 @@ TEST_F(PreviewerTest, WorkerPicturesArePaintedOnMainThread) {
         std::atomic<bool> done{false};
         std::atomic<int> shown{0};
         std::thread worker([&] {
-            TPreviewer previewer;
-            for (int i = 0; i < 10; ++i)
-                if (previewer.ShowPicture(Picture, i, i * 40000))
-                    ++shown;
+            {
+                TPreviewer previewer;
+                for (int i = 0; i < 10; ++i)
+                    if (previewer.ShowPicture(Picture, i, i * 40000))
+                        ++shown;
+            } // its window goes on the main thread, which must still be serving then
             done = true;
         });
         int served = 0;
