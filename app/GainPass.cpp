@@ -1,12 +1,17 @@
 // The album pass of ReplayGain (see GainPass.h).
 #include "GainPass.h"
 
+#include "ffbind/MainThread.h"
+
 TGainPass::TGainPass(QObject* context, std::function<void(const TWritten&)> done)
     : Context(context), Done(std::move(done)) {}
 
 TGainPass::~TGainPass() {
-    if (Worker)
-        Worker->wait();
+    // The pass may be handing a log line to this thread meanwhile: it is served while waited for.
+    if (!Worker)
+        return;
+    WaitServingMainThread([this] { return Worker->isFinished(); });
+    Worker->wait();
 }
 
 void TGainPass::Add(const TPathFileName& input, const TPathFileName& output) {
