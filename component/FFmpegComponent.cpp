@@ -117,6 +117,7 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(TAVProbe& probe, const TPathFile
     TFileStreamInfo info;
     probe.GetFileStreamInfo(info);
     probed.HasSound = probe.AudioStreamCount() > 0;
+    probed.HasCover = probe.CoverStreamCount() > 0;
     probed.DurationUs = info.Duration;
     probed.FormatName = probe.ForcedFormatName();
     probed.AudioTracks = AudioTracksOf(*probe.FormatContext());
@@ -124,8 +125,6 @@ TProbedInput TCustomFFmpegComponent::ProbeInput(TAVProbe& probe, const TPathFile
     const TAudioTrack* converted = DefaultAudioTrack(probed.AudioTracks);
     probed.AudioCodec = converted ? converted->Codec : "";
     const AVFormatContext& context = *probe.FormatContext();
-    for (unsigned i = 0; i < context.nb_streams; ++i)
-        probed.HasCover = probed.HasCover || probe.IsCoverStream(static_cast<int>(i));
     if (converted) {
         const int64_t own = context.streams[converted->StreamIndex]->codecpar->bit_rate;
         probed.AudioBitRateBps = own > 0 ? own : context.nb_streams == 1 ? context.bit_rate : 0;
